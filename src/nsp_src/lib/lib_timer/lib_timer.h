@@ -5,7 +5,9 @@
 // restart or remove tasks. remove_task() waits until a callback of that task which
 // is running (or collected and about to run) has finished, so the owner may free
 // what the callback uses as soon as it returns; called from inside a callback it
-// does not wait (the timer thread would wait for itself).
+// does not wait (the timer thread would wait for itself). So a thread that the
+// callback itself may wait for (for example an engine thread it sends a message to)
+// must not call remove_task() for that task.
 #pragma once
 
 #include <chrono>
