@@ -150,7 +150,7 @@ private:
 
     // Counts a failure (or resets on success) and raises link lost on the sixth in a row.
     void _count_result(int status, int& failures);
-    void _notify(plib_remote_notify_t notify);
+    bool _notify(plib_remote_notify_t notify);  // false when no callback is set
     void _start_thread();
     static void thread_main(nsp::thd::msg_manager_t& manager, std::atomic<bool>& quit);
 
