@@ -14,8 +14,8 @@ std::string format_general(double value, int significant);
 // leading whitespace and one '+' or '-' are accepted, then the longest valid
 // decimal prefix ("1e" reads 1 and consumes one character). Hex, "inf" and "nan"
 // are not numbers here. On success sets out and consumed (whitespace included)
-// and returns true; otherwise (no number, or a number beyond the range of a
-// double) sets out = 0, consumed = 0 and returns false.
+// and returns true; a number too small for a double reads as 0 (signed), as strtod
+// gives it. No number, or one too large for a double: out = 0, consumed = 0, false.
 bool parse_double_prefix(std::string_view text, double& out, std::size_t& consumed);
 
 // The number text as `std::istream >> double` reads it in the "C" locale: leading
