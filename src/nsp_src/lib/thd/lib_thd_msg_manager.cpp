@@ -6,7 +6,19 @@
 
 namespace nsp::thd {
 
-msg_base_t::~msg_base_t() = default;
+namespace {
+// std::mutex leaves its pthread mutex alive; destroying it tells ThreadSanitizer that the
+// address is free, so a later engine reusing it is not taken for the same lock.
+void destroy_native(std::mutex& mutex) { pthread_mutex_destroy(mutex.native_handle()); }
+}  // namespace
+
+msg_base_t::~msg_base_t() { destroy_native(m_mutex); }
+
+msg_manager_t::~msg_manager_t() {
+    m_queue.clear();  // records still queued are dropped unexecuted
+    destroy_native(m_queue_mutex);
+    destroy_native(m_send_mutex);
+}
 
 int msg_base_t::_call(int op, std::vector<void*>&& args) {
     std::lock_guard<std::mutex> send_lock(*m_psend_mutex);

@@ -23,7 +23,7 @@ public:
     msg_manager_t(const msg_manager_t&) = delete;
     msg_manager_t& operator=(const msg_manager_t&) = delete;
     // Records still queued are destroyed unexecuted.
-    ~msg_manager_t() = default;
+    ~msg_manager_t();
 
     // Binds the message to this manager; called by the engine before its thread starts.
     void register_msg(msg_base_t* msg);
