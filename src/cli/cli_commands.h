@@ -1,0 +1,27 @@
+// Subcommand groups of velkaro-cli.
+//
+// Each group lives in its own cmd_<name>.cpp and adds its subcommands to the
+// application through one register_<name>_commands() function declared here; the
+// subcommand's callback stores its process exit code in the shared context.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+namespace velkaro_cli {
+
+struct cli_context_t {
+    int exit_code = 0;  // 0 success, 1 the instrument or VISA reported a failure
+};
+
+// find, query, write, read
+void register_link_commands(CLI::App& app, cli_context_t& context);
+
+// "0xBFFF0015 VI_ERROR_TMO: <text>": the VISA name of a status and the link's text for it.
+std::string status_description(int status);
+
+// SCPI commands are single lines ending in "\n": appends it when the user left it out.
+std::string terminated_command(const std::string& command);
+
+}  // namespace velkaro_cli

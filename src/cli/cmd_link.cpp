@@ -1,0 +1,152 @@
+// Link subcommands: find, query, write, read.
+//
+//   velkaro-cli find [--hosts H1,H2]          instruments that can be opened now
+//   velkaro-cli query RESOURCE "CMD" [--timeout MS]
+//   velkaro-cli write RESOURCE "CMD" [--timeout MS]
+//   velkaro-cli read RESOURCE [--timeout MS]
+//
+// A command without a trailing "\n" gets one: instruments act on a line only once it is
+// terminated. Replies are printed unchanged (binary blocks included); a reply longer
+// than one link read is completed by further reads. Failures print the VISA status on
+// standard error and exit with 1. --timeout goes through the link engine, which prints
+// its "_printf_vistatus: ..." diagnostic line on standard output first.
+#include "cli/cli_commands.h"
+
+#include "remote/remote_main.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velkaro_cli {
+namespace {
+
+constexpr int status_max_cnt = 0x3FFF0006;  // VI_SUCCESS_MAX_CNT: more of the reply follows
+constexpr int max_continuation_reads = 1000;  // 800 MB: far beyond any instrument reply
+
+struct link_options_t {
+    std::string resource;
+    std::string command;
+    int timeout_ms = -1;  // -1: keep the VISA default
+    std::string hosts;
+};
+
+int report_failure(const char* what, int status) {
+    std::fprintf(stderr, "velkaro-cli %s: %s\n", what, status_description(status).c_str());
+    return 1;
+}
+
+// Opens the resource and applies the time-out; on failure prints and returns false.
+bool open_session(remote_main_t& link, const link_options_t& options, const char* what,
+                  unsigned long& session) {
+    const int status = link.open(options.resource, session);
+    if (status < 0) {
+        report_failure(what, status);
+        return false;
+    }
+    if (options.timeout_ms >= 0) {
+        const int timeout_status = link.set_timeout(session, options.timeout_ms);
+        if (timeout_status < 0) {
+            report_failure(what, timeout_status);
+            link.close(session);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Appends further reads while the link reports a full buffer; returns the last status.
+int complete_reply(remote_main_t& link, unsigned long session, int status, std::string& reply) {
+    std::string more;
+    for (int i = 0; status == status_max_cnt && i < max_continuation_reads; ++i) {
+        status = link.read(session, more);
+        reply += more;
+    }
+    return status;
+}
+
+int print_reply(const char* what, int status, const std::string& reply) {
+    std::fwrite(reply.data(), 1, reply.size(), stdout);
+    std::fflush(stdout);
+    return status < 0 ? report_failure(what, status) : 0;
+}
+
+int run_find(const link_options_t& options) {
+    // Discovery reads the configured hosts when it runs; set them before the link starts.
+    if (!options.hosts.empty()) setenv("VELKARO_VISA_HOSTS", options.hosts.c_str(), 1);
+    remote_main_t link;
+    std::vector<std::string> resources;
+    const int status = link.find_resource(resources);
+    for (const auto& resource : resources) std::printf("%s\n", resource.c_str());
+    std::fflush(stdout);
+    return status < 0 ? report_failure("find", status) : 0;
+}
+
+int run_query(const link_options_t& options) {
+    remote_main_t link;
+    unsigned long session = 0;
+    if (!open_session(link, options, "query", session)) return 1;
+    std::string reply;
+    int status = link.query(session, terminated_command(options.command), reply);
+    status = complete_reply(link, session, status, reply);
+    link.close(session);
+    return print_reply("query", status, reply);
+}
+
+int run_write(const link_options_t& options) {
+    remote_main_t link;
+    unsigned long session = 0;
+    if (!open_session(link, options, "write", session)) return 1;
+    const int status = link.write(session, terminated_command(options.command));
+    link.close(session);
+    return status < 0 ? report_failure("write", status) : 0;
+}
+
+int run_read(const link_options_t& options) {
+    remote_main_t link;
+    unsigned long session = 0;
+    if (!open_session(link, options, "read", session)) return 1;
+    std::string reply;
+    int status = link.read(session, reply);
+    status = complete_reply(link, session, status, reply);
+    link.close(session);
+    return print_reply("read", status, reply);
+}
+
+void add_timeout_option(CLI::App* sub, link_options_t& options) {
+    sub->add_option("--timeout", options.timeout_ms, "I/O time-out in milliseconds")
+        ->check(CLI::Range(0, 3600000));
+}
+
+}  // namespace
+
+void register_link_commands(CLI::App& app, cli_context_t& context) {
+    // Options outlive parsing: the callbacks run after it.
+    auto options = std::make_shared<link_options_t>();
+
+    CLI::App* find = app.add_subcommand("find", "List the instruments that can be opened now");
+    find->add_option("--hosts", options->hosts,
+                     "Comma-separated LAN hosts to probe (default: VELKARO_VISA_HOSTS)");
+    find->callback([options, &context] { context.exit_code = run_find(*options); });
+
+    CLI::App* query = app.add_subcommand("query", "Send a command and print the reply");
+    query->add_option("resource", options->resource, "VISA resource string")->required();
+    query->add_option("command", options->command, "SCPI command")->required();
+    add_timeout_option(query, *options);
+    query->callback([options, &context] { context.exit_code = run_query(*options); });
+
+    CLI::App* write = app.add_subcommand("write", "Send a command");
+    write->add_option("resource", options->resource, "VISA resource string")->required();
+    write->add_option("command", options->command, "SCPI command")->required();
+    add_timeout_option(write, *options);
+    write->callback([options, &context] { context.exit_code = run_write(*options); });
+
+    CLI::App* read = app.add_subcommand("read", "Read and print one reply");
+    read->add_option("resource", options->resource, "VISA resource string")->required();
+    add_timeout_option(read, *options);
+    read->callback([options, &context] { context.exit_code = run_read(*options); });
+}
+
+}  // namespace velkaro_cli
