@@ -1,0 +1,69 @@
+// The measurement record file: a ten-line header, then one "value,time" line per reading.
+//
+// The same layout serves the log written during a run and the export of the whole
+// record buffer. Files are plain byte streams (no locale): values in general notation
+// with at most ten significant digits, times as local "YYYY-MM-DD HH:MM:SS.ffffff".
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "acq/plib_acq_types.h"
+
+inline constexpr int acq_record_value_digits = 10;
+
+// Header lines 1..10, each ended by "\n". `date_text` is line 8's time, normally
+// format_local_time(":").
+std::string acq_record_header(const plib_acq_file_record_param_t& param, int interval_ms,
+                              std::string_view date_text);
+
+// Appends reading lines to a text. The date-time part of the time column changes once
+// a second, so it is taken from format_timestamp_us once per second and reused; the
+// bytes are those of format_timestamp_us for every reading.
+class acq_record_line_formatter_t {
+public:
+    void append_line(std::string& out, const plib_data_t& r);
+    void append_lines(std::string& out, const plib_data_t* data, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) append_line(out, data[i]);
+    }
+
+private:
+    int64_t m_second = 0;
+    bool m_have_second = false;
+    std::string m_prefix;  // "YYYY-MM-DD HH:MM:SS." of m_second, or "" if it has no calendar date
+};
+
+// File name of a run's log: "<stamp> <column title> <product type> <serial number>.csv".
+// The identity texts come from the instrument: characters that would leave the record
+// directory or break a path ('/', '\\', control characters) become '_'.
+std::string acq_record_file_name(std::string_view stamp, std::string_view column_title,
+                                 std::string_view product_type, std::string_view serial_number);
+
+// The log's full path: directory and file name joined with the platform separator;
+// an empty directory means no log file (empty path).
+std::string acq_record_path(std::string_view directory, std::string_view file_name);
+
+// Fills the record information of a run from the identity of the instrument, the
+// application version, the function's display name and the record directory. The
+// configuration's record-information callback is built on this.
+void acq_fill_record_param(plib_acq_file_record_param_t& param, std::string_view manufacturer,
+                           std::string_view product_type, std::string_view serial_number,
+                           std::string_view product_software_version, std::string_view software_version,
+                           std::string_view column_title, std::string_view record_directory,
+                           std::string_view stamp);
+
+enum class acq_file_result_t {
+    ok,
+    open_failed,   // the file could not be opened (missing directory, no permission)
+    write_failed,  // opened, but not every byte reached the file (disk full, I/O error)
+};
+
+// Opens `path` for appending (created if missing), writes `text`, closes it.
+acq_file_result_t acq_append_to_file(const std::string& path, std::string_view text);
+
+// Export: truncates or creates `path` and writes the header and one line per reading,
+// formatting in bounded chunks so a full buffer never needs one giant text.
+acq_file_result_t acq_export_file(const std::string& path, const std::string& header,
+                                  const plib_data_t* data, std::size_t n);
