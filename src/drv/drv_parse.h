@@ -1,0 +1,77 @@
+// Parsers of instrument replies. Each is a pure function over the reply text (the
+// link I/O stays in the drivers), so the fuzz targets and the tests reach them
+// directly. Replies are untrusted: every parser reads only inside the text, never
+// throws, and bounds what it keeps (drv_max_readings, drv_max_scan_channels).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/plib_measure_type.h"
+#include "drv/drv_types.h"
+
+// A completed reply may grow to this size; beyond it the fetch is abandoned. A full
+// one-million-reading block is about 16 MB.
+inline constexpr std::size_t drv_max_reply_bytes = 64u * 1024u * 1024u;
+// Readings kept from one reply (a reply of bare commas must not turn 64 MB into 1 GB).
+inline constexpr std::size_t drv_max_readings = drv_max_reply_bytes / 16u;
+// Distinct channel keys kept from one scanner reply.
+inline constexpr std::size_t drv_max_scan_channels = 4096u;
+
+// Source of the per-reading timestamps (microseconds since the Unix epoch).
+using drv_clock_t = int64_t (*)();
+int64_t drv_now_us();
+
+// Line rule: a reply is used only when it ends in "\n"; `line` is the text before it.
+bool drv_line(std::string_view reply, std::string_view& line);
+
+// "R?": "#" + digit count n (1..9) + n length digits L + L data bytes + "\n"; the
+// data is a comma-separated list of numbers, each timestamped by `clock` in reply
+// order. Any header fault, "NULL", or a size other than L + n + 3 gives no readings;
+// a piece that does not parse gives 0. Appends to `out`.
+void drv_parse_block_readings(std::string_view reply, std::vector<plib_data_t>& out,
+                              drv_clock_t clock = drv_now_us);
+
+// "MEASURE_DATA?": "value:timestamp,value:timestamp,...\n" or "NULL\n". An entry is
+// kept only when it has exactly two ':' pieces that both convert; the timestamp is
+// the instrument's own (microseconds since the Unix epoch). Appends to `out`.
+void drv_parse_measure_data(std::string_view reply, std::vector<plib_data_t>& out);
+
+// "ROUT:DATA:REMOVE?": "channel:value unit,...\n" or "NULL\n". The unit's SI prefix
+// scales the value ("2.5 mVDC" -> 0.0025). A channel that does not start with an
+// integer ends the parsing; a value that does not start with a number skips the entry.
+void drv_parse_scan_data(std::string_view reply, plib_scan_data_map_t& out, drv_clock_t clock = drv_now_us);
+
+// "READ?": comma-separated numbers; pieces that do not start with a number are skipped.
+void drv_parse_read_data(std::string_view reply, std::vector<plib_data_t>& out,
+                         drv_clock_t clock = drv_now_us);
+
+// "TEMP:UDEF:RTD|THER:TRAN:LIST?": comma-separated names, "NONE" for none. Appends
+// (define 1, `type`, name) for each name; empty names and names that are not UTF-8
+// are left out (they could neither be shown nor sent back).
+void drv_parse_udef_tran_list(std::string_view reply, int type, std::vector<drv_temp_sensor_t>& out);
+
+// "IDN-MRQX-PRI?": the reply must match ^IDN-MRQX-PRI\s(\S.+)\n$ (ECMAScript: '.'
+// is any byte but "\n" and "\r"); returns the captured name, "" when it does not.
+std::string drv_parse_vxa_private_model(std::string_view reply);
+
+// "MACHINE_INFO?": the reply up to its first "\n" (all of it when there is none).
+std::string drv_parse_vxb_private_model(std::string_view reply);
+
+// "...:RANGE?": line rule, then the leading number (0 when it does not parse).
+// False (value unchanged) when the line rule fails.
+bool drv_parse_number_reply(std::string_view reply, double& value);
+
+// "ROUT:STAT?": line rule; 1 for "ON" or "1", else 0. False (state unchanged) when
+// the line rule fails.
+bool drv_parse_scan_state_reply(std::string_view reply, int& state);
+
+// Index of `range` in `ranges`, or -1. "u" and "μ" count as the same prefix, so a
+// default "2uF" finds "2μF".
+int drv_find_range(const std::vector<std::string>& ranges, std::string_view range);
+
+// Well-formed UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
+bool drv_is_utf8(std::string_view text);
