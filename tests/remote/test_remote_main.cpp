@@ -10,7 +10,9 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -303,6 +305,82 @@ TEST(remote_link_engines_test, dead_instrument_counts_only_against_its_own_engin
     EXPECT_EQ(dead_probe.count(), 1);
     EXPECT_EQ(healthy_probe.count(), 0);
     healthy_link.close(session);
+}
+
+}  // namespace
+
+namespace {
+
+// Parses "#<n><length>" at the start of a block; -1 when the header is malformed.
+long block_length(const std::string& reply, std::size_t& header_size) {
+    if (reply.size() < 2 || reply[0] != '#' || reply[1] < '1' || reply[1] > '9') return -1;
+    const std::size_t digits = static_cast<std::size_t>(reply[1] - '0');
+    if (reply.size() < 2 + digits) return -1;
+    long length = 0;
+    for (std::size_t i = 2; i < 2 + digits; ++i) {
+        if (reply[i] < '0' || reply[i] > '9') return -1;
+        length = length * 10 + (reply[i] - '0');
+    }
+    header_size = 2 + digits;
+    return length;
+}
+
+TEST(remote_link_block_test, long_reply_is_completed_by_appended_reads) {
+    velkaro_test::use_test_portmapper_port();
+    sim_process_t sim("VXA-2", {"--fast"});  // readings at 1,000,000 per second
+    ASSERT_TRUE(sim.ok());
+    remote_main_t link;
+    unsigned long session = 0;
+    ASSERT_EQ(link.open(sim.instr_resource(), session), visa::VI_SUCCESS);
+    constexpr int readings = 100000;  // about 1.6 MB of text: two full reads and a rest
+    ASSERT_EQ(link.write(session, "SAMP:COUNT " + std::to_string(readings) + "\n"), 0);
+    ASSERT_EQ(link.write(session, "TRIG:COUNT 1\n"), 0);
+    ASSERT_EQ(link.write(session, "INIT\n"), 0);
+    // The instrument stops by itself after the last reading (0.1 s); wait past it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+    std::string reply;
+    int status = link.query(session, "R?\n", reply);
+    ASSERT_EQ(status, visa::VI_SUCCESS_MAX_CNT);
+    EXPECT_EQ(reply.size(), remote_main_t::read_buffer_size);
+    int reads = 1;
+    std::string more;
+    while (status == visa::VI_SUCCESS_MAX_CNT && reads < 100) {
+        status = link.read(session, more);
+        reply += more;
+        ++reads;
+    }
+    EXPECT_EQ(status, visa::VI_SUCCESS);
+    EXPECT_GE(reads, 3);
+
+    std::size_t header_size = 0;
+    const long length = block_length(reply, header_size);
+    ASSERT_GT(length, 800000);
+    ASSERT_EQ(reply.size(), static_cast<std::size_t>(length) + header_size + 1);
+    EXPECT_EQ(reply.back(), '\n');
+    const auto values = split(reply.substr(header_size, static_cast<std::size_t>(length)), ',');
+    EXPECT_EQ(values.size(), static_cast<std::size_t>(readings));
+    link.close(session);
+}
+
+TEST(remote_link_drop_test, instrument_that_drops_the_link_is_reported_lost_once) {
+    velkaro_test::use_test_portmapper_port();
+    sim_process_t sim("VXA-2", {"--drop-after", "2"});
+    ASSERT_TRUE(sim.ok());
+    remote_main_t link;
+    notify_probe_t probe;
+    link.set_notify_callback(probe.callback());
+    unsigned long session = 0;
+    ASSERT_EQ(link.open(sim.instr_resource(), session), visa::VI_SUCCESS);
+    std::string reply;
+    EXPECT_EQ(link.query(session, "*IDN?\n", reply), visa::VI_SUCCESS);
+    EXPECT_EQ(link.write(session, "*RST\n"), visa::VI_SUCCESS);
+    // The instrument has gone away: every further write fails.
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_LT(link.write(session, "*IDN?\n"), 0) << "write " << i;
+        EXPECT_EQ(probe.count(), i == 5 ? 1 : 0) << "after failed write " << i;
+    }
+    link.close(session);
 }
 
 }  // namespace
