@@ -1,1 +1,28 @@
-int main() { return 0; }
+// Entry point of the desktop program.
+#include <QCoreApplication>
+#include <QDir>
+
+#include <string>
+
+#include "ui/ui_application.h"
+#include "ui/ui_main_window.h"
+#include "ui/ui_quit_signal.h"
+
+int main(int argc, char* argv[]) {
+    ui_application_t app(argc, argv);
+    // Every relative path of the program (default project, help files, file dialogs)
+    // is resolved against the executable's directory.
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+    ui_application_t::install_style_and_font();
+    ui_application_t::install_window_icon();
+
+    const std::string path = argc >= 2 ? std::string(argv[1]) : std::string();
+
+    ui_main_window_t main_window(path);
+    // SIGTERM and Ctrl+C close the window like its close button, so shutdown is one path.
+    ui_quit_signal_t quit_signal;
+    QObject::connect(&quit_signal, &ui_quit_signal_t::signal_quit_requested, &main_window,
+                     &ui_main_window_t::close);
+    main_window.show();
+    return app.exec();
+}
