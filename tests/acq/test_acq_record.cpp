@@ -1,0 +1,271 @@
+// Record file: header, reading lines, file naming, logging during a run and export.
+#include "acq_test_util.h"
+
+#include <regex>
+#include <thread>
+
+#include "common/plib_format.h"
+#include "common/plib_number.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using N = plib_acq_notify_t;
+
+plib_acq_file_record_param_t sample_param(const std::string& directory) {
+    plib_acq_file_record_param_t p;
+    acq_fill_record_param(p, "VELKARO", "VXA-2", "SN0042", "01.02.03", "V1.0.3", "DC Voltage", directory,
+                          "2024-10-28 14'05'09");
+    return p;
+}
+
+TEST(acq_record_file, header_bytes) {
+    const std::string h = acq_record_header(sample_param(""), 200, "2024-10-28 14:05:09");
+    EXPECT_EQ(h,
+              "Product type : VXA-2\n"
+              "Product SRLN : SN0042\n"
+              "Product Software Version : 01.02.03\n"
+              "Software Version : V1.0.3\n"
+              "File type: CSV\n"
+              "File version: 1.0\n"
+              "Interval : 200ms\n"
+              "Date : 2024-10-28 14:05:09\n"
+              "\n"
+              "DC Voltage,Time(s)\n");
+}
+
+TEST(acq_record_file, value_column_is_general_notation_with_ten_digits) {
+    struct case_t {
+        double value;
+        const char* text;
+    };
+    const case_t cases[] = {
+        {9.9e37, "9.9e+37"},          {-9.9e37, "-9.9e+37"},        {9.91e37, "9.91e+37"},
+        {0.00012345, "0.00012345"},   {0.0001, "0.0001"},           {1e-5, "1e-05"},
+        {1.23456789012, "1.23456789"}, {1234567890.0, "1234567890"}, {12345678901.0, "1.23456789e+10"},
+        {-0.5, "-0.5"},               {0.0, "0"},                   {123.4567890123, "123.456789"},
+        {1.0000000004, "1"},          {2.5e-12, "2.5e-12"},
+    };
+    acq_record_line_formatter_t f;
+    for (const case_t& c : cases) {
+        std::string line;
+        f.append_line(line, plib_data_t{c.value, 0});
+        const std::string value = line.substr(0, line.find(','));
+        EXPECT_EQ(value, c.text);
+        EXPECT_EQ(value, format_general(c.value, 10));
+    }
+}
+
+TEST(acq_record_file, time_column_is_format_timestamp_us_for_every_reading) {
+    const int64_t base = 1730124309000000;  // a whole second
+    const int64_t stamps[] = {base,      base + 1,  base + 999999, base + 1000000, base + 1000001, base + 3600000000,
+                              base + 42, 0,         -1,            -1000000,       -999999,        base + 123456};
+    acq_record_line_formatter_t f;
+    for (int64_t ts : stamps) {
+        std::string line;
+        f.append_line(line, plib_data_t{1.5, ts});
+        EXPECT_EQ(line, "1.5," + format_timestamp_us(ts) + "\n") << ts;
+    }
+    std::string line;
+    f.append_line(line, plib_data_t{1.0, base + 7});
+    EXPECT_TRUE(std::regex_match(line, std::regex(R"(1,\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.000007\n)"))) << line;
+}
+
+TEST(acq_record_file, file_names_and_paths) {
+    struct case_t {
+        const char* dir;
+        const char* product;
+        const char* serial;
+        const char* path;
+    };
+    const case_t cases[] = {
+        {"/data/logs", "VXA-2", "SN1", "/data/logs/2024-10-28 14'05'09 DC Voltage VXA-2 SN1.csv"},
+        {"/data/logs/", "VXA-2", "SN1", "/data/logs/2024-10-28 14'05'09 DC Voltage VXA-2 SN1.csv"},
+        {"rel", "VXB-1", "A/B", "rel/2024-10-28 14'05'09 DC Voltage VXB-1 A_B.csv"},
+        {"/d", "..\\x", "../../etc\n", "/d/2024-10-28 14'05'09 DC Voltage .._x .._.._etc_.csv"},
+        {"", "VXA-2", "SN1", ""},
+    };
+    for (const case_t& c : cases) {
+        plib_acq_file_record_param_t p;
+        acq_fill_record_param(p, "M", c.product, c.serial, "fw", "V1.0.3", "DC Voltage", c.dir, "2024-10-28 14'05'09");
+        EXPECT_EQ(p.record_path, c.path);
+        EXPECT_EQ(p.product_type, c.product);  // the header keeps the instrument's own text
+    }
+}
+
+// An engine that logs into a temporary directory under a fixed file-name stamp.
+struct acq_record_fixture_t : acq_engine_fixture_t {
+    temp_dir_t dir;
+    std::string log_dir;
+
+    void SetUp() override {
+        acq_engine_fixture_t::SetUp();
+        log_dir = (fs::path(dir.path()) / "logs").string();
+        fs::create_directory(log_dir);
+        set_record_dir(log_dir);
+        param(record_kind_record_enable, [](auto& p) { p.record_enable = 1; });
+    }
+    void set_record_dir(const std::string& d) {
+        engine->set_record_info_callback([d](plib_acq_file_record_param_t& p) {
+            acq_fill_record_param(p, "VELKARO", "VXA-2", "SN0042", "01.02.03", "V1.0.3", "DC Voltage", d,
+                                  "2024-10-28 14'05'09");
+        });
+    }
+    std::string log_path() const { return sample_param(log_dir).record_path; }
+    std::vector<std::string> log_lines() const { return split_lines(read_file(log_path())); }
+};
+
+TEST_F(acq_record_fixture_t, a_run_logs_its_header_and_every_accepted_reading) {
+    engine->set_run_state(1);
+    EXPECT_TRUE(run_info().recording);
+    tick_with({{9.9e37, 1730124309000001}, {0.00012345, 1730124309500000}});
+    tick();
+    tick_with({{-1.25, 1730124310000000}});
+    const auto lines = log_lines();
+    ASSERT_EQ(lines.size(), 13u);
+    EXPECT_EQ(lines[0], "Product type : VXA-2");
+    EXPECT_EQ(lines[6], "Interval : 200ms");
+    EXPECT_TRUE(std::regex_match(lines[7], std::regex(R"(Date : \d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << lines[7];
+    EXPECT_EQ(lines[8], "");
+    EXPECT_EQ(lines[9], "DC Voltage,Time(s)");
+    EXPECT_EQ(lines[10], "9.9e+37," + format_timestamp_us(1730124309000001));
+    EXPECT_EQ(lines[11], "0.00012345," + format_timestamp_us(1730124309500000));
+    EXPECT_EQ(lines[12], "-1.25," + format_timestamp_us(1730124310000000));
+    engine->set_run_state(0);
+    EXPECT_FALSE(run_info().recording);
+}
+
+TEST_F(acq_record_fixture_t, two_starts_within_one_second_append_to_one_file) {
+    param(record_kind_interval, [](auto& p) { p.interval_ms = 500; });
+    engine->set_run_state(0);
+    engine->set_run_state(1);
+    tick_with(make_batch(2, 1.0));
+    engine->set_run_state(0);
+    engine->set_run_state(1);
+    tick_with(make_batch(3, 10.0));
+    engine->set_run_state(0);
+    const auto lines = log_lines();
+    ASSERT_EQ(lines.size(), 25u);
+    EXPECT_EQ(lines[6], "Interval : 500ms");
+    EXPECT_EQ(lines[10].substr(0, 2), "1,");
+    EXPECT_EQ(lines[12], "Product type : VXA-2");
+    EXPECT_EQ(lines[22].substr(0, 3), "10,");
+    EXPECT_EQ(std::distance(fs::directory_iterator(log_dir), fs::directory_iterator()), 1);
+}
+
+TEST_F(acq_record_fixture_t, logging_switch_and_directory_apply_from_the_next_start) {
+    struct case_t {
+        const char* name;
+        int enable_at_start;
+        int enable_during_run;
+        std::string dir;
+        bool recording;
+    };
+    const case_t cases[] = {
+        {"off at start, on during the run", 0, 1, "logs", false},
+        {"on at start, off during the run", 1, 0, "logs", true},
+        {"no directory", 1, 1, "", false},
+        {"missing directory", 1, 1, "missing", false},
+    };
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(log_dir);
+        fs::create_directory(log_dir);
+        set_record_dir(c.dir.empty() ? "" : (fs::path(dir.path()) / c.dir).string());
+        param(record_kind_record_enable, [&](auto& p) { p.record_enable = c.enable_at_start; });
+        engine->set_run_state(1);
+        param(record_kind_record_enable, [&](auto& p) { p.record_enable = c.enable_during_run; });
+        tick_with(make_batch(2));
+        EXPECT_EQ(run_info().recording, c.recording);
+        EXPECT_EQ(fs::exists(log_path()), c.recording);
+        if (c.recording) EXPECT_EQ(log_lines().size(), 12u);
+        engine->set_run_state(0);
+        EXPECT_EQ(take_notes().size(), 3u);  // start, data, stop: a missing directory is not an error
+    }
+}
+
+// The tick that triggers an automatic stop writes what the buffer accepted before the
+// log closes.
+TEST_F(acq_record_fixture_t, automatic_stop_logs_exactly_what_the_buffer_accepted) {
+    struct case_t {
+        int stop_num;
+        std::vector<std::size_t> batches;
+    };
+    const case_t cases[] = {{10, {4, 4, 4}}, {6, {6, 1}}, {3, {5}}, {0, {2}}};
+    for (const case_t& c : cases) {
+        SCOPED_TRACE("stop_num " + std::to_string(c.stop_num));
+        fs::remove(log_path());
+        param(record_kind_auto_stop_enable, [](auto& p) { p.auto_stop_enable = true; });
+        param(record_kind_auto_stop_mode, [](auto& p) { p.auto_stop_mode = acq_auto_stop_by_count; });
+        param(record_kind_stop_num, [&](auto& p) { p.stop_num = c.stop_num; });
+        engine->set_run_state(1);
+        for (std::size_t n : c.batches) tick_with(make_batch(n, 0.0));
+        EXPECT_EQ(engine->get_run_state(), 0);
+        EXPECT_FALSE(run_info().recording);
+        const auto b = buffer();
+        const auto lines = log_lines();
+        ASSERT_EQ(lines.size(), 10u + b.size());
+        EXPECT_EQ(b.size(), static_cast<std::size_t>(c.stop_num));
+        for (std::size_t i = 0; i < b.size(); ++i) {
+            EXPECT_EQ(lines[10 + i], format_general(b[i].value, 10) + "," + format_timestamp_us(b[i].timestamp));
+        }
+    }
+}
+
+TEST_F(acq_record_fixture_t, a_removed_directory_stops_logging_and_is_reported) {
+    engine->set_run_state(1);
+    tick_with(make_batch(2));
+    fs::remove_all(log_dir);
+    take_notes();
+    tick_with(make_batch(3));
+    EXPECT_EQ(take_notes(), (std::vector<N>{acq_notify_record_write_failed, acq_notify_data}));
+    EXPECT_FALSE(run_info().recording);
+    tick_with(make_batch(4));
+    EXPECT_EQ(take_notes(), (std::vector<N>{acq_notify_data}));  // reported once per run
+    EXPECT_EQ(buffer_size(), 9u);                                  // the readings stay in the buffer
+    EXPECT_FALSE(fs::exists(log_dir));
+    EXPECT_EQ(engine->get_run_state(), 1);
+}
+
+TEST_F(acq_record_fixture_t, a_full_disk_is_reported) {
+    engine->set_record_info_callback([](plib_acq_file_record_param_t& p) { p.record_path = "/dev/full"; });
+    engine->set_run_state(1);
+    EXPECT_EQ(take_notes(), (std::vector<N>{acq_notify_record_write_failed, acq_notify_start}));
+    EXPECT_FALSE(run_info().recording);
+    tick_with(make_batch(2));
+    EXPECT_EQ(buffer_size(), 2u);
+    EXPECT_EQ(acq_append_to_file("/dev/full", "x\n"), acq_file_result_t::write_failed);
+    EXPECT_EQ(acq_append_to_file("/nonexistent-dir/x.csv", "x\n"), acq_file_result_t::open_failed);
+}
+
+TEST_F(acq_record_fixture_t, export_writes_header_and_buffer) {
+    const std::string path = (fs::path(dir.path()) / "export.csv").string();
+    auto export_to = [&](const std::string& p) {
+        return param(record_kind_export, [&](auto& m) { m.export_path = p; });
+    };
+    // Before any start the record information is empty.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(export_to(path), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Success to open: " + path + "\n");
+    auto lines = split_lines(read_file(path));
+    ASSERT_EQ(lines.size(), 10u);
+    EXPECT_EQ(lines[0], "Product type : ");
+    EXPECT_EQ(lines[9], ",Time(s)");
+
+    engine->set_run_state(1);
+    tick_with({{1.5, 1730124309000000}, {9.9e37, 1730124309100000}});
+    engine->set_run_state(0);
+    EXPECT_EQ(export_to(path), 0);  // truncates the earlier export
+    lines = split_lines(read_file(path));
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_EQ(lines[0], "Product type : VXA-2");
+    EXPECT_EQ(lines[11], "9.9e+37," + format_timestamp_us(1730124309100000));
+
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(export_to(""), 0);  // nothing to do
+    EXPECT_EQ(export_to((fs::path(dir.path()) / "missing" / "x.csv").string()), -1);
+    EXPECT_EQ(export_to("/dev/full"), -1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Success to open: /dev/full\n");
+}
+
+}  // namespace
