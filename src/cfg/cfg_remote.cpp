@@ -1,0 +1,115 @@
+#include "cfg/cfg_remote.h"
+
+#include <iostream>
+
+#include "nsp_src/lib/lib_assert.h"
+
+cfg_identity_t cfg_parse_identification(std::string_view reply) {
+    cfg_identity_t identity;
+    std::string_view rest = reply;
+    // Takes the text before the next comma, or all of it when there is none (then
+    // the rest stays as it is for the next field).
+    auto next_field = [&rest]() {
+        const std::size_t comma = rest.find(',');
+        if (comma == std::string_view::npos) return std::string(rest);
+        std::string field(rest.substr(0, comma));
+        rest.remove_prefix(comma + 1);
+        return field;
+    };
+    identity.manufacturer = next_field();
+    identity.product_type = next_field();
+    identity.serial_number = next_field();
+    if (!rest.empty() && rest.back() == '\n') rest.remove_suffix(1);
+    identity.software_version = std::string(rest);
+    return identity;
+}
+
+cfg_remote_t::cfg_remote_t(drv_link_t* link, drv_if_t* driver, const std::string& model,
+                           const std::string& resource)
+    : m_plink(link), m_pdrv(driver), m_model(model), m_resource(resource) {
+    NSP_ASSERT(!model.empty());
+    NSP_ASSERT(link != nullptr);
+    NSP_ASSERT(driver != nullptr);
+}
+
+int cfg_remote_t::connect(int op) { return op == 1 ? _open() : _close(); }
+
+int cfg_remote_t::connect_if_needed(int op) {
+    if (m_connected) return result_ok;
+    return op == 1 ? connect(1) : result_visa_failed;
+}
+
+void cfg_remote_t::set_model(const std::string& model) {
+    NSP_ASSERT(!model.empty());
+    m_model = model;
+}
+
+void cfg_remote_t::set_info(const cfg_remote_info_t& info) {
+    m_resource = info.resource;
+    m_available = info.available;
+    m_connected = info.connected;
+    m_session = static_cast<unsigned long>(info.session);
+}
+
+cfg_remote_info_t cfg_remote_t::get_info() const {
+    cfg_remote_info_t info;
+    info.resource = m_resource;
+    info.available = m_available;
+    info.connected = m_connected;
+    info.session = static_cast<int>(m_session);
+    return info;
+}
+
+int cfg_remote_t::_open() {
+    if (m_connected) return result_already_connected;
+    unsigned long session = 0;
+    if (m_plink->open(m_resource, session) != 0) return _connection_failed();
+    m_available = true;
+    m_connected = true;
+    m_session = session;
+    m_pdrv->set_session(session);
+
+    std::string reply;
+    if (m_plink->query(m_session, "*IDN?\n", reply) != 0) {
+        std::cout << "get device information fail!" << std::endl;
+        return result_not_the_model;
+    }
+    cfg_identity_t identity = cfg_parse_identification(reply);
+    if (!_check_device_model_match()) return result_not_the_model;
+
+    m_manufacturer = std::move(identity.manufacturer);
+    m_product_type = std::move(identity.product_type);
+    m_serial_number = std::move(identity.serial_number);
+    m_software_version = std::move(identity.software_version);
+    m_pdrv->reset();
+    if (m_config_transfer) m_config_transfer(*m_pdrv);
+    return result_ok;
+}
+
+int cfg_remote_t::_close() {
+    if (!m_connected) return result_not_connected;
+    if (m_plink->close(m_session) != 0) return _connection_failed();
+    m_connected = false;
+    m_session = 0;
+    m_pdrv->set_session(0);
+    return result_ok;
+}
+
+bool cfg_remote_t::_check_device_model_match() {
+    std::string private_name;
+    m_pdrv->get_private_model_name(private_name);
+    const bool match =
+        private_name.size() >= m_model.size() && private_name.compare(0, m_model.size(), m_model) == 0;
+    if (!match) return false;
+    std::cout << "_check_device_model_match: true" << std::endl;
+    return true;
+}
+
+int cfg_remote_t::_connection_failed() {
+    m_available = m_plink->resource_available(m_resource) != 0;
+    if (!m_available) std::cout << "resource_unavailable!" << std::endl;
+    m_connected = false;
+    m_session = 0;
+    m_pdrv->set_session(0);
+    return result_visa_failed;
+}

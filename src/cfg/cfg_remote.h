@@ -1,0 +1,93 @@
+// The identity of one instrument: its model and resource, the VISA session, and the
+// identification strings. connect() opens the session, checks that the instrument
+// really is the chosen model, resets it and hands over to the configuration, which
+// then sends its whole stored configuration.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "drv/drv_link.h"
+#include "drv/if/drv_if.h"
+
+// Connection record, copied as a whole when the user changes the address.
+struct cfg_remote_info_t {
+    std::string resource;
+    bool available = false;  // the resource could be opened at the last attempt
+    bool connected = false;  // a session is open
+    int session = 0;         // VISA session, 0 when not connected
+};
+
+// The four fields of an "*IDN?" reply.
+struct cfg_identity_t {
+    std::string manufacturer;
+    std::string product_type;
+    std::string serial_number;
+    std::string software_version;
+};
+
+// Splits an "*IDN?" reply at its first three commas. When a comma is missing, that
+// field takes all the remaining text and the fields after it see the same text.
+// The version loses its final "\n" (only a line feed: a reply cut short keeps its
+// last character).
+cfg_identity_t cfg_parse_identification(std::string_view reply);
+
+class cfg_remote_t {
+public:
+    // Results of connect().
+    static constexpr int result_ok = 0;
+    static constexpr int result_visa_failed = 1;       // VISA open or close failed
+    static constexpr int result_not_connected = 2;     // close while not connected
+    static constexpr int result_already_connected = 3; // open while connected
+    static constexpr int result_not_the_model = 4;     // identification failed or another model
+
+    // Sends the stored measurement configuration after a connect (the driver's
+    // apply_cfg_map, then set_function of the current function).
+    using config_transfer_t = std::function<void(drv_if_t&)>;
+
+    // `link` and `driver` must outlive this object. `model` must not be empty.
+    cfg_remote_t(drv_link_t* link, drv_if_t* driver, const std::string& model, const std::string& resource);
+    cfg_remote_t(const cfg_remote_t&) = delete;
+    cfg_remote_t& operator=(const cfg_remote_t&) = delete;
+
+    // op 1 opens and identifies; any other value closes. Returns result_*.
+    int connect(int op);
+    // 0 when already connected; otherwise connect(1) for op 1, and 1 for any other op.
+    int connect_if_needed(int op);
+
+    void set_config_transfer(config_transfer_t transfer) { m_config_transfer = std::move(transfer); }
+
+    void set_model(const std::string& model);
+    const std::string& get_model() const { return m_model; }
+    void set_info(const cfg_remote_info_t& info);
+    cfg_remote_info_t get_info() const;
+
+    const std::string& get_manufacturer() const { return m_manufacturer; }
+    const std::string& get_product_type() const { return m_product_type; }
+    const std::string& get_serial_number() const { return m_serial_number; }
+    const std::string& get_software_version() const { return m_software_version; }
+
+private:
+    int _open();
+    int _close();
+    // The instrument's private model name must begin with the chosen model.
+    bool _check_device_model_match();
+    // After a failed open or close: probe the resource and clear the connection.
+    int _connection_failed();
+
+    drv_link_t* m_plink = nullptr;
+    drv_if_t* m_pdrv = nullptr;
+    config_transfer_t m_config_transfer;
+
+    std::string m_model;
+    std::string m_resource;
+    bool m_available = false;
+    bool m_connected = false;
+    unsigned long m_session = 0;
+
+    std::string m_manufacturer;
+    std::string m_product_type;
+    std::string m_serial_number;
+    std::string m_software_version;
+};
