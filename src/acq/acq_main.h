@@ -5,8 +5,10 @@
 // the ten message handlers; the caller's (UI) thread runs set_run_state and the setters.
 // One engine mutex serialises all three, so the tick, every handler and every start or
 // stop see the state whole. Notifications are delivered after that mutex is released,
-// in the order each operation produced them, on the thread that produced them; the
-// callback may therefore call back into the engine.
+// in the order each operation produced them, on the thread that produced them, so the
+// callback may call set_run_state or fetch data; only a tick asked for with
+// acq_trig_msg_t notifies on the engine thread, where this engine's messages must not
+// be called (the UI's callback just queues a signal).
 #pragma once
 
 #include <atomic>
