@@ -109,7 +109,8 @@ bool parse_usb(uint16_t board, const std::vector<std::string>& t, rsrc_name_t& o
     if (rest >= 5 && iequals(t[rest - 1], "INSTR")) --rest;
     if (rest != 4 && rest != 5) return false;
     unsigned vendor = 0, product = 0;
-    if (!parse_number(t[1], 0xFFFF, vendor) || !parse_number(t[2], 0xFFFF, product) || !valid_word(t[3])) {
+    if (!parse_number(t[1], 0xFFFF, vendor) || !parse_number(t[2], 0xFFFF, product) || !valid_word(t[3]) ||
+        iequals(t[3], "INSTR")) {
         return false;
     }
     usb_instr_name_t n{board, static_cast<uint16_t>(vendor), static_cast<uint16_t>(product), t[3], -1};
