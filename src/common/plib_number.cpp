@@ -147,11 +147,19 @@ bool parse_double_prefix(std::string_view text, double& out, std::size_t& consum
     return true;
 }
 
-double parse_double_stream(std::string_view text) {
+bool parse_double_stream(std::string_view text, double& out) {
+    out = 0.0;
     const number_span_t span = _scan_number(text, number_rule_t::stream);
-    if (!span.valid) return 0.0;
+    if (!span.valid) return false;
     double value = 0.0;
     // A stream fails on overflow (value DBL_MAX and failbit); a failed parse reads as 0.
-    if (_convert(text, span, value) == convert_result_t::overflow) return 0.0;
+    if (_convert(text, span, value) == convert_result_t::overflow) return false;
+    out = value;
+    return true;
+}
+
+double parse_double_stream(std::string_view text) {
+    double value = 0.0;
+    parse_double_stream(text, value);
     return value;
 }

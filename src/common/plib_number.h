@@ -23,3 +23,6 @@ bool parse_double_prefix(std::string_view text, double& out, std::size_t& consum
 // do not form a complete number ("1e", "-", ".") or it is out of range, 0.
 // "1.5e3x" -> 1500, "12.5.1" -> 12.5, "abc" -> 0.
 double parse_double_stream(std::string_view text);
+// The same rule with a success flag, for callers that must tell "0" from "no
+// number": true and out set, or false and out = 0.
+bool parse_double_stream(std::string_view text, double& out);
