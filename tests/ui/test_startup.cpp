@@ -26,6 +26,14 @@
 #include "ui/ui_primary_manager_window.h"
 #include "ui/ui_quit_signal.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+// Qt 5.15's offscreen platform plugin never frees its screen and cursor objects. Full
+// allocation stacks let LeakSanitizer see the plugin in them, so only its leaks are
+// ignored and a leak of ours is still reported.
+extern "C" const char* __asan_default_options() { return "fast_unwind_on_malloc=0"; }
+extern "C" const char* __lsan_default_suppressions() { return "leak:libqoffscreen.so\n"; }
+#endif
+
 namespace {
 
 // Whether the process with this pid has installed a handler for sig (SigCgt in /proc).
@@ -294,7 +302,9 @@ void test_startup_t::program_quits_cleanly_on_sigterm() {
 
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
+    // "minimal" rather than "offscreen": the latter leaks (see the top of this file), which a
+    // sanitizer build of the program would report through its exit code.
+    env.insert("QT_QPA_PLATFORM", "minimal");
     process.setProcessEnvironment(env);
     process.start(program, {"ignored-project.dmm"});
     QVERIFY(process.waitForStarted(5000));
