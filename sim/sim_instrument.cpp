@@ -447,7 +447,7 @@ double sim_instrument_t::_reading_rate() const
 }
 
 // A plausible reading: a fixed input per function with slow drift and noise, overload
-// when it exceeds a fixed range, and continuity/diode probes that are open half the time.
+// when it exceeds a fixed range, and continuity/diode probes that are open every other second.
 double sim_instrument_t::_value_of(int func, double range, uint64_t index, int64_t t_us, int channel) const
 {
     static const double inputs[func_count] = {1.2345,  0.012345, 0.23456, 0.0045, 1234.5, 1234.2, 1000.02,
@@ -459,7 +459,7 @@ double sim_instrument_t::_value_of(int func, double range, uint64_t index, int64
     }
     v *= 1.0 + 2e-4 * std::sin(2.0 * pi * t_s / 300.0) + 5e-5 * noise(index * 31 + static_cast<uint64_t>(channel));
     if (func == func_cont || func == func_diode) {
-        const bool open = (static_cast<int64_t>(std::floor(t_s / 3.0)) % 2) != 0;
+        const bool open = (static_cast<int64_t>(std::floor(t_s)) % 2) != 0;
         return open ? overload_value : v;
     }
     if (func == func_temp) {
