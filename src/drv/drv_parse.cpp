@@ -1,6 +1,7 @@
 #include "drv/drv_parse.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "common/plib_format.h"
@@ -115,13 +116,14 @@ void drv_parse_scan_data(std::string_view reply, plib_scan_data_map_t& out, drv_
         double value = 0.0;
         if (!drv_parse_double(value_text, value)) return true;
         if (kept++ >= drv_max_readings) return false;
+        const double scaled = from_prefix_unit(value, unit_prefix_index(unit));
+        if (!std::isfinite(scaled)) return true;  // "1e308 MVDC" is no reading
         auto it = out.find(channel);
         if (it == out.end()) {
             if (out.size() >= drv_max_scan_channels) return true;
             it = out.emplace(channel, std::vector<plib_data_t>()).first;
         }
-        // from_prefix_unit leaves the overload value as it is, so it stays recognisable.
-        it->second.push_back({from_prefix_unit(value, unit_prefix_index(unit)), clock()});
+        it->second.push_back({scaled, clock()});
         return true;
     });
 }

@@ -42,7 +42,9 @@ void drv_parse_measure_data(std::string_view reply, std::vector<plib_data_t>& ou
 
 // "ROUT:DATA:REMOVE?": "channel:value unit,...\n" or "NULL\n". The unit's SI prefix
 // scales the value ("2.5 mVDC" -> 0.0025). A channel that does not start with an
-// integer ends the parsing; a value that does not start with a number skips the entry.
+// integer ends the parsing; a value that does not start with a number, or that the
+// prefix scales beyond the range of double, skips the entry. The overload value is
+// kept unscaled.
 void drv_parse_scan_data(std::string_view reply, plib_scan_data_map_t& out, drv_clock_t clock = drv_now_us);
 
 // "READ?": comma-separated numbers; pieces that do not start with a number are skipped.

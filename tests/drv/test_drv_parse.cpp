@@ -139,6 +139,7 @@ TEST(drv_parse, scan_data) {
         {"greek micro is no prefix", "1:1 \xCE\xBC" "ADC\n", {{1, {1}}}},
         {"overload stays recognisable", "1:9.9E+37 mVDC\n", {{1, {9.9e37}}}},
         {"empty entries", ",,1:1 V,\n", {{1, {1}}}},
+        {"scaled beyond double skipped", "1:1e308 MVDC,2:1 V\n", {{2, {1}}}},
         {"value is the last piece", "4:9:7 V\n", {{4, {7}}}},
         {"no colon", "5 V\n", {{5, {5}}}},
     };
