@@ -81,13 +81,20 @@ plib_value_unit_t split_value_unit(std::string_view text) {
 int unit_prefix_index(std::string_view unit) {
     if (unit.empty()) return plib_si_index_one;
     switch (unit.front()) {
-        case 'M': return plib_si_index_mega;
-        case 'k': return plib_si_index_kilo;
-        case 'm': return plib_si_index_milli;
-        case 'u': return plib_si_index_micro;
-        case 'n': return plib_si_index_nano;
-        case 'p': return plib_si_index_pico;
-        default: return plib_si_index_one;
+        case 'M':
+            return plib_si_index_mega;
+        case 'k':
+            return plib_si_index_kilo;
+        case 'm':
+            return plib_si_index_milli;
+        case 'u':
+            return plib_si_index_micro;
+        case 'n':
+            return plib_si_index_nano;
+        case 'p':
+            return plib_si_index_pico;
+        default:
+            return plib_si_index_one;
     }
 }
 

@@ -20,18 +20,18 @@ struct measure_texts_t {
         {measure_sensor, "Sensor"},
     };
     plib_measure_text_table_t scpi{
-        {measure_dcv, "VOLT"},    {measure_dci, "CURR"},     {measure_acv, "VOLT:AC"},
-        {measure_aci, "CURR:AC"}, {measure_res_2w, "RES"},   {measure_res_4w, "FRES"},
-        {measure_freq, "FREQ"},   {measure_period, "PER"},   {measure_cap, "CAP"},
-        {measure_cont, "CONT"},   {measure_diode, "DIOD"},   {measure_temp, "TEMP"},
+        {measure_dcv, "VOLT"},    {measure_dci, "CURR"},   {measure_acv, "VOLT:AC"},
+        {measure_aci, "CURR:AC"}, {measure_res_2w, "RES"}, {measure_res_4w, "FRES"},
+        {measure_freq, "FREQ"},   {measure_period, "PER"}, {measure_cap, "CAP"},
+        {measure_cont, "CONT"},   {measure_diode, "DIOD"}, {measure_temp, "TEMP"},
         {measure_sensor, "SENS"},
     };
     // The scanner card switches Frequency and Period with a separate command, so
     // both share the keyword "FRQ". Sensor has no keyword.
     plib_measure_text_table_t short_names{
-        {measure_dcv, "DCV"},   {measure_dci, "DCI"},    {measure_acv, "ACV"},     {measure_aci, "ACI"},
-        {measure_res_2w, "2W"}, {measure_res_4w, "4W"},  {measure_freq, "FRQ"},    {measure_period, "FRQ"},
-        {measure_cap, "CAP"},   {measure_cont, "CONT"},  {measure_diode, "DIO"},   {measure_temp, "TEMP"},
+        {measure_dcv, "DCV"},   {measure_dci, "DCI"},   {measure_acv, "ACV"},   {measure_aci, "ACI"},
+        {measure_res_2w, "2W"}, {measure_res_4w, "4W"}, {measure_freq, "FRQ"},  {measure_period, "FRQ"},
+        {measure_cap, "CAP"},   {measure_cont, "CONT"}, {measure_diode, "DIO"}, {measure_temp, "TEMP"},
     };
 };
 
@@ -79,18 +79,28 @@ std::string name_to_scpi(std::string_view name) {
 
 std::string measure_unit_text(plib_measure_type_t type) {
     switch (type) {
-        case measure_dcv: return "VDC";
-        case measure_dci: return "ADC";
-        case measure_acv: return "VAC";
-        case measure_aci: return "AAC";
+        case measure_dcv:
+            return "VDC";
+        case measure_dci:
+            return "ADC";
+        case measure_acv:
+            return "VAC";
+        case measure_aci:
+            return "AAC";
         case measure_res_2w:
         case measure_res_4w:
-        case measure_cont: return "\u03A9";  // Ω
-        case measure_freq: return "Hz";
-        case measure_period: return "s";
-        case measure_cap: return "F";
-        case measure_diode: return "VDC";
-        default: return std::string();
+        case measure_cont:
+            return "\u03A9";  // Ω
+        case measure_freq:
+            return "Hz";
+        case measure_period:
+            return "s";
+        case measure_cap:
+            return "F";
+        case measure_diode:
+            return "VDC";
+        default:
+            return std::string();
     }
 }
 
@@ -100,30 +110,42 @@ std::string range_unit_text(plib_measure_type_t type) {
         case measure_acv:
         // Frequency and period ranges are the input voltage ranges.
         case measure_freq:
-        case measure_period: return "V";
+        case measure_period:
+            return "V";
         case measure_dci:
-        case measure_aci: return "A";
+        case measure_aci:
+            return "A";
         case measure_res_2w:
-        case measure_res_4w: return "\u03A9";  // Ω
-        case measure_cap: return "F";
-        default: return std::string();
+        case measure_res_4w:
+            return "\u03A9";  // Ω
+        case measure_cap:
+            return "F";
+        default:
+            return std::string();
     }
 }
 
 std::string on_off_text(int on) {
     switch (on) {
-        case 0: return "OFF";
-        case 1: return "ON";
-        default: return std::string();
+        case 0:
+            return "OFF";
+        case 1:
+            return "ON";
+        default:
+            return std::string();
     }
 }
 
 std::string temp_unit_text(int index) {
     switch (index) {
-        case 0: return "\u2103";  // ℃
-        case 1: return "\u2109";  // ℉
-        case 2: return "K";
-        default: return std::string();
+        case 0:
+            return "\u2103";  // ℃
+        case 1:
+            return "\u2109";  // ℉
+        case 2:
+            return "K";
+        default:
+            return std::string();
     }
 }
 

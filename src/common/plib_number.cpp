@@ -128,8 +128,8 @@ std::string format_general(double value, int significant) {
     if (significant < 0) significant = 6;
     // "%g" is at most sign, digits, point, "e-308": precision + 8 characters.
     std::string text(static_cast<std::size_t>(significant) + 32, '\0');
-    const auto res = std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::general,
-                                   significant);
+    const auto res =
+        std::to_chars(text.data(), text.data() + text.size(), value, std::chars_format::general, significant);
     if (res.ec != std::errc()) return std::string();
     text.resize(static_cast<std::size_t>(res.ptr - text.data()));
     return text;

@@ -23,8 +23,8 @@ TEST(si_prefix, texts_and_factors) {
         double factor;
     };
     const case_t cases[] = {
-        {4, "p", 1e-12}, {5, "n", 1e-9}, {6, "u", 1e-6}, {7, "m", 1e-3}, {8, "", 1.0},  {9, "k", 1e3},
-        {10, "M", 1e6},  {11, "G", 1e9}, {12, "T", 1e12}, {3, "", 1.0},  {13, "", 1.0}, {-8, "", 1.0},
+        {4, "p", 1e-12}, {5, "n", 1e-9}, {6, "u", 1e-6},  {7, "m", 1e-3}, {8, "", 1.0},  {9, "k", 1e3},
+        {10, "M", 1e6},  {11, "G", 1e9}, {12, "T", 1e12}, {3, "", 1.0},   {13, "", 1.0}, {-8, "", 1.0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.index);
@@ -40,14 +40,10 @@ TEST(si_prefix, auto_scale) {
         int index;
     };
     const case_t cases[] = {
-        {0.0123, 12.3, 7},      {1234567, 1.234567, 10},
-        {5e-14, 0.05, 4},       {0, 0, 8},
-        {-0.5, -500, 7},        {1e-15, 0, 8},
-        {-1e-15, 0, 8},         {1.1e-15, 0.0011, 4},
-        {1, 1, 8},              {999.5, 999.5, 8},
-        {1000, 1, 9},           {-2500, -2.5, 9},
-        {0.2, 200, 7},          {1.5e-6, 1.5, 6},
-        {1e15, 1000, 12},       {9.9e37, 9.9e25, 12},
+        {0.0123, 12.3, 7}, {1234567, 1.234567, 10}, {5e-14, 0.05, 4}, {0, 0, 8},
+        {-0.5, -500, 7},   {1e-15, 0, 8},           {-1e-15, 0, 8},   {1.1e-15, 0.0011, 4},
+        {1, 1, 8},         {999.5, 999.5, 8},       {1000, 1, 9},     {-2500, -2.5, 9},
+        {0.2, 200, 7},     {1.5e-6, 1.5, 6},        {1e15, 1000, 12}, {9.9e37, 9.9e25, 12},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.in);
@@ -67,7 +63,11 @@ TEST(si_prefix, to_and_from_prefix_unit) {
         double prefixed;
     };
     const case_t cases[] = {
-        {0.2, 7, 200}, {1500, 9, 1.5}, {2e-9, 5, 2}, {5, 8, 5}, {5, 99, 5},
+        {0.2, 7, 200},
+        {1500, 9, 1.5},
+        {2e-9, 5, 2},
+        {5, 8, 5},
+        {5, 99, 5},
         // The overload sentinel is never scaled, either way.
         {plib_overload_value, 7, plib_overload_value},
         {plib_overload_value, 9, plib_overload_value},
@@ -92,10 +92,12 @@ TEST(range_text, split_value_unit) {
         {"10M\xCE\xA9", "10", "M\xCE\xA9"},
         {"1.5", "1.5", ""},
         {"", "", ""},
-        {"\xCE\xA9", "\xCE\xA9", ""},            // Ω alone is no unit start
+        {"\xCE\xA9", "\xCE\xA9", ""},  // Ω alone is no unit start
         {"10\xCE\xA9", "10\xCE\xA9", ""},
-        {"\xCE\xBC" "A", "\xCE\xBC", "A"},       // μA: the micro sign stays with the number
-        {"-1.5e-3V", "-1.5", "e-3V"},            // the exponent's 'e' starts the unit
+        {"\xCE\xBC"
+         "A",
+         "\xCE\xBC", "A"},             // μA: the micro sign stays with the number
+        {"-1.5e-3V", "-1.5", "e-3V"},  // the exponent's 'e' starts the unit
         {"200 mV", "200 ", "mV"},
         // The class really is [a-zA-z]: 'A'..'z' also holds [ \ ] ^ _ and the backtick.
         {"5_x", "5", "_x"},
@@ -103,8 +105,8 @@ TEST(range_text, split_value_unit) {
         {"5[V]", "5", "[V]"},
         {"5\\V", "5", "\\V"},
         {"5`", "5", "`"},
-        {"5@V", "5@", "V"},                      // '@' is just below 'A'
-        {"5{V}", "5{", "V}"},                    // '{' is just above 'z'
+        {"5@V", "5@", "V"},    // '@' is just below 'A'
+        {"5{V}", "5{", "V}"},  // '{' is just above 'z'
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -120,10 +122,27 @@ TEST(range_text, unit_prefix_index) {
         int index;
     };
     const case_t cases[] = {
-        {"M", 10},       {"M\xCE\xA9", 10}, {"k", 9},   {"k\xCE\xA9", 9}, {"m", 7},  {"mV", 7},
-        {"u", 6},        {"uA", 6},         {"n", 5},   {"nF", 5},        {"p", 4},  {"pF", 4},
-        {"", 8},         {"V", 8},          {"K", 8},   {"G", 8},         {"T", 8},  {" mV", 8},
-        {"\xCE\xBC" "A", 8},  // "μA": the Greek micro sign is not a prefix here
+        {"M", 10},
+        {"M\xCE\xA9", 10},
+        {"k", 9},
+        {"k\xCE\xA9", 9},
+        {"m", 7},
+        {"mV", 7},
+        {"u", 6},
+        {"uA", 6},
+        {"n", 5},
+        {"nF", 5},
+        {"p", 4},
+        {"pF", 4},
+        {"", 8},
+        {"V", 8},
+        {"K", 8},
+        {"G", 8},
+        {"T", 8},
+        {" mV", 8},
+        {"\xCE\xBC"
+         "A",
+         8},  // "μA": the Greek micro sign is not a prefix here
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.unit);
@@ -137,12 +156,27 @@ TEST(range_text, range_text_to_value) {
         double value;
     };
     const case_t cases[] = {
-        {"", 0},         {"200mV", 0.2},   {"1M\xCE\xA9", 1e6}, {"2V", 2},       {"10A", 10},
-        {"100uA", 1e-4}, {"1nF", 1e-9},    {"100pF", 1e-10},    {"100k\xCE\xA9", 1e5},
-        {"-200mV", -0.2}, {"+2V", 2},      {" 5V", 5},          {"10\xCE\xA9", 10},
-        {"1G\xCE\xA9", 1},                 // G is not in the prefix class
-        {"abc", 0},      {"V", 0},         {"\xCE\xBC" "A", 0}, {"1..5V", 1},
-        {"1.5e3x", 1.5},                   // 'e' starts the unit text "e3x"
+        {"", 0},
+        {"200mV", 0.2},
+        {"1M\xCE\xA9", 1e6},
+        {"2V", 2},
+        {"10A", 10},
+        {"100uA", 1e-4},
+        {"1nF", 1e-9},
+        {"100pF", 1e-10},
+        {"100k\xCE\xA9", 1e5},
+        {"-200mV", -0.2},
+        {"+2V", 2},
+        {" 5V", 5},
+        {"10\xCE\xA9", 10},
+        {"1G\xCE\xA9", 1},  // G is not in the prefix class
+        {"abc", 0},
+        {"V", 0},
+        {"\xCE\xBC"
+         "A",
+         0},
+        {"1..5V", 1},
+        {"1.5e3x", 1.5},  // 'e' starts the unit text "e3x"
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -167,7 +201,7 @@ TEST(range_text, value_to_range_text) {
         {1e6, measure_res_4w, "1M\xCE\xA9"},
         {1e-4, measure_dci, "100uA"},
         {10, measure_dci, "10A"},
-        {2.5, measure_dcv, "2V"},              // truncated, not rounded
+        {2.5, measure_dcv, "2V"},  // truncated, not rounded
         {-0.2, measure_dcv, "-200mV"},
         {0, measure_dcv, "0V"},
         {2e-9, measure_cap, "2nF"},
@@ -199,11 +233,14 @@ TEST(range_text, scale_to_range) {
         {0.0012, "200mV", 1.2, "m"},
         {2500, "2V", 2.5, "k"},
         {-2500, "2V", -2.5, "k"},
-        {0.0012, "", 1.2, "m"},                // auto range
-        {5, "10M\xCE\xA9", 5e-6, "M"},         // smaller readings keep the range's prefix
-        {0.5, "1\xCE\xBC" "A", 0.5, ""},       // μ is no prefix
+        {0.0012, "", 1.2, "m"},         // auto range
+        {5, "10M\xCE\xA9", 5e-6, "M"},  // smaller readings keep the range's prefix
+        {0.5,
+         "1\xCE\xBC"
+         "A",
+         0.5, ""},  // μ is no prefix
         {1.5, "abc", 1.5, ""},
-        {1e20, "2V", 1e8, "T"},                // stops at the largest prefix
+        {1e20, "2V", 1e8, "T"},  // stops at the largest prefix
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.in);
@@ -228,9 +265,9 @@ TEST(approximate_equality, is_equal) {
         {1, 1 + 1e-9, true},
         {0, 1e-8, true},
         {0, 2e-8, false},
-        {999, 999.0005, false},                // below 1000 only the absolute bound holds
-        {999.9999, 1000.0009, false},          // the relative bound uses |a| only...
-        {1000.0009, 999.9999, true},           // ...so the rule is not symmetric
+        {999, 999.0005, false},        // below 1000 only the absolute bound holds
+        {999.9999, 1000.0009, false},  // the relative bound uses |a| only...
+        {1000.0009, 999.9999, true},   // ...so the rule is not symmetric
         {-1e6, -1e6 - 0.5, true},
         {9.9e37, 9.9e37 * 1.0000005, true},
         {9.91e37, 9.9e37, false},
@@ -249,14 +286,9 @@ TEST(strings, split_string) {
         std::vector<std::string> tokens;
     };
     const case_t cases[] = {
-        {"a,b,", ",", {"a", "b", ""}},
-        {"", ",", {""}},
-        {"abc", ",", {"abc"}},
-        {",a", ",", {"", "a"}},
-        {",,", ",", {"", "", ""}},
-        {"a\r\nb\r\n", "\r\n", {"a", "b", ""}},
-        {"a\rb", "\r\n", {"a\rb"}},
-        {"a,b", "", {"a,b"}},
+        {"a,b,", ",", {"a", "b", ""}}, {"", ",", {""}},           {"abc", ",", {"abc"}},
+        {",a", ",", {"", "a"}},        {",,", ",", {"", "", ""}}, {"a\r\nb\r\n", "\r\n", {"a", "b", ""}},
+        {"a\rb", "\r\n", {"a\rb"}},    {"a,b", "", {"a,b"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -277,7 +309,7 @@ TEST(strings, replace_all) {
     const case_t cases[] = {
         {"aaa", "a", "aa", "aaaaaa"},  // resumes after the inserted text
         {"a.b.c", ".", "\\", "a\\b\\c"},
-        {"abc", "", "x", "abc"},       // empty pattern: unchanged, no endless loop
+        {"abc", "", "x", "abc"},  // empty pattern: unchanged, no endless loop
         {"abab", "ab", "", ""},
         {"xyz", "q", "r", "xyz"},
         {"aaaa", "aa", "a", "aa"},
@@ -409,14 +441,9 @@ TEST(time, split_seconds) {
         double fraction;
     };
     const case_t cases[] = {
-        {3725.5, 1, 2, 5, 0.5},
-        {0, 0, 0, 0, 0},
-        {59.25, 0, 0, 59, 0.25},
-        {3600, 1, 0, 0, 0},
+        {3725.5, 1, 2, 5, 0.5}, {0, 0, 0, 0, 0},   {59.25, 0, 0, 59, 0.25},     {3600, 1, 0, 0, 0},
         {90061, 25, 1, 1, 0},  // hours are not wrapped at a day
-        {-5, 0, 0, 0, 0},
-        {nan, 0, 0, 0, 0},
-        {1e300, INT_MAX, 59, 59, 0},  // clamped so the hours fit
+        {-5, 0, 0, 0, 0},       {nan, 0, 0, 0, 0}, {1e300, INT_MAX, 59, 59, 0},  // clamped so the hours fit
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.seconds);

@@ -109,8 +109,8 @@ TEST(measure_type, switch_and_temperature_texts) {
         const char* reply;
         bool on;
     };
-    const case_t replies[] = {{"ON", true}, {"1", true},  {"on", false},  {"ON\n", false},
-                              {"0", false}, {"", false},  {" 1", false},  {"OFF", false}};
+    const case_t replies[] = {{"ON", true}, {"1", true}, {"on", false}, {"ON\n", false},
+                              {"0", false}, {"", false}, {" 1", false}, {"OFF", false}};
     for (const auto& c : replies) {
         EXPECT_EQ(c.on, is_on_text(c.reply)) << '"' << c.reply << '"';
     }

@@ -43,10 +43,17 @@ TEST(model_registry, names_codes_and_families) {
         int code;
     };
     const case_t cases[] = {
-        {"VXA-1", 1, 1100}, {"VXA-2", 1, 1101}, {"VXA-2E", 1, 1102}, {"VXA-3", 1, 1103},
-        {"VXB-1", 2, 1200}, {"VXB-2", 2, 1201},
+        {"VXA-1", 1, 1100},
+        {"VXA-2", 1, 1101},
+        {"VXA-2E", 1, 1102},
+        {"VXA-3", 1, 1103},
+        {"VXB-1", 2, 1200},
+        {"VXB-2", 2, 1201},
         // The driver factory knows VXB-3, the registry does not offer it.
-        {"VXB-3", 0, 0},    {"vxa-1", 0, 0},    {"VXA-2 ", 0, 0},   {"", 0, 0},
+        {"VXB-3", 0, 0},
+        {"vxa-1", 0, 0},
+        {"VXA-2 ", 0, 0},
+        {"", 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -59,10 +59,27 @@ TEST(format_general, known_texts) {
 }
 
 TEST(format_general, matches_printf_byte_for_byte) {
-    const double values[] = {0.00012345, 9.9e37, 9.91e37, 1e-5, 123456789012.0, 0.1, 0.0, -0.0, 1.0,
-                             -123.456, 1e-300, 5e-324, std::numeric_limits<double>::max(), 100000,
-                             1e16, 999999.5, 0.0001, 0.00001, std::numeric_limits<double>::infinity(),
-                             -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()};
+    const double values[] = {0.00012345,
+                             9.9e37,
+                             9.91e37,
+                             1e-5,
+                             123456789012.0,
+                             0.1,
+                             0.0,
+                             -0.0,
+                             1.0,
+                             -123.456,
+                             1e-300,
+                             5e-324,
+                             std::numeric_limits<double>::max(),
+                             100000,
+                             1e16,
+                             999999.5,
+                             0.0001,
+                             0.00001,
+                             std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity(),
+                             std::numeric_limits<double>::quiet_NaN()};
     const int precisions[] = {-3, 0, 1, 2, 6, 10, 15, 17, 25, 40};
     for (const double v : values) {
         for (const int p : precisions) {
@@ -145,9 +162,9 @@ TEST(parse_double_stream, table) {
         double value;
     };
     const case_t cases[] = {
-        {"200", 200}, {"1.5e3x", 1500}, {"abc", 0},  {"", 0},        {" 5", 5},      {"\t-5", -5},
-        {"1e", 0},    {"1e+", 0},       {"1.e", 0},  {"12.5.1", 12.5}, {"1e5e", 1e5}, {"0x10", 0},
-        {"inf", 0},   {"1e400", 0},     {"+.5e-1", 0.05},
+        {"200", 200},  {"1.5e3x", 1500}, {"abc", 0}, {"", 0},      {" 5", 5},
+        {"\t-5", -5},  {"1e", 0},        {"1e+", 0}, {"1.e", 0},   {"12.5.1", 12.5},
+        {"1e5e", 1e5}, {"0x10", 0},      {"inf", 0}, {"1e400", 0}, {"+.5e-1", 0.05},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -156,10 +173,11 @@ TEST(parse_double_stream, table) {
 }
 
 TEST(parse_double_stream, agrees_with_stream_extraction) {
-    const char* const texts[] = {"200",  " 5",  "\t-5",  "1.5e3x", "abc", "",      "1e",    "1e+",   "1e-",
-                                 "1.e5", ".5",  ".",     "-",      "+",   "+.5e-1", "12.5.1", "1e5e", "0x10",
-                                 "inf",  "nan", "1e400", "-1e400", "1e-400", "9.9e37", "  ",   "+-1",   "--1",
-                                 "007",  "1 2", ".e5",   "5.",     "-.e1",  "1E+05",  "1e-5x"};
+    const char* const texts[] = {"200",    " 5",     "\t-5",   "1.5e3x", "abc",   "",     "1e",
+                                 "1e+",    "1e-",    "1.e5",   ".5",     ".",     "-",    "+",
+                                 "+.5e-1", "12.5.1", "1e5e",   "0x10",   "inf",   "nan",  "1e400",
+                                 "-1e400", "1e-400", "9.9e37", "  ",     "+-1",   "--1",  "007",
+                                 "1 2",    ".e5",    "5.",     "-.e1",   "1E+05", "1e-5x"};
     for (const char* text : texts) {
         bool expected_ok = false;
         const double expected = stream_oracle(text, &expected_ok);
