@@ -3,6 +3,7 @@
 // message, and the resident memory of an idle and of a full engine.
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,9 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "acq/acq_drv_adapter.h"
 #include "acq/acq_main.h"
 #include "acq/acq_record_file.h"
 #include "acq/acq_trend.h"
+#include "drv/drv_link.h"
+#include "drv/if/drv_if.h"
+#include "remote/remote_main.h"
+// The bench targets do not link the test-support library; its launcher is compiled in.
+#include "support/sim_process.cpp"
 
 namespace {
 
@@ -135,6 +142,82 @@ void BM_resident_memory(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_resident_memory)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+double cpu_seconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Link engine + driver + engine against the simulator at its fastest rate (1,000,000
+// readings/s), logging to a file, with the default 200 ms period. The VXB family carries
+// the instrument's own timestamps, one microsecond apart, so readings the instrument
+// produced between the run's first and last reading are (last - first) + 1; fewer
+// accepted readings mean losses. Seconds: VELKARO_BENCH_E2E_SECONDS (default 20).
+void BM_end_to_end(benchmark::State& state) {
+    const char* env = std::getenv("VELKARO_BENCH_E2E_SECONDS");
+    const int seconds = env ? std::max(1, std::atoi(env)) : 20;
+    for (auto _ : state) {
+        velkaro_test::use_test_portmapper_port();
+        velkaro_test::sim_process_t sim("VXB-1", {"--fast"});
+        if (!sim.ok()) {
+            state.SkipWithError("simulator did not start");
+            return;
+        }
+        remote_main_t link;
+        unsigned long session = 0;
+        if (link.open(sim.instr_resource(), session) != 0) {
+            state.SkipWithError("open failed");
+            return;
+        }
+        drv_remote_link_t remote_link(link);
+        drv_if_t driver(&remote_link, "VXB-1");
+        driver.set_session(session);
+        acq_drv_adapter_t instrument(driver);
+        char dir_pattern[] = "/tmp/velkaro_bench_acq_XXXXXX";
+        const std::string dir = mkdtemp(dir_pattern) ? dir_pattern : "/tmp";
+        uint64_t lines = 0;
+        double cpu = 0.0;
+        plib_record_run_state_info_t info;
+        plib_data_t last{};
+        {
+            acq_main_t engine(&instrument);
+            engine.set_record_info_callback([&](plib_acq_file_record_param_t& p) {
+                acq_fill_record_param(p, "M", "VXB-1", "SN", "fw", "V1.0.3", "DC Voltage", dir, "bench");
+            });
+            plib_record_parameter_set_msg_t p;
+            p.kind = record_kind_record_enable;
+            p.record_enable = 1;
+            engine.m_acq_record_parameter_data_msg.send(p);
+            const double cpu0 = cpu_seconds();
+            engine.set_run_state(1);
+            std::this_thread::sleep_for(std::chrono::seconds(seconds));
+            engine.set_run_state(0);
+            cpu = cpu_seconds() - cpu0;
+            engine.m_acq_record_run_state_info_msg.fetch(info);
+            engine.m_acq_latest_msg.fetch(last);
+        }
+        const std::string path = dir + "/bench DC Voltage VXB-1 SN.csv";
+        std::ifstream in(path, std::ios::binary);
+        std::vector<char> buf(1 << 20);
+        while (in) {
+            in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
+            for (std::streamsize i = 0; i < in.gcount(); ++i) lines += buf[static_cast<std::size_t>(i)] == '\n';
+        }
+        std::remove(path.c_str());
+        std::filesystem::remove(dir);
+        link.close(session);
+        const double produced = static_cast<double>(last.timestamp - info.start_timestamp) + 1.0;
+        const double logged = static_cast<double>(lines >= 10 ? lines - 10 : 0);
+        state.counters["logged_per_s"] = logged / seconds;
+        state.counters["accepted"] = info.total_count;
+        state.counters["logged"] = logged;
+        state.counters["lost"] = produced - static_cast<double>(info.total_count);
+        state.counters["cpu_s_per_million"] = logged > 0 ? cpu / (logged / 1e6) : 0.0;
+    }
+}
+BENCHMARK(BM_end_to_end)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 
