@@ -18,6 +18,9 @@ struct cli_context_t {
 // find, query, write, read
 void register_link_commands(CLI::App& app, cli_context_t& context);
 
+// identify
+void register_identify_commands(CLI::App& app, cli_context_t& context);
+
 // "0xBFFF0015 VI_ERROR_TMO: <text>": the VISA name of a status and the link's text for it.
 std::string status_description(int status);
 

@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     velkaro_cli::cli_context_t context;
     velkaro_cli::register_link_commands(app, context);
+    velkaro_cli::register_identify_commands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
