@@ -178,7 +178,9 @@ TEST_F(acq_record_fixture_t, logging_switch_and_directory_apply_from_the_next_st
         tick_with(make_batch(2));
         EXPECT_EQ(run_info().recording, c.recording);
         EXPECT_EQ(fs::exists(log_path()), c.recording);
-        if (c.recording) EXPECT_EQ(log_lines().size(), 12u);
+        if (c.recording) {
+            EXPECT_EQ(log_lines().size(), 12u);
+        }
         engine->set_run_state(0);
         EXPECT_EQ(take_notes().size(), 3u);  // start, data, stop: a missing directory is not an error
     }

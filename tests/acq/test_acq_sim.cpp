@@ -70,7 +70,9 @@ TEST_P(acq_sim_test, a_measured_run_logs_exactly_its_readings_in_time_order) {
         EXPECT_EQ(lines[9], "DC Voltage,Time(s)");
         for (std::size_t i = 0; i < all.size(); ++i) {
             ASSERT_EQ(lines[10 + i].substr(lines[10 + i].find(',') + 1), format_timestamp_us(all[i].timestamp)) << i;
-            if (i > 0) ASSERT_LE(all[i - 1].timestamp, all[i].timestamp) << i;
+            if (i > 0) {
+                ASSERT_LE(all[i - 1].timestamp, all[i].timestamp) << i;
+            }
         }
         EXPECT_LT(all.front().timestamp, all.back().timestamp);
     }
