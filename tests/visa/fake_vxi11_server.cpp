@@ -302,6 +302,9 @@ void fake_vxi11_server_t::_serve(int fd, bool portmapper) {
         }
 
         switch (fault) {
+        case fake_fault_t::late_reply:
+            if (!_sleep_ms(600)) return;
+            break;
         case fake_fault_t::silent:
             continue;
         case fake_fault_t::close_before_reply:

@@ -35,6 +35,7 @@ enum class fake_fault_t {
     prog_unavail,         // accepted, PROG_UNAVAIL
     multi_fragment,       // the correct reply split into 3-byte fragments
     extra_data,           // device_read answers more bytes than requested
+    late_reply,           // the answer is sent 600 ms late (after the client gave up)
 };
 
 class fake_vxi11_server_t {
