@@ -197,7 +197,8 @@ sim_server_t::sim_server_t(const sim_options_t& options, sim_front_t& front) : m
 
 sim_server_t::~sim_server_t()
 {
-    m_closing.store(true);
+    m_front.halt();
+    m_shutdown.store(true);
     _reap(true);
     for (int fd : {m_pm_tcp, m_pm_udp, m_core, m_raw}) {
         if (fd >= 0) {
@@ -231,9 +232,6 @@ void sim_server_t::run(const std::atomic<bool>& stop)
 {
     while (!stop.load()) {
         m_front.check_drop_time();
-        if (m_front.halted().load()) {
-            m_closing.store(true);
-        }
         pollfd fds[4] = {{m_pm_tcp, POLLIN, 0}, {m_core, POLLIN, 0}, {m_raw, POLLIN, 0}, {m_pm_udp, POLLIN, 0}};
         const int r = ::poll(fds, 4, poll_slice_ms);
         if (r > 0) {
@@ -252,7 +250,8 @@ void sim_server_t::run(const std::atomic<bool>& stop)
         }
         _reap(false);
     }
-    m_closing.store(true);
+    m_front.halt();
+    m_shutdown.store(true);
     _reap(true);
 }
 
@@ -262,7 +261,7 @@ void sim_server_t::_accept(int listen_fd, service_t service)
     if (fd < 0) {
         return;
     }
-    if (m_closing.load() || static_cast<int>(m_connections.size()) >= m_options.max_connections) {
+    if (m_front.halted().load() || static_cast<int>(m_connections.size()) >= m_options.max_connections) {
         ::close(fd);  // a dropped-off instrument, or too many clients
         return;
     }
@@ -355,10 +354,10 @@ std::string sim_server_t::_portmapper_reply(const std::string& record, bool& ok)
 void sim_server_t::_serve_portmapper_tcp(int fd)
 {
     std::string record;
-    while (read_record(fd, record, 64 * 1024, m_closing)) {
+    while (read_record(fd, record, 64 * 1024, m_front.halted())) {
         bool ok = false;
         const std::string reply = _portmapper_reply(record, ok);
-        if (!ok || !write_record(fd, reply, m_closing)) {
+        if (!ok || !write_record(fd, reply, m_shutdown)) {
             return;
         }
     }
@@ -370,7 +369,7 @@ void sim_server_t::_serve_portmapper_udp()
     sockaddr_in from{};
     socklen_t len = sizeof from;
     const ssize_t got = ::recvfrom(m_pm_udp, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
-    if (got <= 0 || m_closing.load()) {
+    if (got <= 0 || m_front.halted().load()) {
         return;
     }
     bool ok = false;
@@ -394,20 +393,20 @@ void sim_server_t::_serve_core(int fd)
     std::mt19937 rng(static_cast<uint32_t>(fd) * 2654435761u);
     std::string record;
 
-    while (read_record(fd, record, core_max_record, m_closing)) {
+    while (read_record(fd, record, core_max_record, m_front.halted())) {
         rpc_call_t call;
         bool version_ok = true;
         if (!parse_rpc_call(record, call, version_ok)) {
             return;
         }
         if (!version_ok) {
-            if (!write_record(fd, denied_rpc_mismatch(call.xid), m_closing)) {
+            if (!write_record(fd, denied_rpc_mismatch(call.xid), m_shutdown)) {
                 return;
             }
             continue;
         }
         if (call.program != device_core_program) {
-            if (!write_record(fd, accepted_reply(call.xid, accept_prog_unavail).data(), m_closing)) {
+            if (!write_record(fd, accepted_reply(call.xid, accept_prog_unavail).data(), m_shutdown)) {
                 return;
             }
             continue;
@@ -416,7 +415,7 @@ void sim_server_t::_serve_core(int fd)
             xdr_writer_t out = accepted_reply(call.xid, accept_prog_mismatch);
             out.u32(device_core_version);
             out.u32(device_core_version);
-            if (!write_record(fd, out.data(), m_closing)) {
+            if (!write_record(fd, out.data(), m_shutdown)) {
                 return;
             }
             continue;
@@ -524,14 +523,14 @@ void sim_server_t::_serve_core(int fd)
             const auto now = std::chrono::steady_clock::now();
             if (!pending || link->ready_at > now + wait_limit) {
                 // Nothing to read (or not within the caller's time-out): wait it out like an instrument.
-                sleep_unless(m_closing, wait_limit);
+                sleep_unless(m_front.halted(), wait_limit);
                 out.i32(err_io_timeout);
                 out.i32(0);
                 out.opaque({});
                 break;
             }
             if (link->ready_at > now &&
-                !sleep_unless(m_closing, std::chrono::duration_cast<std::chrono::milliseconds>(link->ready_at - now) +
+                !sleep_unless(m_front.halted(), std::chrono::duration_cast<std::chrono::milliseconds>(link->ready_at - now) +
                                              std::chrono::milliseconds(1))) {
                 return;
             }
@@ -607,7 +606,7 @@ void sim_server_t::_serve_core(int fd)
         if (garbage) {
             out = accepted_reply(call.xid, accept_garbage_args);
         }
-        if (!write_record(fd, out.data(), m_closing) || m_front.halted().load()) {
+        if (!write_record(fd, out.data(), m_shutdown) || m_front.halted().load()) {
             return;
         }
     }
@@ -620,7 +619,7 @@ void sim_server_t::_serve_raw(int fd)
     std::mt19937 rng(static_cast<uint32_t>(fd) * 40503u + 7u);
     std::string pending;
     char buf[65536];
-    while (!m_closing.load()) {
+    while (!m_front.halted().load()) {
         pollfd pfd{fd, POLLIN, 0};
         const int r = ::poll(&pfd, 1, poll_slice_ms);
         if (r < 0 && errno != EINTR) {
@@ -643,10 +642,10 @@ void sim_server_t::_serve_raw(int fd)
             start = nl + 1;
             if (!reply.empty()) {
                 if (m_front.reply_delay_ms() > 0 &&
-                    !sleep_unless(m_closing, std::chrono::milliseconds(m_front.reply_delay_ms()))) {
+                    !sleep_unless(m_front.halted(), std::chrono::milliseconds(m_front.reply_delay_ms()))) {
                     return;
                 }
-                if (!write_all(fd, reply.data(), reply.size(), m_closing)) {
+                if (!write_all(fd, reply.data(), reply.size(), m_shutdown)) {
                     return;
                 }
             }

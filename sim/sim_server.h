@@ -27,7 +27,8 @@ public:
     // Returns the reply bytes (empty when nothing answers), already damaged when a fault asks for it.
     std::string process_line(const std::string& line, std::mt19937& rng);
 
-    // Set once the instrument has "dropped off" (--drop-after, --drop-at): links close, new ones are refused.
+    // Set once the instrument has "dropped off" (--drop-after, --drop-at) or the simulator shuts
+    // down: links close, new ones are refused.
     const std::atomic<bool>& halted() const { return m_halted; }
     void halt() { m_halted.store(true); }
     void check_drop_time();
@@ -85,7 +86,8 @@ private:
     int m_pm_port = 0;
     int m_core_port = 0;
     int m_raw_port = 0;
-    std::atomic<bool> m_closing{false};  // connections end when set (shutdown or dropped instrument)
+    // Replies already produced are still sent after a drop; only shutdown cuts them off.
+    std::atomic<bool> m_shutdown{false};
     std::list<std::unique_ptr<connection_t>> m_connections;  // touched by the serving thread only
     std::atomic<int32_t> m_next_link_id{1};
 };

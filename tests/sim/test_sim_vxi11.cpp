@@ -244,3 +244,58 @@ TEST(sim_vxi11, lxi_tools_reads_the_identification)
     ::pclose(p);
     EXPECT_NE(out.find("Norvale Labs,VXA-3,"), std::string::npos) << out;
 }
+
+TEST(sim_vxi11, big_block_arrives_in_server_sized_pieces_with_end_on_the_last)
+{
+    sim_process_t sim("VXA-2", {"--fast"});
+    ASSERT_TRUE(sim.ok());
+    link_fixture_t link(sim);
+    const int32_t lid = link.open();
+    ASSERT_GE(lid, 0);
+    ASSERT_EQ(link.write(lid, "TRIG:COUNT INF;INIT\n", flag_end).first, 0u);
+    ::usleep(200000);  // 200,000 readings at the fast rate: a block of about 3.2 MB
+    ASSERT_EQ(link.write(lid, "R?\n", flag_end).first, 0u);
+    std::string all;
+    uint32_t reason = 0;
+    int pieces = 0;
+    for (; pieces < 100 && !(reason & reason_end); ++pieces) {
+        std::string data;
+        ASSERT_EQ(link.read(lid, 0xFFFFFFFFu, reason, data), 0u);
+        all += data;
+    }
+    EXPECT_GT(pieces, 1);  // a full server buffer gives reason 0 and the client reads on
+    ASSERT_GT(all.size(), 2000000u);
+    const size_t digits = static_cast<size_t>(all[1] - '0');
+    EXPECT_EQ(all.size(), 2 + digits + std::stoul(all.substr(2, digits)) + 1);
+    EXPECT_EQ(all.back(), '\n');
+}
+
+TEST(sim_vxi11, delayed_reply_times_out_first_and_is_read_later)
+{
+    sim_process_t sim("VXA-2", {"--reply-delay", "300"});
+    ASSERT_TRUE(sim.ok());
+    link_fixture_t link(sim);
+    const int32_t lid = link.open();
+    ASSERT_GE(lid, 0);
+    ASSERT_EQ(link.write(lid, "*IDN?\n", flag_end).first, 0u);
+    uint32_t reason = 0;
+    std::string data;
+    EXPECT_EQ(link.read(lid, 4096, reason, data, 0, 50), 15u);
+    EXPECT_EQ(data, "");
+    EXPECT_EQ(link.read(lid, 4096, reason, data, 0, 2000), 0u);
+    EXPECT_NE(data.find("VXA-2"), std::string::npos);
+}
+
+TEST(sim_vxi11, drop_after_closes_the_core_channel)
+{
+    sim_process_t sim("VXA-2", {"--drop-after", "2"});
+    ASSERT_TRUE(sim.ok());
+    link_fixture_t link(sim);
+    const int32_t lid = link.open();
+    ASSERT_GE(lid, 0);
+    EXPECT_EQ(link.write(lid, "*RST\n", flag_end).first, 0u);
+    EXPECT_EQ(link.write(lid, "*CLS\n", flag_end).first, 0u);  // the second command: acknowledged, then dropped
+    EXPECT_EQ(link.write(lid, "*IDN?\n", flag_end).first, 0xFFFFFFFFu);
+    link_fixture_t again(sim);
+    EXPECT_LT(again.open(), 0);
+}
