@@ -373,20 +373,11 @@ int acq_main_t::_on_trend_data_get(plib_trend_data_info_t& info) {
 }
 
 int acq_main_t::_on_record_parameter_set(const plib_record_parameter_set_msg_t& param) {
-    notify_list_t notes;
-    notify_callback_t callback;
-    int result = 0;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        result = _set_record_parameter(param, notes);
-        callback = m_notify_callback;
-    }
-    _deliver(callback, notes);
-    return result;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return _set_record_parameter(param);
 }
 
-int acq_main_t::_set_record_parameter(const plib_record_parameter_set_msg_t& param, notify_list_t& notes) {
-    (void)notes;
+int acq_main_t::_set_record_parameter(const plib_record_parameter_set_msg_t& param) {
     switch (param.kind) {
     case record_kind_buffer_mode:
         m_buffer_mode = param.buffer_mode;

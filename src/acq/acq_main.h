@@ -173,7 +173,7 @@ private:
     void _append_to_log(notify_list_t& notes);
     bool _auto_stop_check();  // true: the run must stop
     void _capacity_check(notify_list_t& notes);
-    int _set_record_parameter(const plib_record_parameter_set_msg_t& param, notify_list_t& notes);
+    int _set_record_parameter(const plib_record_parameter_set_msg_t& param);
     int _export(const std::string& path);
 
     // Handlers (engine thread).
