@@ -32,7 +32,8 @@ visa::byte_vector_t make_stream() {
         for (size_t pos = 0; pos < body.size(); pos += fragment) {
             const size_t len = std::min(fragment, body.size() - pos);
             const bool last = pos + len == body.size();
-            visa::xdr_writer_t(stream).put_u32((last ? visa::rpc_last_fragment_bit : 0U) | static_cast<uint32_t>(len));
+            visa::xdr_writer_t(stream).put_u32((last ? visa::rpc_last_fragment_bit : 0U) |
+                                               static_cast<uint32_t>(len));
             stream.insert(stream.end(), body.begin() + static_cast<std::ptrdiff_t>(pos),
                           body.begin() + static_cast<std::ptrdiff_t>(pos + len));
         }
@@ -56,7 +57,8 @@ void bm_decode_10mb_block(benchmark::State& state) {
                 visa::rpc_reply_t reply;
                 visa::vxi11_read_resp_t resp;
                 if (visa::rpc_decode_reply(rec.data(), rec.size(), reply) != visa::rpc_status_t::ok ||
-                    !visa::vxi11_decode(rec.data() + reply.results_offset, rec.size() - reply.results_offset, resp)) {
+                    !visa::vxi11_decode(rec.data() + reply.results_offset, rec.size() - reply.results_offset,
+                                        resp)) {
                     state.SkipWithError("decode failed");
                     return;
                 }

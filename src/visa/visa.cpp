@@ -14,9 +14,12 @@ template <typename sys_fn_t, typename own_fn_t>
 ViStatus dispatch(sys_fn_t sys, own_fn_t own) {
     const sys_visa_api_t* api = nullptr;
     switch (sys_visa_backend(api)) {
-    case visa_backend_t::system: return sys(*api);
-    case visa_backend_t::missing: return VI_ERROR_LIBRARY_NFOUND;
-    case visa_backend_t::builtin: break;
+        case visa_backend_t::system:
+            return sys(*api);
+        case visa_backend_t::missing:
+            return VI_ERROR_LIBRARY_NFOUND;
+        case visa_backend_t::builtin:
+            break;
     }
     return own();
 }
@@ -38,8 +41,9 @@ ViStatus viFindNext(ViFindList vi, ViChar desc[]) {
 }
 
 ViStatus viParseRsrc(ViSession rmSesn, ViConstRsrc rsrcName, ViUInt16* intfType, ViUInt16* intfNum) {
-    return dispatch([&](const sys_visa_api_t& a) { return a.viParseRsrc(rmSesn, rsrcName, intfType, intfNum); },
-                    [&] { return builtin::viParseRsrc(rmSesn, rsrcName, intfType, intfNum); });
+    return dispatch(
+        [&](const sys_visa_api_t& a) { return a.viParseRsrc(rmSesn, rsrcName, intfType, intfNum); },
+        [&] { return builtin::viParseRsrc(rmSesn, rsrcName, intfType, intfNum); });
 }
 
 ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 timeout, ViSession* vi) {
@@ -48,7 +52,8 @@ ViStatus viOpen(ViSession sesn, ViConstRsrc name, ViAccessMode mode, ViUInt32 ti
 }
 
 ViStatus viClose(ViObject vi) {
-    return dispatch([&](const sys_visa_api_t& a) { return a.viClose(vi); }, [&] { return builtin::viClose(vi); });
+    return dispatch([&](const sys_visa_api_t& a) { return a.viClose(vi); },
+                    [&] { return builtin::viClose(vi); });
 }
 
 ViStatus viWrite(ViSession vi, ViConstBuf buf, ViUInt32 cnt, ViUInt32* retCnt) {

@@ -40,8 +40,8 @@ std::vector<std::string> discover_vxi11_hosts() {
     for (size_t i = 0; i < hosts.size(); ++i) {
         probes.emplace_back([&hosts, &found, pm_port, i] {
             uint16_t port = 0;
-            const rpc_status_t s = portmap_getport(hosts[i], pm_port, vxi11_core_program, vxi11_core_version, port,
-                                                   deadline_after_ms(discovery_host_timeout_ms));
+            const rpc_status_t s = portmap_getport(hosts[i], pm_port, vxi11_core_program, vxi11_core_version,
+                                                   port, deadline_after_ms(discovery_host_timeout_ms));
             found[i] = (s == rpc_status_t::ok && port != 0) ? 1 : 0;
         });
     }

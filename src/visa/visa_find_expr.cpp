@@ -19,11 +19,28 @@ constexpr size_t max_expr_length = 256;
 
 bool is_regex_special(char c) {
     switch (c) {
-    case '.': case '^': case '$': case '{': case '}': case '/': case '-': case '=': case '!': case ':':
-    case '\\': case '*': case '+': case '?': case '(': case ')': case '[': case ']': case '|':
-        return true;
-    default:
-        return false;
+        case '.':
+        case '^':
+        case '$':
+        case '{':
+        case '}':
+        case '/':
+        case '-':
+        case '=':
+        case '!':
+        case ':':
+        case '\\':
+        case '*':
+        case '+':
+        case '?':
+        case '(':
+        case ')':
+        case '[':
+        case ']':
+        case '|':
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -39,68 +56,68 @@ bool translate(const std::string& expr, std::string& out) {
     for (size_t i = 0; i < expr.size(); ++i) {
         const char c = expr[i];
         switch (c) {
-        case '?':
-            out += "[\\s\\S]";
-            have_item = true;
-            break;
-        case '*':
-        case '+':
-            if (!have_item) {
-                out += c == '*' ? "[\\s\\S]*" : "[\\s\\S]+";
-            } else {
-                out += c;
-            }
-            have_item = false;  // no repeat of a repeat
-            break;
-        case '(':
-            out += "(?:";
-            ++depth;
-            have_item = false;
-            break;
-        case ')':
-            if (depth == 0) return false;
-            out += ')';
-            --depth;
-            have_item = true;
-            break;
-        case '|':
-            out += '|';
-            have_item = false;
-            break;
-        case '\\':
-            if (++i >= expr.size()) return false;
-            append_literal(out, expr[i]);
-            have_item = true;
-            break;
-        case '[': {
-            out += '[';
-            size_t j = i + 1;
-            if (j < expr.size() && expr[j] == '^') {
-                out += '^';
-                ++j;
-            }
-            const size_t first = j;
-            for (; j < expr.size() && (expr[j] != ']' || j == first); ++j) {
-                const char k = expr[j];
-                if (k == '-' && j != first && j + 1 < expr.size() && expr[j + 1] != ']') {
-                    out += '-';
+            case '?':
+                out += "[\\s\\S]";
+                have_item = true;
+                break;
+            case '*':
+            case '+':
+                if (!have_item) {
+                    out += c == '*' ? "[\\s\\S]*" : "[\\s\\S]+";
                 } else {
-                    append_literal(out, k);
+                    out += c;
                 }
+                have_item = false;  // no repeat of a repeat
+                break;
+            case '(':
+                out += "(?:";
+                ++depth;
+                have_item = false;
+                break;
+            case ')':
+                if (depth == 0) return false;
+                out += ')';
+                --depth;
+                have_item = true;
+                break;
+            case '|':
+                out += '|';
+                have_item = false;
+                break;
+            case '\\':
+                if (++i >= expr.size()) return false;
+                append_literal(out, expr[i]);
+                have_item = true;
+                break;
+            case '[': {
+                out += '[';
+                size_t j = i + 1;
+                if (j < expr.size() && expr[j] == '^') {
+                    out += '^';
+                    ++j;
+                }
+                const size_t first = j;
+                for (; j < expr.size() && (expr[j] != ']' || j == first); ++j) {
+                    const char k = expr[j];
+                    if (k == '-' && j != first && j + 1 < expr.size() && expr[j + 1] != ']') {
+                        out += '-';
+                    } else {
+                        append_literal(out, k);
+                    }
+                }
+                if (j >= expr.size() || j == first) return false;
+                out += ']';
+                i = j;
+                have_item = true;
+                break;
             }
-            if (j >= expr.size() || j == first) return false;
-            out += ']';
-            i = j;
-            have_item = true;
-            break;
-        }
-        case '{':
-        case '}':
-            return false;  // attribute filters are not supported
-        default:
-            append_literal(out, c);
-            have_item = true;
-            break;
+            case '{':
+            case '}':
+                return false;  // attribute filters are not supported
+            default:
+                append_literal(out, c);
+                have_item = true;
+                break;
         }
     }
     return depth == 0;

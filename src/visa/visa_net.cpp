@@ -53,7 +53,8 @@ void tcp_socket_t::close() {
     m_fd = -1;
 }
 
-net_status_t tcp_socket_t::_connect_one(const void* addr, unsigned addr_len, int family, deadline_t deadline) {
+net_status_t tcp_socket_t::_connect_one(const void* addr, unsigned addr_len, int family,
+                                        deadline_t deadline) {
     const int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) return net_status_t::error;
     const int one = 1;

@@ -21,12 +21,16 @@ uint32_t initial_xid() {
 
 rpc_status_t rpc_status_from_net(net_status_t s) {
     switch (s) {
-    case net_status_t::ok: return rpc_status_t::ok;
-    case net_status_t::timeout: return rpc_status_t::timeout;
-    case net_status_t::unresolved: return rpc_status_t::unresolved;
-    case net_status_t::closed:
-    case net_status_t::refused:
-    case net_status_t::error: return rpc_status_t::conn_lost;
+        case net_status_t::ok:
+            return rpc_status_t::ok;
+        case net_status_t::timeout:
+            return rpc_status_t::timeout;
+        case net_status_t::unresolved:
+            return rpc_status_t::unresolved;
+        case net_status_t::closed:
+        case net_status_t::refused:
+        case net_status_t::error:
+            return rpc_status_t::conn_lost;
     }
     return rpc_status_t::conn_lost;
 }
@@ -57,7 +61,8 @@ rpc_status_t rpc_decode_reply(const uint8_t* data, size_t size, rpc_reply_t& rep
     reply = rpc_reply_t{};
     xdr_reader_t r(data, size);
     uint32_t msg_type = 0;
-    if (!r.get_u32(reply.xid) || !r.get_u32(msg_type) || msg_type != rpc_msg_reply) return rpc_status_t::garbage;
+    if (!r.get_u32(reply.xid) || !r.get_u32(msg_type) || msg_type != rpc_msg_reply)
+        return rpc_status_t::garbage;
     if (!r.get_u32(reply.reply_stat)) return rpc_status_t::garbage;
     if (reply.reply_stat == rpc_reply_denied) {
         // RPC_MISMATCH carries low/high versions, AUTH_ERROR a status; either way denied.
@@ -127,7 +132,8 @@ void rpc_record_decoder_t::reset() {
     m_failed = false;
 }
 
-rpc_client_t::rpc_client_t(uint32_t prog, uint32_t vers) : m_prog(prog), m_vers(vers), m_next_xid(initial_xid()) {}
+rpc_client_t::rpc_client_t(uint32_t prog, uint32_t vers)
+    : m_prog(prog), m_vers(vers), m_next_xid(initial_xid()) {}
 
 rpc_status_t rpc_client_t::connect(const std::string& host, uint16_t port, deadline_t deadline) {
     close();

@@ -37,11 +37,11 @@ constexpr uint32_t rpc_max_auth_body = 400;
 
 enum class rpc_status_t {
     ok,
-    timeout,       // no complete reply before the deadline
-    conn_lost,     // connection refused, closed or reset
-    unresolved,    // host name not known
-    garbage,       // a reply that is not valid RPC, too large, or for an unknown call
-    rejected,      // MSG_DENIED or an accept state other than SUCCESS
+    timeout,     // no complete reply before the deadline
+    conn_lost,   // connection refused, closed or reset
+    unresolved,  // host name not known
+    garbage,     // a reply that is not valid RPC, too large, or for an unknown call
+    rejected,    // MSG_DENIED or an accept state other than SUCCESS
 };
 
 // Appends the record body of a call (without record mark) to `out`; the caller then
@@ -54,9 +54,9 @@ byte_vector_t rpc_frame_record(const byte_vector_t& body);
 struct rpc_reply_t {
     uint32_t xid = 0;
     uint32_t reply_stat = 0;
-    uint32_t accept_stat = 0;  // valid when reply_stat is accepted
-    uint32_t reject_stat = 0;  // valid when reply_stat is denied
-    size_t results_offset = 0; // where the procedure's results start in the record
+    uint32_t accept_stat = 0;   // valid when reply_stat is accepted
+    uint32_t reject_stat = 0;   // valid when reply_stat is denied
+    size_t results_offset = 0;  // where the procedure's results start in the record
 };
 
 // Decodes a reply record header. Returns ok only for an accepted, successful reply;
@@ -113,7 +113,7 @@ private:
     uint32_t m_next_xid;
     tcp_socket_t m_socket;
     rpc_record_decoder_t m_decoder;
-    byte_vector_t m_inbuf;   // bytes received but not yet fed to the decoder
+    byte_vector_t m_inbuf;  // bytes received but not yet fed to the decoder
     size_t m_inbuf_pos = 0;
 };
 

@@ -18,7 +18,8 @@ constexpr size_t max_tokens = 8;
 bool iequals(const std::string& a, const char* b) {
     size_t i = 0;
     for (; i < a.size() && b[i]; ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
             return false;
         }
     }
@@ -140,7 +141,8 @@ std::string format_rsrc_name(const rsrc_name_t& name) {
         return "TCPIP" + std::to_string(i->board) + "::" + i->host + "::" + i->lan_device_name + "::INSTR";
     }
     if (const auto* s = std::get_if<tcpip_socket_name_t>(&name)) {
-        return "TCPIP" + std::to_string(s->board) + "::" + s->host + "::" + std::to_string(s->port) + "::SOCKET";
+        return "TCPIP" + std::to_string(s->board) + "::" + s->host + "::" + std::to_string(s->port) +
+               "::SOCKET";
     }
     const auto& u = std::get<usb_instr_name_t>(name);
     char ids[32];

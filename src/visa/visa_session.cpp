@@ -18,25 +18,25 @@ bool to_bool(ViAttrState v, bool& out) {
 
 ViStatus session_t::set_attribute(ViAttr attr, ViAttrState value) {
     switch (attr) {
-    case VI_ATTR_TMO_VALUE:
-        if (value > 0xFFFFFFFFULL) return VI_ERROR_NSUP_ATTR_STATE;
-        m_attrs.tmo_ms = static_cast<ViUInt32>(value);
-        return VI_SUCCESS;
-    case VI_ATTR_TERMCHAR:
-        if (value > 0xFF) return VI_ERROR_NSUP_ATTR_STATE;
-        m_attrs.termchar = static_cast<ViUInt8>(value);
-        return VI_SUCCESS;
-    case VI_ATTR_TERMCHAR_EN:
-        return to_bool(value, m_attrs.termchar_en) ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
-    case VI_ATTR_SEND_END_EN:
-        return to_bool(value, m_attrs.send_end_en) ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
-    case VI_ATTR_SUPPRESS_END_EN:
-        return to_bool(value, m_attrs.suppress_end_en) ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
-    case VI_ATTR_INTF_TYPE:
-    case VI_ATTR_INTF_NUM:
-        return VI_ERROR_ATTR_READONLY;
-    default:
-        return VI_ERROR_NSUP_ATTR;
+        case VI_ATTR_TMO_VALUE:
+            if (value > 0xFFFFFFFFULL) return VI_ERROR_NSUP_ATTR_STATE;
+            m_attrs.tmo_ms = static_cast<ViUInt32>(value);
+            return VI_SUCCESS;
+        case VI_ATTR_TERMCHAR:
+            if (value > 0xFF) return VI_ERROR_NSUP_ATTR_STATE;
+            m_attrs.termchar = static_cast<ViUInt8>(value);
+            return VI_SUCCESS;
+        case VI_ATTR_TERMCHAR_EN:
+            return to_bool(value, m_attrs.termchar_en) ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
+        case VI_ATTR_SEND_END_EN:
+            return to_bool(value, m_attrs.send_end_en) ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
+        case VI_ATTR_SUPPRESS_END_EN:
+            return to_bool(value, m_attrs.suppress_end_en) ? VI_SUCCESS : VI_ERROR_NSUP_ATTR_STATE;
+        case VI_ATTR_INTF_TYPE:
+        case VI_ATTR_INTF_NUM:
+            return VI_ERROR_ATTR_READONLY;
+        default:
+            return VI_ERROR_NSUP_ATTR;
     }
 }
 
@@ -47,14 +47,22 @@ ViStatus session_t::get_attribute(ViAttr attr, void* value) const {
         return VI_SUCCESS;
     };
     switch (attr) {
-    case VI_ATTR_TMO_VALUE: return put(ViUInt32{m_attrs.tmo_ms});
-    case VI_ATTR_TERMCHAR: return put(ViUInt8{m_attrs.termchar});
-    case VI_ATTR_TERMCHAR_EN: return put(ViBoolean{m_attrs.termchar_en ? VI_TRUE : VI_FALSE});
-    case VI_ATTR_SEND_END_EN: return put(ViBoolean{m_attrs.send_end_en ? VI_TRUE : VI_FALSE});
-    case VI_ATTR_SUPPRESS_END_EN: return put(ViBoolean{m_attrs.suppress_end_en ? VI_TRUE : VI_FALSE});
-    case VI_ATTR_INTF_TYPE: return put(ViUInt16{m_intf_type});
-    case VI_ATTR_INTF_NUM: return put(ViUInt16{m_intf_num});
-    default: return VI_ERROR_NSUP_ATTR;
+        case VI_ATTR_TMO_VALUE:
+            return put(ViUInt32{m_attrs.tmo_ms});
+        case VI_ATTR_TERMCHAR:
+            return put(ViUInt8{m_attrs.termchar});
+        case VI_ATTR_TERMCHAR_EN:
+            return put(ViBoolean{m_attrs.termchar_en ? VI_TRUE : VI_FALSE});
+        case VI_ATTR_SEND_END_EN:
+            return put(ViBoolean{m_attrs.send_end_en ? VI_TRUE : VI_FALSE});
+        case VI_ATTR_SUPPRESS_END_EN:
+            return put(ViBoolean{m_attrs.suppress_end_en ? VI_TRUE : VI_FALSE});
+        case VI_ATTR_INTF_TYPE:
+            return put(ViUInt16{m_intf_type});
+        case VI_ATTR_INTF_NUM:
+            return put(ViUInt16{m_intf_num});
+        default:
+            return VI_ERROR_NSUP_ATTR;
     }
 }
 

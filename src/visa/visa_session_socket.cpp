@@ -10,12 +10,16 @@ constexpr size_t socket_receive_chunk = 64U * 1024U;
 
 ViStatus status_of(net_status_t s) {
     switch (s) {
-    case net_status_t::ok: return VI_SUCCESS;
-    case net_status_t::timeout: return VI_ERROR_TMO;
-    case net_status_t::closed:
-    case net_status_t::refused:
-    case net_status_t::unresolved: return VI_ERROR_CONN_LOST;
-    case net_status_t::error: return VI_ERROR_IO;
+        case net_status_t::ok:
+            return VI_SUCCESS;
+        case net_status_t::timeout:
+            return VI_ERROR_TMO;
+        case net_status_t::closed:
+        case net_status_t::refused:
+        case net_status_t::unresolved:
+            return VI_ERROR_CONN_LOST;
+        case net_status_t::error:
+            return VI_ERROR_IO;
     }
     return VI_ERROR_IO;
 }

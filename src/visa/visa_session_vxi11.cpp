@@ -22,25 +22,37 @@ int32_t next_client_id() {
 
 ViStatus vxi11_error_to_status(int32_t error) {
     switch (error) {
-    case vxi11_err_none: return VI_SUCCESS;
-    case vxi11_err_io_timeout: return VI_ERROR_TMO;
-    case vxi11_err_io: return VI_ERROR_IO;
-    case vxi11_err_locked: return VI_ERROR_RSRC_LOCKED;
-    case vxi11_err_not_accessible: return VI_ERROR_CONN_LOST;
-    case vxi11_err_not_supported: return VI_ERROR_NSUP_OPER;
-    case vxi11_err_abort: return VI_ERROR_ABORT;
-    default: return VI_ERROR_IO;
+        case vxi11_err_none:
+            return VI_SUCCESS;
+        case vxi11_err_io_timeout:
+            return VI_ERROR_TMO;
+        case vxi11_err_io:
+            return VI_ERROR_IO;
+        case vxi11_err_locked:
+            return VI_ERROR_RSRC_LOCKED;
+        case vxi11_err_not_accessible:
+            return VI_ERROR_CONN_LOST;
+        case vxi11_err_not_supported:
+            return VI_ERROR_NSUP_OPER;
+        case vxi11_err_abort:
+            return VI_ERROR_ABORT;
+        default:
+            return VI_ERROR_IO;
     }
 }
 
 ViStatus vxi11_session_t::_status_of(rpc_status_t s) const {
     switch (s) {
-    case rpc_status_t::ok: return VI_SUCCESS;
-    case rpc_status_t::timeout: return VI_ERROR_TMO;
-    case rpc_status_t::conn_lost:
-    case rpc_status_t::unresolved: return VI_ERROR_CONN_LOST;
-    case rpc_status_t::garbage:
-    case rpc_status_t::rejected: return VI_ERROR_IO;
+        case rpc_status_t::ok:
+            return VI_SUCCESS;
+        case rpc_status_t::timeout:
+            return VI_ERROR_TMO;
+        case rpc_status_t::conn_lost:
+        case rpc_status_t::unresolved:
+            return VI_ERROR_CONN_LOST;
+        case rpc_status_t::garbage:
+        case rpc_status_t::rejected:
+            return VI_ERROR_IO;
     }
     return VI_ERROR_IO;
 }
@@ -91,7 +103,8 @@ void vxi11_session_t::close() {
     m_pending_pos = 0;
 }
 
-void vxi11_session_t::_chunk_timing(deadline_t op_deadline, uint32_t& io_timeout, deadline_t& socket_deadline) const {
+void vxi11_session_t::_chunk_timing(deadline_t op_deadline, uint32_t& io_timeout,
+                                    deadline_t& socket_deadline) const {
     io_timeout = std::max<uint32_t>(static_cast<uint32_t>(ms_until(op_deadline)), vxi11_min_io_timeout_ms);
     socket_deadline = deadline_after_ms(uint64_t{io_timeout} + socket_margin_ms(io_timeout));
 }

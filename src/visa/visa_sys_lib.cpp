@@ -47,14 +47,15 @@ bool sys_visa_load(const std::string& path, sys_visa_api_t& api, std::string& er
         return false;
     }
     sys_visa_api_t a;
-    const bool ok = resolve(handle, "viOpenDefaultRM", a.viOpenDefaultRM, error) &&
-                    resolve(handle, "viFindRsrc", a.viFindRsrc, error) &&
-                    resolve(handle, "viFindNext", a.viFindNext, error) &&
-                    resolve(handle, "viParseRsrc", a.viParseRsrc, error) &&
-                    resolve(handle, "viOpen", a.viOpen, error) && resolve(handle, "viClose", a.viClose, error) &&
-                    resolve(handle, "viWrite", a.viWrite, error) && resolve(handle, "viRead", a.viRead, error) &&
-                    resolve(handle, "viSetAttribute", a.viSetAttribute, error) &&
-                    resolve(handle, "viGetAttribute", a.viGetAttribute, error);
+    const bool ok =
+        resolve(handle, "viOpenDefaultRM", a.viOpenDefaultRM, error) &&
+        resolve(handle, "viFindRsrc", a.viFindRsrc, error) &&
+        resolve(handle, "viFindNext", a.viFindNext, error) &&
+        resolve(handle, "viParseRsrc", a.viParseRsrc, error) && resolve(handle, "viOpen", a.viOpen, error) &&
+        resolve(handle, "viClose", a.viClose, error) && resolve(handle, "viWrite", a.viWrite, error) &&
+        resolve(handle, "viRead", a.viRead, error) &&
+        resolve(handle, "viSetAttribute", a.viSetAttribute, error) &&
+        resolve(handle, "viGetAttribute", a.viGetAttribute, error);
     if (!ok) {
         ::dlclose(handle);
         return false;

@@ -46,18 +46,22 @@ bool parse_hex(const std::string& s, unsigned max, unsigned& v) {
 
 bool iequal(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
 ViStatus status_of_errno(int e) {
     switch (e) {
-    case ETIMEDOUT: return VI_ERROR_TMO;
-    case ENODEV:
-    case ESHUTDOWN:
-    case EPIPE:
-    case ENXIO: return VI_ERROR_CONN_LOST;
-    default: return VI_ERROR_IO;
+        case ETIMEDOUT:
+            return VI_ERROR_TMO;
+        case ENODEV:
+        case ESHUTDOWN:
+        case EPIPE:
+        case ENXIO:
+            return VI_ERROR_CONN_LOST;
+        default:
+            return VI_ERROR_IO;
     }
 }
 
@@ -100,13 +104,13 @@ std::vector<usbtmc_device_t> usbtmc_list_devices() {
         d.name.model_code = static_cast<uint16_t>(product);
         d.name.serial = read_attr(usb_dev / "serial");
         if (d.name.serial.empty() || d.name.serial.find("::") != std::string::npos) continue;
-        d.name.interface_number = parse_hex(read_attr(intf / "bInterfaceNumber"), 0xFF, intf_num)
-                                      ? static_cast<int>(intf_num)
-                                      : 0;
+        d.name.interface_number =
+            parse_hex(read_attr(intf / "bInterfaceNumber"), 0xFF, intf_num) ? static_cast<int>(intf_num) : 0;
         d.node = (dev / node).string();
         out.push_back(std::move(d));
     }
-    std::sort(out.begin(), out.end(), [](const usbtmc_device_t& a, const usbtmc_device_t& b) { return a.node < b.node; });
+    std::sort(out.begin(), out.end(),
+              [](const usbtmc_device_t& a, const usbtmc_device_t& b) { return a.node < b.node; });
     return out;
 }
 
@@ -201,7 +205,8 @@ ViStatus usbtmc_session_t::read(ViByte* buf, ViUInt32 cnt, ViUInt32& got) {
     }
     // The buffer filled: the message ended exactly here only if the driver says EOM.
     __u8 attr = 0;
-    if (m_kernel_driver && ::ioctl(m_fd, USBTMC_IOCTL_MSG_IN_ATTR, &attr) == 0 && (attr & 1)) return VI_SUCCESS;
+    if (m_kernel_driver && ::ioctl(m_fd, USBTMC_IOCTL_MSG_IN_ATTR, &attr) == 0 && (attr & 1))
+        return VI_SUCCESS;
     return VI_SUCCESS_MAX_CNT;
 }
 

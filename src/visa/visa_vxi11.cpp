@@ -79,7 +79,8 @@ bool vxi11_decode_error(const uint8_t* data, size_t size, int32_t& error) {
 }
 
 template <typename resp_t>
-rpc_status_t vxi11_core_client_t::_call(uint32_t proc, const byte_vector_t& args, resp_t& r, deadline_t deadline) {
+rpc_status_t vxi11_core_client_t::_call(uint32_t proc, const byte_vector_t& args, resp_t& r,
+                                        deadline_t deadline) {
     byte_vector_t record;
     size_t offset = 0;
     const rpc_status_t s = m_rpc.call(proc, args, record, offset, deadline);
@@ -95,7 +96,7 @@ rpc_status_t vxi11_core_client_t::_call_error(uint32_t proc, const byte_vector_t
     const rpc_status_t s = m_rpc.call(proc, args, record, offset, deadline);
     if (s != rpc_status_t::ok) return s;
     return vxi11_decode_error(record.data() + offset, record.size() - offset, error) ? rpc_status_t::ok
-                                                                                      : rpc_status_t::garbage;
+                                                                                     : rpc_status_t::garbage;
 }
 
 rpc_status_t vxi11_core_client_t::create_link(const vxi11_create_link_args_t& a, vxi11_create_link_resp_t& r,
@@ -113,7 +114,8 @@ rpc_status_t vxi11_core_client_t::device_read(const vxi11_read_args_t& a, vxi11_
     return _call(vxi11_proc_device_read, vxi11_encode(a), r, deadline);
 }
 
-rpc_status_t vxi11_core_client_t::device_clear(const vxi11_generic_args_t& a, int32_t& error, deadline_t deadline) {
+rpc_status_t vxi11_core_client_t::device_clear(const vxi11_generic_args_t& a, int32_t& error,
+                                               deadline_t deadline) {
     return _call_error(vxi11_proc_device_clear, vxi11_encode(a), error, deadline);
 }
 

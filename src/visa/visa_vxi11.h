@@ -104,7 +104,8 @@ byte_vector_t vxi11_encode_link_id(int32_t lid);
 
 bool vxi11_decode(const uint8_t* data, size_t size, vxi11_create_link_resp_t& r);
 bool vxi11_decode(const uint8_t* data, size_t size, vxi11_write_resp_t& r);
-bool vxi11_decode(const uint8_t* data, size_t size, vxi11_read_resp_t& r, uint32_t max_data = vxi11_max_read_data);
+bool vxi11_decode(const uint8_t* data, size_t size, vxi11_read_resp_t& r,
+                  uint32_t max_data = vxi11_max_read_data);
 // device_clear and destroy_link return a lone error.
 bool vxi11_decode_error(const uint8_t* data, size_t size, int32_t& error);
 
@@ -115,7 +116,8 @@ public:
     rpc_status_t connect(const std::string& host, uint16_t port, deadline_t deadline) {
         return m_rpc.connect(host, port, deadline);
     }
-    rpc_status_t create_link(const vxi11_create_link_args_t& a, vxi11_create_link_resp_t& r, deadline_t deadline);
+    rpc_status_t create_link(const vxi11_create_link_args_t& a, vxi11_create_link_resp_t& r,
+                             deadline_t deadline);
     rpc_status_t device_write(const vxi11_write_args_t& a, vxi11_write_resp_t& r, deadline_t deadline);
     rpc_status_t device_read(const vxi11_read_args_t& a, vxi11_read_resp_t& r, deadline_t deadline);
     rpc_status_t device_clear(const vxi11_generic_args_t& a, int32_t& error, deadline_t deadline);

@@ -132,9 +132,18 @@ void fake_vxi11_server_t::use_portmapper() const {
     ::setenv("VELKARO_VXI11_PORTMAPPER_PORT", std::to_string(m_pm_port).c_str(), 1);
 }
 
-void fake_vxi11_server_t::set_max_recv_size(uint32_t v) { std::lock_guard<std::mutex> l(m_mutex); m_max_recv_size = v; }
-void fake_vxi11_server_t::set_server_chunk(uint32_t v) { std::lock_guard<std::mutex> l(m_mutex); m_server_chunk = v; }
-void fake_vxi11_server_t::set_reply(const std::string& b) { std::lock_guard<std::mutex> l(m_mutex); m_reply = b; }
+void fake_vxi11_server_t::set_max_recv_size(uint32_t v) {
+    std::lock_guard<std::mutex> l(m_mutex);
+    m_max_recv_size = v;
+}
+void fake_vxi11_server_t::set_server_chunk(uint32_t v) {
+    std::lock_guard<std::mutex> l(m_mutex);
+    m_server_chunk = v;
+}
+void fake_vxi11_server_t::set_reply(const std::string& b) {
+    std::lock_guard<std::mutex> l(m_mutex);
+    m_reply = b;
+}
 void fake_vxi11_server_t::set_responder(std::function<std::string(const std::string&)> f) {
     std::lock_guard<std::mutex> l(m_mutex);
     m_responder = std::move(f);
@@ -149,10 +158,22 @@ void fake_vxi11_server_t::set_write_fault(fake_fault_t f, int count) {
     m_write_fault = f;
     m_write_fault_count = count;
 }
-void fake_vxi11_server_t::set_read_delay_ms(int ms) { std::lock_guard<std::mutex> l(m_mutex); m_read_delay_ms = ms; }
-void fake_vxi11_server_t::set_create_link_error(int32_t e) { std::lock_guard<std::mutex> l(m_mutex); m_create_link_error = e; }
-void fake_vxi11_server_t::set_getport_answer(int p) { std::lock_guard<std::mutex> l(m_mutex); m_getport_answer = p; }
-void fake_vxi11_server_t::set_honour_termchar(bool on) { std::lock_guard<std::mutex> l(m_mutex); m_honour_termchar = on; }
+void fake_vxi11_server_t::set_read_delay_ms(int ms) {
+    std::lock_guard<std::mutex> l(m_mutex);
+    m_read_delay_ms = ms;
+}
+void fake_vxi11_server_t::set_create_link_error(int32_t e) {
+    std::lock_guard<std::mutex> l(m_mutex);
+    m_create_link_error = e;
+}
+void fake_vxi11_server_t::set_getport_answer(int p) {
+    std::lock_guard<std::mutex> l(m_mutex);
+    m_getport_answer = p;
+}
+void fake_vxi11_server_t::set_honour_termchar(bool on) {
+    std::lock_guard<std::mutex> l(m_mutex);
+    m_honour_termchar = on;
+}
 
 std::vector<fake_write_t> fake_vxi11_server_t::writes() const {
     std::lock_guard<std::mutex> l(m_mutex);
@@ -302,53 +323,53 @@ void fake_vxi11_server_t::_serve(int fd, bool portmapper) {
         }
 
         switch (fault) {
-        case fake_fault_t::late_reply:
-            if (!_sleep_ms(600)) return;
-            break;
-        case fake_fault_t::silent:
-            continue;
-        case fake_fault_t::close_before_reply:
-            return;
-        case fake_fault_t::close_mid_reply: {
-            const byte_vector_t f = frame(body, body.size());
-            send_all(fd, f.data(), f.size() / 2);
-            return;
-        }
-        case fake_fault_t::garbage_record: {
-            byte_vector_t g;
-            for (int i = 0; i < 40; ++i) g.push_back(static_cast<uint8_t>(0xA5 ^ i));
-            send_all(fd, frame(g, g.size()));
-            continue;
-        }
-        case fake_fault_t::huge_record_length: {
-            const uint8_t mark[4] = {0xFF, 0xFF, 0xFF, 0xF0};
-            send_all(fd, mark, 4);
-            continue;
-        }
-        case fake_fault_t::truncated_results:
-            body.resize(body.size() >= 28 ? 28 : body.size());  // header and one word
-            break;
-        case fake_fault_t::stale_xid_first: {
-            byte_vector_t stale = accepted_header(xid - 1);
-            xdr_writer_t(stale).put_i32(0);
-            send_all(fd, frame(stale, stale.size()));
-            break;
-        }
-        case fake_fault_t::denied: {
-            body.clear();
-            xdr_writer_t d(body);
-            d.put_u32(xid);
-            d.put_u32(1);
-            d.put_u32(1);  // denied
-            d.put_u32(1);  // AUTH_ERROR
-            d.put_u32(1);
-            break;
-        }
-        case fake_fault_t::prog_unavail:
-            body = accepted_header(xid, 1);
-            break;
-        default:
-            break;
+            case fake_fault_t::late_reply:
+                if (!_sleep_ms(600)) return;
+                break;
+            case fake_fault_t::silent:
+                continue;
+            case fake_fault_t::close_before_reply:
+                return;
+            case fake_fault_t::close_mid_reply: {
+                const byte_vector_t f = frame(body, body.size());
+                send_all(fd, f.data(), f.size() / 2);
+                return;
+            }
+            case fake_fault_t::garbage_record: {
+                byte_vector_t g;
+                for (int i = 0; i < 40; ++i) g.push_back(static_cast<uint8_t>(0xA5 ^ i));
+                send_all(fd, frame(g, g.size()));
+                continue;
+            }
+            case fake_fault_t::huge_record_length: {
+                const uint8_t mark[4] = {0xFF, 0xFF, 0xFF, 0xF0};
+                send_all(fd, mark, 4);
+                continue;
+            }
+            case fake_fault_t::truncated_results:
+                body.resize(body.size() >= 28 ? 28 : body.size());  // header and one word
+                break;
+            case fake_fault_t::stale_xid_first: {
+                byte_vector_t stale = accepted_header(xid - 1);
+                xdr_writer_t(stale).put_i32(0);
+                send_all(fd, frame(stale, stale.size()));
+                break;
+            }
+            case fake_fault_t::denied: {
+                body.clear();
+                xdr_writer_t d(body);
+                d.put_u32(xid);
+                d.put_u32(1);
+                d.put_u32(1);  // denied
+                d.put_u32(1);  // AUTH_ERROR
+                d.put_u32(1);
+                break;
+            }
+            case fake_fault_t::prog_unavail:
+                body = accepted_header(xid, 1);
+                break;
+            default:
+                break;
         }
         const size_t fragment = fault == fake_fault_t::multi_fragment ? 3 : body.size();
         if (!send_all(fd, frame(body, fragment))) return;

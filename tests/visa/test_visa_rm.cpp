@@ -88,9 +88,12 @@ TEST_F(visa_rm_test, instrument_attributes) {
         ViAttrState value;
         ViStatus expect;
     } sets[] = {
-        {VI_ATTR_TMO_VALUE, 150, VI_SUCCESS},       {VI_ATTR_TMO_VALUE, 1ULL << 33, VI_ERROR_NSUP_ATTR_STATE},
-        {VI_ATTR_TERMCHAR, '\r', VI_SUCCESS},       {VI_ATTR_TERMCHAR, 256, VI_ERROR_NSUP_ATTR_STATE},
-        {VI_ATTR_TERMCHAR_EN, 2, VI_ERROR_NSUP_ATTR_STATE}, {VI_ATTR_INTF_TYPE, 1, VI_ERROR_ATTR_READONLY},
+        {VI_ATTR_TMO_VALUE, 150, VI_SUCCESS},
+        {VI_ATTR_TMO_VALUE, 1ULL << 33, VI_ERROR_NSUP_ATTR_STATE},
+        {VI_ATTR_TERMCHAR, '\r', VI_SUCCESS},
+        {VI_ATTR_TERMCHAR, 256, VI_ERROR_NSUP_ATTR_STATE},
+        {VI_ATTR_TERMCHAR_EN, 2, VI_ERROR_NSUP_ATTR_STATE},
+        {VI_ATTR_INTF_TYPE, 1, VI_ERROR_ATTR_READONLY},
         {0x3FFF9999, 1, VI_ERROR_NSUP_ATTR},
     };
     for (const auto& s : sets) EXPECT_EQ(viSetAttribute(vi, s.attr, s.value), s.expect) << std::hex << s.attr;
@@ -116,7 +119,8 @@ TEST_F(visa_rm_test, closing_a_resource_manager_closes_what_it_opened) {
     EXPECT_EQ(viClose(rm2), VI_SUCCESS);
     ViUInt32 n = 0;
     EXPECT_EQ(viWrite(vi, reinterpret_cast<ViConstBuf>("x"), 1, &n), VI_ERROR_INV_OBJECT);
-    EXPECT_EQ(viWrite(other, reinterpret_cast<ViConstBuf>("x"), 1, &n), VI_SUCCESS) << "the other RM's session lives";
+    EXPECT_EQ(viWrite(other, reinterpret_cast<ViConstBuf>("x"), 1, &n), VI_SUCCESS)
+        << "the other RM's session lives";
     EXPECT_EQ(viClose(other), VI_SUCCESS);
 }
 
@@ -139,8 +143,8 @@ TEST_F(visa_rm_test, sessions_run_in_parallel_threads) {
                 const std::string cmd = "Q" + std::to_string(q) + "\n";
                 ViUInt32 n = 0;
                 char buf[64];
-                if (viWrite(vis[i], reinterpret_cast<ViConstBuf>(cmd.data()), static_cast<ViUInt32>(cmd.size()), &n) !=
-                    VI_SUCCESS) {
+                if (viWrite(vis[i], reinterpret_cast<ViConstBuf>(cmd.data()),
+                            static_cast<ViUInt32>(cmd.size()), &n) != VI_SUCCESS) {
                     continue;
                 }
                 if (viRead(vis[i], reinterpret_cast<ViBuf>(buf), sizeof buf, &n) != VI_SUCCESS) continue;

@@ -109,7 +109,8 @@ TEST_F(visa_socket_test, refused_port_is_not_found) {
     ViSession vi = VI_NULL;
     const std::string rsrc = "TCPIP0::127.0.0.1::" + std::to_string(port) + "::SOCKET";
     EXPECT_EQ(viOpen(m_rm, rsrc.c_str(), VI_NULL, 0, &vi), VI_ERROR_RSRC_NFOUND);
-    EXPECT_EQ(viOpen(m_rm, "TCPIP0::127.0.0.1::5025::SOCKET", VI_EXCLUSIVE_LOCK, 0, &vi), VI_ERROR_INV_ACC_MODE);
+    EXPECT_EQ(viOpen(m_rm, "TCPIP0::127.0.0.1::5025::SOCKET", VI_EXCLUSIVE_LOCK, 0, &vi),
+              VI_ERROR_INV_ACC_MODE);
 }
 
 namespace {

@@ -1,7 +1,6 @@
 // The VXI-11 session against a scripted server: read loop, chunked writes,
 // time-outs and every kind of broken reply.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <thread>
@@ -48,7 +47,8 @@ protected:
 }  // namespace
 
 TEST_F(visa_vxi11_test, query_round_trip) {
-    m_server.set_responder([](const std::string& msg) { return msg == "*IDN?\n" ? "MAKER,VXA-2,1,1.0\n" : ""; });
+    m_server.set_responder(
+        [](const std::string& msg) { return msg == "*IDN?\n" ? "MAKER,VXA-2,1,1.0\n" : ""; });
     open_instr();
     ViUInt32 n = 0;
     EXPECT_EQ(write(m_vi, "*IDN?\n", &n), VI_SUCCESS);

@@ -26,8 +26,8 @@ protected:
 
     visa::ViStatus write(visa::ViSession s, const std::string& text, visa::ViUInt32* count = nullptr) {
         visa::ViUInt32 n = 0;
-        const visa::ViStatus st =
-            visa::viWrite(s, reinterpret_cast<visa::ViConstBuf>(text.data()), static_cast<visa::ViUInt32>(text.size()), &n);
+        const visa::ViStatus st = visa::viWrite(s, reinterpret_cast<visa::ViConstBuf>(text.data()),
+                                                static_cast<visa::ViUInt32>(text.size()), &n);
         if (count) *count = n;
         return st;
     }
@@ -44,7 +44,8 @@ protected:
 };
 
 inline long long ms_since(std::chrono::steady_clock::time_point t0) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0)
+        .count();
 }
 
 }  // namespace velkaro_test
