@@ -37,10 +37,10 @@ class cfg_remote_t {
 public:
     // Results of connect().
     static constexpr int result_ok = 0;
-    static constexpr int result_visa_failed = 1;       // VISA open or close failed
-    static constexpr int result_not_connected = 2;     // close while not connected
-    static constexpr int result_already_connected = 3; // open while connected
-    static constexpr int result_not_the_model = 4;     // identification failed or another model
+    static constexpr int result_visa_failed = 1;        // VISA open or close failed
+    static constexpr int result_not_connected = 2;      // close while not connected
+    static constexpr int result_already_connected = 3;  // open while connected
+    static constexpr int result_not_the_model = 4;      // identification failed or another model
 
     // Sends the stored measurement configuration after a connect (the driver's
     // apply_cfg_map, then set_function of the current function).

@@ -7,14 +7,13 @@
 // (no configuration is sent). Prints the four identification fields and closes.
 // Exit code 0, or the connection result (1 VISA open failed, 4 not the model) with
 // a message on standard error.
-#include "cli/cli_commands.h"
-
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cfg/cfg_remote.h"
+#include "cli/cli_commands.h"
 #include "common/plib_model_registry.h"
 #include "drv/drv_link.h"
 #include "drv/if/drv_if.h"
@@ -30,11 +29,16 @@ struct identify_options_t {
 
 const char* result_message(int result) {
     switch (result) {
-        case cfg_remote_t::result_visa_failed: return "The instrument could not be opened.";
-        case cfg_remote_t::result_not_connected: return "The instrument is not connected.";
-        case cfg_remote_t::result_already_connected: return "The instrument is already connected.";
-        case cfg_remote_t::result_not_the_model: return "The device doesn't match the model!";
-        default: return "Unknown result.";
+        case cfg_remote_t::result_visa_failed:
+            return "The instrument could not be opened.";
+        case cfg_remote_t::result_not_connected:
+            return "The instrument is not connected.";
+        case cfg_remote_t::result_already_connected:
+            return "The instrument is already connected.";
+        case cfg_remote_t::result_not_the_model:
+            return "The device doesn't match the model!";
+        default:
+            return "Unknown result.";
     }
 }
 
@@ -64,8 +68,11 @@ void register_identify_commands(CLI::App& app, cli_context_t& context) {
     std::vector<std::string> models;
     model_registry_t::instance().model_list(model_registry_t::list_all, models);
 
-    CLI::App* identify = app.add_subcommand("identify", "Connect, check the model, reset, print the identification");
-    identify->add_option("--model", options->model, "Instrument model")->required()->check(CLI::IsMember(models));
+    CLI::App* identify =
+        app.add_subcommand("identify", "Connect, check the model, reset, print the identification");
+    identify->add_option("--model", options->model, "Instrument model")
+        ->required()
+        ->check(CLI::IsMember(models));
     identify->add_option("resource", options->resource, "VISA resource string")->required();
     identify->callback([options, &context] { context.exit_code = run_identify(*options); });
 }

@@ -12,7 +12,9 @@ int drv_remote_link_t::write(unsigned long session, const std::string& bytes) {
     return m_remote.write(session, bytes);
 }
 
-int drv_remote_link_t::read(unsigned long session, std::string& reply) { return m_remote.read(session, reply); }
+int drv_remote_link_t::read(unsigned long session, std::string& reply) {
+    return m_remote.read(session, reply);
+}
 
 int drv_remote_link_t::query(unsigned long session, const std::string& command, std::string& reply) {
     return m_remote.query(session, command, reply);

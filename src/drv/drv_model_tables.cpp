@@ -10,6 +10,26 @@ void _rel(caps_t& caps, double limit) {
     caps.rel_max = limit;
 }
 
+// Names the fields of one default entry as it is written: entry(map[f]).range("2V")...
+class entry {
+public:
+    explicit entry(plib_measure_func_cfg_t& cfg) : m_cfg(cfg) {}
+    entry& auto_range(int v) { return m_cfg.auto_range = v, *this; }
+    entry& range(const char* v) { return m_cfg.range = v, *this; }
+    entry& nplc(const char* v) { return m_cfg.nplc = v, *this; }
+    entry& filter(int v) { return m_cfg.filter = v, *this; }
+    entry& impedance(const char* v) { return m_cfg.impedance = v, *this; }
+    entry& bandwidth(const char* v) { return m_cfg.bandwidth = v, *this; }
+    entry& auto_zero(int v) { return m_cfg.auto_zero = v, *this; }
+    entry& diverter(int v) { return m_cfg.diverter = v, *this; }
+    entry& aperture(const char* v) { return m_cfg.aperture = v, *this; }
+    entry& beeper(int v) { return m_cfg.beeper = v, *this; }
+    entry& threshold(const char* v) { return m_cfg.threshold = v, *this; }
+
+private:
+    plib_measure_func_cfg_t& m_cfg;
+};
+
 std::vector<drv_temp_sensor_t> _firmware_sensors() {
     std::vector<drv_temp_sensor_t> sensors;
     for (const char* name : {"PT100", "PT1000"}) sensors.push_back({0, 0, name});
@@ -22,19 +42,15 @@ std::vector<drv_temp_sensor_t> _firmware_sensors() {
 // Continuity, Diode and Temperature.
 plib_measure_cfg_map_t _common_defaults(bool with_period_and_sensor) {
     plib_measure_cfg_map_t map;
-    std::vector<int> with_rel = {measure_dcv, measure_dci, measure_acv,  measure_aci, measure_res_2w,
+    std::vector<int> with_rel = {measure_dcv,    measure_dci, measure_acv,  measure_aci, measure_res_2w,
                                  measure_res_4w, measure_cap, measure_freq, measure_temp};
     if (with_period_and_sensor) with_rel.push_back(measure_period);
     for (int type : with_rel) {
         map[type].rel_state = 0;
         map[type].rel_value = "0";
     }
-    auto& cont = map[measure_cont];
-    cont.beeper = 1;
-    cont.threshold = "50";
-    auto& diode = map[measure_diode];
-    diode.beeper = 1;
-    diode.threshold = "2";
+    entry(map[measure_cont]).beeper(1).threshold("50");
+    entry(map[measure_diode]).beeper(1).threshold("2");
     auto& temp = map[measure_temp];
     temp.range = "100";
     temp.temp_unit = 0;
@@ -46,8 +62,8 @@ plib_measure_cfg_map_t _common_defaults(bool with_period_and_sensor) {
     return map;
 }
 
-void _set_ranges(plib_measure_cfg_map_t& map, const char* dcv, const char* dci, const char* acv, const char* aci,
-                 const char* res, const char* cap) {
+void _set_ranges(plib_measure_cfg_map_t& map, const char* dcv, const char* dci, const char* acv,
+                 const char* aci, const char* res, const char* cap) {
     map[measure_dcv].range = dcv;
     map[measure_dci].range = dci;
     map[measure_acv].range = acv;
@@ -60,29 +76,21 @@ void _set_ranges(plib_measure_cfg_map_t& map, const char* dcv, const char* dci, 
 // The first family's default configuration (VXA-2, VXA-2E, VXA-3).
 plib_measure_cfg_map_t _vxa_defaults() {
     plib_measure_cfg_map_t map = _common_defaults(false);
-    auto& dcv = map[measure_dcv];
-    dcv.auto_range = 1, dcv.range = "200mV", dcv.nplc = "10", dcv.filter = 0, dcv.impedance = "10M", dcv.auto_zero = 1;
-    auto& dci = map[measure_dci];
-    dci.auto_range = 1, dci.range = "200μA", dci.nplc = "10", dci.filter = 0, dci.auto_zero = 1, dci.diverter = 0;
-    auto& acv = map[measure_acv];
-    acv.auto_range = 1, acv.range = "200mV", acv.nplc = "10", acv.bandwidth = "20";
-    auto& aci = map[measure_aci];
-    aci.auto_range = 1, aci.range = "20mA", aci.nplc = "10", aci.bandwidth = "20", aci.diverter = 0;
+    entry(map[measure_dcv]).auto_range(1).range("200mV").nplc("10").filter(0).impedance("10M").auto_zero(1);
+    entry(map[measure_dci]).auto_range(1).range("200μA").nplc("10").filter(0).auto_zero(1).diverter(0);
+    entry(map[measure_acv]).auto_range(1).range("200mV").nplc("10").bandwidth("20");
+    entry(map[measure_aci]).auto_range(1).range("20mA").nplc("10").bandwidth("20").diverter(0);
     for (int type : {measure_res_2w, measure_res_4w}) {
-        auto& res = map[type];
-        res.auto_range = 1, res.range = "2kΩ", res.nplc = "10", res.auto_zero = 0;
+        entry(map[type]).auto_range(1).range("2kΩ").nplc("10").auto_zero(0);
     }
-    auto& cap = map[measure_cap];
-    cap.auto_range = 1, cap.range = "2uF";
-    auto& freq = map[measure_freq];
-    freq.auto_range = 1, freq.range = "20V", freq.aperture = "0.1";
+    entry(map[measure_cap]).auto_range(1).range("2uF");
+    entry(map[measure_freq]).auto_range(1).range("20V").aperture("0.1");
     return map;
 }
 
 void _vxb_frequency_and_period(plib_measure_cfg_map_t& map) {
-    auto& freq = map[measure_freq];
-    freq.auto_range = 1, freq.range = "2V", freq.aperture = "0.1";
-    map[measure_period] = freq;
+    entry(map[measure_freq]).auto_range(1).range("2V").aperture("0.1");
+    map[measure_period] = map[measure_freq];
 }
 
 // The first family's shared AC, resistance and frequency shapes; the model tables
@@ -247,20 +255,14 @@ const drv_model_table_t& drv_vxb_1_table() {
         _rel(t.cap, 1.1e-5);
 
         t.defaults = _common_defaults(true);
-        auto& dcv = t.defaults[measure_dcv];
-        dcv.auto_range = 1, dcv.range = "200mV", dcv.nplc = "1", dcv.impedance = "10M";
-        auto& dci = t.defaults[measure_dci];
-        dci.auto_range = 1, dci.range = "200μA", dci.nplc = "1", dci.diverter = 0;
-        auto& acv = t.defaults[measure_acv];
-        acv.auto_range = 1, acv.range = "200mV", acv.nplc = "1";
-        auto& aci = t.defaults[measure_aci];
-        aci.auto_range = 1, aci.range = "20mA", aci.nplc = "1", aci.diverter = 0;
+        entry(t.defaults[measure_dcv]).auto_range(1).range("200mV").nplc("1").impedance("10M");
+        entry(t.defaults[measure_dci]).auto_range(1).range("200μA").nplc("1").diverter(0);
+        entry(t.defaults[measure_acv]).auto_range(1).range("200mV").nplc("1");
+        entry(t.defaults[measure_aci]).auto_range(1).range("20mA").nplc("1").diverter(0);
         for (int type : {measure_res_2w, measure_res_4w}) {
-            auto& res = t.defaults[type];
-            res.auto_range = 1, res.range = "2kΩ", res.nplc = "1";
+            entry(t.defaults[type]).auto_range(1).range("2kΩ").nplc("1");
         }
-        auto& cap = t.defaults[measure_cap];
-        cap.auto_range = 1, cap.range = "2uF";
+        entry(t.defaults[measure_cap]).auto_range(1).range("2uF");
         _vxb_frequency_and_period(t.defaults);
         return t;
     }();
@@ -291,20 +293,14 @@ const drv_model_table_t& drv_vxb_2_table() {
         _rel(t.cap, 1.1e-4);
 
         t.defaults = _common_defaults(true);
-        auto& dcv = t.defaults[measure_dcv];
-        dcv.auto_range = 1, dcv.range = "200mV", dcv.nplc = "10", dcv.impedance = "10M", dcv.auto_zero = 0;
-        auto& dci = t.defaults[measure_dci];
-        dci.auto_range = 1, dci.range = "200μA", dci.nplc = "10", dci.auto_zero = 0, dci.diverter = 0;
-        auto& acv = t.defaults[measure_acv];
-        acv.auto_range = 1, acv.range = "200mV", acv.bandwidth = "20";
-        auto& aci = t.defaults[measure_aci];
-        aci.auto_range = 1, aci.range = "20mA", aci.bandwidth = "20", aci.diverter = 0;
+        entry(t.defaults[measure_dcv]).auto_range(1).range("200mV").nplc("10").impedance("10M").auto_zero(0);
+        entry(t.defaults[measure_dci]).auto_range(1).range("200μA").nplc("10").auto_zero(0).diverter(0);
+        entry(t.defaults[measure_acv]).auto_range(1).range("200mV").bandwidth("20");
+        entry(t.defaults[measure_aci]).auto_range(1).range("20mA").bandwidth("20").diverter(0);
         for (int type : {measure_res_2w, measure_res_4w}) {
-            auto& res = t.defaults[type];
-            res.auto_range = 1, res.range = "2kΩ", res.nplc = "10", res.auto_zero = 0;
+            entry(t.defaults[type]).auto_range(1).range("2kΩ").nplc("10").auto_zero(0);
         }
-        auto& cap = t.defaults[measure_cap];
-        cap.auto_range = 1, cap.range = "2uF";
+        entry(t.defaults[measure_cap]).auto_range(1).range("2uF");
         _vxb_frequency_and_period(t.defaults);
         return t;
     }();

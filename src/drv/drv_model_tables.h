@@ -18,9 +18,9 @@ struct drv_model_table_t {
 };
 
 struct drv_family_table_t {
-    drv_cap_caps_t cap;        // first family
-    drv_freq_caps_t freq;      // second family
-    drv_freq_caps_t period;    // first family: freq_shared only
+    drv_cap_caps_t cap;      // first family
+    drv_freq_caps_t freq;    // second family
+    drv_freq_caps_t period;  // first family: freq_shared only
     drv_cont_caps_t cont;
     drv_diode_caps_t diode;
     drv_temp_caps_t temp;

@@ -88,7 +88,8 @@ void drv_parse_measure_data(std::string_view reply, std::vector<plib_data_t>& ou
     std::size_t kept = 0;
     _for_each_piece(line, ',', [&](std::string_view entry) {
         const std::size_t colon = entry.find(':');
-        if (colon == std::string_view::npos || entry.find(':', colon + 1) != std::string_view::npos) return true;
+        if (colon == std::string_view::npos || entry.find(':', colon + 1) != std::string_view::npos)
+            return true;
         plib_data_t reading;
         if (!drv_parse_double(entry.substr(0, colon), reading.value)) return true;
         if (!drv_parse_timestamp(entry.substr(colon + 1), reading.timestamp)) return true;

@@ -71,7 +71,9 @@ int drv_vx_base_t::init() { return _write("INIT\n"); }
 int drv_vx_base_t::abort() { return _write("ABORT\n"); }
 int drv_vx_base_t::set_trig_count_inf() { return _write("TRIG:COUNT INF\n"); }
 int drv_vx_base_t::set_trig_count(int count) { return _write("TRIG:COUNT " + std::to_string(count) + "\n"); }
-int drv_vx_base_t::set_sample_count(int count) { return _write("SAMP:COUNT " + std::to_string(count) + "\n"); }
+int drv_vx_base_t::set_sample_count(int count) {
+    return _write("SAMP:COUNT " + std::to_string(count) + "\n");
+}
 
 // --- readings and queries ---------------------------------------------------------
 
@@ -146,7 +148,9 @@ int drv_vx_base_t::set_null(plib_measure_type_t type, int on) {
     return _write(measure_scpi(type) + ":NULL " + std::to_string(on) + "\n");
 }
 
-int drv_vx_base_t::set_volt_impedance(std::string impedance) { return _write("VOLT:IMP " + impedance + "\n"); }
+int drv_vx_base_t::set_volt_impedance(std::string impedance) {
+    return _write("VOLT:IMP " + impedance + "\n");
+}
 
 int drv_vx_base_t::set_filter(plib_measure_type_t type, int on) {
     return _write(measure_scpi(type) + ":FILT " + std::to_string(on) + "\n");
@@ -177,13 +181,17 @@ int drv_vx_base_t::set_threshold(plib_measure_type_t type, std::string threshold
 }
 
 int drv_vx_base_t::set_temp_transducer(drv_temp_sensor_t sensor) {
-    return _write("TEMP:" + _keyword(define_words, sensor.define) + ":" + _keyword(sensor_type_words, sensor.type) +
-                  ":TRAN " + sensor.name + "\n");
+    return _write("TEMP:" + _keyword(define_words, sensor.define) + ":" +
+                  _keyword(sensor_type_words, sensor.type) + ":TRAN " + sensor.name + "\n");
 }
 
-int drv_vx_base_t::set_temp_type(int type) { return _write("TYPE:TEMP " + _keyword(temp_type_words, type) + "\n"); }
+int drv_vx_base_t::set_temp_type(int type) {
+    return _write("TYPE:TEMP " + _keyword(temp_type_words, type) + "\n");
+}
 
-int drv_vx_base_t::set_temp_unit(int unit) { return _write("UNIT:TEMP " + _keyword(temp_unit_words, unit) + "\n"); }
+int drv_vx_base_t::set_temp_unit(int unit) {
+    return _write("UNIT:TEMP " + _keyword(temp_unit_words, unit) + "\n");
+}
 
 int drv_vx_base_t::set_temp_ref_source(int source) {
     return _write(":TEMPerature:REFence:SOURce " + _keyword(ref_source_words, source) + "\n");
@@ -195,26 +203,53 @@ int drv_vx_base_t::set_temp_ref_value(std::string value) {
 
 // --- configuration transfer -------------------------------------------------------
 
-void drv_vx_base_t::_transfer(const std::vector<transfer_step_t>& order, const plib_measure_cfg_map_t& cfg_map) {
+void drv_vx_base_t::_transfer(const std::vector<transfer_step_t>& order,
+                              const plib_measure_cfg_map_t& cfg_map) {
     for (const transfer_step_t& step : order) {
         const auto it = cfg_map.find(step.type);
         if (!NSP_ASSERT(it != cfg_map.end())) continue;
         const plib_measure_func_cfg_t& cfg = it->second;
         for (const setting_t setting : step.settings) {
             switch (setting) {
-                case setting_t::range: set_range(step.type, cfg.range); break;
-                case setting_t::range_auto: set_range_auto(step.type, cfg.auto_range); break;
-                case setting_t::nplc: set_nplc(step.type, cfg.nplc); break;
-                case setting_t::null_state: set_null(step.type, cfg.rel_state); break;
-                case setting_t::null_value: set_null_value(step.type, cfg.rel_value); break;
-                case setting_t::filter: set_filter(step.type, cfg.filter); break;
-                case setting_t::auto_zero: set_auto_zero(step.type, cfg.auto_zero); break;
-                case setting_t::volt_impedance: set_volt_impedance(cfg.impedance); break;
-                case setting_t::diverter: set_diverter(step.type, cfg.diverter); break;
-                case setting_t::bandwidth: set_bandwidth(step.type, cfg.bandwidth); break;
-                case setting_t::aperture: set_aperture(step.type, cfg.aperture); break;
-                case setting_t::beep: set_beep(step.type, cfg.beeper); break;
-                case setting_t::threshold: set_threshold(step.type, cfg.threshold); break;
+                case setting_t::range:
+                    set_range(step.type, cfg.range);
+                    break;
+                case setting_t::range_auto:
+                    set_range_auto(step.type, cfg.auto_range);
+                    break;
+                case setting_t::nplc:
+                    set_nplc(step.type, cfg.nplc);
+                    break;
+                case setting_t::null_state:
+                    set_null(step.type, cfg.rel_state);
+                    break;
+                case setting_t::null_value:
+                    set_null_value(step.type, cfg.rel_value);
+                    break;
+                case setting_t::filter:
+                    set_filter(step.type, cfg.filter);
+                    break;
+                case setting_t::auto_zero:
+                    set_auto_zero(step.type, cfg.auto_zero);
+                    break;
+                case setting_t::volt_impedance:
+                    set_volt_impedance(cfg.impedance);
+                    break;
+                case setting_t::diverter:
+                    set_diverter(step.type, cfg.diverter);
+                    break;
+                case setting_t::bandwidth:
+                    set_bandwidth(step.type, cfg.bandwidth);
+                    break;
+                case setting_t::aperture:
+                    set_aperture(step.type, cfg.aperture);
+                    break;
+                case setting_t::beep:
+                    set_beep(step.type, cfg.beeper);
+                    break;
+                case setting_t::threshold:
+                    set_threshold(step.type, cfg.threshold);
+                    break;
             }
         }
     }
@@ -235,11 +270,11 @@ int drv_vx_base_t::get_scan_channel_funcs(plib_scan_channel_funcs_t& funcs) {
     // Channels 1-6 take every voltage, resistance and frequency function; 7-12 lack
     // the 4-wire pairs; 13-16 are the current channels.
     static const std::vector<plib_measure_type_t> channels_1_6 = {
-        measure_dcv, measure_acv, measure_res_2w, measure_res_4w, measure_freq,
-        measure_period, measure_cap, measure_cont, measure_diode, measure_temp};
+        measure_dcv,    measure_acv, measure_res_2w, measure_res_4w, measure_freq,
+        measure_period, measure_cap, measure_cont,   measure_diode,  measure_temp};
     static const std::vector<plib_measure_type_t> channels_7_12 = {
-        measure_dcv, measure_acv, measure_res_2w, measure_freq, measure_period,
-        measure_cap, measure_cont, measure_diode, measure_temp};
+        measure_dcv, measure_acv,  measure_res_2w, measure_freq, measure_period,
+        measure_cap, measure_cont, measure_diode,  measure_temp};
     static const std::vector<plib_measure_type_t> channels_13_16 = {measure_dci, measure_aci};
     const int count = get_scan_channel_count();
     for (int channel = 1; channel <= count; ++channel) {
@@ -255,15 +290,23 @@ int drv_vx_base_t::get_scan_ranges(plib_measure_type_t type, std::vector<std::st
         case measure_dcv:
         case measure_acv:
         case measure_freq:
-        case measure_period: ranges = {"Auto", "200mV", "2V", "20V", "200V"}; break;
+        case measure_period:
+            ranges = {"Auto", "200mV", "2V", "20V", "200V"};
+            break;
         case measure_dci:
-        case measure_aci: ranges = {"2A"}; break;
+        case measure_aci:
+            ranges = {"2A"};
+            break;
         case measure_res_2w:
         case measure_res_4w:
             ranges = {"Auto", "200Ω", "2kΩ", "20kΩ", "200kΩ", "1MΩ", "10MΩ", "100MΩ"};
             break;
-        case measure_cap: ranges = {"Auto", "2nF", "20nF", "200nF", "2uF", "20uF", "200uF", "10000uF"}; break;
-        default: ranges.clear(); break;  // Continuity, Diode, Temperature
+        case measure_cap:
+            ranges = {"Auto", "2nF", "20nF", "200nF", "2uF", "20uF", "200uF", "10000uF"};
+            break;
+        default:
+            ranges.clear();
+            break;  // Continuity, Diode, Temperature
     }
     return 1;
 }
@@ -318,15 +361,20 @@ int drv_vx_base_t::set_scan_start(int on) { return _write("ROUT:STAR " + std::to
 
 int drv_vx_base_t::set_scan_limits(int low, int high) {
     // Both limits in one write: the instrument takes them as one program message.
-    return _write(":ROUT:LIMIT:LOW " + std::to_string(low) + "\n;:ROUT:LIMIT:HIGH " + std::to_string(high) + "\n");
+    return _write(":ROUT:LIMIT:LOW " + std::to_string(low) + "\n;:ROUT:LIMIT:HIGH " + std::to_string(high) +
+                  "\n");
 }
 
-int drv_vx_base_t::set_scan_mode(int mode) { return _write("ROUT:FUNC " + _keyword(scan_mode_words, mode) + "\n"); }
+int drv_vx_base_t::set_scan_mode(int mode) {
+    return _write("ROUT:FUNC " + _keyword(scan_mode_words, mode) + "\n");
+}
 
-int drv_vx_base_t::set_scan_delay(double seconds) { return _write("ROUT:DEL " + drv_format_double(seconds) + "\n"); }
+int drv_vx_base_t::set_scan_delay(double seconds) {
+    return _write("ROUT:DEL " + drv_format_double(seconds) + "\n");
+}
 
-int drv_vx_base_t::set_scan_channel(int channel, int on, plib_measure_type_t type, std::string range, int speed,
-                                    int count) {
+int drv_vx_base_t::set_scan_channel(int channel, int on, plib_measure_type_t type, std::string range,
+                                    int speed, int count) {
     if (type == measure_freq) _write("ROUT:FREQ\n");
     if (type == measure_period) _write("ROUT:PER\n");
     // The card spells milli "ML" and mega "MG" so that the two never read alike.
@@ -339,9 +387,12 @@ int drv_vx_base_t::set_scan_channel(int channel, int on, plib_measure_type_t typ
     }
     const std::string speed_text = speed == 0 || speed == 1 ? _keyword(scan_speed_words, speed) : "DEF";
     return _write("ROUT:CHAN " + std::to_string(channel) + "," + (on ? "ON" : "OFF") + "," +
-                  measure_short_name(type) + "," + range + "," + speed_text + "," + std::to_string(count) + "\n");
+                  measure_short_name(type) + "," + range + "," + speed_text + "," + std::to_string(count) +
+                  "\n");
 }
 
 int drv_vx_base_t::set_scan_count(int count) { return _write("ROUT:COUNT " + std::to_string(count) + "\n"); }
 
-int drv_vx_base_t::set_scan_count_auto(int on) { return _write("ROUT:COUNT:AUTO " + std::to_string(on) + "\n"); }
+int drv_vx_base_t::set_scan_count_auto(int on) {
+    return _write("ROUT:COUNT:AUTO " + std::to_string(on) + "\n");
+}

@@ -99,8 +99,10 @@ void drv_vxb_2_t::get_default_cfg_map(plib_measure_cfg_map_t& cfg_map) {
 void drv_vxb_2_t::apply_cfg_map(plib_measure_cfg_map_t cfg_map) {
     using s = setting_t;
     static const std::vector<transfer_step_t> order = {
-        {measure_dcv, {s::range, s::range_auto, s::nplc, s::null_state, s::null_value, s::auto_zero, s::volt_impedance}},
-        {measure_dci, {s::range, s::range_auto, s::nplc, s::null_state, s::null_value, s::auto_zero, s::diverter}},
+        {measure_dcv,
+         {s::range, s::range_auto, s::nplc, s::null_state, s::null_value, s::auto_zero, s::volt_impedance}},
+        {measure_dci,
+         {s::range, s::range_auto, s::nplc, s::null_state, s::null_value, s::auto_zero, s::diverter}},
         {measure_acv, {s::range, s::range_auto, s::null_state, s::null_value, s::bandwidth}},
         {measure_aci, {s::range, s::range_auto, s::null_state, s::null_value, s::bandwidth, s::diverter}},
         {measure_res_2w, {s::range, s::range_auto, s::nplc, s::null_state, s::null_value, s::auto_zero}},

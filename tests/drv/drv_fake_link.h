@@ -19,8 +19,8 @@ public:
     };
 
     std::vector<std::string> commands;  // writes and query commands, in order
-    std::deque<reply_t> replies;         // consumed by query and read
-    int write_status = 0;                // status of every write (and of a query's write)
+    std::deque<reply_t> replies;        // consumed by query and read
+    int write_status = 0;               // status of every write (and of a query's write)
     int open_status = 0;
     int close_status = 0;
     int available = 1;

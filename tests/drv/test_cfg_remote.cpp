@@ -60,7 +60,8 @@ TEST(cfg_remote, connect_identifies_checks_resets_and_transfers) {
     f.link.reply("Velkaro,VXA-2E,SN7,2.0\n");
     f.link.reply("IDN-MRQX-PRI VXA-2E\n");
     EXPECT_EQ(f.remote.connect(1), 0);
-    EXPECT_EQ(f.link.commands, (std::vector<std::string>{"*IDN?\n", "IDN-MRQX-PRI?\n", "*RST\n", "FUNC \"VOLT\"\n"}));
+    EXPECT_EQ(f.link.commands,
+              (std::vector<std::string>{"*IDN?\n", "IDN-MRQX-PRI?\n", "*RST\n", "FUNC \"VOLT\"\n"}));
     EXPECT_EQ(f.transfers, 1);
     EXPECT_EQ(f.remote.get_serial_number(), "SN7");
     EXPECT_EQ(f.remote.get_software_version(), "2.0");
@@ -111,7 +112,8 @@ TEST(cfg_remote, identification_query_fails) {
     f.link.reply("", visa::VI_ERROR_TMO);
     testing::internal::CaptureStdout();
     EXPECT_EQ(f.remote.connect(1), 4);
-    EXPECT_NE(testing::internal::GetCapturedStdout().find("get device information fail!\n"), std::string::npos);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("get device information fail!\n"),
+              std::string::npos);
     EXPECT_TRUE(f.remote.get_info().connected);
     EXPECT_EQ(f.transfers, 0);
 }
@@ -153,11 +155,13 @@ TEST(resource_registry, saved_and_found) {
     EXPECT_TRUE(registry.add("TCPIP0::127.0.0.1::inst0::INSTR"));
     std::vector<std::string> all;
     registry.list_all(all);
-    EXPECT_EQ(all, (std::vector<std::string>{"TCPIP0::127.0.0.1::inst0::INSTR", "TCPIP0::127.0.0.9::inst0::INSTR"}));
+    EXPECT_EQ(all, (std::vector<std::string>{"TCPIP0::127.0.0.1::inst0::INSTR",
+                                             "TCPIP0::127.0.0.9::inst0::INSTR"}));
 
     std::vector<std::string> found = {"kept"};
     registry.search_found(found);
-    EXPECT_EQ(found, (std::vector<std::string>{"kept", "TCPIP0::127.0.0.5::inst0::INSTR", "USB0::1::2::3::INSTR"}));
+    EXPECT_EQ(found,
+              (std::vector<std::string>{"kept", "TCPIP0::127.0.0.5::inst0::INSTR", "USB0::1::2::3::INSTR"}));
 
     next_search = {};
     all.clear();
@@ -185,7 +189,8 @@ TEST(resource_registry, search_thread_and_reader_share_the_sets) {
         registry.list_all(out);
         registry.add("x" + std::to_string(i % 10));
         // `found` is replaced as a whole: a reader sees none or all of a search.
-        const auto found = std::count_if(out.begin(), out.end(), [](const std::string& r) { return r[0] == 'T'; });
+        const auto found =
+            std::count_if(out.begin(), out.end(), [](const std::string& r) { return r[0] == 'T'; });
         EXPECT_TRUE(found == 0 || found == 50) << found;
     }
     searcher.join();

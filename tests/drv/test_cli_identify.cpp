@@ -1,6 +1,5 @@
 // velkaro-cli identify against the simulator.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <array>
@@ -18,12 +17,13 @@ struct run_result_t {
 
 run_result_t run_cli(const std::string& arguments) {
     run_result_t result;
-    const std::string command = "VELKARO_VXI11_PORTMAPPER_PORT=11111 timeout 30 " + std::string(VELKARO_CLI_PATH) +
-                                " " + arguments + " 2>&1";
+    const std::string command = "VELKARO_VXI11_PORTMAPPER_PORT=11111 timeout 30 " +
+                                std::string(VELKARO_CLI_PATH) + " " + arguments + " 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return result;
     std::array<char, 4096> buffer{};
-    for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0;) result.output.append(buffer.data(), n);
+    for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0;)
+        result.output.append(buffer.data(), n);
     const int status = pclose(pipe);
     result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
@@ -47,7 +47,8 @@ TEST(cli_identify, failures_exit_with_the_result_code) {
     ASSERT_TRUE(sim.ok());
     const run_result_t mismatch = run_cli("identify --model VXA-2E " + sim.instr_resource());
     EXPECT_EQ(mismatch.exit_code, 4);
-    EXPECT_NE(mismatch.output.find("The device doesn't match the model!"), std::string::npos) << mismatch.output;
+    EXPECT_NE(mismatch.output.find("The device doesn't match the model!"), std::string::npos)
+        << mismatch.output;
 
     const run_result_t unreachable = run_cli("identify --model VXA-2 TCPIP0::127.0.0.0::inst0::INSTR");
     EXPECT_EQ(unreachable.exit_code, 1) << unreachable.output;

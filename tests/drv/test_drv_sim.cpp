@@ -2,8 +2,8 @@
 // configuration transfer and reading fetches of both families.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <thread>
@@ -75,7 +75,8 @@ TEST_F(drv_sim_test, every_model_connects_identifies_resets_and_receives_its_con
         ASSERT_EQ(instrument.identity.connect(0), 0);
         EXPECT_EQ(instrument.identity.connect(0), 2);
 
-        std::vector<std::string> expected = {"*IDN?", model[2] == 'A' ? "IDN-MRQX-PRI?" : "MACHINE_INFO?", "*RST"};
+        std::vector<std::string> expected = {"*IDN?", model[2] == 'A' ? "IDN-MRQX-PRI?" : "MACHINE_INFO?",
+                                             "*RST"};
         for (const std::string& line : expected_transfer(model)) expected.push_back(line);
         EXPECT_EQ(sim.log_lines(), expected);
     }

@@ -70,7 +70,9 @@ TEST(drv_tables, documented_values) {
     ASSERT_EQ(dci.ranges.size(), 10u);
     EXPECT_EQ(dci.ranges.front(), "Auto");
     EXPECT_EQ(dci.ranges.back(), "10A");
-    EXPECT_EQ(dci.ranges[1], "1\xCE\xBC" "A");
+    EXPECT_EQ(dci.ranges[1],
+              "1\xCE\xBC"
+              "A");
 
     drv_dcv_caps_t dcv;
     make_driver(&link, "VXA-1")->get_dcv_caps(dcv);
@@ -151,9 +153,9 @@ TEST(drv_tables, defaults_are_in_the_range_lists) {
         driver->get_aci_caps(aci), driver->get_res2w_caps(res2), driver->get_res4w_caps(res4);
         driver->get_cap_caps(cap), driver->get_freq_caps(freq);
         const std::vector<std::pair<plib_measure_type_t, const list_t*>> lists = {
-            {measure_dcv, &dcv.ranges},    {measure_acv, &acv.ranges},     {measure_dci, &dci.ranges},
-            {measure_aci, &aci.ranges},    {measure_res_2w, &res2.ranges}, {measure_res_4w, &res4.ranges},
-            {measure_cap, &cap.ranges},    {measure_freq, &freq.ranges}};
+            {measure_dcv, &dcv.ranges}, {measure_acv, &acv.ranges},     {measure_dci, &dci.ranges},
+            {measure_aci, &aci.ranges}, {measure_res_2w, &res2.ranges}, {measure_res_4w, &res4.ranges},
+            {measure_cap, &cap.ranges}, {measure_freq, &freq.ranges}};
         for (const auto& entry : lists) {
             ASSERT_FALSE(entry.second->empty());
             EXPECT_EQ(entry.second->front(), "Auto");

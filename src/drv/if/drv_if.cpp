@@ -11,7 +11,8 @@ std::unique_ptr<drv_vx_base_t> create_driver(drv_link_t* link, const std::string
     switch (model_registry_t::instance().family_of(model)) {
         case model_registry_t::family_vxa:
             if (model == plib_model_vxa_1) return std::make_unique<drv_vxa_1_t>(link);
-            if (model == plib_model_vxa_2 || model == plib_model_vxa_2e) return std::make_unique<drv_vxa_2_t>(link);
+            if (model == plib_model_vxa_2 || model == plib_model_vxa_2e)
+                return std::make_unique<drv_vxa_2_t>(link);
             if (model == plib_model_vxa_3) return std::make_unique<drv_vxa_3_t>(link);
             return nullptr;
         case model_registry_t::family_vxb:
@@ -91,13 +92,9 @@ void drv_if_t::apply_cfg_map(plib_measure_cfg_map_t cfg_map) {
     if (NSP_ASSERT(m_pvx_base != nullptr)) m_pvx_base->apply_cfg_map(std::move(cfg_map));
 }
 
-int drv_if_t::init() {
-    return NSP_ASSERT(m_pvx_base != nullptr) ? m_pvx_base->init() : 0;
-}
+int drv_if_t::init() { return NSP_ASSERT(m_pvx_base != nullptr) ? m_pvx_base->init() : 0; }
 
-int drv_if_t::abort() {
-    return NSP_ASSERT(m_pvx_base != nullptr) ? m_pvx_base->abort() : 0;
-}
+int drv_if_t::abort() { return NSP_ASSERT(m_pvx_base != nullptr) ? m_pvx_base->abort() : 0; }
 
 int drv_if_t::set_trig_count_inf() {
     return NSP_ASSERT(m_pvx_base != nullptr) ? m_pvx_base->set_trig_count_inf() : 0;
@@ -243,9 +240,7 @@ int drv_if_t::get_scan_state(int& state) {
     return NSP_ASSERT(m_pvx_base != nullptr) ? m_pvx_base->get_scan_state(state) : 0;
 }
 
-int drv_if_t::set_scan(int on) {
-    return NSP_ASSERT(m_pvx_base != nullptr) ? m_pvx_base->set_scan(on) : 0;
-}
+int drv_if_t::set_scan(int on) { return NSP_ASSERT(m_pvx_base != nullptr) ? m_pvx_base->set_scan(on) : 0; }
 
 int drv_if_t::set_scan_start(int on) {
     return NSP_ASSERT(m_pvx_base != nullptr) ? m_pvx_base->set_scan_start(on) : 0;
@@ -263,8 +258,11 @@ int drv_if_t::set_scan_delay(double seconds) {
     return NSP_ASSERT(m_pvx_base != nullptr) ? m_pvx_base->set_scan_delay(seconds) : 0;
 }
 
-int drv_if_t::set_scan_channel(int channel, int on, plib_measure_type_t type, std::string range, int speed, int count) {
-    return NSP_ASSERT(m_pvx_base != nullptr) ? m_pvx_base->set_scan_channel(channel, on, type, std::move(range), speed, count) : 0;
+int drv_if_t::set_scan_channel(int channel, int on, plib_measure_type_t type, std::string range, int speed,
+                               int count) {
+    return NSP_ASSERT(m_pvx_base != nullptr)
+               ? m_pvx_base->set_scan_channel(channel, on, type, std::move(range), speed, count)
+               : 0;
 }
 
 int drv_if_t::set_scan_count(int count) {

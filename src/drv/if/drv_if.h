@@ -89,7 +89,8 @@ public:
     int set_scan_limits(int low, int high);
     int set_scan_mode(int mode);
     int set_scan_delay(double seconds);
-    int set_scan_channel(int channel, int on, plib_measure_type_t type, std::string range, int speed, int count);
+    int set_scan_channel(int channel, int on, plib_measure_type_t type, std::string range, int speed,
+                         int count);
     int set_scan_count(int count);
     int set_scan_count_auto(int on);
 
