@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <system_error>
 #include <thread>
 
 #include "visa/visa_portmap.h"
@@ -38,12 +39,17 @@ std::vector<std::string> discover_vxi11_hosts() {
     std::vector<std::thread> probes;
     probes.reserve(hosts.size());
     for (size_t i = 0; i < hosts.size(); ++i) {
-        probes.emplace_back([&hosts, &found, pm_port, i] {
+        auto probe = [&hosts, &found, pm_port, i] {
             uint16_t port = 0;
             const rpc_status_t s = portmap_getport(hosts[i], pm_port, vxi11_core_program, vxi11_core_version,
                                                    port, deadline_after_ms(discovery_host_timeout_ms));
             found[i] = (s == rpc_status_t::ok && port != 0) ? 1 : 0;
-        });
+        };
+        try {
+            probes.emplace_back(probe);
+        } catch (const std::system_error&) {
+            probe();  // no thread to spare: probe this host here
+        }
     }
     for (auto& t : probes) t.join();
     std::vector<std::string> out;
