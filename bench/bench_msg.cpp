@@ -2,15 +2,15 @@
 // is built on: a mutex + condition-variable ping-pong between two threads.
 // Run: bench_msg --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 // and compare the medians (target: round trip <= 1.5 x ping-pong).
-#include "nsp_src/lib/thd/lib_thd_msg.h"
-#include "nsp_src/lib/thd/lib_thd_msg_manager.h"
-
 #include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+
+#include "nsp_src/lib/thd/lib_thd_msg.h"
+#include "nsp_src/lib/thd/lib_thd_msg_manager.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
 // Small helpers shared by the nsp tests: a bounded wait and an assertion recorder.
 #pragma once
 
-#include "nsp_src/lib/lib_assert.h"
-
 #include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "nsp_src/lib/lib_assert.h"
 
 namespace nsp_test {
 

@@ -1,7 +1,4 @@
 // Timer service: periods, run counts, restart, enable, removal (also while a callback runs).
-#include "nsp_src/lib/lib_timer/lib_timer.h"
-#include "nsp_test_util.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +7,9 @@
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "nsp_src/lib/lib_timer/lib_timer.h"
+#include "nsp_test_util.h"
 
 namespace {
 

@@ -1,8 +1,4 @@
 // Message framework: calls into an engine thread, contract failures, thread names.
-#include "nsp_src/lib/thd/lib_thd_msg.h"
-#include "nsp_src/lib/thd/lib_thd_msg_manager.h"
-#include "nsp_test_util.h"
-
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -11,6 +7,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "nsp_src/lib/thd/lib_thd_msg.h"
+#include "nsp_src/lib/thd/lib_thd_msg_manager.h"
+#include "nsp_test_util.h"
 
 namespace {
 
@@ -81,13 +81,11 @@ struct test_engine_t {
     std::atomic<bool> quit{false};
     std::thread thread;
 
-    void start(std::vector<msg_base_t*> msgs, unsigned timeout_ms = 100,
-               std::string name = "test_engine") {
+    void start(std::vector<msg_base_t*> msgs, unsigned timeout_ms = 100, std::string name = "test_engine") {
         quit.store(false);
         for (msg_base_t* msg : msgs) manager.register_msg(msg);
-        thread = std::thread([this, timeout_ms, name] {
-            nsp::thd::run_dispatch_loop(manager, quit, name, timeout_ms);
-        });
+        thread = std::thread(
+            [this, timeout_ms, name] { nsp::thd::run_dispatch_loop(manager, quit, name, timeout_ms); });
     }
     void stop() {
         quit.store(true);

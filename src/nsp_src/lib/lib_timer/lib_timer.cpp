@@ -1,9 +1,9 @@
 #include "nsp_src/lib/lib_timer/lib_timer.h"
 
-#include "nsp_src/lib/lib_assert.h"
-
 #include <algorithm>
 #include <utility>
+
+#include "nsp_src/lib/lib_assert.h"
 
 namespace nsp::timer {
 
@@ -21,8 +21,7 @@ lib_timer_t::lib_timer_t() {
     thread.detach();
 }
 
-int lib_timer_t::create_task(std::function<void(int)> callback, int period_ms, int count,
-                             bool enable) {
+int lib_timer_t::create_task(std::function<void(int)> callback, int period_ms, int count, bool enable) {
     std::lock_guard<std::mutex> lock(m_mutex);
     timer_task_t task;
     task.id = m_next_id++;

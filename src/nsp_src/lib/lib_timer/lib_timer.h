@@ -22,10 +22,10 @@ namespace nsp::timer {
 struct timer_task_t {
     int id = 0;
     bool enabled = false;
-    int period_ms = 0;   // interval between two runs
-    int elapsed_ms = 0;  // since the last run or restart
-    int count = -1;      // runs per start; -1 = unlimited
-    int remaining = -1;  // runs left; -1 stays -1
+    int period_ms = 0;                  // interval between two runs
+    int elapsed_ms = 0;                 // since the last run or restart
+    int count = -1;                     // runs per start; -1 = unlimited
+    int remaining = -1;                 // runs left; -1 stays -1
     std::function<void(int)> callback;  // always called with 0
 };
 
@@ -59,7 +59,7 @@ private:
     std::vector<timer_task_t> m_task_list;  // creation order
     bool m_first_tick = true;
     std::chrono::steady_clock::time_point m_last_tick;
-    int m_running_id = -1;              // task whose callback runs now, -1 none
+    int m_running_id = -1;                // task whose callback runs now, -1 none
     std::condition_variable m_idle_cond;  // signalled when m_running_id goes back to -1
     std::thread::id m_thread_id;
 };

@@ -20,8 +20,6 @@
 // for its own thread); an engine must not be destroyed while a caller waits on it.
 #pragma once
 
-#include "nsp_src/lib/lib_assert.h"
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -31,6 +29,8 @@
 #include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "nsp_src/lib/lib_assert.h"
 
 namespace nsp::thd {
 

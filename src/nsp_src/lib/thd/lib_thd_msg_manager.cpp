@@ -82,8 +82,8 @@ void set_thread_name(const std::string& name) {
     pthread_setname_np(pthread_self(), name.c_str());
 }
 
-void run_dispatch_loop(msg_manager_t& manager, std::atomic<bool>& quit,
-                       const std::string& thread_name, unsigned timeout_ms) {
+void run_dispatch_loop(msg_manager_t& manager, std::atomic<bool>& quit, const std::string& thread_name,
+                       unsigned timeout_ms) {
     set_thread_name(thread_name);
     while (!quit.load()) manager.dispatch_one(timeout_ms);
 }

@@ -6,14 +6,14 @@
 // engine thread takes only the queue mutex and a message's own mutex.
 #pragma once
 
-#include "nsp_src/lib/thd/lib_thd_msg.h"
-
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "nsp_src/lib/thd/lib_thd_msg.h"
 
 namespace nsp::thd {
 
@@ -48,7 +48,7 @@ void set_thread_name(const std::string& name);
 
 // The common body of every engine's thread_main: names the thread, then loops
 // dispatch_one(timeout_ms) while !quit (seq_cst load).
-void run_dispatch_loop(msg_manager_t& manager, std::atomic<bool>& quit,
-                       const std::string& thread_name, unsigned timeout_ms);
+void run_dispatch_loop(msg_manager_t& manager, std::atomic<bool>& quit, const std::string& thread_name,
+                       unsigned timeout_ms);
 
 }  // namespace nsp::thd
