@@ -277,6 +277,22 @@ TEST_F(remote_link_test, without_callback_the_count_goes_on_until_one_is_set) {
     EXPECT_EQ(probe.count(), 1);
 }
 
+TEST_F(remote_link_test, completion_codes_other_than_success_are_not_failures) {
+    // A raw socket reply ends at its line feed: VI_SUCCESS_TERM_CHAR. Counting that as a
+    // failure would report a healthy socket instrument lost after six replies.
+    notify_probe_t probe;
+    m_link.set_notify_callback(probe.callback());
+    unsigned long session = 0;
+    ASSERT_EQ(m_link.open(s_sim->socket_resource(), session), visa::VI_SUCCESS);
+    std::string reply;
+    for (int i = 0; i < 8; ++i) {
+        ASSERT_EQ(m_link.write(session, "*IDN?\n"), visa::VI_SUCCESS);
+        EXPECT_EQ(m_link.read(session, reply), visa::VI_SUCCESS_TERM_CHAR);
+    }
+    EXPECT_EQ(probe.count(), 0);
+    m_link.close(session);
+}
+
 TEST(remote_link_engines_test, dead_instrument_counts_only_against_its_own_engine) {
     velkaro_test::use_test_portmapper_port();
     sim_process_t sim("VXA-2");
