@@ -5,9 +5,6 @@
 // on 127.0.0.77. With VELKARO_BENCH_SIM_ADDRESS set it uses a simulator that is already
 // running there instead (bench/compare_lxi.sh does so, to compare against lxi on the
 // same instrument); the portmapper port then comes from VELKARO_VXI11_PORTMAPPER_PORT.
-#include "remote/remote_main.h"
-#include "visa/visa.h"
-
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -22,6 +19,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "remote/remote_main.h"
+#include "visa/visa.h"
 
 extern char** environ;
 
@@ -42,9 +42,9 @@ public:
         }
         setenv("VELKARO_VXI11_PORTMAPPER_PORT", own_portmapper_port, 1);
         m_address = own_sim_address;
-        std::vector<std::string> args = {VELKARO_SIM_PATH, "--model", "VXA-2", "--address",
-                                         m_address, "--portmapper-port", own_portmapper_port,
-                                         "--socket-port", "5025", "--fast"};
+        std::vector<std::string> args = {
+            VELKARO_SIM_PATH,    "--model",           "VXA-2",         "--address", m_address,
+            "--portmapper-port", own_portmapper_port, "--socket-port", "5025",      "--fast"};
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -196,8 +196,7 @@ void BM_link_read_10mb_block(benchmark::State& state) {
         transfer_seconds += std::chrono::duration<double>(end - first_read).count();
     }
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
-    if (transfer_seconds > 0)
-        state.counters["transfer_bytes_per_second"] = transfer_bytes / transfer_seconds;
+    if (transfer_seconds > 0) state.counters["transfer_bytes_per_second"] = transfer_bytes / transfer_seconds;
     link.close(session);
 }
 BENCHMARK(BM_link_read_10mb_block)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);

@@ -10,20 +10,19 @@
 // than one link read is completed by further reads. Failures print the VISA status on
 // standard error and exit with 1. --timeout goes through the link engine, which prints
 // its "_printf_vistatus: ..." diagnostic line on standard output first.
-#include "cli/cli_commands.h"
-
-#include "remote/remote_main.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "cli/cli_commands.h"
+#include "remote/remote_main.h"
+
 namespace velkaro_cli {
 namespace {
 
-constexpr int status_max_cnt = 0x3FFF0006;  // VI_SUCCESS_MAX_CNT: more of the reply follows
+constexpr int status_max_cnt = 0x3FFF0006;    // VI_SUCCESS_MAX_CNT: more of the reply follows
 constexpr int max_continuation_reads = 1000;  // 800 MB: far beyond any instrument reply
 
 struct link_options_t {

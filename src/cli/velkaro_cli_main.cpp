@@ -1,11 +1,10 @@
 // velkaro-cli: command-line access to the instruments through the link engine.
 // Argument parsing is CLI11's; each subcommand group registers itself (cli_commands.h).
-#include "cli/cli_commands.h"
-
-#include "remote/remote_main.h"
-
 #include <cstdio>
 #include <map>
+
+#include "cli/cli_commands.h"
+#include "remote/remote_main.h"
 
 namespace velkaro_cli {
 

@@ -1,12 +1,12 @@
 #include "remote/remote_main.h"
 
-#include "visa/visa.h"
-
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <map>
+
+#include "visa/visa.h"
 
 namespace {
 
@@ -23,8 +23,7 @@ const status_map_t& status_texts() {
         {static_cast<int>(0xBFFF0011U),
          "Insufficient location information or resource not present in the system."},
         {static_cast<int>(0xBFFF003CU), "Insufficient system resources to parse the string."},
-        {static_cast<int>(0xBFFF009EU),
-         "A code library required by VISA could not be located or loaded."},
+        {static_cast<int>(0xBFFF009EU), "A code library required by VISA could not be located or loaded."},
         {static_cast<int>(0xBFFF00A5U),
          "The interface type is valid, but the specified interface number is not configured."},
     };
@@ -71,8 +70,7 @@ int remote_msg_read_t::on_set(const unsigned long& session, std::string& reply) 
     return owner->_read(session, reply);
 }
 
-int remote_msg_query_t::on_set(const unsigned long& session, const std::string& command,
-                               std::string& reply) {
+int remote_msg_query_t::on_set(const unsigned long& session, const std::string& command, std::string& reply) {
     return owner->_query(session, command, reply);
 }
 
@@ -134,9 +132,7 @@ int remote_main_t::write(unsigned long session, const std::string& bytes) {
     return m_msg_write.send(session, bytes);
 }
 
-int remote_main_t::read(unsigned long session, std::string& reply) {
-    return m_msg_read.send(session, reply);
-}
+int remote_main_t::read(unsigned long session, std::string& reply) { return m_msg_read.send(session, reply); }
 
 int remote_main_t::query(unsigned long session, const std::string& command, std::string& reply) {
     return m_msg_query.send(session, command, reply);
@@ -180,21 +176,19 @@ int remote_main_t::_close(unsigned long session) {
 int remote_main_t::_write(unsigned long session, const std::string& bytes) {
     visa::ViUInt32 count = 0;
     // A single VISA write carries at most 4 GiB; nothing we send comes near that.
-    const visa::ViUInt32 length = bytes.size() > UINT32_MAX
-                                      ? static_cast<visa::ViUInt32>(UINT32_MAX)
-                                      : static_cast<visa::ViUInt32>(bytes.size());
+    const visa::ViUInt32 length = bytes.size() > UINT32_MAX ? static_cast<visa::ViUInt32>(UINT32_MAX)
+                                                            : static_cast<visa::ViUInt32>(bytes.size());
     const visa::ViStatus status =
-        visa::viWrite(static_cast<visa::ViSession>(session),
-                      reinterpret_cast<visa::ViConstBuf>(bytes.data()), length, &count);
+        visa::viWrite(static_cast<visa::ViSession>(session), reinterpret_cast<visa::ViConstBuf>(bytes.data()),
+                      length, &count);
     _count_result(status, m_write_failures);
     return status;
 }
 
 int remote_main_t::_read(unsigned long session, std::string& reply) {
     visa::ViUInt32 count = 0;
-    const visa::ViStatus status =
-        visa::viRead(static_cast<visa::ViSession>(session), m_read_buffer.get(),
-                     static_cast<visa::ViUInt32>(read_buffer_size), &count);
+    const visa::ViStatus status = visa::viRead(static_cast<visa::ViSession>(session), m_read_buffer.get(),
+                                               static_cast<visa::ViUInt32>(read_buffer_size), &count);
     // Never trust a count larger than the buffer we handed out.
     const std::size_t used = count > read_buffer_size ? read_buffer_size : count;
     reply.assign(reinterpret_cast<const char*>(m_read_buffer.get()), used);
@@ -231,13 +225,12 @@ int remote_main_t::_find_resource(std::vector<std::string>& resources) {
 int remote_main_t::_resource_available(const std::string& resource) {
     visa::ViUInt16 interface_type = 0;
     visa::ViUInt16 interface_number = 0;
-    if (visa::viParseRsrc(m_default_session, resource.c_str(), &interface_type,
-                          &interface_number) != visa::VI_SUCCESS) {
+    if (visa::viParseRsrc(m_default_session, resource.c_str(), &interface_type, &interface_number) !=
+        visa::VI_SUCCESS) {
         return 0;
     }
     visa::ViSession probe = 0;
-    if (visa::viOpen(m_default_session, resource.c_str(), visa::VI_NULL, 0, &probe) !=
-        visa::VI_SUCCESS) {
+    if (visa::viOpen(m_default_session, resource.c_str(), visa::VI_NULL, 0, &probe) != visa::VI_SUCCESS) {
         return 0;
     }
     visa::viClose(probe);
@@ -247,8 +240,8 @@ int remote_main_t::_resource_available(const std::string& resource) {
 int remote_main_t::_set_timeout(unsigned long session, int milliseconds) {
     // VISA reads the time-out as unsigned 32 bits (0xFFFFFFFF = infinite).
     const auto value = static_cast<visa::ViAttrState>(static_cast<visa::ViUInt32>(milliseconds));
-    const visa::ViStatus status = visa::viSetAttribute(static_cast<visa::ViObject>(session),
-                                                       visa::VI_ATTR_TMO_VALUE, value);
+    const visa::ViStatus status =
+        visa::viSetAttribute(static_cast<visa::ViObject>(session), visa::VI_ATTR_TMO_VALUE, value);
     std::printf("_printf_vistatus: status = %s\n", remote_status_text(status));
     std::fflush(stdout);
     return status;
@@ -257,10 +250,9 @@ int remote_main_t::_set_timeout(unsigned long session, int milliseconds) {
 int remote_main_t::_get_timeout(unsigned long session, int& milliseconds) {
     // Zeroed and wider than the 32-bit attribute, so a library writing 4 or 8 bytes both work.
     visa::ViAttrState value = 0;
-    const visa::ViStatus status = visa::viGetAttribute(static_cast<visa::ViObject>(session),
-                                                       visa::VI_ATTR_TMO_VALUE, &value);
-    if (status == visa::VI_SUCCESS)
-        milliseconds = static_cast<int>(static_cast<visa::ViUInt32>(value));
+    const visa::ViStatus status =
+        visa::viGetAttribute(static_cast<visa::ViObject>(session), visa::VI_ATTR_TMO_VALUE, &value);
+    if (status == visa::VI_SUCCESS) milliseconds = static_cast<int>(static_cast<visa::ViUInt32>(value));
     return status;
 }
 

@@ -12,9 +12,6 @@
 // raise remote_notify_link_lost once, on the link thread.
 #pragma once
 
-#include "nsp_src/lib/thd/lib_thd_msg.h"
-#include "nsp_src/lib/thd/lib_thd_msg_manager.h"
-
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +21,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "nsp_src/lib/thd/lib_thd_msg.h"
+#include "nsp_src/lib/thd/lib_thd_msg_manager.h"
 
 enum plib_remote_notify_t {
     remote_notify_link_lost = 0,
@@ -48,15 +48,13 @@ protected:
 };
 
 // resource list (appended to): discovery.
-class remote_msg_find_resource_t : public nsp::thd::msg_t<std::vector<std::string>>,
-                                   public remote_msg_t {
+class remote_msg_find_resource_t : public nsp::thd::msg_t<std::vector<std::string>>, public remote_msg_t {
 protected:
     int on_set(std::vector<std::string>& resources) override;
 };
 
 // resource, session (out).
-class remote_msg_open_t : public nsp::thd::msg_t<const std::string, unsigned long>,
-                          public remote_msg_t {
+class remote_msg_open_t : public nsp::thd::msg_t<const std::string, unsigned long>, public remote_msg_t {
 protected:
     int on_set(const std::string& resource, unsigned long& session) override;
 };
@@ -75,24 +73,20 @@ protected:
 };
 
 // session, reply (out; replaced by the bytes read, empty on failure).
-class remote_msg_read_t : public nsp::thd::msg_t<const unsigned long, std::string>,
-                          public remote_msg_t {
+class remote_msg_read_t : public nsp::thd::msg_t<const unsigned long, std::string>, public remote_msg_t {
 protected:
     int on_set(const unsigned long& session, std::string& reply) override;
 };
 
 // session, command, reply (out): write, pause 10 ms, read.
-class remote_msg_query_t
-    : public nsp::thd::msg_t<const unsigned long, const std::string, std::string>,
-      public remote_msg_t {
+class remote_msg_query_t : public nsp::thd::msg_t<const unsigned long, const std::string, std::string>,
+                           public remote_msg_t {
 protected:
-    int on_set(const unsigned long& session, const std::string& command,
-               std::string& reply) override;
+    int on_set(const unsigned long& session, const std::string& command, std::string& reply) override;
 };
 
 // resource: 1 when it can be opened now, else 0.
-class remote_msg_resource_available_t : public nsp::thd::msg_t<const std::string>,
-                                        public remote_msg_t {
+class remote_msg_resource_available_t : public nsp::thd::msg_t<const std::string>, public remote_msg_t {
 protected:
     int on_set(const std::string& resource) override;
 };

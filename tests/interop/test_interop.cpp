@@ -2,15 +2,15 @@
 // pyvisa with the pyvisa-py backend. Both find the core channel through the portmapper
 // on port 111, so each simulator here serves its portmapper on 111 of its own loopback
 // address. Skipped when the client is not installed or port 111 cannot be bound.
-#include "remote/run_process.h"
-#include "support/sim_process.h"
-
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
-#include <cstdio>
 #include <vector>
+
+#include "remote/run_process.h"
+#include "support/sim_process.h"
 
 namespace {
 
@@ -21,8 +21,7 @@ constexpr int exit_code_bind_failed = 2;  // vx_sim's exit code when an address 
 
 // Starts a simulator with its portmapper on port 111. port_taken tells the caller to
 // skip: the port cannot be bound here (taken, or no privilege for ports below 1024).
-std::unique_ptr<sim_process_t> start_sim_on_port_111(std::vector<std::string> extra_args,
-                                                     bool& port_taken) {
+std::unique_ptr<sim_process_t> start_sim_on_port_111(std::vector<std::string> extra_args, bool& port_taken) {
     extra_args.insert(extra_args.begin(), {"--portmapper-port", "111"});
     auto sim = std::make_unique<sim_process_t>("VXA-2", extra_args);
     port_taken = !sim->ok() && sim->exit_code() == exit_code_bind_failed;
@@ -99,8 +98,8 @@ TEST(interop_test, pyvisa_py_reads_identification_and_a_large_block_intact) {
     ASSERT_NE(pos, std::string::npos) << result.out;
     long total = 0, declared = 0, header = 0, last = 0, fields = 0, numbers = 0;
     ASSERT_EQ(std::sscanf(result.out.c_str() + pos,
-                          "BLOCK total=%ld declared=%ld header=%ld last=%ld fields=%ld numbers=%ld",
-                          &total, &declared, &header, &last, &fields, &numbers),
+                          "BLOCK total=%ld declared=%ld header=%ld last=%ld fields=%ld numbers=%ld", &total,
+                          &declared, &header, &last, &fields, &numbers),
               6)
         << result.out;
     EXPECT_GT(declared, 800000);

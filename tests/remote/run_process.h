@@ -63,8 +63,9 @@ inline process_result_t run_process(const std::string& program, const std::vecto
     int open_count = 2;
     char buffer[65536];
     while (open_count > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
         if (left <= 0) {
             result.timed_out = true;
             kill(pid, SIGKILL);

@@ -1,12 +1,12 @@
 // velkaro-cli against the simulator: replies on standard output, VISA statuses on
 // standard error, exit code 0 only on success.
-#include "remote/run_process.h"
-#include "support/sim_process.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "remote/run_process.h"
+#include "support/sim_process.h"
 
 namespace {
 

@@ -1,16 +1,15 @@
 // Discovery through the link engine: the configured LAN hosts are probed through their
 // portmapper; only instruments that open now are listed, appended to the caller's list.
-#include "remote/remote_main.h"
-
-#include "support/sim_process.h"
-#include "visa/visa.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "remote/remote_main.h"
+#include "support/sim_process.h"
+#include "visa/visa.h"
 
 namespace {
 
@@ -72,8 +71,7 @@ TEST_F(remote_discovery_test, configured_hosts_are_probed_and_appended) {
     const std::string sim_host = m_sim.address();
     const row_t rows[] = {
         {"the simulator", sim_host, visa::VI_SUCCESS, true},
-        {"simulator and a silent host", std::string(silent_host) + "," + sim_host,
-         visa::VI_SUCCESS, true},
+        {"simulator and a silent host", std::string(silent_host) + "," + sim_host, visa::VI_SUCCESS, true},
         {"only a silent host", silent_host, visa::VI_ERROR_RSRC_NFOUND, false},
         {"no host", "", visa::VI_ERROR_RSRC_NFOUND, false},
     };

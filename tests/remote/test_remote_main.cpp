@@ -1,11 +1,6 @@
 // The link engine against the simulator: every VISA operation runs on the engine's
 // thread, long replies arrive in several reads, and repeated failures of one engine
 // (and only of that engine) raise one link-lost notification.
-#include "remote/remote_main.h"
-
-#include "support/sim_process.h"
-#include "visa/visa.h"
-
 #include <gtest/gtest.h>
 #include <pthread.h>
 
@@ -18,6 +13,10 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "remote/remote_main.h"
+#include "support/sim_process.h"
+#include "visa/visa.h"
 
 namespace {
 
@@ -92,15 +91,13 @@ TEST(remote_status_text_test, known_statuses_have_their_text_and_others_unkown_e
         {0xBFFF0011U, "Insufficient location information or resource not present in the system."},
         {0xBFFF003CU, "Insufficient system resources to parse the string."},
         {0xBFFF009EU, "A code library required by VISA could not be located or loaded."},
-        {0xBFFF00A5U,
-         "The interface type is valid, but the specified interface number is not configured."},
+        {0xBFFF00A5U, "The interface type is valid, but the specified interface number is not configured."},
         {0xBFFF0015U, "unkown error"},  // time-out: not in the table
         {0x3FFF0006U, "unkown error"},
         {0xFFFFFFFFU, "unkown error"},
     };
     for (const auto& row : rows)
-        EXPECT_STREQ(remote_status_text(static_cast<int>(row.status)), row.text)
-            << std::hex << row.status;
+        EXPECT_STREQ(remote_status_text(static_cast<int>(row.status)), row.text) << std::hex << row.status;
 }
 
 TEST_F(remote_link_test, open_query_identification_and_close) {
@@ -165,8 +162,7 @@ TEST_F(remote_link_test, time_out_on_an_invalid_session_prints_the_status_text) 
     const int status = m_link.set_timeout(invalid_session, 500);
     const std::string diagnostic = testing::internal::GetCapturedStdout();
     EXPECT_EQ(status, visa::VI_ERROR_INV_OBJECT);
-    EXPECT_EQ(diagnostic,
-              "_printf_vistatus: status = The given session reference is invalid.\n");
+    EXPECT_EQ(diagnostic, "_printf_vistatus: status = The given session reference is invalid.\n");
     int timeout_ms = 1234;
     EXPECT_LT(m_link.get_timeout(invalid_session, timeout_ms), 0);
     EXPECT_EQ(timeout_ms, 1234);
@@ -211,8 +207,7 @@ struct lost_row_t {
     int notifications;
 };
 
-class remote_link_lost_test : public remote_link_test,
-                              public ::testing::WithParamInterface<lost_row_t> {};
+class remote_link_lost_test : public remote_link_test, public ::testing::WithParamInterface<lost_row_t> {};
 
 TEST_P(remote_link_lost_test, sixth_consecutive_failure_notifies_once) {
     const lost_row_t& row = GetParam();
@@ -243,17 +238,18 @@ TEST_P(remote_link_lost_test, sixth_consecutive_failure_notifies_once) {
     m_link.close(session);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    table, remote_link_lost_test,
-    ::testing::Values(lost_row_t{"five_writes_then_success", io_kind_t::write, 5, 0, 0},
-                      lost_row_t{"six_writes", io_kind_t::write, -1, 6, 1},
-                      lost_row_t{"eleven_writes", io_kind_t::write, -1, 11, 1},
-                      lost_row_t{"twelve_writes", io_kind_t::write, -1, 12, 2},
-                      lost_row_t{"five_success_six", io_kind_t::write, 5, 6, 1},
-                      lost_row_t{"five_reads_then_success", io_kind_t::read, 5, 0, 0},
-                      lost_row_t{"six_reads", io_kind_t::read, -1, 6, 1},
-                      lost_row_t{"five_success_five_reads", io_kind_t::read, 5, 5, 0}),
-    [](const ::testing::TestParamInfo<lost_row_t>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(table, remote_link_lost_test,
+                         ::testing::Values(lost_row_t{"five_writes_then_success", io_kind_t::write, 5, 0, 0},
+                                           lost_row_t{"six_writes", io_kind_t::write, -1, 6, 1},
+                                           lost_row_t{"eleven_writes", io_kind_t::write, -1, 11, 1},
+                                           lost_row_t{"twelve_writes", io_kind_t::write, -1, 12, 2},
+                                           lost_row_t{"five_success_six", io_kind_t::write, 5, 6, 1},
+                                           lost_row_t{"five_reads_then_success", io_kind_t::read, 5, 0, 0},
+                                           lost_row_t{"six_reads", io_kind_t::read, -1, 6, 1},
+                                           lost_row_t{"five_success_five_reads", io_kind_t::read, 5, 5, 0}),
+                         [](const ::testing::TestParamInfo<lost_row_t>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(remote_link_test, write_and_read_failures_are_counted_apart) {
     notify_probe_t probe;
