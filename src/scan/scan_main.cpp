@@ -1,0 +1,468 @@
+#include "scan/scan_main.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "common/plib_format.h"
+#include "nsp_src/lib/lib_assert.h"
+#include "nsp_src/lib/lib_timer/lib_timer.h"
+#include "scan/scan_statistics.h"
+
+namespace {
+constexpr unsigned dispatch_timeout_ms = 100;
+const char* const thread_name = "scan";
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Messages: each handler forwards to its engine.
+
+int scan_trig_msg_t::on_set() { return owner->_on_trig(); }
+int scan_trig_msg_t::on_get() { return owner->_on_trig(); }
+int scan_latest_data_msg_t::on_get(plib_scan_latest_map_t& data) { return owner->_on_latest_get(data); }
+int scan_original_data_msg_t::on_get(plib_scan_data_map_t& data) { return owner->_on_original_get(data); }
+int scan_statistic_data_msg_t::on_get(plib_scan_statistic_map_t& data) { return owner->_on_statistic_get(data); }
+int scan_run_state_info_msg_t::on_get(plib_scan_run_state_t& info) { return owner->_on_run_state_info_get(info); }
+int scan_record_parameter_set_msg_t::on_set(const plib_scan_record_parameter_set_t& param) {
+    return owner->_on_record_parameter_set(param);
+}
+
+// ---------------------------------------------------------------------------------------
+// Life cycle
+
+scan_main_t::scan_main_t(scan_instrument_t* instrument, scan_main_options_t options)
+    : m_instrument(instrument), m_clock(std::move(options.clock)), m_stamp_fn(std::move(options.stamp)) {
+    NSP_ASSERT(m_instrument != nullptr);
+    if (m_instrument) {
+        const int n = m_instrument->get_scan_channel_count();
+        // A count outside 1..64 is not a scanner card; keep the card's 16.
+        if (n >= 1 && n <= 64) m_channel_count = n;
+    }
+    for (int ch = 1; ch <= m_channel_count; ++ch) m_stored[ch];
+    _create_timer_task(options.periodic_task_enabled);
+    m_scan_trig_msg.owner = this;
+    m_scan_latest_data_msg.owner = this;
+    m_scan_original_data_msg.owner = this;
+    m_scan_statistic_data_msg.owner = this;
+    m_scan_run_state_info_msg.owner = this;
+    m_scan_record_parameter_set_msg.owner = this;
+    _start_thread();
+}
+
+void scan_main_t::_create_timer_task(bool enabled) {
+    m_task_id = nsp::timer::lib_timer_t::instance().create_task([this](int) { _on_timer_task(); },
+                                                                  static_cast<int>(m_poll_interval_ms), -1, enabled);
+}
+
+void scan_main_t::_start_thread() {
+    m_quit.store(false);
+    m_msg_manager.register_msg(&m_scan_trig_msg);
+    m_msg_manager.register_msg(&m_scan_latest_data_msg);
+    m_msg_manager.register_msg(&m_scan_original_data_msg);
+    m_msg_manager.register_msg(&m_scan_statistic_data_msg);
+    m_msg_manager.register_msg(&m_scan_run_state_info_msg);
+    m_msg_manager.register_msg(&m_scan_record_parameter_set_msg);
+    m_thread = std::thread([this] {
+        nsp::thd::run_dispatch_loop(m_msg_manager, m_quit, thread_name, dispatch_timeout_ms);
+    });
+}
+
+scan_main_t::~scan_main_t() {
+    // The task goes first: remove_task waits for a running tick, and no tick may start
+    // after the engine thread is gone.
+    nsp::timer::lib_timer_t::instance().remove_task(m_task_id);
+    m_quit.store(true);
+    if (m_thread.joinable()) m_thread.join();
+}
+
+uint64_t scan_main_t::_now_us() const { return m_clock ? m_clock() : now_us(); }
+
+std::string scan_main_t::_stamp(const std::string& separator) const {
+    return m_stamp_fn ? m_stamp_fn(separator) : format_local_time(separator);
+}
+
+void scan_main_t::_deliver(const plib_scan_notify_callback_t& callback, const notify_list_t& list) {
+    if (!callback) return;
+    for (int i = 0; i < list.count; ++i) callback(list.items[i]);
+}
+
+// ---------------------------------------------------------------------------------------
+// Direct operations (caller's thread)
+
+void scan_main_t::set_run_state(int state) {
+    // The record information is gathered before the mutex is taken: the callback is the
+    // configuration's code and must not run inside the engine's critical section.
+    plib_scanner_channel_map_t params;
+    plib_scan_file_record_param_t info;
+    bool have_info = false;
+    if (state == 1 && m_run_state.load() != 1) {
+        plib_scan_record_info_callback_t info_callback;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            info_callback = m_record_info_callback;
+        }
+        if (info_callback) {
+            info_callback(params, info);
+            have_info = true;
+        }
+    }
+    notify_list_t notes;
+    plib_scan_notify_callback_t callback;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (state == m_run_state.load()) return;
+        if (state == 1) {
+            _start(have_info ? &params : nullptr, have_info ? &info : nullptr);
+        } else if (state == 0) {
+            _stop(notes);
+        } else {
+            return;
+        }
+        callback = m_notify_callback;
+    }
+    _deliver(callback, notes);
+}
+
+void scan_main_t::set_notify_callback(plib_scan_notify_callback_t callback) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_notify_callback = std::move(callback);
+}
+
+void scan_main_t::set_record_info_callback(plib_scan_record_info_callback_t callback) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_record_info_callback = std::move(callback);
+}
+
+void scan_main_t::_on_timer_task() {
+    if (m_run_state.load() != 1) return;  // idle instruments cost no lock per timer period
+    notify_list_t notes;
+    plib_scan_notify_callback_t callback;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_run_state.load() != 1) return;
+        _scan_tick(notes);
+        callback = m_notify_callback;
+    }
+    _deliver(callback, notes);
+}
+
+// ---------------------------------------------------------------------------------------
+// Run control (m_mutex held)
+
+void scan_main_t::_clear_memory_data() {
+    m_latest.clear();
+    m_batch.clear();
+    m_statistics.clear();
+    for (auto& entry : m_stored) std::vector<plib_data_t>().swap(entry.second);
+    m_elapsed_s = 0.0;
+    m_readings_count = 0;
+}
+
+void scan_main_t::_flush_instrument_data() {
+    // Readings left in the instrument by an earlier run are not this run's.
+    plib_scan_data_map_t scratch;
+    m_instrument->read_scan_data(scratch);
+}
+
+void scan_main_t::_start(plib_scanner_channel_map_t* params, plib_scan_file_record_param_t* info) {
+    _clear_memory_data();
+    _flush_instrument_data();
+    if (params) m_channel_params = std::move(*params);
+    if (info) m_file_record_param = std::move(*info);
+    m_waiting_start = true;
+    m_run_state.store(1);
+    m_recording = false;
+    if (m_record_enable == 1 && _open_record_files()) m_recording = true;
+}
+
+void scan_main_t::_stop(notify_list_t& notes) {
+    m_instrument->set_scan_start(0);
+    notes.push(scan_notify_stop);
+    m_run_state.store(0);
+    m_recording = false;
+}
+
+void scan_main_t::_check_start_condition(notify_list_t& notes) {
+    const uint64_t now = _now_us();
+    if (m_start_mode == 0 || now >= m_start_time) {
+        m_start_timestamp = now;
+        m_instrument->set_scan_start(1);
+        m_waiting_start = false;
+        notes.push(scan_notify_start);
+    } else {
+        notes.push(scan_notify_wait);
+    }
+}
+
+bool scan_main_t::_check_stop_condition(notify_list_t&) {
+    switch (m_stop_mode) {
+    case scan_stop_at_timestamp:
+        return _now_us() >= m_stop_timestamp;
+    case scan_stop_after_duration:
+        return m_elapsed_s >= m_stop_duration;
+    case scan_stop_after_sweeps: {
+        uint32_t in_batch = 0;
+        for (const auto& entry : m_batch) in_batch += static_cast<uint32_t>(entry.second.size());
+        const uint32_t target = static_cast<uint32_t>(m_stop_scan_count) * static_cast<uint32_t>(m_sweep_readings);
+        return in_batch + m_readings_count >= target;
+    }
+    default:
+        return false;
+    }
+}
+
+void scan_main_t::_scan_tick(notify_list_t& notes) {
+    if (m_waiting_start) {
+        _check_start_condition(notes);
+        return;
+    }
+    m_elapsed_s = static_cast<double>(static_cast<int64_t>(_now_us() - m_start_timestamp)) / 1e6;
+    m_instrument->read_scan_data(m_batch);  // a failed read leaves the batch empty
+    _apply_scaling();
+    // The readings of the tick that meets a stop condition were measured during the run:
+    // they are stored, counted and logged before the run stops.
+    const bool stop = m_stop_mode != 0 && _check_stop_condition(notes);
+    _limit_stored_readings();
+    _update_latest_and_store();
+    _update_statistics();
+    _count_readings();
+    if (m_recording) {
+        if (!_write_record()) m_recording = false;
+    }
+    if (stop && m_run_state.load() == 1) _stop(notes);
+    if (m_run_state.load() != 1 || m_record_enable != 1) m_recording = false;
+    notes.push(scan_notify_data);
+}
+
+void scan_main_t::_apply_scaling() { scan_apply_scaling(m_batch, m_channel_params, m_channel_count); }
+
+void scan_main_t::_limit_stored_readings() {
+    for (const auto& [channel, batch] : m_batch) {
+        const auto it = m_stored.find(channel);
+        if (it == m_stored.end() || batch.empty()) continue;
+        auto& stored = it->second;
+        if (batch.size() >= scan_stored_per_channel_limit) {
+            stored.clear();
+        } else if (stored.size() + batch.size() > scan_stored_per_channel_limit) {
+            const std::size_t drop = stored.size() + batch.size() - scan_stored_per_channel_limit;
+            stored.erase(stored.begin(), stored.begin() + static_cast<std::ptrdiff_t>(drop));
+        }
+    }
+}
+
+void scan_main_t::_update_latest_and_store() {
+    for (const auto& [channel, batch] : m_batch) {
+        if (batch.empty()) continue;
+        m_latest[channel] = batch.back();
+        const auto it = m_stored.find(channel);
+        if (it == m_stored.end()) continue;
+        // A batch larger than the limit keeps only its newest readings.
+        const std::size_t skip =
+            batch.size() > scan_stored_per_channel_limit ? batch.size() - scan_stored_per_channel_limit : 0;
+        it->second.insert(it->second.end(), batch.begin() + static_cast<std::ptrdiff_t>(skip), batch.end());
+    }
+}
+
+void scan_main_t::_update_statistics() {
+    for (const auto& [channel, batch] : m_batch) {
+        if (batch.empty() || channel < 1 || channel > m_channel_count) continue;
+        const plib_scan_statistic_data_t s = scan_batch_statistics(batch);
+        const auto it = m_statistics.find(channel);
+        if (it == m_statistics.end())
+            m_statistics.emplace(channel, s);
+        else
+            scan_merge_statistics(it->second, s);
+    }
+}
+
+void scan_main_t::_count_readings() {
+    for (const auto& entry : m_batch) m_readings_count += static_cast<uint32_t>(entry.second.size());
+}
+
+// ---------------------------------------------------------------------------------------
+// Logging (m_mutex held)
+
+namespace {
+// Creates one file per scanned channel with its header; false when a file cannot be
+// written (channels after it get no file) or there is nothing to log into.
+bool create_multi_file_path(const plib_scanner_channel_map_t& params, const plib_scan_file_record_param_t& info,
+                            const std::string& directory, const std::string& name_stamp,
+                            const std::string& header_stamp, std::map<int, std::string>& paths) {
+    if (params.empty() || directory.empty()) return false;
+    const std::string header = scan_channel_header(info, header_stamp);
+    for (const auto& [channel, p] : params) {
+        if (p.scan_state == 0) continue;
+        const std::string path =
+            scan_join_path(directory, scan_channel_file_name(name_stamp, channel, p.name, p.func));
+        std::printf("_create_multi_file_path multi path: %s\n", path.c_str());
+        paths[channel] = path;
+        if (!scan_append_to_file(path, header)) {
+            std::printf("_create_multi_file_path open fail \n");
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace
+
+bool scan_main_t::_open_record_files() {
+    m_single_file.reset();
+    if (m_file_mode == scan_file_mode_per_channel) {
+        std::map<int, std::string> paths;
+        if (!create_multi_file_path(m_channel_params, m_file_record_param, m_file_record_param.record_directory,
+                                    _stamp("'"), _stamp(":"), paths))
+            return false;
+        m_file_record_param.channel_paths = std::move(paths);
+        return true;
+    }
+    if (m_channel_params.empty() || m_file_record_param.record_directory.empty()) return false;
+    std::map<int, std::string> titles;
+    std::vector<std::string> row;
+    for (const auto& [channel, p] : m_channel_params) {
+        if (p.scan_state == 0) continue;
+        titles[channel] = scan_column_title(channel, p.name, p.func);
+        row.push_back(titles[channel]);
+    }
+    m_file_record_param.column_titles = std::move(titles);
+    m_file_record_param.m_single_file_path =
+        scan_join_path(m_file_record_param.record_directory, scan_single_file_name(_stamp("'")));
+    std::printf("m_single_file_path: %s\n", m_file_record_param.m_single_file_path.c_str());
+    auto table = std::make_unique<scan_csv_table_file_t>();
+    if (!table->create(m_file_record_param.m_single_file_path, row)) {
+        std::printf("open fail\n");
+        return false;
+    }
+    m_single_file = std::move(table);
+    return true;
+}
+
+bool scan_main_t::_write_record() {
+    if (m_file_mode == scan_file_mode_per_channel) {
+        std::string text;
+        for (const auto& [channel, path] : m_file_record_param.channel_paths) {
+            text.clear();
+            const auto it = m_batch.find(channel);
+            if (it != m_batch.end()) {
+                for (const auto& d : it->second) {
+                    const double t = static_cast<double>(d.timestamp - static_cast<int64_t>(m_start_timestamp)) / 1e6;
+                    scan_append_channel_line(text, d.value, t);
+                }
+            }
+            if (!scan_append_to_file(path, text)) {
+                std::printf("_deal_multi_file_record_process open fail \n");
+                return false;
+            }
+        }
+        return true;
+    }
+    if (!m_single_file) return false;
+    std::map<std::size_t, std::vector<double>> columns;
+    std::size_t index = 0;
+    for (const auto& entry : m_file_record_param.column_titles) {
+        const auto it = m_batch.find(entry.first);
+        if (it != m_batch.end() && !it->second.empty()) {
+            auto& column = columns[index];
+            column.reserve(it->second.size());
+            for (const auto& d : it->second) column.push_back(d.value);
+        }
+        ++index;
+    }
+    if (!m_single_file->append(columns)) {
+        std::printf("%s: write fail\n", m_single_file->path().c_str());
+        return false;
+    }
+    return true;
+}
+
+int scan_main_t::export_scan_record_memory_data(const std::string& directory) {
+    std::map<int, std::string> paths;
+    if (!create_multi_file_path(m_channel_params, m_file_record_param, directory, _stamp("'"), _stamp(":"), paths))
+        return -1;
+    std::string text;
+    for (const auto& [channel, path] : paths) {
+        text.clear();
+        const auto it = m_stored.find(channel);
+        if (it != m_stored.end()) {
+            for (const auto& d : it->second) {
+                const double t = static_cast<double>(d.timestamp - static_cast<int64_t>(m_start_timestamp)) / 1e6;
+                scan_append_channel_line(text, d.value, t);
+            }
+        }
+        if (!scan_append_to_file(path, text)) {
+            std::printf("export_scan_record_memory_data open fail \n");
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int scan_main_t::_apply_parameter(const plib_scan_record_parameter_set_t& param) {
+    switch (param.kind) {
+    case scan_param_record_enable: m_record_enable = param.record_enable; break;
+    case scan_param_file_mode: m_file_mode = param.file_mode; break;
+    case scan_param_start_mode: m_start_mode = param.start_mode; break;
+    case scan_param_start_timestamp: m_start_time = param.start_timestamp; break;
+    case scan_param_stop_mode: m_stop_mode = param.stop_mode; break;
+    case scan_param_stop_duration: m_stop_duration = param.stop_duration; break;
+    case scan_param_stop_timestamp: m_stop_timestamp = param.stop_timestamp; break;
+    case scan_param_stop_scan_count: m_stop_scan_count = param.stop_scan_count; break;
+    case scan_param_sweep_readings:
+        if (param.sweep_readings != 0) m_sweep_readings = param.sweep_readings;
+        break;
+    case scan_param_poll_interval:
+        // A period below 1 ms is not a period; -1 would even mean "keep" to the timer.
+        if (param.poll_interval_ms < 1) break;
+        m_poll_interval_ms = static_cast<uint32_t>(param.poll_interval_ms);
+        nsp::timer::lib_timer_t::instance().restart_task(m_task_id, param.poll_interval_ms, true);
+        break;
+    case scan_param_export_data: return export_scan_record_memory_data(param.export_path);
+    case scan_param_clear_data: _clear_memory_data(); break;
+    default: break;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Handlers (engine thread)
+
+int scan_main_t::_on_trig() {
+    notify_list_t notes;
+    plib_scan_notify_callback_t callback;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        _scan_tick(notes);
+        callback = m_notify_callback;
+    }
+    _deliver(callback, notes);
+    return 0;
+}
+
+int scan_main_t::_on_latest_get(plib_scan_latest_map_t& data) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    data = m_latest;
+    return 0;
+}
+
+int scan_main_t::_on_original_get(plib_scan_data_map_t& data) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    data = m_stored;
+    return 0;
+}
+
+int scan_main_t::_on_statistic_get(plib_scan_statistic_map_t& data) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    data = m_statistics;
+    return 0;
+}
+
+int scan_main_t::_on_run_state_info_get(plib_scan_run_state_t& info) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    info.start_timestamp = m_start_timestamp;
+    info.elapsed_s = m_elapsed_s;
+    info.readings_count = m_readings_count;
+    return 0;
+}
+
+int scan_main_t::_on_record_parameter_set(const plib_scan_record_parameter_set_t& param) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return _apply_parameter(param);
+}
