@@ -1,24 +1,76 @@
 #include "ui/ui_main_window.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QHBoxLayout>
+#include <QStandardPaths>
 
+#include <cstdio>
+
+#include <pugixml.hpp>
+
+#include "common/plib_model_registry.h"
+#include "ui/mngr/ui_connect_mngr.h"
+#include "ui/ui_device_column/ui_device_column.h"
+#include "ui/ui_device_column/ui_device_item.h"
+#include "ui/ui_menu_bar.h"
 #include "ui/ui_primary_manager_window.h"
+#include "ui/ui_primary_window/ui_primary_window.h"
+
+namespace {
+
+const char* const default_project_name = "default_save.dmm";
+
+QString user_data_dir() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Velkaro";
+}
+
+}  // namespace
 
 ui_main_window_t::ui_main_window_t(const std::string& /*path*/, QWidget* parent) : QMainWindow(parent) {
+    m_device_column = new ui_device_column_t(this);
+    m_device_column->setMaximumWidth(340);
+    m_device_column->setMinimumWidth(300);
+    m_menu_bar = new ui_menu_bar_t(m_device_column, this);
     m_window_stack = new ui_primary_manager_window_t(this);
+    _make_connections();
     _lay_out();
     setMinimumSize(1400, 700);
     setObjectName("main_window");
 }
 
 ui_main_window_t::~ui_main_window_t() {
-    // The stack goes with its instrument windows; the central widget is Qt's to delete.
+    save_default_project();
+    delete m_menu_bar;
+    m_menu_bar = nullptr;
+    // Each item releases its instrument: the engines stop and their threads are joined.
+    delete m_device_column;
+    m_device_column = nullptr;
     delete m_window_stack;
     m_window_stack = nullptr;
+    m_primary_windows.clear();
+}
+
+void ui_main_window_t::_make_connections() {
+    connect(m_menu_bar, &ui_menu_bar_t::signal_add_device, m_device_column, &ui_device_column_t::slot_add_device);
+    connect(m_menu_bar, &ui_menu_bar_t::signal_clear_device, m_device_column, &ui_device_column_t::_ask_clear_device);
+    connect(m_menu_bar, &ui_menu_bar_t::signal_save_xml, this, &ui_main_window_t::slot_save_xml_file);
+    connect(m_menu_bar, &ui_menu_bar_t::signal_recall_xml, this, &ui_main_window_t::slot_recall_xml_file);
+    connect(m_device_column, &ui_device_column_t::signal_create_primary_window, this,
+            &ui_main_window_t::slot_bind_device_and_primary_window);
+    connect(m_device_column, &ui_device_column_t::signal_delete_primary_window, this,
+            &ui_main_window_t::slot_show_delete_primary_window);
+    connect(m_device_column, &ui_device_column_t::signal_show_bound_primary_window, this,
+            &ui_main_window_t::slot_show_bound_primary_window);
+    connect(m_device_column, &ui_device_column_t::signal_show_home_window, this,
+            &ui_main_window_t::slot_show_home_window);
 }
 
 void ui_main_window_t::_lay_out() {
+    setMenuBar(m_menu_bar);
     auto* layout = new QHBoxLayout;
+    layout->addWidget(m_device_column, 1);
     layout->addWidget(m_window_stack, 4);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -27,4 +79,74 @@ void ui_main_window_t::_lay_out() {
     setCentralWidget(m_central_widget);
 }
 
+ui_primary_window_t* ui_main_window_t::primary_window_of(ui_device_item_t* dev) const {
+    const auto it = m_primary_windows.find(dev);
+    return it == m_primary_windows.end() ? nullptr : it->second;
+}
+
+void ui_main_window_t::slot_bind_device_and_primary_window(ui_device_item_t* new_dev) {
+    auto* window = new ui_primary_window_t(m_window_stack, new_dev);
+    m_window_stack->append_window(window);
+    m_primary_windows[new_dev] = window;
+}
+
+void ui_main_window_t::slot_show_bound_primary_window(ui_device_item_t* dev) {
+    ui_primary_window_t* window = primary_window_of(dev);
+    if (window != nullptr) m_window_stack->show_window(window);
+}
+
+void ui_main_window_t::slot_show_delete_primary_window(ui_device_item_t* dev) {
+    const auto it = m_primary_windows.find(dev);
+    if (it == m_primary_windows.end()) return;
+    m_window_stack->remove_window(it->second);
+    m_primary_windows.erase(it);
+}
+
 void ui_main_window_t::slot_show_home_window() { m_window_stack->show_home_window(); }
+
+void ui_main_window_t::slot_save_xml_file(std::string path) { ui_connect_mngr_t::instance().save_project(path); }
+
+void ui_main_window_t::slot_recall_xml_file(std::string path) {
+    pugi::xml_document doc;
+    if (!doc.load_file(path.c_str(), pugi::parse_default, pugi::encoding_auto)) return;
+    const pugi::xml_node root = doc.child("root");
+    if (!root) return;
+
+    m_device_column->slot_clear_device();
+    for (pugi::xml_node project = root.child("project"); project; project = project.next_sibling("project")) {
+        const pugi::xml_node product_type = project.child("product_type");
+        if (!product_type) continue;
+        const std::string model = product_type.text().get();
+        const std::string resource = project.child("resource").text().get();
+        if (model_registry_t::instance().family_of(model) == model_registry_t::family_none) continue;
+        m_device_column->slot_add_device(model, resource, project);
+    }
+}
+
+std::string ui_main_window_t::default_project_path(const QString& app_dir) {
+    const QFileInfo dir_info(app_dir);
+    const QFileInfo file_info(QDir(app_dir).filePath(default_project_name));
+    const bool app_dir_writable =
+        dir_info.isDir() && dir_info.isWritable() && (!file_info.exists() || file_info.isWritable());
+    const QString dir = app_dir_writable ? app_dir : user_data_dir();
+    return QDir::toNativeSeparators(QDir(dir).filePath(default_project_name)).toLocal8Bit().toStdString();
+}
+
+std::string ui_main_window_t::save_default_project() {
+    ui_connect_mngr_t& registry = ui_connect_mngr_t::instance();
+    const std::string first = default_project_path(QCoreApplication::applicationDirPath());
+    QDir().mkpath(QFileInfo(QString::fromLocal8Bit(first.c_str())).absolutePath());
+    if (registry.save_project(first)) return first;
+    // An installed program cannot write beside itself: never lose the save silently.
+    QDir().mkpath(user_data_dir());
+    const std::string fallback =
+        QDir::toNativeSeparators(QDir(user_data_dir()).filePath(default_project_name)).toLocal8Bit().toStdString();
+    if (fallback != first && registry.save_project(fallback)) {
+        std::printf("Default project saved to %s\n", fallback.c_str());
+        std::fflush(stdout);
+        return fallback;
+    }
+    std::printf("Cannot save the default project to %s\n", first.c_str());
+    std::fflush(stdout);
+    return std::string();
+}

@@ -1,11 +1,17 @@
-// The one top-level window: device column on the left, page stack on the right.
+// The one top-level window: menu bar, device column on the left, page stack on the right.
+// Saves and recalls the project file and writes the default project at exit.
 #pragma once
 
 #include <QMainWindow>
 
+#include <map>
 #include <string>
 
+class ui_device_column_t;
+class ui_device_item_t;
+class ui_menu_bar_t;
 class ui_primary_manager_window_t;
+class ui_primary_window_t;
 
 class ui_main_window_t : public QMainWindow {
     Q_OBJECT
@@ -13,20 +19,36 @@ public:
     // The path from the command line is accepted and not used: no project is opened at
     // start-up, neither this one nor the default project.
     explicit ui_main_window_t(const std::string& path, QWidget* parent = nullptr);
+    // Saves the current instruments as the default project, then tears down.
     ~ui_main_window_t() override;
 
     ui_primary_manager_window_t* window_stack() const { return m_window_stack; }
+    ui_menu_bar_t* menu_bar() const { return m_menu_bar; }
+    ui_device_column_t* device_column() const { return m_device_column; }
+    ui_primary_window_t* primary_window_of(ui_device_item_t* dev) const;
+
+    // Where the default project goes: "default_save.dmm" in app_dir while that directory
+    // can be written, else in the user's data directory (XDG_DATA_HOME/Velkaro).
+    static std::string default_project_path(const QString& app_dir);
+    // Saves the current instruments as the default project (the application directory,
+    // else the user's data directory). Returns the path written, "" when both failed.
+    static std::string save_default_project();
 
 public slots:
+    void slot_bind_device_and_primary_window(ui_device_item_t* new_dev);
+    void slot_show_bound_primary_window(ui_device_item_t* dev);
+    void slot_show_delete_primary_window(ui_device_item_t* dev);
     void slot_show_home_window();
+    void slot_save_xml_file(std::string path);
+    void slot_recall_xml_file(std::string path);
 
 private:
+    void _make_connections();
     void _lay_out();
 
     QWidget* m_central_widget = nullptr;
     ui_primary_manager_window_t* m_window_stack = nullptr;
-    // Still to come with the device column and the menu bar: the menu bar and the device
-    // column members, the item-to-window map, the slots that bind, show and delete an
-    // instrument's window, project save and recall, and the default project written at
-    // destruction.
+    ui_menu_bar_t* m_menu_bar = nullptr;
+    ui_device_column_t* m_device_column = nullptr;
+    std::map<ui_device_item_t*, ui_primary_window_t*> m_primary_windows;
 };

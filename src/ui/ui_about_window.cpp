@@ -1,0 +1,36 @@
+#include "ui/ui_about_window.h"
+
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/ui_help.h"
+
+ui_about_window_t::ui_about_window_t(QWidget* parent) : QDialog(parent) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
+    setWindowTitle("About");
+    setFixedSize(400, 250);
+
+    m_logo = new QPushButton(QIcon(":/image/Velkaro.png"), "Velkaro", this);
+    m_logo->setObjectName("about_logo");
+    m_logo->setIconSize(QSize(64, 64));
+    m_logo->setFixedHeight(80);
+    m_logo->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_logo->setFocusPolicy(Qt::NoFocus);
+
+    m_info = new QLabel("Version: V1.0.3\nBuild: 2024/10/28\nRemote control of VXA and VXB multimeters.", this);
+    m_info->setObjectName("about_info");
+    m_info->setAlignment(Qt::AlignCenter);
+
+    m_ack = new QPushButton("Open-source acknowledgment", this);
+    m_ack->setObjectName("about_ack");
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_logo);
+    layout->addWidget(m_info);
+    layout->addWidget(m_ack);
+
+    connect(m_ack, &QPushButton::clicked, this, [] { ui_open_help(ui_help_document_ack); });
+}

@@ -1,0 +1,347 @@
+#include "ui/ui_device_column/ui_device_item.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <cstdio>
+
+#include "acq/acq_main.h"
+#include "cfg/cfg_main.h"
+#include "nsp_src/lib/lib_assert.h"
+#include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/ui_connect_mngr.h"
+#include "ui/ui_device_change_addr_dialog.h"
+
+namespace {
+
+const char* const image_connected = "image: url(:/image/connected.png)";
+const char* const image_disconnected = "image: url(:/image/disconnect.png)";
+const char* const image_connecting = "image: url(:/image/connecting.png)";
+
+const char* const look_header_active_expanded =
+    ".QWidget{border: 2px solid #2D97D4;border-bottom: none;border-bottom-left-radius: 0px;"
+    "border-bottom-right-radius: 0px;}";
+const char* const look_header_active = ".QWidget{border:2px solid #2D97D4;}";
+const char* const look_header_inactive = ".QWidget{border:none;}";
+const char* const look_table_active_expanded =
+    ".QTableWidget{border: 2px solid;border-color: #2D97D4;border-top-color: transparent;}";
+const char* const look_table_inactive_expanded = ".QTableWidget{border: 2px solid transparent;}";
+
+enum detail_row_t { row_connected_by = 0, row_address = 1, row_serial = 2, row_software = 3 };
+
+}  // namespace
+
+ui_device_item_t::ui_device_item_t(std::string model, std::string res, pugi::xml_node model_node, QWidget* parent)
+    : QWidget(parent), m_model(std::move(model)), m_mode("Measure") {
+    m_expanded = false;
+    m_pmngr = ui_connect_mngr_t::instance().create_mngr(m_model, model_node);
+    NSP_ASSERT(m_pmngr != nullptr);
+    _bind_resource(res);
+    _connect_device(true);
+
+    _create_header();
+    _create_detail_table();
+    _create_context_menu();
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(m_header, 0, Qt::AlignTop);
+    layout->addWidget(m_detail_table, 0, Qt::AlignTop);
+    _activate();
+}
+
+ui_device_item_t::~ui_device_item_t() { release_instrument(); }
+
+void ui_device_item_t::release_instrument() {
+    if (m_pmngr != nullptr) ui_connect_mngr_t::instance().release_mngr(m_pmngr, m_resource);
+    m_pmngr = nullptr;
+}
+
+bool ui_device_item_t::is_connected() const {
+    if (m_pmngr == nullptr || m_pmngr->get_cfg() == nullptr) return false;
+    return m_pmngr->get_cfg()->get_info().connected;
+}
+
+void ui_device_item_t::_create_header() {
+    m_header = new QWidget(this);
+    m_header->setObjectName("device_item_widget");
+    m_header->setFixedHeight(50);
+    m_header->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+
+    m_active_sign = new QLabel(m_header);
+    m_active_sign->setObjectName("device_active_sign");
+    m_active_sign->setFixedSize(25, 25);
+
+    m_connection_btn = new QPushButton(m_header);
+    m_connection_btn->setObjectName("device_connection_btn");
+    m_connection_btn->setFlat(true);
+    m_connection_btn->setFixedSize(30, 30);
+    _update_connection_icon();
+
+    m_name_label = new QLabel(QString::fromStdString(m_model), m_header);
+    m_name_label->setObjectName("device_item_name");
+    m_name_label->setFixedHeight(30);
+
+    m_splitter = new QLabel(m_header);
+    m_splitter->setObjectName("device_splitter_line");
+    m_splitter->setFixedSize(10, 30);
+
+    m_mode_label = new QLabel(QString::fromStdString(m_mode), m_header);
+    m_mode_label->setObjectName("device_item_mode");
+    m_mode_label->setFixedHeight(30);
+    m_mode_label->setAlignment(Qt::AlignCenter);
+
+    m_expand_btn = new QPushButton(m_header);
+    m_expand_btn->setObjectName("menu_control_btn");
+    m_expand_btn->setFlat(true);
+    m_expand_btn->setCheckable(true);
+    m_expand_btn->setFixedSize(32, 32);
+
+    auto* row = new QHBoxLayout(m_header);
+    row->setContentsMargins(3, 0, 3, 0);
+    row->setSpacing(2);
+    row->addWidget(m_active_sign);
+    row->addWidget(m_connection_btn);
+    row->addWidget(m_name_label);
+    row->addSpacing(5);
+    row->addWidget(m_splitter);
+    row->addSpacing(5);
+    row->addWidget(m_mode_label);
+    row->addStretch();
+    row->addWidget(m_expand_btn);
+
+    connect(m_connection_btn, &QPushButton::clicked, this, &ui_device_item_t::slot_connection_clicked);
+    connect(m_expand_btn, &QPushButton::clicked, this, &ui_device_item_t::slot_toggle_expanded);
+}
+
+void ui_device_item_t::_create_detail_table() {
+    m_detail_table = new QTableWidget(4, 2, this);
+    m_detail_table->setObjectName("device_menu_widget");
+    m_detail_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_detail_table->setFocusPolicy(Qt::NoFocus);
+    m_detail_table->setShowGrid(false);
+    m_detail_table->horizontalHeader()->hide();
+    m_detail_table->verticalHeader()->hide();
+    m_detail_table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_detail_table->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Interactive);
+    m_detail_table->setColumnWidth(0, 120);
+    m_detail_table->verticalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    m_detail_table->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_detail_table->setFixedHeight(150);
+    const char* const captions[] = {"Connected by", "Address", "Serial Num", "Software Ver"};
+    for (int row = 0; row < 4; ++row) {
+        m_detail_table->setItem(row, 0, new QTableWidgetItem(captions[row]));
+        m_detail_table->setItem(row, 1, new QTableWidgetItem);
+    }
+    _fill_detail_table();
+    m_detail_table->hide();
+    connect(m_detail_table, &QTableWidget::cellDoubleClicked, this, &ui_device_item_t::_open_change_address_dialog);
+}
+
+void ui_device_item_t::_create_context_menu() {
+    m_context_menu = new QMenu(this);
+    QAction* del_this = m_context_menu->addAction("Delete this");
+    QAction* del_all = m_context_menu->addAction("Delete all device");
+    connect(del_this, &QAction::triggered, this, &ui_device_item_t::slot_delete_this);
+    connect(del_all, &QAction::triggered, this, &ui_device_item_t::slot_delete_all);
+}
+
+void ui_device_item_t::_fill_detail_table() {
+    const QString res = QString::fromStdString(m_resource);
+    QString connected_by;
+    if (res.contains(QRegularExpression("^USB"))) {
+        connected_by = "USB";
+    } else if (res.contains(QRegularExpression("^TCPIP"))) {
+        connected_by = "TCP/IP";
+    }
+    m_detail_table->item(row_connected_by, 1)->setText(connected_by);
+    m_detail_table->item(row_address, 1)->setText(res);
+    m_detail_table->item(row_address, 1)->setToolTip(res);
+    cfg_main_t* cfg = m_pmngr != nullptr ? m_pmngr->get_cfg() : nullptr;
+    m_detail_table->item(row_serial, 1)->setText(cfg ? QString::fromStdString(cfg->serial_number()) : QString());
+    m_detail_table->item(row_software, 1)
+        ->setText(cfg ? QString::fromStdString(cfg->software_version()) : QString());
+}
+
+bool ui_device_item_t::_bind_resource(const std::string& res) {
+    if (res.empty() || m_pmngr == nullptr) return false;
+    ui_connect_mngr_t& registry = ui_connect_mngr_t::instance();
+    if (!m_resource.empty()) {
+        if (m_resource == res) return true;
+        if (registry.is_bound(res)) return false;
+        plib_mngr_t* mine = registry.unbind_mngr(m_resource);
+        NSP_ASSERT(mine == m_pmngr);
+        if (!registry.bind_mngr(res, m_pmngr)) {
+            // Keep holding the old resource rather than leave it free for another item.
+            registry.bind_mngr(m_resource, m_pmngr);
+            return false;
+        }
+        m_resource = res;
+        std::printf("New resource is : %s\n", res.c_str());
+        std::fflush(stdout);
+        return true;
+    }
+    if (registry.bind_mngr(res, m_pmngr)) {
+        m_resource = res;
+        return true;
+    }
+    QMessageBox::information(this, "Warning", "This resource has been bound, use another address please.",
+                             QMessageBox::Ok);
+    return false;
+}
+
+bool ui_device_item_t::_connect_device(bool on) {
+    if (m_pmngr == nullptr || m_pmngr->get_cfg() == nullptr) return false;
+    cfg_main_t* cfg = m_pmngr->get_cfg();
+    cfg_remote_info_t info = cfg->get_info();
+    info.resource = m_resource;
+    cfg->set_info(info);
+    const int status = cfg->connect(on ? 1 : 0);
+    if (status == cfg_remote_t::result_visa_failed) {
+        emit signal_show_warning_message("Fail to connect the device, check the connection please.");
+        return false;
+    }
+    if (status == cfg_remote_t::result_not_the_model) {
+        emit signal_show_warning_message("The device doesn't match the model!");
+        cfg->connect(0);
+        return false;
+    }
+    return true;
+}
+
+void ui_device_item_t::_set_connection_icon(const char* image) { m_connection_btn->setStyleSheet(image); }
+
+void ui_device_item_t::_update_connection_icon() {
+    _set_connection_icon(is_connected() ? image_connected : image_disconnected);
+}
+
+void ui_device_item_t::slot_connection_clicked() {
+    // The calls below block the GUI thread while the link works: show the state first.
+    _set_connection_icon(image_connecting);
+    m_connection_btn->repaint();
+
+    if (!is_connected()) {
+        _connect_device(true);
+        slot_update_ui();
+        return;
+    }
+    if (m_pmngr == nullptr) return;
+    cfg_main_t* cfg = m_pmngr->get_cfg();
+    const bool measuring = m_pmngr->get_acq() != nullptr && m_pmngr->get_acq()->get_run_state() != 0;
+    const bool scanning = cfg->get_scan_run_state() != 0;
+    if (measuring || scanning) {
+        const auto answer = QMessageBox::information(
+            this, "Warning", "The measurement is still in progress, are you sure to disconnect?",
+            QMessageBox::Yes | QMessageBox::No);
+        if (answer != QMessageBox::Yes) {
+            _update_connection_icon();
+            return;
+        }
+        if (measuring) {
+            cfg->set_run_state(0);
+        } else {
+            cfg->set_scan_run_state(0);
+        }
+    }
+    _connect_device(false);
+    _update_connection_icon();
+}
+
+void ui_device_item_t::slot_change_device_res(QString ip_res) {
+    if (!_connect_device(false)) {
+        slot_update_ui();
+        return;
+    }
+    if (!_bind_resource(ip_res.toUtf8().toStdString())) {
+        // The instrument is disconnected now; show that rather than the old icon.
+        slot_update_ui();
+        QMessageBox::information(this, "Warning", "This address has been bound.", QMessageBox::Ok);
+        return;
+    }
+    if (_connect_device(true)) QMessageBox::information(this, "Tips", "New resource connnected.", QMessageBox::Ok);
+    slot_update_ui();
+}
+
+void ui_device_item_t::_open_change_address_dialog(int row, int column) {
+    if (row != row_address || column != 1) return;
+    auto* dialog = new ui_device_change_addr_dialog_t(this);
+    connect(dialog, &ui_device_change_addr_dialog_t::signal_change_device_res, this,
+            &ui_device_item_t::slot_change_device_res);
+    dialog->exec();
+}
+
+void ui_device_item_t::slot_update_ui() {
+    _update_connection_icon();
+    if (m_pmngr != nullptr) {
+        if (m_pmngr->get_acq() != nullptr && m_pmngr->get_acq()->get_run_state() != 0) {
+            m_mode = "Measure";
+        } else if (m_pmngr->get_cfg() != nullptr && m_pmngr->get_cfg()->get_scan_run_state() != 0) {
+            m_mode = "Scan";
+        }
+    }
+    m_mode_label->setText(QString::fromStdString(m_mode));
+    _fill_detail_table();
+}
+
+void ui_device_item_t::_activate() {
+    emit signal_inactivate_all_device_item();
+    m_active = true;
+    _apply_look();
+    emit signal_show_primary_window(m_index);
+}
+
+void ui_device_item_t::slot_inactivate_myself() {
+    m_active = false;
+    _apply_look();
+}
+
+void ui_device_item_t::_apply_look() {
+    m_active_sign->setStyleSheet(m_active ? "image: url(:/image/device_actived.png);"
+                                          : "image: url(:/image/device_inactived.png);");
+    if (m_active) {
+        m_header->setStyleSheet(m_expanded ? look_header_active_expanded : look_header_active);
+        if (m_expanded) m_detail_table->setStyleSheet(look_table_active_expanded);
+    } else {
+        m_header->setStyleSheet(look_header_inactive);
+        if (m_expanded) m_detail_table->setStyleSheet(look_table_inactive_expanded);
+    }
+}
+
+void ui_device_item_t::slot_toggle_expanded() {
+    m_expanded = !m_expanded;
+    m_detail_table->setVisible(m_expanded);
+    _apply_look();
+}
+
+void ui_device_item_t::slot_delete_this() {
+    const auto answer = QMessageBox::question(this, "Tips", "Are you sure to delete this device?",
+                                              QMessageBox::Yes | QMessageBox::No);
+    if (answer == QMessageBox::Yes) emit signal_delete_myself(m_index);
+}
+
+void ui_device_item_t::slot_delete_all() { emit signal_delete_all(); }
+
+void ui_device_item_t::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        m_context_menu->popup(event->globalPos());
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void ui_device_item_t::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        _activate();
+        return;
+    }
+    QWidget::mouseDoubleClickEvent(event);
+}

@@ -1,0 +1,102 @@
+// The user's handle on one instrument in the device column: owns (through the
+// registry) the instrument manager, binds it to a VISA resource, connects and
+// disconnects, and shows the connection state, the activity and the identity.
+#pragma once
+
+#include <QWidget>
+
+#include <string>
+
+#include <pugixml.hpp>
+
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTableWidget;
+class plib_mngr_t;
+
+class ui_device_item_t : public QWidget {
+    Q_OBJECT
+public:
+    ui_device_item_t(std::string model, std::string res, pugi::xml_node model_node, QWidget* parent = nullptr);
+    ~ui_device_item_t() override;
+
+    bool is_connected() const;
+    // Gives the manager back to the registry now (disconnects, joins the engine
+    // threads); the widget itself may then be deleted later. Done by the destructor
+    // when not done before.
+    void release_instrument();
+    bool is_active() const { return m_active; }
+    bool is_expanded() const { return m_expanded; }
+
+    plib_mngr_t* get_mngr() const { return m_pmngr; }
+    const std::string& get_resource() const { return m_resource; }
+    unsigned get_index() const { return m_index; }
+    void set_index(unsigned index) { m_index = index; }
+    const std::string& get_model_name() const { return m_model; }
+    const std::string& get_mode_text() const { return m_mode; }
+
+    QWidget* header_widget() const { return m_header; }
+    QLabel* active_sign() const { return m_active_sign; }
+    QPushButton* connection_button() const { return m_connection_btn; }
+    QLabel* name_label() const { return m_name_label; }
+    QLabel* mode_label() const { return m_mode_label; }
+    QPushButton* expand_button() const { return m_expand_btn; }
+    QTableWidget* detail_table() const { return m_detail_table; }
+    QMenu* context_menu() const { return m_context_menu; }
+
+signals:
+    void signal_inactivate_all_device_item();
+    void signal_show_primary_window(unsigned index);
+    void signal_delete_myself(unsigned index);
+    void signal_delete_all();
+    void signal_show_warning_message(QString text);
+
+public slots:
+    void slot_inactivate_myself();
+    void slot_update_ui();
+    // The change-address dialog's result: disconnect, rebind, reconnect.
+    void slot_change_device_res(QString ip_res);
+    // Context menu entries.
+    void slot_delete_this();
+    void slot_delete_all();
+    // Expand button.
+    void slot_toggle_expanded();
+    // Connection button.
+    void slot_connection_clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    bool _connect_device(bool on);
+    bool _bind_resource(const std::string& res);
+    void _activate();
+    void _apply_look();
+    void _set_connection_icon(const char* image);
+    void _update_connection_icon();
+    void _fill_detail_table();
+    void _create_header();
+    void _create_detail_table();
+    void _create_context_menu();
+    void _open_change_address_dialog(int row, int column);
+
+    plib_mngr_t* m_pmngr = nullptr;
+    std::string m_resource;
+    unsigned m_index = 0;
+    std::string m_model;
+    std::string m_mode;
+    bool m_active = false;
+    bool m_expanded = false;
+
+    QWidget* m_header = nullptr;
+    QLabel* m_active_sign = nullptr;
+    QPushButton* m_connection_btn = nullptr;
+    QLabel* m_name_label = nullptr;
+    QLabel* m_splitter = nullptr;
+    QLabel* m_mode_label = nullptr;
+    QPushButton* m_expand_btn = nullptr;
+    QTableWidget* m_detail_table = nullptr;
+    QMenu* m_context_menu = nullptr;
+};

@@ -1,0 +1,87 @@
+#include "ui/ui_menu_bar.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QMenu>
+
+#include "ui/ui_about_window.h"
+#include "ui/ui_add_device_dialog.h"
+#include "ui/ui_control_window.h"
+#include "ui/ui_help.h"
+
+ui_menu_bar_t::ui_menu_bar_t(ui_device_column_t* column, QWidget* parent) : QMenuBar(parent), m_pcolumn(column) {
+    setObjectName("menu_bar");
+
+    QMenu* instrument = addMenu("Instrument");
+    instrument->setMinimumWidth(220);
+    m_add = instrument->addAction("Add");
+    m_add->setShortcut(QKeySequence("Ctrl+A"));
+    m_add->setStatusTip("Add an instrument");
+    m_delete_all = instrument->addAction("Delete All");
+    m_delete_all->setShortcut(QKeySequence("Ctrl+D"));
+    m_delete_all->setStatusTip("Delete all instrument");
+
+    QMenu* project = addMenu("Project");
+    project->setMinimumWidth(200);
+    m_save = project->addAction("Save");
+    m_save->setShortcut(QKeySequence("Ctrl+S"));
+    m_recall = project->addAction("Recall");
+    m_recall->setShortcut(QKeySequence("Ctrl+R"));
+
+    m_control = addAction("Control");
+    m_about = addAction("About");
+
+    QMenu* help = addMenu("Help");
+    QMenu* document = help->addMenu("Document");
+    m_chinese = document->addAction("Chinese");
+    m_english = document->addAction("English");
+    m_website = help->addAction("Website");
+
+    // Shortcuts work from anywhere in the main window, menus open or not.
+    for (QAction* action : {m_add, m_delete_all, m_save, m_recall}) action->setShortcutContext(Qt::WindowShortcut);
+    if (parent != nullptr) parent->addActions({m_add, m_delete_all, m_save, m_recall});
+
+    connect(m_add, &QAction::triggered, this, &ui_menu_bar_t::slot_add);
+    connect(m_delete_all, &QAction::triggered, this, &ui_menu_bar_t::signal_clear_device);
+    connect(m_save, &QAction::triggered, this, &ui_menu_bar_t::slot_save);
+    connect(m_recall, &QAction::triggered, this, &ui_menu_bar_t::slot_recall);
+    connect(m_control, &QAction::triggered, this, &ui_menu_bar_t::slot_control);
+    connect(m_about, &QAction::triggered, this, &ui_menu_bar_t::slot_about);
+    connect(m_chinese, &QAction::triggered, this, [] { ui_open_help(ui_help_document_cn); });
+    connect(m_english, &QAction::triggered, this, [] { ui_open_help(ui_help_document_en); });
+    // No vendor site: the English help's home page is the program's web page.
+    connect(m_website, &QAction::triggered, this, [] { QDesktopServices::openUrl(ui_help_url(ui_help_document_en)); });
+}
+
+std::string ui_menu_bar_t::dialog_path_to_string(const QString& path) {
+    return QDir::toNativeSeparators(path).toLocal8Bit().toStdString();
+}
+
+void ui_menu_bar_t::slot_add() {
+    auto* dialog = new ui_add_device_dialog_t(this);
+    connect(dialog, &ui_add_device_dialog_t::signal_add_device, this, [this](QString model, QString res) {
+        emit signal_add_device(model.toUtf8().toStdString(), res.toUtf8().toStdString(), pugi::xml_node());
+    });
+    dialog->exec();
+}
+
+void ui_menu_bar_t::slot_save() {
+    const QString path = QFileDialog::getSaveFileName(this, "Select Path", "./", "dmm(*.dmm)");
+    emit signal_save_xml(dialog_path_to_string(path));
+}
+
+void ui_menu_bar_t::slot_recall() {
+    const QString path = QFileDialog::getOpenFileName(this, "Select File", "./", "dmm(*.dmm)");
+    emit signal_recall_xml(dialog_path_to_string(path));
+}
+
+void ui_menu_bar_t::slot_control() {
+    auto* window = new ui_control_window_t(m_pcolumn, this);
+    window->exec();
+}
+
+void ui_menu_bar_t::slot_about() {
+    auto* about = new ui_about_window_t(this);
+    about->exec();
+}

@@ -1,0 +1,56 @@
+// The main window's menu bar: instruments, project file, control window, about, help.
+#pragma once
+
+#include <QMenuBar>
+
+#include <string>
+
+#include <pugixml.hpp>
+
+class QAction;
+class ui_device_column_t;
+
+class ui_menu_bar_t : public QMenuBar {
+    Q_OBJECT
+public:
+    ui_menu_bar_t(ui_device_column_t* column, QWidget* parent = nullptr);
+
+    QAction* add_action() const { return m_add; }
+    QAction* delete_all_action() const { return m_delete_all; }
+    QAction* save_action() const { return m_save; }
+    QAction* recall_action() const { return m_recall; }
+    QAction* control_action() const { return m_control; }
+    QAction* about_action() const { return m_about; }
+    QAction* chinese_action() const { return m_chinese; }
+    QAction* english_action() const { return m_english; }
+    QAction* website_action() const { return m_website; }
+
+    // The path a file dialog answered, as the signals carry it: native separators,
+    // local 8-bit (UTF-8 here). Empty stays empty.
+    static std::string dialog_path_to_string(const QString& path);
+
+signals:
+    void signal_add_device(std::string model, std::string res, pugi::xml_node model_node);
+    void signal_clear_device();
+    void signal_save_xml(std::string path);
+    void signal_recall_xml(std::string path);
+
+private slots:
+    void slot_add();
+    void slot_save();
+    void slot_recall();
+    void slot_control();
+    void slot_about();
+
+private:
+    ui_device_column_t* m_pcolumn = nullptr;
+    QAction* m_add = nullptr;
+    QAction* m_delete_all = nullptr;
+    QAction* m_save = nullptr;
+    QAction* m_recall = nullptr;
+    QAction* m_control = nullptr;
+    QAction* m_about = nullptr;
+    QAction* m_chinese = nullptr;
+    QAction* m_english = nullptr;
+    QAction* m_website = nullptr;
+};
