@@ -19,6 +19,7 @@
 #include "cfg/cfg_scan.h"
 #include "cfg/cfg_scan_diagram.h"
 #include "cfg/cfg_trig.h"
+#include "scan/plib_scan_types.h"
 
 class acq_main_t;
 class drv_if_t;
@@ -72,6 +73,7 @@ public:
     void set_scan_run_state(int s);
     int get_scan_run_state() const;
     int scan_trigger_once();
+    plib_scan_run_state_t get_scan_run_state_info() const;
 
     // Measurement parameters (f: plib_measure_type_t)
     int set_function(int f);
@@ -152,6 +154,7 @@ public:
     // scan settings object is part of this build; its values as a project section.
     cfg_scan_config_t* get_scan_config() const;
     cfg_scan_section_t get_scan_section() const;
+    // Stores the values and sends the run and logging parameters to the scan engine.
     void set_scan_section(const cfg_scan_section_t& section);
 
     // Scan diagram

@@ -14,6 +14,7 @@ class drv_remote_link_t;
 class drv_if_t;
 class acq_drv_adapter_t;
 class acq_main_t;
+class scan_drv_adapter_t;
 class scan_main_t;
 class cfg_main_t;
 
@@ -49,7 +50,8 @@ private:
     std::unique_ptr<drv_if_t> m_pdrv;
     std::unique_ptr<acq_drv_adapter_t> m_pacq_adapter;
     std::unique_ptr<acq_main_t> m_pacq;
-    std::unique_ptr<scan_main_t> m_pscan;  // empty until the scan engine is part of the build
+    std::unique_ptr<scan_drv_adapter_t> m_pscan_adapter;
+    std::unique_ptr<scan_main_t> m_pscan;
     std::unique_ptr<cfg_main_t> m_pcfg;
     bool m_bound = false;
 };

@@ -1,0 +1,254 @@
+#include "cfg/cfg_main.h"
+
+#include <chrono>
+
+#include "acq/acq_main.h"
+#include "cfg/resource_registry.h"
+#include "drv/if/drv_if.h"
+#include "scan/scan_main.h"
+
+namespace {
+uint64_t now_us() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count());
+}
+}  // namespace
+
+cfg_main_t::cfg_main_t(acq_main_t* acq, scan_main_t* scan, drv_if_t* driver, plib_mngr_t* mngr, drv_link_t* link)
+    : m_pacq(acq), m_pscan(scan), m_pdrv(driver), m_pmngr(mngr) {
+    m_premote = std::make_unique<cfg_remote_t>(link, driver, driver->model(), std::string());
+    // Connect step 7: after "*RST" the whole stored configuration goes to the instrument.
+    m_premote->set_config_transfer([this](drv_if_t&) { m_pmeasure->apply_to_instrument(); });
+    m_pcfg_acq = std::make_unique<cfg_acq_t>(this, acq);
+    m_pcfg_scan = std::make_unique<cfg_scan_t>(this, scan);
+    m_pcfg_trig = std::make_unique<cfg_trig_t>(this, driver);
+    m_pmeasure = std::make_unique<cfg_measure_t>(this, driver, acq);
+    m_pmeasure_diagram = std::make_unique<cfg_measure_diagram_t>(acq);
+
+    cfg_scan_section_t scan_defaults;
+    scan_defaults.start_timestamp = now_us();
+    scan_defaults.stop_timestamp = scan_defaults.start_timestamp;
+    plib_scan_param_t param;
+    if (driver->get_scan_default_param(param) == 0) {
+        scan_defaults.recurrent_mode = param.scan_mode;
+        scan_defaults.delay = param.scan_delay;
+        scan_defaults.recurrent_counts = param.scan_count;
+        scan_defaults.auto_recurrent = param.auto_count;
+    }
+    driver->get_scan_default_channel_param(scan_defaults.channel_param);
+    set_scan_section(scan_defaults);
+
+    m_pscan_diagram = std::make_unique<cfg_scan_diagram_t>(driver);
+    m_pproject = std::make_unique<cfg_project_t>(this);
+}
+
+cfg_main_t::~cfg_main_t() {
+    m_premote->connect(0);
+    m_pproject.reset();
+    m_premote.reset();
+    m_pcfg_acq.reset();
+    m_pcfg_scan.reset();
+    m_pcfg_trig.reset();
+    m_pmeasure.reset();
+    m_pmeasure_diagram.reset();
+    m_pscan_diagram.reset();
+}
+
+// Device identity
+cfg_remote_info_t cfg_main_t::get_info() const { return m_premote->get_info(); }
+void cfg_main_t::set_info(const cfg_remote_info_t& info) { m_premote->set_info(info); }
+int cfg_main_t::connect(int op) { return m_premote->connect(op); }
+int cfg_main_t::connect_if_needed(int op) { return m_premote->connect_if_needed(op); }
+std::string cfg_main_t::manufacturer() const { return m_premote->get_manufacturer(); }
+std::string cfg_main_t::product_type() const { return m_premote->get_product_type(); }
+std::string cfg_main_t::serial_number() const { return m_premote->get_serial_number(); }
+std::string cfg_main_t::software_version() const { return m_premote->get_software_version(); }
+void cfg_main_t::set_model(const std::string& model) { m_premote->set_model(model); }
+std::string cfg_main_t::get_model() const { return m_premote->get_model(); }
+void cfg_main_t::list_all(std::vector<std::string>& out) const { resource_registry_t::instance().list_all(out); }
+void cfg_main_t::search_found(std::vector<std::string>& out) { resource_registry_t::instance().search_found(out); }
+void cfg_main_t::search_all(std::vector<std::string>& out) { resource_registry_t::instance().search_all(out); }
+bool cfg_main_t::add(const std::string& resource) { return resource_registry_t::instance().add(resource); }
+int cfg_main_t::remove(const std::string& resource) { return resource_registry_t::instance().remove(resource); }
+
+// Acquisition control
+void cfg_main_t::set_run_state(int s) { m_pcfg_acq->set_run_state(s); }
+int cfg_main_t::get_run_state() const { return m_pcfg_acq->get_run_state(); }
+void cfg_main_t::restart() { m_pcfg_acq->restart(); }
+int cfg_main_t::trigger_once() { return m_pcfg_acq->trigger_once(); }
+plib_record_run_state_info_t cfg_main_t::get_run_state_info() const { return m_pcfg_acq->get_run_state_info(); }
+bool cfg_main_t::is_recording() const { return m_pcfg_acq->is_recording(); }
+double cfg_main_t::get_elapsed_s() const { return m_pcfg_acq->get_elapsed_s(); }
+uint32_t cfg_main_t::get_total_count() const { return m_pcfg_acq->get_total_count(); }
+
+// Trigger control
+int cfg_main_t::initiate() { return m_pcfg_trig->initiate(); }
+int cfg_main_t::abort() { return m_pcfg_trig->abort(); }
+int cfg_main_t::set_trig_count_inf() { return m_pcfg_trig->set_trig_count_inf(); }
+
+// Scan control
+void cfg_main_t::set_scan_run_state(int s) { m_pcfg_scan->set_run_state(s); }
+int cfg_main_t::get_scan_run_state() const { return m_pcfg_scan ? m_pcfg_scan->get_run_state() : 0; }
+int cfg_main_t::scan_trigger_once() { return m_pcfg_scan->trigger_once(); }
+plib_scan_run_state_t cfg_main_t::get_scan_run_state_info() const {
+    plib_scan_run_state_t info;
+    if (m_pscan != nullptr) m_pscan->m_scan_run_state_info_msg.fetch(info);
+    return info;
+}
+
+// Measurement parameters
+int cfg_main_t::set_function(int f) { return m_pmeasure->set_function(f); }
+int cfg_main_t::get_function() const { return m_pmeasure->get_function(); }
+void cfg_main_t::set_auto_range(int f, int on) { m_pmeasure->set_auto_range(f, on); }
+int cfg_main_t::get_auto_range(int f) const { return m_pmeasure->get_auto_range(f); }
+void cfg_main_t::set_range(int f, const std::string& range) { m_pmeasure->set_range(f, range); }
+std::string cfg_main_t::get_range(int f) const { return m_pmeasure->get_range(f); }
+std::string cfg_main_t::read_range(int f) { return m_pmeasure->read_range(f); }
+void cfg_main_t::set_nplc(int f, const std::string& nplc) { m_pmeasure->set_nplc(f, nplc); }
+std::string cfg_main_t::get_nplc(int f) const { return m_pmeasure->get_nplc(f); }
+void cfg_main_t::set_rel_state(int f, int on) { m_pmeasure->set_rel_state(f, on); }
+int cfg_main_t::get_rel_state(int f) const { return m_pmeasure->get_rel_state(f); }
+void cfg_main_t::set_rel_value(int f, const std::string& value) { m_pmeasure->set_rel_value(f, value); }
+std::string cfg_main_t::get_rel_value(int f) const { return m_pmeasure->get_rel_value(f); }
+void cfg_main_t::set_filter(int f, int on) { m_pmeasure->set_filter(f, on); }
+int cfg_main_t::get_filter(int f) const { return m_pmeasure->get_filter(f); }
+void cfg_main_t::set_auto_zero(int f, int on) { m_pmeasure->set_auto_zero(f, on); }
+int cfg_main_t::get_auto_zero(int f) const { return m_pmeasure->get_auto_zero(f); }
+void cfg_main_t::set_bandwidth(int f, const std::string& bandwidth) { m_pmeasure->set_bandwidth(f, bandwidth); }
+std::string cfg_main_t::get_bandwidth(int f) const { return m_pmeasure->get_bandwidth(f); }
+void cfg_main_t::set_diverter(int f, int v) { m_pmeasure->set_diverter(f, v); }
+int cfg_main_t::get_diverter(int f) const { return m_pmeasure->get_diverter(f); }
+void cfg_main_t::set_aperture(int f, const std::string& aperture) { m_pmeasure->set_aperture(f, aperture); }
+std::string cfg_main_t::get_aperture(int f) const { return m_pmeasure->get_aperture(f); }
+void cfg_main_t::set_beeper(int f, int v) { m_pmeasure->set_beeper(f, v); }
+int cfg_main_t::get_beeper(int f) const { return m_pmeasure->get_beeper(f); }
+void cfg_main_t::set_threshold(int f, const std::string& threshold) { m_pmeasure->set_threshold(f, threshold); }
+std::string cfg_main_t::get_threshold(int f) const { return m_pmeasure->get_threshold(f); }
+void cfg_main_t::set_impedance(const std::string& impedance) { m_pmeasure->set_impedance(impedance); }
+std::string cfg_main_t::get_impedance() const { return m_pmeasure->get_impedance(); }
+void cfg_main_t::set_temp_unit(int v) { m_pmeasure->set_temp_unit(v); }
+int cfg_main_t::get_temp_unit() const { return m_pmeasure->get_temp_unit(); }
+void cfg_main_t::set_temp_display(int v) { m_pmeasure->set_temp_display(v); }
+int cfg_main_t::get_temp_display() const { return m_pmeasure->get_temp_display(); }
+void cfg_main_t::set_temp_source(int v) { m_pmeasure->set_temp_source(v); }
+int cfg_main_t::get_temp_source() const { return m_pmeasure->get_temp_source(); }
+void cfg_main_t::set_temp_ext_source_val(const std::string& value) { m_pmeasure->set_temp_ext_source_val(value); }
+std::string cfg_main_t::get_temp_ext_source_val() const { return m_pmeasure->get_temp_ext_source_val(); }
+void cfg_main_t::set_temp_sensor(const plib_temp_sensor_t& sensor) { m_pmeasure->set_temp_sensor(sensor); }
+plib_temp_sensor_t cfg_main_t::get_temp_sensor() const { return m_pmeasure->get_temp_sensor(); }
+void cfg_main_t::sync_udef_sensors(std::vector<plib_udef_sensor_t>& out) { m_pmeasure->sync_udef_sensors(out); }
+void cfg_main_t::apply_to_instrument() { m_pmeasure->apply_to_instrument(); }
+
+// Acquisition parameters
+void cfg_main_t::set_acq_mode(int v) { m_pmeasure->set_acq_mode(v); }
+int cfg_main_t::get_acq_mode() const { return m_pmeasure->get_acq_mode(); }
+void cfg_main_t::set_buffer_mode(int v) { m_pmeasure->set_buffer_mode(v); }
+int cfg_main_t::get_buffer_mode() const { return m_pmeasure->get_buffer_mode(); }
+void cfg_main_t::set_record_position(int v) { m_pmeasure->set_record_position(v); }
+int cfg_main_t::get_record_position() const { return m_pmeasure->get_record_position(); }
+void cfg_main_t::set_record_directory(const std::string& dir) { m_pmeasure->set_record_directory(dir); }
+std::string cfg_main_t::get_record_directory() const { return m_pmeasure->get_record_directory(); }
+void cfg_main_t::set_auto_enable(bool b) { m_pmeasure->set_auto_enable(b); }
+bool cfg_main_t::get_auto_enable() const { return m_pmeasure->get_auto_enable(); }
+void cfg_main_t::set_auto_stop_mode(int v) { m_pmeasure->set_auto_stop_mode(v); }
+int cfg_main_t::get_auto_stop_mode() const { return m_pmeasure->get_auto_stop_mode(); }
+void cfg_main_t::set_stop_time(double seconds) { m_pmeasure->set_stop_time(seconds); }
+double cfg_main_t::get_stop_time() const { return m_pmeasure->get_stop_time(); }
+void cfg_main_t::set_stop_num(uint32_t n) { m_pmeasure->set_stop_num(n); }
+uint32_t cfg_main_t::get_stop_num() const { return m_pmeasure->get_stop_num(); }
+void cfg_main_t::set_interval_ms(int v) { m_pmeasure->set_interval_ms(v); }
+int cfg_main_t::get_interval_ms() const { return m_pmeasure->get_interval_ms(); }
+void cfg_main_t::clear_data() { m_pmeasure->clear_data(); }
+int cfg_main_t::export_data(const std::string& path) { return m_pmeasure->export_data(path); }
+
+// Measure diagram
+void cfg_main_t::set_rec_time(double seconds) { m_pmeasure_diagram->set_rec_time(seconds); }
+double cfg_main_t::get_rec_time() const { return m_pmeasure_diagram->get_rec_time(); }
+void cfg_main_t::set_range_limits(double min, double max) { m_pmeasure_diagram->set_range_limits(min, max); }
+void cfg_main_t::get_range_limits(double& min, double& max) const { m_pmeasure_diagram->get_range_limits(min, max); }
+void cfg_main_t::set_range_mode(int mode) { m_pmeasure_diagram->set_range_mode(mode); }
+int cfg_main_t::get_range_mode() const { return m_pmeasure_diagram->get_range_mode(); }
+void cfg_main_t::set_trend_mode(int mode) { m_pmeasure_diagram->set_trend_mode(mode); }
+int cfg_main_t::get_trend_mode() const { return m_pmeasure_diagram->get_trend_mode(); }
+
+// Scan configuration
+cfg_scan_config_t* cfg_main_t::get_scan_config() const { return nullptr; }
+cfg_scan_section_t cfg_main_t::get_scan_section() const { return m_scan_section; }
+
+void cfg_main_t::set_scan_section(const cfg_scan_section_t& section) {
+    m_scan_section = section;
+    if (m_pscan == nullptr) return;
+    auto send = [this](plib_scan_record_parameter_set_t p) { m_pscan->m_scan_record_parameter_set_msg.send(p); };
+    plib_scan_record_parameter_set_t p;
+    p.kind = scan_param_record_enable;
+    p.record_enable = section.record_position;
+    send(p);
+    p = {};
+    p.kind = scan_param_file_mode;
+    p.file_mode = section.record_mode;
+    send(p);
+    p = {};
+    p.kind = scan_param_start_mode;
+    p.start_mode = section.start_mode;
+    send(p);
+    p = {};
+    p.kind = scan_param_start_timestamp;
+    p.start_timestamp = section.start_timestamp;
+    send(p);
+    p = {};
+    p.kind = scan_param_stop_mode;
+    p.stop_mode = section.stop_mode;
+    send(p);
+    p = {};
+    p.kind = scan_param_stop_timestamp;
+    p.stop_timestamp = section.stop_timestamp;
+    send(p);
+    p = {};
+    p.kind = scan_param_stop_duration;
+    p.stop_duration = section.stop_time;
+    send(p);
+    p = {};
+    p.kind = scan_param_stop_scan_count;
+    p.stop_scan_count = static_cast<int>(section.stop_rounds);
+    send(p);
+    int sweep = 0;
+    for (const auto& [ch, c] : section.channel_param)
+        if (c.scan_state != 0 && c.scan_counts > 0 && sweep < (1 << 30)) sweep += c.scan_counts;
+    if (sweep != 0) {
+        p = {};
+        p.kind = scan_param_sweep_readings;
+        p.sweep_readings = sweep;
+        send(p);
+    }
+}
+
+// Scan diagram
+void cfg_main_t::set_scan_display_mode(int mode) { m_pscan_diagram->set_display_mode(mode); }
+int cfg_main_t::get_scan_display_mode() const { return m_pscan_diagram->get_display_mode(); }
+void cfg_main_t::set_scan_display_period(double start, double end) { m_pscan_diagram->set_display_period(start, end); }
+void cfg_main_t::get_scan_display_period(double& start, double& end) const {
+    m_pscan_diagram->get_display_period(start, end);
+}
+void cfg_main_t::set_curve_valid(int ch, bool valid) { m_pscan_diagram->set_curve_valid(ch, valid); }
+bool cfg_main_t::get_curve_valid(int ch) const { return m_pscan_diagram->get_curve_valid(ch); }
+void cfg_main_t::set_curve_auto_range(int ch, int on) { m_pscan_diagram->set_auto_range(ch, on); }
+int cfg_main_t::get_curve_auto_range(int ch) const { return m_pscan_diagram->get_auto_range(ch); }
+void cfg_main_t::set_curve_range(int ch, double upper, double lower) { m_pscan_diagram->set_range(ch, upper, lower); }
+void cfg_main_t::get_curve_range(int ch, double& upper, double& lower) const {
+    m_pscan_diagram->get_range(ch, upper, lower);
+}
+void cfg_main_t::get_curve_scale(int ch, plib_curve_scale_t& scale) const { m_pscan_diagram->get_curve_scale(ch, scale); }
+void cfg_main_t::set_curve_visible(int ch, bool visible) { m_pscan_diagram->set_curve_visible(ch, visible); }
+bool cfg_main_t::get_curve_visible(int ch) const { return m_pscan_diagram->get_curve_visible(ch); }
+void cfg_main_t::set_curve_color(int ch, unsigned int color) { m_pscan_diagram->set_curve_color(ch, color); }
+unsigned int cfg_main_t::get_curve_color(int ch) const { return m_pscan_diagram->get_curve_color(ch); }
+void cfg_main_t::set_curve_line_pattern(int ch, int pattern) { m_pscan_diagram->set_curve_line_pattern(ch, pattern); }
+int cfg_main_t::get_curve_line_pattern(int ch) const { return m_pscan_diagram->get_curve_line_pattern(ch); }
+void cfg_main_t::set_curve_symbol(int ch, int symbol) { m_pscan_diagram->set_curve_symbol(ch, symbol); }
+int cfg_main_t::get_curve_symbol(int ch) const { return m_pscan_diagram->get_curve_symbol(ch); }
+
+// Project
+int cfg_main_t::save_section(const std::string& path) const { return m_pproject->save_section(path); }
+int cfg_main_t::load_first_section(const std::string& path) { return m_pproject->load_first_section(path); }
+int cfg_main_t::load_section(pugi::xml_node project) { return m_pproject->load_section(project); }

@@ -1,0 +1,349 @@
+// Measurement configuration: driver first, then store (see cfg_measure.h).
+#include "cfg/cfg_measure.h"
+
+#include "acq/acq_main.h"
+#include "common/plib_format.h"
+#include "drv/if/drv_if.h"
+#include "nsp_src/lib/lib_assert.h"
+
+namespace {
+plib_measure_type_t as_type(int f) { return static_cast<plib_measure_type_t>(f); }
+}  // namespace
+
+cfg_measure_t::cfg_measure_t(cfg_main_t* facade, drv_if_t* driver, acq_main_t* engine)
+    : m_pfacade(facade), m_pdrv(driver), m_pacq(engine) {
+    if (m_pdrv != nullptr) m_pdrv->get_default_cfg_map(m_cfg_map);
+    set_acq_mode(acq_mode_continuous);
+    reset_acq_param();
+}
+
+int cfg_measure_t::resolve_function(int f) const {
+    if (f == measure_period && m_pdrv != nullptr) {
+        drv_freq_caps_t caps;
+        m_pdrv->get_period_caps(caps);
+        if (caps.freq_shared) return measure_freq;
+    }
+    return f;
+}
+
+bool cfg_measure_t::has_function(int f) const { return m_cfg_map.count(resolve_function(f)) != 0; }
+
+const plib_measure_func_cfg_t* cfg_measure_t::_find(int f) const {
+    auto it = m_cfg_map.find(resolve_function(f));
+    NSP_ASSERT(it != m_cfg_map.end());
+    return it == m_cfg_map.end() ? nullptr : &it->second;
+}
+
+plib_measure_func_cfg_t& cfg_measure_t::_entry(int f) {
+    auto it = m_cfg_map.find(resolve_function(f));
+    NSP_ASSERT(it != m_cfg_map.end());
+    if (it != m_cfg_map.end()) return it->second;
+    // A function the model lacks: the value goes nowhere, the map keeps its keys.
+    static thread_local plib_measure_func_cfg_t scratch;
+    scratch = plib_measure_func_cfg_t();
+    return scratch;
+}
+
+int cfg_measure_t::set_function(int f) {
+    m_function = f;
+    return m_pdrv->set_function(as_type(f));
+}
+
+#define CFG_GET(field, fallback)            \
+    const plib_measure_func_cfg_t* e = _find(f); \
+    return e ? e->field : fallback
+
+void cfg_measure_t::set_auto_range(int f, int on) {
+    m_pdrv->set_range_auto(as_type(f), on);
+    _entry(f).auto_range = on;
+}
+int cfg_measure_t::get_auto_range(int f) const { CFG_GET(auto_range, 0); }
+
+void cfg_measure_t::set_range(int f, const std::string& range) {
+    m_pdrv->set_range(as_type(f), range);
+    plib_measure_func_cfg_t& e = _entry(f);
+    e.range = range;
+    e.auto_range = 0;
+}
+std::string cfg_measure_t::get_range(int f) const { CFG_GET(range, std::string()); }
+
+std::string cfg_measure_t::read_range(int f) {
+    double value = 0.0;
+    m_pdrv->get_range(as_type(f), value);
+    std::string text = value_to_range_text(value, as_type(resolve_function(f)));
+    _entry(f).range = text;
+    return text;
+}
+
+void cfg_measure_t::set_nplc(int f, const std::string& nplc) {
+    m_pdrv->set_nplc(as_type(f), nplc);
+    _entry(f).nplc = nplc;
+}
+std::string cfg_measure_t::get_nplc(int f) const { CFG_GET(nplc, std::string()); }
+
+void cfg_measure_t::set_rel_value(int f, const std::string& value) {
+    m_pdrv->set_null_value(as_type(f), value);
+    _entry(f).rel_value = value;
+}
+std::string cfg_measure_t::get_rel_value(int f) const { CFG_GET(rel_value, std::string()); }
+
+void cfg_measure_t::set_rel_state(int f, int on) {
+    m_pdrv->set_null(as_type(f), on);
+    _entry(f).rel_state = on;
+    if (on != 0) {
+        std::string value;
+        m_pdrv->get_null_value(as_type(f), value);
+        _entry(f).rel_value = value;
+    }
+}
+int cfg_measure_t::get_rel_state(int f) const { CFG_GET(rel_state, 0); }
+
+void cfg_measure_t::set_impedance(const std::string& impedance) {
+    m_pdrv->set_volt_impedance(impedance);
+    _entry(measure_dcv).impedance = impedance;
+}
+std::string cfg_measure_t::get_impedance() const {
+    const int f = measure_dcv;
+    CFG_GET(impedance, std::string());
+}
+
+void cfg_measure_t::set_filter(int f, int on) {
+    m_pdrv->set_filter(as_type(f), on);
+    _entry(f).filter = on;
+}
+int cfg_measure_t::get_filter(int f) const { CFG_GET(filter, 0); }
+
+void cfg_measure_t::set_auto_zero(int f, int on) {
+    m_pdrv->set_auto_zero(as_type(f), on);
+    _entry(f).auto_zero = on;
+}
+int cfg_measure_t::get_auto_zero(int f) const { CFG_GET(auto_zero, 0); }
+
+void cfg_measure_t::set_bandwidth(int f, const std::string& bandwidth) {
+    m_pdrv->set_bandwidth(as_type(f), bandwidth);
+    _entry(f).bandwidth = bandwidth;
+}
+std::string cfg_measure_t::get_bandwidth(int f) const { CFG_GET(bandwidth, std::string()); }
+
+void cfg_measure_t::set_diverter(int f, int v) {
+    m_pdrv->set_diverter(as_type(f), v);
+    _entry(f).diverter = v;
+    if (v == 1) set_auto_range(f, 1);
+}
+int cfg_measure_t::get_diverter(int f) const { CFG_GET(diverter, 0); }
+
+void cfg_measure_t::set_aperture(int f, const std::string& aperture) {
+    m_pdrv->set_aperture(as_type(f), aperture);
+    _entry(f).aperture = aperture;
+}
+std::string cfg_measure_t::get_aperture(int f) const { CFG_GET(aperture, std::string()); }
+
+void cfg_measure_t::set_beeper(int f, int v) {
+    drv_cont_caps_t caps;
+    m_pdrv->get_cont_caps(caps);
+    if (caps.beeper_shared) {
+        if (m_cfg_map.count(measure_cont) != 0) m_cfg_map[measure_cont].beeper = v;
+        if (m_cfg_map.count(measure_diode) != 0) m_cfg_map[measure_diode].beeper = v;
+    } else {
+        _entry(f).beeper = v;
+    }
+    m_pdrv->set_beep(as_type(f), v);
+}
+int cfg_measure_t::get_beeper(int f) const { CFG_GET(beeper, 0); }
+
+void cfg_measure_t::set_threshold(int f, const std::string& threshold) {
+    m_pdrv->set_threshold(as_type(f), threshold);
+    _entry(f).threshold = threshold;
+}
+std::string cfg_measure_t::get_threshold(int f) const { CFG_GET(threshold, std::string()); }
+
+void cfg_measure_t::set_temp_unit(int v) {
+    m_pdrv->set_temp_unit(v);
+    _entry(measure_temp).temp_unit = v;
+}
+int cfg_measure_t::get_temp_unit() const {
+    const int f = measure_temp;
+    CFG_GET(temp_unit, 0);
+}
+void cfg_measure_t::set_temp_display(int v) {
+    m_pdrv->set_temp_type(v);
+    _entry(measure_temp).temp_display = v;
+}
+int cfg_measure_t::get_temp_display() const {
+    const int f = measure_temp;
+    CFG_GET(temp_display, 0);
+}
+void cfg_measure_t::set_temp_source(int v) {
+    m_pdrv->set_temp_ref_source(v);
+    _entry(measure_temp).temp_source = v;
+}
+int cfg_measure_t::get_temp_source() const {
+    const int f = measure_temp;
+    CFG_GET(temp_source, 0);
+}
+void cfg_measure_t::set_temp_ext_source_val(const std::string& value) {
+    m_pdrv->set_temp_ref_value(value);
+    _entry(measure_temp).temp_ext_source_val = value;
+}
+std::string cfg_measure_t::get_temp_ext_source_val() const {
+    const int f = measure_temp;
+    CFG_GET(temp_ext_source_val, std::string());
+}
+void cfg_measure_t::set_temp_sensor(const plib_temp_sensor_t& sensor) {
+    m_pdrv->set_temp_transducer(sensor);
+    _entry(measure_temp).temp_sensor = sensor;
+}
+plib_temp_sensor_t cfg_measure_t::get_temp_sensor() const {
+    const int f = measure_temp;
+    CFG_GET(temp_sensor, plib_temp_sensor_t());
+}
+void cfg_measure_t::sync_udef_sensors(std::vector<plib_udef_sensor_t>& out) {
+    out.clear();
+    m_pdrv->get_udef_tran_lists(out);
+    _entry(measure_temp).udef_sensor = out;
+}
+#undef CFG_GET
+
+void cfg_measure_t::apply_to_instrument() {
+    m_pdrv->apply_cfg_map(m_cfg_map);
+    m_pdrv->set_function(as_type(m_function));
+}
+
+plib_measure_cfg_t cfg_measure_t::snapshot() const {
+    plib_measure_cfg_t s;
+    s.function = m_function;
+    s.cfg_map = m_cfg_map;
+    s.acq_mode = m_acq_mode;
+    s.buffer_mode = m_buffer_mode;
+    s.record_position = m_record_position;
+    s.auto_stop_mode = m_auto_stop_mode;
+    s.stop_time = m_stop_time;
+    s.stop_num = m_stop_num;
+    s.interval_ms = m_interval_ms;
+    s.auto_enable = m_auto_enable;
+    s.record_directory = m_record_directory;
+    s.export_path = m_export_path;
+    return s;
+}
+
+void cfg_measure_t::apply_snapshot(const plib_measure_cfg_t& s) {
+    m_function = s.function;
+    for (auto& [key, entry] : m_cfg_map) {
+        auto it = s.cfg_map.find(key);
+        if (it != s.cfg_map.end()) entry = it->second;
+    }
+    set_acq_mode(s.acq_mode);
+    m_buffer_mode = s.buffer_mode;
+    m_record_position = s.record_position;
+    m_stop_time = s.stop_time;
+    m_auto_stop_mode = s.auto_stop_mode;
+    m_stop_num = s.stop_num;
+    m_interval_ms = s.interval_ms;
+    m_auto_enable = s.auto_enable;
+    m_record_directory = s.record_directory;
+    m_export_path = s.export_path;
+    plib_acq_param_t p;
+    p.buffer_mode = m_buffer_mode;
+    p.record_position = m_record_position;
+    p.auto_stop_mode = m_auto_stop_mode;
+    p.stop_time = m_stop_time;
+    p.stop_num = static_cast<int>(m_stop_num);
+    p.interval_ms = m_interval_ms;
+    p.auto_enable = m_auto_enable;
+    p.record_directory = m_record_directory;
+    p.export_path = m_export_path;
+    apply_acq_param(p);
+}
+
+void cfg_measure_t::reset_acq_param() { apply_acq_param(plib_acq_param_t()); }
+
+void cfg_measure_t::apply_acq_param(const plib_acq_param_t& p) {
+    set_buffer_mode(p.buffer_mode);
+    set_record_position(p.record_position);
+    set_record_directory(p.record_directory);
+    set_auto_enable(p.auto_enable);
+    set_auto_stop_mode(p.auto_stop_mode);
+    set_stop_time(p.stop_time);
+    set_stop_num(static_cast<uint32_t>(p.stop_num));
+}
+
+int cfg_measure_t::_send_record_parameter(const plib_record_parameter_set_msg_t& param) {
+    if (m_pacq == nullptr) return -1;
+    return m_pacq->m_acq_record_parameter_data_msg.send(param);
+}
+
+void cfg_measure_t::set_acq_mode(int v) {
+    m_acq_mode = v;
+    if (m_pacq == nullptr) return;
+    plib_acq_mode_t mode = static_cast<plib_acq_mode_t>(v);
+    m_pacq->m_acq_mode_msg.send(mode);
+}
+
+void cfg_measure_t::set_buffer_mode(int v) {
+    m_buffer_mode = v;
+    plib_record_parameter_set_msg_t p;
+    p.kind = record_kind_buffer_mode;
+    p.buffer_mode = v;
+    _send_record_parameter(p);
+}
+
+void cfg_measure_t::set_record_position(int v) {
+    m_record_position = v;
+    plib_record_parameter_set_msg_t p;
+    p.kind = record_kind_record_enable;
+    p.record_enable = v;
+    _send_record_parameter(p);
+}
+
+void cfg_measure_t::set_interval_ms(int v) {
+    m_interval_ms = v;
+    plib_record_parameter_set_msg_t p;
+    p.kind = record_kind_interval;
+    p.interval_ms = v;
+    _send_record_parameter(p);
+}
+
+void cfg_measure_t::set_auto_stop_mode(int v) {
+    m_auto_stop_mode = v;
+    plib_record_parameter_set_msg_t p;
+    p.kind = record_kind_auto_stop_mode;
+    p.auto_stop_mode = v;
+    _send_record_parameter(p);
+}
+
+void cfg_measure_t::set_stop_time(double seconds) {
+    m_stop_time = seconds;
+    plib_record_parameter_set_msg_t p;
+    p.kind = record_kind_stop_time;
+    p.stop_time = seconds;
+    _send_record_parameter(p);
+}
+
+void cfg_measure_t::set_stop_num(uint32_t n) {
+    m_stop_num = n;
+    plib_record_parameter_set_msg_t p;
+    p.kind = record_kind_stop_num;
+    p.stop_num = static_cast<int>(n);
+    _send_record_parameter(p);
+}
+
+void cfg_measure_t::set_auto_enable(bool b) {
+    m_auto_enable = b;
+    plib_record_parameter_set_msg_t p;
+    p.kind = record_kind_auto_stop_enable;
+    p.auto_stop_enable = b;
+    _send_record_parameter(p);
+}
+
+void cfg_measure_t::clear_data() {
+    plib_record_parameter_set_msg_t p;
+    p.kind = record_kind_clear;
+    _send_record_parameter(p);
+}
+
+int cfg_measure_t::export_data(const std::string& path) {
+    plib_record_parameter_set_msg_t p;
+    p.kind = record_kind_export;
+    p.export_path = path;
+    return _send_record_parameter(p);
+}

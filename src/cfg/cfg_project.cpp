@@ -1,0 +1,432 @@
+// Project section writer and reader, and the file helpers of the project file.
+//
+// pugixml builds and prints the document; only the atomic file replacement and the
+// strict decimal readers are written here, because pugixml writes in place and its
+// readers accept hexadecimal and saturate instead of refusing.
+#include "cfg/cfg_project.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string_view>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cfg/cfg_main.h"
+#include "common/plib_measure_type.h"
+
+namespace cfg_project_file {
+
+namespace {
+
+std::string_view trimmed_text(pugi::xml_node parent, const char* name) {
+    std::string_view s = parent.child(name).text().get();
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\n' || s.front() == '\r'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\n' || s.back() == '\r'))
+        s.remove_suffix(1);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    return s;
+}
+
+template <typename T>
+T parse_integer(std::string_view s) {
+    T value = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value, 10);
+    if (ec != std::errc() || end != s.data() + s.size()) return 0;
+    return value;
+}
+
+bool write_all(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string to_string(const pugi::xml_document& doc) {
+    std::ostringstream out;
+    doc.save(out, "\t", pugi::format_default, pugi::encoding_utf8);
+    return out.str();
+}
+
+void make_header(pugi::xml_document& doc) {
+    doc.reset();
+    pugi::xml_node decl = doc.append_child(pugi::node_declaration);
+    decl.append_attribute("version") = "1.0";
+    decl.append_attribute("encoding") = "UTF-8";
+    doc.append_child("root").append_child("SoftwareVersion").text().set(software_version);
+}
+
+int write_file_atomic(const std::string& path, const std::string& bytes) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path target(path);
+    if (fs::is_symlink(target, ec)) target = fs::canonical(target, ec);
+    if (ec) return -1;
+    // A device or pipe cannot be replaced by renaming (and must not be): write into it.
+    const fs::file_status st = fs::status(target, ec);
+    if (!ec && fs::exists(st) && !fs::is_regular_file(st)) {
+        if (fs::is_directory(st)) return -1;
+        const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        if (fd < 0) return -1;
+        const bool ok = write_all(fd, bytes);
+        return (::close(fd) == 0 && ok) ? 0 : -1;
+    }
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return -1;
+    bool ok = write_all(fd, bytes);
+    ok = (::fsync(fd) == 0) && ok;
+    ok = (::close(fd) == 0) && ok;
+    if (ok) ::chmod(temp.c_str(), 0644);
+    if (!ok || std::rename(temp.c_str(), target.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return -1;
+    }
+    // Make the rename itself durable.
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return 0;
+}
+
+bool load_file(pugi::xml_document& doc, const std::string& path) {
+    const pugi::xml_parse_result result = doc.load_file(path.c_str());
+    return result && doc.child("root");
+}
+
+int read_int(pugi::xml_node parent, const char* name) { return parse_integer<int>(trimmed_text(parent, name)); }
+uint32_t read_uint(pugi::xml_node parent, const char* name) {
+    return parse_integer<uint32_t>(trimmed_text(parent, name));
+}
+uint64_t read_u64(pugi::xml_node parent, const char* name) {
+    return parse_integer<uint64_t>(trimmed_text(parent, name));
+}
+double read_double(pugi::xml_node parent, const char* name) {
+    const std::string_view s = trimmed_text(parent, name);
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(value)) return 0.0;
+    return value;
+}
+bool read_bool(pugi::xml_node parent, const char* name) { return parent.child(name).text().as_bool(); }
+std::string read_text(pugi::xml_node parent, const char* name) { return parent.child(name).text().get(); }
+
+std::string format_double(double value) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.17g", value);
+    return buf;
+}
+
+}  // namespace cfg_project_file
+
+namespace {
+
+using namespace cfg_project_file;
+
+void add_text(pugi::xml_node parent, const char* name, const std::string& value) {
+    parent.append_child(name).text().set(value.c_str());
+}
+void add_int(pugi::xml_node parent, const char* name, long long value) {
+    add_text(parent, name, std::to_string(value));
+}
+void add_u64(pugi::xml_node parent, const char* name, unsigned long long value) {
+    add_text(parent, name, std::to_string(value));
+}
+void add_double(pugi::xml_node parent, const char* name, double value) { add_text(parent, name, format_double(value)); }
+void add_bool(pugi::xml_node parent, const char* name, bool value) { add_text(parent, name, value ? "true" : "false"); }
+
+void add_sensor(pugi::xml_node parent, const plib_temp_sensor_t& s) {
+    add_int(parent, "define", s.define);
+    add_int(parent, "type", s.type);
+    add_text(parent, "name", s.name);
+}
+
+plib_temp_sensor_t read_sensor(pugi::xml_node node) {
+    plib_temp_sensor_t s;
+    s.define = read_int(node, "define");
+    s.type = read_int(node, "type");
+    s.name = read_text(node, "name");
+    return s;
+}
+
+void write_func_cfg(pugi::xml_node node, int function, const plib_measure_func_cfg_t& c) {
+    if (function == measure_temp) {
+        add_int(node, "temp_unit", c.temp_unit);
+        add_int(node, "temp_display", c.temp_display);
+        add_int(node, "temp_source", c.temp_source);
+        add_text(node, "temp_ext_source_val", c.temp_ext_source_val);
+        add_sensor(node.append_child("temp_sensor"), c.temp_sensor);
+        pugi::xml_node list = node.append_child("udef_sensor");
+        for (std::size_t i = 0; i < c.udef_sensor.size(); ++i)
+            add_sensor(list.append_child(std::to_string(i).c_str()), c.udef_sensor[i]);
+        return;
+    }
+    add_int(node, "auto_range", c.auto_range);
+    add_text(node, "range", c.range);
+    add_text(node, "nplc", c.nplc);
+    add_int(node, "rel_state", c.rel_state);
+    add_text(node, "rel_value", c.rel_value);
+    add_int(node, "filter", c.filter);
+    add_text(node, "impedance", c.impedance);
+    add_text(node, "bandwidth", c.bandwidth);
+    add_int(node, "auto_zero", c.auto_zero);
+    add_int(node, "diverter", c.diverter);
+    add_text(node, "aperture", c.aperture);
+    add_int(node, "beeper", c.beeper);
+    add_text(node, "threshold", c.threshold);
+}
+
+plib_measure_func_cfg_t read_func_cfg(pugi::xml_node node, int function) {
+    plib_measure_func_cfg_t c;
+    if (function == measure_temp) {
+        c.temp_unit = read_int(node, "temp_unit");
+        c.temp_display = read_int(node, "temp_display");
+        c.temp_source = read_int(node, "temp_source");
+        c.temp_ext_source_val = read_text(node, "temp_ext_source_val");
+        c.temp_sensor = read_sensor(node.child("temp_sensor"));
+        for (pugi::xml_node s = node.child("udef_sensor").first_child(); s; s = s.next_sibling())
+            if (s.type() == pugi::node_element) c.udef_sensor.push_back(read_sensor(s));
+        return c;
+    }
+    c.auto_range = read_int(node, "auto_range");
+    c.range = read_text(node, "range");
+    c.nplc = read_text(node, "nplc");
+    c.rel_state = read_int(node, "rel_state");
+    c.rel_value = read_text(node, "rel_value");
+    c.filter = read_int(node, "filter");
+    c.impedance = read_text(node, "impedance");
+    c.bandwidth = read_text(node, "bandwidth");
+    c.auto_zero = read_int(node, "auto_zero");
+    c.diverter = read_int(node, "diverter");
+    c.aperture = read_text(node, "aperture");
+    c.beeper = read_int(node, "beeper");
+    c.threshold = read_text(node, "threshold");
+    return c;
+}
+
+}  // namespace
+
+void cfg_project_t::append_section(pugi::xml_node root) const {
+    const cfg_main_t& f = *m_pfacade;
+    pugi::xml_node project = root.append_child("project");
+    add_text(project, "product_type", f.get_model());
+    add_text(project, "resource", f.get_info().resource);
+
+    const plib_measure_cfg_t m = f.measure()->snapshot();
+    pugi::xml_node measure = project.append_child("measure");
+    add_int(measure, "function", m.function);
+    pugi::xml_node func_cfg = measure.append_child("func_cfg");
+    for (const auto& [key, entry] : m.cfg_map) {
+        const std::string name = measure_scpi(static_cast<plib_measure_type_t>(key));
+        if (name.empty()) continue;
+        write_func_cfg(func_cfg.append_child(name.c_str()), key, entry);
+    }
+    add_int(measure, "acq_mode", m.acq_mode);
+    pugi::xml_node acq = measure.append_child("acq_param");
+    add_int(acq, "buffer_mode", m.buffer_mode);
+    add_int(acq, "record_position", m.record_position);
+    add_int(acq, "auto_stop_mode", m.auto_stop_mode);
+    add_double(acq, "stop_time", m.stop_time);
+    add_u64(acq, "stop_num", m.stop_num);
+    add_bool(acq, "auto_enable", m.auto_enable);
+    add_text(acq, "record_directory", m.record_directory);
+    add_text(acq, "export_path", m.export_path);
+
+    const cfg_measure_diagram_t& d = *f.measure_diagram();
+    pugi::xml_node diagram = project.append_child("measure_diagram");
+    double range_min = 0.0, range_max = 0.0;
+    d.get_range_limits(range_min, range_max);
+    add_int(diagram, "trend_mode", d.get_trend_mode());
+    add_double(diagram, "rec_time", d.get_rec_time());
+    add_double(diagram, "range_min", range_min);
+    add_double(diagram, "range_max", range_max);
+    add_int(diagram, "range_mode", d.get_range_mode());
+
+    const cfg_scan_section_t s = f.get_scan_section();
+    pugi::xml_node scan = project.append_child("scan");
+    add_int(scan, "record_position", s.record_position);
+    add_int(scan, "record_mode", s.record_mode);
+    add_text(scan, "record_path", s.record_path);
+    add_int(scan, "start_mode", s.start_mode);
+    add_u64(scan, "start_timestamp", s.start_timestamp);
+    add_int(scan, "stop_mode", s.stop_mode);
+    add_double(scan, "stop_time", s.stop_time);
+    add_u64(scan, "stop_timestamp", s.stop_timestamp);
+    add_u64(scan, "stop_rounds", s.stop_rounds);
+    add_int(scan, "recurrent_mode", s.recurrent_mode);
+    add_double(scan, "delay", s.delay);
+    add_int(scan, "recurrent_counts", s.recurrent_counts);
+    add_int(scan, "auto_recurrent", s.auto_recurrent);
+    pugi::xml_node channels = scan.append_child("channel_param");
+    for (const auto& [ch, c] : s.channel_param) {
+        pugi::xml_node n = channels.append_child("channel");
+        n.append_attribute("index") = ch;
+        add_text(n, "name", c.name);
+        add_int(n, "scan_state", c.scan_state);
+        add_int(n, "scan_counts", c.scan_counts);
+        add_int(n, "func", c.func);
+        add_text(n, "range", c.range);
+        add_int(n, "speed", c.speed);
+        add_int(n, "scaling", c.scaling);
+        add_double(n, "gain", c.gain);
+        add_double(n, "offset", c.offset);
+        add_int(n, "alarm_limit", c.alarm_limit);
+        add_double(n, "limit_low", c.limit_low);
+        add_double(n, "limit_high", c.limit_high);
+    }
+
+    const cfg_scan_diagram_t& sd = *f.scan_diagram();
+    pugi::xml_node scan_diagram = project.append_child("scan_diagram");
+    double start = 0.0, end = 0.0;
+    sd.get_display_period(start, end);
+    add_int(scan_diagram, "disp_mode", sd.get_display_mode());
+    add_double(scan_diagram, "start", start);
+    add_double(scan_diagram, "end", end);
+    pugi::xml_node curves = scan_diagram.append_child("curve_param");
+    for (const auto& [ch, c] : sd.curves()) {
+        pugi::xml_node n = curves.append_child("channel");
+        n.append_attribute("index") = ch;
+        add_bool(n, "valid", c.valid);
+        add_int(n, "range_mode", c.auto_range);
+        add_double(n, "range_max", c.upper);
+        add_double(n, "range_min", c.lower);
+        add_bool(n, "visible", c.visible);
+        add_u64(n, "color", c.color);
+        add_int(n, "line_pattern", c.line_pattern);
+        add_int(n, "symbol_pattern", c.symbol_pattern);
+    }
+}
+
+int cfg_project_t::save_section(const std::string& path) const {
+    pugi::xml_document doc;
+    if (!doc.load_file(path.c_str())) return -1;
+    pugi::xml_node root = doc.child("root");
+    if (!root) return -1;
+    append_section(root);
+    return write_file_atomic(path, to_string(doc));
+}
+
+namespace {
+int read_index(pugi::xml_node channel) {
+    std::string_view s = channel.attribute("index").value();
+    int value = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value, 10);
+    if (ec != std::errc() || end != s.data() + s.size()) return 0;
+    return value;
+}
+}  // namespace
+
+int cfg_project_t::load_section(pugi::xml_node project) {
+    if (!project) return -1;
+    cfg_main_t& f = *m_pfacade;
+
+    if (pugi::xml_node measure = project.child("measure")) {
+        plib_measure_cfg_t m;
+        m.function = read_int(measure, "function");
+        // A function the model does not have would reach the driver and the UI's tables.
+        if (!f.measure()->has_function(m.function)) m.function = f.measure()->get_function();
+        for (pugi::xml_node n = measure.child("func_cfg").first_child(); n; n = n.next_sibling()) {
+            if (n.type() != pugi::node_element) continue;
+            const plib_measure_type_t type = measure_type_from_scpi(n.name());
+            if (type == measure_none || m.cfg_map.count(type) != 0) continue;
+            m.cfg_map.emplace(type, read_func_cfg(n, type));
+        }
+        m.acq_mode = read_int(measure, "acq_mode");
+        pugi::xml_node acq = measure.child("acq_param");
+        m.buffer_mode = read_int(acq, "buffer_mode");
+        m.record_position = read_int(acq, "record_position");
+        m.auto_stop_mode = read_int(acq, "auto_stop_mode");
+        m.stop_time = read_double(acq, "stop_time");
+        m.stop_num = read_uint(acq, "stop_num");
+        m.auto_enable = read_bool(acq, "auto_enable");
+        m.record_directory = read_text(acq, "record_directory");
+        m.export_path = read_text(acq, "export_path");
+        f.measure()->apply_snapshot(m);
+    }
+
+    if (pugi::xml_node d = project.child("measure_diagram")) {
+        cfg_measure_diagram_t& md = *f.measure_diagram();
+        md.set_trend_mode(read_int(d, "trend_mode"));
+        md.set_rec_time(read_double(d, "rec_time"));
+        md.set_range_limits(read_double(d, "range_min"), read_double(d, "range_max"));
+        md.set_range_mode(read_int(d, "range_mode"));
+    }
+
+    if (pugi::xml_node scan = project.child("scan")) {
+        cfg_scan_section_t s = f.get_scan_section();
+        s.record_position = read_int(scan, "record_position");
+        s.record_mode = read_int(scan, "record_mode");
+        s.record_path = read_text(scan, "record_path");
+        s.start_mode = read_int(scan, "start_mode");
+        s.start_timestamp = read_u64(scan, "start_timestamp");
+        s.stop_mode = read_int(scan, "stop_mode");
+        s.stop_time = read_double(scan, "stop_time");
+        s.stop_timestamp = read_u64(scan, "stop_timestamp");
+        s.stop_rounds = read_uint(scan, "stop_rounds");
+        s.recurrent_mode = read_int(scan, "recurrent_mode");
+        s.delay = read_double(scan, "delay");
+        s.recurrent_counts = read_int(scan, "recurrent_counts");
+        s.auto_recurrent = read_int(scan, "auto_recurrent");
+        for (pugi::xml_node n = scan.child("channel_param").child("channel"); n; n = n.next_sibling("channel")) {
+            // Only the card's channels: an index out of range is not a new channel.
+            auto it = s.channel_param.find(read_index(n));
+            if (it == s.channel_param.end()) continue;
+            plib_scanner_channel_param_t& c = it->second;
+            c.name = read_text(n, "name");
+            c.scan_state = read_int(n, "scan_state");
+            c.scan_counts = read_int(n, "scan_counts");
+            c.func = read_int(n, "func");
+            c.range = read_text(n, "range");
+            c.speed = read_int(n, "speed");
+            c.scaling = read_int(n, "scaling");
+            c.gain = read_double(n, "gain");
+            c.offset = read_double(n, "offset");
+            c.alarm_limit = read_int(n, "alarm_limit");
+            c.limit_low = read_double(n, "limit_low");
+            c.limit_high = read_double(n, "limit_high");
+        }
+        f.set_scan_section(s);
+    }
+
+    if (pugi::xml_node sd = project.child("scan_diagram")) {
+        cfg_scan_diagram_t& g = *f.scan_diagram();
+        g.set_display_mode(read_int(sd, "disp_mode"));
+        g.set_display_period(read_double(sd, "start"), read_double(sd, "end"));
+        for (pugi::xml_node n = sd.child("curve_param").child("channel"); n; n = n.next_sibling("channel")) {
+            const int ch = read_index(n);
+            g.set_curve_valid(ch, read_bool(n, "valid"));
+            g.set_auto_range(ch, read_int(n, "range_mode"));
+            g.set_range(ch, read_double(n, "range_max"), read_double(n, "range_min"));
+            g.set_curve_visible(ch, read_bool(n, "visible"));
+            g.set_curve_color(ch, read_uint(n, "color"));
+            g.set_curve_line_pattern(ch, read_int(n, "line_pattern"));
+            g.set_curve_symbol(ch, read_int(n, "symbol_pattern"));
+        }
+    }
+    return 0;
+}
+
+int cfg_project_t::load_first_section(const std::string& path) {
+    pugi::xml_document doc;
+    if (!load_file(doc, path)) return -1;
+    pugi::xml_node project = doc.child("root").child("project");
+    if (!project) return -1;
+    return load_section(project);
+}
