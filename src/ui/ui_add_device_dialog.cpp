@@ -176,7 +176,8 @@ void ui_add_device_dialog_t::_address_ok() {
 
 void ui_add_device_dialog_t::_search_ok() {
     QListWidgetItem* item = m_res_list->currentItem();
-    m_resource = item != nullptr ? item->text() : QString();
+    // The waiting and "nothing found" lines are not resources.
+    m_resource = item != nullptr && (item->flags() & Qt::ItemIsSelectable) ? item->text() : QString();
     emit signal_add_device(m_model, m_resource);
     close();
 }

@@ -75,7 +75,8 @@ void ui_device_change_addr_dialog_t::_toggle_page() {
 void ui_device_change_addr_dialog_t::_ok() {
     if (m_pages->currentIndex() == page_list) {
         QListWidgetItem* item = m_res_list->currentItem();
-        m_resource = item != nullptr ? item->text() : QString();
+        // The waiting and "nothing found" lines are not resources.
+    m_resource = item != nullptr && (item->flags() & Qt::ItemIsSelectable) ? item->text() : QString();
     } else {
         const QString text = m_addr_edit->text();
         if (!ui_is_ipv4_address(text)) {
