@@ -143,16 +143,16 @@ rpc_status_t rpc_client_t::connect(const std::string& host, uint16_t port, deadl
 void rpc_client_t::close() {
     m_socket.close();
     m_decoder.reset();
-    m_inbuf.clear();
+    m_inbuf_len = 0;
     m_inbuf_pos = 0;
 }
 
 rpc_status_t rpc_client_t::_receive_record(byte_vector_t& record, deadline_t deadline) {
     for (;;) {
-        if (m_inbuf_pos < m_inbuf.size()) {
-            m_inbuf_pos += m_decoder.feed(m_inbuf.data() + m_inbuf_pos, m_inbuf.size() - m_inbuf_pos);
-            if (m_inbuf_pos == m_inbuf.size()) {
-                m_inbuf.clear();
+        if (m_inbuf_pos < m_inbuf_len) {
+            m_inbuf_pos += m_decoder.feed(m_inbuf.data() + m_inbuf_pos, m_inbuf_len - m_inbuf_pos);
+            if (m_inbuf_pos == m_inbuf_len) {
+                m_inbuf_len = 0;
                 m_inbuf_pos = 0;
             }
         }
@@ -161,10 +161,11 @@ rpc_status_t rpc_client_t::_receive_record(byte_vector_t& record, deadline_t dea
             record = m_decoder.take_record();
             return rpc_status_t::ok;
         }
-        m_inbuf.resize(receive_chunk);
+        // Sized once: zero-filling a fresh chunk per receive cost more than a small reply.
+        if (m_inbuf.size() != receive_chunk) m_inbuf.resize(receive_chunk);
         size_t n = 0;
         const net_status_t s = m_socket.recv_some(m_inbuf.data(), m_inbuf.size(), n, deadline);
-        m_inbuf.resize(n);
+        m_inbuf_len = n;
         m_inbuf_pos = 0;
         if (s != net_status_t::ok) return rpc_status_from_net(s);
     }

@@ -113,7 +113,8 @@ private:
     uint32_t m_next_xid;
     tcp_socket_t m_socket;
     rpc_record_decoder_t m_decoder;
-    byte_vector_t m_inbuf;  // bytes received but not yet fed to the decoder
+    byte_vector_t m_inbuf;  // receive buffer; bytes [m_inbuf_pos, m_inbuf_len) not yet fed to the decoder
+    size_t m_inbuf_len = 0;
     size_t m_inbuf_pos = 0;
 };
 
