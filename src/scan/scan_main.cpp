@@ -152,7 +152,7 @@ void scan_main_t::_clear_memory_data() {
     m_latest.clear();
     m_batch.clear();
     m_statistics.clear();
-    for (auto& entry : m_stored) std::vector<plib_data_t>().swap(entry.second);
+    for (auto& entry : m_stored) std::deque<plib_data_t>().swap(entry.second);
     m_elapsed_s = 0.0;
     m_readings_count = 0;
 }
@@ -444,7 +444,8 @@ int scan_main_t::_on_latest_get(plib_scan_latest_map_t& data) {
 
 int scan_main_t::_on_original_get(plib_scan_data_map_t& data) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    data = m_stored;
+    data.clear();
+    for (const auto& [channel, readings] : m_stored) data[channel].assign(readings.begin(), readings.end());
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -179,7 +180,8 @@ private:
     bool m_waiting_start = false;
     plib_scan_latest_map_t m_latest;
     plib_scan_data_map_t m_batch;
-    plib_scan_data_map_t m_stored;
+    // A deque per channel: at the limit each tick drops its oldest readings cheaply.
+    std::map<int, std::deque<plib_data_t>> m_stored;
     plib_scan_statistic_map_t m_statistics;
     plib_scanner_channel_map_t m_channel_params;
     double m_elapsed_s = 0.0;
