@@ -72,14 +72,17 @@ void make_header(pugi::xml_document& doc) {
 
 int write_file_atomic(const std::string& path, const std::string& bytes) {
     namespace fs = std::filesystem;
-    std::error_code ec;
     fs::path target(path);
-    if (fs::is_symlink(target, ec)) target = fs::canonical(target, ec);
-    if (ec) return -1;
-    // A device or pipe cannot be replaced by renaming (and must not be): write into it.
-    const fs::file_status st = fs::status(target, ec);
-    if (!ec && fs::exists(st) && !fs::is_regular_file(st)) {
-        if (fs::is_directory(st)) return -1;
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // Replace the file the link points to, not the link.
+        std::error_code ec;
+        target = fs::canonical(target, ec);
+        if (ec) return -1;
+    }
+    if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        // A device or pipe cannot be replaced by renaming (and must not be): write into it.
+        if (S_ISDIR(st.st_mode)) return -1;
         const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (fd < 0) return -1;
         const bool ok = write_all(fd, bytes);
@@ -174,8 +177,10 @@ void write_func_cfg(pugi::xml_node node, int function, const plib_measure_func_c
         add_text(node, "temp_ext_source_val", c.temp_ext_source_val);
         add_sensor(node.append_child("temp_sensor"), c.temp_sensor);
         pugi::xml_node list = node.append_child("udef_sensor");
+        // Named by position, behind an underscore: a bare number is not an XML name, and
+        // a file holding one could not be read back (nor appended to).
         for (std::size_t i = 0; i < c.udef_sensor.size(); ++i)
-            add_sensor(list.append_child(std::to_string(i).c_str()), c.udef_sensor[i]);
+            add_sensor(list.append_child(("_" + std::to_string(i)).c_str()), c.udef_sensor[i]);
         return;
     }
     add_int(node, "auto_range", c.auto_range);
