@@ -20,6 +20,15 @@ void register_link_commands(CLI::App& app, cli_context_t& context);
 // identify
 void register_identify_commands(CLI::App& app, cli_context_t& context);
 
+// scan
+void register_scan_commands(CLI::App& app, cli_context_t& context);
+
+// measure (headless acquisition)
+void register_measure_commands(CLI::App& app, cli_context_t& context);
+
+// project show
+void register_project_commands(CLI::App& app, cli_context_t& context);
+
 // "0xBFFF0015 VI_ERROR_TMO: <text>": the VISA name of a status and the link's text for it.
 std::string status_description(int status);
 

@@ -55,6 +55,9 @@ int main(int argc, char** argv) {
     velkaro_cli::cli_context_t context;
     velkaro_cli::register_link_commands(app, context);
     velkaro_cli::register_identify_commands(app, context);
+    velkaro_cli::register_measure_commands(app, context);
+    velkaro_cli::register_project_commands(app, context);
+    velkaro_cli::register_scan_commands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -1,0 +1,243 @@
+// Scan subcommand:
+//
+//   velkaro-cli scan --model M --channels 1,3,5 [--func CH=NAME] [--sweeps N | --time S]
+//                    [--mode scan|step] [--delay S] [--log-dir DIR --file-mode single|per-channel]
+//                    [--export DIR] RESOURCE
+//
+// Connects through an instrument manager as the program does (identification, "*RST",
+// configuration), programs the scanner card, runs until the stop condition (N sweeps, by
+// default 1, or S seconds), printing progress once a second, then prints each scanned
+// channel's statistics. NAME is a scanner keyword ("DCV", "ACV", "RES", ...) or a SCPI
+// mnemonic ("VOLT", ...). Exit code 0; the connection result (1 VISA open failed, 4 not
+// the model); 2 for a refused setting; 3 when the run did not stop in time.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cfg/cfg_main.h"
+#include "cfg/cfg_scan_config.h"
+#include "cli/cli_commands.h"
+#include "common/plib_format.h"
+#include "common/plib_model_registry.h"
+#include "common/plib_number.h"
+#include "drv/if/drv_if.h"
+#include "scan/scan_main.h"
+#include "scan/scan_statistics.h"
+#include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/ui_connect_mngr.h"
+
+namespace velkaro_cli {
+namespace {
+
+struct scan_options_t {
+    std::string model;
+    std::string resource;
+    std::vector<int> channels;
+    std::vector<std::string> funcs;  // "CH=NAME"
+    int sweeps = 0;
+    double time_s = 0.0;
+    std::string mode = "scan";
+    double delay = -1.0;  // < 0: the model's default
+    std::string log_dir;
+    std::string file_mode = "single";
+    std::string export_dir;
+};
+
+plib_measure_type_t parse_func(const std::string& name) {
+    for (const auto* table : {&measure_short_table(), &measure_scpi_table(), &measure_name_table()})
+        for (const auto& entry : *table)
+            if (entry.second == name) return entry.first;
+    return measure_none;
+}
+
+std::string value_text(double v) {
+    if (!std::isfinite(v)) return "-";
+    if (is_overload(std::fabs(v))) return v < 0 ? "-OVERLOAD" : "OVERLOAD";
+    return format_general(v, 10);
+}
+
+// Applies the channel selection and functions to the configuration; "" or the reason
+// the request cannot be served.
+std::string configure_channels(const scan_options_t& o, drv_if_t& driver, cfg_scan_config_t& config) {
+    plib_scanner_channel_map_t params = config.get_channel_params();
+    for (auto& entry : params) entry.second.scan_state = 0;
+    for (int ch : o.channels) {
+        if (params.count(ch) == 0) return "channel " + std::to_string(ch) + " does not exist";
+        params[ch].scan_state = 1;
+        if (params[ch].scan_counts < 1) params[ch].scan_counts = 1;
+    }
+    plib_scan_channel_funcs_t allowed;
+    driver.get_scan_channel_funcs(allowed);
+    for (const std::string& f : o.funcs) {
+        const auto eq = f.find('=');
+        int ch = 0;
+        std::istringstream in(eq == std::string::npos ? std::string() : f.substr(0, eq));
+        if (!(in >> ch) || !in.eof() || params.count(ch) == 0) return "bad --func " + f;
+        const plib_measure_type_t type = parse_func(f.substr(eq + 1));
+        const auto it = allowed.find(ch);
+        if (type == measure_none || it == allowed.end() ||
+            std::find(it->second.begin(), it->second.end(), type) == it->second.end())
+            return "channel " + std::to_string(ch) + " cannot measure " + f.substr(eq + 1);
+        params[ch].func = type;
+        std::vector<std::string> ranges;
+        driver.get_scan_ranges(type, ranges);
+        params[ch].range = ranges.empty() ? std::string() : ranges.front();
+    }
+    config.set_channel_params(params);
+    int first = 0, last = 0;
+    for (int ch : o.channels) {
+        if (first == 0 || ch < first) first = ch;
+        if (ch > last) last = ch;
+    }
+    config.set_limit_channels(first, last);
+    return "";
+}
+
+int run_scan(const scan_options_t& o) {
+    auto& registry = ui_connect_mngr_t::instance();
+    plib_mngr_t* mngr = registry.create_bound_mngr(o.resource, o.model);
+    if (!mngr) return 1;
+    cfg_main_t* cfg = mngr->get_cfg();
+    scan_main_t* engine = mngr->get_scan();
+    drv_if_t* driver = mngr->get_driver();
+    cfg_remote_info_t info = cfg->get_info();
+    info.resource = o.resource;
+    cfg->set_info(info);
+    const int connected = cfg->connect(1);
+    if (connected != 0) {
+        std::fprintf(stderr, "velkaro-cli scan: connection result %d\n", connected);
+        registry.remove_mngr(o.resource);
+        return connected;
+    }
+    // The facade's own scan settings when it has them, else a configuration of our own.
+    std::unique_ptr<cfg_scan_config_t> own;
+    cfg_scan_config_t* config = cfg->get_scan_config();
+    if (!config) {
+        own = std::make_unique<cfg_scan_config_t>(driver, engine);
+        config = own.get();
+    }
+    int code = 0;
+    auto fail = [&](const std::string& why, int c) {
+        std::fprintf(stderr, "velkaro-cli scan: %s\n", why.c_str());
+        code = c;
+    };
+    const std::string why = configure_channels(o, *driver, *config);
+    if (!why.empty()) fail(why, 2);
+    config->set_scan_mode(o.mode == "step" ? 1 : 0);
+    if (o.delay >= 0.0) {
+        config->set_scan_delay(o.delay);
+        if (config->get_scan_delay() != o.delay) fail("delay out of range", 2);
+    }
+    const int sweeps = o.time_s > 0.0 ? 0 : (o.sweeps > 0 ? o.sweeps : 1);
+    if (sweeps > 0) {
+        config->set_stop_mode(scan_stop_after_sweeps);
+        config->set_stop_scan_count(sweeps);
+        if (config->get_stop_scan_count() != sweeps) fail("sweep count out of range", 2);
+        config->set_auto_count(0);
+    } else {
+        config->set_stop_mode(scan_stop_after_duration);
+        config->set_stop_duration(o.time_s);
+        config->set_auto_count(1);
+    }
+    config->set_start_mode(0);
+    config->set_record_directory(o.log_dir);
+    config->set_record_enable(o.log_dir.empty() ? 0 : 1);
+    config->set_file_mode(o.file_mode == "per-channel" ? scan_file_mode_per_channel : scan_file_mode_single);
+    engine->set_record_info_callback([cfg, config](plib_scanner_channel_map_t& p, plib_scan_file_record_param_t& i) {
+        p = config->get_channel_params();
+        i.maker = cfg->manufacturer();
+        i.product_type = cfg->product_type();
+        i.serial_number = cfg->serial_number();
+        i.product_software_version = cfg->software_version();
+        i.software_version = cfg->get_app_software_version();
+        i.record_directory = config->get_record_directory();
+    });
+
+    if (code == 0 && config->apply_scan_config() != 0) fail("the scanner card refused its configuration", 1);
+    if (code == 0) {
+        cfg->set_scan_run_state(1);
+        if (engine->get_run_state() != 1) fail("the scan could not be started", 1);
+    }
+    if (code == 0) {
+        // Bound: the stop condition plus a generous margin for the card's own pace.
+        const double per_sweep = static_cast<double>(config->get_sweep_readings()) * (config->get_scan_delay() + 0.5);
+        const double limit_s = (sweeps > 0 ? sweeps * per_sweep : o.time_s) + 30.0;
+        const auto begin = std::chrono::steady_clock::now();
+        auto last_print = begin;
+        const int sweep_readings = std::max(1, config->get_sweep_readings());
+        while (engine->get_run_state() == 1) {
+            const auto now = std::chrono::steady_clock::now();
+            if (std::chrono::duration<double>(now - begin).count() > limit_s) {
+                cfg->set_scan_run_state(0);
+                fail("the run did not stop in time; stopped", 3);
+                break;
+            }
+            if (now - last_print >= std::chrono::seconds(1)) {
+                const plib_scan_run_state_t s = cfg->get_scan_run_state_info();
+                std::printf("progress: %.1f s, %u readings, %u sweeps\n", s.elapsed_s, s.readings_count,
+                            (s.readings_count + sweep_readings - 1) / sweep_readings);
+                std::fflush(stdout);
+                last_print = now;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        plib_scan_statistic_map_t stats;
+        engine->m_scan_statistic_data_msg.fetch(stats);
+        const auto& params = config->get_channel_params();
+        for (int ch : o.channels) {
+            const auto it = stats.find(ch);
+            const auto p = params.find(ch);
+            if (it == stats.end()) {
+                std::printf("channel %d: no readings\n", ch);
+                continue;
+            }
+            const bool alarm = scan_channel_in_alarm(it->second, p == params.end() ? nullptr : &p->second);
+            std::printf("channel %d (%s): min %s, max %s, average %s, count %d, alarm %s\n", ch,
+                        p == params.end() ? "" : measure_name(static_cast<plib_measure_type_t>(p->second.func)).c_str(),
+                        value_text(it->second.min).c_str(), value_text(it->second.max).c_str(),
+                        value_text(it->second.average).c_str(), it->second.count, alarm ? "Over Limit" : "none");
+        }
+        if (!o.export_dir.empty() && config->export_data(o.export_dir) != 0) fail("export failed", 1);
+        std::fflush(stdout);
+    }
+    engine->set_record_info_callback(nullptr);
+    own.reset();
+    registry.remove_mngr(o.resource);
+    return code;
+}
+
+}  // namespace
+
+void register_scan_commands(CLI::App& app, cli_context_t& context) {
+    auto options = std::make_shared<scan_options_t>();
+    std::vector<std::string> models;
+    model_registry_t::instance().model_list(model_registry_t::list_all, models);
+
+    CLI::App* scan = app.add_subcommand("scan", "Program the scanner card, scan, print per-channel statistics");
+    scan->add_option("--model", options->model, "Instrument model")->required()->check(CLI::IsMember(models));
+    scan->add_option("--channels", options->channels, "Channels to scan, e.g. 1,3,5")
+        ->required()
+        ->delimiter(',')
+        ->check(CLI::Range(1, 16));
+    scan->add_option("--func", options->funcs, "Function of a channel, CH=NAME (DCV, ACV, RES, ...)");
+    auto* sweeps = scan->add_option("--sweeps", options->sweeps, "Stop after N sweeps (default 1)")
+                       ->check(CLI::Range(1, 999));
+    auto* time = scan->add_option("--time", options->time_s, "Stop after S seconds")->check(CLI::Range(0.001, 1e6));
+    sweeps->excludes(time);
+    scan->add_option("--mode", options->mode, "scan or step")->check(CLI::IsMember({"scan", "step"}));
+    scan->add_option("--delay", options->delay, "Seconds between channels")->check(CLI::Range(0.0, 999.0));
+    auto* log_dir = scan->add_option("--log-dir", options->log_dir, "Folder of the log files");
+    scan->add_option("--file-mode", options->file_mode, "single or per-channel")
+        ->check(CLI::IsMember({"single", "per-channel"}))
+        ->needs(log_dir);
+    scan->add_option("--export", options->export_dir, "Export the readings to per-channel files in this folder");
+    scan->add_option("resource", options->resource, "VISA resource string")->required();
+    scan->callback([options, &context] { context.exit_code = run_scan(*options); });
+}
+
+}  // namespace velkaro_cli

@@ -1,0 +1,79 @@
+// velkaro-cli scan against the simulator.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <regex>
+#include <string>
+
+#include "scan_test_util.h"
+#include "support/sim_process.h"
+
+namespace {
+
+struct run_result_t {
+    int exit_code = -1;
+    std::string output;  // standard output and standard error
+};
+
+run_result_t run_cli(const std::string& arguments) {
+    run_result_t result;
+    const std::string command = "VELKARO_VXI11_PORTMAPPER_PORT=11111 timeout 60 " +
+                                std::string(VELKARO_CLI_PATH) + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return result;
+    std::array<char, 4096> buffer{};
+    for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0;)
+        result.output.append(buffer.data(), n);
+    const int status = pclose(pipe);
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+TEST(cli_scan, sweeps_print_statistics_and_write_logs_and_export) {
+    velkaro_test::sim_process_t sim("VXA-2");
+    ASSERT_TRUE(sim.ok());
+    scan_temp_dir_t log, exported;
+    const run_result_t run = run_cli("scan --model VXA-2 --channels 1,3 --func 3=RES --sweeps 2 --delay 0.02 "
+                                     "--log-dir '" + log.path() + "' --file-mode per-channel --export '" +
+                                     exported.path() + "' " + sim.instr_resource());
+    ASSERT_EQ(run.exit_code, 0) << run.output;
+    const std::regex ch1("channel 1 \\(DC Voltage\\): min [-0-9.e+]+, max [-0-9.e+]+, average [-0-9.e+]+, "
+                         "count 2, alarm none\n");
+    const std::regex ch3("channel 3 \\(2 Wire Resistance\\): min .*, count 2, alarm none\n");
+    EXPECT_TRUE(std::regex_search(run.output, ch1)) << run.output;
+    EXPECT_TRUE(std::regex_search(run.output, ch3)) << run.output;
+    ASSERT_EQ(log.files().size(), 2u);
+    ASSERT_EQ(exported.files().size(), 2u);
+    for (const auto& f : exported.files()) {
+        const std::string text = scan_read_file(exported.path() + "/" + f);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 9 + 2) << f;
+    }
+    const std::string logged = scan_read_file(log.path() + "/" + log.files()[1]);
+    EXPECT_NE(logged.find("Product type : VXA-2\n"), std::string::npos);
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 9 + 2);
+}
+
+TEST(cli_scan, refused_requests_exit_with_a_reason) {
+    velkaro_test::sim_process_t sim("VXA-2");
+    ASSERT_TRUE(sim.ok());
+    struct refusal_t {
+        const char* args;
+        int code;
+        const char* text;
+    };
+    const refusal_t cases[] = {
+        {"--channels 2 --func 2=CURR", 2, "channel 2 cannot measure CURR"},
+        {"--channels 2 --func x=DCV", 2, "bad --func x=DCV"},
+    };
+    for (const auto& c : cases) {
+        const run_result_t run = run_cli(std::string("scan --model VXA-2 ") + c.args + " " + sim.instr_resource());
+        EXPECT_EQ(run.exit_code, c.code) << run.output;
+        EXPECT_NE(run.output.find(c.text), std::string::npos) << run.output;
+    }
+    const run_result_t wrong = run_cli("scan --model VXB-2 --channels 1 " + sim.instr_resource());
+    EXPECT_EQ(wrong.exit_code, 4) << wrong.output;
+}
+
+}  // namespace
