@@ -64,7 +64,7 @@ void BM_single_file_tick(benchmark::State& state) {
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
 }
-BENCHMARK(BM_single_file_tick)->Arg(60)->Arg(24 * 3600)->Unit(benchmark::kMicrosecond)->Iterations(2000)->UseRealTime();
+BENCHMARK(BM_single_file_tick)->Arg(60)->Arg(24 * 3600)->Unit(benchmark::kMicrosecond)->Iterations(300)->UseRealTime();
 
 // A scanner that hands out `per_channel` readings on each of 16 channels per fetch.
 class bench_scanner_t : public scan_instrument_t {
