@@ -162,6 +162,13 @@ void test_device_column_t::looks_follow_active_and_expanded() {
     QCOMPARE(first->header_widget()->styleSheet(), QString(inactive));
     QCOMPARE(first->active_sign()->styleSheet(), QString("image: url(:/image/device_inactived.png);"));
     QCOMPARE(second->connection_button()->styleSheet(), QString("image: url(:/image/disconnect.png)"));
+    // Drawn so: a blue frame around the active header only.
+    column.resize(320, 400);
+    column.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&column));
+    const QColor blue("#2D97D4");
+    QCOMPARE(second->header_widget()->grab().toImage().pixelColor(1, 25), blue);
+    QVERIFY(first->header_widget()->grab().toImage().pixelColor(1, 25) != blue);
     QCOMPARE(second->name_label()->text(), QString("VXA-2"));
     QCOMPARE(second->mode_label()->text(), QString("Measure"));
     QVERIFY(second->detail_table()->isHidden());

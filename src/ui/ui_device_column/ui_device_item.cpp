@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -304,15 +305,24 @@ void ui_device_item_t::slot_inactivate_myself() {
     _apply_look();
 }
 
+// A widget whose sheet changes before it is first shown keeps drawing parts of the
+// old one; polishing it again makes the new sheet take effect at once.
+static void set_look(QWidget* widget, const char* sheet) {
+    widget->setStyleSheet(sheet);
+    widget->style()->unpolish(widget);
+    widget->style()->polish(widget);
+    widget->update();
+}
+
 void ui_device_item_t::_apply_look() {
     m_active_sign->setStyleSheet(m_active ? "image: url(:/image/device_actived.png);"
                                           : "image: url(:/image/device_inactived.png);");
     if (m_active) {
-        m_header->setStyleSheet(m_expanded ? look_header_active_expanded : look_header_active);
-        if (m_expanded) m_detail_table->setStyleSheet(look_table_active_expanded);
+        set_look(m_header, m_expanded ? look_header_active_expanded : look_header_active);
+        if (m_expanded) set_look(m_detail_table, look_table_active_expanded);
     } else {
-        m_header->setStyleSheet(look_header_inactive);
-        if (m_expanded) m_detail_table->setStyleSheet(look_table_inactive_expanded);
+        set_look(m_header, look_header_inactive);
+        if (m_expanded) set_look(m_detail_table, look_table_inactive_expanded);
     }
 }
 
