@@ -20,7 +20,8 @@ ui_about_window_t::ui_about_window_t(QWidget* parent) : QDialog(parent) {
     m_logo->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_logo->setFocusPolicy(Qt::NoFocus);
 
-    m_info = new QLabel("Version: V1.0.3\nBuild: 2024/10/28\nRemote control of VXA and VXB multimeters.", this);
+    m_info =
+        new QLabel("Version: V1.0.3\nBuild: 2024/10/28\nRemote control of VXA and VXB multimeters.", this);
     m_info->setObjectName("about_info");
     m_info->setAlignment(Qt::AlignCenter);
 

@@ -73,7 +73,8 @@ void ui_control_window_t::_fill_table() {
         ui_device_item_t* item = items[static_cast<size_t>(row)];
         auto* device = new QTableWidgetItem(QString::fromStdString(item->get_model_name()));
         const std::string& res = item->get_resource();
-        auto* connection = new QTableWidgetItem(res.empty() ? QString("No connection") : QString::fromStdString(res));
+        auto* connection =
+            new QTableWidgetItem(res.empty() ? QString("No connection") : QString::fromStdString(res));
         device->setTextAlignment(Qt::AlignCenter);
         connection->setTextAlignment(Qt::AlignCenter);
         m_table->setItem(row, 0, device);
@@ -105,7 +106,8 @@ std::vector<ui_device_item_t*> ui_control_window_t::_selected_items() const {
 
 void ui_control_window_t::slot_active_selected_device() {
     for (ui_device_item_t* item : _selected_items()) {
-        if (item->get_mngr() != nullptr && item->get_mngr()->get_cfg() != nullptr) item->get_mngr()->get_cfg()->restart();
+        if (item->get_mngr() != nullptr && item->get_mngr()->get_cfg() != nullptr)
+            item->get_mngr()->get_cfg()->restart();
     }
 }
 

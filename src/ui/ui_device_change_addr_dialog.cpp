@@ -76,7 +76,7 @@ void ui_device_change_addr_dialog_t::_ok() {
     if (m_pages->currentIndex() == page_list) {
         QListWidgetItem* item = m_res_list->currentItem();
         // The waiting and "nothing found" lines are not resources.
-    m_resource = item != nullptr && (item->flags() & Qt::ItemIsSelectable) ? item->text() : QString();
+        m_resource = item != nullptr && (item->flags() & Qt::ItemIsSelectable) ? item->text() : QString();
     } else {
         const QString text = m_addr_edit->text();
         if (!ui_is_ipv4_address(text)) {

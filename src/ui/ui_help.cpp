@@ -4,7 +4,6 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
-
 #include <cstdio>
 
 QUrl ui_help_url(const char* document) {

@@ -5,9 +5,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QStandardPaths>
-
 #include <cstdio>
-
 #include <pugixml.hpp>
 
 #include "common/plib_model_registry.h"
@@ -53,8 +51,10 @@ ui_main_window_t::~ui_main_window_t() {
 }
 
 void ui_main_window_t::_make_connections() {
-    connect(m_menu_bar, &ui_menu_bar_t::signal_add_device, m_device_column, &ui_device_column_t::slot_add_device);
-    connect(m_menu_bar, &ui_menu_bar_t::signal_clear_device, m_device_column, &ui_device_column_t::_ask_clear_device);
+    connect(m_menu_bar, &ui_menu_bar_t::signal_add_device, m_device_column,
+            &ui_device_column_t::slot_add_device);
+    connect(m_menu_bar, &ui_menu_bar_t::signal_clear_device, m_device_column,
+            &ui_device_column_t::_ask_clear_device);
     connect(m_menu_bar, &ui_menu_bar_t::signal_save_xml, this, &ui_main_window_t::slot_save_xml_file);
     connect(m_menu_bar, &ui_menu_bar_t::signal_recall_xml, this, &ui_main_window_t::slot_recall_xml_file);
     connect(m_device_column, &ui_device_column_t::signal_create_primary_window, this,
@@ -104,7 +104,9 @@ void ui_main_window_t::slot_show_delete_primary_window(ui_device_item_t* dev) {
 
 void ui_main_window_t::slot_show_home_window() { m_window_stack->show_home_window(); }
 
-void ui_main_window_t::slot_save_xml_file(std::string path) { ui_connect_mngr_t::instance().save_project(path); }
+void ui_main_window_t::slot_save_xml_file(std::string path) {
+    ui_connect_mngr_t::instance().save_project(path);
+}
 
 void ui_main_window_t::slot_recall_xml_file(std::string path) {
     pugi::xml_document doc;
@@ -140,7 +142,9 @@ std::string ui_main_window_t::save_default_project() {
     // An installed program cannot write beside itself: never lose the save silently.
     QDir().mkpath(user_data_dir());
     const std::string fallback =
-        QDir::toNativeSeparators(QDir(user_data_dir()).filePath(default_project_name)).toLocal8Bit().toStdString();
+        QDir::toNativeSeparators(QDir(user_data_dir()).filePath(default_project_name))
+            .toLocal8Bit()
+            .toStdString();
     if (fallback != first && registry.save_project(fallback)) {
         std::printf("Default project saved to %s\n", fallback.c_str());
         std::fflush(stdout);

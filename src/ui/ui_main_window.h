@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QMainWindow>
-
 #include <map>
 #include <string>
 

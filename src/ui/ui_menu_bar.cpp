@@ -10,7 +10,8 @@
 #include "ui/ui_control_window.h"
 #include "ui/ui_help.h"
 
-ui_menu_bar_t::ui_menu_bar_t(ui_device_column_t* column, QWidget* parent) : QMenuBar(parent), m_pcolumn(column) {
+ui_menu_bar_t::ui_menu_bar_t(ui_device_column_t* column, QWidget* parent)
+    : QMenuBar(parent), m_pcolumn(column) {
     setObjectName("menu_bar");
 
     QMenu* instrument = addMenu("Instrument");
@@ -39,7 +40,8 @@ ui_menu_bar_t::ui_menu_bar_t(ui_device_column_t* column, QWidget* parent) : QMen
     m_website = help->addAction("Website");
 
     // Shortcuts work from anywhere in the main window, menus open or not.
-    for (QAction* action : {m_add, m_delete_all, m_save, m_recall}) action->setShortcutContext(Qt::WindowShortcut);
+    for (QAction* action : {m_add, m_delete_all, m_save, m_recall})
+        action->setShortcutContext(Qt::WindowShortcut);
     if (parent != nullptr) parent->addActions({m_add, m_delete_all, m_save, m_recall});
 
     connect(m_add, &QAction::triggered, this, &ui_menu_bar_t::slot_add);
@@ -51,7 +53,8 @@ ui_menu_bar_t::ui_menu_bar_t(ui_device_column_t* column, QWidget* parent) : QMen
     connect(m_chinese, &QAction::triggered, this, [] { ui_open_help(ui_help_document_cn); });
     connect(m_english, &QAction::triggered, this, [] { ui_open_help(ui_help_document_en); });
     // No vendor site: the English help's home page is the program's web page.
-    connect(m_website, &QAction::triggered, this, [] { QDesktopServices::openUrl(ui_help_url(ui_help_document_en)); });
+    connect(m_website, &QAction::triggered, this,
+            [] { QDesktopServices::openUrl(ui_help_url(ui_help_document_en)); });
 }
 
 std::string ui_menu_bar_t::dialog_path_to_string(const QString& path) {

@@ -2,10 +2,8 @@
 #pragma once
 
 #include <QMenuBar>
-
-#include <string>
-
 #include <pugixml.hpp>
+#include <string>
 
 class QAction;
 class ui_device_column_t;

@@ -7,6 +7,9 @@ ui_res_search_thread_t* ui_res_search_thread_t::instance() {
     // running at exit instead of destroying a running QThread.
     static ui_res_search_thread_t* const thread = [] {
         qRegisterMetaType<std::vector<std::string>>("std::vector<std::string>");
+        // The registry the search uses must outlive this object (static destruction runs
+        // in reverse order of construction).
+        resource_registry_t::instance();
         static ui_res_search_thread_t object;
         return &object;
     }();

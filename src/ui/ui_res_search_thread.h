@@ -4,7 +4,6 @@
 
 #include <QMetaType>
 #include <QThread>
-
 #include <string>
 #include <vector>
 

@@ -93,8 +93,14 @@ void ui_switch_button_t::_move_to_end() {
     update();
 }
 
-void ui_switch_button_t::setSpace(int space) { m_space = space; update(); }
-void ui_switch_button_t::setRadius(int radius) { m_radius = radius; update(); }
+void ui_switch_button_t::setSpace(int space) {
+    m_space = space;
+    update();
+}
+void ui_switch_button_t::setRadius(int radius) {
+    m_radius = radius;
+    update();
+}
 
 void ui_switch_button_t::setChecked(bool checked) {
     if (m_checked == checked) return;
@@ -103,12 +109,36 @@ void ui_switch_button_t::setChecked(bool checked) {
     _move_to_end();
 }
 
-void ui_switch_button_t::setShowText(bool show) { m_show_text = show; update(); }
+void ui_switch_button_t::setShowText(bool show) {
+    m_show_text = show;
+    update();
+}
 void ui_switch_button_t::setAnimation(bool ok) { m_animation = ok; }
-void ui_switch_button_t::setBgColorOn(const QColor& color) { m_bg_color_on = color; update(); }
-void ui_switch_button_t::setBgColorOff(const QColor& color) { m_bg_color_off = color; update(); }
-void ui_switch_button_t::setSliderColorOn(const QColor& color) { m_slider_color_on = color; update(); }
-void ui_switch_button_t::setSliderColorOff(const QColor& color) { m_slider_color_off = color; update(); }
-void ui_switch_button_t::setTextColor(const QColor& color) { m_text_color = color; update(); }
-void ui_switch_button_t::setTextOn(const QString& text) { m_text_on = text; update(); }
-void ui_switch_button_t::setTextOff(const QString& text) { m_text_off = text; update(); }
+void ui_switch_button_t::setBgColorOn(const QColor& color) {
+    m_bg_color_on = color;
+    update();
+}
+void ui_switch_button_t::setBgColorOff(const QColor& color) {
+    m_bg_color_off = color;
+    update();
+}
+void ui_switch_button_t::setSliderColorOn(const QColor& color) {
+    m_slider_color_on = color;
+    update();
+}
+void ui_switch_button_t::setSliderColorOff(const QColor& color) {
+    m_slider_color_off = color;
+    update();
+}
+void ui_switch_button_t::setTextColor(const QColor& color) {
+    m_text_color = color;
+    update();
+}
+void ui_switch_button_t::setTextOn(const QString& text) {
+    m_text_on = text;
+    update();
+}
+void ui_switch_button_t::setTextOff(const QString& text) {
+    m_text_off = text;
+    update();
+}

@@ -3,7 +3,8 @@
 #include <cmath>
 #include <limits>
 
-ui_tool_double_validator_t::ui_tool_double_validator_t(double bottom, double top, int decimals, QObject* parent)
+ui_tool_double_validator_t::ui_tool_double_validator_t(double bottom, double top, int decimals,
+                                                       QObject* parent)
     : QDoubleValidator(bottom, top, decimals, parent) {}
 
 void ui_tool_double_validator_t::fixup(QString& input) const {

@@ -1,13 +1,11 @@
 // Add-device and change-address dialogs: the IPv4 check, pages and enabling, the
 // resource list texts and the background search against the simulator.
-#include <QtTest>
-
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
-
+#include <QtTest>
 #include <cstdlib>
 
 #include "cfg/resource_registry.h"
@@ -224,8 +222,8 @@ void test_address_dialogs_t::add_dialog_scan_res_finds_the_simulator() {
     find_model_action(*dialog, "VXA-2")->trigger();
     dialog->scan_res_button()->click();
     QCOMPARE(dialog->current_page(), int(ui_add_device_dialog_t::page_search));
-    QTRY_VERIFY_WITH_TIMEOUT(list_texts(dialog->resource_list()).contains(QString::fromStdString(sim.instr_resource())),
-                             10000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        list_texts(dialog->resource_list()).contains(QString::fromStdString(sim.instr_resource())), 10000);
     QVERIFY(ui_res_search_thread_t::instance()->wait(10000));
     dialog->close();
     qunsetenv("VELKARO_VISA_HOSTS");

@@ -1,12 +1,11 @@
 // Common widgets: repairing validators, item delegates, switch button, time editor,
 // message label.
-#include <QtTest>
-
 #include <QDoubleSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QStandardItemModel>
+#include <QtTest>
 
 #include "ui/ui_combo_box.h"
 #include "ui/ui_item_delegate.h"
@@ -40,12 +39,18 @@ private slots:
 void test_common_widgets_t::double_validator_fixup_data() {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("fixed");
-    QTest::newRow("above top") << "1000" << "100";
-    QTest::newRow("below bottom") << "-5" << "-1.5";
-    QTest::newRow("inside") << "42.25" << "42.25";
-    QTest::newRow("at top") << "100" << "100";
-    QTest::newRow("not a number") << "abc" << "abc";
-    QTest::newRow("exponent above") << "1e5" << "100";
+    QTest::newRow("above top") << "1000"
+                               << "100";
+    QTest::newRow("below bottom") << "-5"
+                                  << "-1.5";
+    QTest::newRow("inside") << "42.25"
+                            << "42.25";
+    QTest::newRow("at top") << "100"
+                            << "100";
+    QTest::newRow("not a number") << "abc"
+                                  << "abc";
+    QTest::newRow("exponent above") << "1e5"
+                                    << "100";
 }
 
 void test_common_widgets_t::double_validator_fixup() {
@@ -59,13 +64,20 @@ void test_common_widgets_t::double_validator_fixup() {
 void test_common_widgets_t::int_validator_fixup_data() {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("fixed");
-    QTest::newRow("above top") << "1001" << "1000";
-    QTest::newRow("below bottom") << "0" << "1";
-    QTest::newRow("fraction truncated inside") << "5.9" << "5.9";
-    QTest::newRow("fraction truncates inside the top") << "1000.7" << "1000.7";
-    QTest::newRow("huge") << "1e300" << "1000";
-    QTest::newRow("negative huge") << "-1e300" << "1";
-    QTest::newRow("not a number") << "x" << "x";
+    QTest::newRow("above top") << "1001"
+                               << "1000";
+    QTest::newRow("below bottom") << "0"
+                                  << "1";
+    QTest::newRow("fraction truncated inside") << "5.9"
+                                               << "5.9";
+    QTest::newRow("fraction truncates inside the top") << "1000.7"
+                                                       << "1000.7";
+    QTest::newRow("huge") << "1e300"
+                          << "1000";
+    QTest::newRow("negative huge") << "-1e300"
+                                   << "1";
+    QTest::newRow("not a number") << "x"
+                                  << "x";
 }
 
 void test_common_widgets_t::int_validator_fixup() {
@@ -88,11 +100,16 @@ void test_common_widgets_t::line_edit_repairs_on_editing_finished() {
 void test_common_widgets_t::double_delegate_si_prefix_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("stored");
-    QTest::newRow("milli") << "0.0025" << "2.5m";
-    QTest::newRow("kilo") << "1500" << "1.5k";
-    QTest::newRow("one") << "12" << "12";
-    QTest::newRow("mega, six digits") << "1234567" << "1.23457M";
-    QTest::newRow("micro negative") << "-0.000004" << "-4u";
+    QTest::newRow("milli") << "0.0025"
+                           << "2.5m";
+    QTest::newRow("kilo") << "1500"
+                          << "1.5k";
+    QTest::newRow("one") << "12"
+                         << "12";
+    QTest::newRow("mega, six digits") << "1234567"
+                                      << "1.23457M";
+    QTest::newRow("micro negative") << "-0.000004"
+                                    << "-4u";
 }
 
 void test_common_widgets_t::double_delegate_si_prefix() {

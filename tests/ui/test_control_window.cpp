@@ -1,10 +1,9 @@
 // Control window: the device snapshot, the Select All toggle, and Sync Start/Stop on two
 // simulated instruments.
-#include <QtTest>
-
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QtTest>
 
 #include "acq/acq_main.h"
 #include "cfg/cfg_main.h"

@@ -1,14 +1,13 @@
 // Device column and device items in the main window: life cycle, looks, binding
 // refusals, connect and disconnect through the button against the simulator, change
 // of address.
-#include <QtTest>
-
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QStackedLayout>
 #include <QTableWidget>
-#include <QLineEdit>
+#include <QtTest>
 
 #include "acq/acq_main.h"
 #include "cfg/cfg_main.h"
@@ -177,9 +176,11 @@ void test_device_column_t::looks_follow_active_and_expanded() {
     second->expand_button()->click();
     QVERIFY(second->is_expanded());
     QVERIFY(!second->detail_table()->isHidden());
-    QVERIFY(second->header_widget()->styleSheet().startsWith(".QWidget{border: 2px solid #2D97D4;border-bottom: none;"));
-    QCOMPARE(second->detail_table()->styleSheet(),
-             QString(".QTableWidget{border: 2px solid;border-color: #2D97D4;border-top-color: transparent;}"));
+    QVERIFY(second->header_widget()->styleSheet().startsWith(
+        ".QWidget{border: 2px solid #2D97D4;border-bottom: none;"));
+    QCOMPARE(
+        second->detail_table()->styleSheet(),
+        QString(".QTableWidget{border: 2px solid;border-color: #2D97D4;border-top-color: transparent;}"));
 
     first->expand_button()->click();
     QCOMPARE(first->detail_table()->styleSheet(), QString(".QTableWidget{border: 2px solid transparent;}"));
@@ -213,7 +214,8 @@ void test_device_column_t::same_resource_twice() {
     column.slot_add_device("VXA-2", unreachable(20), pugi::xml_node());
     modal_closer_t closer;
     column.slot_add_device(model.toStdString(), unreachable(20), pugi::xml_node());
-    QCOMPARE(closer.seen(), QStringList({"Warning|This resource has been bound, use another address please."}));
+    QCOMPARE(closer.seen(),
+             QStringList({"Warning|This resource has been bound, use another address please."}));
     const auto items = column.get_device_items();
     QCOMPARE(items.size(), size_t(2));
     QCOMPARE(items[1]->get_resource(), std::string());
@@ -226,10 +228,13 @@ void test_device_column_t::same_resource_twice() {
 void test_device_column_t::connected_by_column_data() {
     QTest::addColumn<QString>("resource");
     QTest::addColumn<QString>("connected_by");
-    QTest::newRow("usb") << "USB0::0x1AB1::0x0C94::X1::INSTR" << "USB";
+    QTest::newRow("usb") << "USB0::0x1AB1::0x0C94::X1::INSTR"
+                         << "USB";
     QTest::newRow("tcpip") << QString::fromStdString(unreachable(30)) << "TCP/IP";
-    QTest::newRow("serial") << "ASRL1::INSTR" << "";
-    QTest::newRow("lower case usb") << "usb0::1::2::3::INSTR" << "";
+    QTest::newRow("serial") << "ASRL1::INSTR"
+                            << "";
+    QTest::newRow("lower case usb") << "usb0::1::2::3::INSTR"
+                                    << "";
 }
 
 void test_device_column_t::connected_by_column() {

@@ -10,7 +10,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
-
 #include <memory>
 
 #if defined(__SANITIZE_ADDRESS__)

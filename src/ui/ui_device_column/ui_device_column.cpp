@@ -53,7 +53,8 @@ void ui_device_column_t::slot_add_device(std::string model, std::string res, pug
             &ui_device_item_t::slot_inactivate_myself);
     connect(item, &ui_device_item_t::signal_delete_myself, this, &ui_device_column_t::slot_del_device);
     connect(item, &ui_device_item_t::signal_delete_all, this, &ui_device_column_t::_ask_clear_device);
-    connect(item, &ui_device_item_t::signal_show_primary_window, this, &ui_device_column_t::_show_item_window);
+    connect(item, &ui_device_item_t::signal_show_primary_window, this,
+            &ui_device_column_t::_show_item_window);
     connect(item, &ui_device_item_t::signal_show_warning_message, this, &ui_device_column_t::_show_warning);
 }
 

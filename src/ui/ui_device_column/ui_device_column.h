@@ -4,12 +4,10 @@
 #pragma once
 
 #include <QScrollArea>
-
 #include <map>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
-
-#include <pugixml.hpp>
 
 class QFrame;
 class QVBoxLayout;

@@ -12,7 +12,6 @@
 #include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
-
 #include <cstdio>
 
 #include "acq/acq_main.h"
@@ -41,7 +40,8 @@ enum detail_row_t { row_connected_by = 0, row_address = 1, row_serial = 2, row_s
 
 }  // namespace
 
-ui_device_item_t::ui_device_item_t(std::string model, std::string res, pugi::xml_node model_node, QWidget* parent)
+ui_device_item_t::ui_device_item_t(std::string model, std::string res, pugi::xml_node model_node,
+                                   QWidget* parent)
     : QWidget(parent), m_model(std::move(model)), m_mode("Measure") {
     m_expanded = false;
     m_pmngr = ui_connect_mngr_t::instance().create_mngr(m_model, model_node);
@@ -145,7 +145,8 @@ void ui_device_item_t::_create_detail_table() {
     }
     _fill_detail_table();
     m_detail_table->hide();
-    connect(m_detail_table, &QTableWidget::cellDoubleClicked, this, &ui_device_item_t::_open_change_address_dialog);
+    connect(m_detail_table, &QTableWidget::cellDoubleClicked, this,
+            &ui_device_item_t::_open_change_address_dialog);
 }
 
 void ui_device_item_t::_create_context_menu() {
@@ -168,7 +169,8 @@ void ui_device_item_t::_fill_detail_table() {
     m_detail_table->item(row_address, 1)->setText(res);
     m_detail_table->item(row_address, 1)->setToolTip(res);
     cfg_main_t* cfg = m_pmngr != nullptr ? m_pmngr->get_cfg() : nullptr;
-    m_detail_table->item(row_serial, 1)->setText(cfg ? QString::fromStdString(cfg->serial_number()) : QString());
+    m_detail_table->item(row_serial, 1)
+        ->setText(cfg ? QString::fromStdString(cfg->serial_number()) : QString());
     m_detail_table->item(row_software, 1)
         ->setText(cfg ? QString::fromStdString(cfg->software_version()) : QString());
 }
@@ -268,7 +270,8 @@ void ui_device_item_t::slot_change_device_res(QString ip_res) {
         QMessageBox::information(this, "Warning", "This address has been bound.", QMessageBox::Ok);
         return;
     }
-    if (_connect_device(true)) QMessageBox::information(this, "Tips", "New resource connnected.", QMessageBox::Ok);
+    if (_connect_device(true))
+        QMessageBox::information(this, "Tips", "New resource connnected.", QMessageBox::Ok);
     slot_update_ui();
 }
 

@@ -4,10 +4,8 @@
 #pragma once
 
 #include <QWidget>
-
-#include <string>
-
 #include <pugixml.hpp>
+#include <string>
 
 class QLabel;
 class QMenu;
@@ -18,7 +16,8 @@ class plib_mngr_t;
 class ui_device_item_t : public QWidget {
     Q_OBJECT
 public:
-    ui_device_item_t(std::string model, std::string res, pugi::xml_node model_node, QWidget* parent = nullptr);
+    ui_device_item_t(std::string model, std::string res, pugi::xml_node model_node,
+                     QWidget* parent = nullptr);
     ~ui_device_item_t() override;
 
     bool is_connected() const;

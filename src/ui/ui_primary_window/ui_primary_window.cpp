@@ -6,7 +6,8 @@
 
 #include "ui/ui_device_column/ui_device_item.h"
 
-ui_primary_window_t::ui_primary_window_t(QWidget* parent, ui_device_item_t* dev) : QWidget(parent), m_pdev(dev) {
+ui_primary_window_t::ui_primary_window_t(QWidget* parent, ui_device_item_t* dev)
+    : QWidget(parent), m_pdev(dev) {
     setObjectName("primary_window");
     setAttribute(Qt::WA_StyledBackground);
     auto* frame = new QFrame(this);
