@@ -1,19 +1,10 @@
 #include "cfg/cfg_main.h"
 
-#include <chrono>
-
 #include "acq/acq_main.h"
+#include "cfg/cfg_scan_config.h"
 #include "cfg/resource_registry.h"
 #include "drv/if/drv_if.h"
 #include "scan/scan_main.h"
-
-namespace {
-uint64_t now_us() {
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
-            .count());
-}
-}  // namespace
 
 cfg_main_t::cfg_main_t(acq_main_t* acq, scan_main_t* scan, drv_if_t* driver, plib_mngr_t* mngr, drv_link_t* link)
     : m_pacq(acq), m_pscan(scan), m_pdrv(driver), m_pmngr(mngr) {
@@ -26,19 +17,7 @@ cfg_main_t::cfg_main_t(acq_main_t* acq, scan_main_t* scan, drv_if_t* driver, pli
     m_pmeasure = std::make_unique<cfg_measure_t>(this, driver, acq);
     m_pmeasure_diagram = std::make_unique<cfg_measure_diagram_t>(acq);
 
-    cfg_scan_section_t scan_defaults;
-    scan_defaults.start_timestamp = now_us();
-    scan_defaults.stop_timestamp = scan_defaults.start_timestamp;
-    plib_scan_param_t param;
-    if (driver->get_scan_default_param(param) == 0) {
-        scan_defaults.recurrent_mode = param.scan_mode;
-        scan_defaults.delay = param.scan_delay;
-        scan_defaults.recurrent_counts = param.scan_count;
-        scan_defaults.auto_recurrent = param.auto_count;
-    }
-    driver->get_scan_default_channel_param(scan_defaults.channel_param);
-    set_scan_section(scan_defaults);
-
+    m_pscan_config = std::make_unique<cfg_scan_config_t>(driver, scan);
     m_pscan_diagram = std::make_unique<cfg_scan_diagram_t>(driver);
     m_pproject = std::make_unique<cfg_project_t>(this);
 }
@@ -52,6 +31,7 @@ cfg_main_t::~cfg_main_t() {
     m_pcfg_trig.reset();
     m_pmeasure.reset();
     m_pmeasure_diagram.reset();
+    m_pscan_config.reset();
     m_pscan_diagram.reset();
 }
 
@@ -173,54 +153,43 @@ void cfg_main_t::set_trend_mode(int mode) { m_pmeasure_diagram->set_trend_mode(m
 int cfg_main_t::get_trend_mode() const { return m_pmeasure_diagram->get_trend_mode(); }
 
 // Scan configuration
-cfg_scan_config_t* cfg_main_t::get_scan_config() const { return nullptr; }
-cfg_scan_section_t cfg_main_t::get_scan_section() const { return m_scan_section; }
+cfg_scan_section_t cfg_main_t::get_scan_section() const {
+    const cfg_scan_config_t& c = *m_pscan_config;
+    cfg_scan_section_t s;
+    s.record_position = c.get_record_enable();
+    s.record_mode = c.get_file_mode();
+    s.record_path = c.get_record_directory();
+    s.start_mode = c.get_start_mode();
+    s.start_timestamp = c.get_start_timestamp();
+    s.stop_mode = c.get_stop_mode();
+    s.stop_time = c.get_stop_duration();
+    s.stop_timestamp = c.get_stop_timestamp();
+    s.stop_rounds = static_cast<uint32_t>(c.get_stop_scan_count());
+    s.recurrent_mode = c.get_scan_mode();
+    s.delay = c.get_scan_delay();
+    s.recurrent_counts = c.get_scan_count();
+    s.auto_recurrent = c.get_auto_count();
+    s.channel_param = c.get_channel_params();
+    return s;
+}
 
-void cfg_main_t::set_scan_section(const cfg_scan_section_t& section) {
-    m_scan_section = section;
-    if (m_pscan == nullptr) return;
-    auto send = [this](plib_scan_record_parameter_set_t p) { m_pscan->m_scan_record_parameter_set_msg.send(p); };
-    plib_scan_record_parameter_set_t p;
-    p.kind = scan_param_record_enable;
-    p.record_enable = section.record_position;
-    send(p);
-    p = {};
-    p.kind = scan_param_file_mode;
-    p.file_mode = section.record_mode;
-    send(p);
-    p = {};
-    p.kind = scan_param_start_mode;
-    p.start_mode = section.start_mode;
-    send(p);
-    p = {};
-    p.kind = scan_param_start_timestamp;
-    p.start_timestamp = section.start_timestamp;
-    send(p);
-    p = {};
-    p.kind = scan_param_stop_mode;
-    p.stop_mode = section.stop_mode;
-    send(p);
-    p = {};
-    p.kind = scan_param_stop_timestamp;
-    p.stop_timestamp = section.stop_timestamp;
-    send(p);
-    p = {};
-    p.kind = scan_param_stop_duration;
-    p.stop_duration = section.stop_time;
-    send(p);
-    p = {};
-    p.kind = scan_param_stop_scan_count;
-    p.stop_scan_count = static_cast<int>(section.stop_rounds);
-    send(p);
-    int sweep = 0;
-    for (const auto& [ch, c] : section.channel_param)
-        if (c.scan_state != 0 && c.scan_counts > 0 && sweep < (1 << 30)) sweep += c.scan_counts;
-    if (sweep != 0) {
-        p = {};
-        p.kind = scan_param_sweep_readings;
-        p.sweep_readings = sweep;
-        send(p);
-    }
+void cfg_main_t::set_scan_section(const cfg_scan_section_t& s) {
+    cfg_scan_config_t& c = *m_pscan_config;
+    c.set_record_enable(s.record_position);
+    c.set_file_mode(s.record_mode);
+    c.set_record_directory(s.record_path);
+    c.set_start_mode(s.start_mode);
+    c.set_start_timestamp(s.start_timestamp);
+    c.set_stop_mode(s.stop_mode);
+    c.set_stop_duration(s.stop_time);
+    c.set_stop_timestamp(s.stop_timestamp);
+    // Out of int range is out of the setter's range too.
+    c.set_stop_scan_count(s.stop_rounds > 0x7fffffffu ? -1 : static_cast<int>(s.stop_rounds));
+    c.set_scan_mode(s.recurrent_mode);
+    c.set_scan_delay(s.delay);
+    c.set_scan_count(s.recurrent_counts);  // after stop_rounds, which also sets it
+    c.set_auto_count(s.auto_recurrent);
+    c.set_channel_params(s.channel_param);
 }
 
 // Scan diagram

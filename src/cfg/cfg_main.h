@@ -150,11 +150,12 @@ public:
     void set_trend_mode(int mode);
     int get_trend_mode() const;
 
-    // Scan configuration: the scan engine's configuration object, or null until the
-    // scan settings object is part of this build; its values as a project section.
-    cfg_scan_config_t* get_scan_config() const;
+    // Scan configuration: every scan setting, the channel map, the card query, and
+    // clear and export of the scan memory; its values as a project section.
+    cfg_scan_config_t* get_scan_config() const { return m_pscan_config.get(); }
     cfg_scan_section_t get_scan_section() const;
-    // Stores the values and sends the run and logging parameters to the scan engine.
+    // Applies the values through the scan configuration's setters (which keep their
+    // ranges and send the run and logging parameters to the scan engine).
     void set_scan_section(const cfg_scan_section_t& section);
 
     // Scan diagram
@@ -211,9 +212,7 @@ private:
     std::unique_ptr<cfg_trig_t> m_pcfg_trig;
     std::unique_ptr<cfg_measure_t> m_pmeasure;
     std::unique_ptr<cfg_measure_diagram_t> m_pmeasure_diagram;
-    // Scan settings while no scan configuration object exists: kept so that a loaded
-    // project's scan section is saved back unchanged.
-    cfg_scan_section_t m_scan_section;
+    std::unique_ptr<cfg_scan_config_t> m_pscan_config;
     std::unique_ptr<cfg_scan_diagram_t> m_pscan_diagram;
     std::string m_app_software_version = "V1.0.3";
     std::unique_ptr<cfg_project_t> m_pproject;
