@@ -47,6 +47,16 @@ QStringList click_connection(ui_device_item_t* item, QMessageBox::StandardButton
 const char* const active_collapsed = ".QWidget{border:2px solid #2D97D4;}";
 const char* const inactive = ".QWidget{border:none;}";
 
+// Records the button's sheet every time it is painted.
+class paint_recorder_t : public QObject {
+public:
+    QStringList sheets;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) sheets << static_cast<QWidget*>(watched)->styleSheet();
+        return false;
+    }
+};
+
 }  // namespace
 
 class test_device_column_t : public QObject {
@@ -279,7 +289,15 @@ void test_device_column_t::connect_and_disconnect_through_the_button() {
     QVERIFY(!detail(item, 3).isEmpty());
     QCOMPARE(detail(item, 0), QString("TCP/IP"));
 
+    // The connecting icon is painted before the blocking disconnect.
+    column.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&column));
+    paint_recorder_t recorder;
+    item->connection_button()->installEventFilter(&recorder);
     QCOMPARE(click_connection(item), QStringList());
+    item->connection_button()->removeEventFilter(&recorder);
+    QVERIFY(!recorder.sheets.isEmpty());
+    QCOMPARE(recorder.sheets.first(), QString("image: url(:/image/connecting.png)"));
     QVERIFY(!item->is_connected());
     QCOMPARE(item->connection_button()->styleSheet(), QString("image: url(:/image/disconnect.png)"));
 
