@@ -4,10 +4,9 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
-
-#include <pugixml.hpp>
 
 #include "cfg/cfg_main.h"
 #include "cfg/cfg_project.h"
@@ -68,7 +67,8 @@ void bm_load_project_32(benchmark::State& state) {
         pugi::xml_document doc;
         if (!cfg_project_file::load_file(doc, f.path)) state.SkipWithError("load failed");
         std::size_t i = 0;
-        for (pugi::xml_node p = doc.child("root").child("project"); p && i < targets.size(); p = p.next_sibling("project"))
+        for (pugi::xml_node p = doc.child("root").child("project"); p && i < targets.size();
+             p = p.next_sibling("project"))
             targets[i++]->load_section(p);
         benchmark::DoNotOptimize(i);
     }

@@ -6,7 +6,8 @@
 #include "drv/if/drv_if.h"
 #include "scan/scan_main.h"
 
-cfg_main_t::cfg_main_t(acq_main_t* acq, scan_main_t* scan, drv_if_t* driver, plib_mngr_t* mngr, drv_link_t* link)
+cfg_main_t::cfg_main_t(acq_main_t* acq, scan_main_t* scan, drv_if_t* driver, plib_mngr_t* mngr,
+                       drv_link_t* link)
     : m_pacq(acq), m_pscan(scan), m_pdrv(driver), m_pmngr(mngr) {
     m_premote = std::make_unique<cfg_remote_t>(link, driver, driver->model(), std::string());
     // Connect step 7: after "*RST" the whole stored configuration goes to the instrument.
@@ -46,18 +47,28 @@ std::string cfg_main_t::serial_number() const { return m_premote->get_serial_num
 std::string cfg_main_t::software_version() const { return m_premote->get_software_version(); }
 void cfg_main_t::set_model(const std::string& model) { m_premote->set_model(model); }
 std::string cfg_main_t::get_model() const { return m_premote->get_model(); }
-void cfg_main_t::list_all(std::vector<std::string>& out) const { resource_registry_t::instance().list_all(out); }
-void cfg_main_t::search_found(std::vector<std::string>& out) { resource_registry_t::instance().search_found(out); }
-void cfg_main_t::search_all(std::vector<std::string>& out) { resource_registry_t::instance().search_all(out); }
+void cfg_main_t::list_all(std::vector<std::string>& out) const {
+    resource_registry_t::instance().list_all(out);
+}
+void cfg_main_t::search_found(std::vector<std::string>& out) {
+    resource_registry_t::instance().search_found(out);
+}
+void cfg_main_t::search_all(std::vector<std::string>& out) {
+    resource_registry_t::instance().search_all(out);
+}
 bool cfg_main_t::add(const std::string& resource) { return resource_registry_t::instance().add(resource); }
-int cfg_main_t::remove(const std::string& resource) { return resource_registry_t::instance().remove(resource); }
+int cfg_main_t::remove(const std::string& resource) {
+    return resource_registry_t::instance().remove(resource);
+}
 
 // Acquisition control
 void cfg_main_t::set_run_state(int s) { m_pcfg_acq->set_run_state(s); }
 int cfg_main_t::get_run_state() const { return m_pcfg_acq->get_run_state(); }
 void cfg_main_t::restart() { m_pcfg_acq->restart(); }
 int cfg_main_t::trigger_once() { return m_pcfg_acq->trigger_once(); }
-plib_record_run_state_info_t cfg_main_t::get_run_state_info() const { return m_pcfg_acq->get_run_state_info(); }
+plib_record_run_state_info_t cfg_main_t::get_run_state_info() const {
+    return m_pcfg_acq->get_run_state_info();
+}
 bool cfg_main_t::is_recording() const { return m_pcfg_acq->is_recording(); }
 double cfg_main_t::get_elapsed_s() const { return m_pcfg_acq->get_elapsed_s(); }
 uint32_t cfg_main_t::get_total_count() const { return m_pcfg_acq->get_total_count(); }
@@ -95,7 +106,9 @@ void cfg_main_t::set_filter(int f, int on) { m_pmeasure->set_filter(f, on); }
 int cfg_main_t::get_filter(int f) const { return m_pmeasure->get_filter(f); }
 void cfg_main_t::set_auto_zero(int f, int on) { m_pmeasure->set_auto_zero(f, on); }
 int cfg_main_t::get_auto_zero(int f) const { return m_pmeasure->get_auto_zero(f); }
-void cfg_main_t::set_bandwidth(int f, const std::string& bandwidth) { m_pmeasure->set_bandwidth(f, bandwidth); }
+void cfg_main_t::set_bandwidth(int f, const std::string& bandwidth) {
+    m_pmeasure->set_bandwidth(f, bandwidth);
+}
 std::string cfg_main_t::get_bandwidth(int f) const { return m_pmeasure->get_bandwidth(f); }
 void cfg_main_t::set_diverter(int f, int v) { m_pmeasure->set_diverter(f, v); }
 int cfg_main_t::get_diverter(int f) const { return m_pmeasure->get_diverter(f); }
@@ -103,7 +116,9 @@ void cfg_main_t::set_aperture(int f, const std::string& aperture) { m_pmeasure->
 std::string cfg_main_t::get_aperture(int f) const { return m_pmeasure->get_aperture(f); }
 void cfg_main_t::set_beeper(int f, int v) { m_pmeasure->set_beeper(f, v); }
 int cfg_main_t::get_beeper(int f) const { return m_pmeasure->get_beeper(f); }
-void cfg_main_t::set_threshold(int f, const std::string& threshold) { m_pmeasure->set_threshold(f, threshold); }
+void cfg_main_t::set_threshold(int f, const std::string& threshold) {
+    m_pmeasure->set_threshold(f, threshold);
+}
 std::string cfg_main_t::get_threshold(int f) const { return m_pmeasure->get_threshold(f); }
 void cfg_main_t::set_impedance(const std::string& impedance) { m_pmeasure->set_impedance(impedance); }
 std::string cfg_main_t::get_impedance() const { return m_pmeasure->get_impedance(); }
@@ -113,11 +128,15 @@ void cfg_main_t::set_temp_display(int v) { m_pmeasure->set_temp_display(v); }
 int cfg_main_t::get_temp_display() const { return m_pmeasure->get_temp_display(); }
 void cfg_main_t::set_temp_source(int v) { m_pmeasure->set_temp_source(v); }
 int cfg_main_t::get_temp_source() const { return m_pmeasure->get_temp_source(); }
-void cfg_main_t::set_temp_ext_source_val(const std::string& value) { m_pmeasure->set_temp_ext_source_val(value); }
+void cfg_main_t::set_temp_ext_source_val(const std::string& value) {
+    m_pmeasure->set_temp_ext_source_val(value);
+}
 std::string cfg_main_t::get_temp_ext_source_val() const { return m_pmeasure->get_temp_ext_source_val(); }
 void cfg_main_t::set_temp_sensor(const plib_temp_sensor_t& sensor) { m_pmeasure->set_temp_sensor(sensor); }
 plib_temp_sensor_t cfg_main_t::get_temp_sensor() const { return m_pmeasure->get_temp_sensor(); }
-void cfg_main_t::sync_udef_sensors(std::vector<plib_udef_sensor_t>& out) { m_pmeasure->sync_udef_sensors(out); }
+void cfg_main_t::sync_udef_sensors(std::vector<plib_udef_sensor_t>& out) {
+    m_pmeasure->sync_udef_sensors(out);
+}
 void cfg_main_t::apply_to_instrument() { m_pmeasure->apply_to_instrument(); }
 
 // Acquisition parameters
@@ -146,7 +165,9 @@ int cfg_main_t::export_data(const std::string& path) { return m_pmeasure->export
 void cfg_main_t::set_rec_time(double seconds) { m_pmeasure_diagram->set_rec_time(seconds); }
 double cfg_main_t::get_rec_time() const { return m_pmeasure_diagram->get_rec_time(); }
 void cfg_main_t::set_range_limits(double min, double max) { m_pmeasure_diagram->set_range_limits(min, max); }
-void cfg_main_t::get_range_limits(double& min, double& max) const { m_pmeasure_diagram->get_range_limits(min, max); }
+void cfg_main_t::get_range_limits(double& min, double& max) const {
+    m_pmeasure_diagram->get_range_limits(min, max);
+}
 void cfg_main_t::set_range_mode(int mode) { m_pmeasure_diagram->set_range_mode(mode); }
 int cfg_main_t::get_range_mode() const { return m_pmeasure_diagram->get_range_mode(); }
 void cfg_main_t::set_trend_mode(int mode) { m_pmeasure_diagram->set_trend_mode(mode); }
@@ -195,7 +216,9 @@ void cfg_main_t::set_scan_section(const cfg_scan_section_t& s) {
 // Scan diagram
 void cfg_main_t::set_scan_display_mode(int mode) { m_pscan_diagram->set_display_mode(mode); }
 int cfg_main_t::get_scan_display_mode() const { return m_pscan_diagram->get_display_mode(); }
-void cfg_main_t::set_scan_display_period(double start, double end) { m_pscan_diagram->set_display_period(start, end); }
+void cfg_main_t::set_scan_display_period(double start, double end) {
+    m_pscan_diagram->set_display_period(start, end);
+}
 void cfg_main_t::get_scan_display_period(double& start, double& end) const {
     m_pscan_diagram->get_display_period(start, end);
 }
@@ -203,16 +226,22 @@ void cfg_main_t::set_curve_valid(int ch, bool valid) { m_pscan_diagram->set_curv
 bool cfg_main_t::get_curve_valid(int ch) const { return m_pscan_diagram->get_curve_valid(ch); }
 void cfg_main_t::set_curve_auto_range(int ch, int on) { m_pscan_diagram->set_auto_range(ch, on); }
 int cfg_main_t::get_curve_auto_range(int ch) const { return m_pscan_diagram->get_auto_range(ch); }
-void cfg_main_t::set_curve_range(int ch, double upper, double lower) { m_pscan_diagram->set_range(ch, upper, lower); }
+void cfg_main_t::set_curve_range(int ch, double upper, double lower) {
+    m_pscan_diagram->set_range(ch, upper, lower);
+}
 void cfg_main_t::get_curve_range(int ch, double& upper, double& lower) const {
     m_pscan_diagram->get_range(ch, upper, lower);
 }
-void cfg_main_t::get_curve_scale(int ch, plib_curve_scale_t& scale) const { m_pscan_diagram->get_curve_scale(ch, scale); }
+void cfg_main_t::get_curve_scale(int ch, plib_curve_scale_t& scale) const {
+    m_pscan_diagram->get_curve_scale(ch, scale);
+}
 void cfg_main_t::set_curve_visible(int ch, bool visible) { m_pscan_diagram->set_curve_visible(ch, visible); }
 bool cfg_main_t::get_curve_visible(int ch) const { return m_pscan_diagram->get_curve_visible(ch); }
 void cfg_main_t::set_curve_color(int ch, unsigned int color) { m_pscan_diagram->set_curve_color(ch, color); }
 unsigned int cfg_main_t::get_curve_color(int ch) const { return m_pscan_diagram->get_curve_color(ch); }
-void cfg_main_t::set_curve_line_pattern(int ch, int pattern) { m_pscan_diagram->set_curve_line_pattern(ch, pattern); }
+void cfg_main_t::set_curve_line_pattern(int ch, int pattern) {
+    m_pscan_diagram->set_curve_line_pattern(ch, pattern);
+}
 int cfg_main_t::get_curve_line_pattern(int ch) const { return m_pscan_diagram->get_curve_line_pattern(ch); }
 void cfg_main_t::set_curve_symbol(int ch, int symbol) { m_pscan_diagram->set_curve_symbol(ch, symbol); }
 int cfg_main_t::get_curve_symbol(int ch) const { return m_pscan_diagram->get_curve_symbol(ch); }

@@ -6,10 +6,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
-
-#include <pugixml.hpp>
 
 #include "cfg/cfg_acq.h"
 #include "cfg/cfg_measure.h"

@@ -20,7 +20,8 @@ void cfg_measure_diagram_t::set_rec_time(double seconds) {
 
 void cfg_measure_diagram_t::set_range_limits(double min, double max) {
     if (min == m_range_min && max == m_range_max) return;
-    if (is_equal(std::fabs(min), plib_overload_value) || is_equal(std::fabs(max), plib_overload_value)) return;
+    if (is_equal(std::fabs(min), plib_overload_value) || is_equal(std::fabs(max), plib_overload_value))
+        return;
     m_range_min = min;
     m_range_max = max;
 }

@@ -5,6 +5,10 @@
 // readers accept hexadecimal and saturate instead of refusing.
 #include "cfg/cfg_project.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -13,10 +17,6 @@
 #include <filesystem>
 #include <sstream>
 #include <string_view>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "cfg/cfg_main.h"
 #include "common/plib_measure_type.h"
@@ -114,7 +114,9 @@ bool load_file(pugi::xml_document& doc, const std::string& path) {
     return result && doc.child("root");
 }
 
-int read_int(pugi::xml_node parent, const char* name) { return parse_integer<int>(trimmed_text(parent, name)); }
+int read_int(pugi::xml_node parent, const char* name) {
+    return parse_integer<int>(trimmed_text(parent, name));
+}
 uint32_t read_uint(pugi::xml_node parent, const char* name) {
     return parse_integer<uint32_t>(trimmed_text(parent, name));
 }
@@ -152,8 +154,12 @@ void add_int(pugi::xml_node parent, const char* name, long long value) {
 void add_u64(pugi::xml_node parent, const char* name, unsigned long long value) {
     add_text(parent, name, std::to_string(value));
 }
-void add_double(pugi::xml_node parent, const char* name, double value) { add_text(parent, name, format_double(value)); }
-void add_bool(pugi::xml_node parent, const char* name, bool value) { add_text(parent, name, value ? "true" : "false"); }
+void add_double(pugi::xml_node parent, const char* name, double value) {
+    add_text(parent, name, format_double(value));
+}
+void add_bool(pugi::xml_node parent, const char* name, bool value) {
+    add_text(parent, name, value ? "true" : "false");
+}
 
 void add_sensor(pugi::xml_node parent, const plib_temp_sensor_t& s) {
     add_int(parent, "define", s.define);
@@ -389,7 +395,8 @@ int cfg_project_t::load_section(pugi::xml_node project) {
         s.delay = read_double(scan, "delay");
         s.recurrent_counts = read_int(scan, "recurrent_counts");
         s.auto_recurrent = read_int(scan, "auto_recurrent");
-        for (pugi::xml_node n = scan.child("channel_param").child("channel"); n; n = n.next_sibling("channel")) {
+        for (pugi::xml_node n = scan.child("channel_param").child("channel"); n;
+             n = n.next_sibling("channel")) {
             // Only the card's channels: an index out of range is not a new channel.
             auto it = s.channel_param.find(read_index(n));
             if (it == s.channel_param.end()) continue;

@@ -6,9 +6,8 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-
 #include <pugixml.hpp>
+#include <string>
 
 #include "drv/drv_types.h"
 

@@ -30,8 +30,8 @@ void cfg_scan_diagram_t::set_display_period(double start, double end) {
     m_end = end;
 }
 
-#define CFG_SET(field, value)       \
-    auto it = m_curves.find(ch);     \
+#define CFG_SET(field, value)    \
+    auto it = m_curves.find(ch); \
     if (it != m_curves.end()) it->second.field = value
 
 void cfg_scan_diagram_t::set_curve_valid(int ch, bool valid) { CFG_SET(valid, valid); }
@@ -51,8 +51,8 @@ void cfg_scan_diagram_t::set_range(int ch, double upper, double lower) {
     it->second.centre = (upper + lower) / 2.0;
 }
 
-#define CFG_GET(field, fallback)     \
-    auto it = m_curves.find(ch);     \
+#define CFG_GET(field, fallback) \
+    auto it = m_curves.find(ch); \
     return it != m_curves.end() ? it->second.field : fallback
 
 bool cfg_scan_diagram_t::get_curve_valid(int ch) const { CFG_GET(valid, false); }

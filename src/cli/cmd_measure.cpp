@@ -19,11 +19,10 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <pugixml.hpp>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <pugixml.hpp>
 
 #include "acq/acq_main.h"
 #include "cfg/cfg_main.h"
@@ -70,7 +69,8 @@ bool writable_directory(const std::string& dir) {
 }
 
 // The project section for this model, preferring the one at this resource.
-pugi::xml_node find_section(const pugi::xml_document& doc, const std::string& model, const std::string& resource) {
+pugi::xml_node find_section(const pugi::xml_document& doc, const std::string& model,
+                            const std::string& resource) {
     pugi::xml_node same_model;
     for (pugi::xml_node p = doc.child("root").child("project"); p; p = p.next_sibling("project")) {
         if (model != p.child("product_type").text().get()) continue;
@@ -122,7 +122,8 @@ int run_measure(const measure_options_t& o) {
         return fail(exit_function, "the " + o.model + " has no function \"" + o.function + "\"");
 
     if (registry.is_bound(o.resource)) return fail(exit_usage, o.resource + " is in use");
-    if (registry.bind_mngr(o.resource, guard.mngr) != 1) return fail(exit_usage, "cannot register " + o.resource);
+    if (registry.bind_mngr(o.resource, guard.mngr) != 1)
+        return fail(exit_usage, "cannot register " + o.resource);
     guard.resource = o.resource;
     cfg_remote_info_t info;
     info.resource = o.resource;
@@ -154,7 +155,8 @@ int run_measure(const measure_options_t& o) {
 
     // Bound the wait: the automatic stop plus a margin, at most an hour.
     double limit_s = 3600.0;
-    if (cfg.get_auto_stop_mode() == acq_auto_stop_by_time) limit_s = std::min(limit_s, cfg.get_stop_time() + 30.0);
+    if (cfg.get_auto_stop_mode() == acq_auto_stop_by_time)
+        limit_s = std::min(limit_s, cfg.get_stop_time() + 30.0);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit_s);
 
     cfg.set_run_state(1);
@@ -206,14 +208,17 @@ void register_measure_commands(CLI::App& app, cli_context_t& context) {
     std::vector<std::string> models;
     model_registry_t::instance().model_list(model_registry_t::list_all, models);
 
-    CLI::App* cmd = app.add_subcommand("measure", "Connect, configure, measure until the automatic stop, export");
+    CLI::App* cmd =
+        app.add_subcommand("measure", "Connect, configure, measure until the automatic stop, export");
     cmd->add_option("--model", o->model, "Instrument model")->required()->check(CLI::IsMember(models));
     cmd->add_option("--function", o->function, "Function: display name (\"DC Voltage\") or SCPI (\"VOLT\")")
         ->required();
     cmd->add_option("--range", o->range, "Range name, e.g. 20V");
     cmd->add_option("--nplc", o->nplc, "Integration time in power-line cycles");
-    CLI::Option* count = cmd->add_option("--count", o->count, "Stop after N readings")->check(CLI::NonNegativeNumber);
-    CLI::Option* time = cmd->add_option("--time", o->time_s, "Stop after S seconds")->check(CLI::NonNegativeNumber);
+    CLI::Option* count =
+        cmd->add_option("--count", o->count, "Stop after N readings")->check(CLI::NonNegativeNumber);
+    CLI::Option* time =
+        cmd->add_option("--time", o->time_s, "Stop after S seconds")->check(CLI::NonNegativeNumber);
     count->excludes(time);
     cmd->add_option("--interval", o->interval_ms, "Polling interval in ms")->check(CLI::Range(1, 3600000));
     cmd->add_option("--log-dir", o->log_dir, "Write a record file into this directory");

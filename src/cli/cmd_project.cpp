@@ -6,10 +6,9 @@
 // the XML (nothing is connected). Exit code 0, or 2 when the file is not a project.
 #include <cstdio>
 #include <memory>
+#include <pugixml.hpp>
 #include <string>
 #include <vector>
-
-#include <pugixml.hpp>
 
 #include "cfg/cfg_project.h"
 #include "cli/cli_commands.h"
@@ -38,11 +37,13 @@ int run_show(const std::string& path) {
             std::printf("project %d: unsupported model \"%s\", skipped\n", index, model.c_str());
             continue;
         }
-        std::printf("project %d: %s at %s\n", index, model.c_str(), resource.empty() ? "(no resource)" : resource.c_str());
+        std::printf("project %d: %s at %s\n", index, model.c_str(),
+                    resource.empty() ? "(no resource)" : resource.c_str());
         pugi::xml_node measure = p.child("measure");
         const auto function = static_cast<plib_measure_type_t>(read_int(measure, "function"));
         const std::string scpi = measure_scpi(function);
-        pugi::xml_node entry = scpi.empty() ? pugi::xml_node() : measure.child("func_cfg").child(scpi.c_str());
+        pugi::xml_node entry =
+            scpi.empty() ? pugi::xml_node() : measure.child("func_cfg").child(scpi.c_str());
         std::printf("  function: %s (%s)", measure_name(function).c_str(), scpi.c_str());
         if (entry && function != measure_temp)
             std::printf(", range %s%s, nplc %s", read_text(entry, "range").c_str(),
@@ -61,11 +62,13 @@ int run_show(const std::string& path) {
         std::printf("\n");
         pugi::xml_node scan = p.child("scan");
         int enabled = 0, channels = 0;
-        for (pugi::xml_node c = scan.child("channel_param").child("channel"); c; c = c.next_sibling("channel")) {
+        for (pugi::xml_node c = scan.child("channel_param").child("channel"); c;
+             c = c.next_sibling("channel")) {
             ++channels;
             if (read_int(c, "scan_state")) ++enabled;
         }
-        std::printf("  scan: %d of %d channels enabled, stop mode %d\n", enabled, channels, read_int(scan, "stop_mode"));
+        std::printf("  scan: %d of %d channels enabled, stop mode %d\n", enabled, channels,
+                    read_int(scan, "stop_mode"));
     }
     std::printf("instruments: %d\n", index);
     return 0;
@@ -77,7 +80,8 @@ void register_project_commands(CLI::App& app, cli_context_t& context) {
     auto path = std::make_shared<std::string>();
     CLI::App* project = app.add_subcommand("project", "Project files");
     project->require_subcommand(1);
-    CLI::App* show = project->add_subcommand("show", "List the instruments and key settings of a project file");
+    CLI::App* show =
+        project->add_subcommand("show", "List the instruments and key settings of a project file");
     show->add_option("file", *path, "Project file (.dmm)")->required();
     show->callback([path, &context] { context.exit_code = run_show(*path); });
 }

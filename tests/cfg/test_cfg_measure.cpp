@@ -18,8 +18,8 @@ struct setter_case_t {
     const char* model;
     std::function<void(cfg_main_t&)> act;
     std::function<std::string(cfg_main_t&)> stored;
-    std::string command;  // the write that carries the value
-    std::string after;    // stored value afterwards
+    std::string command;       // the write that carries the value
+    std::string after;         // stored value afterwards
     bool store_first = false;  // the shared beeper is stored before the write
 };
 
@@ -48,7 +48,8 @@ const std::vector<setter_case_t>& setter_cases() {
         {"aperture", "VXB-1", [](cfg_main_t& c) { c.set_aperture(measure_period, "0.01"); },
          [](cfg_main_t& c) { return c.get_aperture(measure_period); }, "PER:APER 0.01\n", "0.01"},
         {"temp_ext_source_val", "VXA-2", [](cfg_main_t& c) { c.set_temp_ext_source_val("23.5"); },
-         [](cfg_main_t& c) { return c.get_temp_ext_source_val(); }, ":TEMPerature:REFence:VALue 23.5\n", "23.5"},
+         [](cfg_main_t& c) { return c.get_temp_ext_source_val(); }, ":TEMPerature:REFence:VALue 23.5\n",
+         "23.5"},
         {"period uses frequency (VXA)", "VXA-2", [](cfg_main_t& c) { c.set_nplc(measure_period, "7"); },
          [](cfg_main_t& c) { return c.get_nplc(measure_freq); }, "PER:NPLC 7\n", "7"},
     };
@@ -98,7 +99,8 @@ TEST(cfg_measure, side_effects) {
              c.set_auto_range(measure_dci, 0);
              c.set_diverter(measure_dci, 1);
          },
-         [](cfg_main_t& c) { return s(c.get_auto_range(measure_dci)) + s(c.get_diverter(measure_dci)); }, "11"},
+         [](cfg_main_t& c) { return s(c.get_auto_range(measure_dci)) + s(c.get_diverter(measure_dci)); },
+         "11"},
         {"diverter 0 leaves auto", "VXA-2",
          [](cfg_main_t& c, auto&) {
              c.set_auto_range(measure_dci, 0);
@@ -117,8 +119,10 @@ TEST(cfg_measure, side_effects) {
              c.set_rel_value(measure_dcv, "3");
              c.set_rel_state(measure_dcv, 0);
          },
-         [](cfg_main_t& c) { return s(c.get_rel_state(measure_dcv)) + " " + c.get_rel_value(measure_dcv); }, "0 3"},
-        {"shared beeper from continuity", "VXA-2", [](cfg_main_t& c, auto&) { c.set_beeper(measure_cont, 0); },
+         [](cfg_main_t& c) { return s(c.get_rel_state(measure_dcv)) + " " + c.get_rel_value(measure_dcv); },
+         "0 3"},
+        {"shared beeper from continuity", "VXA-2",
+         [](cfg_main_t& c, auto&) { c.set_beeper(measure_cont, 0); },
          [](cfg_main_t& c) { return s(c.get_beeper(measure_cont)) + s(c.get_beeper(measure_diode)); }, "00"},
         {"shared beeper from diode", "VXB-1",
          [](cfg_main_t& c, auto&) {
@@ -126,14 +130,17 @@ TEST(cfg_measure, side_effects) {
              c.set_beeper(measure_diode, 1);
          },
          [](cfg_main_t& c) { return s(c.get_beeper(measure_cont)) + s(c.get_beeper(measure_diode)); }, "11"},
-        {"period maps to frequency (VXA)", "VXA-2", [](cfg_main_t& c, auto&) { c.set_range(measure_period, "2V"); },
-         [](cfg_main_t& c) { return c.get_range(measure_freq) + "|" + c.get_range(measure_period); }, "2V|2V"},
+        {"period maps to frequency (VXA)", "VXA-2",
+         [](cfg_main_t& c, auto&) { c.set_range(measure_period, "2V"); },
+         [](cfg_main_t& c) { return c.get_range(measure_freq) + "|" + c.get_range(measure_period); },
+         "2V|2V"},
         {"period has its own record (VXB)", "VXB-1",
          [](cfg_main_t& c, auto&) {
              c.set_range(measure_freq, "20V");
              c.set_range(measure_period, "2V");
          },
-         [](cfg_main_t& c) { return c.get_range(measure_freq) + "|" + c.get_range(measure_period); }, "20V|2V"},
+         [](cfg_main_t& c) { return c.get_range(measure_freq) + "|" + c.get_range(measure_period); },
+         "20V|2V"},
         {"function stored and sent", "VXB-1", [](cfg_main_t& c, auto&) { c.set_function(measure_res_4w); },
          [](cfg_main_t& c) { return s(c.get_function()); }, "5"},
     };
@@ -188,6 +195,9 @@ TEST(cfg_measure, connect_writes_reset_then_the_whole_configuration) {
     }();
     ASSERT_FALSE(cmds.empty());
     EXPECT_EQ(cmds.back(), "FUNC \"RES\"\n");
+    // The manager's destruction closes the session before the engines go.
+    f.mngr.reset();
+    EXPECT_EQ(f.link.closed, std::vector<unsigned long>{42});
 }
 
 TEST(cfg_acq, start_is_refused_when_disconnected_or_scanning) {
@@ -232,8 +242,9 @@ TEST(cfg_measure_diagram, clamps_and_overload_rule) {
 TEST(cfg_scan_diagram, defaults_and_ignored_channels) {
     cfg_fixture_t f("VXA-2");
     cfg_main_t& c = f.cfg();
-    const unsigned colours[16] = {0xA6CEE3, 0x1F78B4, 0xFF658F, 0xB2DF8A, 0x33A02C, 0xFB9A99, 0xE31A1C, 0xFDBF6F,
-                                  0xFF7F00, 0xCAB2D6, 0x6A3D9A, 0xFFFF99, 0x8DD3C7, 0xB15928, 0xBEBADA, 0xC86464};
+    const unsigned colours[16] = {0xA6CEE3, 0x1F78B4, 0xFF658F, 0xB2DF8A, 0x33A02C, 0xFB9A99,
+                                  0xE31A1C, 0xFDBF6F, 0xFF7F00, 0xCAB2D6, 0x6A3D9A, 0xFFFF99,
+                                  0x8DD3C7, 0xB15928, 0xBEBADA, 0xC86464};
     for (int ch = 1; ch <= 16; ++ch) {
         EXPECT_FALSE(c.get_curve_valid(ch));
         EXPECT_TRUE(c.get_curve_visible(ch));

@@ -1,7 +1,6 @@
 // Project file: exact bytes, round trip across both families, hostile input, and a
 // save that never leaves a broken file behind.
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -123,7 +122,8 @@ void recall(ui_connect_mngr_t& reg, const std::string& text) {
 TEST(cfg_project, empty_project_is_the_header_with_its_declaration) {
     ui_connect_mngr_t reg;
     EXPECT_EQ(reg.project_text(),
-              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root>\n\t<SoftwareVersion>V1.0.3</SoftwareVersion>\n</root>\n");
+              "<?xml version=\"1.0\" "
+              "encoding=\"UTF-8\"?>\n<root>\n\t<SoftwareVersion>V1.0.3</SoftwareVersion>\n</root>\n");
 }
 
 TEST(cfg_project, round_trip_of_two_families_gives_identical_bytes) {
@@ -141,10 +141,12 @@ TEST(cfg_project, round_trip_of_two_families_gives_identical_bytes) {
         ASSERT_EQ(reg.save_project(path), 1);
         first = read_all(path);
     }
-    EXPECT_EQ(first.rfind("<?xml version=\"1.0\"?>\n<root>\n\t<SoftwareVersion>V1.0.3</SoftwareVersion>\n\t<project>\n"
-                          "\t\t<product_type>VXA-2</product_type>\n",
-                          0),
-              0u);
+    EXPECT_EQ(
+        first.rfind(
+            "<?xml version=\"1.0\"?>\n<root>\n\t<SoftwareVersion>V1.0.3</SoftwareVersion>\n\t<project>\n"
+            "\t\t<product_type>VXA-2</product_type>\n",
+            0),
+        0u);
     EXPECT_NE(first.find("<stop_time>0.10000000000000001</stop_time>"), std::string::npos);
     EXPECT_NE(first.find("<stop_num>4000000000</stop_num>"), std::string::npos);
     EXPECT_NE(first.find("<VOLT:AC>"), std::string::npos);
@@ -208,10 +210,12 @@ TEST(cfg_project, loading_edge_cases) {
     auto acq = [](cfg_main_t& c) {
         return std::to_string(c.get_buffer_mode()) + std::to_string(c.get_record_position()) +
                std::to_string(c.get_auto_stop_mode()) + "|" + std::to_string(c.get_stop_time()) + "|" +
-               std::to_string(c.get_stop_num()) + (c.get_auto_enable() ? "T" : "F") + "|" + c.get_record_directory();
+               std::to_string(c.get_stop_num()) + (c.get_auto_enable() ? "T" : "F") + "|" +
+               c.get_record_directory();
     };
     const std::vector<load_case_t> cases = {
-        {"measure without acq_param", "VXA-2", "<measure><function>1</function></measure>", acq, "000|0.000000|0F|"},
+        {"measure without acq_param", "VXA-2", "<measure><function>1</function></measure>", acq,
+         "000|0.000000|0F|"},
         {"diagram without rec_time", "VXA-2", "<measure_diagram><trend_mode>1</trend_mode></measure_diagram>",
          [](cfg_main_t& c) { return std::to_string(c.get_rec_time()); }, "60.000000"},
         {"rec_time clamped", "VXA-2", "<measure_diagram><rec_time>1e9</rec_time></measure_diagram>",
@@ -228,11 +232,14 @@ TEST(cfg_project, loading_edge_cases) {
          [](cfg_main_t& c) { return std::to_string(c.get_function()); }, "0"},
         {"malformed, hexadecimal and huge numbers read as 0", "VXA-2",
          "<measure><acq_param><buffer_mode>0x10</buffer_mode><stop_time>1e999</stop_time>"
-         "<stop_num>99999999999999999999</stop_num><record_position> 1 </record_position></acq_param></measure>",
+         "<stop_num>99999999999999999999</stop_num><record_position> 1 "
+         "</record_position></acq_param></measure>",
          acq, "010|0.000000|0F|"},
         {"channel indexes out of range are ignored", "VXB-1",
-         "<scan><channel_param><channel index=\"0\"><name>z</name></channel><channel index=\"17\"><name>s</name>"
-         "</channel><channel index=\"-3\"/><channel index=\"3\"><name>three</name></channel></channel_param></scan>"
+         "<scan><channel_param><channel index=\"0\"><name>z</name></channel><channel "
+         "index=\"17\"><name>s</name>"
+         "</channel><channel index=\"-3\"/><channel "
+         "index=\"3\"><name>three</name></channel></channel_param></scan>"
          "<scan_diagram><curve_param><channel index=\"99\"><valid>true</valid></channel></curve_param>"
          "<start>50</start><end>10</end></scan_diagram>",
          [](cfg_main_t& c) {

@@ -5,9 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
-
 #include <pugixml.hpp>
+#include <string>
 
 #include "cfg/cfg_main.h"
 #include "cfg/cfg_project.h"

@@ -40,9 +40,10 @@ TEST(cli_measure, runs_to_the_automatic_stop_with_a_record_file_and_an_export) {
     ASSERT_TRUE(sim.ok());
     temp_dir_t dir;
     const fs::path exported = dir.path / "export.csv";
-    const auto r = run_process(VELKARO_CLI_PATH, {"measure", "--model", "VXA-2", "--function", "VOLT", "--range", "20V",
-                                                  "--nplc", "1", "--count", "5", "--log-dir", dir.path.string(),
-                                                  "--export", exported.string(), sim.instr_resource()});
+    const auto r =
+        run_process(VELKARO_CLI_PATH, {"measure", "--model", "VXA-2", "--function", "VOLT", "--range", "20V",
+                                       "--nplc", "1", "--count", "5", "--log-dir", dir.path.string(),
+                                       "--export", exported.string(), sim.instr_resource()});
     ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("readings: 5\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("mean: "), std::string::npos);
@@ -54,9 +55,13 @@ TEST(cli_measure, runs_to_the_automatic_stop_with_a_record_file_and_an_export) {
     EXPECT_NE(record.filename().string().find(" DC Voltage VXA-2 "), std::string::npos) << record;
     const auto lines = lines_of(record);
     ASSERT_GE(lines.size(), 10u + 5u);
-    const std::vector<std::string> header = {"Product type : VXA-2", "Product SRLN : NL2611A0042",
-                                             "Product Software Version : 2.03.11", "Software Version : V1.0.3",
-                                             "File type: CSV", "File version: 1.0", "Interval : 200ms"};
+    const std::vector<std::string> header = {"Product type : VXA-2",
+                                             "Product SRLN : NL2611A0042",
+                                             "Product Software Version : 2.03.11",
+                                             "Software Version : V1.0.3",
+                                             "File type: CSV",
+                                             "File version: 1.0",
+                                             "Interval : 200ms"};
     for (std::size_t i = 0; i < header.size(); ++i) EXPECT_EQ(lines[i], header[i]);
     EXPECT_EQ(lines[9], "DC Voltage,Time(s)");
     EXPECT_EQ(lines_of(exported).size(), 10u + 5u);
@@ -82,16 +87,26 @@ TEST(cli_measure, errors_give_a_message_and_their_exit_code) {
     const std::string res = sim.instr_resource();
     const std::vector<error_case_t> cases = {
         {"wrong model", {"--model", "VXA-2", "--function", "VOLT", "--count", "1", res}, 4, "is not a VXA-2"},
-        {"unknown function", {"--model", "VXB-1", "--function", "Pressure", "--count", "1", res}, 5, "no function"},
+        {"unknown function",
+         {"--model", "VXB-1", "--function", "Pressure", "--count", "1", res},
+         5,
+         "no function"},
         {"cannot connect",
-         {"--model", "VXB-1", "--function", "DC Voltage", "--count", "1", "TCPIP0::127.0.0.1::inst9::INSTR"}, 3,
+         {"--model", "VXB-1", "--function", "DC Voltage", "--count", "1", "TCPIP0::127.0.0.1::inst9::INSTR"},
+         3,
          "cannot connect"},
-        {"unwritable log dir", {"--model", "VXB-1", "--function", "VOLT", "--count", "1", "--log-dir", file, res}, 2,
+        {"unwritable log dir",
+         {"--model", "VXB-1", "--function", "VOLT", "--count", "1", "--log-dir", file, res},
+         2,
          "log directory"},
-        {"unwritable export", {"--model", "VXB-1", "--function", "VOLT", "--count", "1", "--export", file + "/e.csv", res},
-         2, "export file"},
-        {"full disk on export", {"--model", "VXB-1", "--function", "VOLT", "--count", "1", "--export", "/dev/full", res},
-         6, "export file"},
+        {"unwritable export",
+         {"--model", "VXB-1", "--function", "VOLT", "--count", "1", "--export", file + "/e.csv", res},
+         2,
+         "export file"},
+        {"full disk on export",
+         {"--model", "VXB-1", "--function", "VOLT", "--count", "1", "--export", "/dev/full", res},
+         6,
+         "export file"},
     };
     for (const error_case_t& tc : cases) {
         SCOPED_TRACE(tc.name);
@@ -105,7 +120,8 @@ TEST(cli_measure, errors_give_a_message_and_their_exit_code) {
 
 TEST(cli_project, show_lists_instruments_and_skips_unknown_models) {
     temp_dir_t dir;
-    const auto sample = run_process(VELKARO_CLI_PATH, {"project", "show", std::string(VELKARO_TEST_DATA_DIR) + "/sample_project.dmm"});
+    const auto sample = run_process(
+        VELKARO_CLI_PATH, {"project", "show", std::string(VELKARO_TEST_DATA_DIR) + "/sample_project.dmm"});
     ASSERT_EQ(sample.exit_code, 0) << sample.err;
     EXPECT_NE(sample.out.find("project 1: VXA-2 at TCPIP0::127.0.0.9::inst0::INSTR\n"), std::string::npos);
     EXPECT_NE(sample.out.find("project 2: VXB-1 at (no resource)\n"), std::string::npos);

@@ -10,7 +10,9 @@
 #include "scan/scan_drv_adapter.h"
 #include "scan/scan_main.h"
 
-plib_mngr_t::plib_mngr_t(const std::string& model, pugi::xml_node project) { _construct(model, project, nullptr); }
+plib_mngr_t::plib_mngr_t(const std::string& model, pugi::xml_node project) {
+    _construct(model, project, nullptr);
+}
 
 plib_mngr_t::plib_mngr_t(const std::string& model, pugi::xml_node project, drv_link_t* link) {
     _construct(model, project, link);

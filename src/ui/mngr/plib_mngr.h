@@ -4,9 +4,8 @@
 #pragma once
 
 #include <memory>
-#include <string>
-
 #include <pugixml.hpp>
+#include <string>
 
 class remote_main_t;
 class drv_link_t;

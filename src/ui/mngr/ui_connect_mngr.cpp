@@ -34,7 +34,8 @@ int ui_connect_mngr_t::bind_mngr(const std::string& res, plib_mngr_t* mngr) {
         std::cout << res << " already bound other mngr!" << std::endl;
         return 0;
     }
-    auto it = std::find_if(m_unbound.begin(), m_unbound.end(), [mngr](const auto& e) { return e.second == mngr; });
+    auto it =
+        std::find_if(m_unbound.begin(), m_unbound.end(), [mngr](const auto& e) { return e.second == mngr; });
     if (it == m_unbound.end()) {
         std::cout << res << " mngr is not created by create_mngr function!" << std::endl;
         return 0;
@@ -84,7 +85,8 @@ void ui_connect_mngr_t::remove_mngr(const std::string& res) {
 void ui_connect_mngr_t::release_mngr(plib_mngr_t* mngr, const std::string& res) {
     NSP_ASSERT(mngr);
     if (mngr == nullptr) return;
-    auto it = std::find_if(m_unbound.begin(), m_unbound.end(), [mngr](const auto& e) { return e.second == mngr; });
+    auto it =
+        std::find_if(m_unbound.begin(), m_unbound.end(), [mngr](const auto& e) { return e.second == mngr; });
     if (it != m_unbound.end()) {
         m_unbound.erase(it);
         delete mngr;

@@ -3,11 +3,10 @@
 #pragma once
 
 #include <map>
+#include <pugixml.hpp>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <pugixml.hpp>
 
 class plib_mngr_t;
 
