@@ -17,7 +17,12 @@ std::string scan_single_file_name(const std::string& stamp) { return scan_file_p
 
 std::string scan_channel_file_name(const std::string& stamp, int channel, const std::string& name, int func) {
     std::string out = scan_file_prefix + stamp + " Channel_" + std::to_string(channel) + " ";
-    if (!name.empty()) out += "'" + name + "'";
+    // The name is the user's (or a project file's): a separator in it must not lead the
+    // file out of the chosen directory.
+    std::string safe = name;
+    std::replace(safe.begin(), safe.end(), '/', '_');
+    std::replace(safe.begin(), safe.end(), '\\', '_');
+    if (!safe.empty()) out += "'" + safe + "'";
     out += measure_name(static_cast<plib_measure_type_t>(func));
     out += ".csv";
     return out;

@@ -24,6 +24,7 @@ std::string scan_join_path(const std::string& directory, const std::string& name
 std::string scan_single_file_name(const std::string& stamp);
 // "VX_Scan <stamp> Channel_<n> ['<name>']<function name>.csv"
 std::string scan_channel_file_name(const std::string& stamp, int channel, const std::string& name, int func);
+// (A "/" or "\\" in the name becomes "_", so the file stays in its directory.)
 // "Channel_" + n + name + ": " + function name.
 std::string scan_column_title(int channel, const std::string& name, int func);
 // The eight identity lines and the column line of a per-channel file; stamp with colons.

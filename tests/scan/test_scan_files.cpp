@@ -32,6 +32,8 @@ TEST(scan_files, names_and_titles_table) {
     const name_case_t cases[] = {
         {3, "Oven", 0, "VX_Scan 2024-10-28 14'05'09 Channel_3 'Oven'DC Voltage.csv", "Channel_3Oven: DC Voltage"},
         {4, "", 0, "VX_Scan 2024-10-28 14'05'09 Channel_4 DC Voltage.csv", "Channel_4: DC Voltage"},
+        {5, "../up\\x", 0, "VX_Scan 2024-10-28 14'05'09 Channel_5 '.._up_x'DC Voltage.csv",
+         "Channel_5../up\\x: DC Voltage"},
         {16, "", 4, "VX_Scan 2024-10-28 14'05'09 Channel_16 2 Wire Resistance.csv", "Channel_16: 2 Wire Resistance"},
     };
     for (const auto& c : cases) {
