@@ -2,7 +2,6 @@
 // 16 channels at 10 readings/s each (the per-tick cost must not grow with the file), and
 // readings per second through the whole scan tick without file I/O.
 #include <benchmark/benchmark.h>
-
 #include <stdlib.h>
 
 #include <filesystem>
@@ -44,7 +43,8 @@ void BM_single_file_tick(benchmark::State& state) {
         const int64_t n = std::min<int64_t>(6000, total - done);
         std::map<std::size_t, std::vector<double>> add;
         for (std::size_t c = 0; c < channels; ++c)
-            for (int64_t i = 0; i < n - (c >= channels / 2 && done + n == total ? 1 : 0); ++i) add[c].push_back(v += 1e-3);
+            for (int64_t i = 0; i < n - (c >= channels / 2 && done + n == total ? 1 : 0); ++i)
+                add[c].push_back(v += 1e-3);
         table.append(add);
         done += n;
     }
@@ -64,7 +64,12 @@ void BM_single_file_tick(benchmark::State& state) {
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
 }
-BENCHMARK(BM_single_file_tick)->Arg(60)->Arg(24 * 3600)->Unit(benchmark::kMicrosecond)->Iterations(300)->UseRealTime();
+BENCHMARK(BM_single_file_tick)
+    ->Arg(60)
+    ->Arg(24 * 3600)
+    ->Unit(benchmark::kMicrosecond)
+    ->Iterations(300)
+    ->UseRealTime();
 
 // A scanner that hands out `per_channel` readings on each of 16 channels per fetch.
 class bench_scanner_t : public scan_instrument_t {

@@ -5,7 +5,8 @@
 #include "nsp_src/lib/lib_assert.h"
 #include "scan/scan_main.h"
 
-cfg_scan_config_t::cfg_scan_config_t(drv_if_t* driver, scan_main_t* engine) : m_driver(driver), m_engine(engine) {
+cfg_scan_config_t::cfg_scan_config_t(drv_if_t* driver, scan_main_t* engine)
+    : m_driver(driver), m_engine(engine) {
     NSP_ASSERT(m_driver != nullptr);
     NSP_ASSERT(m_engine != nullptr);
     const uint64_t now = now_us();
@@ -165,8 +166,8 @@ int cfg_scan_config_t::apply_scan_config() {
     };
     keep(set_scan_enable(1));
     for (const auto& [channel, p] : m_channel_params)
-        keep(m_driver->set_scan_channel(channel, p.scan_state, static_cast<plib_measure_type_t>(p.func), p.range,
-                                        p.speed, p.scan_counts));
+        keep(m_driver->set_scan_channel(channel, p.scan_state, static_cast<plib_measure_type_t>(p.func),
+                                        p.range, p.speed, p.scan_counts));
     keep(m_driver->set_scan_limits(m_limit_low_channel, m_limit_high_channel));
     keep(m_driver->set_scan_mode(m_scan_mode));
     keep(m_driver->set_scan_delay(m_scan_delay));

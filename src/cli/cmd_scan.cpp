@@ -148,15 +148,16 @@ int run_scan(const scan_options_t& o) {
     config->set_record_directory(o.log_dir);
     config->set_record_enable(o.log_dir.empty() ? 0 : 1);
     config->set_file_mode(o.file_mode == "per-channel" ? scan_file_mode_per_channel : scan_file_mode_single);
-    engine->set_record_info_callback([cfg, config](plib_scanner_channel_map_t& p, plib_scan_file_record_param_t& i) {
-        p = config->get_channel_params();
-        i.maker = cfg->manufacturer();
-        i.product_type = cfg->product_type();
-        i.serial_number = cfg->serial_number();
-        i.product_software_version = cfg->software_version();
-        i.software_version = cfg->get_app_software_version();
-        i.record_directory = config->get_record_directory();
-    });
+    engine->set_record_info_callback(
+        [cfg, config](plib_scanner_channel_map_t& p, plib_scan_file_record_param_t& i) {
+            p = config->get_channel_params();
+            i.maker = cfg->manufacturer();
+            i.product_type = cfg->product_type();
+            i.serial_number = cfg->serial_number();
+            i.product_software_version = cfg->software_version();
+            i.software_version = cfg->get_app_software_version();
+            i.record_directory = config->get_record_directory();
+        });
 
     if (code == 0 && config->apply_scan_config() != 0) fail("the scanner card refused its configuration", 1);
     if (code == 0) {
@@ -165,7 +166,8 @@ int run_scan(const scan_options_t& o) {
     }
     if (code == 0) {
         // Bound: the stop condition plus a generous margin for the card's own pace.
-        const double per_sweep = static_cast<double>(config->get_sweep_readings()) * (config->get_scan_delay() + 0.5);
+        const double per_sweep =
+            static_cast<double>(config->get_sweep_readings()) * (config->get_scan_delay() + 0.5);
         const double limit_s = (sweeps > 0 ? sweeps * per_sweep : o.time_s) + 30.0;
         const auto begin = std::chrono::steady_clock::now();
         auto last_print = begin;
@@ -197,10 +199,12 @@ int run_scan(const scan_options_t& o) {
                 continue;
             }
             const bool alarm = scan_channel_in_alarm(it->second, p == params.end() ? nullptr : &p->second);
-            std::printf("channel %d (%s): min %s, max %s, average %s, count %d, alarm %s\n", ch,
-                        p == params.end() ? "" : measure_name(static_cast<plib_measure_type_t>(p->second.func)).c_str(),
-                        value_text(it->second.min).c_str(), value_text(it->second.max).c_str(),
-                        value_text(it->second.average).c_str(), it->second.count, alarm ? "Over Limit" : "none");
+            std::printf(
+                "channel %d (%s): min %s, max %s, average %s, count %d, alarm %s\n", ch,
+                p == params.end() ? ""
+                                  : measure_name(static_cast<plib_measure_type_t>(p->second.func)).c_str(),
+                value_text(it->second.min).c_str(), value_text(it->second.max).c_str(),
+                value_text(it->second.average).c_str(), it->second.count, alarm ? "Over Limit" : "none");
         }
         if (!o.export_dir.empty() && config->export_data(o.export_dir) != 0) fail("export failed", 1);
         std::fflush(stdout);
@@ -218,7 +222,8 @@ void register_scan_commands(CLI::App& app, cli_context_t& context) {
     std::vector<std::string> models;
     model_registry_t::instance().model_list(model_registry_t::list_all, models);
 
-    CLI::App* scan = app.add_subcommand("scan", "Program the scanner card, scan, print per-channel statistics");
+    CLI::App* scan =
+        app.add_subcommand("scan", "Program the scanner card, scan, print per-channel statistics");
     scan->add_option("--model", options->model, "Instrument model")->required()->check(CLI::IsMember(models));
     scan->add_option("--channels", options->channels, "Channels to scan, e.g. 1,3,5")
         ->required()
@@ -227,7 +232,8 @@ void register_scan_commands(CLI::App& app, cli_context_t& context) {
     scan->add_option("--func", options->funcs, "Function of a channel, CH=NAME (DCV, ACV, RES, ...)");
     auto* sweeps = scan->add_option("--sweeps", options->sweeps, "Stop after N sweeps (default 1)")
                        ->check(CLI::Range(1, 999));
-    auto* time = scan->add_option("--time", options->time_s, "Stop after S seconds")->check(CLI::Range(0.001, 1e6));
+    auto* time =
+        scan->add_option("--time", options->time_s, "Stop after S seconds")->check(CLI::Range(0.001, 1e6));
     sweeps->excludes(time);
     scan->add_option("--mode", options->mode, "scan or step")->check(CLI::IsMember({"scan", "step"}));
     scan->add_option("--delay", options->delay, "Seconds between channels")->check(CLI::Range(0.0, 999.0));
@@ -235,7 +241,8 @@ void register_scan_commands(CLI::App& app, cli_context_t& context) {
     scan->add_option("--file-mode", options->file_mode, "single or per-channel")
         ->check(CLI::IsMember({"single", "per-channel"}))
         ->needs(log_dir);
-    scan->add_option("--export", options->export_dir, "Export the readings to per-channel files in this folder");
+    scan->add_option("--export", options->export_dir,
+                     "Export the readings to per-channel files in this folder");
     scan->add_option("resource", options->resource, "VISA resource string")->required();
     scan->callback([options, &context] { context.exit_code = run_scan(*options); });
 }

@@ -87,7 +87,7 @@ struct plib_scan_file_record_param_t {
     std::string product_software_version;
     std::string software_version;
     std::string record_directory;
-    std::string m_single_file_path;           // set when the single file is created
+    std::string m_single_file_path;            // set when the single file is created
     std::map<int, std::string> channel_paths;  // set when the per-channel files are created
     std::map<int, std::string> column_titles;  // titles of the single file's columns
 };

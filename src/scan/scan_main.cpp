@@ -20,8 +20,12 @@ int scan_trig_msg_t::on_set() { return owner->_on_trig(); }
 int scan_trig_msg_t::on_get() { return owner->_on_trig(); }
 int scan_latest_data_msg_t::on_get(plib_scan_latest_map_t& data) { return owner->_on_latest_get(data); }
 int scan_original_data_msg_t::on_get(plib_scan_data_map_t& data) { return owner->_on_original_get(data); }
-int scan_statistic_data_msg_t::on_get(plib_scan_statistic_map_t& data) { return owner->_on_statistic_get(data); }
-int scan_run_state_info_msg_t::on_get(plib_scan_run_state_t& info) { return owner->_on_run_state_info_get(info); }
+int scan_statistic_data_msg_t::on_get(plib_scan_statistic_map_t& data) {
+    return owner->_on_statistic_get(data);
+}
+int scan_run_state_info_msg_t::on_get(plib_scan_run_state_t& info) {
+    return owner->_on_run_state_info_get(info);
+}
 int scan_record_parameter_set_msg_t::on_set(const plib_scan_record_parameter_set_t& param) {
     return owner->_on_record_parameter_set(param);
 }
@@ -49,8 +53,8 @@ scan_main_t::scan_main_t(scan_instrument_t* instrument, scan_main_options_t opti
 }
 
 void scan_main_t::_create_timer_task(bool enabled) {
-    m_task_id = nsp::timer::lib_timer_t::instance().create_task([this](int) { _on_timer_task(); },
-                                                                  static_cast<int>(m_poll_interval_ms), -1, enabled);
+    m_task_id = nsp::timer::lib_timer_t::instance().create_task(
+        [this](int) { _on_timer_task(); }, static_cast<int>(m_poll_interval_ms), -1, enabled);
 }
 
 void scan_main_t::_start_thread() {
@@ -61,9 +65,8 @@ void scan_main_t::_start_thread() {
     m_msg_manager.register_msg(&m_scan_statistic_data_msg);
     m_msg_manager.register_msg(&m_scan_run_state_info_msg);
     m_msg_manager.register_msg(&m_scan_record_parameter_set_msg);
-    m_thread = std::thread([this] {
-        nsp::thd::run_dispatch_loop(m_msg_manager, m_quit, thread_name, dispatch_timeout_ms);
-    });
+    m_thread = std::thread(
+        [this] { nsp::thd::run_dispatch_loop(m_msg_manager, m_quit, thread_name, dispatch_timeout_ms); });
 }
 
 scan_main_t::~scan_main_t() {
@@ -195,18 +198,19 @@ void scan_main_t::_check_start_condition(notify_list_t& notes) {
 
 bool scan_main_t::_check_stop_condition(notify_list_t&) {
     switch (m_stop_mode) {
-    case scan_stop_at_timestamp:
-        return _now_us() >= m_stop_timestamp;
-    case scan_stop_after_duration:
-        return m_elapsed_s >= m_stop_duration;
-    case scan_stop_after_sweeps: {
-        uint32_t in_batch = 0;
-        for (const auto& entry : m_batch) in_batch += static_cast<uint32_t>(entry.second.size());
-        const uint32_t target = static_cast<uint32_t>(m_stop_scan_count) * static_cast<uint32_t>(m_sweep_readings);
-        return in_batch + m_readings_count >= target;
-    }
-    default:
-        return false;
+        case scan_stop_at_timestamp:
+            return _now_us() >= m_stop_timestamp;
+        case scan_stop_after_duration:
+            return m_elapsed_s >= m_stop_duration;
+        case scan_stop_after_sweeps: {
+            uint32_t in_batch = 0;
+            for (const auto& entry : m_batch) in_batch += static_cast<uint32_t>(entry.second.size());
+            const uint32_t target =
+                static_cast<uint32_t>(m_stop_scan_count) * static_cast<uint32_t>(m_sweep_readings);
+            return in_batch + m_readings_count >= target;
+        }
+        default:
+            return false;
     }
 }
 
@@ -284,9 +288,10 @@ void scan_main_t::_count_readings() {
 namespace {
 // Creates one file per scanned channel with its header; false when a file cannot be
 // written (channels after it get no file) or there is nothing to log into.
-bool create_multi_file_path(const plib_scanner_channel_map_t& params, const plib_scan_file_record_param_t& info,
-                            const std::string& directory, const std::string& name_stamp,
-                            const std::string& header_stamp, std::map<int, std::string>& paths) {
+bool create_multi_file_path(const plib_scanner_channel_map_t& params,
+                            const plib_scan_file_record_param_t& info, const std::string& directory,
+                            const std::string& name_stamp, const std::string& header_stamp,
+                            std::map<int, std::string>& paths) {
     if (params.empty() || directory.empty()) return false;
     const std::string header = scan_channel_header(info, header_stamp);
     for (const auto& [channel, p] : params) {
@@ -308,8 +313,8 @@ bool scan_main_t::_open_record_files() {
     m_single_file.reset();
     if (m_file_mode == scan_file_mode_per_channel) {
         std::map<int, std::string> paths;
-        if (!create_multi_file_path(m_channel_params, m_file_record_param, m_file_record_param.record_directory,
-                                    _stamp("'"), _stamp(":"), paths))
+        if (!create_multi_file_path(m_channel_params, m_file_record_param,
+                                    m_file_record_param.record_directory, _stamp("'"), _stamp(":"), paths))
             return false;
         m_file_record_param.channel_paths = std::move(paths);
         return true;
@@ -343,7 +348,8 @@ bool scan_main_t::_write_record() {
             const auto it = m_batch.find(channel);
             if (it != m_batch.end()) {
                 for (const auto& d : it->second) {
-                    const double t = static_cast<double>(d.timestamp - static_cast<int64_t>(m_start_timestamp)) / 1e6;
+                    const double t =
+                        static_cast<double>(d.timestamp - static_cast<int64_t>(m_start_timestamp)) / 1e6;
                     scan_append_channel_line(text, d.value, t);
                 }
             }
@@ -375,7 +381,8 @@ bool scan_main_t::_write_record() {
 
 int scan_main_t::export_scan_record_memory_data(const std::string& directory) {
     std::map<int, std::string> paths;
-    if (!create_multi_file_path(m_channel_params, m_file_record_param, directory, _stamp("'"), _stamp(":"), paths))
+    if (!create_multi_file_path(m_channel_params, m_file_record_param, directory, _stamp("'"), _stamp(":"),
+                                paths))
         return -1;
     std::string text;
     for (const auto& [channel, path] : paths) {
@@ -383,7 +390,8 @@ int scan_main_t::export_scan_record_memory_data(const std::string& directory) {
         const auto it = m_stored.find(channel);
         if (it != m_stored.end()) {
             for (const auto& d : it->second) {
-                const double t = static_cast<double>(d.timestamp - static_cast<int64_t>(m_start_timestamp)) / 1e6;
+                const double t =
+                    static_cast<double>(d.timestamp - static_cast<int64_t>(m_start_timestamp)) / 1e6;
                 scan_append_channel_line(text, d.value, t);
             }
         }
@@ -397,26 +405,46 @@ int scan_main_t::export_scan_record_memory_data(const std::string& directory) {
 
 int scan_main_t::_apply_parameter(const plib_scan_record_parameter_set_t& param) {
     switch (param.kind) {
-    case scan_param_record_enable: m_record_enable = param.record_enable; break;
-    case scan_param_file_mode: m_file_mode = param.file_mode; break;
-    case scan_param_start_mode: m_start_mode = param.start_mode; break;
-    case scan_param_start_timestamp: m_start_time = param.start_timestamp; break;
-    case scan_param_stop_mode: m_stop_mode = param.stop_mode; break;
-    case scan_param_stop_duration: m_stop_duration = param.stop_duration; break;
-    case scan_param_stop_timestamp: m_stop_timestamp = param.stop_timestamp; break;
-    case scan_param_stop_scan_count: m_stop_scan_count = param.stop_scan_count; break;
-    case scan_param_sweep_readings:
-        if (param.sweep_readings != 0) m_sweep_readings = param.sweep_readings;
-        break;
-    case scan_param_poll_interval:
-        // A period below 1 ms is not a period; -1 would even mean "keep" to the timer.
-        if (param.poll_interval_ms < 1) break;
-        m_poll_interval_ms = static_cast<uint32_t>(param.poll_interval_ms);
-        nsp::timer::lib_timer_t::instance().restart_task(m_task_id, param.poll_interval_ms, true);
-        break;
-    case scan_param_export_data: return export_scan_record_memory_data(param.export_path);
-    case scan_param_clear_data: _clear_memory_data(); break;
-    default: break;
+        case scan_param_record_enable:
+            m_record_enable = param.record_enable;
+            break;
+        case scan_param_file_mode:
+            m_file_mode = param.file_mode;
+            break;
+        case scan_param_start_mode:
+            m_start_mode = param.start_mode;
+            break;
+        case scan_param_start_timestamp:
+            m_start_time = param.start_timestamp;
+            break;
+        case scan_param_stop_mode:
+            m_stop_mode = param.stop_mode;
+            break;
+        case scan_param_stop_duration:
+            m_stop_duration = param.stop_duration;
+            break;
+        case scan_param_stop_timestamp:
+            m_stop_timestamp = param.stop_timestamp;
+            break;
+        case scan_param_stop_scan_count:
+            m_stop_scan_count = param.stop_scan_count;
+            break;
+        case scan_param_sweep_readings:
+            if (param.sweep_readings != 0) m_sweep_readings = param.sweep_readings;
+            break;
+        case scan_param_poll_interval:
+            // A period below 1 ms is not a period; -1 would even mean "keep" to the timer.
+            if (param.poll_interval_ms < 1) break;
+            m_poll_interval_ms = static_cast<uint32_t>(param.poll_interval_ms);
+            nsp::timer::lib_timer_t::instance().restart_task(m_task_id, param.poll_interval_ms, true);
+            break;
+        case scan_param_export_data:
+            return export_scan_record_memory_data(param.export_path);
+        case scan_param_clear_data:
+            _clear_memory_data();
+            break;
+        default:
+            break;
     }
     return 0;
 }

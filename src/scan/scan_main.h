@@ -11,8 +11,8 @@
 #pragma once
 
 #include <atomic>
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>

@@ -29,7 +29,8 @@ std::string scan_channel_file_name(const std::string& stamp, int channel, const 
 }
 
 std::string scan_column_title(int channel, const std::string& name, int func) {
-    return "Channel_" + std::to_string(channel) + name + ": " + measure_name(static_cast<plib_measure_type_t>(func));
+    return "Channel_" + std::to_string(channel) + name + ": " +
+           measure_name(static_cast<plib_measure_type_t>(func));
 }
 
 std::string scan_channel_header(const plib_scan_file_record_param_t& info, const std::string& stamp) {

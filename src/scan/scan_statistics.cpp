@@ -9,7 +9,8 @@ namespace {
 bool overload(double v) { return is_overload(std::fabs(v)); }
 }  // namespace
 
-void scan_apply_scaling(plib_scan_data_map_t& batch, const plib_scanner_channel_map_t& params, int channel_count) {
+void scan_apply_scaling(plib_scan_data_map_t& batch, const plib_scanner_channel_map_t& params,
+                        int channel_count) {
     for (auto& [channel, values] : batch) {
         if (channel < 1 || channel > channel_count) continue;
         const auto it = params.find(channel);
@@ -54,14 +55,19 @@ void scan_merge_statistics(plib_scan_statistic_data_t& running, const plib_scan_
     running.count += batch.count;
 }
 
-bool scan_channel_in_alarm(const plib_scan_statistic_data_t& stat, const plib_scanner_channel_param_t* param) {
+bool scan_channel_in_alarm(const plib_scan_statistic_data_t& stat,
+                           const plib_scanner_channel_param_t* param) {
     if (!param) return false;
     const bool low = stat.min < param->limit_low;
     const bool high = stat.max > param->limit_high;
     switch (param->alarm_limit) {
-    case 1: return low;
-    case 2: return high;
-    case 3: return low || high;
-    default: return false;
+        case 1:
+            return low;
+        case 2:
+            return high;
+        case 3:
+            return low || high;
+        default:
+            return false;
     }
 }

@@ -8,7 +8,8 @@
 
 // value * gain + offset for every reading of the channels 1..channel_count whose
 // parameters have scaling on; overload values are scaled like any other.
-void scan_apply_scaling(plib_scan_data_map_t& batch, const plib_scanner_channel_map_t& params, int channel_count);
+void scan_apply_scaling(plib_scan_data_map_t& batch, const plib_scanner_channel_map_t& params,
+                        int channel_count);
 
 // Statistics of one non-empty batch: min and max over every value (overload included);
 // the average sums the non-overload values and divides by the number of all values, or

@@ -105,7 +105,8 @@ public:
     const std::string& path() const { return m_path; }
     std::vector<std::string> files() const {
         std::vector<std::string> out;
-        for (const auto& e : std::filesystem::directory_iterator(m_path)) out.push_back(e.path().filename().string());
+        for (const auto& e : std::filesystem::directory_iterator(m_path))
+            out.push_back(e.path().filename().string());
         std::sort(out.begin(), out.end());
         return out;
     }
@@ -121,7 +122,8 @@ inline std::string scan_read_file(const std::string& path) {
     return s.str();
 }
 
-inline plib_scanner_channel_param_t channel(int scan_state, int counts, int func = 0, const std::string& name = "") {
+inline plib_scanner_channel_param_t channel(int scan_state, int counts, int func = 0,
+                                            const std::string& name = "") {
     plib_scanner_channel_param_t p;
     p.scan_state = scan_state;
     p.scan_counts = counts;

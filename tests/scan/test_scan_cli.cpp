@@ -35,12 +35,14 @@ TEST(cli_scan, sweeps_print_statistics_and_write_logs_and_export) {
     velkaro_test::sim_process_t sim("VXA-2");
     ASSERT_TRUE(sim.ok());
     scan_temp_dir_t log, exported;
-    const run_result_t run = run_cli("scan --model VXA-2 --channels 1,3 --func 3=RES --sweeps 2 --delay 0.02 "
-                                     "--log-dir '" + log.path() + "' --file-mode per-channel --export '" +
-                                     exported.path() + "' " + sim.instr_resource());
+    const run_result_t run = run_cli(
+        "scan --model VXA-2 --channels 1,3 --func 3=RES --sweeps 2 --delay 0.02 "
+        "--log-dir '" +
+        log.path() + "' --file-mode per-channel --export '" + exported.path() + "' " + sim.instr_resource());
     ASSERT_EQ(run.exit_code, 0) << run.output;
-    const std::regex ch1("channel 1 \\(DC Voltage\\): min [-0-9.e+]+, max [-0-9.e+]+, average [-0-9.e+]+, "
-                         "count 2, alarm none\n");
+    const std::regex ch1(
+        "channel 1 \\(DC Voltage\\): min [-0-9.e+]+, max [-0-9.e+]+, average [-0-9.e+]+, "
+        "count 2, alarm none\n");
     const std::regex ch3("channel 3 \\(2 Wire Resistance\\): min .*, count 2, alarm none\n");
     EXPECT_TRUE(std::regex_search(run.output, ch1)) << run.output;
     EXPECT_TRUE(std::regex_search(run.output, ch3)) << run.output;
@@ -68,7 +70,8 @@ TEST(cli_scan, refused_requests_exit_with_a_reason) {
         {"--channels 2 --func x=DCV", 2, "bad --func x=DCV"},
     };
     for (const auto& c : cases) {
-        const run_result_t run = run_cli(std::string("scan --model VXA-2 ") + c.args + " " + sim.instr_resource());
+        const run_result_t run =
+            run_cli(std::string("scan --model VXA-2 ") + c.args + " " + sim.instr_resource());
         EXPECT_EQ(run.exit_code, c.code) << run.output;
         EXPECT_NE(run.output.find(c.text), std::string::npos) << run.output;
     }

@@ -38,8 +38,9 @@ TEST_F(scan_config_fixture_t, setter_ranges) {
     struct delay_case_t {
         double in, stored;
     };
-    for (const auto& c : {delay_case_t{0.0, 0.0}, delay_case_t{-0.1, 0.0}, delay_case_t{999.0, 999.0},
-                          delay_case_t{999.5, 999.0}, delay_case_t{std::nan(""), 999.0}, delay_case_t{2.5, 2.5}}) {
+    for (const auto& c :
+         {delay_case_t{0.0, 0.0}, delay_case_t{-0.1, 0.0}, delay_case_t{999.0, 999.0},
+          delay_case_t{999.5, 999.0}, delay_case_t{std::nan(""), 999.0}, delay_case_t{2.5, 2.5}}) {
         config->set_scan_delay(c.in);
         EXPECT_EQ(config->get_scan_delay(), c.stored) << c.in;
     }
@@ -69,7 +70,7 @@ TEST_F(scan_config_fixture_t, channel_params_set_sweep_readings_and_the_engine_s
     params[1].scan_counts = 2;
     params[3].scan_state = 1;
     params[3].scan_counts = 1;
-    params[4].scan_counts = 9;  // not scanned
+    params[4].scan_counts = 9;    // not scanned
     params[20] = channel(1, 50);  // unknown channel: not taken
     config->set_channel_params(params);
     EXPECT_EQ(config->get_sweep_readings(), 3);
@@ -107,7 +108,8 @@ TEST_F(scan_config_fixture_t, apply_programs_the_card_in_order) {
     }
     EXPECT_EQ(c.front(), "ROUT:SCAN 1");
     for (int ch = 1; ch <= 16; ++ch)
-        EXPECT_EQ(c[static_cast<std::size_t>(ch)].rfind("ROUT:CHAN " + std::to_string(ch) + ",", 0), 0u) << c[ch];
+        EXPECT_EQ(c[static_cast<std::size_t>(ch)].rfind("ROUT:CHAN " + std::to_string(ch) + ",", 0), 0u)
+            << c[ch];
     EXPECT_EQ(c[2], "ROUT:CHAN 2,ON,DCV,Auto,SLOW,3");
     const std::vector<std::string> tail(c.end() - 5, c.end());
     EXPECT_EQ(tail, (std::vector<std::string>{":ROUT:LIMIT:LOW 2\n;:ROUT:LIMIT:HIGH 2", "ROUT:FUNC STEP",

@@ -98,18 +98,17 @@ TEST_P(scan_stop_test, stops_at_the_expected_tick_and_keeps_its_readings) {
     EXPECT_EQ(statistics().at(2).count, ticks);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    cases, scan_stop_test,
-    ::testing::Values(stop_case_t{"manual", 0, 0.0, 0, 1, 2, 0},
-                      stop_case_t{"duration_3s", 2, 3.0, 0, 1, 2, 3},
-                      stop_case_t{"duration_2_5s", 2, 2.5, 0, 1, 2, 3},
-                      stop_case_t{"timestamp_reached", 1, 0.0, 2000000, 1, 2, 2},
-                      stop_case_t{"timestamp_past", 1, 0.0, 0, 1, 2, 1},
-                      stop_case_t{"count_2_sweeps_of_2", 3, 0.0, 0, 2, 2, 2},
-                      stop_case_t{"count_2_sweeps_of_4", 3, 0.0, 0, 2, 4, 4},
-                      stop_case_t{"count_sweep_readings_0", 3, 0.0, 0, 5, 0, 1},
-                      stop_case_t{"unknown_mode", 7, 0.0, 0, 1, 2, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(cases, scan_stop_test,
+                         ::testing::Values(stop_case_t{"manual", 0, 0.0, 0, 1, 2, 0},
+                                           stop_case_t{"duration_3s", 2, 3.0, 0, 1, 2, 3},
+                                           stop_case_t{"duration_2_5s", 2, 2.5, 0, 1, 2, 3},
+                                           stop_case_t{"timestamp_reached", 1, 0.0, 2000000, 1, 2, 2},
+                                           stop_case_t{"timestamp_past", 1, 0.0, 0, 1, 2, 1},
+                                           stop_case_t{"count_2_sweeps_of_2", 3, 0.0, 0, 2, 2, 2},
+                                           stop_case_t{"count_2_sweeps_of_4", 3, 0.0, 0, 2, 4, 4},
+                                           stop_case_t{"count_sweep_readings_0", 3, 0.0, 0, 5, 0, 1},
+                                           stop_case_t{"unknown_mode", 7, 0.0, 0, 1, 2, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(scan_engine_fixture_t, sweep_readings_zero_leaves_the_last_value) {
     param(scan_param_stop_mode, [](auto& p) { p.stop_mode = 3; });
@@ -190,7 +189,7 @@ TEST_F(scan_engine_fixture_t, a_start_clears_the_last_run_and_flushes_the_instru
     start_scanning();
     tick_with({{1, readings({1, 2})}});
     engine->set_run_state(0);
-    EXPECT_EQ(stored().at(1).size(), 2u);  // stays after the stop
+    EXPECT_EQ(stored().at(1).size(), 2u);   // stays after the stop
     scanner.script({{1, readings({99})}});  // left over in the instrument
     engine->set_run_state(1);
     EXPECT_TRUE(statistics().empty());
@@ -204,7 +203,8 @@ TEST_F(scan_engine_fixture_t, poll_interval_rearms_the_periodic_task) {
     param(scan_param_poll_interval, [](auto& p) { p.poll_interval_ms = 20; });
     engine->set_run_state(1);
     // The task now runs by itself: the start condition is met without a manual tick.
-    for (int i = 0; i < 300 && scanner.calls().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 300 && scanner.calls().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(scanner.calls(), (std::vector<std::string>{"start 1"}));
     engine->set_run_state(0);
 }

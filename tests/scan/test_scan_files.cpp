@@ -30,11 +30,13 @@ TEST(scan_files, names_and_titles_table) {
         const char* title;
     };
     const name_case_t cases[] = {
-        {3, "Oven", 0, "VX_Scan 2024-10-28 14'05'09 Channel_3 'Oven'DC Voltage.csv", "Channel_3Oven: DC Voltage"},
+        {3, "Oven", 0, "VX_Scan 2024-10-28 14'05'09 Channel_3 'Oven'DC Voltage.csv",
+         "Channel_3Oven: DC Voltage"},
         {4, "", 0, "VX_Scan 2024-10-28 14'05'09 Channel_4 DC Voltage.csv", "Channel_4: DC Voltage"},
         {5, "../up\\x", 0, "VX_Scan 2024-10-28 14'05'09 Channel_5 '.._up_x'DC Voltage.csv",
          "Channel_5../up\\x: DC Voltage"},
-        {16, "", 4, "VX_Scan 2024-10-28 14'05'09 Channel_16 2 Wire Resistance.csv", "Channel_16: 2 Wire Resistance"},
+        {16, "", 4, "VX_Scan 2024-10-28 14'05'09 Channel_16 2 Wire Resistance.csv",
+         "Channel_16: 2 Wire Resistance"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(scan_channel_file_name(stamp_name, c.channel, c.name, c.func), c.file);
@@ -51,10 +53,8 @@ TEST(scan_files, channel_lines_use_ten_significant_digits) {
         const char* line;
     };
     const line_case_t cases[] = {
-        {1.234567891, 0.4, "1.234567891,0.4\n"},
-        {1.23456789012345, 2.5, "1.23456789,2.5\n"},
-        {9.9e37, 1e10, "9.9e+37,1e+10\n"},
-        {-0.00001, 0, "-1e-05,0\n"},
+        {1.234567891, 0.4, "1.234567891,0.4\n"}, {1.23456789012345, 2.5, "1.23456789,2.5\n"},
+        {9.9e37, 1e10, "9.9e+37,1e+10\n"},       {-0.00001, 0, "-1e-05,0\n"},
         {123456789.0, 12.0, "123456789,12\n"},
     };
     for (const auto& c : cases) {
@@ -175,7 +175,8 @@ TEST_F(scan_file_fixture_t, stop_by_time_logs_the_readings_of_the_stopping_tick)
     clock_us += 1000000;
     tick_with({{1, readings({5}, 900000)}});
     EXPECT_EQ(engine->get_run_state(), 0);
-    EXPECT_EQ(scan_read_file(path("VX_Scan 2024-10-28 14'05'09 Channel_1 DC Voltage.csv")), header_vxa + "5,0.9\n");
+    EXPECT_EQ(scan_read_file(path("VX_Scan 2024-10-28 14'05'09 Channel_1 DC Voltage.csv")),
+              header_vxa + "5,0.9\n");
 }
 
 TEST_F(scan_file_fixture_t, missing_directory_turns_logging_off_and_scanning_goes_on) {
@@ -196,7 +197,8 @@ TEST_F(scan_file_fixture_t, a_failed_write_switches_logging_off_for_the_run) {
     tick_with({{3, readings({1})}});
     tick_with({{3, readings({2})}});
     // Channel 1's failure stopped logging in the first tick, before channel 3 was written.
-    EXPECT_EQ(scan_read_file(path("VX_Scan 2024-10-28 14'05'09 Channel_3 'Oven'2 Wire Resistance.csv")), header_vxa);
+    EXPECT_EQ(scan_read_file(path("VX_Scan 2024-10-28 14'05'09 Channel_3 'Oven'2 Wire Resistance.csv")),
+              header_vxa);
     EXPECT_EQ(statistics().at(3).count, 2);
 }
 
@@ -211,8 +213,9 @@ TEST_F(scan_file_fixture_t, export_writes_every_stored_reading_per_scanned_chann
     EXPECT_EQ(out.files().size(), 2u);
     EXPECT_EQ(scan_read_file(out.path() + "/VX_Scan 2024-10-28 14'05'09 Channel_1 DC Voltage.csv"),
               header_vxa + "1,0\n2,0.5\n4,1\n");
-    EXPECT_EQ(scan_read_file(out.path() + "/VX_Scan 2024-10-28 14'05'09 Channel_3 'Oven'2 Wire Resistance.csv"),
-              header_vxa + "3,0\n");
+    EXPECT_EQ(
+        scan_read_file(out.path() + "/VX_Scan 2024-10-28 14'05'09 Channel_3 'Oven'2 Wire Resistance.csv"),
+        header_vxa + "3,0\n");
     EXPECT_NE(param(scan_param_export_data, [&](auto& p) { p.export_path = ""; }), 0);
     EXPECT_EQ(out.files().size(), 2u);
 }

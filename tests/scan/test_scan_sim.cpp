@@ -58,18 +58,20 @@ TEST_P(scan_sim_test, a_run_by_sweep_count_stores_and_logs_every_reading) {
         config.set_file_mode(c.file_mode);
         config.set_poll_interval(50);
         const std::string d = dir.path();
-        engine.set_record_info_callback([&config, d](plib_scanner_channel_map_t& p, plib_scan_file_record_param_t& i) {
-            p = config.get_channel_params();
-            i.product_type = "VXA-2";
-            i.record_directory = d;
-        });
+        engine.set_record_info_callback(
+            [&config, d](plib_scanner_channel_map_t& p, plib_scan_file_record_param_t& i) {
+                p = config.get_channel_params();
+                i.product_type = "VXA-2";
+                i.record_directory = d;
+            });
         std::atomic<int> stops{0};
         engine.set_notify_callback([&](plib_scan_notify_t n) {
             if (n == scan_notify_stop) ++stops;
         });
         ASSERT_EQ(config.apply_scan_config(), 0);
         engine.set_run_state(1);
-        for (int i = 0; i < 1000 && stops.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (int i = 0; i < 1000 && stops.load() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ASSERT_EQ(engine.get_run_state(), 0) << "the run did not stop by itself within 10 s";
 
         plib_scan_data_map_t stored;
@@ -89,13 +91,15 @@ TEST_P(scan_sim_test, a_run_by_sweep_count_stores_and_logs_every_reading) {
             ASSERT_EQ(files.size(), 2u);
             for (const auto& f : files) {
                 const std::string text = scan_read_file(d + "/" + f);
-                const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+                const std::size_t lines =
+                    static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
                 EXPECT_EQ(lines, 9u + (f.find("Channel_1 ") != std::string::npos ? n1 : n3)) << f;
             }
         } else {
             ASSERT_EQ(files.size(), 1u);
             const std::string text = scan_read_file(d + "/" + files[0]);
-            EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')), 1u + std::max(n1, n3));
+            EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')),
+                      1u + std::max(n1, n3));
             EXPECT_EQ(text.rfind("\"Channel_1: DC Voltage\",\"Channel_3: DC Voltage\"\n", 0), 0u) << text;
         }
     }

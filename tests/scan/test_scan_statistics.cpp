@@ -20,11 +20,8 @@ struct batch_case_t {
 
 TEST(scan_statistics, batch_statistics_table) {
     const batch_case_t cases[] = {
-        {{1, 2, OV}, 1, OV, 1.0, 3},
-        {{4}, 4, 4, 4, 1},
-        {{OV, OV}, OV, OV, OV, 2},
-        {{-OV, 3}, -OV, 3, 1.5, 2},
-        {{-2, 0, 5}, -2, 5, 1.0, 3},
+        {{1, 2, OV}, 1, OV, 1.0, 3}, {{4}, 4, 4, 4, 1},           {{OV, OV}, OV, OV, OV, 2},
+        {{-OV, 3}, -OV, 3, 1.5, 2},  {{-2, 0, 5}, -2, 5, 1.0, 3},
     };
     for (const auto& c : cases) {
         std::vector<plib_data_t> v;
@@ -69,8 +66,8 @@ struct alarm_case_t {
 
 TEST(scan_statistics, alarm_table) {
     const alarm_case_t cases[] = {
-        {0, -100, 100, false}, {1, 0, 5, false},  {1, -0.1, 5, true},   {2, 0, 10, false},
-        {2, 0, 10.5, true},    {3, -1, 5, true},  {3, 0, 11, true},     {3, 0, 10, false},
+        {0, -100, 100, false}, {1, 0, 5, false},  {1, -0.1, 5, true},    {2, 0, 10, false},
+        {2, 0, 10.5, true},    {3, -1, 5, true},  {3, 0, 11, true},      {3, 0, 10, false},
         {2, 0, OV, true},      {1, -OV, 0, true}, {9, -100, 100, false},
     };
     for (const auto& c : cases) {

@@ -16,12 +16,13 @@ TEST(scan_threads, tick_handlers_and_run_state_changes_never_overlap) {
     scan_main_t engine(&scanner, opt);
     std::atomic<int> notes{0};
     engine.set_notify_callback([&](plib_scan_notify_t) { notes.fetch_add(1); });
-    engine.set_record_info_callback([&](plib_scanner_channel_map_t& params, plib_scan_file_record_param_t& info) {
-        for (int ch = 1; ch <= 4; ++ch) params[ch] = channel(1, 3);
-        params[2].scaling = 1;
-        params[2].gain = 2.0;
-        info.record_directory = dir.path();
-    });
+    engine.set_record_info_callback(
+        [&](plib_scanner_channel_map_t& params, plib_scan_file_record_param_t& info) {
+            for (int ch = 1; ch <= 4; ++ch) params[ch] = channel(1, 3);
+            params[2].scaling = 1;
+            params[2].gain = 2.0;
+            info.record_directory = dir.path();
+        });
     plib_scan_record_parameter_set_t p;
     p.kind = scan_param_record_enable;
     p.record_enable = 1;
@@ -39,7 +40,8 @@ TEST(scan_threads, tick_handlers_and_run_state_changes_never_overlap) {
         }
     });
     std::thread trigger([&] {
-        for (int i = 0; i < 2000 && std::chrono::steady_clock::now() < deadline; ++i) engine.m_scan_trig_msg.send();
+        for (int i = 0; i < 2000 && std::chrono::steady_clock::now() < deadline; ++i)
+            engine.m_scan_trig_msg.send();
     });
     std::thread reader([&] {
         for (int i = 0; i < 2000 && std::chrono::steady_clock::now() < deadline; ++i) {
