@@ -71,6 +71,27 @@ TEST(cli_measure, runs_to_the_automatic_stop_with_a_record_file_and_an_export) {
     EXPECT_NE(std::find(log.begin(), log.end(), "VOLT:NPLC 1"), log.end());
 }
 
+TEST(cli_measure, a_project_section_is_written_at_connect_before_the_options) {
+    velkaro_test::use_test_portmapper_port();
+    velkaro_test::sim_process_t sim("VXA-2");
+    ASSERT_TRUE(sim.ok());
+    const auto r =
+        run_process(VELKARO_CLI_PATH,
+                    {"measure", "--model", "VXA-2", "--function", "DC Voltage", "--count", "2", "--project",
+                     std::string(VELKARO_TEST_DATA_DIR) + "/sample_project.dmm", sim.instr_resource()});
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("readings: 2\n"), std::string::npos) << r.out;
+    const auto log = sim.log_lines();
+    const auto rst = std::find(log.begin(), log.end(), "*RST");
+    const auto nplc = std::find(rst, log.end(), "VOLT:NPLC 0.2");  // the sample's DC Voltage record
+    const auto stored_function = std::find(nplc, log.end(), "FUNC \"RES\"");
+    const auto chosen_function = std::find(stored_function, log.end(), "FUNC \"VOLT\"");
+    EXPECT_NE(rst, log.end());
+    EXPECT_NE(nplc, log.end());
+    EXPECT_NE(stored_function, log.end());
+    EXPECT_NE(chosen_function, log.end());
+}
+
 TEST(cli_measure, errors_give_a_message_and_their_exit_code) {
     velkaro_test::use_test_portmapper_port();
     velkaro_test::sim_process_t sim("VXB-1");
