@@ -36,3 +36,15 @@ const drv_model_table_t& drv_vxa_3_table();
 const drv_model_table_t& drv_vxb_1_table();
 const drv_model_table_t& drv_vxb_2_table();
 const drv_model_table_t& drv_vxb_3_table();
+
+// Capability getters hand out a copy of a table entry and report success (1).
+template <typename caps_t>
+int drv_copy_caps(caps_t& caps, const caps_t& table) {
+    caps = table;
+    return 1;
+}
+
+// Default settings of a model overwrite the caller's entries function by function.
+inline void drv_fill_defaults(plib_measure_cfg_map_t& cfg_map, const plib_measure_cfg_map_t& defaults) {
+    for (const auto& entry : defaults) cfg_map[entry.first] = entry.second;
+}

@@ -4,30 +4,16 @@
 
 #include "drv/drv_parse.h"
 
-namespace {
-
-template <typename caps_t>
-int _copy(caps_t& caps, const caps_t& table) {
-    caps = table;
-    return 1;
-}
-
-void _fill_defaults(plib_measure_cfg_map_t& cfg_map, const plib_measure_cfg_map_t& defaults) {
-    for (const auto& entry : defaults) cfg_map[entry.first] = entry.second;
-}
-
-}  // namespace
-
 // --- family -----------------------------------------------------------------------
 
-int drv_vxa_t::get_cap_caps(drv_cap_caps_t& caps) { return _copy(caps, drv_vxa_family_table().cap); }
-int drv_vxa_t::get_cont_caps(drv_cont_caps_t& caps) { return _copy(caps, drv_vxa_family_table().cont); }
-int drv_vxa_t::get_diode_caps(drv_diode_caps_t& caps) { return _copy(caps, drv_vxa_family_table().diode); }
-int drv_vxa_t::get_temp_caps(drv_temp_caps_t& caps) { return _copy(caps, drv_vxa_family_table().temp); }
-int drv_vxa_t::get_sensor_caps(drv_sensor_caps_t& caps) { return _copy(caps, drv_vxa_family_table().sensor); }
+int drv_vxa_t::get_cap_caps(drv_cap_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_family_table().cap); }
+int drv_vxa_t::get_cont_caps(drv_cont_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_family_table().cont); }
+int drv_vxa_t::get_diode_caps(drv_diode_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_family_table().diode); }
+int drv_vxa_t::get_temp_caps(drv_temp_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_family_table().temp); }
+int drv_vxa_t::get_sensor_caps(drv_sensor_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_family_table().sensor); }
 
 void drv_vxa_t::get_default_cfg_map(plib_measure_cfg_map_t& cfg_map) {
-    _fill_defaults(cfg_map, drv_vxa_2_table().defaults);
+    drv_fill_defaults(cfg_map, drv_vxa_2_table().defaults);
 }
 
 void drv_vxa_t::apply_cfg_map(plib_measure_cfg_map_t cfg_map) {
@@ -63,32 +49,32 @@ int drv_vxa_t::get_private_model_name(std::string& name) {
 
 // --- models -----------------------------------------------------------------------
 
-int drv_vxa_1_t::get_dcv_caps(drv_dcv_caps_t& caps) { return _copy(caps, drv_vxa_1_table().dcv); }
-int drv_vxa_1_t::get_acv_caps(drv_ac_caps_t& caps) { return _copy(caps, drv_vxa_1_table().acv); }
-int drv_vxa_1_t::get_dci_caps(drv_dci_caps_t& caps) { return _copy(caps, drv_vxa_1_table().dci); }
-int drv_vxa_1_t::get_aci_caps(drv_ac_caps_t& caps) { return _copy(caps, drv_vxa_1_table().aci); }
-int drv_vxa_1_t::get_res2w_caps(drv_res_caps_t& caps) { return _copy(caps, drv_vxa_1_table().res); }
-int drv_vxa_1_t::get_res4w_caps(drv_res_caps_t& caps) { return _copy(caps, drv_vxa_1_table().res); }
-int drv_vxa_1_t::get_freq_caps(drv_freq_caps_t& caps) { return _copy(caps, drv_vxa_1_table().freq); }
-int drv_vxa_1_t::get_period_caps(drv_freq_caps_t& caps) { return _copy(caps, drv_vxa_family_table().period); }
+int drv_vxa_1_t::get_dcv_caps(drv_dcv_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_1_table().dcv); }
+int drv_vxa_1_t::get_acv_caps(drv_ac_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_1_table().acv); }
+int drv_vxa_1_t::get_dci_caps(drv_dci_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_1_table().dci); }
+int drv_vxa_1_t::get_aci_caps(drv_ac_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_1_table().aci); }
+int drv_vxa_1_t::get_res2w_caps(drv_res_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_1_table().res); }
+int drv_vxa_1_t::get_res4w_caps(drv_res_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_1_table().res); }
+int drv_vxa_1_t::get_freq_caps(drv_freq_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_1_table().freq); }
+int drv_vxa_1_t::get_period_caps(drv_freq_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_family_table().period); }
 void drv_vxa_1_t::get_default_cfg_map(plib_measure_cfg_map_t& cfg_map) {
-    _fill_defaults(cfg_map, drv_vxa_1_table().defaults);
+    drv_fill_defaults(cfg_map, drv_vxa_1_table().defaults);
 }
 
-int drv_vxa_2_t::get_dcv_caps(drv_dcv_caps_t& caps) { return _copy(caps, drv_vxa_2_table().dcv); }
-int drv_vxa_2_t::get_acv_caps(drv_ac_caps_t& caps) { return _copy(caps, drv_vxa_2_table().acv); }
-int drv_vxa_2_t::get_dci_caps(drv_dci_caps_t& caps) { return _copy(caps, drv_vxa_2_table().dci); }
-int drv_vxa_2_t::get_aci_caps(drv_ac_caps_t& caps) { return _copy(caps, drv_vxa_2_table().aci); }
-int drv_vxa_2_t::get_res2w_caps(drv_res_caps_t& caps) { return _copy(caps, drv_vxa_2_table().res); }
-int drv_vxa_2_t::get_res4w_caps(drv_res_caps_t& caps) { return _copy(caps, drv_vxa_2_table().res); }
-int drv_vxa_2_t::get_freq_caps(drv_freq_caps_t& caps) { return _copy(caps, drv_vxa_2_table().freq); }
-int drv_vxa_2_t::get_period_caps(drv_freq_caps_t& caps) { return _copy(caps, drv_vxa_family_table().period); }
+int drv_vxa_2_t::get_dcv_caps(drv_dcv_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_2_table().dcv); }
+int drv_vxa_2_t::get_acv_caps(drv_ac_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_2_table().acv); }
+int drv_vxa_2_t::get_dci_caps(drv_dci_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_2_table().dci); }
+int drv_vxa_2_t::get_aci_caps(drv_ac_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_2_table().aci); }
+int drv_vxa_2_t::get_res2w_caps(drv_res_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_2_table().res); }
+int drv_vxa_2_t::get_res4w_caps(drv_res_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_2_table().res); }
+int drv_vxa_2_t::get_freq_caps(drv_freq_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_2_table().freq); }
+int drv_vxa_2_t::get_period_caps(drv_freq_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_family_table().period); }
 
-int drv_vxa_3_t::get_dcv_caps(drv_dcv_caps_t& caps) { return _copy(caps, drv_vxa_3_table().dcv); }
-int drv_vxa_3_t::get_acv_caps(drv_ac_caps_t& caps) { return _copy(caps, drv_vxa_3_table().acv); }
-int drv_vxa_3_t::get_dci_caps(drv_dci_caps_t& caps) { return _copy(caps, drv_vxa_3_table().dci); }
-int drv_vxa_3_t::get_aci_caps(drv_ac_caps_t& caps) { return _copy(caps, drv_vxa_3_table().aci); }
-int drv_vxa_3_t::get_res2w_caps(drv_res_caps_t& caps) { return _copy(caps, drv_vxa_3_table().res); }
-int drv_vxa_3_t::get_res4w_caps(drv_res_caps_t& caps) { return _copy(caps, drv_vxa_3_table().res); }
-int drv_vxa_3_t::get_freq_caps(drv_freq_caps_t& caps) { return _copy(caps, drv_vxa_3_table().freq); }
-int drv_vxa_3_t::get_period_caps(drv_freq_caps_t& caps) { return _copy(caps, drv_vxa_family_table().period); }
+int drv_vxa_3_t::get_dcv_caps(drv_dcv_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_3_table().dcv); }
+int drv_vxa_3_t::get_acv_caps(drv_ac_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_3_table().acv); }
+int drv_vxa_3_t::get_dci_caps(drv_dci_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_3_table().dci); }
+int drv_vxa_3_t::get_aci_caps(drv_ac_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_3_table().aci); }
+int drv_vxa_3_t::get_res2w_caps(drv_res_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_3_table().res); }
+int drv_vxa_3_t::get_res4w_caps(drv_res_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_3_table().res); }
+int drv_vxa_3_t::get_freq_caps(drv_freq_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_3_table().freq); }
+int drv_vxa_3_t::get_period_caps(drv_freq_caps_t& caps) { return drv_copy_caps(caps, drv_vxa_family_table().period); }

@@ -4,28 +4,14 @@
 
 #include "drv/drv_parse.h"
 
-namespace {
-
-template <typename caps_t>
-int _copy(caps_t& caps, const caps_t& table) {
-    caps = table;
-    return 1;
-}
-
-void _fill_defaults(plib_measure_cfg_map_t& cfg_map, const plib_measure_cfg_map_t& defaults) {
-    for (const auto& entry : defaults) cfg_map[entry.first] = entry.second;
-}
-
-}  // namespace
-
 // --- family -----------------------------------------------------------------------
 
-int drv_vxb_t::get_freq_caps(drv_freq_caps_t& caps) { return _copy(caps, drv_vxb_family_table().freq); }
-int drv_vxb_t::get_period_caps(drv_freq_caps_t& caps) { return _copy(caps, drv_vxb_family_table().period); }
-int drv_vxb_t::get_cont_caps(drv_cont_caps_t& caps) { return _copy(caps, drv_vxb_family_table().cont); }
-int drv_vxb_t::get_diode_caps(drv_diode_caps_t& caps) { return _copy(caps, drv_vxb_family_table().diode); }
-int drv_vxb_t::get_temp_caps(drv_temp_caps_t& caps) { return _copy(caps, drv_vxb_family_table().temp); }
-int drv_vxb_t::get_sensor_caps(drv_sensor_caps_t& caps) { return _copy(caps, drv_vxb_family_table().sensor); }
+int drv_vxb_t::get_freq_caps(drv_freq_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_family_table().freq); }
+int drv_vxb_t::get_period_caps(drv_freq_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_family_table().period); }
+int drv_vxb_t::get_cont_caps(drv_cont_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_family_table().cont); }
+int drv_vxb_t::get_diode_caps(drv_diode_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_family_table().diode); }
+int drv_vxb_t::get_temp_caps(drv_temp_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_family_table().temp); }
+int drv_vxb_t::get_sensor_caps(drv_sensor_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_family_table().sensor); }
 
 int drv_vxb_t::get_private_model_name(std::string& name) {
     std::string reply;
@@ -56,15 +42,15 @@ int drv_vxb_t::set_auto_zero(plib_measure_type_t type, int on) {
 // both resistances, Capacitance, Frequency, Period, Continuity, Diode; what each
 // model sends for a function follows the settings it offers.
 
-int drv_vxb_1_t::get_dcv_caps(drv_dcv_caps_t& caps) { return _copy(caps, drv_vxb_1_table().dcv); }
-int drv_vxb_1_t::get_acv_caps(drv_ac_caps_t& caps) { return _copy(caps, drv_vxb_1_table().acv); }
-int drv_vxb_1_t::get_dci_caps(drv_dci_caps_t& caps) { return _copy(caps, drv_vxb_1_table().dci); }
-int drv_vxb_1_t::get_aci_caps(drv_ac_caps_t& caps) { return _copy(caps, drv_vxb_1_table().aci); }
-int drv_vxb_1_t::get_res2w_caps(drv_res_caps_t& caps) { return _copy(caps, drv_vxb_1_table().res); }
-int drv_vxb_1_t::get_res4w_caps(drv_res_caps_t& caps) { return _copy(caps, drv_vxb_1_table().res); }
-int drv_vxb_1_t::get_cap_caps(drv_cap_caps_t& caps) { return _copy(caps, drv_vxb_1_table().cap); }
+int drv_vxb_1_t::get_dcv_caps(drv_dcv_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_1_table().dcv); }
+int drv_vxb_1_t::get_acv_caps(drv_ac_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_1_table().acv); }
+int drv_vxb_1_t::get_dci_caps(drv_dci_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_1_table().dci); }
+int drv_vxb_1_t::get_aci_caps(drv_ac_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_1_table().aci); }
+int drv_vxb_1_t::get_res2w_caps(drv_res_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_1_table().res); }
+int drv_vxb_1_t::get_res4w_caps(drv_res_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_1_table().res); }
+int drv_vxb_1_t::get_cap_caps(drv_cap_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_1_table().cap); }
 void drv_vxb_1_t::get_default_cfg_map(plib_measure_cfg_map_t& cfg_map) {
-    _fill_defaults(cfg_map, drv_vxb_1_table().defaults);
+    drv_fill_defaults(cfg_map, drv_vxb_1_table().defaults);
 }
 
 void drv_vxb_1_t::apply_cfg_map(plib_measure_cfg_map_t cfg_map) {
@@ -85,15 +71,15 @@ void drv_vxb_1_t::apply_cfg_map(plib_measure_cfg_map_t cfg_map) {
     _transfer(order, cfg_map);
 }
 
-int drv_vxb_2_t::get_dcv_caps(drv_dcv_caps_t& caps) { return _copy(caps, drv_vxb_2_table().dcv); }
-int drv_vxb_2_t::get_acv_caps(drv_ac_caps_t& caps) { return _copy(caps, drv_vxb_2_table().acv); }
-int drv_vxb_2_t::get_dci_caps(drv_dci_caps_t& caps) { return _copy(caps, drv_vxb_2_table().dci); }
-int drv_vxb_2_t::get_aci_caps(drv_ac_caps_t& caps) { return _copy(caps, drv_vxb_2_table().aci); }
-int drv_vxb_2_t::get_res2w_caps(drv_res_caps_t& caps) { return _copy(caps, drv_vxb_2_table().res); }
-int drv_vxb_2_t::get_res4w_caps(drv_res_caps_t& caps) { return _copy(caps, drv_vxb_2_table().res); }
-int drv_vxb_2_t::get_cap_caps(drv_cap_caps_t& caps) { return _copy(caps, drv_vxb_2_table().cap); }
+int drv_vxb_2_t::get_dcv_caps(drv_dcv_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_2_table().dcv); }
+int drv_vxb_2_t::get_acv_caps(drv_ac_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_2_table().acv); }
+int drv_vxb_2_t::get_dci_caps(drv_dci_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_2_table().dci); }
+int drv_vxb_2_t::get_aci_caps(drv_ac_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_2_table().aci); }
+int drv_vxb_2_t::get_res2w_caps(drv_res_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_2_table().res); }
+int drv_vxb_2_t::get_res4w_caps(drv_res_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_2_table().res); }
+int drv_vxb_2_t::get_cap_caps(drv_cap_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_2_table().cap); }
 void drv_vxb_2_t::get_default_cfg_map(plib_measure_cfg_map_t& cfg_map) {
-    _fill_defaults(cfg_map, drv_vxb_2_table().defaults);
+    drv_fill_defaults(cfg_map, drv_vxb_2_table().defaults);
 }
 
 void drv_vxb_2_t::apply_cfg_map(plib_measure_cfg_map_t cfg_map) {
@@ -116,15 +102,15 @@ void drv_vxb_2_t::apply_cfg_map(plib_measure_cfg_map_t cfg_map) {
     _transfer(order, cfg_map);
 }
 
-int drv_vxb_3_t::get_dcv_caps(drv_dcv_caps_t& caps) { return _copy(caps, drv_vxb_3_table().dcv); }
-int drv_vxb_3_t::get_acv_caps(drv_ac_caps_t& caps) { return _copy(caps, drv_vxb_3_table().acv); }
-int drv_vxb_3_t::get_dci_caps(drv_dci_caps_t& caps) { return _copy(caps, drv_vxb_3_table().dci); }
-int drv_vxb_3_t::get_aci_caps(drv_ac_caps_t& caps) { return _copy(caps, drv_vxb_3_table().aci); }
-int drv_vxb_3_t::get_res2w_caps(drv_res_caps_t& caps) { return _copy(caps, drv_vxb_3_table().res); }
-int drv_vxb_3_t::get_res4w_caps(drv_res_caps_t& caps) { return _copy(caps, drv_vxb_3_table().res); }
-int drv_vxb_3_t::get_cap_caps(drv_cap_caps_t& caps) { return _copy(caps, drv_vxb_3_table().cap); }
+int drv_vxb_3_t::get_dcv_caps(drv_dcv_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_3_table().dcv); }
+int drv_vxb_3_t::get_acv_caps(drv_ac_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_3_table().acv); }
+int drv_vxb_3_t::get_dci_caps(drv_dci_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_3_table().dci); }
+int drv_vxb_3_t::get_aci_caps(drv_ac_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_3_table().aci); }
+int drv_vxb_3_t::get_res2w_caps(drv_res_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_3_table().res); }
+int drv_vxb_3_t::get_res4w_caps(drv_res_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_3_table().res); }
+int drv_vxb_3_t::get_cap_caps(drv_cap_caps_t& caps) { return drv_copy_caps(caps, drv_vxb_3_table().cap); }
 void drv_vxb_3_t::get_default_cfg_map(plib_measure_cfg_map_t& cfg_map) {
-    _fill_defaults(cfg_map, drv_vxb_3_table().defaults);
+    drv_fill_defaults(cfg_map, drv_vxb_3_table().defaults);
 }
 
 void drv_vxb_3_t::apply_cfg_map(plib_measure_cfg_map_t cfg_map) {
