@@ -1,33 +1,16 @@
 // velkaro-cli identify against the simulator.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <array>
-#include <cstdio>
 #include <string>
 
+#include "support/cli_run.h"
 #include "support/sim_process.h"
 
 namespace {
 
-struct run_result_t {
-    int exit_code = -1;
-    std::string output;  // standard output and standard error
-};
+using velkaro_test::run_result_t;
 
-run_result_t run_cli(const std::string& arguments) {
-    run_result_t result;
-    const std::string command = "VELKARO_VXI11_PORTMAPPER_PORT=11111 timeout 30 " +
-                                std::string(VELKARO_CLI_PATH) + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    std::array<char, 4096> buffer{};
-    for (std::size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0;)
-        result.output.append(buffer.data(), n);
-    const int status = pclose(pipe);
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
+run_result_t run_cli(const std::string& arguments) { return velkaro_test::run_cli(arguments, 30); }
 
 TEST(cli_identify, prints_the_identification_of_the_chosen_model) {
     velkaro_test::sim_process_t sim("VXB-2");
