@@ -2,6 +2,8 @@
 // with a controllable clock, and a temporary directory.
 #pragma once
 
+#include "support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -80,21 +82,7 @@ inline std::vector<plib_data_t> make_batch(std::size_t n, double first = 0.0, in
     return b;
 }
 
-class temp_dir_t {
-public:
-    temp_dir_t() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "velkaro_acq_XXXXXX").string();
-        m_path = mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~temp_dir_t() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
+using temp_dir_t = velkaro_test::temp_dir_t;
 
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

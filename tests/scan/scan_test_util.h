@@ -2,6 +2,8 @@
 // controllable clock and stamp, and a temporary directory.
 #pragma once
 
+#include "support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -92,28 +94,7 @@ inline std::vector<plib_data_t> readings(std::initializer_list<double> values, i
     return v;
 }
 
-class scan_temp_dir_t {
-public:
-    scan_temp_dir_t() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "velkaro_scan_XXXXXX").string();
-        m_path = mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~scan_temp_dir_t() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    const std::string& path() const { return m_path; }
-    std::vector<std::string> files() const {
-        std::vector<std::string> out;
-        for (const auto& e : std::filesystem::directory_iterator(m_path))
-            out.push_back(e.path().filename().string());
-        std::sort(out.begin(), out.end());
-        return out;
-    }
-
-private:
-    std::string m_path;
-};
+using scan_temp_dir_t = velkaro_test::temp_dir_t;
 
 inline std::string scan_read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
