@@ -7,12 +7,18 @@
 #include "acq/plib_acq_types.h"
 
 class acq_main_t;
-class cfg_main_t;
+class cfg_measure_t;
+class cfg_remote_t;
+class scan_main_t;
 
 class cfg_acq_t {
 public:
-    // Installs _get_file_record_info as the engine's record-information callback.
-    cfg_acq_t(cfg_main_t* facade, acq_main_t* engine);
+    // Installs _get_file_record_info as the engine's record-information callback. The
+    // record file names the instrument (`remote`) and the current function and
+    // directory (`measure`); `scan` is asked whether the instrument is scanning. All
+    // four must outlive this object.
+    cfg_acq_t(acq_main_t& engine, const cfg_remote_t& remote, const scan_main_t& scan,
+              const cfg_measure_t& measure);
     ~cfg_acq_t();
     cfg_acq_t(const cfg_acq_t&) = delete;
     cfg_acq_t& operator=(const cfg_acq_t&) = delete;
@@ -31,6 +37,8 @@ public:
     void _get_file_record_info(plib_acq_file_record_param_t& param);
 
 private:
-    cfg_main_t* m_pfacade = nullptr;
-    acq_main_t* m_pacq = nullptr;
+    acq_main_t& m_acq;
+    const cfg_remote_t& m_remote;
+    const scan_main_t& m_scan;
+    const cfg_measure_t& m_measure;
 };

@@ -6,30 +6,31 @@
 #include "drv/if/drv_if.h"
 #include "scan/scan_main.h"
 
-cfg_main_t::cfg_main_t(acq_main_t* acq, scan_main_t* scan, drv_if_t* driver, plib_mngr_t* mngr,
-                       drv_link_t* link)
-    : m_pacq(acq), m_pscan(scan), m_pdrv(driver), m_pmngr(mngr) {
+cfg_main_t::cfg_main_t(acq_main_t* acq, scan_main_t* scan, drv_if_t* driver, drv_link_t* link)
+    : m_pacq(acq), m_pscan(scan), m_pdrv(driver) {
     m_premote = std::make_unique<cfg_remote_t>(link, driver, driver->model(), std::string());
-    // Connect step 7: after "*RST" the whole stored configuration goes to the instrument.
+    // Once the instrument is identified and reset, the whole stored configuration goes to it.
     m_premote->set_config_transfer([this](drv_if_t&) { m_pmeasure->apply_to_instrument(); });
-    m_pcfg_acq = std::make_unique<cfg_acq_t>(this, acq);
-    m_pcfg_scan = std::make_unique<cfg_scan_t>(this, scan);
-    m_pcfg_trig = std::make_unique<cfg_trig_t>(this, driver);
-    m_pmeasure = std::make_unique<cfg_measure_t>(this, driver, acq);
+    m_pmeasure = std::make_unique<cfg_measure_t>(driver, acq);
     m_pmeasure_diagram = std::make_unique<cfg_measure_diagram_t>(acq);
-
     m_pscan_config = std::make_unique<cfg_scan_config_t>(driver, scan);
     m_pscan_diagram = std::make_unique<cfg_scan_diagram_t>(driver);
-    m_pproject = std::make_unique<cfg_project_t>(this);
+    m_pcfg_acq = std::make_unique<cfg_acq_t>(*acq, *m_premote, *scan, *m_pmeasure);
+    m_pcfg_scan = std::make_unique<cfg_scan_t>(*scan, *m_premote, *acq, *m_pscan_config);
+    m_pcfg_trig = std::make_unique<cfg_trig_t>(*driver);
+    m_pproject = std::make_unique<cfg_project_t>(*m_premote, *m_pmeasure, *m_pmeasure_diagram, *m_pscan_config,
+                                                 *m_pscan_diagram);
 }
 
 cfg_main_t::~cfg_main_t() {
     m_premote->connect(0);
+    // The controls first: they take their record-information callbacks out of the
+    // engines, which outlive the facade, before what those callbacks read goes.
     m_pproject.reset();
-    m_premote.reset();
     m_pcfg_acq.reset();
     m_pcfg_scan.reset();
     m_pcfg_trig.reset();
+    m_premote.reset();
     m_pmeasure.reset();
     m_pmeasure_diagram.reset();
     m_pscan_config.reset();
@@ -84,11 +85,12 @@ int cfg_main_t::get_scan_run_state() const { return m_pcfg_scan ? m_pcfg_scan->g
 int cfg_main_t::scan_trigger_once() { return m_pcfg_scan->trigger_once(); }
 plib_scan_run_state_t cfg_main_t::get_scan_run_state_info() const {
     plib_scan_run_state_t info;
-    if (m_pscan != nullptr) m_pscan->m_scan_run_state_info_msg.fetch(info);
+    m_pscan->m_scan_run_state_info_msg.fetch(info);
     return info;
 }
 
 // Measurement parameters
+bool cfg_main_t::has_function(int f) const { return m_pmeasure->has_function(f); }
 int cfg_main_t::set_function(int f) { return m_pmeasure->set_function(f); }
 int cfg_main_t::get_function() const { return m_pmeasure->get_function(); }
 void cfg_main_t::set_auto_range(int f, int on) { m_pmeasure->set_auto_range(f, on); }
@@ -174,44 +176,8 @@ void cfg_main_t::set_trend_mode(int mode) { m_pmeasure_diagram->set_trend_mode(m
 int cfg_main_t::get_trend_mode() const { return m_pmeasure_diagram->get_trend_mode(); }
 
 // Scan configuration
-cfg_scan_section_t cfg_main_t::get_scan_section() const {
-    const cfg_scan_config_t& c = *m_pscan_config;
-    cfg_scan_section_t s;
-    s.record_position = c.get_record_enable();
-    s.record_mode = c.get_file_mode();
-    s.record_path = c.get_record_directory();
-    s.start_mode = c.get_start_mode();
-    s.start_timestamp = c.get_start_timestamp();
-    s.stop_mode = c.get_stop_mode();
-    s.stop_time = c.get_stop_duration();
-    s.stop_timestamp = c.get_stop_timestamp();
-    s.stop_rounds = static_cast<uint32_t>(c.get_stop_scan_count());
-    s.recurrent_mode = c.get_scan_mode();
-    s.delay = c.get_scan_delay();
-    s.recurrent_counts = c.get_scan_count();
-    s.auto_recurrent = c.get_auto_count();
-    s.channel_param = c.get_channel_params();
-    return s;
-}
-
-void cfg_main_t::set_scan_section(const cfg_scan_section_t& s) {
-    cfg_scan_config_t& c = *m_pscan_config;
-    c.set_record_enable(s.record_position);
-    c.set_file_mode(s.record_mode);
-    c.set_record_directory(s.record_path);
-    c.set_start_mode(s.start_mode);
-    c.set_start_timestamp(s.start_timestamp);
-    c.set_stop_mode(s.stop_mode);
-    c.set_stop_duration(s.stop_time);
-    c.set_stop_timestamp(s.stop_timestamp);
-    // Out of int range is out of the setter's range too.
-    c.set_stop_scan_count(s.stop_rounds > 0x7fffffffu ? -1 : static_cast<int>(s.stop_rounds));
-    c.set_scan_mode(s.recurrent_mode);
-    c.set_scan_delay(s.delay);
-    c.set_scan_count(s.recurrent_counts);  // after stop_rounds, which also sets it
-    c.set_auto_count(s.auto_recurrent);
-    c.set_channel_params(s.channel_param);
-}
+cfg_scan_section_t cfg_main_t::get_scan_section() const { return cfg_scan_section_of(*m_pscan_config); }
+void cfg_main_t::set_scan_section(const cfg_scan_section_t& s) { cfg_apply_scan_section(*m_pscan_config, s); }
 
 // Scan diagram
 void cfg_main_t::set_scan_display_mode(int mode) { m_pscan_diagram->set_display_mode(mode); }

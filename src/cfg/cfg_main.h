@@ -1,6 +1,16 @@
-// Per-instrument configuration facade: the one object the user interface calls for
-// every configuration and control operation of an instrument. Each operation forwards
-// to one sub-object; all run on the UI thread.
+// Per-instrument configuration facade. Each operation forwards to one sub-object; all
+// run on the UI thread.
+//
+// An instrument has two doors, and every caller (user interface, command line) uses
+// the same two:
+// - settings and run control go through this facade: connecting, every configuration
+//   value, starting and stopping measuring and scanning, and the run states;
+// - readings and results are fetched through the engines' messages, reached with the
+//   manager's get_acq() and get_scan(): latest reading, record buffer, trend data,
+//   scan data and statistics.
+// Nothing else calls an engine's or the driver's operations directly, so that the rules
+// kept here (a start needs a connected instrument; measuring and scanning exclude each
+// other) cannot be bypassed.
 #pragma once
 
 #include <cstdint>
@@ -18,19 +28,20 @@
 #include "cfg/cfg_scan.h"
 #include "cfg/cfg_scan_diagram.h"
 #include "cfg/cfg_trig.h"
+#include "common/plib_version.h"
 #include "scan/plib_scan_types.h"
 
 class acq_main_t;
 class drv_if_t;
-class plib_mngr_t;
 class scan_main_t;
 class cfg_scan_config_t;
 
 class cfg_main_t {
 public:
     // `link` is the driver link of the manager (connects and identifies through it).
-    // The acquisition engine must run already: the measurement sends its defaults.
-    cfg_main_t(acq_main_t* acq, scan_main_t* scan, drv_if_t* driver, plib_mngr_t* mngr, drv_link_t* link);
+    // The engines and the driver must not be null and must outlive the facade; the
+    // acquisition engine must run already: the measurement sends its defaults.
+    cfg_main_t(acq_main_t* acq, scan_main_t* scan, drv_if_t* driver, drv_link_t* link);
     // Disconnects the instrument first.
     ~cfg_main_t();
     cfg_main_t(const cfg_main_t&) = delete;
@@ -75,6 +86,8 @@ public:
     plib_scan_run_state_t get_scan_run_state_info() const;
 
     // Measurement parameters (f: plib_measure_type_t)
+    // Whether the model has function f (Period may share the Frequency record).
+    bool has_function(int f) const;
     int set_function(int f);
     int get_function() const;
     void set_auto_range(int f, int on);
@@ -179,14 +192,14 @@ public:
     int get_curve_symbol(int ch) const;
 
     // Versions
-    const std::string& get_app_software_version() const { return m_app_software_version; }
+    std::string get_app_software_version() const { return plib_software_version; }
 
     // Project
     int save_section(const std::string& path) const;
     int load_first_section(const std::string& path);
     int load_section(pugi::xml_node project);
 
-    // Sub-objects, for the engines' callbacks and the project section.
+    // Sub-objects, for the project section and the tests.
     cfg_remote_t* remote() const { return m_premote.get(); }
     cfg_acq_t* acq() const { return m_pcfg_acq.get(); }
     cfg_scan_t* scan() const { return m_pcfg_scan.get(); }
@@ -198,13 +211,11 @@ public:
     acq_main_t* get_acq() const { return m_pacq; }
     scan_main_t* get_scan() const { return m_pscan; }
     drv_if_t* get_driver() const { return m_pdrv; }
-    plib_mngr_t* get_mngr() const { return m_pmngr; }
 
 private:
     acq_main_t* m_pacq = nullptr;
     scan_main_t* m_pscan = nullptr;
     drv_if_t* m_pdrv = nullptr;
-    plib_mngr_t* m_pmngr = nullptr;
     std::unique_ptr<cfg_remote_t> m_premote;
     std::unique_ptr<cfg_acq_t> m_pcfg_acq;
     std::unique_ptr<cfg_scan_t> m_pcfg_scan;
@@ -213,6 +224,5 @@ private:
     std::unique_ptr<cfg_measure_diagram_t> m_pmeasure_diagram;
     std::unique_ptr<cfg_scan_config_t> m_pscan_config;
     std::unique_ptr<cfg_scan_diagram_t> m_pscan_diagram;
-    std::string m_app_software_version = "V1.0.3";
     std::unique_ptr<cfg_project_t> m_pproject;
 };

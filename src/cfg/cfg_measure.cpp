@@ -10,8 +10,7 @@ namespace {
 plib_measure_type_t as_type(int f) { return static_cast<plib_measure_type_t>(f); }
 }  // namespace
 
-cfg_measure_t::cfg_measure_t(cfg_main_t* facade, drv_if_t* driver, acq_main_t* engine)
-    : m_pfacade(facade), m_pdrv(driver), m_pacq(engine) {
+cfg_measure_t::cfg_measure_t(drv_if_t* driver, acq_main_t* engine) : m_pdrv(driver), m_pacq(engine) {
     if (m_pdrv != nullptr) m_pdrv->get_default_cfg_map(m_cfg_map);
     set_acq_mode(acq_mode_continuous);
     reset_acq_param();

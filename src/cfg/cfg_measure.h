@@ -14,7 +14,6 @@
 #include "drv/drv_types.h"
 
 class acq_main_t;
-class cfg_main_t;
 class drv_if_t;
 
 // Acquisition parameters applied together (defaults and loading).
@@ -50,7 +49,7 @@ class cfg_measure_t {
 public:
     // Fills the map with the model's defaults and sends the acquisition defaults to
     // the engine, whose thread must already run.
-    cfg_measure_t(cfg_main_t* facade, drv_if_t* driver, acq_main_t* engine);
+    cfg_measure_t(drv_if_t* driver, acq_main_t* engine);
     cfg_measure_t(const cfg_measure_t&) = delete;
     cfg_measure_t& operator=(const cfg_measure_t&) = delete;
 
@@ -144,7 +143,6 @@ private:
     const plib_measure_func_cfg_t* _find(int f) const;
     int _send_record_parameter(const plib_record_parameter_set_msg_t& param);
 
-    cfg_main_t* m_pfacade = nullptr;
     drv_if_t* m_pdrv = nullptr;
     acq_main_t* m_pacq = nullptr;
     int m_function = 0;

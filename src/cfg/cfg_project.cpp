@@ -18,8 +18,13 @@
 #include <sstream>
 #include <string_view>
 
-#include "cfg/cfg_main.h"
+#include "cfg/cfg_measure.h"
+#include "cfg/cfg_measure_diagram.h"
+#include "cfg/cfg_remote.h"
+#include "cfg/cfg_scan_config.h"
+#include "cfg/cfg_scan_diagram.h"
 #include "common/plib_measure_type.h"
+#include "common/plib_model_registry.h"
 
 namespace cfg_project_file {
 
@@ -110,8 +115,28 @@ int write_file_atomic(const std::string& path, const std::string& bytes) {
 }
 
 bool load_file(pugi::xml_document& doc, const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     const pugi::xml_parse_result result = doc.load_file(path.c_str());
     return result && doc.child("root");
+}
+
+bool list_sections(pugi::xml_document& doc, const std::string& path,
+                   std::vector<cfg_project_section_t>& sections) {
+    sections.clear();
+    if (!load_file(doc, path)) return false;
+    const model_registry_t& models = model_registry_t::instance();
+    int position = 0;
+    for (pugi::xml_node p = doc.child("root").child("project"); p; p = p.next_sibling("project")) {
+        cfg_project_section_t section;
+        section.position = ++position;
+        section.model = read_text(p, "product_type");
+        section.resource = read_text(p, "resource");
+        section.supported = models.family_of(section.model) != model_registry_t::family_none;
+        section.node = p;
+        sections.push_back(std::move(section));
+    }
+    return true;
 }
 
 int read_int(pugi::xml_node parent, const char* name) {
@@ -234,13 +259,49 @@ plib_measure_func_cfg_t read_func_cfg(pugi::xml_node node, int function) {
 
 }  // namespace
 
-void cfg_project_t::append_section(pugi::xml_node root) const {
-    const cfg_main_t& f = *m_pfacade;
-    pugi::xml_node project = root.append_child("project");
-    add_text(project, "product_type", f.get_model());
-    add_text(project, "resource", f.get_info().resource);
+cfg_scan_section_t cfg_scan_section_of(const cfg_scan_config_t& c) {
+    cfg_scan_section_t s;
+    s.record_position = c.get_record_enable();
+    s.record_mode = c.get_file_mode();
+    s.record_path = c.get_record_directory();
+    s.start_mode = c.get_start_mode();
+    s.start_timestamp = c.get_start_timestamp();
+    s.stop_mode = c.get_stop_mode();
+    s.stop_time = c.get_stop_duration();
+    s.stop_timestamp = c.get_stop_timestamp();
+    s.stop_rounds = static_cast<uint32_t>(c.get_stop_scan_count());
+    s.recurrent_mode = c.get_scan_mode();
+    s.delay = c.get_scan_delay();
+    s.recurrent_counts = c.get_scan_count();
+    s.auto_recurrent = c.get_auto_count();
+    s.channel_param = c.get_channel_params();
+    return s;
+}
 
-    const plib_measure_cfg_t m = f.measure()->snapshot();
+void cfg_apply_scan_section(cfg_scan_config_t& c, const cfg_scan_section_t& s) {
+    c.set_record_enable(s.record_position);
+    c.set_file_mode(s.record_mode);
+    c.set_record_directory(s.record_path);
+    c.set_start_mode(s.start_mode);
+    c.set_start_timestamp(s.start_timestamp);
+    c.set_stop_mode(s.stop_mode);
+    c.set_stop_duration(s.stop_time);
+    c.set_stop_timestamp(s.stop_timestamp);
+    // Out of int range is out of the setter's range too.
+    c.set_stop_scan_count(s.stop_rounds > 0x7fffffffu ? -1 : static_cast<int>(s.stop_rounds));
+    c.set_scan_mode(s.recurrent_mode);
+    c.set_scan_delay(s.delay);
+    c.set_scan_count(s.recurrent_counts);  // after stop_rounds, which also sets it
+    c.set_auto_count(s.auto_recurrent);
+    c.set_channel_params(s.channel_param);
+}
+
+void cfg_project_t::append_section(pugi::xml_node root) const {
+    pugi::xml_node project = root.append_child("project");
+    add_text(project, "product_type", m_remote.get_model());
+    add_text(project, "resource", m_remote.get_info().resource);
+
+    const plib_measure_cfg_t m = m_measure.snapshot();
     pugi::xml_node measure = project.append_child("measure");
     add_int(measure, "function", m.function);
     pugi::xml_node func_cfg = measure.append_child("func_cfg");
@@ -260,7 +321,7 @@ void cfg_project_t::append_section(pugi::xml_node root) const {
     add_text(acq, "record_directory", m.record_directory);
     add_text(acq, "export_path", m.export_path);
 
-    const cfg_measure_diagram_t& d = *f.measure_diagram();
+    const cfg_measure_diagram_t& d = m_measure_diagram;
     pugi::xml_node diagram = project.append_child("measure_diagram");
     double range_min = 0.0, range_max = 0.0;
     d.get_range_limits(range_min, range_max);
@@ -270,7 +331,7 @@ void cfg_project_t::append_section(pugi::xml_node root) const {
     add_double(diagram, "range_max", range_max);
     add_int(diagram, "range_mode", d.get_range_mode());
 
-    const cfg_scan_section_t s = f.get_scan_section();
+    const cfg_scan_section_t s = cfg_scan_section_of(m_scan_config);
     pugi::xml_node scan = project.append_child("scan");
     add_int(scan, "record_position", s.record_position);
     add_int(scan, "record_mode", s.record_mode);
@@ -303,7 +364,7 @@ void cfg_project_t::append_section(pugi::xml_node root) const {
         add_double(n, "limit_high", c.limit_high);
     }
 
-    const cfg_scan_diagram_t& sd = *f.scan_diagram();
+    const cfg_scan_diagram_t& sd = m_scan_diagram;
     pugi::xml_node scan_diagram = project.append_child("scan_diagram");
     double start = 0.0, end = 0.0;
     sd.get_display_period(start, end);
@@ -346,13 +407,12 @@ int read_index(pugi::xml_node channel) {
 
 int cfg_project_t::load_section(pugi::xml_node project) {
     if (!project) return -1;
-    cfg_main_t& f = *m_pfacade;
 
     if (pugi::xml_node measure = project.child("measure")) {
         plib_measure_cfg_t m;
         m.function = read_int(measure, "function");
         // A function the model does not have would reach the driver and the UI's tables.
-        if (!f.measure()->has_function(m.function)) m.function = f.measure()->get_function();
+        if (!m_measure.has_function(m.function)) m.function = m_measure.get_function();
         for (pugi::xml_node n = measure.child("func_cfg").first_child(); n; n = n.next_sibling()) {
             if (n.type() != pugi::node_element) continue;
             const plib_measure_type_t type = measure_type_from_scpi(n.name());
@@ -369,11 +429,11 @@ int cfg_project_t::load_section(pugi::xml_node project) {
         m.auto_enable = read_bool(acq, "auto_enable");
         m.record_directory = read_text(acq, "record_directory");
         m.export_path = read_text(acq, "export_path");
-        f.measure()->apply_snapshot(m);
+        m_measure.apply_snapshot(m);
     }
 
     if (pugi::xml_node d = project.child("measure_diagram")) {
-        cfg_measure_diagram_t& md = *f.measure_diagram();
+        cfg_measure_diagram_t& md = m_measure_diagram;
         md.set_trend_mode(read_int(d, "trend_mode"));
         md.set_rec_time(read_double(d, "rec_time"));
         md.set_range_limits(read_double(d, "range_min"), read_double(d, "range_max"));
@@ -381,7 +441,7 @@ int cfg_project_t::load_section(pugi::xml_node project) {
     }
 
     if (pugi::xml_node scan = project.child("scan")) {
-        cfg_scan_section_t s = f.get_scan_section();
+        cfg_scan_section_t s = cfg_scan_section_of(m_scan_config);
         s.record_position = read_int(scan, "record_position");
         s.record_mode = read_int(scan, "record_mode");
         s.record_path = read_text(scan, "record_path");
@@ -414,11 +474,11 @@ int cfg_project_t::load_section(pugi::xml_node project) {
             c.limit_low = read_double(n, "limit_low");
             c.limit_high = read_double(n, "limit_high");
         }
-        f.set_scan_section(s);
+        cfg_apply_scan_section(m_scan_config, s);
     }
 
     if (pugi::xml_node sd = project.child("scan_diagram")) {
-        cfg_scan_diagram_t& g = *f.scan_diagram();
+        cfg_scan_diagram_t& g = m_scan_diagram;
         g.set_display_mode(read_int(sd, "disp_mode"));
         g.set_display_period(read_double(sd, "start"), read_double(sd, "end"));
         for (pugi::xml_node n = sd.child("curve_param").child("channel"); n; n = n.next_sibling("channel")) {
@@ -437,8 +497,7 @@ int cfg_project_t::load_section(pugi::xml_node project) {
 
 int cfg_project_t::load_first_section(const std::string& path) {
     pugi::xml_document doc;
-    if (!load_file(doc, path)) return -1;
-    pugi::xml_node project = doc.child("root").child("project");
-    if (!project) return -1;
-    return load_section(project);
+    std::vector<cfg_project_section_t> sections;
+    if (!list_sections(doc, path, sections) || sections.empty()) return -1;
+    return load_section(sections.front().node);
 }

@@ -8,10 +8,16 @@
 #include <cstdint>
 #include <pugixml.hpp>
 #include <string>
+#include <vector>
 
+#include "common/plib_version.h"
 #include "drv/drv_types.h"
 
-class cfg_main_t;
+class cfg_measure_t;
+class cfg_measure_diagram_t;
+class cfg_remote_t;
+class cfg_scan_config_t;
+class cfg_scan_diagram_t;
 
 // The `scan` section's values (scan configuration settings and channel map).
 struct cfg_scan_section_t {
@@ -31,9 +37,26 @@ struct cfg_scan_section_t {
     plib_scanner_channel_map_t channel_param;
 };
 
+// The `scan` section's values read from and applied to the scan configuration; applying
+// goes through its setters, which keep their ranges and send the run and logging
+// parameters to the scan engine.
+cfg_scan_section_t cfg_scan_section_of(const cfg_scan_config_t& config);
+void cfg_apply_scan_section(cfg_scan_config_t& config, const cfg_scan_section_t& section);
+
 class cfg_project_t {
 public:
-    explicit cfg_project_t(cfg_main_t* facade) : m_pfacade(facade) {}
+    // The section is made of the model and resource (`remote`), the measurement, the
+    // measure diagram, the scan configuration and the scan diagram. All five must
+    // outlive this object.
+    cfg_project_t(const cfg_remote_t& remote, cfg_measure_t& measure, cfg_measure_diagram_t& measure_diagram,
+                  cfg_scan_config_t& scan_config, cfg_scan_diagram_t& scan_diagram)
+        : m_remote(remote),
+          m_measure(measure),
+          m_measure_diagram(measure_diagram),
+          m_scan_config(scan_config),
+          m_scan_diagram(scan_diagram) {}
+    cfg_project_t(const cfg_project_t&) = delete;
+    cfg_project_t& operator=(const cfg_project_t&) = delete;
 
     // Appends one `project` element to `root`.
     void append_section(pugi::xml_node root) const;
@@ -48,14 +71,27 @@ public:
     int load_first_section(const std::string& path);
 
 private:
-    cfg_main_t* m_pfacade = nullptr;
+    const cfg_remote_t& m_remote;
+    cfg_measure_t& m_measure;
+    cfg_measure_diagram_t& m_measure_diagram;
+    cfg_scan_config_t& m_scan_config;
+    cfg_scan_diagram_t& m_scan_diagram;
+};
+
+// One `project` element of a project file, as the readers of a whole file see it.
+struct cfg_project_section_t {
+    int position = 0;        // 1-based, among the file's `project` elements
+    std::string model;       // text of `product_type`, empty when missing
+    std::string resource;    // text of `resource`, empty when missing
+    bool supported = false;  // `model` is one this software drives
+    pugi::xml_node node;     // the element itself; valid while its document lives
 };
 
 // Project-file text helpers shared by the section writer, the registry's save and the
 // command line.
 namespace cfg_project_file {
 
-inline constexpr const char* software_version = "V1.0.3";
+inline constexpr const char* software_version = plib_software_version;
 
 // Writes `doc` the way the project file is written: one tab per level, UTF-8, no BOM.
 std::string to_string(const pugi::xml_document& doc);
@@ -64,8 +100,14 @@ void make_header(pugi::xml_document& doc);
 // Writes bytes to path through a temporary file in the same directory, flushed to
 // disk, then renamed over path: a failure leaves the previous file intact. 0 or -1.
 int write_file_atomic(const std::string& path, const std::string& bytes);
-// Loads a file for reading a project; false when it does not parse or has no `root`.
+// Loads a file for reading a project; false when it is not a regular file (a pipe or a
+// device would block or never end), does not parse or has no `root`.
 bool load_file(pugi::xml_document& doc, const std::string& path);
+// The one walk over a project file's instruments: loads path with load_file into doc
+// and lists every `project` element of `root` in document order. False, with no
+// sections, when the file is not a project file.
+bool list_sections(pugi::xml_document& doc, const std::string& path,
+                   std::vector<cfg_project_section_t>& sections);
 
 // Decimal readers of element texts: missing, malformed or out-of-range texts give 0.
 int read_int(pugi::xml_node parent, const char* name);

@@ -145,6 +145,14 @@ void cfg_scan_config_t::set_limit_channels(int first, int last) {
     if (last >= -bound && last <= bound) m_limit_high_channel = last;
 }
 
+void cfg_scan_config_t::get_channel_funcs(plib_scan_channel_funcs_t& funcs) const {
+    m_driver->get_scan_channel_funcs(funcs);
+}
+
+void cfg_scan_config_t::get_ranges(int func, std::vector<std::string>& ranges) const {
+    m_driver->get_scan_ranges(static_cast<plib_measure_type_t>(func), ranges);
+}
+
 int cfg_scan_config_t::query_scan_card(int& state) {
     state = 0;
     if (!m_driver) return -1;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "drv/drv_types.h"
 #include "scan/plib_scan_types.h"
@@ -63,6 +64,11 @@ public:
     void set_limit_channels(int first, int last);
     int get_limit_low_channel() const { return m_limit_low_channel; }
     int get_limit_high_channel() const { return m_limit_high_channel; }
+
+    // The model's scanner capabilities: which functions each channel can measure, and
+    // the ranges of a function (first is the default).
+    void get_channel_funcs(plib_scan_channel_funcs_t& funcs) const;
+    void get_ranges(int func, std::vector<std::string>& ranges) const;
 
     double get_max_delay() const { return m_max_delay; }
     int get_max_count() const { return m_max_count; }

@@ -8,10 +8,15 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
+#include "cli/cli_exit.h"
+
 namespace velkaro_cli {
 
+// The exit-code table as text, for --help.
+std::string exit_code_help();
+
 struct cli_context_t {
-    int exit_code = 0;  // 0 success, 1 the instrument or VISA reported a failure
+    int exit_code = cli_exit_ok;
 };
 
 // find, query, write, read

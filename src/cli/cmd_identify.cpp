@@ -5,19 +5,17 @@
 // Connects as the program does when an instrument is added: opens the session,
 // queries "*IDN?", checks the family's private model name against M and sends "*RST"
 // (no configuration is sent). Prints the four identification fields and closes.
-// Exit code 0, or the connection result (1 VISA open failed, 4 not the model) with
-// a message on standard error.
+// Exit code cli_exit_ok, cli_exit_connect or cli_exit_model, with a message on
+// standard error.
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "cfg/cfg_remote.h"
+#include "cfg/cfg_main.h"
 #include "cli/cli_commands.h"
+#include "cli/cli_instrument.h"
 #include "common/plib_model_registry.h"
-#include "drv/drv_link.h"
-#include "drv/if/drv_if.h"
-#include "remote/remote_main.h"
 
 namespace velkaro_cli {
 namespace {
@@ -27,38 +25,22 @@ struct identify_options_t {
     std::string resource;
 };
 
-const char* result_message(int result) {
-    switch (result) {
-        case cfg_remote_t::result_visa_failed:
-            return "The instrument could not be opened.";
-        case cfg_remote_t::result_not_connected:
-            return "The instrument is not connected.";
-        case cfg_remote_t::result_already_connected:
-            return "The instrument is already connected.";
-        case cfg_remote_t::result_not_the_model:
-            return "The device doesn't match the model!";
-        default:
-            return "Unknown result.";
-    }
-}
-
 int run_identify(const identify_options_t& options) {
-    remote_main_t remote;
-    drv_remote_link_t link(remote);
-    drv_if_t driver(&link, options.model);
-    cfg_remote_t identity(&link, &driver, options.model, options.resource);
-    const int result = identity.connect(1);
-    if (result != cfg_remote_t::result_ok) {
-        std::fprintf(stderr, "velkaro-cli identify: result %d: %s\n", result, result_message(result));
-        if (identity.get_info().connected) identity.connect(0);
-        return result;
+    cli_open_request_t request;
+    request.model = options.model;
+    request.resource = options.resource;
+    request.send_configuration = false;
+    const cli_opened_t opened = open_instrument(request);
+    if (opened.result != cli_exit_ok) {
+        std::fprintf(stderr, "velkaro-cli identify: %s\n", opened.message.c_str());
+        return opened.result;
     }
+    const cfg_main_t& cfg = opened.guard.cfg();
     std::printf("manufacturer: %s\nproduct_type: %s\nserial_number: %s\nsoftware_version: %s\n",
-                identity.get_manufacturer().c_str(), identity.get_product_type().c_str(),
-                identity.get_serial_number().c_str(), identity.get_software_version().c_str());
+                cfg.manufacturer().c_str(), cfg.product_type().c_str(), cfg.serial_number().c_str(),
+                cfg.software_version().c_str());
     std::fflush(stdout);
-    identity.connect(0);
-    return 0;
+    return cli_exit_ok;
 }
 
 }  // namespace

@@ -8,8 +8,9 @@
 // A command without a trailing "\n" gets one: instruments act on a line only once it is
 // terminated. Replies are printed unchanged (binary blocks included); a reply longer
 // than one link read is completed by further reads. Failures print the VISA status on
-// standard error and exit with 1. --timeout goes through the link engine, which prints
-// its "_printf_vistatus: ..." diagnostic line on standard output first.
+// standard error and exit with cli_exit_connect when the resource could not be opened,
+// else cli_exit_link. --timeout goes through the link engine, which prints its
+// "_printf_vistatus: ..." diagnostic line on standard output first.
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -18,11 +19,11 @@
 
 #include "cli/cli_commands.h"
 #include "remote/remote_main.h"
+#include "visa/visa_types.h"
 
 namespace velkaro_cli {
 namespace {
 
-constexpr int status_max_cnt = 0x3FFF0006;    // VI_SUCCESS_MAX_CNT: more of the reply follows
 constexpr int max_continuation_reads = 1000;  // 800 MB: far beyond any instrument reply
 
 struct link_options_t {
@@ -32,34 +33,29 @@ struct link_options_t {
     std::string hosts;
 };
 
-int report_failure(const char* what, int status) {
+int report_failure(const char* what, int status, cli_exit_t code = cli_exit_link) {
     std::fprintf(stderr, "velkaro-cli %s: %s\n", what, status_description(status).c_str());
-    return 1;
+    return code;
 }
 
-// Opens the resource and applies the time-out; on failure prints and returns false.
-bool open_session(remote_main_t& link, const link_options_t& options, const char* what,
-                  unsigned long& session) {
+// Opens the resource and applies the time-out; on failure prints and returns the exit code.
+int open_session(remote_main_t& link, const link_options_t& options, const char* what, unsigned long& session) {
     const int status = link.open(options.resource, session);
-    if (status < 0) {
-        report_failure(what, status);
-        return false;
-    }
+    if (status < 0) return report_failure(what, status, cli_exit_connect);
     if (options.timeout_ms >= 0) {
         const int timeout_status = link.set_timeout(session, options.timeout_ms);
         if (timeout_status < 0) {
-            report_failure(what, timeout_status);
             link.close(session);
-            return false;
+            return report_failure(what, timeout_status);
         }
     }
-    return true;
+    return cli_exit_ok;
 }
 
 // Appends further reads while the link reports a full buffer; returns the last status.
 int complete_reply(remote_main_t& link, unsigned long session, int status, std::string& reply) {
     std::string more;
-    for (int i = 0; status == status_max_cnt && i < max_continuation_reads; ++i) {
+    for (int i = 0; status == visa::VI_SUCCESS_MAX_CNT && i < max_continuation_reads; ++i) {
         status = link.read(session, more);
         reply += more;
     }
@@ -69,7 +65,7 @@ int complete_reply(remote_main_t& link, unsigned long session, int status, std::
 int print_reply(const char* what, int status, const std::string& reply) {
     std::fwrite(reply.data(), 1, reply.size(), stdout);
     std::fflush(stdout);
-    return status < 0 ? report_failure(what, status) : 0;
+    return status < 0 ? report_failure(what, status) : cli_exit_ok;
 }
 
 int run_find(const link_options_t& options) {
@@ -80,13 +76,13 @@ int run_find(const link_options_t& options) {
     const int status = link.find_resource(resources);
     for (const auto& resource : resources) std::printf("%s\n", resource.c_str());
     std::fflush(stdout);
-    return status < 0 ? report_failure("find", status) : 0;
+    return status < 0 ? report_failure("find", status) : cli_exit_ok;
 }
 
 int run_query(const link_options_t& options) {
     remote_main_t link;
     unsigned long session = 0;
-    if (!open_session(link, options, "query", session)) return 1;
+    if (const int opened = open_session(link, options, "query", session); opened != cli_exit_ok) return opened;
     std::string reply;
     int status = link.query(session, terminated_command(options.command), reply);
     status = complete_reply(link, session, status, reply);
@@ -97,16 +93,16 @@ int run_query(const link_options_t& options) {
 int run_write(const link_options_t& options) {
     remote_main_t link;
     unsigned long session = 0;
-    if (!open_session(link, options, "write", session)) return 1;
+    if (const int opened = open_session(link, options, "write", session); opened != cli_exit_ok) return opened;
     const int status = link.write(session, terminated_command(options.command));
     link.close(session);
-    return status < 0 ? report_failure("write", status) : 0;
+    return status < 0 ? report_failure("write", status) : cli_exit_ok;
 }
 
 int run_read(const link_options_t& options) {
     remote_main_t link;
     unsigned long session = 0;
-    if (!open_session(link, options, "read", session)) return 1;
+    if (const int opened = open_session(link, options, "read", session); opened != cli_exit_ok) return opened;
     std::string reply;
     int status = link.read(session, reply);
     status = complete_reply(link, session, status, reply);

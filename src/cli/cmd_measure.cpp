@@ -4,12 +4,12 @@
 //                       [--count N | --time S] [--interval MS] [--log-dir DIR]
 //                       [--export FILE] [--project FILE] RESOURCE
 //
-// Builds an instrument manager through the registry, binds it to RESOURCE and
-// connects (which writes the stored configuration: the project section when one is
-// given), applies the options, runs the acquisition until its automatic stop, exports
-// the buffer and prints a summary. Exit codes: 0 done, 2 bad arguments or unwritable
-// path, 3 cannot connect, 4 not the model, 5 unknown function for the model,
-// 6 export failed, 7 the run did not start or did not stop in time.
+// Opens the instrument (open_instrument: the connection writes the stored
+// configuration, the project section when one is given), applies the options, runs the
+// acquisition until its automatic stop, exports the buffer and prints a summary. Exit
+// codes (cli_exit_t): usage for bad arguments or an unwritable path, connect, model,
+// function for a function the model lacks, file when the export fails, run when the
+// acquisition did not start or did not stop in time.
 #include <unistd.h>
 
 #include <algorithm>
@@ -28,20 +28,13 @@
 #include "cfg/cfg_main.h"
 #include "cfg/cfg_project.h"
 #include "cli/cli_commands.h"
+#include "cli/cli_instrument.h"
 #include "common/plib_format.h"
 #include "common/plib_model_registry.h"
 #include "ui/mngr/plib_mngr.h"
-#include "ui/mngr/ui_connect_mngr.h"
 
 namespace velkaro_cli {
 namespace {
-
-constexpr int exit_usage = 2;
-constexpr int exit_connect = 3;
-constexpr int exit_model = 4;
-constexpr int exit_function = 5;
-constexpr int exit_export = 6;
-constexpr int exit_run = 7;
 
 struct measure_options_t {
     std::string model;
@@ -69,13 +62,13 @@ bool writable_directory(const std::string& dir) {
 }
 
 // The project section for this model, preferring the one at this resource.
-pugi::xml_node find_section(const pugi::xml_document& doc, const std::string& model,
+pugi::xml_node find_section(const std::vector<cfg_project_section_t>& sections, const std::string& model,
                             const std::string& resource) {
     pugi::xml_node same_model;
-    for (pugi::xml_node p = doc.child("root").child("project"); p; p = p.next_sibling("project")) {
-        if (model != p.child("product_type").text().get()) continue;
-        if (resource == p.child("resource").text().get()) return p;
-        if (!same_model) same_model = p;
+    for (const cfg_project_section_t& s : sections) {
+        if (s.model != model) continue;
+        if (s.resource == resource) return s.node;
+        if (!same_model) same_model = s.node;
     }
     return same_model;
 }
@@ -86,52 +79,34 @@ plib_measure_type_t function_from_text(const std::string& text) {
     return type;
 }
 
-// Releases the manager (which disconnects) however the run ends.
-struct registry_guard_t {
-    plib_mngr_t* mngr = nullptr;
-    std::string resource;
-    ~registry_guard_t() {
-        if (mngr != nullptr) ui_connect_mngr_t::instance().release_mngr(mngr, resource);
-    }
-};
-
 int run_measure(const measure_options_t& o) {
     if (!o.log_dir.empty() && !writable_directory(o.log_dir))
-        return fail(exit_usage, "cannot write to the log directory \"" + o.log_dir + "\"");
+        return fail(cli_exit_usage, "cannot write to the log directory \"" + o.log_dir + "\"");
     if (!o.export_path.empty()) {
         const std::filesystem::path parent = std::filesystem::path(o.export_path).parent_path();
         if (!writable_directory(parent.empty() ? "." : parent.string()))
-            return fail(exit_usage, "cannot write the export file \"" + o.export_path + "\"");
+            return fail(cli_exit_usage, "cannot write the export file \"" + o.export_path + "\"");
     }
     pugi::xml_document doc;
-    pugi::xml_node section;
+    cli_open_request_t request;
+    request.model = o.model;
+    request.resource = o.resource;
     if (!o.project.empty()) {
-        if (!cfg_project_file::load_file(doc, o.project))
-            return fail(exit_usage, "\"" + o.project + "\" is not a project file");
-        section = find_section(doc, o.model, o.resource);
-        if (!section) return fail(exit_usage, "the project has no " + o.model + " instrument");
+        std::vector<cfg_project_section_t> sections;
+        if (!cfg_project_file::list_sections(doc, o.project, sections))
+            return fail(cli_exit_usage, "\"" + o.project + "\" is not a project file");
+        request.section = find_section(sections, o.model, o.resource);
+        if (!request.section) return fail(cli_exit_usage, "the project has no " + o.model + " instrument");
     }
-
-    ui_connect_mngr_t& registry = ui_connect_mngr_t::instance();
-    registry_guard_t guard;
-    guard.mngr = registry.create_mngr(o.model, section);
-    cfg_main_t& cfg = *guard.mngr->get_cfg();
-
     const plib_measure_type_t type = function_from_text(o.function);
-    if (type == measure_none || !cfg.measure()->has_function(type))
-        return fail(exit_function, "the " + o.model + " has no function \"" + o.function + "\"");
-
-    if (registry.is_bound(o.resource)) return fail(exit_usage, o.resource + " is in use");
-    if (registry.bind_mngr(o.resource, guard.mngr) != 1)
-        return fail(exit_usage, "cannot register " + o.resource);
-    guard.resource = o.resource;
-    cfg_remote_info_t info;
-    info.resource = o.resource;
-    cfg.set_info(info);
-    const int connected = cfg.connect(1);
-    if (connected == cfg_remote_t::result_not_the_model)
-        return fail(exit_model, "the instrument at " + o.resource + " is not a " + o.model);
-    if (connected != cfg_remote_t::result_ok) return fail(exit_connect, "cannot connect to " + o.resource);
+    request.before_connect = [&](cfg_main_t& cfg, std::string& message) {
+        if (type != measure_none && cfg.has_function(type)) return cli_exit_ok;
+        message = "the " + o.model + " has no function \"" + o.function + "\"";
+        return cli_exit_function;
+    };
+    const cli_opened_t opened = open_instrument(request);
+    if (opened.result != cli_exit_ok) return fail(opened.result, opened.message);
+    cfg_main_t& cfg = opened.guard.cfg();
 
     cfg.set_function(type);
     if (!o.range.empty()) cfg.set_range(type, o.range);
@@ -145,7 +120,7 @@ int run_measure(const measure_options_t& o) {
         cfg.set_stop_time(o.time_s);
         cfg.set_auto_enable(true);
     } else if (!cfg.get_auto_enable()) {
-        return fail(exit_usage, "give --count or --time (or a project with automatic stop)");
+        return fail(cli_exit_usage, "give --count or --time (or a project with automatic stop)");
     }
     if (o.interval_ms > 0) cfg.set_interval_ms(o.interval_ms);
     if (!o.log_dir.empty()) {
@@ -160,7 +135,7 @@ int run_measure(const measure_options_t& o) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit_s);
 
     cfg.set_run_state(1);
-    if (cfg.get_run_state() != 1) return fail(exit_run, "the acquisition did not start");
+    if (cfg.get_run_state() != 1) return fail(cli_exit_run, "the acquisition did not start");
     const bool terminal = ::isatty(STDOUT_FILENO) != 0;
     while (cfg.get_run_state() == 1 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -174,7 +149,7 @@ int run_measure(const measure_options_t& o) {
     if (!stopped) cfg.set_run_state(0);
 
     std::vector<plib_data_t> data;
-    guard.mngr->get_acq()->m_acq_original_data_list_msg.fetch(data);
+    opened.guard.mngr()->get_acq()->m_acq_original_data_list_msg.fetch(data);
     const double elapsed = cfg.get_elapsed_s();
     double min = std::numeric_limits<double>::infinity(), max = -min, sum = 0.0;
     std::size_t valid = 0;
@@ -196,9 +171,9 @@ int run_measure(const measure_options_t& o) {
     std::fflush(stdout);
 
     if (!o.export_path.empty() && cfg.export_data(o.export_path) != 0)
-        return fail(exit_export, "cannot write the export file \"" + o.export_path + "\"");
-    if (!stopped) return fail(exit_run, "the acquisition did not stop in time");
-    return 0;
+        return fail(cli_exit_file, "cannot write the export file \"" + o.export_path + "\"");
+    if (!stopped) return fail(cli_exit_run, "the acquisition did not stop in time");
+    return cli_exit_ok;
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 //   velkaro-cli project show FILE
 //
 // Lists the instruments of a project file with their key settings, read straight from
-// the XML (nothing is connected). Exit code 0, or 2 when the file is not a project.
+// the XML (nothing is connected). Exit code cli_exit_ok, or cli_exit_usage when the file
+// is not a project.
 #include <cstdio>
 #include <memory>
 #include <pugixml.hpp>
@@ -13,7 +14,6 @@
 #include "cfg/cfg_project.h"
 #include "cli/cli_commands.h"
 #include "common/plib_measure_type.h"
-#include "common/plib_model_registry.h"
 
 namespace velkaro_cli {
 namespace {
@@ -22,18 +22,18 @@ using namespace cfg_project_file;
 
 int run_show(const std::string& path) {
     pugi::xml_document doc;
-    if (!load_file(doc, path)) {
+    std::vector<cfg_project_section_t> sections;
+    if (!list_sections(doc, path, sections)) {
         std::fprintf(stderr, "velkaro-cli project: \"%s\" is not a project file\n", path.c_str());
-        return 2;
+        return cli_exit_usage;
     }
-    pugi::xml_node root = doc.child("root");
-    std::printf("software version: %s\n", read_text(root, "SoftwareVersion").c_str());
-    int index = 0;
-    for (pugi::xml_node p = root.child("project"); p; p = p.next_sibling("project")) {
-        ++index;
-        const std::string model = read_text(p, "product_type");
-        const std::string resource = read_text(p, "resource");
-        if (model_registry_t::instance().family_of(model) == model_registry_t::family_none) {
+    std::printf("software version: %s\n", read_text(doc.child("root"), "SoftwareVersion").c_str());
+    for (const cfg_project_section_t& section : sections) {
+        const int index = section.position;
+        const std::string& model = section.model;
+        const std::string& resource = section.resource;
+        const pugi::xml_node p = section.node;
+        if (!section.supported) {
             std::printf("project %d: unsupported model \"%s\", skipped\n", index, model.c_str());
             continue;
         }
@@ -70,8 +70,8 @@ int run_show(const std::string& path) {
         std::printf("  scan: %d of %d channels enabled, stop mode %d\n", enabled, channels,
                     read_int(scan, "stop_mode"));
     }
-    std::printf("instruments: %d\n", index);
-    return 0;
+    std::printf("instruments: %zu\n", sections.size());
+    return cli_exit_ok;
 }
 
 }  // namespace

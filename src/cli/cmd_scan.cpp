@@ -4,12 +4,13 @@
 //                    [--mode scan|step] [--delay S] [--log-dir DIR --file-mode single|per-channel]
 //                    [--export DIR] RESOURCE
 //
-// Connects through an instrument manager as the program does (identification, "*RST",
-// configuration), programs the scanner card, runs until the stop condition (N sweeps, by
-// default 1, or S seconds), printing progress once a second, then prints each scanned
-// channel's statistics. NAME is a scanner keyword ("DCV", "ACV", "RES", ...) or a SCPI
-// mnemonic ("VOLT", ...). Exit code 0; the connection result (1 VISA open failed, 4 not
-// the model); 2 for a refused setting; 3 when the run did not stop in time.
+// Opens the instrument (open_instrument: identification, "*RST", configuration),
+// programs the scanner card, runs until the stop condition (N sweeps, by default 1, or
+// S seconds), printing progress once a second, then prints each scanned channel's
+// statistics. NAME is a scanner keyword ("DCV", "ACV", "RES", ...) or a SCPI mnemonic
+// ("VOLT", ...). Exit codes (cli_exit_t): connect, model; usage for a refused setting;
+// link when the card refuses its configuration; run when the scan did not start or did
+// not stop in time; file when the export fails.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -22,14 +23,13 @@
 #include "cfg/cfg_main.h"
 #include "cfg/cfg_scan_config.h"
 #include "cli/cli_commands.h"
+#include "cli/cli_instrument.h"
 #include "common/plib_format.h"
 #include "common/plib_model_registry.h"
 #include "common/plib_number.h"
-#include "drv/if/drv_if.h"
 #include "scan/scan_main.h"
 #include "scan/scan_statistics.h"
 #include "ui/mngr/plib_mngr.h"
-#include "ui/mngr/ui_connect_mngr.h"
 
 namespace velkaro_cli {
 namespace {
@@ -63,7 +63,7 @@ std::string value_text(double v) {
 
 // Applies the channel selection and functions to the configuration; "" or the reason
 // the request cannot be served.
-std::string configure_channels(const scan_options_t& o, drv_if_t& driver, cfg_scan_config_t& config) {
+std::string configure_channels(const scan_options_t& o, cfg_scan_config_t& config) {
     plib_scanner_channel_map_t params = config.get_channel_params();
     for (auto& entry : params) entry.second.scan_state = 0;
     for (int ch : o.channels) {
@@ -72,7 +72,7 @@ std::string configure_channels(const scan_options_t& o, drv_if_t& driver, cfg_sc
         if (params[ch].scan_counts < 1) params[ch].scan_counts = 1;
     }
     plib_scan_channel_funcs_t allowed;
-    driver.get_scan_channel_funcs(allowed);
+    config.get_channel_funcs(allowed);
     for (const std::string& f : o.funcs) {
         const auto eq = f.find('=');
         int ch = 0;
@@ -85,7 +85,7 @@ std::string configure_channels(const scan_options_t& o, drv_if_t& driver, cfg_sc
             return "channel " + std::to_string(ch) + " cannot measure " + f.substr(eq + 1);
         params[ch].func = type;
         std::vector<std::string> ranges;
-        driver.get_scan_ranges(type, ranges);
+        config.get_ranges(type, ranges);
         params[ch].range = ranges.empty() ? std::string() : ranges.front();
     }
     config.set_channel_params(params);
@@ -99,45 +99,34 @@ std::string configure_channels(const scan_options_t& o, drv_if_t& driver, cfg_sc
 }
 
 int run_scan(const scan_options_t& o) {
-    auto& registry = ui_connect_mngr_t::instance();
-    plib_mngr_t* mngr = registry.create_bound_mngr(o.resource, o.model);
-    if (!mngr) return 1;
-    cfg_main_t* cfg = mngr->get_cfg();
-    scan_main_t* engine = mngr->get_scan();
-    drv_if_t* driver = mngr->get_driver();
-    cfg_remote_info_t info = cfg->get_info();
-    info.resource = o.resource;
-    cfg->set_info(info);
-    const int connected = cfg->connect(1);
-    if (connected != 0) {
-        std::fprintf(stderr, "velkaro-cli scan: connection result %d\n", connected);
-        registry.remove_mngr(o.resource);
-        return connected;
+    cli_open_request_t request;
+    request.model = o.model;
+    request.resource = o.resource;
+    const cli_opened_t opened = open_instrument(request);
+    if (opened.result != cli_exit_ok) {
+        std::fprintf(stderr, "velkaro-cli scan: %s\n", opened.message.c_str());
+        return opened.result;
     }
-    // The facade's own scan settings when it has them, else a configuration of our own.
-    std::unique_ptr<cfg_scan_config_t> own;
+    cfg_main_t* cfg = &opened.guard.cfg();
+    scan_main_t* engine = opened.guard.mngr()->get_scan();
     cfg_scan_config_t* config = cfg->get_scan_config();
-    if (!config) {
-        own = std::make_unique<cfg_scan_config_t>(driver, engine);
-        config = own.get();
-    }
-    int code = 0;
+    int code = cli_exit_ok;
     auto fail = [&](const std::string& why, int c) {
         std::fprintf(stderr, "velkaro-cli scan: %s\n", why.c_str());
         code = c;
     };
-    const std::string why = configure_channels(o, *driver, *config);
-    if (!why.empty()) fail(why, 2);
+    const std::string why = configure_channels(o, *config);
+    if (!why.empty()) fail(why, cli_exit_usage);
     config->set_scan_mode(o.mode == "step" ? 1 : 0);
     if (o.delay >= 0.0) {
         config->set_scan_delay(o.delay);
-        if (config->get_scan_delay() != o.delay) fail("delay out of range", 2);
+        if (config->get_scan_delay() != o.delay) fail("delay out of range", cli_exit_usage);
     }
     const int sweeps = o.time_s > 0.0 ? 0 : (o.sweeps > 0 ? o.sweeps : 1);
     if (sweeps > 0) {
         config->set_stop_mode(scan_stop_after_sweeps);
         config->set_stop_scan_count(sweeps);
-        if (config->get_stop_scan_count() != sweeps) fail("sweep count out of range", 2);
+        if (config->get_stop_scan_count() != sweeps) fail("sweep count out of range", cli_exit_usage);
         config->set_auto_count(0);
     } else {
         config->set_stop_mode(scan_stop_after_duration);
@@ -148,23 +137,14 @@ int run_scan(const scan_options_t& o) {
     config->set_record_directory(o.log_dir);
     config->set_record_enable(o.log_dir.empty() ? 0 : 1);
     config->set_file_mode(o.file_mode == "per-channel" ? scan_file_mode_per_channel : scan_file_mode_single);
-    engine->set_record_info_callback(
-        [cfg, config](plib_scanner_channel_map_t& p, plib_scan_file_record_param_t& i) {
-            p = config->get_channel_params();
-            i.maker = cfg->manufacturer();
-            i.product_type = cfg->product_type();
-            i.serial_number = cfg->serial_number();
-            i.product_software_version = cfg->software_version();
-            i.software_version = cfg->get_app_software_version();
-            i.record_directory = config->get_record_directory();
-        });
 
-    if (code == 0 && config->apply_scan_config() != 0) fail("the scanner card refused its configuration", 1);
-    if (code == 0) {
+    if (code == cli_exit_ok && config->apply_scan_config() != 0)
+        fail("the scanner card refused its configuration", cli_exit_link);
+    if (code == cli_exit_ok) {
         cfg->set_scan_run_state(1);
-        if (engine->get_run_state() != 1) fail("the scan could not be started", 1);
+        if (cfg->get_scan_run_state() != 1) fail("the scan could not be started", cli_exit_run);
     }
-    if (code == 0) {
+    if (code == cli_exit_ok) {
         // Bound: the stop condition plus a generous margin for the card's own pace.
         const double per_sweep =
             static_cast<double>(config->get_sweep_readings()) * (config->get_scan_delay() + 0.5);
@@ -172,11 +152,11 @@ int run_scan(const scan_options_t& o) {
         const auto begin = std::chrono::steady_clock::now();
         auto last_print = begin;
         const int sweep_readings = std::max(1, config->get_sweep_readings());
-        while (engine->get_run_state() == 1) {
+        while (cfg->get_scan_run_state() == 1) {
             const auto now = std::chrono::steady_clock::now();
             if (std::chrono::duration<double>(now - begin).count() > limit_s) {
                 cfg->set_scan_run_state(0);
-                fail("the run did not stop in time; stopped", 3);
+                fail("the run did not stop in time; stopped", cli_exit_run);
                 break;
             }
             if (now - last_print >= std::chrono::seconds(1)) {
@@ -206,12 +186,9 @@ int run_scan(const scan_options_t& o) {
                 value_text(it->second.min).c_str(), value_text(it->second.max).c_str(),
                 value_text(it->second.average).c_str(), it->second.count, alarm ? "Over Limit" : "none");
         }
-        if (!o.export_dir.empty() && config->export_data(o.export_dir) != 0) fail("export failed", 1);
+        if (!o.export_dir.empty() && config->export_data(o.export_dir) != 0) fail("export failed", cli_exit_file);
         std::fflush(stdout);
     }
-    engine->set_record_info_callback(nullptr);
-    own.reset();
-    registry.remove_mngr(o.resource);
     return code;
 }
 

@@ -10,37 +10,13 @@
 
 namespace {
 
-using status_map_t = std::map<int, const char*>;
-
-const status_map_t& status_texts() {
-    static const status_map_t texts = {
-        {visa::VI_SUCCESS, "success"},
-        {static_cast<int>(0xBFFF000EU), "The given session reference is invalid."},
-        {static_cast<int>(0xBFFF0067U),
-         "The given sesn does not support this operation. For VISA, this operation is "
-         "supported only by the Default Resource Manager session."},
-        {static_cast<int>(0xBFFF0012U), "Invalid resource reference specified. Parsing error."},
-        {static_cast<int>(0xBFFF0011U),
-         "Insufficient location information or resource not present in the system."},
-        {static_cast<int>(0xBFFF003CU), "Insufficient system resources to parse the string."},
-        {static_cast<int>(0xBFFF009EU), "A code library required by VISA could not be located or loaded."},
-        {static_cast<int>(0xBFFF00A5U),
-         "The interface type is valid, but the specified interface number is not configured."},
-    };
-    return texts;
-}
-
 // VISA: negative statuses are errors; every other value (VI_SUCCESS, VI_SUCCESS_MAX_CNT,
 // VI_SUCCESS_TERM_CHAR, warnings) completed the operation.
 bool is_failure(int status) { return status < 0; }
 
 }  // namespace
 
-const char* remote_status_text(int status) {
-    const auto& texts = status_texts();
-    auto it = texts.find(status);
-    return it == texts.end() ? "unkown error" : it->second;
-}
+const char* remote_status_text(int status) { return visa::status_text(status); }
 
 // ---- messages: each handler forwards to its engine -------------------------------
 

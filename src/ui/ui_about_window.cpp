@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "common/plib_version.h"
 #include "ui/ui_help.h"
 
 ui_about_window_t::ui_about_window_t(QWidget* parent) : QDialog(parent) {
@@ -20,8 +21,9 @@ ui_about_window_t::ui_about_window_t(QWidget* parent) : QDialog(parent) {
     m_logo->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_logo->setFocusPolicy(Qt::NoFocus);
 
-    m_info =
-        new QLabel("Version: V1.0.3\nBuild: 2024/10/28\nRemote control of VXA and VXB multimeters.", this);
+    m_info = new QLabel(QString("Version: %1\nBuild: 2024/10/28\nRemote control of VXA and VXB multimeters.")
+                            .arg(plib_software_version),
+                        this);
     m_info->setObjectName("about_info");
     m_info->setAlignment(Qt::AlignCenter);
 

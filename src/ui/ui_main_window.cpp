@@ -7,8 +7,9 @@
 #include <QStandardPaths>
 #include <cstdio>
 #include <pugixml.hpp>
+#include <vector>
 
-#include "common/plib_model_registry.h"
+#include "cfg/cfg_project.h"
 #include "ui/mngr/ui_connect_mngr.h"
 #include "ui/ui_device_column/ui_device_column.h"
 #include "ui/ui_device_column/ui_device_item.h"
@@ -110,19 +111,12 @@ void ui_main_window_t::slot_save_xml_file(std::string path) {
 
 void ui_main_window_t::slot_recall_xml_file(std::string path) {
     pugi::xml_document doc;
-    if (!doc.load_file(path.c_str(), pugi::parse_default, pugi::encoding_auto)) return;
-    const pugi::xml_node root = doc.child("root");
-    if (!root) return;
+    std::vector<cfg_project_section_t> sections;
+    if (!cfg_project_file::list_sections(doc, path, sections)) return;
 
     m_device_column->slot_clear_device();
-    for (pugi::xml_node project = root.child("project"); project; project = project.next_sibling("project")) {
-        const pugi::xml_node product_type = project.child("product_type");
-        if (!product_type) continue;
-        const std::string model = product_type.text().get();
-        const std::string resource = project.child("resource").text().get();
-        if (model_registry_t::instance().family_of(model) == model_registry_t::family_none) continue;
-        m_device_column->slot_add_device(model, resource, project);
-    }
+    for (const cfg_project_section_t& section : sections)
+        if (section.supported) m_device_column->slot_add_device(section.model, section.resource, section.node);
 }
 
 std::string ui_main_window_t::default_project_path(const QString& app_dir) {

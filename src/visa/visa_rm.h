@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "visa/visa.h"
+#include "visa/visa_types.h"
 
 namespace visa {
 namespace builtin {

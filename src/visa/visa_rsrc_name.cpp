@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "visa/visa.h"
+#include "visa/visa_types.h"
 
 namespace visa {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "visa/visa.h"
+#include "visa/visa_types.h"
 #include "visa/visa_net.h"
 
 namespace visa {

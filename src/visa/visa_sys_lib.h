@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "visa/visa.h"
+#include "visa/visa_types.h"
 
 namespace visa {
 

@@ -12,6 +12,7 @@
 #include "cfg/cfg_main.h"
 #include "cfg/cfg_project.h"
 #include "cfg_test_util.h"
+#include "support/temp_dir.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/mngr/ui_connect_mngr.h"
 
@@ -29,17 +30,7 @@ std::string read_all(const fs::path& p) {
     return out.str();
 }
 
-struct temp_dir_t {
-    temp_dir_t() {
-        std::string pattern = (fs::temp_directory_path() / "velkaro_cfg_XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~temp_dir_t() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    fs::path path;
-};
+using velkaro_test::temp_dir_t;
 
 // Non-default values in every group.
 void customise(cfg_main_t& c, int salt) {
@@ -128,7 +119,7 @@ TEST(cfg_project, empty_project_is_the_header_with_its_declaration) {
 
 TEST(cfg_project, round_trip_of_two_families_gives_identical_bytes) {
     temp_dir_t dir;
-    const std::string path = (dir.path / "two.dmm").string();
+    const std::string path = (fs::path(dir.path()) / "two.dmm").string();
     std::string first;
     {
         ui_connect_mngr_t reg;
@@ -169,7 +160,7 @@ TEST(cfg_project, round_trip_of_two_families_gives_identical_bytes) {
 
 TEST(cfg_project, one_write_equals_the_section_by_section_writing) {
     temp_dir_t dir;
-    const std::string path = (dir.path / "steps.dmm").string();
+    const std::string path = (fs::path(dir.path()) / "steps.dmm").string();
     ui_connect_mngr_t reg;
     plib_mngr_t* a = reg.create_mngr("VXA-1");
     plib_mngr_t* b = reg.create_mngr("VXB-2");
@@ -283,7 +274,7 @@ TEST(cfg_project, hostile_files_are_refused_or_loaded_within_the_rules) {
     };
     for (const file_case_t& tc : cases) {
         SCOPED_TRACE(tc.name);
-        const fs::path p = dir.path / "hostile.dmm";
+        const fs::path p = fs::path(dir.path()) / "hostile.dmm";
         std::ofstream(p, std::ios::binary) << tc.bytes;
         EXPECT_EQ(f.cfg().load_first_section(p.string()), tc.result);
     }
@@ -302,13 +293,13 @@ TEST(cfg_project, failing_saves_keep_the_previous_file) {
     EXPECT_TRUE(S_ISCHR(st.st_mode));
 
     // A path below a regular file cannot be created (root ignores permissions).
-    const fs::path file = dir.path / "plain";
+    const fs::path file = fs::path(dir.path()) / "plain";
     std::ofstream(file) << "x";
     EXPECT_EQ(reg.save_project((file / "p.dmm").string()), 0);
 
     // A write cut short (file-size limit) leaves the earlier project intact and no
     // temporary file behind.
-    const fs::path target = dir.path / "keep.dmm";
+    const fs::path target = fs::path(dir.path()) / "keep.dmm";
     const std::string previous = "<root>previous</root>\n";
     std::ofstream(target, std::ios::binary) << previous;
     struct rlimit old {};
@@ -323,7 +314,7 @@ TEST(cfg_project, failing_saves_keep_the_previous_file) {
     EXPECT_EQ(result, 0);
     EXPECT_EQ(read_all(target), previous);
     int entries = 0;
-    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path)) ++entries;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path())) ++entries;
     EXPECT_EQ(entries, 2) << "only 'plain' and 'keep.dmm'";
 
     // And the same save succeeds once the disk has room.

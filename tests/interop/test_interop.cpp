@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "remote/run_process.h"
+#include "support/run_process.h"
 #include "support/sim_process.h"
 
 namespace {

@@ -97,7 +97,7 @@ TEST(plib_mngr, owns_its_engines_and_disconnects_on_destruction) {
     ASSERT_NE(m->get_cfg(), nullptr);
     EXPECT_EQ(m->get_cfg()->get_acq(), m->get_acq());
     EXPECT_EQ(m->get_cfg()->get_scan(), m->get_scan());
-    EXPECT_EQ(m->get_cfg()->get_mngr(), m.get());
+    EXPECT_EQ(m->get_cfg()->get_driver(), m->get_driver());
     EXPECT_EQ(m->get_cfg()->get_app_software_version(), "V1.0.3");
     m.reset();  // joins the threads without a connection to close
 }

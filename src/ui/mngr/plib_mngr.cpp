@@ -27,7 +27,7 @@ void plib_mngr_t::_construct(const std::string& model, pugi::xml_node project, d
     m_pacq = std::make_unique<acq_main_t>(m_pacq_adapter.get());
     m_pscan_adapter = std::make_unique<scan_drv_adapter_t>(*m_pdrv);
     m_pscan = std::make_unique<scan_main_t>(m_pscan_adapter.get());
-    m_pcfg = std::make_unique<cfg_main_t>(m_pacq.get(), m_pscan.get(), m_pdrv.get(), this, used_link);
+    m_pcfg = std::make_unique<cfg_main_t>(m_pacq.get(), m_pscan.get(), m_pdrv.get(), used_link);
     m_bound = false;
     NSP_ASSERT(!model.empty());
     m_pcfg->set_model(model);

@@ -14,7 +14,6 @@
 #include <QVBoxLayout>
 #include <cstdio>
 
-#include "acq/acq_main.h"
 #include "cfg/cfg_main.h"
 #include "nsp_src/lib/lib_assert.h"
 #include "ui/mngr/plib_mngr.h"
@@ -239,7 +238,7 @@ void ui_device_item_t::slot_connection_clicked() {
     }
     if (m_pmngr == nullptr) return;
     cfg_main_t* cfg = m_pmngr->get_cfg();
-    const bool measuring = m_pmngr->get_acq() != nullptr && m_pmngr->get_acq()->get_run_state() != 0;
+    const bool measuring = cfg->get_run_state() != 0;
     const bool scanning = cfg->get_scan_run_state() != 0;
     if (measuring || scanning) {
         const auto answer = QMessageBox::information(
@@ -285,10 +284,10 @@ void ui_device_item_t::_open_change_address_dialog(int row, int column) {
 
 void ui_device_item_t::slot_update_ui() {
     _update_connection_icon();
-    if (m_pmngr != nullptr) {
-        if (m_pmngr->get_acq() != nullptr && m_pmngr->get_acq()->get_run_state() != 0) {
+    if (const cfg_main_t* cfg = m_pmngr != nullptr ? m_pmngr->get_cfg() : nullptr) {
+        if (cfg->get_run_state() != 0) {
             m_mode = "Measure";
-        } else if (m_pmngr->get_cfg() != nullptr && m_pmngr->get_cfg()->get_scan_run_state() != 0) {
+        } else if (cfg->get_scan_run_state() != 0) {
             m_mode = "Scan";
         }
     }

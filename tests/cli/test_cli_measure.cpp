@@ -5,25 +5,15 @@
 #include <fstream>
 #include <sstream>
 
-#include "../remote/run_process.h"
-#include "support/sim_process.h"
+#include "cli_test_util.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using velkaro_test::run_process;
+using velkaro_test::temp_dir_t;
+using namespace velkaro_cli;
 
 namespace {
-
-struct temp_dir_t {
-    temp_dir_t() {
-        std::string pattern = (fs::temp_directory_path() / "velkaro_cli_XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~temp_dir_t() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-    fs::path path;
-};
 
 std::vector<std::string> lines_of(const fs::path& p) {
     std::ifstream in(p);
@@ -39,17 +29,17 @@ TEST(cli_measure, runs_to_the_automatic_stop_with_a_record_file_and_an_export) {
     velkaro_test::sim_process_t sim("VXA-2");
     ASSERT_TRUE(sim.ok());
     temp_dir_t dir;
-    const fs::path exported = dir.path / "export.csv";
+    const fs::path exported = fs::path(dir.path()) / "export.csv";
     const auto r =
         run_process(VELKARO_CLI_PATH, {"measure", "--model", "VXA-2", "--function", "VOLT", "--range", "20V",
-                                       "--nplc", "1", "--count", "5", "--log-dir", dir.path.string(),
+                                       "--nplc", "1", "--count", "5", "--log-dir", dir.path(),
                                        "--export", exported.string(), sim.instr_resource()});
     ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("readings: 5\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("mean: "), std::string::npos);
 
     fs::path record;
-    for (const auto& e : fs::directory_iterator(dir.path))
+    for (const auto& e : fs::directory_iterator(dir.path()))
         if (e.path() != exported) record = e.path();
     ASSERT_FALSE(record.empty());
     EXPECT_NE(record.filename().string().find(" DC Voltage VXA-2 "), std::string::npos) << record;
@@ -97,7 +87,7 @@ TEST(cli_measure, errors_give_a_message_and_their_exit_code) {
     velkaro_test::sim_process_t sim("VXB-1");
     ASSERT_TRUE(sim.ok());
     temp_dir_t dir;
-    const std::string file = (dir.path / "plain").string();
+    const std::string file = (fs::path(dir.path()) / "plain").string();
     std::ofstream(file) << "x";
     struct error_case_t {
         const char* name;
@@ -107,26 +97,26 @@ TEST(cli_measure, errors_give_a_message_and_their_exit_code) {
     };
     const std::string res = sim.instr_resource();
     const std::vector<error_case_t> cases = {
-        {"wrong model", {"--model", "VXA-2", "--function", "VOLT", "--count", "1", res}, 4, "is not a VXA-2"},
+        {"wrong model", {"--model", "VXA-2", "--function", "VOLT", "--count", "1", res}, cli_exit_model, "is not a VXA-2"},
         {"unknown function",
          {"--model", "VXB-1", "--function", "Pressure", "--count", "1", res},
-         5,
+         cli_exit_function,
          "no function"},
         {"cannot connect",
          {"--model", "VXB-1", "--function", "DC Voltage", "--count", "1", "TCPIP0::127.0.0.1::inst9::INSTR"},
-         3,
+         cli_exit_connect,
          "cannot connect"},
         {"unwritable log dir",
          {"--model", "VXB-1", "--function", "VOLT", "--count", "1", "--log-dir", file, res},
-         2,
+         cli_exit_usage,
          "log directory"},
         {"unwritable export",
          {"--model", "VXB-1", "--function", "VOLT", "--count", "1", "--export", file + "/e.csv", res},
-         2,
+         cli_exit_usage,
          "export file"},
         {"full disk on export",
          {"--model", "VXB-1", "--function", "VOLT", "--count", "1", "--export", "/dev/full", res},
-         6,
+         cli_exit_file,
          "export file"},
     };
     for (const error_case_t& tc : cases) {
@@ -148,7 +138,7 @@ TEST(cli_project, show_lists_instruments_and_skips_unknown_models) {
     EXPECT_NE(sample.out.find("project 2: VXB-1 at (no resource)\n"), std::string::npos);
     EXPECT_NE(sample.out.find("instruments: 2\n"), std::string::npos);
 
-    const fs::path odd = dir.path / "odd.dmm";
+    const fs::path odd = fs::path(dir.path()) / "odd.dmm";
     std::ofstream(odd) << "<root><project><product_type>XYZ-9</product_type></project>"
                           "<project><product_type>VXB-2</product_type></project></root>";
     const auto r = run_process(VELKARO_CLI_PATH, {"project", "show", odd.string()});
@@ -156,7 +146,7 @@ TEST(cli_project, show_lists_instruments_and_skips_unknown_models) {
     EXPECT_NE(r.out.find("project 1: unsupported model \"XYZ-9\", skipped\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("project 2: VXB-2 at (no resource)\n"), std::string::npos) << r.out;
 
-    const fs::path bad = dir.path / "bad.dmm";
+    const fs::path bad = fs::path(dir.path()) / "bad.dmm";
     std::ofstream(bad) << "not xml";
-    EXPECT_EQ(run_process(VELKARO_CLI_PATH, {"project", "show", bad.string()}).exit_code, 2);
+    EXPECT_EQ(run_process(VELKARO_CLI_PATH, {"project", "show", bad.string()}).exit_code, cli_exit_usage);
 }

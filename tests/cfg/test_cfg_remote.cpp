@@ -8,7 +8,7 @@
 
 #include "cfg/cfg_remote.h"
 #include "cfg/resource_registry.h"
-#include "drv_fake_link.h"
+#include "../drv/drv_fake_link.h"
 
 namespace {
 

@@ -1,21 +1,19 @@
-// velkaro-cli against the simulator: replies on standard output, VISA statuses on
-// standard error, exit code 0 only on success.
+// velkaro-cli find, query, write and read against the simulator: replies on standard
+// output, VISA statuses on standard error, exit code 0 only on success.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "remote/run_process.h"
-#include "support/sim_process.h"
+#include "cli_test_util.h"
 
 namespace {
 
 using velkaro_test::process_result_t;
 using velkaro_test::sim_process_t;
 
-process_result_t run_cli(const std::vector<std::string>& args) {
-    return velkaro_test::run_process(VELKARO_CLI_PATH, args);
-}
+using velkaro_test::run_cli;
+using namespace velkaro_cli;
 
 class cli_test : public ::testing::Test {
 protected:
@@ -65,7 +63,7 @@ TEST_F(cli_test, write_sends_one_command) {
 
 TEST_F(cli_test, read_with_nothing_pending_times_out) {
     const auto result = run_cli({"read", s_sim->instr_resource(), "--timeout", "200"});
-    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.exit_code, cli_exit_link);
     EXPECT_EQ(result.out, "_printf_vistatus: status = success\n");
     EXPECT_EQ(result.err, "velkaro-cli read: 0xBFFF0015 VI_ERROR_TMO: unkown error\n");
 }
@@ -85,7 +83,7 @@ TEST_F(cli_test, failures_exit_non_zero_with_the_status_text) {
     };
     for (const auto& row : rows) {
         const auto result = run_cli(row.args);
-        EXPECT_EQ(result.exit_code, 1) << row.args[1];
+        EXPECT_EQ(result.exit_code, cli_exit_connect) << row.args[1];  // the open failed
         EXPECT_EQ(result.err, row.err);
         EXPECT_EQ(result.out, "");
     }

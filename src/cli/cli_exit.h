@@ -1,0 +1,34 @@
+// The process exit codes of velkaro-cli: one meaning each, whatever the command. The
+// table is what --help lists (and the README repeats).
+#pragma once
+
+namespace velkaro_cli {
+
+enum cli_exit_t : int {
+    cli_exit_ok = 0,
+    cli_exit_link = 1,
+    cli_exit_usage = 2,
+    cli_exit_connect = 3,
+    cli_exit_model = 4,
+    cli_exit_function = 5,
+    cli_exit_file = 6,
+    cli_exit_run = 7,
+};
+
+struct cli_exit_info_t {
+    cli_exit_t code;
+    const char* meaning;
+};
+
+inline constexpr cli_exit_info_t cli_exit_table[] = {
+    {cli_exit_ok, "success"},
+    {cli_exit_link, "the instrument or the VISA layer reported a failure"},
+    {cli_exit_usage, "bad arguments or settings, an unusable path, not a project file"},
+    {cli_exit_connect, "the instrument could not be opened"},
+    {cli_exit_model, "the instrument is not the chosen model (or did not identify)"},
+    {cli_exit_function, "the model has no such measurement function"},
+    {cli_exit_file, "a result file could not be written"},
+    {cli_exit_run, "the run did not start or did not stop in time"},
+};
+
+}  // namespace velkaro_cli
