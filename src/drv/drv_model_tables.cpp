@@ -131,21 +131,14 @@ void _append_common_transfer(order_t& order, bool with_period) {
 
 // --- families ---------------------------------------------------------------------
 
-// What every first-family model shares: relative-offset limits, resistance speeds,
-// Capacitance, Period (which uses the Frequency settings), Continuity, Diode,
-// Temperature, no Sensor, the default configuration and one transfer order.
-drv_model_table_t _vxa_family() {
+// What every model of both families shares: the relative-offset limits of the DC
+// and AC functions, Continuity, Diode and Temperature.
+drv_model_table_t _common_caps() {
     drv_model_table_t t;
     _rel_limits(t.dcv, 1100);
     _rel_limits(t.acv, 825);
     _rel_limits(t.dci, 11);
     _rel_limits(t.aci, 11);
-    _rel_limits(t.res, 1.1e8);
-    _rel_limits(t.freq, 1.2e6);
-    t.res.speeds = vxa_speeds;
-    t.cap.ranges = {"Auto", "2nF", "20nF", "200nF", "2uF", "20uF", "200uF", "2mF", "20mF", "100mF"};
-    _rel_limits(t.cap, 0.012);
-    t.period.freq_shared = true;
     t.cont.threshold_min = 0;
     t.cont.threshold_max = 2000;
     t.cont.beeper_shared = true;
@@ -153,6 +146,20 @@ drv_model_table_t _vxa_family() {
     t.diode.threshold_max = 4.0;
     _rel_limits(t.temp, 1e15);
     t.temp.sensors = _firmware_sensors();
+    return t;
+}
+
+// What every first-family model adds: the resistance and frequency offset limits,
+// the resistance speeds, Capacitance, Period (which uses the Frequency settings), no
+// Sensor, the default configuration and one transfer order.
+drv_model_table_t _vxa_family() {
+    drv_model_table_t t = _common_caps();
+    _rel_limits(t.res, 1.1e8);
+    _rel_limits(t.freq, 1.2e6);
+    t.res.speeds = vxa_speeds;
+    t.cap.ranges = {"Auto", "2nF", "20nF", "200nF", "2uF", "20uF", "200uF", "2mF", "20mF", "100mF"};
+    _rel_limits(t.cap, 0.012);
+    t.period.freq_shared = true;
     t.sensor.has_sensor = false;
     t.defaults = _vxa_defaults();
     t.transfer = {
@@ -167,15 +174,11 @@ drv_model_table_t _vxa_family() {
     return t;
 }
 
-// What every second-family model shares: relative-offset limits, the current
-// diverter, Frequency and Period, Continuity, Diode, Temperature, Sensor, and the
-// default configuration of the functions the models agree on.
+// What every second-family model adds: the resistance offset limits, the current
+// diverter, Frequency and Period, Sensor, and the default configuration of the
+// functions the models agree on.
 drv_model_table_t _vxb_family() {
-    drv_model_table_t t;
-    _rel_limits(t.dcv, 1100);
-    _rel_limits(t.acv, 825);
-    _rel_limits(t.dci, 11);
-    _rel_limits(t.aci, 11);
+    drv_model_table_t t = _common_caps();
     _rel_limits(t.res, 1.1e9);
     t.dci.has_diverter = true;
     t.aci.has_diverter = true;
@@ -186,13 +189,6 @@ drv_model_table_t _vxb_family() {
     t.period = t.freq;
     _rel_limits(t.period, 1.1);
     t.period.freq_shared = false;
-    t.cont.threshold_min = 0;
-    t.cont.threshold_max = 2000;
-    t.cont.beeper_shared = true;
-    t.diode.threshold_min = 0;
-    t.diode.threshold_max = 4.0;
-    _rel_limits(t.temp, 1e15);
-    t.temp.sensors = _firmware_sensors();
     t.sensor.has_sensor = true;
     t.defaults = _common_defaults(true);
     entry(t.defaults[measure_cap]).auto_range(1).range("2uF");
