@@ -2,11 +2,10 @@
 // reachable over VXI-11 (with its own portmapper) and a raw SCPI socket at once.
 #include <signal.h>
 
+#include <CLI/CLI.hpp>
 #include <atomic>
 #include <cstdio>
 #include <iostream>
-
-#include <CLI/CLI.hpp>
 
 #include "sim_instrument.h"
 #include "sim_options.h"
@@ -22,8 +21,7 @@ constexpr int exit_bind_failed = 2;
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     vx_sim::sim_options_t opt;
     CLI::App app{"vx_sim: simulated VXA/VXB bench multimeter (VXI-11 and raw SCPI socket)"};
     app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
@@ -42,17 +40,21 @@ int main(int argc, char** argv)
         ->capture_default_str();
     app.add_option("--serial", opt.serial, "Serial number in *IDN?")->capture_default_str();
     app.add_option("--firmware", opt.firmware, "Firmware version in *IDN?")->capture_default_str();
-    app.add_flag("--scan-card,!--no-scan-card", opt.scan_card, "A 16-channel scanner card is fitted (default)");
+    app.add_flag("--scan-card,!--no-scan-card", opt.scan_card,
+                 "A 16-channel scanner card is fitted (default)");
     app.add_option("--private-model", opt.private_model, "Private model name reported (default: the model)");
     app.add_option("--log", opt.log_path, "Log every command received to FILE (\"-\": standard error)");
     app.add_option("--reply-delay", opt.reply_delay_ms, "Delay every reply by MS milliseconds")
         ->check(CLI::Range(0, 600000));
-    app.add_option("--drop-after", opt.drop_after, "Close all links after N commands")->check(CLI::Range(0LL, 1LL << 40));
-    app.add_option("--drop-at", opt.drop_at_s, "Close all links SECONDS after start")->check(CLI::Range(0.0, 1e7));
+    app.add_option("--drop-after", opt.drop_after, "Close all links after N commands")
+        ->check(CLI::Range(0LL, 1LL << 40));
+    app.add_option("--drop-at", opt.drop_at_s, "Close all links SECONDS after start")
+        ->check(CLI::Range(0.0, 1e7));
     app.add_flag("--garbage", opt.garbage, "Replace replies by random bytes");
     app.add_flag("--truncate", opt.truncate, "Cut replies short (no line feed)");
     app.add_flag("--fast", opt.fast, "Take 1,000,000 readings/s whatever the settings");
-    app.add_option("--max-connections", opt.max_connections, "Simultaneous connections")->check(CLI::Range(1, 256));
+    app.add_option("--max-connections", opt.max_connections, "Simultaneous connections")
+        ->check(CLI::Range(1, 256));
     app.add_option("--udef-rtd", opt.udef_rtd, "User-defined RTD transducers, comma-separated");
     app.add_option("--udef-ther", opt.udef_ther, "User-defined thermocouples, comma-separated");
     CLI11_PARSE(app, argc, argv);
@@ -72,8 +74,8 @@ int main(int argc, char** argv)
         std::cerr << "vx_sim: " << error << " on " << opt.address << "\n";
         return exit_bind_failed;
     }
-    std::printf("vx_sim ready %s portmapper=%d vxi11=%d socket=%d\n", opt.address.c_str(), server.portmapper_port(),
-                server.vxi11_port(), server.socket_port());
+    std::printf("vx_sim ready %s portmapper=%d vxi11=%d socket=%d\n", opt.address.c_str(),
+                server.portmapper_port(), server.vxi11_port(), server.socket_port());
     std::fflush(stdout);
     server.run(g_stop);
     return 0;

@@ -9,21 +9,21 @@ struct sim_options_t {
     std::string model = "VXA-2";
     std::string address = "127.0.0.2";
     int portmapper_port = 111;
-    int vxi11_port = 0;        // 0: ephemeral, announced through the portmapper
+    int vxi11_port = 0;  // 0: ephemeral, announced through the portmapper
     int socket_port = 5025;
     std::string serial = "NL2611A0042";
     std::string firmware = "2.03.11";
     std::string private_model;  // empty: the model itself
     bool scan_card = true;
-    std::string log_path;       // empty: no log; "-": standard error
+    std::string log_path;  // empty: no log; "-": standard error
     int reply_delay_ms = 0;
-    long long drop_after = 0;   // 0: never
-    double drop_at_s = 0.0;     // 0: never
+    long long drop_after = 0;  // 0: never
+    double drop_at_s = 0.0;    // 0: never
     bool garbage = false;
     bool truncate = false;
-    bool fast = false;          // readings at 1,000,000/s whatever the settings
+    bool fast = false;  // readings at 1,000,000/s whatever the settings
     int max_connections = 16;
-    std::string udef_rtd;       // user-defined transducer names, comma-separated
+    std::string udef_rtd;  // user-defined transducer names, comma-separated
     std::string udef_ther;
 };
 

@@ -23,9 +23,9 @@ namespace vx_sim {
 namespace {
 
 constexpr int poll_slice_ms = 100;
-constexpr size_t max_line = 16u << 20;         // raw socket: longest command line kept
+constexpr size_t max_line = 16u << 20;  // raw socket: longest command line kept
 constexpr uint32_t core_max_recv_size = 1u << 20;
-constexpr size_t core_max_record = (4u << 20);   // a device_write above maxRecvSize is refused, not read
+constexpr size_t core_max_record = (4u << 20);    // a device_write above maxRecvSize is refused, not read
 constexpr size_t core_max_read_piece = 1u << 20;  // device_read answers at most this much per call
 constexpr size_t core_max_pending_input = 16u << 20;
 constexpr int max_links_per_connection = 16;
@@ -33,10 +33,22 @@ constexpr uint32_t read_timeout_cap_ms = 10000;
 
 // VXI-11 core procedures, flags, reasons and errors.
 enum : uint32_t {
-    proc_null = 0, proc_create_link = 10, proc_device_write = 11, proc_device_read = 12,
-    proc_device_readstb = 13, proc_device_trigger = 14, proc_device_clear = 15, proc_device_remote = 16,
-    proc_device_local = 17, proc_device_lock = 18, proc_device_unlock = 19, proc_device_enable_srq = 20,
-    proc_device_docmd = 22, proc_destroy_link = 23, proc_create_intr_chan = 25, proc_destroy_intr_chan = 26,
+    proc_null = 0,
+    proc_create_link = 10,
+    proc_device_write = 11,
+    proc_device_read = 12,
+    proc_device_readstb = 13,
+    proc_device_trigger = 14,
+    proc_device_clear = 15,
+    proc_device_remote = 16,
+    proc_device_local = 17,
+    proc_device_lock = 18,
+    proc_device_unlock = 19,
+    proc_device_enable_srq = 20,
+    proc_device_docmd = 22,
+    proc_destroy_link = 23,
+    proc_create_intr_chan = 25,
+    proc_destroy_intr_chan = 26,
 };
 constexpr int32_t flag_end = 0x08;
 constexpr int32_t flag_termchrset = 0x80;
@@ -51,21 +63,20 @@ constexpr int32_t err_out_of_resources = 9;
 constexpr int32_t err_io_timeout = 15;
 constexpr uint8_t stb_message_available = 0x10;
 
-bool sleep_unless(const std::atomic<bool>& stop, std::chrono::milliseconds total)
-{
+bool sleep_unless(const std::atomic<bool>& stop, std::chrono::milliseconds total) {
     const auto end = std::chrono::steady_clock::now() + total;
     while (std::chrono::steady_clock::now() < end) {
         if (stop.load()) {
             return false;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(20)));
     }
     return !stop.load();
 }
 
-int make_listener(const in_addr& address, int port, int type, std::string& error, int& bound_port)
-{
+int make_listener(const in_addr& address, int port, int type, std::string& error, int& bound_port) {
     const int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         error = std::string("socket: ") + std::strerror(errno);
@@ -78,8 +89,8 @@ int make_listener(const in_addr& address, int port, int type, std::string& error
     sa.sin_addr = address;
     sa.sin_port = htons(static_cast<uint16_t>(port));
     if (::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        error = "cannot bind " + std::string(type == SOCK_DGRAM ? "udp" : "tcp") + " port " + std::to_string(port) +
-                ": " + std::strerror(errno);
+        error = "cannot bind " + std::string(type == SOCK_DGRAM ? "udp" : "tcp") + " port " +
+                std::to_string(port) + ": " + std::strerror(errno);
         ::close(fd);
         return -1;
     }
@@ -95,8 +106,7 @@ int make_listener(const in_addr& address, int port, int type, std::string& error
 }
 
 // Splits a line into its ';'-separated commands; quoted text may hold a ';'.
-std::vector<std::string> split_units(const std::string& line)
-{
+std::vector<std::string> split_units(const std::string& line) {
     std::vector<std::string> units;
     std::string cur;
     char quote = 0;
@@ -122,8 +132,7 @@ std::vector<std::string> split_units(const std::string& line)
 
 // ---------------------------------------------------------------------------------------
 sim_front_t::sim_front_t(const sim_options_t& options, sim_instrument_t& instrument)
-    : m_options(options), m_instrument(instrument)
-{
+    : m_options(options), m_instrument(instrument) {
     if (options.log_path == "-") {
         m_log_stderr = true;
     } else if (!options.log_path.empty()) {
@@ -134,8 +143,7 @@ sim_front_t::sim_front_t(const sim_options_t& options, sim_instrument_t& instrum
     }
 }
 
-void sim_front_t::_log(const std::string& line)
-{
+void sim_front_t::_log(const std::string& line) {
     std::lock_guard<std::mutex> lock(m_log_mutex);
     if (m_log_stderr) {
         std::cerr << line << std::endl;
@@ -145,16 +153,14 @@ void sim_front_t::_log(const std::string& line)
     }
 }
 
-void sim_front_t::check_drop_time()
-{
+void sim_front_t::check_drop_time() {
     if (m_options.drop_at_s > 0 &&
         std::chrono::steady_clock::now() - m_started >= std::chrono::duration<double>(m_options.drop_at_s)) {
         halt();
     }
 }
 
-std::string sim_front_t::process_line(const std::string& line, std::mt19937& rng)
-{
+std::string sim_front_t::process_line(const std::string& line, std::mt19937& rng) {
     std::string text = line;
     if (!text.empty() && text.back() == '\r') {
         text.pop_back();
@@ -193,10 +199,10 @@ std::string sim_front_t::process_line(const std::string& line, std::mt19937& rng
 }
 
 // ---------------------------------------------------------------------------------------
-sim_server_t::sim_server_t(const sim_options_t& options, sim_front_t& front) : m_options(options), m_front(front) {}
+sim_server_t::sim_server_t(const sim_options_t& options, sim_front_t& front)
+    : m_options(options), m_front(front) {}
 
-sim_server_t::~sim_server_t()
-{
+sim_server_t::~sim_server_t() {
     m_front.halt();
     m_shutdown.store(true);
     _reap(true);
@@ -207,8 +213,7 @@ sim_server_t::~sim_server_t()
     }
 }
 
-bool sim_server_t::bind_all(std::string& error)
-{
+bool sim_server_t::bind_all(std::string& error) {
     in_addr address{};
     if (::inet_pton(AF_INET, m_options.address.c_str(), &address) != 1) {
         error = "invalid address " + m_options.address;
@@ -228,11 +233,11 @@ bool sim_server_t::bind_all(std::string& error)
     return true;
 }
 
-void sim_server_t::run(const std::atomic<bool>& stop)
-{
+void sim_server_t::run(const std::atomic<bool>& stop) {
     while (!stop.load()) {
         m_front.check_drop_time();
-        pollfd fds[4] = {{m_pm_tcp, POLLIN, 0}, {m_core, POLLIN, 0}, {m_raw, POLLIN, 0}, {m_pm_udp, POLLIN, 0}};
+        pollfd fds[4] = {
+            {m_pm_tcp, POLLIN, 0}, {m_core, POLLIN, 0}, {m_raw, POLLIN, 0}, {m_pm_udp, POLLIN, 0}};
         const int r = ::poll(fds, 4, poll_slice_ms);
         if (r > 0) {
             if (fds[0].revents & POLLIN) {
@@ -255,8 +260,7 @@ void sim_server_t::run(const std::atomic<bool>& stop)
     _reap(true);
 }
 
-void sim_server_t::_accept(int listen_fd, service_t service)
-{
+void sim_server_t::_accept(int listen_fd, service_t service) {
     const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
         return;
@@ -272,9 +276,15 @@ void sim_server_t::_accept(int listen_fd, service_t service)
     connection_t* c = conn.get();
     conn->thread = std::thread([this, c, service]() {
         switch (service) {
-        case service_t::portmapper: _serve_portmapper_tcp(c->fd); break;
-        case service_t::core: _serve_core(c->fd); break;
-        case service_t::raw: _serve_raw(c->fd); break;
+            case service_t::portmapper:
+                _serve_portmapper_tcp(c->fd);
+                break;
+            case service_t::core:
+                _serve_core(c->fd);
+                break;
+            case service_t::raw:
+                _serve_raw(c->fd);
+                break;
         }
         ::shutdown(c->fd, SHUT_RDWR);
         c->done.store(true);
@@ -282,8 +292,7 @@ void sim_server_t::_accept(int listen_fd, service_t service)
     m_connections.push_back(std::move(conn));
 }
 
-void sim_server_t::_reap(bool all)
-{
+void sim_server_t::_reap(bool all) {
     for (auto it = m_connections.begin(); it != m_connections.end();) {
         if (all || (*it)->done.load()) {
             if ((*it)->thread.joinable()) {
@@ -299,8 +308,7 @@ void sim_server_t::_reap(bool all)
 
 // ---------------------------------------------------------------------------------------
 // Portmapper: GETPORT knows one mapping, the VXI-11 core channel over TCP.
-std::string sim_server_t::_portmapper_reply(const std::string& record, bool& ok) const
-{
+std::string sim_server_t::_portmapper_reply(const std::string& record, bool& ok) const {
     rpc_call_t call;
     bool version_ok = true;
     ok = parse_rpc_call(record, call, version_ok);
@@ -321,38 +329,40 @@ std::string sim_server_t::_portmapper_reply(const std::string& record, bool& ok)
     }
     xdr_reader_t args(record, call.args_offset);
     switch (call.procedure) {
-    case pmap_proc_null: return accepted_reply(call.xid, accept_success).data();
-    case pmap_proc_getport: {
-        uint32_t prog = 0, vers = 0, prot = 0, port = 0;
-        if (!args.u32(prog) || !args.u32(vers) || !args.u32(prot) || !args.u32(port)) {
-            return accepted_reply(call.xid, accept_garbage_args).data();
-        }
-        xdr_writer_t out = accepted_reply(call.xid, accept_success);
-        const bool known = prog == device_core_program && vers == device_core_version && prot == ip_proto_tcp;
-        out.u32(known ? static_cast<uint32_t>(m_core_port) : 0);
-        return out.data();
-    }
-    case pmap_proc_dump: {
-        xdr_writer_t out = accepted_reply(call.xid, accept_success);
-        const uint32_t entries[][4] = {
-            {portmapper_program, portmapper_version, ip_proto_tcp, static_cast<uint32_t>(m_pm_port)},
-            {portmapper_program, portmapper_version, ip_proto_udp, static_cast<uint32_t>(m_pm_port)},
-            {device_core_program, device_core_version, ip_proto_tcp, static_cast<uint32_t>(m_core_port)}};
-        for (const auto& e : entries) {
-            out.u32(1);  // value follows
-            for (uint32_t v : e) {
-                out.u32(v);
+        case pmap_proc_null:
+            return accepted_reply(call.xid, accept_success).data();
+        case pmap_proc_getport: {
+            uint32_t prog = 0, vers = 0, prot = 0, port = 0;
+            if (!args.u32(prog) || !args.u32(vers) || !args.u32(prot) || !args.u32(port)) {
+                return accepted_reply(call.xid, accept_garbage_args).data();
             }
+            xdr_writer_t out = accepted_reply(call.xid, accept_success);
+            const bool known =
+                prog == device_core_program && vers == device_core_version && prot == ip_proto_tcp;
+            out.u32(known ? static_cast<uint32_t>(m_core_port) : 0);
+            return out.data();
         }
-        out.u32(0);
-        return out.data();
-    }
-    default: return accepted_reply(call.xid, accept_proc_unavail).data();
+        case pmap_proc_dump: {
+            xdr_writer_t out = accepted_reply(call.xid, accept_success);
+            const uint32_t entries[][4] = {
+                {portmapper_program, portmapper_version, ip_proto_tcp, static_cast<uint32_t>(m_pm_port)},
+                {portmapper_program, portmapper_version, ip_proto_udp, static_cast<uint32_t>(m_pm_port)},
+                {device_core_program, device_core_version, ip_proto_tcp, static_cast<uint32_t>(m_core_port)}};
+            for (const auto& e : entries) {
+                out.u32(1);  // value follows
+                for (uint32_t v : e) {
+                    out.u32(v);
+                }
+            }
+            out.u32(0);
+            return out.data();
+        }
+        default:
+            return accepted_reply(call.xid, accept_proc_unavail).data();
     }
 }
 
-void sim_server_t::_serve_portmapper_tcp(int fd)
-{
+void sim_server_t::_serve_portmapper_tcp(int fd) {
     std::string record;
     while (read_record(fd, record, 64 * 1024, m_front.halted())) {
         bool ok = false;
@@ -363,12 +373,12 @@ void sim_server_t::_serve_portmapper_tcp(int fd)
     }
 }
 
-void sim_server_t::_serve_portmapper_udp()
-{
+void sim_server_t::_serve_portmapper_udp() {
     char buf[9000];
     sockaddr_in from{};
     socklen_t len = sizeof from;
-    const ssize_t got = ::recvfrom(m_pm_udp, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
+    const ssize_t got =
+        ::recvfrom(m_pm_udp, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &len);
     if (got <= 0 || m_front.halted().load()) {
         return;
     }
@@ -381,11 +391,10 @@ void sim_server_t::_serve_portmapper_udp()
 
 // ---------------------------------------------------------------------------------------
 // VXI-11 core channel: links live on the connection that created them.
-void sim_server_t::_serve_core(int fd)
-{
+void sim_server_t::_serve_core(int fd) {
     struct link_t {
-        std::string input;        // bytes of the message being written
-        std::string output;       // reply bytes not yet read
+        std::string input;   // bytes of the message being written
+        std::string output;  // reply bytes not yet read
         size_t output_pos = 0;
         std::chrono::steady_clock::time_point ready_at;  // --reply-delay
     };
@@ -429,179 +438,185 @@ void sim_server_t::_serve_core(int fd)
             return it == links.end() ? nullptr : &it->second;
         };
         switch (call.procedure) {
-        case proc_null: break;
-        case proc_create_link: {
-            int32_t client_id = 0;
-            uint32_t lock_device = 0, lock_timeout = 0;
-            std::string device;
-            if (!in.i32(client_id) || !in.u32(lock_device) || !in.u32(lock_timeout) || !in.opaque(device, 256)) {
-                garbage = true;
+            case proc_null:
                 break;
-            }
-            if (static_cast<int>(links.size()) >= max_links_per_connection) {
-                out.i32(err_out_of_resources);
-                out.i32(0);
-                out.u32(0);
+            case proc_create_link: {
+                int32_t client_id = 0;
+                uint32_t lock_device = 0, lock_timeout = 0;
+                std::string device;
+                if (!in.i32(client_id) || !in.u32(lock_device) || !in.u32(lock_timeout) ||
+                    !in.opaque(device, 256)) {
+                    garbage = true;
+                    break;
+                }
+                if (static_cast<int>(links.size()) >= max_links_per_connection) {
+                    out.i32(err_out_of_resources);
+                    out.i32(0);
+                    out.u32(0);
+                    out.u32(core_max_recv_size);
+                    break;
+                }
+                lid = m_next_link_id++;
+                links[lid];
+                out.i32(err_none);
+                out.i32(lid);
+                out.u32(0);  // no abort channel
                 out.u32(core_max_recv_size);
                 break;
             }
-            lid = m_next_link_id++;
-            links[lid];
-            out.i32(err_none);
-            out.i32(lid);
-            out.u32(0);  // no abort channel
-            out.u32(core_max_recv_size);
-            break;
-        }
-        case proc_device_write: {
-            uint32_t io_timeout = 0, lock_timeout = 0;
-            int32_t flags = 0;
-            std::string data;
-            if (!in.i32(lid) || !in.u32(io_timeout) || !in.u32(lock_timeout) || !in.i32(flags) ||
-                !in.opaque(data, core_max_record)) {
-                garbage = true;
-                break;
-            }
-            link_t* link = find_link(lid);
-            if (link == nullptr || data.size() > core_max_recv_size) {
-                out.i32(link == nullptr ? err_invalid_link : err_parameter);
-                out.u32(0);
-                break;
-            }
-            if (link->input.empty()) {
-                // A new message discards a reply nobody read, as a query interrupted by a new command.
-                link->output.clear();
-                link->output_pos = 0;
-            }
-            link->input += data;
-            const bool end = (flags & flag_end) != 0;
-            size_t start = 0;
-            for (;;) {
-                const auto nl = link->input.find('\n', start);
-                std::string line;
-                if (nl != std::string::npos) {
-                    line = link->input.substr(start, nl - start);
-                    start = nl + 1;
-                } else if (end && start < link->input.size()) {
-                    line = link->input.substr(start);
-                    start = link->input.size();
-                } else {
+            case proc_device_write: {
+                uint32_t io_timeout = 0, lock_timeout = 0;
+                int32_t flags = 0;
+                std::string data;
+                if (!in.i32(lid) || !in.u32(io_timeout) || !in.u32(lock_timeout) || !in.i32(flags) ||
+                    !in.opaque(data, core_max_record)) {
+                    garbage = true;
                     break;
                 }
-                const std::string reply = m_front.process_line(line, rng);
-                if (!reply.empty()) {
-                    link->output += reply;
-                    link->ready_at = std::chrono::steady_clock::now() +
-                                     std::chrono::milliseconds(m_front.reply_delay_ms());
+                link_t* link = find_link(lid);
+                if (link == nullptr || data.size() > core_max_recv_size) {
+                    out.i32(link == nullptr ? err_invalid_link : err_parameter);
+                    out.u32(0);
+                    break;
                 }
-            }
-            link->input.erase(0, start);
-            if (end || link->input.size() > core_max_pending_input) {
-                link->input.clear();
-            }
-            out.i32(err_none);
-            out.u32(static_cast<uint32_t>(data.size()));
-            break;
-        }
-        case proc_device_read: {
-            uint32_t request_size = 0, io_timeout = 0, lock_timeout = 0, term_char = 0;
-            int32_t flags = 0;
-            if (!in.i32(lid) || !in.u32(request_size) || !in.u32(io_timeout) || !in.u32(lock_timeout) ||
-                !in.i32(flags) || !in.u32(term_char)) {
-                garbage = true;
-                break;
-            }
-            link_t* link = find_link(lid);
-            if (link == nullptr) {
-                out.i32(err_invalid_link);
-                out.i32(0);
-                out.opaque({});
-                break;
-            }
-            const auto wait_limit = std::chrono::milliseconds(std::min(io_timeout, read_timeout_cap_ms));
-            const bool pending = link->output_pos < link->output.size();
-            const auto now = std::chrono::steady_clock::now();
-            if (!pending || link->ready_at > now + wait_limit) {
-                // Nothing to read (or not within the caller's time-out): wait it out like an instrument.
-                sleep_unless(m_front.halted(), wait_limit);
-                out.i32(err_io_timeout);
-                out.i32(0);
-                out.opaque({});
-                break;
-            }
-            if (link->ready_at > now &&
-                !sleep_unless(m_front.halted(), std::chrono::duration_cast<std::chrono::milliseconds>(link->ready_at - now) +
-                                             std::chrono::milliseconds(1))) {
-                return;
-            }
-            const size_t remaining = link->output.size() - link->output_pos;
-            size_t n = std::min<size_t>({remaining, request_size, core_max_read_piece});
-            int32_t reason = 0;
-            if ((flags & flag_termchrset) != 0) {
-                const auto pos = link->output.find(static_cast<char>(term_char & 0xFF), link->output_pos);
-                if (pos != std::string::npos && pos < link->output_pos + n) {
-                    n = pos - link->output_pos + 1;
-                    reason |= reason_chr;
+                if (link->input.empty()) {
+                    // A new message discards a reply nobody read, as a query interrupted by a new command.
+                    link->output.clear();
+                    link->output_pos = 0;
                 }
-            }
-            if (n == request_size) {
-                reason |= reason_reqcnt;
-            }
-            const std::string piece = link->output.substr(link->output_pos, n);
-            link->output_pos += n;
-            if (link->output_pos >= link->output.size()) {
-                reason |= reason_end;
-                link->output.clear();
-                link->output_pos = 0;
-            }
-            out.i32(err_none);
-            out.i32(reason);
-            out.opaque(piece);
-            break;
-        }
-        case proc_device_readstb: {
-            if (!in.i32(lid)) {
-                garbage = true;
+                link->input += data;
+                const bool end = (flags & flag_end) != 0;
+                size_t start = 0;
+                for (;;) {
+                    const auto nl = link->input.find('\n', start);
+                    std::string line;
+                    if (nl != std::string::npos) {
+                        line = link->input.substr(start, nl - start);
+                        start = nl + 1;
+                    } else if (end && start < link->input.size()) {
+                        line = link->input.substr(start);
+                        start = link->input.size();
+                    } else {
+                        break;
+                    }
+                    const std::string reply = m_front.process_line(line, rng);
+                    if (!reply.empty()) {
+                        link->output += reply;
+                        link->ready_at = std::chrono::steady_clock::now() +
+                                         std::chrono::milliseconds(m_front.reply_delay_ms());
+                    }
+                }
+                link->input.erase(0, start);
+                if (end || link->input.size() > core_max_pending_input) {
+                    link->input.clear();
+                }
+                out.i32(err_none);
+                out.u32(static_cast<uint32_t>(data.size()));
                 break;
             }
-            link_t* link = find_link(lid);
-            out.i32(link == nullptr ? err_invalid_link : err_none);
-            out.u32(link != nullptr && link->output_pos < link->output.size() ? stb_message_available : 0);
-            break;
-        }
-        case proc_device_clear:
-        case proc_device_trigger:
-        case proc_device_remote:
-        case proc_device_local:
-        case proc_device_lock:
-        case proc_device_unlock:
-        case proc_destroy_link: {
-            if (!in.i32(lid)) {
-                garbage = true;
+            case proc_device_read: {
+                uint32_t request_size = 0, io_timeout = 0, lock_timeout = 0, term_char = 0;
+                int32_t flags = 0;
+                if (!in.i32(lid) || !in.u32(request_size) || !in.u32(io_timeout) || !in.u32(lock_timeout) ||
+                    !in.i32(flags) || !in.u32(term_char)) {
+                    garbage = true;
+                    break;
+                }
+                link_t* link = find_link(lid);
+                if (link == nullptr) {
+                    out.i32(err_invalid_link);
+                    out.i32(0);
+                    out.opaque({});
+                    break;
+                }
+                const auto wait_limit = std::chrono::milliseconds(std::min(io_timeout, read_timeout_cap_ms));
+                const bool pending = link->output_pos < link->output.size();
+                const auto now = std::chrono::steady_clock::now();
+                if (!pending || link->ready_at > now + wait_limit) {
+                    // Nothing to read (or not within the caller's time-out): wait it out like an instrument.
+                    sleep_unless(m_front.halted(), wait_limit);
+                    out.i32(err_io_timeout);
+                    out.i32(0);
+                    out.opaque({});
+                    break;
+                }
+                if (link->ready_at > now &&
+                    !sleep_unless(m_front.halted(), std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                        link->ready_at - now) +
+                                                        std::chrono::milliseconds(1))) {
+                    return;
+                }
+                const size_t remaining = link->output.size() - link->output_pos;
+                size_t n = std::min<size_t>({remaining, request_size, core_max_read_piece});
+                int32_t reason = 0;
+                if ((flags & flag_termchrset) != 0) {
+                    const auto pos = link->output.find(static_cast<char>(term_char & 0xFF), link->output_pos);
+                    if (pos != std::string::npos && pos < link->output_pos + n) {
+                        n = pos - link->output_pos + 1;
+                        reason |= reason_chr;
+                    }
+                }
+                if (n == request_size) {
+                    reason |= reason_reqcnt;
+                }
+                const std::string piece = link->output.substr(link->output_pos, n);
+                link->output_pos += n;
+                if (link->output_pos >= link->output.size()) {
+                    reason |= reason_end;
+                    link->output.clear();
+                    link->output_pos = 0;
+                }
+                out.i32(err_none);
+                out.i32(reason);
+                out.opaque(piece);
                 break;
             }
-            link_t* link = find_link(lid);
-            if (link == nullptr) {
-                out.i32(err_invalid_link);
+            case proc_device_readstb: {
+                if (!in.i32(lid)) {
+                    garbage = true;
+                    break;
+                }
+                link_t* link = find_link(lid);
+                out.i32(link == nullptr ? err_invalid_link : err_none);
+                out.u32(link != nullptr && link->output_pos < link->output.size() ? stb_message_available
+                                                                                  : 0);
                 break;
             }
-            if (call.procedure == proc_device_clear) {
-                link->input.clear();
-                link->output.clear();
-                link->output_pos = 0;
-            } else if (call.procedure == proc_destroy_link) {
-                links.erase(lid);
+            case proc_device_clear:
+            case proc_device_trigger:
+            case proc_device_remote:
+            case proc_device_local:
+            case proc_device_lock:
+            case proc_device_unlock:
+            case proc_destroy_link: {
+                if (!in.i32(lid)) {
+                    garbage = true;
+                    break;
+                }
+                link_t* link = find_link(lid);
+                if (link == nullptr) {
+                    out.i32(err_invalid_link);
+                    break;
+                }
+                if (call.procedure == proc_device_clear) {
+                    link->input.clear();
+                    link->output.clear();
+                    link->output_pos = 0;
+                } else if (call.procedure == proc_destroy_link) {
+                    links.erase(lid);
+                }
+                out.i32(err_none);
+                break;
             }
-            out.i32(err_none);
-            break;
-        }
-        case proc_device_enable_srq:
-        case proc_device_docmd:
-        case proc_create_intr_chan:
-        case proc_destroy_intr_chan: out.i32(err_not_supported); break;
-        default:
-            out = accepted_reply(call.xid, accept_proc_unavail);
-            break;
+            case proc_device_enable_srq:
+            case proc_device_docmd:
+            case proc_create_intr_chan:
+            case proc_destroy_intr_chan:
+                out.i32(err_not_supported);
+                break;
+            default:
+                out = accepted_reply(call.xid, accept_proc_unavail);
+                break;
         }
         if (garbage) {
             out = accepted_reply(call.xid, accept_garbage_args);
@@ -614,8 +629,7 @@ void sim_server_t::_serve_core(int fd)
 
 // ---------------------------------------------------------------------------------------
 // Raw SCPI socket: commands end with "\n", so do replies.
-void sim_server_t::_serve_raw(int fd)
-{
+void sim_server_t::_serve_raw(int fd) {
     std::mt19937 rng(static_cast<uint32_t>(fd) * 40503u + 7u);
     std::string pending;
     char buf[65536];

@@ -13,13 +13,12 @@ namespace {
 
 constexpr int poll_slice_ms = 100;
 constexpr auto write_stall_limit = std::chrono::seconds(10);
-constexpr size_t max_auth_size = 400;   // RFC 5531 limit for credentials and verifiers
+constexpr size_t max_auth_size = 400;  // RFC 5531 limit for credentials and verifiers
 constexpr int max_fragments = 65536;
 
 }  // namespace
 
-bool xdr_reader_t::u32(uint32_t& out)
-{
+bool xdr_reader_t::u32(uint32_t& out) {
     if (m_data.size() < 4 || m_pos > m_data.size() - 4) {
         return false;
     }
@@ -29,8 +28,7 @@ bool xdr_reader_t::u32(uint32_t& out)
     return true;
 }
 
-bool xdr_reader_t::i32(int32_t& out)
-{
+bool xdr_reader_t::i32(int32_t& out) {
     uint32_t v = 0;
     if (!u32(v)) {
         return false;
@@ -39,8 +37,7 @@ bool xdr_reader_t::i32(int32_t& out)
     return true;
 }
 
-bool xdr_reader_t::opaque(std::string& out, size_t max_size)
-{
+bool xdr_reader_t::opaque(std::string& out, size_t max_size) {
     uint32_t len = 0;
     if (!u32(len) || len > max_size) {
         return false;
@@ -54,22 +51,19 @@ bool xdr_reader_t::opaque(std::string& out, size_t max_size)
     return true;
 }
 
-void xdr_writer_t::u32(uint32_t v)
-{
+void xdr_writer_t::u32(uint32_t v) {
     const char bytes[4] = {static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
                            static_cast<char>(v)};
     m_data.append(bytes, 4);
 }
 
-void xdr_writer_t::opaque(const std::string& data)
-{
+void xdr_writer_t::opaque(const std::string& data) {
     u32(static_cast<uint32_t>(data.size()));
     m_data += data;
     m_data.append((4 - data.size() % 4) % 4, '\0');
 }
 
-bool parse_rpc_call(const std::string& record, rpc_call_t& call, bool& rpc_version_ok)
-{
+bool parse_rpc_call(const std::string& record, rpc_call_t& call, bool& rpc_version_ok) {
     xdr_reader_t in(record);
     uint32_t type = 0, rpcvers = 0, flavor = 0;
     std::string body;
@@ -88,8 +82,7 @@ bool parse_rpc_call(const std::string& record, rpc_call_t& call, bool& rpc_versi
     return true;
 }
 
-xdr_writer_t accepted_reply(uint32_t xid, uint32_t accept_status)
-{
+xdr_writer_t accepted_reply(uint32_t xid, uint32_t accept_status) {
     xdr_writer_t out;
     out.u32(xid);
     out.u32(msg_reply);
@@ -100,8 +93,7 @@ xdr_writer_t accepted_reply(uint32_t xid, uint32_t accept_status)
     return out;
 }
 
-std::string denied_rpc_mismatch(uint32_t xid)
-{
+std::string denied_rpc_mismatch(uint32_t xid) {
     xdr_writer_t out;
     out.u32(xid);
     out.u32(msg_reply);
@@ -112,8 +104,7 @@ std::string denied_rpc_mismatch(uint32_t xid)
     return out.data();
 }
 
-bool read_exact(int fd, char* buf, size_t n, const std::atomic<bool>& stop)
-{
+bool read_exact(int fd, char* buf, size_t n, const std::atomic<bool>& stop) {
     size_t done = 0;
     while (done < n) {
         if (stop.load()) {
@@ -142,8 +133,7 @@ bool read_exact(int fd, char* buf, size_t n, const std::atomic<bool>& stop)
     return true;
 }
 
-bool write_all(int fd, const char* buf, size_t n, const std::atomic<bool>& stop)
-{
+bool write_all(int fd, const char* buf, size_t n, const std::atomic<bool>& stop) {
     size_t done = 0;
     auto last_progress = std::chrono::steady_clock::now();
     while (done < n) {
@@ -171,8 +161,7 @@ bool write_all(int fd, const char* buf, size_t n, const std::atomic<bool>& stop)
     return true;
 }
 
-bool read_record(int fd, std::string& out, size_t max_size, const std::atomic<bool>& stop)
-{
+bool read_record(int fd, std::string& out, size_t max_size, const std::atomic<bool>& stop) {
     out.clear();
     for (int fragments = 0; fragments < max_fragments; ++fragments) {
         unsigned char header[4];
@@ -197,8 +186,7 @@ bool read_record(int fd, std::string& out, size_t max_size, const std::atomic<bo
     return false;
 }
 
-bool write_record(int fd, const std::string& record, const std::atomic<bool>& stop)
-{
+bool write_record(int fd, const std::string& record, const std::atomic<bool>& stop) {
     const uint32_t word = record_last_fragment | static_cast<uint32_t>(record.size());
     std::string framed;
     framed.reserve(record.size() + 4);

@@ -201,60 +201,6 @@ int drv_vx_base_t::set_temp_ref_value(std::string value) {
     return _write(":TEMPerature:REFence:VALue " + value + "\n");
 }
 
-// --- configuration transfer -------------------------------------------------------
-
-void drv_vx_base_t::_transfer(const std::vector<transfer_step_t>& order,
-                              const plib_measure_cfg_map_t& cfg_map) {
-    for (const transfer_step_t& step : order) {
-        const auto it = cfg_map.find(step.type);
-        if (!NSP_ASSERT(it != cfg_map.end())) continue;
-        const plib_measure_func_cfg_t& cfg = it->second;
-        for (const setting_t setting : step.settings) {
-            switch (setting) {
-                case setting_t::range:
-                    set_range(step.type, cfg.range);
-                    break;
-                case setting_t::range_auto:
-                    set_range_auto(step.type, cfg.auto_range);
-                    break;
-                case setting_t::nplc:
-                    set_nplc(step.type, cfg.nplc);
-                    break;
-                case setting_t::null_state:
-                    set_null(step.type, cfg.rel_state);
-                    break;
-                case setting_t::null_value:
-                    set_null_value(step.type, cfg.rel_value);
-                    break;
-                case setting_t::filter:
-                    set_filter(step.type, cfg.filter);
-                    break;
-                case setting_t::auto_zero:
-                    set_auto_zero(step.type, cfg.auto_zero);
-                    break;
-                case setting_t::volt_impedance:
-                    set_volt_impedance(cfg.impedance);
-                    break;
-                case setting_t::diverter:
-                    set_diverter(step.type, cfg.diverter);
-                    break;
-                case setting_t::bandwidth:
-                    set_bandwidth(step.type, cfg.bandwidth);
-                    break;
-                case setting_t::aperture:
-                    set_aperture(step.type, cfg.aperture);
-                    break;
-                case setting_t::beep:
-                    set_beep(step.type, cfg.beeper);
-                    break;
-                case setting_t::threshold:
-                    set_threshold(step.type, cfg.threshold);
-                    break;
-            }
-        }
-    }
-}
-
 // --- scanner card -----------------------------------------------------------------
 
 int drv_vx_base_t::get_scan_default_param(plib_scan_param_t& param) {

@@ -1,7 +1,8 @@
 // The driver interface of both instrument families. Its virtual operations are kept
 // in a fixed slot order (destructor, then slots 2 to 62); this class implements the
-// SCPI set both families share, the family classes (drv_vxa_t, drv_vxb_t) their own
-// variants, and the model classes their tables.
+// SCPI set both families share, drv_vx_model_t the getters and the configuration
+// transfer from a model table, the family classes (drv_vxa_t, drv_vxb_t) their own
+// variants, and the model classes choose their table.
 //
 // Every command is one string ending in "\n": texts unchanged, ints in decimal,
 // doubles as `std::ostream << double` prints them (six significant digits, %g-like).
@@ -106,30 +107,6 @@ public:
     unsigned long get_session() const { return m_session; }
 
 protected:
-    // The settings a configuration transfer sends, by the operation that sends them.
-    enum class setting_t {
-        range,
-        range_auto,
-        nplc,
-        null_state,
-        null_value,
-        filter,
-        auto_zero,
-        volt_impedance,
-        diverter,
-        bandwidth,
-        aperture,
-        beep,
-        threshold,
-    };
-    struct transfer_step_t {
-        plib_measure_type_t type;
-        std::vector<setting_t> settings;
-    };
-    // Sends the settings of each step from its map entry, in order; failures do not
-    // stop the sequence.
-    void _transfer(const std::vector<transfer_step_t>& order, const plib_measure_cfg_map_t& cfg_map);
-
     int _write(const std::string& command);
     int _query(const std::string& command, std::string& reply);
     // Query, then read and append while the status is VI_SUCCESS_MAX_CNT (bounded by

@@ -1,64 +1,29 @@
 // First family (VXA-1, VXA-2, VXA-2E, VXA-3): private identification "IDN-MRQX-PRI?",
-// readings fetched as an "R?" definite-length block (the base's read_measure_data),
-// one configuration transfer order for all its models.
+// readings fetched as an "R?" definite-length block (the base's read_measure_data).
+// What the models offer and send is in their tables (drv_model_tables.h).
 #pragma once
 
-#include "drv/drv_model_tables.h"
-#include "drv/drv_vx_base.h"
+#include "drv/drv_vx_model.h"
 
-class drv_vxa_t : public drv_vx_base_t {
+class drv_vxa_t : public drv_vx_model_t {
 public:
-    using drv_vx_base_t::drv_vx_base_t;
+    using drv_vx_model_t::drv_vx_model_t;
 
-    int get_cap_caps(drv_cap_caps_t& caps) override;
-    int get_cont_caps(drv_cont_caps_t& caps) override;
-    int get_diode_caps(drv_diode_caps_t& caps) override;
-    int get_temp_caps(drv_temp_caps_t& caps) override;
-    int get_sensor_caps(drv_sensor_caps_t& caps) override;
-    // VXA-2, VXA-2E and VXA-3 defaults; VXA-1 has its own.
-    void get_default_cfg_map(plib_measure_cfg_map_t& cfg_map) override;
-    void apply_cfg_map(plib_measure_cfg_map_t cfg_map) override;
     int get_private_model_name(std::string& name) override;
 };
 
-// The model classes copy their model's table (drv_model_tables.h).
 class drv_vxa_1_t : public drv_vxa_t {
 public:
-    using drv_vxa_t::drv_vxa_t;
-    int get_dcv_caps(drv_dcv_caps_t& caps) override;
-    int get_acv_caps(drv_ac_caps_t& caps) override;
-    int get_dci_caps(drv_dci_caps_t& caps) override;
-    int get_aci_caps(drv_ac_caps_t& caps) override;
-    int get_res2w_caps(drv_res_caps_t& caps) override;
-    int get_res4w_caps(drv_res_caps_t& caps) override;
-    int get_freq_caps(drv_freq_caps_t& caps) override;
-    int get_period_caps(drv_freq_caps_t& caps) override;
-    void get_default_cfg_map(plib_measure_cfg_map_t& cfg_map) override;
+    explicit drv_vxa_1_t(drv_link_t* link) : drv_vxa_t(link, drv_vxa_1_table()) {}
 };
 
 // VXA-2 and VXA-2E.
 class drv_vxa_2_t : public drv_vxa_t {
 public:
-    using drv_vxa_t::drv_vxa_t;
-    int get_dcv_caps(drv_dcv_caps_t& caps) override;
-    int get_acv_caps(drv_ac_caps_t& caps) override;
-    int get_dci_caps(drv_dci_caps_t& caps) override;
-    int get_aci_caps(drv_ac_caps_t& caps) override;
-    int get_res2w_caps(drv_res_caps_t& caps) override;
-    int get_res4w_caps(drv_res_caps_t& caps) override;
-    int get_freq_caps(drv_freq_caps_t& caps) override;
-    int get_period_caps(drv_freq_caps_t& caps) override;
+    explicit drv_vxa_2_t(drv_link_t* link) : drv_vxa_t(link, drv_vxa_2_table()) {}
 };
 
 class drv_vxa_3_t : public drv_vxa_t {
 public:
-    using drv_vxa_t::drv_vxa_t;
-    int get_dcv_caps(drv_dcv_caps_t& caps) override;
-    int get_acv_caps(drv_ac_caps_t& caps) override;
-    int get_dci_caps(drv_dci_caps_t& caps) override;
-    int get_aci_caps(drv_ac_caps_t& caps) override;
-    int get_res2w_caps(drv_res_caps_t& caps) override;
-    int get_res4w_caps(drv_res_caps_t& caps) override;
-    int get_freq_caps(drv_freq_caps_t& caps) override;
-    int get_period_caps(drv_freq_caps_t& caps) override;
+    explicit drv_vxa_3_t(drv_link_t* link) : drv_vxa_t(link, drv_vxa_3_table()) {}
 };
