@@ -4,7 +4,6 @@
 
 #include "common/plib_format.h"
 #include "nsp_src/lib/lib_assert.h"
-#include "nsp_src/lib/lib_timer/lib_timer.h"
 
 namespace {
 constexpr unsigned dispatch_timeout_ms = 100;
@@ -12,87 +11,22 @@ const char* const thread_name = "acq";
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
-// Messages: each handler forwards to its engine.
-
-int acq_mode_msg_t::on_set(plib_acq_mode_t& mode) { return owner->_on_mode_set(mode); }
-int acq_mode_msg_t::on_get(plib_acq_mode_t& mode) { return owner->_on_mode_get(mode); }
-int acq_trig_msg_t::on_set() { return owner->_on_trig(); }
-int acq_trig_msg_t::on_get() { return owner->_on_trig(); }
-int acq_latest_msg_t::on_get(plib_data_t& data) { return owner->_on_latest_get(data); }
-int acq_selected_data_list_msg_t::on_get(plib_acq_selected_data_list_t& list) {
-    return owner->_on_selected_data_list_get(list);
-}
-int acq_original_data_num_msg_t::on_get(unsigned int& num) { return owner->_on_original_data_num_get(num); }
-int acq_original_data_list_msg_t::on_get(std::vector<plib_data_t>& list) {
-    return owner->_on_original_data_list_get(list);
-}
-int acq_trend_data_msg_t::on_get(plib_trend_data_info_t& info) { return owner->_on_trend_data_get(info); }
-int acq_record_parameter_data_msg_t::on_set(const plib_record_parameter_set_msg_t& param) {
-    return owner->_on_record_parameter_set(param);
-}
-int acq_record_run_state_info_msg_t::on_get(plib_record_run_state_info_t& info) {
-    return owner->_on_record_run_state_info_get(info);
-}
-int acq_trend_timebase_set_msg_t::on_set(const double& seconds) { return owner->_on_trend_timebase_set(seconds); }
-
-// ---------------------------------------------------------------------------------------
 // Life cycle
 
 acq_main_t::acq_main_t(acq_instrument_t* instrument, acq_main_options_t options)
-    : m_instrument(instrument),
+    : nsp::thd::engine_t<plib_acq_notify_t>(thread_name, dispatch_timeout_ms),
+      m_instrument(instrument),
       m_buffer_capacity(options.buffer_capacity),
       m_clock(std::move(options.clock)) {
     NSP_ASSERT(m_instrument != nullptr);
     NSP_ASSERT(m_buffer_capacity > 0);
-    m_task_id = nsp::timer::lib_timer_t::instance().create_task([this](int) { _on_timer_task(); },
-                                                                  m_interval_ms, -1,
-                                                                  options.periodic_task_enabled);
-    m_acq_mode_msg.owner = this;
-    m_acq_trig_msg.owner = this;
-    m_acq_latest_msg.owner = this;
-    m_acq_selected_data_list_msg.owner = this;
-    m_acq_original_data_num_msg.owner = this;
-    m_acq_original_data_list_msg.owner = this;
-    m_acq_trend_data_msg.owner = this;
-    m_acq_record_parameter_data_msg.owner = this;
-    m_acq_record_run_state_info_msg.owner = this;
-    m_acq_trend_timebase_set_msg.owner = this;
+    _create_timer_task([this] { _on_timer_task(); }, m_interval_ms, options.periodic_task_enabled);
     _start_thread();
 }
 
-void acq_main_t::_start_thread() {
-    m_quit.store(false);
-    m_msg_manager.register_msg(&m_acq_mode_msg);
-    m_msg_manager.register_msg(&m_acq_trig_msg);
-    m_msg_manager.register_msg(&m_acq_latest_msg);
-    m_msg_manager.register_msg(&m_acq_selected_data_list_msg);
-    m_msg_manager.register_msg(&m_acq_original_data_num_msg);
-    m_msg_manager.register_msg(&m_acq_original_data_list_msg);
-    m_msg_manager.register_msg(&m_acq_trend_data_msg);
-    m_msg_manager.register_msg(&m_acq_record_parameter_data_msg);
-    m_msg_manager.register_msg(&m_acq_record_run_state_info_msg);
-    m_msg_manager.register_msg(&m_acq_trend_timebase_set_msg);
-    m_thread = std::thread([this] {
-        nsp::thd::run_dispatch_loop(m_msg_manager, m_quit, thread_name, dispatch_timeout_ms);
-    });
-}
+acq_main_t::~acq_main_t() { _stop_engine(); }
 
-acq_main_t::~acq_main_t() {
-    // The task goes first: remove_task waits for a running tick, and no tick may start
-    // after the engine thread is gone (its notification may call the engine's messages).
-    nsp::timer::lib_timer_t::instance().remove_task(m_task_id);
-    m_quit.store(true);
-    if (m_thread.joinable()) m_thread.join();
-}
-
-int64_t acq_main_t::_now_us() const {
-    return m_clock ? m_clock() : static_cast<int64_t>(now_us());
-}
-
-void acq_main_t::_deliver(const notify_callback_t& callback, const notify_list_t& list) {
-    if (!callback) return;
-    for (int i = 0; i < list.count; ++i) callback(list.items[i]);
-}
+int64_t acq_main_t::_now_us() const { return m_clock ? m_clock() : static_cast<int64_t>(now_us()); }
 
 // ---------------------------------------------------------------------------------------
 // Direct operations (caller's thread)
@@ -113,27 +47,18 @@ void acq_main_t::set_run_state(int s) {
             have_info = true;
         }
     }
+    if (s == 1) {
+        _start_run(info, have_info);
+        return;
+    }
+    if (s != 0) return;
     notify_list_t notes;
-    notify_callback_t callback;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (s == m_run_state.load()) return;
-        if (s == 1) {
-            if (!have_info) info = m_file_record_param;  // no callback: keep the last information
-            _start(info, notes);
-        } else if (s == 0) {
-            _stop(notes);
-        } else {
-            return;
-        }
-        callback = m_notify_callback;
+        if (m_run_state.load() == 0) return;
+        _stop(notes);
     }
-    _deliver(callback, notes);
-}
-
-void acq_main_t::set_notify_callback(std::function<void(plib_acq_notify_t)> callback) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_notify_callback = std::move(callback);
+    _deliver(notes);
 }
 
 void acq_main_t::set_record_info_callback(std::function<void(plib_acq_file_record_param_t&)> callback) {
@@ -143,15 +68,57 @@ void acq_main_t::set_record_info_callback(std::function<void(plib_acq_file_recor
 
 void acq_main_t::_on_timer_task() {
     if (m_run_state.load() != 1) return;  // idle instruments cost no lock per timer period
+    _run_tick(true);
+}
+
+void acq_main_t::_run_tick(bool periodic) {
     notify_list_t notes;
-    notify_callback_t callback;
     {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_run_state.load() != 1) return;
-        _tick(notes);
-        callback = m_notify_callback;
+        std::lock_guard<std::mutex> io_lock(m_io_mutex);
+        uint64_t generation = 0;
+        int mode = acq_mode_continuous;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (periodic && m_run_state.load() != 1) return;
+            m_elapsed_s = static_cast<double>(_now_us() - m_start_timestamp) / 1e6;
+            generation = m_run_generation;
+            mode = m_acq_mode;
+        }
+        m_instrument->read_measure_data(m_batch);
+        if (mode == acq_mode_single && !m_batch.empty()) m_instrument->init();
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            // A run stopped or restarted while the fetch was in flight gets none of it.
+            if (generation == m_run_generation) _merge_batch(notes);
+        }
+        m_batch.clear();
     }
-    _deliver(callback, notes);
+    _deliver(notes);
+}
+
+void acq_main_t::_start_run(plib_acq_file_record_param_t& info, bool have_info) {
+    notify_list_t notes;
+    {
+        // Starts are serialised with ticks and with each other by the I/O mutex; a stop
+        // cannot start a run, so the state checked here holds until the commands are sent.
+        std::lock_guard<std::mutex> io_lock(m_io_mutex);
+        int mode = acq_mode_continuous;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_run_state.load() == 1) return;
+            mode = m_acq_mode;
+        }
+        _apply_mode(mode, 1);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        _clear();
+        if (have_info) m_file_record_param = std::move(info);  // no callback: keep the last information
+        m_start_timestamp = _now_us();
+        m_run_state.store(1);
+        ++m_run_generation;
+        _open_logging(notes);
+        notes.push(acq_notify_start);
+    }
+    _deliver(notes);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -165,8 +132,8 @@ void acq_main_t::_clear() {
     m_first_reading_pending = true;
 }
 
-void acq_main_t::_apply_mode(int run_state) {
-    if (m_acq_mode == acq_mode_single) {
+void acq_main_t::_apply_mode(int mode, int run_state) {
+    if (mode == acq_mode_single) {
         m_instrument->set_trig_count(1);
         m_instrument->set_sample_count(1);
     } else {
@@ -175,18 +142,9 @@ void acq_main_t::_apply_mode(int run_state) {
     if (run_state == 1) m_instrument->init();
 }
 
-void acq_main_t::_start(plib_acq_file_record_param_t& info, notify_list_t& notes) {
-    _clear();
-    _apply_mode(1);
-    m_file_record_param = std::move(info);
-    m_start_timestamp = _now_us();
-    m_run_state.store(1);
-    _open_logging(notes);
-    notes.push(acq_notify_start);
-}
-
 void acq_main_t::_stop(notify_list_t& notes) {
     m_run_state.store(0);
+    ++m_run_generation;
     m_recording = false;
     notes.push(acq_notify_stop);
 }
@@ -197,14 +155,14 @@ void acq_main_t::_open_logging(notify_list_t& notes) {
     if (m_run_state.load() != 1 || m_file_record_param.record_path.empty()) return;
     const std::string header = acq_record_header(m_file_record_param, m_interval_ms, format_local_time(":"));
     switch (acq_append_to_file(m_file_record_param.record_path, header)) {
-    case acq_file_result_t::ok:
-        m_recording = true;
-        break;
-    case acq_file_result_t::open_failed:  // no log for this run, as with a missing directory
-        break;
-    case acq_file_result_t::write_failed:
-        notes.push(acq_notify_record_write_failed);
-        break;
+        case acq_file_result_t::ok:
+            m_recording = true;
+            break;
+        case acq_file_result_t::open_failed:  // no log for this run, as with a missing directory
+            break;
+        case acq_file_result_t::write_failed:
+            notes.push(acq_notify_record_write_failed);
+            break;
     }
 }
 
@@ -265,58 +223,57 @@ void acq_main_t::_capacity_check(notify_list_t& notes) {
     if (m_run_state.load() == 1) _stop(notes);
 }
 
-void acq_main_t::_tick(notify_list_t& notes) {
-    m_elapsed_s = static_cast<double>(_now_us() - m_start_timestamp) / 1e6;
-    m_instrument->read_measure_data(m_batch);
-    if (m_acq_mode == acq_mode_single && !m_batch.empty()) m_instrument->init();
-
-    if (m_run_state.load() == 1) {
-        // An automatic stop keeps the log open until this tick's accepted readings are
-        // written: the log holds exactly what the buffer accepted.
-        bool close_log_after_tick = false;
-        if (_auto_stop_check()) {
-            const bool recording = m_recording;
-            _stop(notes);
-            m_recording = recording;
-            close_log_after_tick = true;
-        }
-        _capacity_check(notes);
-
-        if (!m_batch.empty()) {
-            m_latest = m_batch.back();
-            if (m_record_buffer.capacity() < m_record_buffer.size() + m_batch.size()) {
-                // Grow geometrically but never past the capacity: a full buffer is 100 MiB.
-                const std::size_t want = std::max(m_record_buffer.size() + m_batch.size(),
-                                                  std::min(m_buffer_capacity, 2 * m_record_buffer.capacity()));
-                m_record_buffer.reserve(want);
-            }
-            m_record_buffer.insert(m_record_buffer.end(), m_batch.begin(), m_batch.end());
-            if (m_first_reading_pending) {
-                m_first_reading_timestamp = m_record_buffer.front().timestamp;
-                m_first_reading_pending = false;
-            }
-        }
-        m_total_count += static_cast<uint32_t>(m_batch.size());
-        if (!m_batch.empty()) {
-            m_trend.set_sample_period(static_cast<double>(m_interval_ms) * 1000.0 /
-                                      static_cast<double>(m_batch.size()));
-        }
-        m_trend.push_batch(m_batch);
-        if (m_recording) _append_to_log(notes);
-        if (close_log_after_tick) m_recording = false;
-        notes.push(acq_notify_data);
+void acq_main_t::_merge_batch(notify_list_t& notes) {
+    if (m_run_state.load() != 1) return;
+    // An automatic stop keeps the log open until this tick's accepted readings are
+    // written: the log holds exactly what the buffer accepted.
+    bool close_log_after_tick = false;
+    if (_auto_stop_check()) {
+        const bool recording = m_recording;
+        _stop(notes);
+        m_recording = recording;
+        close_log_after_tick = true;
     }
-    m_batch.clear();
+    _capacity_check(notes);
+
+    if (!m_batch.empty()) {
+        m_latest = m_batch.back();
+        if (m_record_buffer.capacity() < m_record_buffer.size() + m_batch.size()) {
+            // Grow geometrically but never past the capacity: a full buffer is 100 MiB.
+            const std::size_t want = std::max(m_record_buffer.size() + m_batch.size(),
+                                              std::min(m_buffer_capacity, 2 * m_record_buffer.capacity()));
+            m_record_buffer.reserve(want);
+        }
+        m_record_buffer.insert(m_record_buffer.end(), m_batch.begin(), m_batch.end());
+        if (m_first_reading_pending) {
+            m_first_reading_timestamp = m_record_buffer.front().timestamp;
+            m_first_reading_pending = false;
+        }
+    }
+    m_total_count += static_cast<uint32_t>(m_batch.size());
+    if (!m_batch.empty()) {
+        m_trend.set_sample_period(static_cast<double>(m_interval_ms) * 1000.0 /
+                                  static_cast<double>(m_batch.size()));
+    }
+    m_trend.push_batch(m_batch);
+    if (m_recording) _append_to_log(notes);
+    if (close_log_after_tick) m_recording = false;
+    notes.push(acq_notify_data);
 }
 
 // ---------------------------------------------------------------------------------------
 // Message handlers (engine thread)
 
 int acq_main_t::_on_mode_set(plib_acq_mode_t mode) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (mode == m_acq_mode) return 0;
-    m_acq_mode = mode;
-    _apply_mode(m_run_state.load());
+    std::lock_guard<std::mutex> io_lock(m_io_mutex);
+    int run_state = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (mode == m_acq_mode) return 0;
+        m_acq_mode = mode;
+        run_state = m_run_state.load();
+    }
+    _apply_mode(mode, run_state);
     return 0;
 }
 
@@ -327,14 +284,7 @@ int acq_main_t::_on_mode_get(plib_acq_mode_t& mode) {
 }
 
 int acq_main_t::_on_trig() {
-    notify_list_t notes;
-    notify_callback_t callback;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        _tick(notes);
-        callback = m_notify_callback;
-    }
-    _deliver(callback, notes);
+    _run_tick(false);
     return 0;
 }
 
@@ -379,37 +329,37 @@ int acq_main_t::_on_record_parameter_set(const plib_record_parameter_set_msg_t& 
 
 int acq_main_t::_set_record_parameter(const plib_record_parameter_set_msg_t& param) {
     switch (param.kind) {
-    case record_kind_buffer_mode:
-        m_buffer_mode = param.buffer_mode;
-        break;
-    case record_kind_record_enable:
-        m_record_enable = param.record_enable;
-        break;
-    case record_kind_interval:
-        // A period below 1 ms is not a period; -1 would even mean "keep" to the timer.
-        if (param.interval_ms < 1) break;
-        m_interval_ms = param.interval_ms;
-        nsp::timer::lib_timer_t::instance().restart_task(m_task_id, m_interval_ms, true);
-        break;
-    case record_kind_auto_stop_mode:
-        m_auto_stop_mode = param.auto_stop_mode;
-        break;
-    case record_kind_stop_time:
-        m_stop_time = param.stop_time;
-        break;
-    case record_kind_stop_num:
-        m_stop_num = param.stop_num;
-        break;
-    case record_kind_auto_stop_enable:
-        m_auto_stop_enable = param.auto_stop_enable;
-        break;
-    case record_kind_clear:
-        _clear();
-        break;
-    case record_kind_export:
-        return _export(param.export_path);
-    default:
-        break;
+        case record_kind_buffer_mode:
+            m_buffer_mode = param.buffer_mode;
+            break;
+        case record_kind_record_enable:
+            m_record_enable = param.record_enable;
+            break;
+        case record_kind_interval:
+            // A period below 1 ms is not a period; -1 would even mean "keep" to the timer.
+            if (param.interval_ms < 1) break;
+            m_interval_ms = param.interval_ms;
+            _restart_timer_task(m_interval_ms);
+            break;
+        case record_kind_auto_stop_mode:
+            m_auto_stop_mode = param.auto_stop_mode;
+            break;
+        case record_kind_stop_time:
+            m_stop_time = param.stop_time;
+            break;
+        case record_kind_stop_num:
+            m_stop_num = param.stop_num;
+            break;
+        case record_kind_auto_stop_enable:
+            m_auto_stop_enable = param.auto_stop_enable;
+            break;
+        case record_kind_clear:
+            _clear();
+            break;
+        case record_kind_export:
+            return _export(param.export_path);
+        default:
+            break;
     }
     return 0;
 }

@@ -18,82 +18,21 @@ bool is_failure(int status) { return status < 0; }
 
 const char* remote_status_text(int status) { return visa::status_text(status); }
 
-// ---- messages: each handler forwards to its engine -------------------------------
-
-int remote_msg_timeout_t::on_set(const unsigned long& session, int& milliseconds) {
-    return owner->_set_timeout(session, milliseconds);
-}
-
-int remote_msg_timeout_t::on_get(const unsigned long& session, int& milliseconds) {
-    return owner->_get_timeout(session, milliseconds);
-}
-
-int remote_msg_find_resource_t::on_set(std::vector<std::string>& resources) {
-    return owner->_find_resource(resources);
-}
-
-int remote_msg_open_t::on_set(const std::string& resource, unsigned long& session) {
-    return owner->_open(resource, session);
-}
-
-int remote_msg_close_t::on_set(const unsigned long& session) { return owner->_close(session); }
-
-int remote_msg_write_t::on_set(const unsigned long& session, const std::string& bytes) {
-    return owner->_write(session, bytes);
-}
-
-int remote_msg_read_t::on_set(const unsigned long& session, std::string& reply) {
-    return owner->_read(session, reply);
-}
-
-int remote_msg_query_t::on_set(const unsigned long& session, const std::string& command, std::string& reply) {
-    return owner->_query(session, command, reply);
-}
-
-int remote_msg_resource_available_t::on_set(const std::string& resource) {
-    return owner->_resource_available(resource);
-}
-
 // ---- engine life cycle ----------------------------------------------------------
 
-remote_main_t::remote_main_t() : m_read_buffer(new unsigned char[read_buffer_size]) {
+remote_main_t::remote_main_t()
+    : nsp::thd::engine_t<plib_remote_notify_t>("remote", 200),
+      m_read_buffer(new unsigned char[read_buffer_size]) {
     visa::ViSession session = 0;
     const visa::ViStatus status = visa::viOpenDefaultRM(&session);
     NSP_ASSERT(status == visa::VI_SUCCESS);
     m_default_session = session;
-
-    m_msg_timeout.owner = this;
-    m_msg_find_resource.owner = this;
-    m_msg_open.owner = this;
-    m_msg_close.owner = this;
-    m_msg_write.owner = this;
-    m_msg_read.owner = this;
-    m_msg_query.owner = this;
-    m_msg_resource_available.owner = this;
     _start_thread();
 }
 
 remote_main_t::~remote_main_t() {
-    m_quit.store(true);
-    if (m_thread.joinable()) m_thread.join();
+    _stop_engine();
     visa::viClose(m_default_session);
-}
-
-void remote_main_t::_start_thread() {
-    m_quit.store(false);
-    m_msg_manager.register_msg(&m_msg_timeout);
-    m_msg_manager.register_msg(&m_msg_find_resource);
-    m_msg_manager.register_msg(&m_msg_open);
-    m_msg_manager.register_msg(&m_msg_close);
-    m_msg_manager.register_msg(&m_msg_write);
-    m_msg_manager.register_msg(&m_msg_read);
-    m_msg_manager.register_msg(&m_msg_query);
-    m_msg_manager.register_msg(&m_msg_resource_available);
-    m_thread = std::thread(thread_main, std::ref(m_msg_manager), std::ref(m_quit));
-}
-
-void remote_main_t::thread_main(nsp::thd::msg_manager_t& manager, std::atomic<bool>& quit) {
-    nsp::thd::run_dispatch_loop(manager, quit, "remote", 200);
 }
 
 // ---- caller operations ------------------------------------------------------------
@@ -128,11 +67,6 @@ int remote_main_t::set_timeout(unsigned long session, int milliseconds) {
 
 int remote_main_t::get_timeout(unsigned long session, int& milliseconds) {
     return m_msg_timeout.fetch(session, milliseconds);
-}
-
-void remote_main_t::set_notify_callback(std::function<void(plib_remote_notify_t)> callback) {
-    std::lock_guard<std::mutex> lock(m_notify_mutex);
-    m_notify_callback = std::move(callback);
 }
 
 // ---- handlers (link thread) --------------------------------------------------------
@@ -240,13 +174,4 @@ void remote_main_t::_count_result(int status, int& failures) {
     if (failures < INT_MAX) ++failures;
     // Without a callback the count keeps growing until the next success.
     if (failures >= link_lost_failures && _notify(remote_notify_link_lost)) failures = 0;
-}
-
-bool remote_main_t::_notify(plib_remote_notify_t notify) {
-    // Called under the lock so that set_notify_callback() never returns while the old
-    // callback still runs.
-    std::lock_guard<std::mutex> lock(m_notify_mutex);
-    if (!m_notify_callback) return false;
-    m_notify_callback(notify);
-    return true;
 }

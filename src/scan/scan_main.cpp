@@ -5,7 +5,6 @@
 
 #include "common/plib_format.h"
 #include "nsp_src/lib/lib_assert.h"
-#include "nsp_src/lib/lib_timer/lib_timer.h"
 #include "scan/scan_statistics.h"
 
 namespace {
@@ -14,27 +13,13 @@ const char* const thread_name = "scan";
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
-// Messages: each handler forwards to its engine.
-
-int scan_trig_msg_t::on_set() { return owner->_on_trig(); }
-int scan_trig_msg_t::on_get() { return owner->_on_trig(); }
-int scan_latest_data_msg_t::on_get(plib_scan_latest_map_t& data) { return owner->_on_latest_get(data); }
-int scan_original_data_msg_t::on_get(plib_scan_data_map_t& data) { return owner->_on_original_get(data); }
-int scan_statistic_data_msg_t::on_get(plib_scan_statistic_map_t& data) {
-    return owner->_on_statistic_get(data);
-}
-int scan_run_state_info_msg_t::on_get(plib_scan_run_state_t& info) {
-    return owner->_on_run_state_info_get(info);
-}
-int scan_record_parameter_set_msg_t::on_set(const plib_scan_record_parameter_set_t& param) {
-    return owner->_on_record_parameter_set(param);
-}
-
-// ---------------------------------------------------------------------------------------
 // Life cycle
 
 scan_main_t::scan_main_t(scan_instrument_t* instrument, scan_main_options_t options)
-    : m_instrument(instrument), m_clock(std::move(options.clock)), m_stamp_fn(std::move(options.stamp)) {
+    : nsp::thd::engine_t<plib_scan_notify_t>(thread_name, dispatch_timeout_ms),
+      m_instrument(instrument),
+      m_clock(std::move(options.clock)),
+      m_stamp_fn(std::move(options.stamp)) {
     NSP_ASSERT(m_instrument != nullptr);
     if (m_instrument) {
         const int n = m_instrument->get_scan_channel_count();
@@ -42,50 +27,17 @@ scan_main_t::scan_main_t(scan_instrument_t* instrument, scan_main_options_t opti
         if (n >= 1 && n <= 64) m_channel_count = n;
     }
     for (int ch = 1; ch <= m_channel_count; ++ch) m_stored[ch];
-    _create_timer_task(options.periodic_task_enabled);
-    m_scan_trig_msg.owner = this;
-    m_scan_latest_data_msg.owner = this;
-    m_scan_original_data_msg.owner = this;
-    m_scan_statistic_data_msg.owner = this;
-    m_scan_run_state_info_msg.owner = this;
-    m_scan_record_parameter_set_msg.owner = this;
+    _create_timer_task([this] { _on_timer_task(); }, static_cast<int>(m_poll_interval_ms),
+                       options.periodic_task_enabled);
     _start_thread();
 }
 
-void scan_main_t::_create_timer_task(bool enabled) {
-    m_task_id = nsp::timer::lib_timer_t::instance().create_task(
-        [this](int) { _on_timer_task(); }, static_cast<int>(m_poll_interval_ms), -1, enabled);
-}
-
-void scan_main_t::_start_thread() {
-    m_quit.store(false);
-    m_msg_manager.register_msg(&m_scan_trig_msg);
-    m_msg_manager.register_msg(&m_scan_latest_data_msg);
-    m_msg_manager.register_msg(&m_scan_original_data_msg);
-    m_msg_manager.register_msg(&m_scan_statistic_data_msg);
-    m_msg_manager.register_msg(&m_scan_run_state_info_msg);
-    m_msg_manager.register_msg(&m_scan_record_parameter_set_msg);
-    m_thread = std::thread(
-        [this] { nsp::thd::run_dispatch_loop(m_msg_manager, m_quit, thread_name, dispatch_timeout_ms); });
-}
-
-scan_main_t::~scan_main_t() {
-    // The task goes first: remove_task waits for a running tick, and no tick may start
-    // after the engine thread is gone.
-    nsp::timer::lib_timer_t::instance().remove_task(m_task_id);
-    m_quit.store(true);
-    if (m_thread.joinable()) m_thread.join();
-}
+scan_main_t::~scan_main_t() { _stop_engine(); }
 
 uint64_t scan_main_t::_now_us() const { return m_clock ? m_clock() : now_us(); }
 
 std::string scan_main_t::_stamp(const std::string& separator) const {
     return m_stamp_fn ? m_stamp_fn(separator) : format_local_time(separator);
-}
-
-void scan_main_t::_deliver(const plib_scan_notify_callback_t& callback, const notify_list_t& list) {
-    if (!callback) return;
-    for (int i = 0; i < list.count; ++i) callback(list.items[i]);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -108,26 +60,24 @@ void scan_main_t::set_run_state(int state) {
             have_info = true;
         }
     }
+    if (state == 1) {
+        _start_run(have_info ? &params : nullptr, have_info ? &info : nullptr);
+        return;
+    }
+    if (state != 0) return;
     notify_list_t notes;
-    plib_scan_notify_callback_t callback;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (state == m_run_state.load()) return;
-        if (state == 1) {
-            _start(have_info ? &params : nullptr, have_info ? &info : nullptr);
-        } else if (state == 0) {
-            _stop(notes);
-        } else {
-            return;
-        }
-        callback = m_notify_callback;
+        if (m_run_state.load() == 0) return;
+        _stop(notes);
     }
-    _deliver(callback, notes);
-}
-
-void scan_main_t::set_notify_callback(plib_scan_notify_callback_t callback) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_notify_callback = std::move(callback);
+    {
+        // Waits for I/O in flight (a tick's fetch): the instrument gets "ROUT:STAR 0"
+        // before whatever the caller sends next.
+        std::lock_guard<std::mutex> io_lock(m_io_mutex);
+        _send_pending_stop();
+    }
+    _deliver(notes);
 }
 
 void scan_main_t::set_record_info_callback(plib_scan_record_info_callback_t callback) {
@@ -137,15 +87,86 @@ void scan_main_t::set_record_info_callback(plib_scan_record_info_callback_t call
 
 void scan_main_t::_on_timer_task() {
     if (m_run_state.load() != 1) return;  // idle instruments cost no lock per timer period
-    notify_list_t notes;
-    plib_scan_notify_callback_t callback;
+    _run_tick(true);
+}
+
+void scan_main_t::_send_pending_stop() {
+    bool send = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_run_state.load() != 1) return;
-        _scan_tick(notes);
-        callback = m_notify_callback;
+        send = m_stop_command_pending;
+        m_stop_command_pending = false;
     }
-    _deliver(callback, notes);
+    if (send) m_instrument->set_scan_start(0);
+}
+
+void scan_main_t::_start_run(plib_scanner_channel_map_t* params, plib_scan_file_record_param_t* info) {
+    std::lock_guard<std::mutex> io_lock(m_io_mutex);
+    _send_pending_stop();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_run_state.load() == 1) return;
+    }
+    // Readings left in the instrument by an earlier run are not this run's.
+    plib_scan_data_map_t scratch;
+    m_instrument->read_scan_data(scratch);
+
+    // Starts are serialised by the I/O mutex and a stop cannot start a run: the state
+    // checked above still holds.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    _clear_memory_data();
+    if (params) m_channel_params = std::move(*params);
+    if (info) m_file_record_param = std::move(*info);
+    m_waiting_start = true;
+    m_run_state.store(1);
+    ++m_run_generation;
+    m_recording = false;
+    if (m_record_enable == 1 && _open_record_files()) m_recording = true;
+}
+
+void scan_main_t::_run_tick(bool periodic) {
+    notify_list_t notes;
+    {
+        std::lock_guard<std::mutex> io_lock(m_io_mutex);
+        _send_pending_stop();
+        uint64_t generation = 0;
+        bool waiting_start = false;
+        bool start_now = false;
+        uint64_t now = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (periodic && m_run_state.load() != 1) return;
+            generation = m_run_generation;
+            waiting_start = m_waiting_start;
+            if (waiting_start) {
+                now = _now_us();
+                start_now = m_start_mode == 0 || now >= m_start_time;
+                if (!start_now) notes.push(scan_notify_wait);
+            } else {
+                m_elapsed_s = static_cast<double>(static_cast<int64_t>(_now_us() - m_start_timestamp)) / 1e6;
+            }
+        }
+        if (waiting_start) {
+            if (start_now) {
+                m_instrument->set_scan_start(1);
+                std::lock_guard<std::mutex> lock(m_mutex);
+                if (generation == m_run_generation) {
+                    m_start_timestamp = now;
+                    m_waiting_start = false;
+                    notes.push(scan_notify_start);
+                }
+            }
+        } else {
+            m_batch.clear();
+            m_instrument->read_scan_data(m_batch);  // a failed read leaves the batch empty
+            std::lock_guard<std::mutex> lock(m_mutex);
+            // A run stopped or restarted while the fetch was in flight gets none of it.
+            if (generation == m_run_generation) _merge_batch(notes);
+        }
+        // An automatic stop of this tick, or a stop that came in during its I/O.
+        _send_pending_stop();
+    }
+    _deliver(notes);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -153,50 +174,21 @@ void scan_main_t::_on_timer_task() {
 
 void scan_main_t::_clear_memory_data() {
     m_latest.clear();
-    m_batch.clear();
     m_statistics.clear();
     for (auto& entry : m_stored) std::deque<plib_data_t>().swap(entry.second);
     m_elapsed_s = 0.0;
     m_readings_count = 0;
 }
 
-void scan_main_t::_flush_instrument_data() {
-    // Readings left in the instrument by an earlier run are not this run's.
-    plib_scan_data_map_t scratch;
-    m_instrument->read_scan_data(scratch);
-}
-
-void scan_main_t::_start(plib_scanner_channel_map_t* params, plib_scan_file_record_param_t* info) {
-    _clear_memory_data();
-    _flush_instrument_data();
-    if (params) m_channel_params = std::move(*params);
-    if (info) m_file_record_param = std::move(*info);
-    m_waiting_start = true;
-    m_run_state.store(1);
-    m_recording = false;
-    if (m_record_enable == 1 && _open_record_files()) m_recording = true;
-}
-
 void scan_main_t::_stop(notify_list_t& notes) {
-    m_instrument->set_scan_start(0);
+    m_stop_command_pending = true;
     notes.push(scan_notify_stop);
     m_run_state.store(0);
+    ++m_run_generation;
     m_recording = false;
 }
 
-void scan_main_t::_check_start_condition(notify_list_t& notes) {
-    const uint64_t now = _now_us();
-    if (m_start_mode == 0 || now >= m_start_time) {
-        m_start_timestamp = now;
-        m_instrument->set_scan_start(1);
-        m_waiting_start = false;
-        notes.push(scan_notify_start);
-    } else {
-        notes.push(scan_notify_wait);
-    }
-}
-
-bool scan_main_t::_check_stop_condition(notify_list_t&) {
+bool scan_main_t::_check_stop_condition() {
     switch (m_stop_mode) {
         case scan_stop_at_timestamp:
             return _now_us() >= m_stop_timestamp;
@@ -214,17 +206,11 @@ bool scan_main_t::_check_stop_condition(notify_list_t&) {
     }
 }
 
-void scan_main_t::_scan_tick(notify_list_t& notes) {
-    if (m_waiting_start) {
-        _check_start_condition(notes);
-        return;
-    }
-    m_elapsed_s = static_cast<double>(static_cast<int64_t>(_now_us() - m_start_timestamp)) / 1e6;
-    m_instrument->read_scan_data(m_batch);  // a failed read leaves the batch empty
+void scan_main_t::_merge_batch(notify_list_t& notes) {
     _apply_scaling();
     // The readings of the tick that meets a stop condition were measured during the run:
     // they are stored, counted and logged before the run stops.
-    const bool stop = m_stop_mode != 0 && _check_stop_condition(notes);
+    const bool stop = m_stop_mode != 0 && _check_stop_condition();
     _limit_stored_readings();
     _update_latest_and_store();
     _update_statistics();
@@ -283,7 +269,7 @@ void scan_main_t::_count_readings() {
 }
 
 // ---------------------------------------------------------------------------------------
-// Logging (m_mutex held)
+// Logging (m_mutex held; m_io_mutex too where the batch is used)
 
 namespace {
 // Creates one file per scanned channel with its header; false when a file cannot be
@@ -436,7 +422,7 @@ int scan_main_t::_apply_parameter(const plib_scan_record_parameter_set_t& param)
             // A period below 1 ms is not a period; -1 would even mean "keep" to the timer.
             if (param.poll_interval_ms < 1) break;
             m_poll_interval_ms = static_cast<uint32_t>(param.poll_interval_ms);
-            nsp::timer::lib_timer_t::instance().restart_task(m_task_id, param.poll_interval_ms, true);
+            _restart_timer_task(param.poll_interval_ms);
             break;
         case scan_param_export_data:
             return export_scan_record_memory_data(param.export_path);
@@ -453,14 +439,7 @@ int scan_main_t::_apply_parameter(const plib_scan_record_parameter_set_t& param)
 // Handlers (engine thread)
 
 int scan_main_t::_on_trig() {
-    notify_list_t notes;
-    plib_scan_notify_callback_t callback;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        _scan_tick(notes);
-        callback = m_notify_callback;
-    }
-    _deliver(callback, notes);
+    _run_tick(false);
     return 0;
 }
 
