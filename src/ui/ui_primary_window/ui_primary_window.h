@@ -19,9 +19,7 @@
 
 #include <QFrame>
 
-#include "acq/plib_acq_types.h"
-#include "remote/remote_main.h"
-#include "scan/plib_scan_types.h"
+#include "ui/ui_mngr_notify_bridge.h"  // the notification kinds as meta-types
 #include "ui/ui_primary_window/ui_tabbed_page.h"
 
 class QStackedLayout;
@@ -29,7 +27,6 @@ class QTimer;
 class ui_device_item_t;
 class ui_measure_diagram_frame_t;
 class ui_measure_frame_t;
-class ui_mngr_notify_bridge_t;
 class ui_scan_data_frame_t;
 class ui_scan_diagram_frame_t;
 class ui_scpi_config_frame_t;
