@@ -92,8 +92,9 @@ void test_measure_frame_t::digit_field_data() {
     QTest::addColumn<QString>("unit");
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    auto row = [](const char* name, double v, int f, const char* range, const char* pol, const QString& digits,
-                  const char* prefix, const QString& unit, int temp_display = 0, int temp_unit = 0) {
+    auto row = [](const char* name, double v, int f, const char* range, const char* pol,
+                  const QString& digits, const char* prefix, const QString& unit, int temp_display = 0,
+                  int temp_unit = 0) {
         QTest::newRow(name) << v << f << QString::fromUtf8(range) << temp_display << temp_unit << QString(pol)
                             << digits << QString(prefix) << unit;
     };
@@ -155,8 +156,8 @@ void test_measure_frame_t::layout_and_initial_texts() {
     QVERIFY(buttons != nullptr);
     QCOMPARE(buttons->maximumHeight(), 100);
     QStringList texts;
-    for (const char* name : {"measure_run_stop_btn", "measure_setting_btn", "measure_data_btn", "measure_save_btn",
-                             "measure_delete_btn"}) {
+    for (const char* name : {"measure_run_stop_btn", "measure_setting_btn", "measure_data_btn",
+                             "measure_save_btn", "measure_delete_btn"}) {
         QPushButton* b = bench.button(name);
         QVERIFY2(b != nullptr, name);
         QCOMPARE(b->size(), QSize(130, 50));
@@ -169,7 +170,8 @@ void test_measure_frame_t::layout_and_initial_texts() {
 void test_measure_frame_t::run_stop_and_refusals() {
     {
         bench_t off("VXA-2", unreachable());
-        QCOMPARE(off.click("measure_run_stop_btn"), QStringList({"Warning|It's not connected to the device yet."}));
+        QCOMPARE(off.click("measure_run_stop_btn"),
+                 QStringList({"Warning|It's not connected to the device yet."}));
         QCOMPARE(off.cfg()->get_run_state(), 0);
         QCOMPARE(off.text("measure_acq_status_label"), QString("OFF"));
     }

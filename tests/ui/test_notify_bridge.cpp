@@ -55,7 +55,9 @@ struct recorder_t {
         QObject::connect(&bridge, &ui_mngr_notify_bridge_t::signal_scan_notify,
                          [note](plib_scan_notify_t t) { note("scan", t); });
     }
-    QStringList of(const QString& engine) const { return seen.filter(QRegularExpression("^" + engine + ":")); }
+    QStringList of(const QString& engine) const {
+        return seen.filter(QRegularExpression("^" + engine + ":"));
+    }
 };
 
 }  // namespace

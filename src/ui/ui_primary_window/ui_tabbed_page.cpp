@@ -4,6 +4,7 @@
 #include <QToolButton>
 
 ui_tabbed_page_t::ui_tabbed_page_t(QWidget* parent, bool scan_pages) : QFrame(parent) {
+    qRegisterMetaType<ui_tab_index_t>("ui_tab_index_t");
     setObjectName("tabbed_page");
     setFixedHeight(50);
     m_layout = new QHBoxLayout(this);
