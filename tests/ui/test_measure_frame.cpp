@@ -3,6 +3,7 @@
 // messages the acquisition's notifications raise.
 #include <QLabel>
 #include <QPushButton>
+#include <QStackedLayout>
 #include <QtTest>
 #include <cmath>
 #include <limits>
@@ -12,8 +13,11 @@
 #include "cfg/cfg_main.h"
 #include "support/sim_process.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/ui_application.h"
 #include "ui/ui_device_column/ui_device_column.h"
 #include "ui/ui_device_column/ui_device_item.h"
+#include "ui/ui_main_window.h"
+#include "ui/ui_primary_manager_window.h"
 #include "ui/ui_primary_window/ui_measure_format.h"
 #include "ui/ui_primary_window/ui_measure_frame.h"
 #include "ui/ui_primary_window/ui_measure_param_widget.h"
@@ -76,9 +80,13 @@ private slots:
     void overload_on_a_small_manual_range();
     void delete_clears_display_and_buffer();
     void notices_and_write_failure_told_once_per_run();
+    void front_panel_fits_and_reads_in_the_main_window();
 };
 
-void test_measure_frame_t::initTestCase() { velkaro_test::use_test_portmapper_port(); }
+void test_measure_frame_t::initTestCase() {
+    velkaro_test::use_test_portmapper_port();
+    QVERIFY(ui_application_t::install_style_and_font());
+}
 
 void test_measure_frame_t::digit_field_data() {
     QTest::addColumn<double>("value");
@@ -305,6 +313,89 @@ void test_measure_frame_t::notices_and_write_failure_told_once_per_run() {
     QCOMPARE(closer.count(), 2);
     emit w->signal_recv_acq_notify(acq_notify_stop);
     QCOMPARE(bench.text("measure_acq_status_label"), QString("OFF"));
+}
+
+namespace {
+
+// The label shows all of its text: it is at least as large as the text needs.
+void verify_not_clipped(QWidget* window, const char* name) {
+    for (QLabel* l : window->findChildren<QLabel*>(name)) {
+        if (l->isHidden() || l->text().isEmpty()) continue;
+        const QSize need = l->fontMetrics().size(0, l->text());
+        QVERIFY2(l->contentsRect().width() >= need.width() && l->contentsRect().height() >= need.height(),
+                 qPrintable(QString("%1 \"%2\" needs %3x%4, has %5x%6")
+                                .arg(name, l->text())
+                                .arg(need.width())
+                                .arg(need.height())
+                                .arg(l->contentsRect().width())
+                                .arg(l->contentsRect().height())));
+    }
+}
+
+// Some pixels of the label are drawn in the display blue: the text is not lost in its background.
+int blue_pixels(QWidget* label) {
+    const QImage image = label->grab().toImage();
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            n += qAbs(c.red() - 0x2D) < 40 && qAbs(c.green() - 0x97) < 40 && qAbs(c.blue() - 0xD4) < 40;
+        }
+    return n;
+}
+
+}  // namespace
+
+// Two simulated instruments in the main window as the user sees them, at the scale the
+// test runs with (QT_SCALE_FACTOR): every text of the display fits and is drawn. With
+// VELKARO_SCREENSHOT_DIR set the states are also saved as pictures.
+void test_measure_frame_t::front_panel_fits_and_reads_in_the_main_window() {
+    velkaro_test::sim_process_t vxa("VXA-2");
+    velkaro_test::sim_process_t vxb("VXB-1");
+    QVERIFY(vxa.ok() && vxb.ok());
+    ui_main_window_t main_window("");
+    main_window.resize(1500, 800);
+    main_window.device_column()->slot_add_device("VXA-2", vxa.instr_resource(), pugi::xml_node());
+    main_window.device_column()->slot_add_device("VXB-1", vxb.instr_resource(), pugi::xml_node());
+    main_window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main_window));
+    const QString dir = qEnvironmentVariable("VELKARO_SCREENSHOT_DIR");
+    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
+    auto check_and_save = [&](ui_primary_window_t* w, const QString& tag) {
+        QTest::qWait(50);  // the layout follows a new text on the next turn
+        for (const char* name : {"measure_data", "measure_data_polarity", "measure_data_unit",
+                                 "measure_data_function", "measure_data_param", "measure_acq_status_label"})
+            verify_not_clipped(w, name);
+        QVERIFY(blue_pixels(w->findChild<QLabel*>("measure_data")) > 100);
+        QVERIFY(blue_pixels(w->findChild<QLabel*>("measure_data_unit")) > 20);
+        if (!dir.isEmpty())
+            QVERIFY(main_window.grab().save(QString("%1/measure-%2-x%3.png").arg(dir, tag, scale)));
+    };
+
+    const std::vector<ui_device_item_t*> items = main_window.device_column()->get_device_items();
+    for (ui_device_item_t* item : items) {
+        QTest::mouseDClick(item, Qt::LeftButton, {}, QPoint(5, 5));  // as the user brings it up
+        ui_primary_window_t* w = main_window.primary_window_of(item);
+        QVERIFY(item->is_active() && main_window.window_stack()->stacked_layout()->currentWidget() == w);
+        w->findChild<QPushButton*>("measure_run_stop_btn")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            w->findChild<QLabel*>("measure_data")->text().contains(QRegularExpression("^[0-9.]{8}$")),
+            reading_wait_ms);
+        QTest::qWait(300);  // the range labels of the next reading
+        check_and_save(w, QString::fromStdString(item->get_model_name()));
+        if (QTest::currentTestFailed()) return;
+    }
+
+    ui_primary_window_t* w = main_window.primary_window_of(items.front());
+    QTest::mouseDClick(items.front(), Qt::LeftButton, {}, QPoint(5, 5));
+    QVERIFY(main_window.window_stack()->stacked_layout()->currentWidget() == w);
+    cfg_main_t* cfg = items.front()->get_mngr()->get_cfg();
+    cfg->set_auto_range(measure_dcv, 0);
+    cfg->set_range(measure_dcv, "200mV");
+    QTRY_COMPARE_WITH_TIMEOUT(w->findChild<QLabel*>("measure_data")->text(), QString("OVERLOAD"),
+                              reading_wait_ms);
+    check_and_save(w, "overload");
+    for (ui_device_item_t* item : items) item->get_mngr()->get_cfg()->set_run_state(0);
 }
 
 QTEST_MAIN(test_measure_frame_t)
