@@ -62,6 +62,7 @@ ui_device_item_t::ui_device_item_t(std::string model, std::string res, pugi::xml
 ui_device_item_t::~ui_device_item_t() { release_instrument(); }
 
 void ui_device_item_t::release_instrument() {
+    if (m_pmngr != nullptr) emit signal_releasing_instrument();
     if (m_pmngr != nullptr) ui_connect_mngr_t::instance().release_mngr(m_pmngr, m_resource);
     m_pmngr = nullptr;
 }
@@ -201,7 +202,15 @@ bool ui_device_item_t::_bind_resource(const std::string& res) {
     return false;
 }
 
+bool ui_device_item_t::disconnect_device() { return _connect_device(false); }
+
 bool ui_device_item_t::_connect_device(bool on) {
+    const bool done = _connect_device_once(on);
+    emit signal_connection_changed(is_connected());
+    return done;
+}
+
+bool ui_device_item_t::_connect_device_once(bool on) {
     if (m_pmngr == nullptr || m_pmngr->get_cfg() == nullptr) return false;
     cfg_main_t* cfg = m_pmngr->get_cfg();
     cfg_remote_info_t info = cfg->get_info();

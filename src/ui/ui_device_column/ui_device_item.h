@@ -21,6 +21,8 @@ public:
     ~ui_device_item_t() override;
 
     bool is_connected() const;
+    // Disconnects the instrument (a lost link); false when there is nothing to do.
+    bool disconnect_device();
     // Gives the manager back to the registry now (disconnects, joins the engine
     // threads); the widget itself may then be deleted later. Done by the destructor
     // when not done before.
@@ -50,6 +52,10 @@ signals:
     void signal_delete_myself(unsigned index);
     void signal_delete_all();
     void signal_show_warning_message(QString text);
+    // Emitted before the manager is given back: whoever holds its engines lets go now.
+    void signal_releasing_instrument();
+    // After every connect or disconnect attempt, with the state it left.
+    void signal_connection_changed(bool connected);
 
 public slots:
     void slot_inactivate_myself();
@@ -70,6 +76,7 @@ protected:
 
 private:
     bool _connect_device(bool on);
+    bool _connect_device_once(bool on);
     bool _bind_resource(const std::string& res);
     void _activate();
     void _apply_look();

@@ -1,27 +1,183 @@
 #include "ui/ui_primary_window/ui_primary_window.h"
 
-#include <QFrame>
-#include <QLabel>
+#include <QMessageBox>
+#include <QStackedLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include "cfg/cfg_main.h"
+#include "cfg/cfg_scan_config.h"
+#include "ui/chart/ui_measure_diagram_frame.h"
+#include "ui/mngr/plib_mngr.h"
 #include "ui/ui_device_column/ui_device_item.h"
+#include "ui/ui_mngr_notify_bridge.h"
+#include "ui/ui_primary_window/ui_measure_frame.h"
+#include "ui/ui_primary_window/ui_scan_data_frame.h"
+#include "ui/ui_primary_window/ui_scan_diagram_frame.h"
+#include "ui/ui_primary_window/ui_scpi_config_frame.h"
 
-ui_primary_window_t::ui_primary_window_t(QWidget* parent, ui_device_item_t* dev)
-    : QWidget(parent), m_pdev(dev) {
+namespace {
+
+cfg_main_t* facade_of(ui_device_item_t* item) {
+    plib_mngr_t* mngr = item != nullptr ? item->get_mngr() : nullptr;
+    return mngr != nullptr ? mngr->get_cfg() : nullptr;
+}
+
+}  // namespace
+
+ui_primary_window_t::ui_primary_window_t(QWidget* parent, ui_device_item_t* item)
+    : QFrame(parent), m_pdev(item) {
     setObjectName("primary_window");
-    setAttribute(Qt::WA_StyledBackground);
-    auto* frame = new QFrame(this);
-    m_title = new QLabel(frame);
-    m_title->setAlignment(Qt::AlignCenter);
-    m_title->setStyleSheet("color: white; font-size: 24px;");
-    if (dev != nullptr) {
-        const QString res = QString::fromStdString(dev->get_resource());
-        m_title->setText(QString::fromStdString(dev->get_model_name()) + "\n" +
-                         (res.isEmpty() ? QString("No connection") : res));
-    }
-    auto* frame_layout = new QVBoxLayout(frame);
-    frame_layout->addWidget(m_title, 0, Qt::AlignCenter);
+    m_scan_retry = new QTimer(this);
+    m_scan_retry->setSingleShot(true);
+    m_scan_retry->setInterval(scan_card_retry_ms);
+    connect(m_scan_retry, &QTimer::timeout, this, &ui_primary_window_t::_try_scan_card);
+
+    _check_scan_card();  // the first answer comes now, so a fitted card has its pages at once
+    _init_pages();
+    m_tabs = new ui_tabbed_page_t(this, m_scan_card);
+    _init_notify();
+    _init_connect();
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(frame);
+    layout->setSpacing(3);
+    layout->addWidget(m_tabs);
+    layout->addWidget(m_page_frame);
+
+    if (m_pdev != nullptr) {
+        connect(m_pdev, &ui_device_item_t::signal_releasing_instrument, this,
+                &ui_primary_window_t::_on_instrument_releasing);
+        connect(m_pdev, &ui_device_item_t::signal_connection_changed, this,
+                &ui_primary_window_t::_on_connection_changed);
+    }
+}
+
+ui_primary_window_t::~ui_primary_window_t() {
+    // Before the pages go: no notification may reach them half destroyed.
+    m_bridge->detach();
+}
+
+bool ui_primary_window_t::is_checking_scan_card() const { return m_scan_retry->isActive(); }
+
+void ui_primary_window_t::_check_scan_card() {
+    if (m_scan_card || m_pdev == nullptr || !m_pdev->is_connected() || is_checking_scan_card()) return;
+    m_scan_tries_left = scan_card_tries;
+    _try_scan_card();
+}
+
+void ui_primary_window_t::_try_scan_card() {
+    cfg_main_t* cfg = facade_of(m_pdev);
+    if (m_scan_card || cfg == nullptr || cfg->get_scan_config() == nullptr || !m_pdev->is_connected()) return;
+    --m_scan_tries_left;
+    int state = 0;
+    if (cfg->get_scan_config()->query_scan_card(state) == 0) {
+        if (state == 1) _add_scan_pages();
+        return;
+    }
+    if (m_scan_tries_left > 0) m_scan_retry->start();
+}
+
+void ui_primary_window_t::_init_pages() {
+    m_page_frame = new QFrame(this);
+    m_pages = new QStackedLayout(m_page_frame);
+    m_pages->setContentsMargins(0, 0, 0, 0);
+    m_pages->setSpacing(0);
+    m_measure_frame = new ui_measure_frame_t(this, m_pdev);
+    m_pages->addWidget(m_measure_frame);
+    m_measure_diagram_frame = new ui_measure_diagram_frame_t(this, m_pdev);
+    m_pages->addWidget(m_measure_diagram_frame);
+    if (m_scan_card) {
+        m_scan_data_frame = new ui_scan_data_frame_t(this, m_pdev);
+        m_pages->addWidget(m_scan_data_frame);
+        m_scan_diagram_frame = new ui_scan_diagram_frame_t(this, m_pdev);
+        m_pages->addWidget(m_scan_diagram_frame);
+    }
+    m_scpi_frame = new ui_scpi_config_frame_t(this, m_pdev);
+    m_pages->addWidget(m_scpi_frame);
+    m_pages->setCurrentIndex(tab_index_measure);
+}
+
+// A card found by a later answer: the scan pages and their buttons go before SCPI.
+void ui_primary_window_t::_add_scan_pages() {
+    m_scan_card = true;
+    if (m_pages == nullptr || m_scan_data_frame != nullptr) return;  // still building: _init_pages adds them
+    m_scan_data_frame = new ui_scan_data_frame_t(this, m_pdev);
+    m_scan_diagram_frame = new ui_scan_diagram_frame_t(this, m_pdev);
+    m_pages->insertWidget(tab_index_scan_data, m_scan_data_frame);
+    m_pages->insertWidget(tab_index_scan_diagram, m_scan_diagram_frame);
+    m_tabs->add_scan_buttons();
+    connect(this, &ui_primary_window_t::signal_recv_scan_notify, m_scan_data_frame,
+            &ui_scan_data_frame_t::slot_recv_measure_notify_update);
+    connect(this, &ui_primary_window_t::signal_recv_scan_notify, m_scan_diagram_frame,
+            &ui_scan_diagram_frame_t::slot_recv_measure_notify_update);
+}
+
+void ui_primary_window_t::_init_notify() {
+    ui_mngr_notify_bridge_t::register_meta_types();
+    m_bridge = new ui_mngr_notify_bridge_t(m_pdev != nullptr ? m_pdev->get_mngr() : nullptr, this);
+    connect(m_bridge, &ui_mngr_notify_bridge_t::signal_remote_notify, this,
+            &ui_primary_window_t::signal_recv_remote_notify);
+    connect(m_bridge, &ui_mngr_notify_bridge_t::signal_acq_notify, this,
+            &ui_primary_window_t::signal_recv_acq_notify);
+    connect(m_bridge, &ui_mngr_notify_bridge_t::signal_scan_notify, this,
+            &ui_primary_window_t::signal_recv_scan_notify);
+}
+
+void ui_primary_window_t::_init_connect() {
+    connect(m_tabs, &ui_tabbed_page_t::signal_change_current_page, this,
+            &ui_primary_window_t::slot_change_current_page);
+    connect(this, &ui_primary_window_t::signal_recv_remote_notify, this,
+            &ui_primary_window_t::slot_process_remote_notify, Qt::QueuedConnection);
+    // The Measure page first, so it has shown a reading before the diagram asks for it.
+    connect(this, &ui_primary_window_t::signal_recv_acq_notify, m_measure_frame,
+            &ui_measure_frame_t::slot_recv_measure_notify_update);
+    connect(this, &ui_primary_window_t::signal_recv_acq_notify, m_measure_diagram_frame,
+            &ui_measure_diagram_frame_t::slot_recv_measure_notify_update);
+    if (m_scan_card) {
+        connect(this, &ui_primary_window_t::signal_recv_scan_notify, m_scan_data_frame,
+                &ui_scan_data_frame_t::slot_recv_measure_notify_update);
+        connect(this, &ui_primary_window_t::signal_recv_scan_notify, m_scan_diagram_frame,
+                &ui_scan_diagram_frame_t::slot_recv_measure_notify_update);
+    }
+    connect(m_measure_frame, &ui_measure_frame_t::signal_upload_latest_disp_data, m_measure_diagram_frame,
+            &ui_measure_diagram_frame_t::slot_download_latest_disp_data);
+    connect(m_measure_frame, &ui_measure_frame_t::signal_update_diagram_func, m_measure_diagram_frame,
+            &ui_measure_diagram_frame_t::slot_func_change_process);
+}
+
+void ui_primary_window_t::slot_change_current_page(ui_tab_index_t index) {
+    if (index >= 0 && index < m_pages->count()) m_pages->setCurrentIndex(index);
+}
+
+void ui_primary_window_t::slot_process_remote_notify(int type) {
+    if (type != remote_notify_link_lost || m_pdev == nullptr) return;
+    if (m_pdev->get_resource().empty()) return;
+    cfg_main_t* cfg = facade_of(m_pdev);
+    if (cfg == nullptr) return;
+    const bool was_connected = m_pdev->is_connected();
+    m_pdev->disconnect_device();
+    m_pdev->slot_update_ui();
+    cfg->set_run_state(0);
+    cfg->set_scan_run_state(0);
+    // Once per loss: a second report of the same loss finds the instrument disconnected.
+    if (!was_connected) return;
+    QMessageBox::warning(this, "Warning",
+                         QString("Lost the connection to %1 at %2.\nThe instrument is disconnected; "
+                                 "measuring and scanning have stopped. Check the cable or network, "
+                                 "then connect again.")
+                             .arg(QString::fromStdString(m_pdev->get_model_name()),
+                                  QString::fromStdString(m_pdev->get_resource())),
+                         QMessageBox::Ok);
+}
+
+void ui_primary_window_t::_on_instrument_releasing() {
+    m_scan_retry->stop();
+    m_bridge->detach();
+    m_measure_frame->release_instrument();
+    m_pdev = nullptr;
+}
+
+void ui_primary_window_t::_on_connection_changed(bool connected) {
+    if (connected) _check_scan_card();
 }

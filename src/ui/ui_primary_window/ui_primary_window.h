@@ -1,21 +1,84 @@
-// The window of one instrument in the main window's page stack. For now a plain page
-// naming the instrument; the measurement pages take its place.
+// The window of one instrument in the main window's page stack: the strip of page
+// buttons above the pages Measure, Measure Diagram, Scan Data and Scan Diagram (with a
+// scanner card) and SCPI; and the place where the instrument's engines report to the
+// pages.
+//
+// Threads: everything here runs on the GUI thread. The engines' notifications reach it
+// through a ui_mngr_notify_bridge_t (queued, bursts of data merged), re-emitted as
+// signal_recv_*_notify and dispatched to the pages. The bridge is detached when the
+// device item announces that it releases its instrument (or when this window goes
+// first), so no notification and no page call reaches a released manager.
+//
+// Scanner card: checked when the window is built and again whenever the instrument
+// connects while the scan pages are missing (a user who fixes an address expects them).
+// Up to three queries 500 ms apart, waited for with a timer, so the window never
+// freezes; the scan pages and their buttons are added when a query says a card is
+// fitted. Once added they stay, also if the instrument is later swapped for one without
+// a card (the scan pages then report the instrument's refusals).
 #pragma once
 
-#include <QWidget>
+#include <QFrame>
 
-class QLabel;
+#include "ui/ui_mngr_notify_bridge.h"  // the notification kinds as meta-types
+#include "ui/ui_primary_window/ui_tabbed_page.h"
+
+class QStackedLayout;
+class QTimer;
 class ui_device_item_t;
+class ui_measure_diagram_frame_t;
+class ui_measure_frame_t;
+class ui_scan_data_frame_t;
+class ui_scan_diagram_frame_t;
+class ui_scpi_config_frame_t;
 
-class ui_primary_window_t : public QWidget {
+class ui_primary_window_t : public QFrame {
     Q_OBJECT
 public:
-    ui_primary_window_t(QWidget* parent, ui_device_item_t* dev);
+    static constexpr int scan_card_tries = 3;
+    static constexpr int scan_card_retry_ms = 500;
+
+    // `item` is borrowed; the window forgets it when the item releases its instrument.
+    ui_primary_window_t(QWidget* parent, ui_device_item_t* item);
+    ~ui_primary_window_t() override;
 
     ui_device_item_t* device_item() const { return m_pdev; }
-    QLabel* title_label() const { return m_title; }
+    bool has_scan_card() const { return m_scan_card; }
+    // True while a scanner-card query is due (between tries).
+    bool is_checking_scan_card() const;
+
+signals:
+    void signal_recv_remote_notify(plib_remote_notify_t type);
+    void signal_recv_acq_notify(plib_acq_notify_t type);
+    void signal_recv_scan_notify(plib_scan_notify_t type);
+
+public slots:
+    void slot_change_current_page(ui_tab_index_t index);
+    void slot_process_remote_notify(int type);
+
+private slots:
+    void _on_instrument_releasing();
+    void _on_connection_changed(bool connected);
 
 private:
-    ui_device_item_t* m_pdev = nullptr;
-    QLabel* m_title = nullptr;
+    void _init_notify();
+    void _check_scan_card();
+    void _try_scan_card();
+    void _init_pages();
+    void _add_scan_pages();
+    void _init_connect();
+
+    ui_device_item_t* m_pdev = nullptr;  // null once the instrument is released
+    bool m_scan_card = false;
+    int m_scan_tries_left = 0;
+    QTimer* m_scan_retry = nullptr;
+    ui_mngr_notify_bridge_t* m_bridge = nullptr;
+
+    QFrame* m_page_frame = nullptr;
+    QStackedLayout* m_pages = nullptr;
+    ui_measure_frame_t* m_measure_frame = nullptr;
+    ui_measure_diagram_frame_t* m_measure_diagram_frame = nullptr;
+    ui_scan_data_frame_t* m_scan_data_frame = nullptr;
+    ui_scan_diagram_frame_t* m_scan_diagram_frame = nullptr;
+    ui_scpi_config_frame_t* m_scpi_frame = nullptr;
+    ui_tabbed_page_t* m_tabs = nullptr;
 };

@@ -1,0 +1,326 @@
+#include "ui/ui_primary_window/ui_measure_frame.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "acq/acq_main.h"
+#include "cfg/cfg_main.h"
+#include "common/plib_format.h"
+#include "ui/mngr/plib_mngr.h"
+#include "ui/ui_device_column/ui_device_item.h"
+#include "ui/ui_primary_window/ui_measure_data_list_dialog.h"
+#include "ui/ui_primary_window/ui_measure_format.h"
+#include "ui/ui_primary_window/ui_measure_param_widget.h"
+#include "ui/ui_primary_window/ui_measure_record_config_dialog.h"
+
+// ---- Display --------------------------------------------------------------------------
+
+ui_measure_widget_t::ui_measure_widget_t(QWidget* parent) : QFrame(parent) {
+    setObjectName("measure_data_widget");
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+
+    m_function = new QLabel(QString::fromUtf8("— — — —"), this);
+    m_function->setObjectName("measure_data_function");
+    m_function->setMinimumWidth(100);
+    m_function->setFixedHeight(80);
+    m_function->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_range = new QLabel(this);
+    m_range->setObjectName("measure_data_param");
+    m_range_mode = new QLabel(this);
+    m_range_mode->setObjectName("measure_data_param");
+    auto* params = new QVBoxLayout;
+    params->setContentsMargins(0, 0, 0, 0);
+    params->addWidget(m_range);
+    params->addWidget(m_range_mode);
+    auto* row1 = new QHBoxLayout;
+    row1->addWidget(m_function, 0, Qt::AlignTop);
+    row1->addStretch();
+    row1->addLayout(params);
+
+    m_polarity = new QLabel(this);
+    m_polarity->setObjectName("measure_data_polarity");
+    m_polarity->setFixedWidth(80);
+    m_polarity->setAlignment(Qt::AlignCenter);
+    m_digits = new QLabel(this);
+    m_digits->setObjectName("measure_data");
+    m_digits->setAlignment(Qt::AlignCenter);
+    auto* row2 = new QHBoxLayout;
+    row2->setSpacing(5);
+    row2->addStretch();
+    row2->addWidget(m_polarity);
+    row2->addWidget(m_digits);
+    row2->addStretch();
+
+    m_unit = new QLabel(QString::fromUtf8("— —"), this);
+    m_unit->setObjectName("measure_data_unit");
+    m_unit->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    auto* row3 = new QHBoxLayout;
+    row3->addWidget(m_unit);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(20, 20, 20, 20);
+    layout->addLayout(row1, 1);
+    layout->addLayout(row2, 3);
+    layout->addLayout(row3, 1);
+    show_placeholder();
+}
+
+void ui_measure_widget_t::show_placeholder() {
+    show_reading(QString(), QString::fromUtf8(ui_measure_placeholder));
+}
+
+void ui_measure_widget_t::show_reading(const QString& sign, const QString& digits) {
+    m_polarity->setText(sign);
+    m_polarity->setVisible(!sign.isEmpty());
+    m_digits->setText(digits);
+}
+
+void ui_measure_widget_t::set_range_texts(const QString& range, const QString& mode) {
+    m_range->setText(range);
+    m_range_mode->setText(mode);
+}
+
+void ui_measure_widget_t::set_unit_text(const QString& text) { m_unit->setText(text); }
+
+void ui_measure_widget_t::set_function_text(const QString& text) { m_function->setText(text); }
+
+// ---- Button row -----------------------------------------------------------------------
+
+ui_measure_btn_widget_t::ui_measure_btn_widget_t(QWidget* parent, plib_mngr_t* mngr)
+    : QFrame(parent), m_pmngr(mngr) {
+    setObjectName("config_btns_widget");
+    setFixedHeight(100);
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(30, 0, 30, 0);
+    row->setSpacing(20);
+    QPushButton* run = _make_button("Run/Stop", ":/image/run.png", "measure_run_stop_btn");
+    QPushButton* setting = _make_button("Setting", ":/image/setting.png", "measure_setting_btn");
+    QPushButton* data = _make_button("Data", ":/image/data.png", "measure_data_btn");
+    QPushButton* save = _make_button("Save", ":/image/save.png", "measure_save_btn");
+    QPushButton* del = _make_button("Delete", ":/image/delete.png", "measure_delete_btn");
+    for (QPushButton* b : {run, setting, data, save, del}) row->addWidget(b);
+    row->addStretch();
+    connect(run, &QPushButton::clicked, this, &ui_measure_btn_widget_t::signal_process_measure_run_stop);
+    connect(setting, &QPushButton::clicked, this, &ui_measure_btn_widget_t::slot_record_setting_process);
+    connect(data, &QPushButton::clicked, this, &ui_measure_btn_widget_t::slot_data_display_process);
+    connect(save, &QPushButton::clicked, this, &ui_measure_btn_widget_t::slot_save_data_process);
+    connect(del, &QPushButton::clicked, this, &ui_measure_btn_widget_t::slot_clear_data_process);
+}
+
+QPushButton* ui_measure_btn_widget_t::_make_button(const QString& text, const char* icon,
+                                                   const char* object_name) {
+    auto* button = new QPushButton(QIcon(icon), text, this);
+    button->setObjectName(object_name);
+    button->setFixedSize(130, 50);
+    button->setIconSize(QSize(50, 50));
+    return button;
+}
+
+void ui_measure_btn_widget_t::release_instrument() {
+    if (m_data_list) m_data_list->close();
+    m_pmngr = nullptr;
+}
+
+void ui_measure_btn_widget_t::slot_record_setting_process() {
+    if (m_pmngr == nullptr) return;
+    QPointer<ui_measure_record_config_dialog_t> dialog = new ui_measure_record_config_dialog_t(this, m_pmngr);
+    dialog->exec();
+    delete dialog.data();  // null when it deleted itself on close
+}
+
+void ui_measure_btn_widget_t::slot_data_display_process() {
+    if (m_pmngr == nullptr) return;
+    auto* dialog = new ui_measure_data_list_dialog_t(this, m_pmngr);
+    m_data_list = dialog;
+    dialog->show();
+}
+
+void ui_measure_btn_widget_t::slot_save_data_process() {
+    if (m_pmngr == nullptr || m_pmngr->get_cfg() == nullptr) return;
+    const QString path =
+        QDir::toNativeSeparators(QFileDialog::getSaveFileName(this, "Save Data", "./", "csv(*.csv)"));
+    if (path.isEmpty() || m_pmngr == nullptr) return;
+    // A failed export must not look like a saved file.
+    if (m_pmngr->get_cfg()->export_data(path.toLocal8Bit().toStdString()) != 0)
+        QMessageBox::warning(this, "Warning", "Failed to save the data to " + path + ".", QMessageBox::Ok);
+}
+
+void ui_measure_btn_widget_t::slot_clear_data_process() {
+    if (m_pmngr != nullptr && m_pmngr->get_cfg() != nullptr) m_pmngr->get_cfg()->clear_data();
+    emit signal_process_clear_data();
+}
+
+// ---- Frame ----------------------------------------------------------------------------
+
+ui_measure_frame_t::ui_measure_frame_t(QWidget* parent, ui_device_item_t* item)
+    : ui_primary_base_window_t(parent, item) {
+    setObjectName("measure_frame");
+    m_display = new ui_measure_widget_t(this);
+    m_param =
+        new ui_measure_param_widget_t(this, m_pcfg, m_pdrv, m_pcfg != nullptr ? m_pcfg->get_run_state() : 0);
+    m_buttons = new ui_measure_btn_widget_t(this, m_pmngr);
+
+    auto* top = new QHBoxLayout;
+    top->setContentsMargins(0, 0, 0, 0);
+    top->setSpacing(10);
+    top->addWidget(m_display);
+    top->addWidget(m_param);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addLayout(top);
+    layout->addWidget(m_buttons);
+
+    if (m_pcfg != nullptr)
+        m_display->set_function_text(
+            QString::fromStdString(measure_name(static_cast<plib_measure_type_t>(m_pcfg->get_function()))));
+
+    connect(m_buttons, &ui_measure_btn_widget_t::signal_process_measure_run_stop, this,
+            &ui_measure_frame_t::slot_process_measure_run_stop);
+    connect(m_buttons, &ui_measure_btn_widget_t::signal_process_clear_data, this,
+            &ui_measure_frame_t::slot_process_clear_data);
+    connect(m_param, &ui_measure_param_widget_t::signal_change_func, this,
+            &ui_measure_frame_t::slot_update_func_and_unit);
+    connect(m_param, &ui_measure_param_widget_t::signal_change_func, this,
+            &ui_measure_frame_t::signal_update_diagram_func);
+    connect(m_param, &ui_measure_param_widget_t::signal_change_unit, this,
+            &ui_measure_frame_t::slot_update_func_and_unit);
+}
+
+void ui_measure_frame_t::release_instrument() {
+    m_buttons->release_instrument();
+    m_pdev = nullptr;
+    m_pmngr = nullptr;
+    m_pdrv = nullptr;
+    m_pacq = nullptr;
+    m_pscan = nullptr;
+    m_pcfg = nullptr;
+}
+
+void ui_measure_frame_t::slot_recv_measure_notify_update(plib_acq_notify_t acq_notify_type) {
+    if (m_pcfg == nullptr) return;
+    switch (acq_notify_type) {
+        case acq_notify_start:
+            m_write_failure_told = false;
+            m_param->set_status(1);
+            _show_placeholders();
+            if (m_pdev != nullptr) m_pdev->slot_update_ui();
+            break;
+        case acq_notify_data:
+            _show_latest_reading();
+            break;
+        case acq_notify_buffer_full:
+            QMessageBox::information(this, "Notice", "Data buffer is full. Stop data collection now.",
+                                     QMessageBox::Ok);
+            break;
+        case acq_notify_stop:
+            m_param->set_status(0);
+            break;
+        case acq_notify_record_write_failed:
+            _tell_record_write_failed();
+            break;
+    }
+}
+
+void ui_measure_frame_t::_tell_record_write_failed() {
+    if (m_write_failure_told) return;
+    m_write_failure_told = true;  // before the box: its event loop may deliver another one
+    const QString dir = QString::fromStdString(m_pcfg->get_record_directory());
+    QMessageBox::warning(this, "Warning",
+                         "Writing to the record file failed, so logging to the file has stopped.\n"
+                         "Check that the record directory exists, is writable and its disk has space: " +
+                             QDir::toNativeSeparators(dir) +
+                             "\nMeasuring goes on and the readings stay in the data buffer (Save exports "
+                             "them).",
+                         QMessageBox::Ok);
+}
+
+void ui_measure_frame_t::_show_placeholders() {
+    m_display->show_placeholder();
+    m_display->clear_range_texts();
+}
+
+void ui_measure_frame_t::_show_latest_reading() {
+    if (m_pacq == nullptr || m_pcfg == nullptr) return;
+    plib_data_t latest;
+    if (m_pacq->m_acq_latest_msg.fetch(latest) != 0) return;
+    const double v = latest.value;
+    if (std::isnan(v) || std::isinf(v) || is_equal(v, plib_no_reading_value)) {
+        m_display->show_placeholder();
+        return;
+    }
+    const int function = m_pcfg->get_function();
+    _update_range_texts(function);
+    _display_value(v, function);
+}
+
+void ui_measure_frame_t::_update_range_texts(int function) {
+    if (function == measure_temp) {
+        m_display->clear_range_texts();
+        return;
+    }
+    std::string range;
+    QString mode;
+    if (m_pcfg->get_auto_range(function) != 0) {
+        range = m_pcfg->read_range(function);  // the range the instrument chose, stored
+        mode = "Auto";
+    } else {
+        range = m_pcfg->get_range(function);
+        mode = "Manual";
+    }
+    if (range.empty()) {
+        m_display->clear_range_texts();
+        return;
+    }
+    m_display->set_range_texts(QString::fromStdString(range), mode);
+}
+
+void ui_measure_frame_t::_display_value(double value, int function) {
+    ui_measure_format_input_t in;
+    in.function = static_cast<plib_measure_type_t>(function);
+    in.range = m_pcfg->get_range(function);
+    in.temp_display = m_pcfg->get_temp_display();
+    in.temp_unit = m_pcfg->get_temp_unit();
+    const ui_measure_reading_text_t text = ui_format_measure_reading(value, in);
+    m_display->show_reading(text.polarity, text.digits);
+    m_display->set_unit_text(text.prefix + text.unit);
+    m_last = {text.polarity, text.digits, text.prefix, text.unit};
+    emit signal_upload_latest_disp_data(m_last);
+}
+
+void ui_measure_frame_t::slot_process_measure_run_stop() {
+    if (m_pcfg == nullptr) return;
+    if (m_pcfg->get_run_state() != 0) {
+        m_pcfg->set_run_state(0);
+        return;
+    }
+    if (m_pdev == nullptr || !m_pdev->is_connected()) {
+        QMessageBox::information(this, "Warning", "It's not connected to the device yet.", QMessageBox::Ok);
+        return;
+    }
+    if (m_pcfg->get_scan_run_state() != 0) {
+        QMessageBox::warning(this, "Warning", "Scanning mode is in use, disable on measurement!",
+                             QMessageBox::Ok);
+        return;
+    }
+    m_pcfg->set_run_state(1);
+}
+
+void ui_measure_frame_t::slot_process_clear_data() { _show_placeholders(); }
+
+void ui_measure_frame_t::slot_update_func_and_unit() {
+    if (m_pcfg == nullptr) return;
+    if (m_pcfg->get_run_state() != 0) m_pcfg->restart();
+    _show_placeholders();
+    const auto function = static_cast<plib_measure_type_t>(m_pcfg->get_function());
+    m_display->set_function_text(QString::fromStdString(measure_name(function)));
+    m_display->set_unit_text(
+        ui_measure_unit_text(function, false, m_pcfg->get_temp_display(), m_pcfg->get_temp_unit()));
+}

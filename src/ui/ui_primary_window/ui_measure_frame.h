@@ -1,0 +1,103 @@
+// The Measure page: the latest reading as the instrument's front panel shows it (sign,
+// digit field, prefix and unit, function, range), the parameter column and the button
+// row (Run/Stop, Setting, Data, Save, Delete).
+//
+// Everything here runs on the GUI thread. The acquisition engine's notifications arrive
+// as queued signals through the instrument window; the status label changes only on
+// them. Readings are fetched from the engine (acq_latest_msg_t), settings and run
+// control go through the facade.
+#pragma once
+
+#include <QFrame>
+#include <QPointer>
+
+#include "acq/plib_acq_types.h"
+#include "ui/ui_primary_window/plib_measure_data_disp.h"
+#include "ui/ui_primary_window/ui_primary_base_window.h"
+
+class QLabel;
+class QPushButton;
+class ui_measure_data_list_dialog_t;
+class ui_measure_param_widget_t;
+
+// The display: function and range labels, sign and digits, prefix with unit.
+class ui_measure_widget_t : public QFrame {
+    Q_OBJECT
+public:
+    explicit ui_measure_widget_t(QWidget* parent);
+
+    // Digits "——.——" with the sign hidden.
+    void show_placeholder();
+    // An empty sign hides the sign label.
+    void show_reading(const QString& sign, const QString& digits);
+    void set_range_texts(const QString& range, const QString& mode);
+    void clear_range_texts() { set_range_texts(QString(), QString()); }
+    void set_unit_text(const QString& text);
+    void set_function_text(const QString& text);
+
+private:
+    QLabel* m_function = nullptr;
+    QLabel* m_range = nullptr;
+    QLabel* m_range_mode = nullptr;
+    QLabel* m_polarity = nullptr;
+    QLabel* m_digits = nullptr;
+    QLabel* m_unit = nullptr;
+};
+
+// The button row. The dialogs it opens get the instrument manager, borrowed.
+class ui_measure_btn_widget_t : public QFrame {
+    Q_OBJECT
+public:
+    ui_measure_btn_widget_t(QWidget* parent, plib_mngr_t* mngr);
+
+    // The instrument is going away: close the data list and forget the manager.
+    void release_instrument();
+
+signals:
+    void signal_process_measure_run_stop();
+    void signal_process_clear_data();
+
+public slots:
+    void slot_record_setting_process();
+    void slot_data_display_process();
+    void slot_save_data_process();
+    void slot_clear_data_process();
+
+private:
+    QPushButton* _make_button(const QString& text, const char* icon, const char* object_name);
+
+    plib_mngr_t* m_pmngr = nullptr;
+    QPointer<ui_measure_data_list_dialog_t> m_data_list;
+};
+
+class ui_measure_frame_t : public ui_primary_base_window_t {
+    Q_OBJECT
+public:
+    ui_measure_frame_t(QWidget* parent, ui_device_item_t* item);
+
+    // The instrument is going away: no engine or facade call after this.
+    void release_instrument();
+
+signals:
+    void signal_update_diagram_func();
+    void signal_upload_latest_disp_data(plib_measure_data_disp_t data);
+
+public slots:
+    void slot_recv_measure_notify_update(plib_acq_notify_t acq_notify_type);
+    void slot_process_measure_run_stop();
+    void slot_process_clear_data();
+    void slot_update_func_and_unit();
+
+private:
+    void _show_placeholders();
+    void _show_latest_reading();
+    void _update_range_texts(int function);
+    void _display_value(double value, int function);
+    void _tell_record_write_failed();
+
+    ui_measure_widget_t* m_display = nullptr;
+    ui_measure_param_widget_t* m_param = nullptr;
+    ui_measure_btn_widget_t* m_buttons = nullptr;
+    plib_measure_data_disp_t m_last;    // texts of the reading shown last
+    bool m_write_failure_told = false;  // once per run
+};
