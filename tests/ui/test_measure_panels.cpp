@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QStackedLayout>
+#include <QStyleOptionComboBox>
 #include <QToolButton>
 #include <QtTest>
 #include <functional>
@@ -549,6 +550,7 @@ void test_measure_panels_t::panels_fit_the_column() {
         window.resize(250, 560);
         window.show();
         auto* stack = column->findChild<QStackedLayout*>();
+        auto* selector = child<QComboBox>(column, "measure_function_selector");
         const QMargins margins = column->layout()->contentsMargins();
         const int room = column->width() - margins.left() - margins.right();
         for (int f = measure_dcv; f <= measure_sensor; ++f) {
@@ -556,16 +558,38 @@ void test_measure_panels_t::panels_fit_the_column() {
             if (panel == nullptr) continue;
             panel->refresh();
             stack->setCurrentWidget(panel);
+            {  // the selector names the panel shown; nothing is sent for it
+                const QSignalBlocker blocker(selector);
+                selector->setCurrentIndex(f);
+            }
             QCoreApplication::processEvents();
             const QString what = QString("%1 function %2").arg(model).arg(f);
+            QStyleOptionComboBox option;
+            option.initFrom(selector);
+            const int text_room =
+                selector->style()
+                    ->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, selector)
+                    .width();
+            QVERIFY2(selector->fontMetrics().horizontalAdvance(selector->currentText()) <= text_room,
+                     qPrintable(what));
             QVERIFY2(panel->minimumSizeHint().width() <= room, qPrintable(what));
             QCOMPARE(panel->width(), room);
             if (!shots.isEmpty()) {
-                const QString name =
-                    QString("%1/panels-%2-%3-x%4.png")
-                        .arg(shots, model, QString::fromStdString(measure_short_name(plib_measure_type_t(f))))
-                        .arg(scale);
+                static const char* const family[] = {"dcv", "dci", "acv",  "aci",   "2wr",  "4wr", "freq",
+                                                     "per", "cap", "cont", "diode", "temp", "sens"};
+                const QString name = QString("%1/panels-%2-%3-x%4.png").arg(shots, model, family[f], scale);
                 QVERIFY(window.grab().save(name));
+                if (f == measure_temp) {  // the sensor menu, where Sync lives
+                    QMenu* load = child<QToolButton>(panel, "var_param_load_button")->menu();
+                    QMenu* user = submenu(load, "User Define");
+                    load->popup(QPoint(0, 0));
+                    user->popup(QPoint(0, 0));
+                    QCoreApplication::processEvents();
+                    QVERIFY(load->grab().save(QString(name).replace("-temp-", "-temp-menu-")));
+                    QVERIFY(user->grab().save(QString(name).replace("-temp-", "-temp-user-menu-")));
+                    user->hide();
+                    load->hide();
+                }
             }
         }
     }

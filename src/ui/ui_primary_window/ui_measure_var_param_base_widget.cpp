@@ -58,6 +58,8 @@ ui_measure_var_param_base_widget_t::ui_measure_var_param_base_widget_t(QWidget* 
     m_layout = new QVBoxLayout(this);
     m_layout->setContentsMargins(0, 0, 0, 0);
     m_layout->setSpacing(5);
+    // Rows stay at the top when the stack is as tall as its tallest panel.
+    m_layout->addStretch();
 
     // One fixed order serves every panel; a row whose flag is clear is simply absent.
     if (m_rows.range) _init_range_row();
@@ -90,8 +92,12 @@ QWidget* ui_measure_var_param_base_widget_t::_add_row(const QString& key, QHBoxL
     row->setObjectName("var_param_row_" + key);
     line = new QHBoxLayout(row);
     line->setContentsMargins(0, 0, 0, 0);
-    m_layout->addWidget(row);
+    _append_row(row);
     return row;
+}
+
+void ui_measure_var_param_base_widget_t::_append_row(QWidget* row) {
+    m_layout->insertWidget(m_layout->count() - 1, row);
 }
 
 QLabel* ui_measure_var_param_base_widget_t::_add_caption(QWidget* row, QHBoxLayout* line,
@@ -198,7 +204,7 @@ void ui_measure_var_param_base_widget_t::_init_rel_row() {
     auto* rows = new QVBoxLayout(m_rel_row);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(5);
-    m_layout->addWidget(m_rel_row);
+    _append_row(m_rel_row);
 
     auto* first = new QHBoxLayout;
     rows->addLayout(first);

@@ -69,7 +69,7 @@ protected:
     // Text of the Rel row's unit label.
     virtual QString _rel_unit_text() const;
     // Rows of derived panels go below the ones built here.
-    QVBoxLayout* _rows_layout() const { return m_layout; }
+    void _append_row(QWidget* row);
     // A row container named "var_param_row_<key>" holding one horizontal layout.
     QWidget* _add_row(const QString& key, QHBoxLayout*& line);
     QLabel* _add_caption(QWidget* row, QHBoxLayout* line, const QString& text);

@@ -141,7 +141,7 @@ void ui_measure_var_param_temp_widget_t::_init_ref_temp_row(const drv_temp_caps_
     auto* rows = new QVBoxLayout(row);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(5);
-    _rows_layout()->addWidget(row);
+    _append_row(row);
 
     auto* first = new QHBoxLayout;
     first->setSpacing(10);
