@@ -544,6 +544,8 @@ void test_measure_panels_t::panels_fit_the_column() {
     const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
     for (const char* model : {"VXA-1", "VXA-2", "VXA-3", "VXB-1", "VXB-2"}) {
         instrument_t inst(model);
+        // Not connected: stored only. Shows the external reference editor in the shots.
+        inst.cfg()->set_temp_source(1);
         QMainWindow window;
         auto* column = new ui_measure_param_widget_t(nullptr, inst.cfg(), inst.mngr->get_driver(), 0);
         window.setCentralWidget(column);
