@@ -1,13 +1,19 @@
-// PLACEHOLDER parameter column of the Measure page until its own work lands: the status
-// label and the function selector only, no panels.
+// The parameter column of the Measure page: the acquisition status, the function
+// selector, and below them the stack of parameter panels, one per function the model
+// has, built from the driver's capability records. Changing the function sets it
+// through the facade, clears the recorded readings and shows that function's panel.
+// GUI thread only.
 #pragma once
 
 #include <QFrame>
+#include <map>
 
 class QComboBox;
 class QLabel;
+class QStackedLayout;
 class cfg_main_t;
 class drv_if_t;
+class ui_measure_var_param_base_widget_t;
 
 class ui_measure_param_widget_t : public QFrame {
     Q_OBJECT
@@ -18,6 +24,13 @@ public:
     // 1 shows "ON", 0 "OFF".
     void set_status(int run_state);
 
+    // Shows the configuration's current function and refreshes its panel (after a
+    // project was loaded, for instance); sends nothing to the instrument.
+    void refresh();
+
+    // The panel of a function; null when the model has none.
+    ui_measure_var_param_base_widget_t* panel(int func) const;
+
 signals:
     void signal_change_func();
     void signal_change_unit();
@@ -26,8 +39,14 @@ private slots:
     void slot_func_selector_index_changed(QString func);
 
 private:
+    void _init_panels();
+    void _add_panel(ui_measure_var_param_base_widget_t* panel);
+    void _show_panel(int func);
+
     cfg_main_t* m_pcfg = nullptr;
     drv_if_t* m_pdrv = nullptr;
     QLabel* m_status_label = nullptr;
     QComboBox* m_func_selector = nullptr;
+    QStackedLayout* m_stack = nullptr;
+    std::map<int, ui_measure_var_param_base_widget_t*> m_panels;
 };

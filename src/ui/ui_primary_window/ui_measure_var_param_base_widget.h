@@ -1,0 +1,131 @@
+// The parameter panel of one measurement function, built from the model's capability
+// record as data: each record is turned into a row set (`ui_var_param_rows_t`) and one
+// builder lays out the rows it names, in one fixed order. The per-function classes are
+// thin: they only say which record they take.
+//
+// Every user change goes at once through the facade (which writes the instrument and
+// stores the value). `refresh` shows the stored configuration with every widget's
+// signals blocked, so a refresh never sends anything. GUI thread only.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <string>
+#include <vector>
+
+#include "common/plib_measure_type.h"
+
+class QButtonGroup;
+class QComboBox;
+class QHBoxLayout;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QVBoxLayout;
+class cfg_main_t;
+
+// The rows a panel shows and the choices they offer. A row flag set with an empty list
+// gives an empty combo; the Aperture (integration time) row exists only when `speeds`
+// is not empty.
+struct ui_var_param_rows_t {
+    bool range = false;
+    std::vector<std::string> ranges;
+    std::vector<std::string> speeds;
+    bool rel = false;
+    double rel_min = 0.0;
+    double rel_max = 0.0;
+    bool filter = false;
+    bool auto_zero = false;
+    bool auto_zero_highlighted = false;  // the resistance panels colour the caption
+    bool impedance = false;
+    std::vector<std::string> impedance_ranges;  // ranges on which 10M/10G may be chosen
+    bool bandwidth = false;
+    std::vector<std::string> bandwidths;
+    bool diverter = false;
+    bool gate = false;
+    std::vector<std::string> gate_times;
+    bool beeper_threshold = false;
+    double threshold_min = 0.0;
+    double threshold_max = 0.0;
+};
+
+class ui_measure_var_param_base_widget_t : public QWidget {
+    Q_OBJECT
+public:
+    // `cfg` is borrowed and outlives the panel.
+    ui_measure_var_param_base_widget_t(QWidget* parent, cfg_main_t* cfg, plib_measure_type_t func,
+                                       const ui_var_param_rows_t& rows);
+
+    plib_measure_type_t function() const { return m_func; }
+    const ui_var_param_rows_t& rows() const { return m_rows; }
+
+    // Shows the stored configuration; sends nothing.
+    virtual void refresh();
+
+    // The first character of a unit longer than two bytes ("VDC" -> "V"); "Ω", "Hz" stay.
+    static QString short_unit_text(const std::string& unit);
+
+protected:
+    // Text of the Rel row's unit label.
+    virtual QString _rel_unit_text() const;
+    // Rows of derived panels go below the ones built here.
+    void _append_row(QWidget* row);
+    // A row container named "var_param_row_<key>" holding one horizontal layout.
+    QWidget* _add_row(const QString& key, QHBoxLayout*& line);
+    QLabel* _add_caption(QWidget* row, QHBoxLayout* line, const QString& text);
+    // Radios with ids in one exclusive group named "var_param_<key>_group".
+    QButtonGroup* _add_radios(QWidget* row, QHBoxLayout* line, const QString& key,
+                              const std::vector<std::pair<QString, int>>& radios);
+    // Checks the radio of `id`; none when no radio has it. Signals blocked.
+    static void _check_radio(QButtonGroup* group, int id);
+    // A line edit taking numbers in [low, high] with up to 10 decimals, dot as separator.
+    QLineEdit* _add_number_edit(QWidget* row, QHBoxLayout* line, const QString& name, double low,
+                                double high);
+
+    void _sync_rel();
+
+    cfg_main_t* m_pcfg = nullptr;
+    plib_measure_type_t m_func = measure_none;
+    QWidget* m_rel_row = nullptr;
+    QLabel* m_rel_unit = nullptr;
+
+private:
+    using switch_setter_t = void (cfg_main_t::*)(int, int);
+    using text_setter_t = void (cfg_main_t::*)(int, const std::string&);
+
+    void _init_range_row();
+    void _init_aperture_row();
+    void _init_rel_row();
+    void _init_switch_row(const QString& key, const QString& caption, QButtonGroup*& group,
+                          switch_setter_t setter);
+    void _init_impedance_row();
+    void _init_bandwidth_row();
+    void _init_option_row();
+    void _init_gate_row();
+    void _init_beeper_threshold_rows();
+
+    void _sync_range();
+    void _sync_impedance_visibility();
+    void _apply_diverter_enabling();
+    // Sends the edit's text when it is a complete number within the validator's limits.
+    void _send_number(QLineEdit* edit, text_setter_t setter);
+    static void _select_text(QComboBox* combo, const QString& text);
+
+    ui_var_param_rows_t m_rows;
+    QVBoxLayout* m_layout = nullptr;
+
+    QComboBox* m_range = nullptr;
+    QComboBox* m_aperture = nullptr;
+    QButtonGroup* m_rel_group = nullptr;
+    QLineEdit* m_rel_edit = nullptr;
+    QPushButton* m_rel_set = nullptr;
+    QButtonGroup* m_filter_group = nullptr;
+    QButtonGroup* m_auto_zero_group = nullptr;
+    QWidget* m_impedance_row = nullptr;
+    QButtonGroup* m_impedance_group = nullptr;
+    QComboBox* m_bandwidth = nullptr;
+    QButtonGroup* m_option_group = nullptr;
+    QComboBox* m_gate = nullptr;
+    QButtonGroup* m_beeper_group = nullptr;
+    QLineEdit* m_threshold_edit = nullptr;
+};
