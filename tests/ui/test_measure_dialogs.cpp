@@ -26,6 +26,7 @@
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/ui_application.h"
 #include "ui/ui_device_column/ui_device_column.h"
 #include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_primary_window/ui_measure_data_list_dialog.h"
@@ -122,6 +123,15 @@ QString count_text(int data_num, int pages) {
         .arg(pages);
 }
 
+// With VELKARO_SCREENSHOT_DIR set, saves the dialog as shown.
+void save_screenshot(QWidget* dialog, const QString& name) {
+    const QString dir = qEnvironmentVariable("VELKARO_SCREENSHOT_DIR");
+    if (dir.isEmpty()) return;
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog));
+    QVERIFY(dialog->grab().save(dir + "/" + name + ".png"));
+}
+
 void flush_deletions() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
@@ -166,7 +176,10 @@ private slots:
     void record_dialog_tips();
 };
 
-void test_measure_dialogs_t::initTestCase() { velkaro_test::use_test_portmapper_port(); }
+void test_measure_dialogs_t::initTestCase() {
+    velkaro_test::use_test_portmapper_port();
+    QVERIFY(ui_application_t::install_style_and_font());
+}
 
 void test_measure_dialogs_t::cleanup() { flush_deletions(); }
 
@@ -263,6 +276,7 @@ void test_measure_dialogs_t::data_list_pages_of_120_readings() {
                  QString::number(static_cast<double>(r.timestamp - info.start_timestamp) / 1e6, 'g', 6));
     }
     QCOMPARE(table->item(0, 1)->text(), QString("0"));  // the first reading starts the clock
+    save_screenshot(dialog, "screenshot-data-list");
 
     struct step_t {
         const char* button;
@@ -408,6 +422,7 @@ void test_measure_dialogs_t::record_dialog_shows_the_stored_values() {
     QCOMPARE(path->text(), QString("/data/logs"));
     QVERIFY(!path->isEnabled());
     QVERIFY(!child<QPushButton>(&dialog, "record_path_button")->isEnabled());
+    save_screenshot(&dialog, "screenshot-record-dialog");
 }
 
 void test_measure_dialogs_t::record_dialog_ok_stores_through_the_facade() {

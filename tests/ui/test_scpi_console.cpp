@@ -8,12 +8,14 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTextEdit>
+#include <QVBoxLayout>
 #include <QtTest>
 #include <memory>
 
 #include "cfg/cfg_main.h"
 #include "support/sim_process.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/ui_application.h"
 #include "ui/ui_combo_box.h"
 #include "ui/ui_device_column/ui_device_column.h"
 #include "ui/ui_device_column/ui_device_item.h"
@@ -67,6 +69,28 @@ void press(ui_scpi_config_frame_t* page, const char* button, const QString& comm
     QVERIFY(!page->is_busy());
 }
 
+// With VELKARO_SCREENSHOT_DIR set, saves the page as it sits in an instrument window.
+void save_screenshot(ui_scpi_config_frame_t* page, const QString& name) {
+    const QString dir = qEnvironmentVariable("VELKARO_SCREENSHOT_DIR");
+    if (dir.isEmpty()) return;
+    QWidget window;
+    window.setObjectName("primary_window");
+    auto* frame = new QFrame(&window);
+    auto* frame_layout = new QVBoxLayout(frame);
+    QWidget* old_parent = page->parentWidget();
+    const bool was_visible = page->isVisible();
+    frame_layout->addWidget(page);
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(frame);
+    window.resize(700, 640);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(window.grab().save(dir + "/" + name + ".png"));
+    page->setParent(old_parent);
+    if (was_visible) page->show();
+}
+
 // A simulated instrument connected through a device column.
 struct console_fixture_t {
     explicit console_fixture_t(std::vector<std::string> sim_args = {}) : sim("VXA-2", std::move(sim_args)) {
@@ -118,7 +142,11 @@ private slots:
     void page_deleted_while_reading();
 };
 
-void test_scpi_console_t::initTestCase() { velkaro_test::use_test_portmapper_port(); }
+void test_scpi_console_t::initTestCase() {
+    velkaro_test::use_test_portmapper_port();
+    // The looks of the log entries are part of what is tested.
+    QVERIFY(ui_application_t::install_style_and_font());
+}
 
 void test_scpi_console_t::conversions_data() {
     QTest::addColumn<QString>("typed");
@@ -279,6 +307,8 @@ void test_scpi_console_t::slow_read_keeps_the_window_running_and_fails_visibly()
     console_fixture_t f;
     QVERIFY(f.ok());
     ui_scpi_config_frame_t* page = f.page.get();
+    press(page, "scpi_query_button");  // "*IDN?\n", answered
+    child<QPushButton>(page, "scpi_clear_button")->click();
     page->show();
 
     int ticks_while_busy = 0;
@@ -300,6 +330,8 @@ void test_scpi_console_t::slow_read_keeps_the_window_running_and_fails_visibly()
     QCOMPARE(page->cursor().shape(), Qt::BusyCursor);
     QVERIFY(child<QLabel>(page, "scpi_busy_label")->isVisible());
     child<QPushButton>(page, "scpi_query_button")->click();  // refused while busy: one query only
+    save_screenshot(page, "screenshot-scpi-console-busy");
+    QVERIFY(page->is_busy());
 
     QVERIFY(finished.wait(15000));
     QCOMPARE(finished.count(), 1);
@@ -314,7 +346,20 @@ void test_scpi_console_t::slow_read_keeps_the_window_running_and_fails_visibly()
     QCOMPARE(log.size(), 2);
     QCOMPARE(log[0], (entry_t{"command", "*CLS\\n"}));
     QCOMPARE(log[1].kind, QString("failure"));
-    QVERIFY2(log[1].text.startsWith("Query failed: VI_ERROR_TMO (0xBFFF0015)"), qPrintable(log[1].text));
+    QCOMPARE(log[1].text,
+             QString("Query failed: VI_ERROR_TMO (0xBFFF0015)\nTimeout expired before operation completed."));
+
+    // A failure looks unlike a reply and unlike a command (the style sheet's kinds).
+    press(page, "scpi_query_button", "*IDN?\\n");
+    auto* list = child<QListWidget>(page, "scpi_log_list");
+    auto color_of = [list](int row) {
+        return list->itemWidget(list->item(row))->palette().color(QPalette::WindowText);
+    };
+    QCOMPARE(log_entries(page)[3].kind, QString("reply"));
+    const QColor command = color_of(0), failure = color_of(1), reply = color_of(3);
+    QVERIFY(failure != reply && failure != command && reply != command);
+    QCOMPARE(failure, QColor("#FF8A80"));
+    save_screenshot(page, "screenshot-scpi-console");
 }
 
 void test_scpi_console_t::dead_instrument_write_fails_visibly() {

@@ -61,12 +61,31 @@ QPushButton* make_button(const QString& text, const char* name, int width, QWidg
 
 }  // namespace
 
-QString ui_scpi_config_frame_t::status_message(int status) {
-    const QString code = QString::asprintf("0x%08X", static_cast<unsigned int>(status));
+namespace {
+
+const status_entry_t* find_status(int status) {
     for (const status_entry_t& entry : status_entries) {
-        if (entry.status == status) return QString("%1 (%2): %3").arg(entry.name, code, entry.text);
+        if (entry.status == status) return &entry;
     }
-    return QString("VISA status %1").arg(code);
+    return nullptr;
+}
+
+}  // namespace
+
+QString ui_scpi_config_frame_t::status_name(int status) {
+    const QString code = QString::asprintf("0x%08X", static_cast<unsigned int>(status));
+    const status_entry_t* entry = find_status(status);
+    return entry != nullptr ? QString("%1 (%2)").arg(entry->name, code) : QString("VISA status %1").arg(code);
+}
+
+QString ui_scpi_config_frame_t::status_text(int status) {
+    const status_entry_t* entry = find_status(status);
+    return entry != nullptr ? QString(entry->text) : QString();
+}
+
+QString ui_scpi_config_frame_t::status_message(int status) {
+    const QString text = status_text(status);
+    return text.isEmpty() ? status_name(status) : status_name(status) + ": " + text;
 }
 
 const char* ui_scpi_config_frame_t::_io_name(io_kind_t kind) {
@@ -191,6 +210,8 @@ void ui_scpi_config_frame_t::_append_log(const QString& text, const char* kind) 
     auto* item = new QListWidgetItem(m_log);
     item->setData(Qt::UserRole, text);
     m_log->setItemWidget(item, entry);
+    // Sized once the style sheet's font and padding for its kind apply (needs its parent).
+    entry->ensurePolished();
     item->setSizeHint(entry->sizeHint());
 }
 
@@ -261,7 +282,10 @@ void ui_scpi_config_frame_t::_finish_io(io_kind_t kind, int status, const QByteA
     if (m_io_thread.joinable()) m_io_thread.join();  // it posted this call as its last act
     _set_busy(false);
     if (is_failure(status)) {
-        _append_log(QString("%1 failed: %2").arg(_io_name(kind), status_message(status)), log_kind_failure);
+        // Name and explanation on two lines: the log is narrow and must not hide the reason.
+        QString text = QString("%1 failed: %2").arg(_io_name(kind), status_name(status));
+        if (!status_text(status).isEmpty()) text += "\n" + status_text(status);
+        _append_log(text, log_kind_failure);
     } else if (kind != io_kind_t::write) {
         _append_log(to_log(reply), log_kind_reply);
     }

@@ -44,7 +44,11 @@ public:
     static QByteArray to_wire(const QString& typed);
     // Reply to its log text: every line feed becomes a backslash-n pair.
     static QString to_log(const QByteArray& reply);
-    // "VI_ERROR_TMO (0xBFFF0015): Timeout expired before operation completed."
+    // "VI_ERROR_TMO (0xBFFF0015)"; "VISA status 0x..." for a status without a name.
+    static QString status_name(int status);
+    // "Timeout expired before operation completed."; "" for a status without a name.
+    static QString status_text(int status);
+    // Both: "VI_ERROR_TMO (0xBFFF0015): Timeout expired before operation completed."
     static QString status_message(int status);
 
 signals:
