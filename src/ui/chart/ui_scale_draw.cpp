@@ -1,0 +1,65 @@
+#include "ui/chart/ui_scale_draw.h"
+
+#include <qwt_text.h>
+
+#include <QPalette>
+
+#include "ui/chart/ui_chart_math.h"
+
+namespace {
+
+// Ticks and backbone take the window text colour, labels the text colour.
+QPalette white_palette(const QPalette& palette) {
+    QPalette white(palette);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        white.setColor(group, QPalette::WindowText, Qt::white);
+        white.setColor(group, QPalette::Text, Qt::white);
+    }
+    return white;
+}
+
+}  // namespace
+
+ui_x_scale_draw_t::ui_x_scale_draw_t() { setTickLength(QwtScaleDiv::MajorTick, 15); }
+
+void ui_x_scale_draw_t::set_labels(labels_t labels) {
+    if (labels == m_labels) return;
+    m_labels = labels;
+    invalidateCache();
+}
+
+void ui_x_scale_draw_t::set_readings(quint64 readings) {
+    if (readings == m_readings) return;
+    m_readings = readings;
+    if (m_labels == labels_t::readings) invalidateCache();
+}
+
+QwtText ui_x_scale_draw_t::label(double value) const {
+    if (m_labels == labels_t::readings) return QwtText(chart_readings_label(value, m_readings));
+    return QwtText(chart_time_label(value));
+}
+
+void ui_x_scale_draw_t::draw(QPainter* painter, const QPalette& palette) const {
+    QwtScaleDraw::draw(painter, white_palette(palette));
+}
+
+ui_y_scale_draw_t::ui_y_scale_draw_t() { setTickLength(QwtScaleDiv::MajorTick, 12); }
+
+void ui_y_scale_draw_t::set_range(double lower, double upper) {
+    if (lower == m_lower && upper == m_upper) return;
+    m_lower = lower;
+    m_upper = upper;
+    invalidateCache();
+}
+
+QwtText ui_y_scale_draw_t::label(double value) const {
+    return QwtText(chart_y_label(value, m_lower, m_upper));
+}
+
+void ui_y_scale_draw_t::draw(QPainter* painter, const QPalette& palette) const {
+    QwtScaleDraw::draw(painter, white_palette(palette));
+}
+
+ui_scan_x_scan_draw_t::ui_scan_x_scan_draw_t() { set_labels(labels_t::time); }
+
+QwtText ui_scan_y_scale_draw_t::label(double) const { return QwtText(); }

@@ -1,0 +1,320 @@
+#include "ui/chart/ui_scan_channel_store.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "common/plib_format.h"
+
+namespace {
+
+bool is_overload_either_sign(double v) {
+    return is_equal(v, plib_overload_value) || is_equal(v, -plib_overload_value);
+}
+
+// Bitwise equality, so a NaN reading matches itself when the copy is lined up.
+bool same_reading(int64_t ts_a, double v_a, const plib_data_t& b) {
+    return ts_a == b.timestamp && std::memcmp(&v_a, &b.value, sizeof(double)) == 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Mappings
+
+chart_scan_ymap_t::chart_scan_ymap_t(double lower, double upper) {
+    const double span = upper - lower;
+    if (span != 0.0 && std::isfinite(span)) {
+        k = 60000.0 / span;
+        c = (upper + lower) / 2.0;
+    }
+}
+
+double chart_scan_ymap_t::y(double v) const {
+    if (k == 0.0) return 0.0;
+    const double r = k * (v - c);
+    return std::isfinite(r) ? r : 0.0;
+}
+
+chart_column_map_t::chart_column_map_t(double s1_, double s2_, double p1_, double p2_) : s1(s1_), p1(p1_) {
+    const double span = s2_ - s1_;
+    scale = span != 0.0 && std::isfinite(span) ? (p2_ - p1_) / span : 0.0;
+    // Four guard columns on each side: a 6-pixel symbol centred just outside the axis
+    // still reaches into the canvas.
+    constexpr int64_t guard = 4;
+    const double a = std::min(p1_, p2_);
+    const double b = std::max(p1_, p2_);
+    lo = static_cast<int64_t>(std::floor(std::clamp(a, -1e9, 1e9))) - guard;
+    hi = static_cast<int64_t>(std::ceil(std::clamp(b, -1e9, 1e9))) + guard;
+}
+
+int64_t chart_column_map_t::column(double x) const {
+    const double p = p1 + (x - s1) * scale;
+    // Clamping before the conversion keeps it defined for any x and the column
+    // non-decreasing in x, which the search over a run relies on.
+    if (!(p >= static_cast<double>(lo))) return lo - 1;
+    if (!(p < static_cast<double>(hi + 1))) return hi + 1;
+    return static_cast<int64_t>(std::floor(p));
+}
+
+// ---------------------------------------------------------------------------------------
+// Following the engine
+
+void ui_scan_channel_store_t::clear() {
+    m_base = m_first = m_end = 0;
+    m_ts.clear();
+    m_v.clear();
+    for (auto& level : m_levels) level.clear();
+    m_runs.clear();
+}
+
+bool ui_scan_channel_store_t::sync(const std::vector<plib_data_t>& readings, uint64_t start_us) {
+    if (readings.empty()) {
+        clear();
+        return true;
+    }
+    std::size_t from = 0;  // first reading of `readings` not held yet
+    if (!empty()) {
+        // How many of the held readings the engine has dropped since the last call.
+        int64_t dropped = -1;
+        if (same_reading(m_ts[_phys(m_first)], m_v[_phys(m_first)], readings.front())) {
+            dropped = 0;
+        } else if (m_runs.size() == 1) {
+            // Timestamps do not decrease: find the engine's oldest reading by its stamp.
+            const auto begin = m_ts.begin() + static_cast<std::ptrdiff_t>(_phys(m_first));
+            const auto end = m_ts.begin() + static_cast<std::ptrdiff_t>(_phys(m_end));
+            auto it = std::lower_bound(begin, end, readings.front().timestamp);
+            for (int tries = 0; it != end && *it == readings.front().timestamp && tries < 64; ++it, ++tries) {
+                const int64_t abs = m_base + (it - m_ts.begin());
+                if (same_reading(*it, m_v[_phys(abs)], readings.front())) {
+                    dropped = abs - m_first;
+                    break;
+                }
+            }
+        }
+        const int64_t kept = dropped < 0 ? 0 : static_cast<int64_t>(size()) - dropped;
+        // The newest held reading and one in the middle must be where the engine has
+        // them; otherwise (a new run, a cleared memory) start over.
+        bool lined_up = dropped >= 0 && kept <= static_cast<int64_t>(readings.size());
+        if (lined_up && kept > 0) {
+            const int64_t last = m_end - 1;
+            const int64_t mid = m_first + dropped + kept / 2;
+            lined_up =
+                same_reading(m_ts[_phys(last)], m_v[_phys(last)],
+                             readings[static_cast<std::size_t>(kept - 1)]) &&
+                same_reading(m_ts[_phys(mid)], m_v[_phys(mid)], readings[static_cast<std::size_t>(kept / 2)]);
+        }
+        if (lined_up) {
+            _drop_front(dropped);
+            from = static_cast<std::size_t>(kept);
+        } else {
+            clear();
+        }
+    }
+    m_ts.reserve(m_ts.size() + (readings.size() - from));
+    m_v.reserve(m_v.size() + (readings.size() - from));
+    for (std::size_t k = from; k < readings.size(); ++k) {
+        const plib_data_t& r = readings[k];
+        if (r.timestamp < 0 || static_cast<uint64_t>(r.timestamp) < start_us) return false;
+        _append(r.timestamp, r.value);
+    }
+    return true;
+}
+
+void ui_scan_channel_store_t::_append(int64_t ts, double v) {
+    const int64_t abs = m_end;
+    if (m_runs.empty() || (m_end > m_first && ts < m_ts.back())) m_runs.push_back(abs);
+    m_ts.push_back(ts);
+    m_v.push_back(v);
+    ++m_end;
+    for (int level = 0; level < level_count; ++level) {
+        const int shift = level_shift * (level + 1);
+        const std::size_t block = static_cast<std::size_t>((abs >> shift) - (m_base >> shift));
+        auto& blocks = m_levels[level];
+        if (block >= blocks.size()) blocks.resize(block + 1);
+        _merge_reading(blocks[block], abs);
+    }
+}
+
+void ui_scan_channel_store_t::_drop_front(int64_t count) {
+    if (count <= 0) return;
+    m_first += count;
+    while (m_runs.size() > 1 && m_runs[1] <= m_first) m_runs.pop_front();
+    // Give the memory of dropped readings back in whole top blocks, once they are at
+    // least half of what is held, so trimming stays amortised constant per reading.
+    const int64_t trim = (m_first & ~(top_block - 1)) - m_base;
+    if (trim >= top_block && trim >= m_end - m_first) {
+        m_ts.erase(m_ts.begin(), m_ts.begin() + static_cast<std::ptrdiff_t>(trim));
+        m_v.erase(m_v.begin(), m_v.begin() + static_cast<std::ptrdiff_t>(trim));
+        for (int level = 0; level < level_count; ++level) {
+            const int shift = level_shift * (level + 1);
+            auto& blocks = m_levels[level];
+            blocks.erase(blocks.begin(), blocks.begin() + static_cast<std::ptrdiff_t>(trim >> shift));
+        }
+        m_base += trim;
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Envelopes
+
+void ui_scan_channel_store_t::_merge_reading(envelope_t& e, int64_t abs) const {
+    const double v = m_v[_phys(abs)];
+    if (!std::isfinite(v)) {
+        if (e.inan < 0) e.inan = abs;
+        return;
+    }
+    if (e.imin < 0 || v < m_v[_phys(e.imin)]) e.imin = abs;
+    if (e.imax < 0 || v > m_v[_phys(e.imax)]) e.imax = abs;
+    if (is_overload_either_sign(v)) return;
+    if (e.inorm_min < 0 || v < m_v[_phys(e.inorm_min)]) e.inorm_min = abs;
+    if (e.inorm_max < 0 || v > m_v[_phys(e.inorm_max)]) e.inorm_max = abs;
+    ++e.norm_count;
+}
+
+void ui_scan_channel_store_t::_merge(envelope_t& e, const envelope_t& b) const {
+    if (b.inan >= 0 && (e.inan < 0 || b.inan < e.inan)) e.inan = b.inan;
+    if (b.imin >= 0 && (e.imin < 0 || m_v[_phys(b.imin)] < m_v[_phys(e.imin)])) e.imin = b.imin;
+    if (b.imax >= 0 && (e.imax < 0 || m_v[_phys(b.imax)] > m_v[_phys(e.imax)])) e.imax = b.imax;
+    if (b.inorm_min >= 0 && (e.inorm_min < 0 || m_v[_phys(b.inorm_min)] < m_v[_phys(e.inorm_min)]))
+        e.inorm_min = b.inorm_min;
+    if (b.inorm_max >= 0 && (e.inorm_max < 0 || m_v[_phys(b.inorm_max)] > m_v[_phys(e.inorm_max)]))
+        e.inorm_max = b.inorm_max;
+    e.norm_count += b.norm_count;
+}
+
+ui_scan_channel_store_t::envelope_t ui_scan_channel_store_t::_query(int64_t i0, int64_t i1) const {
+    envelope_t e;
+    int64_t i = i0;
+    while (i < i1) {
+        // The largest whole block that starts at i and ends inside [i, i1). A block
+        // starting at or after m_first holds no dropped reading.
+        int level = 0;
+        while (level < level_count) {
+            const int64_t size = int64_t(1) << (level_shift * (level + 1));
+            if ((i & (size - 1)) != 0 || i + size > i1) break;
+            ++level;
+        }
+        if (level == 0) {
+            _merge_reading(e, i);
+            ++i;
+        } else {
+            const int shift = level_shift * level;
+            _merge(e, m_levels[level - 1][static_cast<std::size_t>((i >> shift) - (m_base >> shift))]);
+            i += int64_t(1) << shift;
+        }
+    }
+    return e;
+}
+
+ui_scan_channel_store_t::normal_range_t ui_scan_channel_store_t::normal_range() const {
+    normal_range_t r;
+    const envelope_t e = _query(m_first, m_end);
+    if (e.norm_count == 0) return r;
+    r.count = static_cast<std::size_t>(e.norm_count);
+    r.min = m_v[_phys(e.inorm_min)];
+    r.max = m_v[_phys(e.inorm_max)];
+    return r;
+}
+
+// ---------------------------------------------------------------------------------------
+// Points
+
+double ui_scan_channel_store_t::_x(int64_t abs, uint64_t start_us) const {
+    // Held readings are never stamped before the start (sync refuses them).
+    return static_cast<double>(static_cast<uint64_t>(m_ts[_phys(abs)]) - start_us) / 1e6;
+}
+
+double ui_scan_channel_store_t::last_x(uint64_t start_us) const {
+    return empty() ? 0.0 : _x(m_end - 1, start_us);
+}
+
+void ui_scan_channel_store_t::_emit_column(int64_t i0, int64_t i1, uint64_t start_us,
+                                           const chart_scan_ymap_t& ymap, QVector<QPointF>& out) const {
+    auto emit = [&](int64_t abs) { out.append(QPointF(_x(abs, start_us), ymap.y(m_v[_phys(abs)]))); };
+    if (i1 - i0 <= 4) {
+        for (int64_t i = i0; i < i1; ++i) emit(i);
+        return;
+    }
+    // The lowest and the highest y of the column: y is monotonic in the finite values
+    // (rising or falling with the sign of k), and every NaN or infinite value sits at 0.
+    const envelope_t e = _query(i0, i1);
+    int64_t lo = -1;
+    int64_t hi = -1;
+    double ylo = 0.0;
+    double yhi = 0.0;
+    auto consider = [&](int64_t abs, double y) {
+        if (lo < 0 || y < ylo) lo = abs, ylo = y;
+        if (hi < 0 || y > yhi) hi = abs, yhi = y;
+    };
+    bool overflow = false;
+    for (int64_t abs : {e.imin, e.imax}) {
+        if (abs < 0) continue;
+        const double r = ymap.k * (m_v[_phys(abs)] - ymap.c);
+        if (ymap.k != 0.0 && !std::isfinite(r)) overflow = true;
+        consider(abs, ymap.y(m_v[_phys(abs)]));
+    }
+    if (e.inan >= 0) consider(e.inan, 0.0);
+    if (overflow) {
+        // A value so far out that its y overflows is drawn at 0, so the extremes of the
+        // column are no longer the extremes of its values: look at every reading.
+        lo = hi = -1;
+        for (int64_t i = i0; i < i1; ++i) consider(i, ymap.y(m_v[_phys(i)]));
+    }
+    int64_t picks[4] = {i0, lo, hi, i1 - 1};
+    std::sort(std::begin(picks), std::end(picks));
+    for (int k = 0; k < 4; ++k) {
+        if (k > 0 && picks[k] == picks[k - 1]) continue;
+        emit(picks[k]);
+    }
+}
+
+void ui_scan_channel_store_t::_emit_run(int64_t r0, int64_t r1, uint64_t start_us,
+                                        const chart_column_map_t& columns, const chart_scan_ymap_t& ymap,
+                                        QVector<QPointF>& out) const {
+    int64_t i = r0;
+    while (i < r1) {
+        const int64_t col = columns.column(_x(i, start_us));
+        // End of the column: gallop, then bisect (columns do not decrease within a run).
+        int64_t good = i;  // last index known to be in the column
+        int64_t step = 1;
+        int64_t bad = r1;  // first index known to be past it (or the run's end)
+        while (good + step < r1) {
+            if (columns.column(_x(good + step, start_us)) != col) {
+                bad = good + step;
+                break;
+            }
+            good += step;
+            step *= 2;
+        }
+        while (bad - good > 1) {
+            const int64_t mid = good + (bad - good) / 2;
+            if (columns.column(_x(mid, start_us)) == col) {
+                good = mid;
+            } else {
+                bad = mid;
+            }
+        }
+        _emit_column(i, bad, start_us, ymap, out);
+        i = bad;
+    }
+}
+
+void ui_scan_channel_store_t::points(uint64_t start_us, const chart_column_map_t& columns,
+                                     const chart_scan_ymap_t& ymap, bool reduce,
+                                     QVector<QPointF>& out) const {
+    out.clear();
+    if (empty()) return;
+    if (!reduce) {
+        out.reserve(static_cast<int>(std::min<int64_t>(size(), INT32_MAX)));
+        for (int64_t i = m_first; i < m_end; ++i) out.append(QPointF(_x(i, start_us), ymap.y(m_v[_phys(i)])));
+        return;
+    }
+    // Each run of non-decreasing timestamps is reduced on its own and the runs are
+    // joined in reading order, so the line between them is the one of the full data.
+    for (std::size_t k = 0; k < m_runs.size(); ++k) {
+        const int64_t r0 = std::max(m_runs[k], m_first);
+        const int64_t r1 = k + 1 < m_runs.size() ? m_runs[k + 1] : m_end;
+        if (r0 < r1) _emit_run(r0, r1, start_us, columns, ymap, out);
+    }
+}

@@ -1,0 +1,295 @@
+#include "ui/chart/ui_scan_trend_chart.h"
+
+#include <qwt_legend.h>
+#include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
+#include <qwt_plot_curve.h>
+#include <qwt_scale_div.h>
+#include <qwt_scale_map.h>
+
+#include <QEvent>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <iostream>
+
+#include "cfg/cfg_main.h"
+#include "cfg/cfg_scan_diagram.h"
+#include "scan/scan_main.h"
+#include "ui/chart/ui_chart_math.h"
+#include "ui/chart/ui_scale_draw.h"
+
+namespace {
+
+// A stored pattern outside Qt's pen styles is drawn solid; the stored value stays.
+Qt::PenStyle drawable_pen_style(int pattern) {
+    return pattern >= Qt::NoPen && pattern <= Qt::DashDotDotLine ? static_cast<Qt::PenStyle>(pattern)
+                                                                 : Qt::SolidLine;
+}
+
+// A stored symbol outside Qwt's styles is drawn as none; the stored value stays.
+QwtSymbol::Style drawable_symbol(int symbol) {
+    return symbol >= QwtSymbol::NoSymbol && symbol <= QwtSymbol::Hexagon
+               ? static_cast<QwtSymbol::Style>(symbol)
+               : QwtSymbol::NoSymbol;
+}
+
+}  // namespace
+
+ui_scan_trend_chart_t::ui_scan_trend_chart_t(cfg_main_t* cfg, QWidget* parent)
+    : ui_common_trend_chart_t(cfg, parent) {
+    if (m_pcfg != nullptr) {
+        m_psettings = m_pcfg->scan_diagram();
+    } else {
+        m_pown_settings = std::make_unique<cfg_scan_diagram_t>(nullptr);
+        m_psettings = m_pown_settings.get();
+    }
+    _init_plot();
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_pplot);
+
+    // The stored settings: display mode and period, then each channel's curve.
+    set_display_mode(get_display_mode());
+    double start = 0.0;
+    double end = 0.0;
+    get_display_period(start, end);
+    _set_x_axis(start, end);
+    for (const auto& entry : m_curves) {
+        const int ch = entry.first;
+        set_curve_valid(ch, get_curve_valid(ch));
+        double upper = 0.0;
+        double lower = 0.0;
+        get_range(ch, upper, lower);
+        set_range(ch, upper, lower);
+        set_auto_range(ch, get_auto_range(ch));
+        set_curve_visible(ch, get_curve_visible(ch));
+        _apply_pen(ch);
+        _apply_symbol(ch);
+    }
+    m_pplot->replot();
+}
+
+ui_scan_trend_chart_t::~ui_scan_trend_chart_t() {
+    // The plot deletes the curves attached to it; the detached ones are ours.
+    for (auto& entry : m_curves) {
+        if (entry.second->plot() == nullptr) delete entry.second;
+    }
+}
+
+void ui_scan_trend_chart_t::_init_plot() {
+    ui_common_trend_chart_t::_init_plot();
+    m_px_draw = new ui_scan_x_scan_draw_t();
+    m_pplot->setAxisScaleDraw(QwtPlot::xBottom, m_px_draw);
+    m_pplot->setAxisScaleDraw(QwtPlot::yLeft, new ui_scan_y_scale_draw_t());
+    QList<double> y_ticks;
+    for (double y = -chart_unit_half_span; y <= chart_unit_half_span + 1e-9; y += 10000.0) y_ticks << y;
+    m_pplot->setAxisScaleDiv(QwtPlot::yLeft, QwtScaleDiv(-chart_unit_half_span, chart_unit_half_span,
+                                                         QList<double>(), QList<double>(), y_ticks));
+
+    m_plegend = new QwtLegend();
+    m_plegend->setObjectName("scan_trend_legend");
+    m_plegend->setDefaultItemMode(QwtLegendData::ReadOnly);
+    m_pplot->insertLegend(m_plegend, QwtPlot::TopLegend);
+
+    for (const auto& entry : m_psettings->curves()) {
+        const int ch = entry.first;
+        auto* curve = new QwtPlotCurve(QString("CH:%1").arg(ch));
+        curve->setRenderHint(QwtPlotItem::RenderAntialiased, true);
+        curve->setLegendAttribute(QwtPlotCurve::LegendShowLine, true);
+        curve->setLegendAttribute(QwtPlotCurve::LegendShowSymbol, true);
+        m_curves[ch] = curve;
+        m_stores[ch];
+    }
+    // The reduction is cut to the canvas's pixel columns: a new width needs new points.
+    m_pplot->canvas()->installEventFilter(this);
+}
+
+bool ui_scan_trend_chart_t::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_pplot->canvas() && event->type() == QEvent::Resize) refresh();
+    return ui_common_trend_chart_t::eventFilter(watched, event);
+}
+
+QwtPlotCurve* ui_scan_trend_chart_t::curve(int ch) const {
+    const auto it = m_curves.find(ch);
+    return it == m_curves.end() ? nullptr : it->second;
+}
+
+// ---------------------------------------------------------------------------------------
+// Settings
+
+void ui_scan_trend_chart_t::set_display_mode(int mode) { m_psettings->set_display_mode(mode); }
+int ui_scan_trend_chart_t::get_display_mode() const { return m_psettings->get_display_mode(); }
+
+void ui_scan_trend_chart_t::set_display_period(double start, double end) {
+    if (!(start < end)) return;
+    m_psettings->set_display_period(start, end);
+    _set_x_axis(start, end);
+    // The points were cut to the old window's columns.
+    refresh();
+}
+
+void ui_scan_trend_chart_t::get_display_period(double& start, double& end) const {
+    m_psettings->get_display_period(start, end);
+}
+
+void ui_scan_trend_chart_t::_set_x_axis(double start, double end) {
+    QList<double> ticks;
+    for (int k = 0; k <= 5; ++k) ticks << start + k * (end - start) / 5.0;
+    m_pplot->setAxisScaleDiv(QwtPlot::xBottom, QwtScaleDiv(start, end, ticks, ticks, ticks));
+}
+
+void ui_scan_trend_chart_t::set_curve_valid(int ch, bool valid) {
+    QwtPlotCurve* c = curve(ch);
+    if (c == nullptr) return;
+    m_psettings->set_curve_valid(ch, valid);
+    if (valid && c->plot() == nullptr) {
+        c->attach(m_pplot);
+        refresh();  // a detached curve was not given points
+    } else if (!valid && c->plot() != nullptr) {
+        c->detach();
+    }
+    m_pplot->updateLegend();
+    m_pplot->replot();
+}
+
+bool ui_scan_trend_chart_t::get_curve_valid(int ch) const { return m_psettings->get_curve_valid(ch); }
+
+void ui_scan_trend_chart_t::set_curve_visible(int ch, bool visible) {
+    QwtPlotCurve* c = curve(ch);
+    if (c == nullptr) return;
+    m_psettings->set_curve_visible(ch, visible);
+    c->setVisible(visible);
+    m_pplot->replot();
+}
+
+bool ui_scan_trend_chart_t::get_curve_visible(int ch) const { return m_psettings->get_curve_visible(ch); }
+
+void ui_scan_trend_chart_t::set_curve_color(int ch, QRgb color) {
+    if (curve(ch) == nullptr) return;
+    m_psettings->set_curve_color(ch, color);
+    _apply_pen(ch);
+    _apply_symbol(ch);
+    m_pplot->replot();
+}
+
+QRgb ui_scan_trend_chart_t::get_curve_color(int ch) const { return m_psettings->get_curve_color(ch); }
+
+void ui_scan_trend_chart_t::set_curve_line_pattern(int ch, Qt::PenStyle pattern) {
+    if (curve(ch) == nullptr) return;
+    m_psettings->set_curve_line_pattern(ch, static_cast<int>(pattern));
+    _apply_pen(ch);
+    m_pplot->replot();
+}
+
+Qt::PenStyle ui_scan_trend_chart_t::get_curve_line_pattern(int ch) const {
+    return static_cast<Qt::PenStyle>(m_psettings->get_curve_line_pattern(ch));
+}
+
+void ui_scan_trend_chart_t::set_curve_symbol(int ch, QwtSymbol::Style symbol) {
+    if (curve(ch) == nullptr) return;
+    m_psettings->set_curve_symbol(ch, static_cast<int>(symbol));
+    _apply_symbol(ch);
+    m_pplot->replot();
+}
+
+QwtSymbol::Style ui_scan_trend_chart_t::get_curve_symbol(int ch) const {
+    return static_cast<QwtSymbol::Style>(m_psettings->get_curve_symbol(ch));
+}
+
+void ui_scan_trend_chart_t::set_auto_range(int ch, bool on) { m_psettings->set_auto_range(ch, on ? 1 : 0); }
+bool ui_scan_trend_chart_t::get_auto_range(int ch) const { return m_psettings->get_auto_range(ch) != 0; }
+
+void ui_scan_trend_chart_t::set_range(int ch, double upper, double lower) {
+    m_psettings->set_range(ch, upper, lower);
+}
+
+void ui_scan_trend_chart_t::get_range(int ch, double& upper, double& lower) const {
+    m_psettings->get_range(ch, upper, lower);
+}
+
+void ui_scan_trend_chart_t::_apply_pen(int ch) {
+    QwtPlotCurve* c = curve(ch);
+    if (c == nullptr) return;
+    c->setPen(QPen(QColor::fromRgb(get_curve_color(ch)), 2, drawable_pen_style(get_curve_line_pattern(ch))));
+}
+
+void ui_scan_trend_chart_t::_apply_symbol(int ch) {
+    QwtPlotCurve* c = curve(ch);
+    if (c == nullptr) return;
+    const QColor color = QColor::fromRgb(get_curve_color(ch));
+    auto* symbol =
+        new QwtSymbol(drawable_symbol(get_curve_symbol(ch)), QBrush(color), QPen(color, 1), QSize(6, 6));
+    c->setSymbol(symbol);  // the curve deletes the previous one
+    m_symbols[ch] = symbol;
+}
+
+// ---------------------------------------------------------------------------------------
+// Redraw
+
+bool ui_scan_trend_chart_t::_fetch_scan(plib_scan_data_map_t& data, plib_scan_run_state_t& run) {
+    if (m_pcfg == nullptr || m_pcfg->get_scan() == nullptr) return false;
+    run = m_pcfg->get_scan_run_state_info();
+    return m_pcfg->get_scan()->m_scan_original_data_msg.fetch(data) == 0;
+}
+
+void ui_scan_trend_chart_t::_update_stores(const plib_scan_data_map_t& data, uint64_t start_us) {
+    for (auto& [ch, store] : m_stores) {
+        const auto it = data.find(ch);
+        if (it == data.end() || it->second.empty()) {
+            store.clear();
+            continue;
+        }
+        if (!store.sync(it->second, start_us)) std::cout << "Timestamp is wrong!" << std::endl;
+        if (!get_auto_range(ch)) continue;
+        const ui_scan_channel_store_t::normal_range_t range = store.normal_range();
+        if (range.count == 0) continue;
+        double upper = range.max;
+        double lower = range.min;
+        if (range.count == 1) {
+            upper = range.max + std::fabs(range.max);
+            lower = range.max - std::fabs(range.max);
+        }
+        set_range(ch, upper, lower);
+        emit signal_auto_update_range(ch, upper, lower);
+    }
+}
+
+void ui_scan_trend_chart_t::_redraw() {
+    plib_scan_run_state_t run;
+    if (!_fetch_scan(m_fetched, run)) return;
+    m_elapsed_s = run.elapsed_s;
+    if (run.start_timestamp != m_start_us) {
+        // Another run: every x changes and the old readings are not this run's.
+        for (auto& entry : m_stores) entry.second.clear();
+        m_start_us = run.start_timestamp;
+    }
+    if (!m_fetched.empty()) _update_stores(m_fetched, m_start_us);
+
+    double start = 0.0;
+    double end = 0.0;
+    if (get_display_mode() == scan_trend_display_auto) {
+        for (const auto& entry : m_stores) end = std::max(end, entry.second.last_x(m_start_us));
+        // A run whose readings all carry the start time still needs an axis of some width.
+        if (!(end > 0.0)) end = 1.0;
+        _set_x_axis(start, end);
+    } else {
+        get_display_period(start, end);
+        _set_x_axis(start, end);
+    }
+    // The scale maps of the new axis, in device pixels.
+    m_pplot->updateAxes();
+    const QwtScaleMap x_map = m_pplot->canvasMap(QwtPlot::xBottom);
+    const double dpr = m_pplot->canvas()->devicePixelRatioF();
+    const chart_column_map_t columns(x_map.s1(), x_map.s2(), x_map.p1() * dpr, x_map.p2() * dpr);
+
+    QVector<QPointF> points;
+    for (auto& [ch, c] : m_curves) {
+        if (c->plot() == nullptr) continue;
+        double upper = 0.0;
+        double lower = 0.0;
+        get_range(ch, upper, lower);
+        m_stores[ch].points(m_start_us, columns, chart_scan_ymap_t(lower, upper), m_reduce, points);
+        c->setSamples(points);
+    }
+    m_pplot->replot();
+}

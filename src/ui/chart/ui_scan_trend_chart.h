@@ -1,0 +1,96 @@
+// Trend chart of the Scan Diagram page: one curve per scanner channel over the time
+// since the scan start, each channel with its own colour, patterns and Y range, an
+// automatic X window ([0, newest reading]) or a manual one ([start, end] of the stored
+// period). A point's x is its time since the scan start in both modes, so the manual
+// axis and the curves always agree. Settings live in the scan-diagram settings.
+//
+// Long runs stay fluid: each channel keeps its readings in a ui_scan_channel_store_t
+// that follows the engine incrementally, and a redraw hands Qwt at most four points per
+// device pixel column and channel (first, lowest, highest, last), which draws the same
+// line as all readings would.
+//
+// GUI thread only. The readings and the run state are fetched from the scan engine's
+// messages at each redraw, which block until the engine has copied them out.
+#pragma once
+
+#include <qwt_symbol.h>
+
+#include <QRgb>
+#include <map>
+#include <memory>
+
+#include "drv/drv_types.h"
+#include "scan/plib_scan_types.h"
+#include "ui/chart/ui_common_trend_chart.h"
+#include "ui/chart/ui_scan_channel_store.h"
+
+class QwtLegend;
+class QwtPlotCurve;
+class cfg_scan_diagram_t;
+class ui_scan_x_scan_draw_t;
+
+class ui_scan_trend_chart_t : public ui_common_trend_chart_t {
+    Q_OBJECT
+public:
+    // Applies every stored setting; a null `cfg` keeps the settings (16 channels) in
+    // the chart (an instrument-less chart, as the benchmarks use).
+    explicit ui_scan_trend_chart_t(cfg_main_t* cfg, QWidget* parent = nullptr);
+    ~ui_scan_trend_chart_t() override;
+
+    void set_display_mode(int mode);  // plib_scan_trend_display_mode_t
+    int get_display_mode() const;
+    // Ignored unless start < end; otherwise also sets the X axis to [start, end].
+    void set_display_period(double start, double end);
+    void get_display_period(double& start, double& end) const;
+
+    void set_curve_valid(int ch, bool valid);
+    bool get_curve_valid(int ch) const;
+    void set_curve_visible(int ch, bool visible);
+    bool get_curve_visible(int ch) const;
+    void set_curve_color(int ch, QRgb color);
+    QRgb get_curve_color(int ch) const;
+    void set_curve_line_pattern(int ch, Qt::PenStyle pattern);
+    Qt::PenStyle get_curve_line_pattern(int ch) const;
+    void set_curve_symbol(int ch, QwtSymbol::Style symbol);
+    QwtSymbol::Style get_curve_symbol(int ch) const;
+    void set_auto_range(int ch, bool on);
+    bool get_auto_range(int ch) const;
+    void set_range(int ch, double upper, double lower);
+    void get_range(int ch, double& upper, double& lower) const;
+
+    // Off draws every reading, as a plain chart would (for measuring the difference).
+    void set_reduction(bool on) { m_reduce = on; }
+    bool get_reduction() const { return m_reduce; }
+
+    int channel_count() const { return static_cast<int>(m_curves.size()); }
+    QwtPlotCurve* curve(int ch) const;
+
+signals:
+    void signal_auto_update_range(int ch, double upper, double lower);
+
+protected:
+    void _init_plot() override;
+    void _redraw() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Where the data comes from: the scan engine (replaced by tests and benchmarks).
+    virtual bool _fetch_scan(plib_scan_data_map_t& data, plib_scan_run_state_t& run);
+
+private:
+    void _set_x_axis(double start, double end);
+    void _apply_pen(int ch);
+    void _apply_symbol(int ch);
+    void _update_stores(const plib_scan_data_map_t& data, uint64_t start_us);
+
+    cfg_scan_diagram_t* m_psettings = nullptr;
+    std::unique_ptr<cfg_scan_diagram_t> m_pown_settings;  // when there is no facade
+
+    ui_scan_x_scan_draw_t* m_px_draw = nullptr;  // owned by the plot's axis
+    QwtLegend* m_plegend = nullptr;              // owned by the plot
+    std::map<int, QwtPlotCurve*> m_curves;       // owned by the plot while attached, else here
+    std::map<int, QwtSymbol*> m_symbols;         // owned by their curves
+    std::map<int, ui_scan_channel_store_t> m_stores;
+    plib_scan_data_map_t m_fetched;  // reused between redraws
+    uint64_t m_start_us = 0;
+    double m_elapsed_s = 0.0;
+    bool m_reduce = true;
+};
