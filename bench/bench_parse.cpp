@@ -1,9 +1,12 @@
 // Parse rate of the two reading fetch replies with 1,000,000 readings each: our
 // parsers (std::from_chars over the reply in place) next to a stream-extraction
-// baseline (std::getline into pieces, `istringstream >> double`), in the same run.
-// Bytes/s and items/s (readings) are reported by the counters.
+// baseline (std::getline into pieces, `istringstream >> double`) and a floor that
+// only calls std::from_chars over the same numbers (no splitting, no checks, no
+// timestamps, nothing stored), in the same run. Bytes/s and items/s (readings) are
+// reported by the counters.
 #include <benchmark/benchmark.h>
 
+#include <charconv>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -116,11 +119,63 @@ void bm_measure_data_stream_baseline(benchmark::State& state) {
     set_counters(state, reply.size());
 }
 
+// The floor: the conversions alone. Each number starts with a sign ('+' is skipped,
+// std::from_chars takes only '-'), the separator after it is stepped over unchecked.
+void bm_block_floor(benchmark::State& state) {
+    const std::string& reply = block_reply();
+    const std::size_t digits = static_cast<std::size_t>(reply[1] - '0');
+    const char* const first = reply.data() + digits + 2;
+    const char* const last = reply.data() + reply.size() - 1;
+    std::size_t count = 0;
+    for (auto _ : state) {
+        double sum = 0.0;
+        count = 0;
+        for (const char* p = first; p < last;) {
+            if (*p == '+') ++p;
+            double value = 0.0;
+            p = std::from_chars(p, last, value).ptr + 1;
+            sum += value;
+            ++count;
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    if (count != reading_count) state.SkipWithError("wrong reading count");
+    set_counters(state, reply.size());
+}
+
+void bm_measure_data_floor(benchmark::State& state) {
+    const std::string& reply = measure_data_reply();
+    const char* const first = reply.data();
+    const char* const last = reply.data() + reply.size() - 1;
+    std::size_t count = 0;
+    for (auto _ : state) {
+        double sum = 0.0;
+        long long stamps = 0;
+        count = 0;
+        for (const char* p = first; p < last;) {
+            if (*p == '+') ++p;
+            double value = 0.0;
+            p = std::from_chars(p, last, value).ptr + 1;
+            long long timestamp = 0;
+            p = std::from_chars(p, last, timestamp).ptr + 1;
+            sum += value;
+            stamps += timestamp;
+            ++count;
+        }
+        benchmark::DoNotOptimize(sum);
+        benchmark::DoNotOptimize(stamps);
+    }
+    if (count != reading_count) state.SkipWithError("wrong reading count");
+    set_counters(state, reply.size());
+}
+
 }  // namespace
 
 BENCHMARK(bm_block_from_chars)->Unit(benchmark::kMillisecond);
 BENCHMARK(bm_block_stream_baseline)->Unit(benchmark::kMillisecond);
+BENCHMARK(bm_block_floor)->Unit(benchmark::kMillisecond);
 BENCHMARK(bm_measure_data_from_chars)->Unit(benchmark::kMillisecond);
 BENCHMARK(bm_measure_data_stream_baseline)->Unit(benchmark::kMillisecond);
+BENCHMARK(bm_measure_data_floor)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

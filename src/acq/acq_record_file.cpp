@@ -1,7 +1,9 @@
 #include "acq/acq_record_file.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "common/plib_format.h"
@@ -18,6 +20,97 @@ std::string second_prefix(int64_t second) {
     if (dot == std::string::npos) return std::string();
     text.resize(dot + 1);
     return text;
+}
+
+// Powers of ten that are exact doubles.
+constexpr double exact_pow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                  1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int exact_pow10_max = 22;
+
+constexpr char digit_pairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// "%.10g" without printf for the magnitudes readings have. The value is scaled by an
+// exact power of ten to m in [1e9, 1e10): one multiplication or division, so m is the
+// exact product rounded once (an error below 2^-20). Rounding m to an integer then
+// gives the exact product's rounding unless its fraction is within 1e-5 of one half,
+// where the product might be a tie or sit on the other side of it: those values, and
+// magnitudes whose power of ten is not exact, return nullptr for std::to_chars.
+char* _format_g10_fast(double value, char* out) {
+    const double a = std::fabs(value);
+    if (!(a >= 1e-13 && a < 1e31)) return nullptr;  // also 0, denormals, inf, nan
+    uint64_t bits = 0;
+    std::memcpy(&bits, &a, sizeof bits);
+    const int e2 = static_cast<int>(bits >> 52) - 1023;
+    // floor(e2 * log10(2)) (78913 / 2^18 is log10(2) to 1e-7; exact for |e2| < 1650):
+    // floor(log10(a)) or one less, corrected below.
+    int e10 = (e2 * 78913) >> 18;
+    double m = 0.0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int k = 9 - e10;
+        if (k > exact_pow10_max || k < -exact_pow10_max) return nullptr;
+        m = k >= 0 ? a * exact_pow10[k] : a / exact_pow10[-k];
+        if (m < 1e10) break;
+        ++e10;
+    }
+    if (m >= 1e10 || m < 1e9) return nullptr;
+    uint64_t r = static_cast<uint64_t>(m);  // floor: m is positive
+    const double fraction = m - static_cast<double>(r);
+    if (std::fabs(fraction - 0.5) < 1e-5) return nullptr;
+    if (fraction > 0.5) ++r;
+    if (r == 10000000000ULL) {  // rounded up to the next power of ten
+        r = 1000000000ULL;
+        ++e10;
+    }
+    // The ten digits as two halves of five, then the count of significant ones
+    // (trailing zeros dropped).
+    char d[10];
+    uint32_t halves[2] = {static_cast<uint32_t>(r / 100000), static_cast<uint32_t>(r % 100000)};
+    for (int h = 0; h < 2; ++h) {
+        uint32_t v = halves[h];
+        char* q = d + 5 * h;
+        q[4] = static_cast<char>('0' + v % 10);
+        v /= 10;
+        std::memcpy(q + 2, digit_pairs + 2 * (v % 100), 2);
+        std::memcpy(q, digit_pairs + 2 * (v / 100), 2);
+    }
+    int n = 10;
+    while (n > 1 && d[n - 1] == '0') --n;
+
+    char* p = out;
+    if (value < 0) *p++ = '-';
+    if (e10 >= -4 && e10 < acq_record_value_digits) {  // plain decimal notation
+        if (e10 >= 0) {
+            std::memcpy(p, d, static_cast<std::size_t>(e10 + 1));
+            p += e10 + 1;
+            if (n > e10 + 1) {
+                *p++ = '.';
+                std::memcpy(p, d + e10 + 1, static_cast<std::size_t>(n - e10 - 1));
+                p += n - e10 - 1;
+            }
+        } else {
+            *p++ = '0';
+            *p++ = '.';
+            for (int i = -1; i > e10; --i) *p++ = '0';
+            std::memcpy(p, d, static_cast<std::size_t>(n));
+            p += n;
+        }
+        return p;
+    }
+    *p++ = d[0];  // exponent notation: d.ddde±XX
+    if (n > 1) {
+        *p++ = '.';
+        std::memcpy(p, d + 1, static_cast<std::size_t>(n - 1));
+        p += n - 1;
+    }
+    *p++ = 'e';
+    *p++ = e10 < 0 ? '-' : '+';
+    const int x = e10 < 0 ? -e10 : e10;  // at most 31 here: two digits
+    *p++ = digit_pairs[2 * x];
+    *p++ = digit_pairs[2 * x + 1];
+    return p;
 }
 
 std::string sanitized_name_part(std::string_view text) {
@@ -58,13 +151,20 @@ std::string acq_record_header(const plib_acq_file_record_param_t& param, int int
     return h;
 }
 
-void acq_record_line_formatter_t::append_line(std::string& out, const plib_data_t& r) {
-    // Same call as format_general(value, 10) ("%.10g"), without a string per reading.
-    char value[40];
-    const auto res = std::to_chars(value, value + sizeof(value), r.value, std::chars_format::general,
+char* acq_format_record_value(double value, char* out) {
+    char* const fast_end = _format_g10_fast(value, out);
+    if (fast_end != nullptr) return fast_end;
+    const auto res = std::to_chars(out, out + acq_record_value_max_chars, value, std::chars_format::general,
                                    acq_record_value_digits);
-    if (res.ec == std::errc()) out.append(value, static_cast<std::size_t>(res.ptr - value));
-    out += ',';
+    return res.ec == std::errc() ? res.ptr : out;
+}
+
+void acq_record_line_formatter_t::append_line(std::string& out, const plib_data_t& r) {
+    // One line is at most value, ',', 26 time bytes, '\n': written into a local buffer
+    // and appended once.
+    char line[acq_record_value_max_chars + 64];
+    char* p = acq_format_record_value(r.value, line);
+    *p++ = ',';
 
     int64_t second = r.timestamp / us_per_second;
     int64_t micros = r.timestamp % us_per_second;
@@ -77,7 +177,17 @@ void acq_record_line_formatter_t::append_line(std::string& out, const plib_data_
         m_second = second;
         m_have_second = true;
     }
-    if (!m_prefix.empty()) {
+    if (!m_prefix.empty() && m_prefix.size() <= 40) {  // "YYYY-MM-DD HH:MM:SS." is 20 bytes
+        std::memcpy(p, m_prefix.data(), m_prefix.size());
+        p += m_prefix.size();
+        int v = static_cast<int>(micros);
+        for (int i = 5; i >= 0; --i) {
+            p[i] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        }
+        p += 6;
+    } else if (!m_prefix.empty()) {  // a calendar text longer than any real one: no fixed buffer
+        out.append(line, static_cast<std::size_t>(p - line));
         out += m_prefix;
         char frac[6];
         int v = static_cast<int>(micros);
@@ -86,8 +196,11 @@ void acq_record_line_formatter_t::append_line(std::string& out, const plib_data_
             v /= 10;
         }
         out.append(frac, sizeof(frac));
+        out += '\n';
+        return;
     }
-    out += '\n';
+    *p++ = '\n';
+    out.append(line, static_cast<std::size_t>(p - line));
 }
 
 std::string acq_record_file_name(std::string_view stamp, std::string_view column_title,
@@ -119,8 +232,8 @@ void acq_fill_record_param(plib_acq_file_record_param_t& param, std::string_view
     param.product_software_version = std::string(product_software_version);
     param.software_version = std::string(software_version);
     param.column_title = std::string(column_title);
-    param.record_path =
-        acq_record_path(record_directory, acq_record_file_name(stamp, column_title, product_type, serial_number));
+    param.record_path = acq_record_path(
+        record_directory, acq_record_file_name(stamp, column_title, product_type, serial_number));
 }
 
 acq_file_result_t acq_append_to_file(const std::string& path, std::string_view text) {

@@ -13,6 +13,13 @@
 #include "acq/plib_acq_types.h"
 
 inline constexpr int acq_record_value_digits = 10;
+// Longest value text: sign, ten digits, point, "e-308".
+inline constexpr std::size_t acq_record_value_max_chars = 24;
+
+// The value column: the bytes of snprintf("%.10g", value) in the "C" locale, written at
+// `out` (room for acq_record_value_max_chars); returns the end of the text. Values
+// from 1e-13 to 1e31 take an exact fast path, everything else std::to_chars.
+char* acq_format_record_value(double value, char* out);
 
 // Header lines 1..10, each ended by "\n". `date_text` is line 8's time, normally
 // format_local_time(":").
@@ -65,5 +72,5 @@ acq_file_result_t acq_append_to_file(const std::string& path, std::string_view t
 
 // Export: truncates or creates `path` and writes the header and one line per reading,
 // formatting in bounded chunks so a full buffer never needs one giant text.
-acq_file_result_t acq_export_file(const std::string& path, const std::string& header,
-                                  const plib_data_t* data, std::size_t n);
+acq_file_result_t acq_export_file(const std::string& path, const std::string& header, const plib_data_t* data,
+                                  std::size_t n);

@@ -28,10 +28,15 @@ int64_t drv_now_us();
 // Line rule: a reply is used only when it ends in "\n"; `line` is the text before it.
 bool drv_line(std::string_view reply, std::string_view& line);
 
+// Bytes of a block parsed between two reads of its clock.
+inline constexpr std::size_t drv_clock_bytes = 256;
+
 // "R?": "#" + digit count n (1..9) + n length digits L + L data bytes + "\n"; the
-// data is a comma-separated list of numbers, each timestamped by `clock` in reply
-// order. Any header fault, "NULL", or a size other than L + n + 3 gives no readings;
-// a piece that does not parse gives 0. Appends to `out`.
+// data is a comma-separated list of numbers, timestamped by `clock` in reply order:
+// the clock is read at the first reading and again at the first reading that starts
+// drv_clock_bytes or more bytes after the last read (well under a microsecond of
+// parsing), so stamps never decrease. Any header fault, "NULL", or a size other than
+// L + n + 3 gives no readings; a piece that does not parse gives 0. Appends to `out`.
 void drv_parse_block_readings(std::string_view reply, std::vector<plib_data_t>& out,
                               drv_clock_t clock = drv_now_us);
 

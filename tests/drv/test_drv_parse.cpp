@@ -376,3 +376,145 @@ TEST(drv_parse, utf8_and_range_lookup) {
 }
 
 }  // namespace
+
+// The reading-fetch parsers convert the usual pieces in one pass and hand anything else
+// to the general rules: over random replies mixing both, they must give exactly what
+// the general rules give piece by piece.
+namespace {
+
+std::string random_piece(std::mt19937& rng) {
+    static const char* const odd[] = {"",       " 1.5",     "1.5V",
+                                      "1e",     "1e+",      "1.5e+x",
+                                      "+-1",    "--1",      "inf",
+                                      "-nan",   "0x10",     "1e999",
+                                      "-1e999", "1e-999",   ".",
+                                      "-.",     ".5",       "5.",
+                                      "-.5e1",  "1.2.3",    "\xff",
+                                      "1\n",    "+",        "E5",
+                                      "1:2:3",  ":",        "1:",
+                                      ":1",     "1: 2",     "1:+2",
+                                      "1:-2",   "nan:1",    "1:99999999999999999999",
+                                      "-0",     "4.9e-324", "1.7976931348623157e308"};
+    char text[64];
+    switch (rng() % 4) {
+        case 0: {  // the instrument's own form
+            const double v = std::ldexp(static_cast<double>(rng()) / 4294967296.0 - 0.5,
+                                        static_cast<int>(rng() % 80) - 40);
+            std::snprintf(text, sizeof text, "%+.8E", v);
+            return text;
+        }
+        case 1: {  // shortest and long forms, sometimes with a timestamp
+            const double v = std::ldexp(static_cast<double>(rng()), static_cast<int>(rng() % 200) - 100);
+            std::snprintf(text, sizeof text, rng() % 2 ? "%.17g" : "%g", rng() % 2 ? v : -v);
+            std::string piece = text;
+            if (rng() % 2) piece += ":" + std::to_string(rng() % 1000000000);
+            return piece;
+        }
+        case 2:
+            return odd[rng() % (sizeof odd / sizeof odd[0])];
+        default: {
+            std::snprintf(text, sizeof text, "%+.8E:%u", static_cast<double>(rng() % 100000) / 7.0,
+                          static_cast<unsigned>(rng()));
+            return text;
+        }
+    }
+}
+
+std::vector<std::string> split_pieces(const std::string& line) {
+    std::vector<std::string> pieces(1);
+    for (char c : line) {
+        if (c == ',') {
+            pieces.emplace_back();
+        } else {
+            pieces.back() += c;
+        }
+    }
+    return pieces;
+}
+
+}  // namespace
+
+TEST(drv_parse, reading_fetch_parsers_agree_with_the_general_rules_piece_by_piece) {
+    std::mt19937 rng(20261210);
+    for (int round = 0; round < 400; ++round) {
+        std::string line;
+        const int n = 1 + static_cast<int>(rng() % 40);
+        for (int i = 0; i < n; ++i) line += (i ? "," : "") + random_piece(rng);
+        SCOPED_TRACE(line);
+        const std::vector<std::string> pieces = split_pieces(line);
+
+        std::vector<plib_data_t> block_data;
+        drv_parse_block_readings(block(line), block_data, fixed_clock);
+        ASSERT_EQ(block_data.size(), pieces.size());
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            double expected = 0.0;
+            drv_parse_double(pieces[i], expected);
+            EXPECT_EQ(std::signbit(block_data[i].value), std::signbit(expected)) << pieces[i];
+            EXPECT_EQ(block_data[i].value, expected) << pieces[i];
+            EXPECT_EQ(block_data[i].timestamp, 1234);
+        }
+
+        std::vector<plib_data_t> entries;
+        drv_parse_measure_data(line + "\n", entries);
+        std::vector<plib_data_t> expected_entries;
+        for (const std::string& entry : pieces) {
+            const std::size_t colon = entry.find(':');
+            if (colon == std::string::npos || entry.find(':', colon + 1) != std::string::npos) continue;
+            plib_data_t d;
+            if (drv_parse_double(entry.substr(0, colon), d.value) &&
+                drv_parse_timestamp(entry.substr(colon + 1), d.timestamp))
+                expected_entries.push_back(d);
+        }
+        ASSERT_EQ(entries.size(), expected_entries.size());
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            EXPECT_EQ(entries[i].value, expected_entries[i].value);
+            EXPECT_EQ(std::signbit(entries[i].value), std::signbit(expected_entries[i].value));
+            EXPECT_EQ(entries[i].timestamp, expected_entries[i].timestamp);
+        }
+    }
+}
+
+// The block's clock is read at the first reading and again once drv_clock_bytes bytes
+// have been parsed since: stamps are non-decreasing and no stamp covers more than that.
+TEST(drv_parse, block_clock_is_read_again_every_few_hundred_bytes) {
+    static int64_t ticks = 0;
+    ticks = 0;
+    const auto counting_clock = []() -> int64_t { return ++ticks; };
+    std::string line;
+    std::vector<std::size_t> starts;
+    for (int i = 0; i < 2000; ++i) {
+        if (i) line += ',';
+        starts.push_back(line.size());
+        line += i % 7 == 0 ? "1" : "+1.23456789E-03";  // pieces of two lengths
+    }
+    std::vector<plib_data_t> data;
+    drv_parse_block_readings(block(line), data, counting_clock);
+    ASSERT_EQ(data.size(), 2000u);
+    EXPECT_EQ(data.front().timestamp, 1);
+    std::size_t group_start = 0;
+    for (std::size_t i = 1; i < data.size(); ++i) {
+        ASSERT_GE(data[i].timestamp, data[i - 1].timestamp);
+        ASSERT_LE(data[i].timestamp, data[i - 1].timestamp + 1);
+        if (data[i].timestamp != data[i - 1].timestamp) {
+            // A new read starts at the first piece at or beyond the limit, not later.
+            EXPECT_GE(starts[i] - starts[group_start], drv_clock_bytes);
+            EXPECT_LT(starts[i - 1] - starts[group_start], drv_clock_bytes);
+            group_start = i;
+        }
+    }
+    EXPECT_GE(ticks, static_cast<int64_t>(line.size() / (drv_clock_bytes + 16)));
+}
+
+// A reply of more pieces than drv_max_readings keeps exactly drv_max_readings.
+TEST(drv_parse, block_and_measure_data_keep_at_most_the_reading_limit) {
+    std::string commas(drv_max_readings + 10, ',');
+    std::vector<plib_data_t> data;
+    drv_parse_block_readings(block(commas), data, fixed_clock);
+    EXPECT_EQ(data.size(), drv_max_readings);
+    std::string entries;
+    entries.reserve((drv_max_readings + 3) * 4);
+    for (std::size_t i = 0; i < drv_max_readings + 3; ++i) entries += i ? ",1:2" : "1:2";
+    data.clear();
+    drv_parse_measure_data(entries + "\n", data);
+    EXPECT_EQ(data.size(), drv_max_readings);
+}
