@@ -24,15 +24,15 @@ std::string write(const velkaro_test::temp_dir_t& dir, const std::string& name, 
 
 TEST(cfg_project_sections, lists_every_project_in_document_order) {
     velkaro_test::temp_dir_t dir;
-    const std::string path =
-        write(dir, "mixed.dmm",
-              "<root><SoftwareVersion>V1.0.3</SoftwareVersion>"
-              "<project><product_type>VXA-2</product_type><resource>TCPIP0::127.0.0.9::inst0::INSTR</resource>"
-              "</project>"
-              "<other/>"
-              "<project><product_type>XYZ-9</product_type></project>"
-              "<project><resource>TCPIP0::127.0.0.8::inst0::INSTR</resource></project>"
-              "<project><product_type>VXB-1</product_type></project></root>");
+    const std::string path = write(
+        dir, "mixed.dmm",
+        "<root><SoftwareVersion>V1.0.3</SoftwareVersion>"
+        "<project><product_type>VXA-2</product_type><resource>TCPIP0::127.0.0.9::inst0::INSTR</resource>"
+        "</project>"
+        "<other/>"
+        "<project><product_type>XYZ-9</product_type></project>"
+        "<project><resource>TCPIP0::127.0.0.8::inst0::INSTR</resource></project>"
+        "<project><product_type>VXB-1</product_type></project></root>");
     pugi::xml_document doc;
     std::vector<cfg_project_section_t> sections;
     ASSERT_TRUE(cfg_project_file::list_sections(doc, path, sections));
@@ -99,8 +99,8 @@ TEST(cfg_run_gate, a_start_needs_a_connection_and_an_idle_other_engine) {
         int expected;
     };
     const case_t cases[] = {
-        {1, true, 0, 1},  {1, false, 0, 0}, {1, true, 1, 0},  {1, false, 1, 0},
-        {0, true, 0, 0},  {0, true, 1, 0},  {0, false, 0, 0}, {2, true, 1, 2},
+        {1, true, 0, 1}, {1, false, 0, 0}, {1, true, 1, 0},  {1, false, 1, 0},
+        {0, true, 0, 0}, {0, true, 1, 0},  {0, false, 0, 0}, {2, true, 1, 2},
     };
     for (const case_t& c : cases) {
         SCOPED_TRACE(::testing::Message() << "requested " << c.requested << ", connected " << c.connected

@@ -39,10 +39,21 @@ TEST(cli_exit_codes, help_lists_every_code_with_its_meaning) {
             << r.out;
 }
 
+TEST(cli_exit_codes, the_readme_table_is_the_same_table) {
+    const std::string readme =
+        velkaro_test::read_file(std::string(VELKARO_TEST_DATA_DIR) + "/../../README.md");
+    ASSERT_FALSE(readme.empty());
+    for (const cli_exit_info_t& e : cli_exit_table)
+        EXPECT_NE(readme.find("\n| " + std::to_string(static_cast<int>(e.code)) + " | " + e.meaning + " |\n"),
+                  std::string::npos)
+            << e.meaning;
+}
+
 TEST(cli_exit_codes, an_instrument_that_cannot_be_opened_is_connect_in_every_command) {
     expect_codes({
         {{"identify", "--model", "VXA-2", unreachable}, cli_exit_connect},
-        {{"measure", "--model", "VXA-2", "--function", "VOLT", "--count", "1", unreachable}, cli_exit_connect},
+        {{"measure", "--model", "VXA-2", "--function", "VOLT", "--count", "1", unreachable},
+         cli_exit_connect},
         {{"scan", "--model", "VXA-2", "--channels", "1", unreachable}, cli_exit_connect},
         {{"query", unreachable, "*IDN?"}, cli_exit_connect},
         {{"write", unreachable, "*RST"}, cli_exit_connect},

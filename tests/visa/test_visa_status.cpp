@@ -9,7 +9,8 @@
 using namespace visa;
 
 TEST(visa_status, every_status_constant_has_its_own_name) {
-#define VELKARO_STATUS(s) {s, #s}
+#define VELKARO_STATUS(s) \
+    { s, #s }
     const struct {
         ViStatus status;
         const char* name;
