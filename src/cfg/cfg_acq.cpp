@@ -48,7 +48,8 @@ uint32_t cfg_acq_t::get_total_count() const { return get_run_state_info().total_
 
 void cfg_acq_t::_get_file_record_info(plib_acq_file_record_param_t& param) {
     acq_fill_record_param(param, m_remote.get_manufacturer(), m_remote.get_product_type(),
-                          m_remote.get_serial_number(), m_remote.get_software_version(), plib_software_version,
+                          m_remote.get_serial_number(), m_remote.get_software_version(),
+                          plib_software_version,
                           measure_name(static_cast<plib_measure_type_t>(m_measure.get_function())),
                           m_measure.get_record_directory(), format_local_time("'"));
     std::cout << "cfg_acq_t::_get_file_record_info: param.record_path " << param.record_path << std::endl;

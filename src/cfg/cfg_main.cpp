@@ -18,8 +18,8 @@ cfg_main_t::cfg_main_t(acq_main_t* acq, scan_main_t* scan, drv_if_t* driver, drv
     m_pcfg_acq = std::make_unique<cfg_acq_t>(*acq, *m_premote, *scan, *m_pmeasure);
     m_pcfg_scan = std::make_unique<cfg_scan_t>(*scan, *m_premote, *acq, *m_pscan_config);
     m_pcfg_trig = std::make_unique<cfg_trig_t>(*driver);
-    m_pproject = std::make_unique<cfg_project_t>(*m_premote, *m_pmeasure, *m_pmeasure_diagram, *m_pscan_config,
-                                                 *m_pscan_diagram);
+    m_pproject = std::make_unique<cfg_project_t>(*m_premote, *m_pmeasure, *m_pmeasure_diagram,
+                                                 *m_pscan_config, *m_pscan_diagram);
 }
 
 cfg_main_t::~cfg_main_t() {

@@ -8,9 +8,9 @@
 // - readings and results are fetched through the engines' messages, reached with the
 //   manager's get_acq() and get_scan(): latest reading, record buffer, trend data,
 //   scan data and statistics.
-// Nothing else calls an engine's or the driver's operations directly, so that the rules
-// kept here (a start needs a connected instrument; measuring and scanning exclude each
-// other) cannot be bypassed.
+// No caller changes a setting or a run state through an engine or the driver directly,
+// so that the rules kept here (a start needs a connected instrument; measuring and
+// scanning exclude each other) cannot be bypassed.
 #pragma once
 
 #include <cstdint>

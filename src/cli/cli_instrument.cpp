@@ -46,8 +46,8 @@ cli_opened_t open_instrument(const cli_open_request_t& request) {
         case cfg_remote_t::result_ok:
             return opened;
         case cfg_remote_t::result_not_the_model:
-            return refuse(cli_exit_model, "the instrument at " + request.resource + " is not a " + request.model +
-                                              " (The device doesn't match the model!)");
+            return refuse(cli_exit_model, "the instrument at " + request.resource + " is not a " +
+                                              request.model + " (The device doesn't match the model!)");
         default:
             return refuse(cli_exit_connect, "cannot connect to " + request.resource);
     }

@@ -39,7 +39,8 @@ int report_failure(const char* what, int status, cli_exit_t code = cli_exit_link
 }
 
 // Opens the resource and applies the time-out; on failure prints and returns the exit code.
-int open_session(remote_main_t& link, const link_options_t& options, const char* what, unsigned long& session) {
+int open_session(remote_main_t& link, const link_options_t& options, const char* what,
+                 unsigned long& session) {
     const int status = link.open(options.resource, session);
     if (status < 0) return report_failure(what, status, cli_exit_connect);
     if (options.timeout_ms >= 0) {
@@ -82,7 +83,8 @@ int run_find(const link_options_t& options) {
 int run_query(const link_options_t& options) {
     remote_main_t link;
     unsigned long session = 0;
-    if (const int opened = open_session(link, options, "query", session); opened != cli_exit_ok) return opened;
+    if (const int opened = open_session(link, options, "query", session); opened != cli_exit_ok)
+        return opened;
     std::string reply;
     int status = link.query(session, terminated_command(options.command), reply);
     status = complete_reply(link, session, status, reply);
@@ -93,7 +95,8 @@ int run_query(const link_options_t& options) {
 int run_write(const link_options_t& options) {
     remote_main_t link;
     unsigned long session = 0;
-    if (const int opened = open_session(link, options, "write", session); opened != cli_exit_ok) return opened;
+    if (const int opened = open_session(link, options, "write", session); opened != cli_exit_ok)
+        return opened;
     const int status = link.write(session, terminated_command(options.command));
     link.close(session);
     return status < 0 ? report_failure("write", status) : cli_exit_ok;

@@ -186,7 +186,8 @@ int run_scan(const scan_options_t& o) {
                 value_text(it->second.min).c_str(), value_text(it->second.max).c_str(),
                 value_text(it->second.average).c_str(), it->second.count, alarm ? "Over Limit" : "none");
         }
-        if (!o.export_dir.empty() && config->export_data(o.export_dir) != 0) fail("export failed", cli_exit_file);
+        if (!o.export_dir.empty() && config->export_data(o.export_dir) != 0)
+            fail("export failed", cli_exit_file);
         std::fflush(stdout);
     }
     return code;

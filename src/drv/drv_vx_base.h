@@ -1,8 +1,8 @@
-// The driver interface of both instrument families. Its virtual operations are kept
-// in a fixed slot order (destructor, then slots 2 to 62); this class implements the
-// SCPI set both families share, drv_vx_model_t the getters and the configuration
-// transfer from a model table, the family classes (drv_vxa_t, drv_vxb_t) their own
-// variants, and the model classes choose their table.
+// The driver interface of both instrument families, its virtual operations grouped
+// below by what they do. This class implements the SCPI set both families share,
+// drv_vx_model_t the getters and the configuration transfer from a model table, the
+// family classes (drv_vxa_t, drv_vxb_t) their own variants, and the model classes
+// choose their table.
 //
 // Every command is one string ending in "\n": texts unchanged, ints in decimal,
 // doubles as `std::ostream << double` prints them (six significant digits, %g-like).
@@ -24,10 +24,10 @@ public:
     drv_vx_base_t(const drv_vx_base_t&) = delete;
     drv_vx_base_t& operator=(const drv_vx_base_t&) = delete;
 
-    // Slots 0, 1.
+    // Destruction through the interface.
     virtual ~drv_vx_base_t() = default;
 
-    // Slots 2 to 16: model and family tables (return 1), configuration transfer.
+    // Model and family tables (return 1), configuration transfer.
     virtual int get_dcv_caps(drv_dcv_caps_t& caps) = 0;
     virtual int get_acv_caps(drv_ac_caps_t& caps) = 0;
     virtual int get_dci_caps(drv_dci_caps_t& caps) = 0;
@@ -44,24 +44,24 @@ public:
     virtual void get_default_cfg_map(plib_measure_cfg_map_t& cfg_map) = 0;
     virtual void apply_cfg_map(plib_measure_cfg_map_t cfg_map) = 0;
 
-    // Slots 17 to 21: trigger.
+    // Trigger.
     virtual int init();
     virtual int abort();
     virtual int set_trig_count_inf();
     virtual int set_trig_count(int count);
     virtual int set_sample_count(int count);
 
-    // Slot 22: the family's private identification query.
+    // The family's private identification query.
     virtual int get_private_model_name(std::string& name) = 0;
 
-    // Slots 23 to 27: readings and queries.
+    // Readings and queries.
     virtual int read_measure_data(std::vector<plib_data_t>& data);
     virtual int read_data(std::vector<plib_data_t>& data);
     virtual int get_range(plib_measure_type_t type, double& range);
     virtual int get_null_value(plib_measure_type_t type, std::string& value);
     virtual int get_udef_tran_lists(std::vector<drv_temp_sensor_t>& sensors);
 
-    // Slots 28 to 46: measurement settings.
+    // Measurement settings.
     virtual int set_function(plib_measure_type_t type);
     virtual int set_range_auto(plib_measure_type_t type, int on);
     virtual int set_range(plib_measure_type_t type, std::string range);
@@ -82,7 +82,7 @@ public:
     virtual int set_temp_ref_source(int source);
     virtual int set_temp_ref_value(std::string value);
 
-    // Slots 47 to 62: scanner card.
+    // Scanner card.
     virtual int get_scan_default_param(plib_scan_param_t& param);
     virtual int get_scan_channel_funcs(plib_scan_channel_funcs_t& funcs);
     virtual int get_scan_ranges(plib_measure_type_t type, std::vector<std::string>& ranges);

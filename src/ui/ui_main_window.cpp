@@ -116,7 +116,8 @@ void ui_main_window_t::slot_recall_xml_file(std::string path) {
 
     m_device_column->slot_clear_device();
     for (const cfg_project_section_t& section : sections)
-        if (section.supported) m_device_column->slot_add_device(section.model, section.resource, section.node);
+        if (section.supported)
+            m_device_column->slot_add_device(section.model, section.resource, section.node);
 }
 
 std::string ui_main_window_t::default_project_path(const QString& app_dir) {

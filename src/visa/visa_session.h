@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <mutex>
 
-#include "visa/visa_types.h"
 #include "visa/visa_net.h"
+#include "visa/visa_types.h"
 
 namespace visa {
 

@@ -6,9 +6,9 @@
 #include <atomic>
 #include <thread>
 
+#include "../drv/drv_fake_link.h"
 #include "cfg/cfg_remote.h"
 #include "cfg/resource_registry.h"
-#include "../drv/drv_fake_link.h"
 
 namespace {
 

@@ -32,8 +32,8 @@ TEST(cli_measure, runs_to_the_automatic_stop_with_a_record_file_and_an_export) {
     const fs::path exported = fs::path(dir.path()) / "export.csv";
     const auto r =
         run_process(VELKARO_CLI_PATH, {"measure", "--model", "VXA-2", "--function", "VOLT", "--range", "20V",
-                                       "--nplc", "1", "--count", "5", "--log-dir", dir.path(),
-                                       "--export", exported.string(), sim.instr_resource()});
+                                       "--nplc", "1", "--count", "5", "--log-dir", dir.path(), "--export",
+                                       exported.string(), sim.instr_resource()});
     ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("readings: 5\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("mean: "), std::string::npos);
@@ -97,7 +97,10 @@ TEST(cli_measure, errors_give_a_message_and_their_exit_code) {
     };
     const std::string res = sim.instr_resource();
     const std::vector<error_case_t> cases = {
-        {"wrong model", {"--model", "VXA-2", "--function", "VOLT", "--count", "1", res}, cli_exit_model, "is not a VXA-2"},
+        {"wrong model",
+         {"--model", "VXA-2", "--function", "VOLT", "--count", "1", res},
+         cli_exit_model,
+         "is not a VXA-2"},
         {"unknown function",
          {"--model", "VXB-1", "--function", "Pressure", "--count", "1", res},
          cli_exit_function,

@@ -19,9 +19,9 @@ TEST(cli_scan, sweeps_print_statistics_and_write_logs_and_export) {
     ASSERT_TRUE(sim.ok());
     velkaro_test::temp_dir_t log, exported;
     const process_result_t run =
-        run_cli({"scan", "--model", "VXA-2", "--channels", "1,3", "--func", "3=RES", "--sweeps", "2", "--delay",
-                 "0.02", "--log-dir", log.path(), "--file-mode", "per-channel", "--export", exported.path(),
-                 sim.instr_resource()});
+        run_cli({"scan", "--model", "VXA-2", "--channels", "1,3", "--func", "3=RES", "--sweeps", "2",
+                 "--delay", "0.02", "--log-dir", log.path(), "--file-mode", "per-channel", "--export",
+                 exported.path(), sim.instr_resource()});
     ASSERT_EQ(run.exit_code, 0) << run.out << run.err;
     const std::regex ch1(
         "channel 1 \\(DC Voltage\\): min [-0-9.e+]+, max [-0-9.e+]+, average [-0-9.e+]+, "
@@ -60,7 +60,8 @@ TEST(cli_scan, refused_requests_exit_with_a_reason) {
         EXPECT_EQ(run.exit_code, c.code) << run.out << run.err;
         EXPECT_NE(run.err.find(c.text), std::string::npos) << run.err;
     }
-    const process_result_t wrong = run_cli({"scan", "--model", "VXB-2", "--channels", "1", sim.instr_resource()});
+    const process_result_t wrong =
+        run_cli({"scan", "--model", "VXB-2", "--channels", "1", sim.instr_resource()});
     EXPECT_EQ(wrong.exit_code, cli_exit_model) << wrong.out << wrong.err;
 }
 
