@@ -20,7 +20,6 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "acq/acq_instrument.h"

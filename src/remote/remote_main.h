@@ -13,14 +13,10 @@
 // called outside every lock; replacing it waits for a call running on another thread.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "nsp_src/lib/thd/lib_thd_engine.h"

@@ -275,7 +275,8 @@ TEST(acq_notify, window_deleted_right_after_clearing_its_callback_is_never_calle
         window_t* w = window.get();
         engine.set_notify_callback([w, &released_id, &late_calls](plib_acq_notify_t) {
             ++w->seen;  // a use after free under ASan if called late
-            std::this_thread::yield();
+            // Still inside while the test clears: a clear that does not wait returns now.
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
             if (released_id.load() >= w->id) ++late_calls;
         });
         eventually([&] { return w->seen.load() > 0; });

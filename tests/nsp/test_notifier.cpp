@@ -111,7 +111,8 @@ TEST(notifier, receiver_deleted_right_after_clear_is_never_called_again) {
         receiver_t* r = receiver.get();
         notifier.set([r, &released_id, &late_calls](int) {
             ++r->calls;  // touches the receiver: a use after free under ASan
-            std::this_thread::yield();
+            // Still inside while the test clears: a clear that does not wait returns now.
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
             if (released_id.load() >= r->id) ++late_calls;
             --r->calls;
         });

@@ -9,7 +9,9 @@
 // nor for other threads that are themselves waiting in set() from inside a callback
 // (two of them would wait for each other for ever).
 //
-// Callbacks run on whichever thread notifies; several threads may notify at once.
+// Callbacks run on whichever thread notifies; several threads may notify at once. Since
+// set() waits for running calls, it must not be called while holding anything such a
+// call may wait for (for example on an engine thread whose messages the callback sends).
 #pragma once
 
 #include <condition_variable>
