@@ -1,6 +1,7 @@
 // The Measure page: the digit-field formatting as a table, and against the simulator
 // Run/Stop with its refusals, function changes while running, overload, clear and the
 // messages the acquisition's notifications raise.
+#include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedLayout>
@@ -12,6 +13,7 @@
 #include "acq/acq_main.h"
 #include "cfg/cfg_main.h"
 #include "support/sim_process.h"
+#include "support/temp_dir.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/ui_application.h"
 #include "ui/ui_device_column/ui_device_column.h"
@@ -48,7 +50,7 @@ struct bench_t {
         if (cfg() != nullptr) cfg()->set_run_state(0);
         window.reset();
     }
-    cfg_main_t* cfg() const { return item->get_mngr() ? item->get_mngr()->get_cfg() : nullptr; }
+    cfg_main_t* cfg() const { return item && item->get_mngr() ? item->get_mngr()->get_cfg() : nullptr; }
     QLabel* label(const char* name) const { return window->findChild<QLabel*>(name); }
     QString text(const char* name) const { return label(name)->text(); }
     QList<QLabel*> params() const { return window->findChildren<QLabel*>("measure_data_param"); }
@@ -81,6 +83,8 @@ private slots:
     void delete_clears_display_and_buffer();
     void notices_and_write_failure_told_once_per_run();
     void front_panel_fits_and_reads_in_the_main_window();
+    void save_exports_the_buffer();
+    void setting_and_data_dialogs();
 };
 
 void test_measure_frame_t::initTestCase() {
@@ -396,6 +400,94 @@ void test_measure_frame_t::front_panel_fits_and_reads_in_the_main_window() {
                               reading_wait_ms);
     check_and_save(w, "overload");
     for (ui_device_item_t* item : items) item->get_mngr()->get_cfg()->set_run_state(0);
+}
+
+namespace {
+
+// Answers the file dialog with `path` (accepts it) and every message box with Ok.
+class file_dialog_answer_t : public QObject {
+public:
+    explicit file_dialog_answer_t(const QString& path) : m_path(path) {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { _poll(); });
+        m_timer.start();
+    }
+    QStringList boxes;
+    QString title;
+
+private:
+    void _poll() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
+            // The dialog may need a few turns to take the name; give up rather than hang.
+            if (++m_tries > max_tries) {
+                dialog->reject();
+                return;
+            }
+            title = dialog->windowTitle();
+            // The dialog loads its directory in the background: accept only once it holds the name.
+            const QFileInfo target(m_path);
+            dialog->setDirectory(target.absolutePath());
+            dialog->selectFile(target.fileName());
+            if (dialog->selectedFiles().value(0) == m_path) static_cast<QDialog*>(dialog)->accept();
+        } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            boxes << box->windowTitle() + "|" + box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    }
+    static constexpr int max_tries = 1000;  // 10 s of polls
+    QString m_path;
+    QTimer m_timer;
+    int m_tries = 0;
+};
+
+}  // namespace
+
+void test_measure_frame_t::save_exports_the_buffer() {
+    velkaro_test::sim_process_t sim("VXA-2");
+    QVERIFY(sim.ok());
+    velkaro_test::temp_dir_t dir;
+    bench_t bench("VXA-2", sim.instr_resource());
+    bench.click("measure_run_stop_btn");
+    QTRY_VERIFY_WITH_TIMEOUT(bench.cfg()->get_total_count() >= 3, reading_wait_ms);
+    bench.click("measure_run_stop_btn");
+    QTRY_COMPARE(bench.text("measure_acq_status_label"), QString("OFF"));
+
+    const QString good = QString::fromStdString(dir.path()) + "/readings.csv";
+    {
+        file_dialog_answer_t answer(good);
+        bench.button("measure_save_btn")->click();
+        QCOMPARE(answer.title, QString("Save Data"));
+        QCOMPARE(answer.boxes, QStringList());
+    }
+    QFile file(good);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().count('\n') >= 3);
+}
+
+void test_measure_frame_t::setting_and_data_dialogs() {
+    velkaro_test::sim_process_t sim("VXA-2");
+    QVERIFY(sim.ok());
+    bench_t bench("VXA-2", sim.instr_resource());
+    {
+        // Setting: modal, closed by the user.
+        modal_closer_t closer(QMessageBox::Ok, true);
+        bench.button("measure_setting_btn")->click();
+        QCOMPARE(closer.count(), 1);
+        QVERIFY(closer.seen().first().startsWith("dialog|"));
+    }
+    // Data: shown without blocking; it goes when the instrument is released.
+    bench.button("measure_data_btn")->click();
+    QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    QPointer<QDialog> data_list = bench.window->findChild<QDialog*>();
+    QVERIFY(data_list != nullptr);
+    QVERIFY(data_list->isVisible());
+    bench.column.slot_del_device(bench.item->get_index());
+    bench.item = nullptr;  // deleted later
+    QVERIFY(data_list == nullptr || !data_list->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(data_list == nullptr);
+    bench.window.reset();
 }
 
 QTEST_MAIN(test_measure_frame_t)

@@ -62,8 +62,10 @@ ui_device_item_t::ui_device_item_t(std::string model, std::string res, pugi::xml
 ui_device_item_t::~ui_device_item_t() { release_instrument(); }
 
 void ui_device_item_t::release_instrument() {
-    if (m_pmngr != nullptr) emit signal_releasing_instrument();
-    if (m_pmngr != nullptr) ui_connect_mngr_t::instance().release_mngr(m_pmngr, m_resource);
+    if (m_pmngr != nullptr) {
+        emit signal_releasing_instrument();
+        ui_connect_mngr_t::instance().release_mngr(m_pmngr, m_resource);
+    }
     m_pmngr = nullptr;
 }
 
