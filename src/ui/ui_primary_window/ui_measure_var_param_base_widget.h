@@ -11,6 +11,7 @@
 #include <QString>
 #include <QWidget>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/plib_measure_type.h"
