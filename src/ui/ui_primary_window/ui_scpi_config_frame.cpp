@@ -31,7 +31,8 @@ struct status_entry_t {
     const char* text;
 };
 
-// The statuses a console write or read can end with, named as VISA names them.
+// The statuses a console write or read can end with, named as VISA names them. Kept
+// here until the VISA layer names its statuses itself; then this table goes.
 const status_entry_t status_entries[] = {
     {visa::VI_ERROR_SYSTEM_ERROR, "VI_ERROR_SYSTEM_ERROR", "Unknown system error."},
     {visa::VI_ERROR_INV_OBJECT, "VI_ERROR_INV_OBJECT", "The session reference is invalid."},
