@@ -1112,19 +1112,11 @@ void test_charts_t::scan_chart_reduced_picture_matches_full_picture() {
         for (const auto& [x, rows] : b) {
             const int d = within(a, x, rows);
             off += d > 2;
-            if (d > 2 && qEnvironmentVariableIsSet("CHART_DEBUG")) {
-                qWarning("style %d full column %d: %d..%d off by %d", int(style), x, rows.first, rows.second,
-                         d);
-            }
             worst = std::max(worst, d);
         }
         for (const auto& [x, rows] : a) {
             const int d = within(b, x, rows);
             off += d > 2;
-            if (d > 2 && qEnvironmentVariableIsSet("CHART_DEBUG")) {
-                qWarning("style %d reduced column %d: %d..%d off by %d", int(style), x, rows.first,
-                         rows.second, d);
-            }
             worst = std::max(worst, d);
         }
         // At steps and steep slopes the antialiased joins of the full picture land a pixel
