@@ -128,6 +128,7 @@ void ui_scan_curve_t::drawSeries(QPainter* painter, const QwtScaleMap& x_map, co
     // Rows (device pixels) of each dense column's points, and the column's extent taken
     // on to the next column's first point when that column is dense too (the join).
     std::vector<column_span_t> marks;
+    const double mark_merge_rows = 2.0 * std::max(sym_size.width(), sym_size.height()) * dpr;
     std::vector<column_span_t> joined;
     for (int i = 0; i < n;) {
         if (!m_dense[static_cast<std::size_t>(i)]) {
@@ -143,7 +144,15 @@ void ui_scan_curve_t::drawSeries(QPainter* painter, const QwtScaleMap& x_map, co
             hi = std::max(hi, row(px[j].y()));
             ++j;
         }
-        for (int k = i; k < j; ++k) marks.push_back({c, row(px[k].y()), row(px[k].y())});
+        if (hi - lo <= mark_merge_rows) {
+            // A short column: its readings' symbols overlap into one block.
+            marks.push_back({c, lo, hi});
+        } else {
+            // A tall one (a spike): its lowest and highest point carry symbols; the
+            // stroke covers the rest.
+            marks.push_back({c, lo, lo});
+            marks.push_back({c, hi, hi});
+        }
         if (j < n && m_dense[static_cast<std::size_t>(j)]) {
             lo = std::min(lo, row(px[j].y()));
             hi = std::max(hi, row(px[j].y()));

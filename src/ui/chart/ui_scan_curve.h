@@ -1,11 +1,11 @@
 // A scan chart curve that draws the per-column reduction cheaply. Points flagged dense
 // stand for a pixel column of many readings; there the line through all those readings
 // is a solid vertical stroke over the column's lowest to highest value (and on to the
-// next column's first point), filled as pen-wide one-pixel columns. The symbols of such a
-// column are drawn as symbol-sized squares at its kept points (first, lowest, highest,
-// last), so the column's extent is the full data's; symbols of readings inside the
-// column's range are not drawn (the stroke covers that range). Everything else (sparse
-// stretches, the joins to them) is drawn by Qwt as usual, antialiased.
+// next column's first point), filled as pen-wide one-pixel columns. The symbols of a
+// short column (at most two symbols tall) merge into one block; a tall column (a spike)
+// gets round marks at its lowest and highest point only, so the column's extent is the
+// full data's. Everything else (sparse stretches, the joins to
+// them) is drawn by Qwt as usual, antialiased.
 //
 // Antialiased 2-pixel polylines and symbols through tens of thousands of zigzag points
 // are what made full redraws slow; aligned rectangles cover the pixels for a fraction.
