@@ -9,11 +9,14 @@
 #include <benchmark/benchmark.h>
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
+#include <qwt_plot_curve.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QPalette>
 #include <QPixmap>
 #include <QTimer>
 #include <cmath>
@@ -276,9 +279,21 @@ BENCHMARK(BM_gui_cpu_while_measuring)->Iterations(1)->Unit(benchmark::kSecond);
 // ---------------------------------------------------------------------------------------
 // Evidence pictures
 
+// Shot on the dark page background the widget has inside the program's window.
 bool save(QWidget& w, const QString& path) {
-    settle(w);
-    const bool ok = w.grab().save(path);
+    QWidget host;
+    QPalette dark = host.palette();
+    dark.setColor(QPalette::Window, QColor(0x42, 0x40, 0x40));
+    host.setPalette(dark);
+    host.setAutoFillBackground(true);
+    QWidget* old_parent = w.parentWidget();
+    const QSize size = w.size();
+    w.setParent(&host);
+    w.move(0, 0);
+    host.resize(size);
+    settle(host);
+    const bool ok = host.grab().save(path);
+    w.setParent(old_parent);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
     return ok;
 }
@@ -307,7 +322,12 @@ int render_fixture_screenshots(const QString& dir) {
     {
         bench_scan_chart_t chart(nullptr);
         chart.resize(1400, 700);
-        for (int ch = 1; ch <= scan_channels; ++ch) chart.set_curve_valid(ch, true);
+        // One lane per channel: a common range over all channels' values.
+        for (int ch = 1; ch <= scan_channels; ++ch) {
+            chart.set_curve_valid(ch, true);
+            chart.set_auto_range(ch, false);
+            chart.set_range(ch, 17.0, 0.0);
+        }
         chart.run.start_timestamp = scan_start_us;
         fill_scan(chart.data, 60000);
         chart.copy = true;

@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QtTest>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <iostream>
@@ -211,6 +212,7 @@ private slots:
     void scan_chart_axis_and_points_share_time();
     void scan_chart_auto_range_and_wrong_timestamps();
     void scan_chart_reduced_curves_keep_column_extremes();
+    void scan_chart_reduced_picture_matches_full_picture();
 };
 
 // ---------------------------------------------------------------------------------------
@@ -1026,6 +1028,101 @@ void test_charts_t::scan_chart_reduced_curves_keep_column_extremes() {
         const QVector<QPointF> full = samples_of(chart->curve(ch));
         QCOMPARE(full.size(), 30000);
         QVERIFY(summarise(reduced[ch], columns) == summarise(full, columns));
+    }
+}
+
+namespace {
+
+// Top and bottom row of the curve's colour in every pixel column of the canvas.
+std::map<int, std::pair<int, int>> red_extents(const QImage& image) {
+    std::map<int, std::pair<int, int>> out;
+    for (int x = 0; x < image.width(); ++x) {
+        for (int y = 0; y < image.height(); ++y) {
+            const QRgb p = image.pixel(x, y);
+            if (qRed(p) < 160 || qGreen(p) > 90 || qBlue(p) > 90) continue;
+            auto it = out.find(x);
+            if (it == out.end()) {
+                out[x] = {y, y};
+            } else {
+                it->second.second = y;
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+void test_charts_t::scan_chart_reduced_picture_matches_full_picture() {
+    // Dense readings (many per pixel column) with jumps and overload: the reduced
+    // drawing must colour the same rows in every pixel column as drawing every reading,
+    // give or take the antialiased fringe.
+    QWidget page;
+    page.resize(700, 400);
+    auto* chart = new fixture_scan_chart_t(nullptr, &page);
+    chart->resize(700, 400);
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    const int64_t start = 1733826000000000;
+    chart->run.start_timestamp = static_cast<uint64_t>(start);
+    chart->set_curve_valid(2, true);
+    chart->set_curve_color(2, qRgb(255, 0, 0));
+    std::mt19937_64 rng(5);
+    auto& readings = chart->data[2];
+    for (int i = 0; i < 40000; ++i) {
+        double v = std::sin(i / 2500.0) + std::normal_distribution<double>(0.0, 0.05)(rng);
+        if ((i / 7000) % 2 == 1) v += 0.8;  // steps
+        if (i % 9000 == 4500) v = ovl;
+        readings.push_back({v, start + i * 1000});
+    }
+    for (QwtSymbol::Style style : {QwtSymbol::Ellipse, QwtSymbol::NoSymbol}) {
+        chart->set_curve_symbol(2, style);
+        chart->set_reduction(true);
+        chart->redraw_now();
+        const QImage reduced = chart->plot()->canvas()->grab().toImage();
+        chart->set_reduction(false);
+        chart->redraw_now();
+        const QImage full = chart->plot()->canvas()->grab().toImage();
+        const auto a = red_extents(reduced);
+        const auto b = red_extents(full);
+        QVERIFY(b.size() > 400);
+        // Antialiasing may put an edge one pixel column over: each column's top and bottom
+        // must lie within those of the other picture's column or its two neighbours.
+        auto within = [](const std::map<int, std::pair<int, int>>& ref, int x,
+                         const std::pair<int, int>& rows) {
+            int top_lo = INT_MAX, top_hi = INT_MIN, bottom_lo = INT_MAX, bottom_hi = INT_MIN;
+            for (int n = x - 1; n <= x + 1; ++n) {
+                const auto it = ref.find(n);
+                if (it == ref.end()) continue;
+                top_lo = std::min(top_lo, it->second.first);
+                top_hi = std::max(top_hi, it->second.first);
+                bottom_lo = std::min(bottom_lo, it->second.second);
+                bottom_hi = std::max(bottom_hi, it->second.second);
+            }
+            if (top_lo == INT_MAX) return 1000;
+            const int top =
+                rows.first < top_lo ? top_lo - rows.first : (rows.first > top_hi ? rows.first - top_hi : 0);
+            const int bottom = rows.second < bottom_lo
+                                   ? bottom_lo - rows.second
+                                   : (rows.second > bottom_hi ? rows.second - bottom_hi : 0);
+            return std::max(top, bottom);
+        };
+        int worst = 0;
+        int off = 0;  // columns whose rows differ by more than antialiasing does
+        for (const auto& [x, rows] : b) {
+            const int d = within(a, x, rows);
+            off += d > 2;
+            worst = std::max(worst, d);
+        }
+        for (const auto& [x, rows] : a) {
+            const int d = within(b, x, rows);
+            off += d > 2;
+            worst = std::max(worst, d);
+        }
+        // At steps and steep slopes the antialiased joins of the full picture land a pixel
+        // column or two over: a few columns may differ by up to a symbol and a pen.
+        QVERIFY2(worst <= 8, qPrintable(QString("rows differ by %1 pixels").arg(worst)));
+        QVERIFY2(off * 5 <= static_cast<int>(b.size()), qPrintable(QString("%1 columns differ").arg(off)));
     }
 }
 

@@ -25,6 +25,10 @@ ui_x_scale_draw_t::ui_x_scale_draw_t() { setTickLength(QwtScaleDiv::MajorTick, 1
 void ui_x_scale_draw_t::set_labels(labels_t labels) {
     if (labels == m_labels) return;
     m_labels = labels;
+    // The readings label is the only one and sits on the left end of the axis: centred
+    // on its tick, half of it would be cut off by the Y axis.
+    setLabelAlignment(labels == labels_t::readings ? Qt::AlignRight | Qt::AlignBottom
+                                                   : Qt::AlignHCenter | Qt::AlignBottom);
     invalidateCache();
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "common/plib_format.h"
 
@@ -132,7 +133,7 @@ void ui_scan_channel_store_t::_append(int64_t ts, double v) {
         const std::size_t block = static_cast<std::size_t>((abs >> shift) - (m_base >> shift));
         auto& blocks = m_levels[level];
         if (block >= blocks.size()) blocks.resize(block + 1);
-        _merge_reading(blocks[block], abs);
+        _merge_reading<true>(blocks[block], abs);
     }
 }
 
@@ -158,31 +159,33 @@ void ui_scan_channel_store_t::_drop_front(int64_t count) {
 // ---------------------------------------------------------------------------------------
 // Envelopes
 
+template <bool normal>
 void ui_scan_channel_store_t::_merge_reading(envelope_t& e, int64_t abs) const {
     const double v = m_v[_phys(abs)];
     if (!std::isfinite(v)) {
         if (e.inan < 0) e.inan = abs;
         return;
     }
-    if (e.imin < 0 || v < m_v[_phys(e.imin)]) e.imin = abs;
-    if (e.imax < 0 || v > m_v[_phys(e.imax)]) e.imax = abs;
-    if (is_overload_either_sign(v)) return;
-    if (e.inorm_min < 0 || v < m_v[_phys(e.inorm_min)]) e.inorm_min = abs;
-    if (e.inorm_max < 0 || v > m_v[_phys(e.inorm_max)]) e.inorm_max = abs;
+    if (e.imin < 0 || v < e.vmin) e.imin = abs, e.vmin = v;
+    if (e.imax < 0 || v > e.vmax) e.imax = abs, e.vmax = v;
+    if (!normal || is_overload_either_sign(v)) return;
+    if (e.inorm_min < 0 || v < e.nmin) e.inorm_min = abs, e.nmin = v;
+    if (e.inorm_max < 0 || v > e.nmax) e.inorm_max = abs, e.nmax = v;
     ++e.norm_count;
 }
 
+template <bool normal>
 void ui_scan_channel_store_t::_merge(envelope_t& e, const envelope_t& b) const {
     if (b.inan >= 0 && (e.inan < 0 || b.inan < e.inan)) e.inan = b.inan;
-    if (b.imin >= 0 && (e.imin < 0 || m_v[_phys(b.imin)] < m_v[_phys(e.imin)])) e.imin = b.imin;
-    if (b.imax >= 0 && (e.imax < 0 || m_v[_phys(b.imax)] > m_v[_phys(e.imax)])) e.imax = b.imax;
-    if (b.inorm_min >= 0 && (e.inorm_min < 0 || m_v[_phys(b.inorm_min)] < m_v[_phys(e.inorm_min)]))
-        e.inorm_min = b.inorm_min;
-    if (b.inorm_max >= 0 && (e.inorm_max < 0 || m_v[_phys(b.inorm_max)] > m_v[_phys(e.inorm_max)]))
-        e.inorm_max = b.inorm_max;
+    if (b.imin >= 0 && (e.imin < 0 || b.vmin < e.vmin)) e.imin = b.imin, e.vmin = b.vmin;
+    if (b.imax >= 0 && (e.imax < 0 || b.vmax > e.vmax)) e.imax = b.imax, e.vmax = b.vmax;
+    if (!normal) return;
+    if (b.inorm_min >= 0 && (e.inorm_min < 0 || b.nmin < e.nmin)) e.inorm_min = b.inorm_min, e.nmin = b.nmin;
+    if (b.inorm_max >= 0 && (e.inorm_max < 0 || b.nmax > e.nmax)) e.inorm_max = b.inorm_max, e.nmax = b.nmax;
     e.norm_count += b.norm_count;
 }
 
+template <bool normal>
 ui_scan_channel_store_t::envelope_t ui_scan_channel_store_t::_query(int64_t i0, int64_t i1) const {
     envelope_t e;
     int64_t i = i0;
@@ -196,11 +199,12 @@ ui_scan_channel_store_t::envelope_t ui_scan_channel_store_t::_query(int64_t i0, 
             ++level;
         }
         if (level == 0) {
-            _merge_reading(e, i);
+            _merge_reading<normal>(e, i);
             ++i;
         } else {
             const int shift = level_shift * level;
-            _merge(e, m_levels[level - 1][static_cast<std::size_t>((i >> shift) - (m_base >> shift))]);
+            _merge<normal>(e,
+                           m_levels[level - 1][static_cast<std::size_t>((i >> shift) - (m_base >> shift))]);
             i += int64_t(1) << shift;
         }
     }
@@ -209,11 +213,11 @@ ui_scan_channel_store_t::envelope_t ui_scan_channel_store_t::_query(int64_t i0, 
 
 ui_scan_channel_store_t::normal_range_t ui_scan_channel_store_t::normal_range() const {
     normal_range_t r;
-    const envelope_t e = _query(m_first, m_end);
+    const envelope_t e = _query<true>(m_first, m_end);
     if (e.norm_count == 0) return r;
     r.count = static_cast<std::size_t>(e.norm_count);
-    r.min = m_v[_phys(e.inorm_min)];
-    r.max = m_v[_phys(e.inorm_max)];
+    r.min = e.nmin;
+    r.max = e.nmax;
     return r;
 }
 
@@ -230,15 +234,20 @@ double ui_scan_channel_store_t::last_x(uint64_t start_us) const {
 }
 
 void ui_scan_channel_store_t::_emit_column(int64_t i0, int64_t i1, uint64_t start_us,
-                                           const chart_scan_ymap_t& ymap, QVector<QPointF>& out) const {
-    auto emit = [&](int64_t abs) { out.append(QPointF(_x(abs, start_us), ymap.y(m_v[_phys(abs)]))); };
-    if (i1 - i0 <= 4) {
-        for (int64_t i = i0; i < i1; ++i) emit(i);
+                                           const chart_scan_ymap_t& ymap, QVector<QPointF>& out,
+                                           std::vector<uint8_t>* dense) const {
+    const bool many = i1 - i0 > 4;
+    auto put = [&](int64_t abs) {
+        out.append(QPointF(_x(abs, start_us), ymap.y(m_v[_phys(abs)])));
+        if (dense != nullptr) dense->push_back(many ? 1 : 0);
+    };
+    if (!many) {
+        for (int64_t i = i0; i < i1; ++i) put(i);
         return;
     }
     // The lowest and the highest y of the column: y is monotonic in the finite values
     // (rising or falling with the sign of k), and every NaN or infinite value sits at 0.
-    const envelope_t e = _query(i0, i1);
+    const envelope_t e = _query<false>(i0, i1);
     int64_t lo = -1;
     int64_t hi = -1;
     double ylo = 0.0;
@@ -248,11 +257,11 @@ void ui_scan_channel_store_t::_emit_column(int64_t i0, int64_t i1, uint64_t star
         if (hi < 0 || y > yhi) hi = abs, yhi = y;
     };
     bool overflow = false;
-    for (int64_t abs : {e.imin, e.imax}) {
+    for (const auto& [abs, v] : {std::make_pair(e.imin, e.vmin), std::make_pair(e.imax, e.vmax)}) {
         if (abs < 0) continue;
-        const double r = ymap.k * (m_v[_phys(abs)] - ymap.c);
+        const double r = ymap.k * (v - ymap.c);
         if (ymap.k != 0.0 && !std::isfinite(r)) overflow = true;
-        consider(abs, ymap.y(m_v[_phys(abs)]));
+        consider(abs, ymap.y(v));
     }
     if (e.inan >= 0) consider(e.inan, 0.0);
     if (overflow) {
@@ -265,13 +274,13 @@ void ui_scan_channel_store_t::_emit_column(int64_t i0, int64_t i1, uint64_t star
     std::sort(std::begin(picks), std::end(picks));
     for (int k = 0; k < 4; ++k) {
         if (k > 0 && picks[k] == picks[k - 1]) continue;
-        emit(picks[k]);
+        put(picks[k]);
     }
 }
 
 void ui_scan_channel_store_t::_emit_run(int64_t r0, int64_t r1, uint64_t start_us,
                                         const chart_column_map_t& columns, const chart_scan_ymap_t& ymap,
-                                        QVector<QPointF>& out) const {
+                                        QVector<QPointF>& out, std::vector<uint8_t>* dense) const {
     int64_t i = r0;
     while (i < r1) {
         const int64_t col = columns.column(_x(i, start_us));
@@ -295,19 +304,21 @@ void ui_scan_channel_store_t::_emit_run(int64_t r0, int64_t r1, uint64_t start_u
                 bad = mid;
             }
         }
-        _emit_column(i, bad, start_us, ymap, out);
+        _emit_column(i, bad, start_us, ymap, out, dense);
         i = bad;
     }
 }
 
 void ui_scan_channel_store_t::points(uint64_t start_us, const chart_column_map_t& columns,
-                                     const chart_scan_ymap_t& ymap, bool reduce,
-                                     QVector<QPointF>& out) const {
+                                     const chart_scan_ymap_t& ymap, bool reduce, QVector<QPointF>& out,
+                                     std::vector<uint8_t>* dense) const {
     out.clear();
+    if (dense != nullptr) dense->clear();
     if (empty()) return;
     if (!reduce) {
         out.reserve(static_cast<int>(std::min<int64_t>(size(), INT32_MAX)));
         for (int64_t i = m_first; i < m_end; ++i) out.append(QPointF(_x(i, start_us), ymap.y(m_v[_phys(i)])));
+        if (dense != nullptr) dense->assign(static_cast<std::size_t>(out.size()), 0);
         return;
     }
     // Each run of non-decreasing timestamps is reduced on its own and the runs are
@@ -315,6 +326,6 @@ void ui_scan_channel_store_t::points(uint64_t start_us, const chart_column_map_t
     for (std::size_t k = 0; k < m_runs.size(); ++k) {
         const int64_t r0 = std::max(m_runs[k], m_first);
         const int64_t r1 = k + 1 < m_runs.size() ? m_runs[k + 1] : m_end;
-        if (r0 < r1) _emit_run(r0, r1, start_us, columns, ymap, out);
+        if (r0 < r1) _emit_run(r0, r1, start_us, columns, ymap, out, dense);
     }
 }

@@ -69,9 +69,11 @@ public:
 
     // Points to draw, in reading order, x in seconds since start_us. With reduce set,
     // each pixel column of a run of non-decreasing timestamps is cut down to its first,
-    // lowest, highest and last point; without, every reading is a point.
+    // lowest, highest and last point; without, every reading is a point. `dense`, when
+    // given, gets one flag per point: set for the points standing for a column of more
+    // than four readings.
     void points(uint64_t start_us, const chart_column_map_t& columns, const chart_scan_ymap_t& ymap,
-                bool reduce, QVector<QPointF>& out) const;
+                bool reduce, QVector<QPointF>& out, std::vector<uint8_t>* dense = nullptr) const;
 
     // Test access: the readings held, oldest first.
     int64_t timestamp_at(std::size_t k) const { return m_ts[_phys(m_first + static_cast<int64_t>(k))]; }
@@ -82,27 +84,37 @@ private:
     static constexpr int level_shift = 4;  // log2(16)
     static constexpr int64_t top_block = int64_t(1) << (level_shift * level_count);
 
-    // Extremes of a set of readings, as absolute reading indexes (-1: none).
+    // Extremes of a set of readings with their absolute reading indexes (-1: none). The
+    // values travel with the indexes so merging blocks never reads the readings again.
     struct envelope_t {
-        int64_t imin = -1;       // lowest finite value (overload included)
-        int64_t imax = -1;       // highest finite value
-        int64_t inan = -1;       // first NaN or infinite value
-        int64_t inorm_min = -1;  // lowest value that is not overload
+        double vmin = 0.0;  // lowest finite value (overload included)
+        double vmax = 0.0;  // highest finite value
+        double nmin = 0.0;  // lowest value that is not overload
+        double nmax = 0.0;
+        int64_t imin = -1;
+        int64_t imax = -1;
+        int64_t inorm_min = -1;
         int64_t inorm_max = -1;
+        int64_t inan = -1;  // first NaN or infinite value
         int64_t norm_count = 0;
     };
 
     std::size_t _phys(int64_t abs) const { return static_cast<std::size_t>(abs - m_base); }
     void _append(int64_t ts, double v);
     void _drop_front(int64_t count);
+    // Without `normal`, only the finite extremes and the first NaN are kept (what a
+    // pixel column needs), which spares the overload test of every reading.
+    template <bool normal>
     void _merge_reading(envelope_t& e, int64_t abs) const;
+    template <bool normal>
     void _merge(envelope_t& e, const envelope_t& block) const;
+    template <bool normal>
     envelope_t _query(int64_t i0, int64_t i1) const;
     double _x(int64_t abs, uint64_t start_us) const;
     void _emit_column(int64_t i0, int64_t i1, uint64_t start_us, const chart_scan_ymap_t& ymap,
-                      QVector<QPointF>& out) const;
+                      QVector<QPointF>& out, std::vector<uint8_t>* dense) const;
     void _emit_run(int64_t r0, int64_t r1, uint64_t start_us, const chart_column_map_t& columns,
-                   const chart_scan_ymap_t& ymap, QVector<QPointF>& out) const;
+                   const chart_scan_ymap_t& ymap, QVector<QPointF>& out, std::vector<uint8_t>* dense) const;
 
     // Absolute reading indexes: the copy holds [m_first, m_end); physical element 0 is
     // reading m_base, a multiple of the top block size so block numbering survives the

@@ -17,6 +17,7 @@
 #include "scan/scan_main.h"
 #include "ui/chart/ui_chart_math.h"
 #include "ui/chart/ui_scale_draw.h"
+#include "ui/chart/ui_scan_curve.h"
 
 namespace {
 
@@ -93,7 +94,7 @@ void ui_scan_trend_chart_t::_init_plot() {
 
     for (const auto& entry : m_psettings->curves()) {
         const int ch = entry.first;
-        auto* curve = new QwtPlotCurve(QString("CH:%1").arg(ch));
+        auto* curve = new ui_scan_curve_t(QString("CH:%1").arg(ch));
         curve->setRenderHint(QwtPlotItem::RenderAntialiased, true);
         curve->setLegendAttribute(QwtPlotCurve::LegendShowLine, true);
         curve->setLegendAttribute(QwtPlotCurve::LegendShowSymbol, true);
@@ -282,14 +283,14 @@ void ui_scan_trend_chart_t::_redraw() {
     const double dpr = m_pplot->canvas()->devicePixelRatioF();
     const chart_column_map_t columns(x_map.s1(), x_map.s2(), x_map.p1() * dpr, x_map.p2() * dpr);
 
-    QVector<QPointF> points;
     for (auto& [ch, c] : m_curves) {
         if (c->plot() == nullptr) continue;
         double upper = 0.0;
         double lower = 0.0;
         get_range(ch, upper, lower);
-        m_stores[ch].points(m_start_us, columns, chart_scan_ymap_t(lower, upper), m_reduce, points);
-        c->setSamples(points);
+        m_stores[ch].points(m_start_us, columns, chart_scan_ymap_t(lower, upper), m_reduce, m_points,
+                            &m_dense);
+        c->set_points(m_points, m_dense, columns);
     }
     m_pplot->replot();
 }

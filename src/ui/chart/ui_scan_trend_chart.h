@@ -26,6 +26,7 @@
 
 class QwtLegend;
 class QwtPlotCurve;
+class ui_scan_curve_t;
 class cfg_scan_diagram_t;
 class ui_scan_x_scan_draw_t;
 
@@ -86,10 +87,12 @@ private:
 
     ui_scan_x_scan_draw_t* m_px_draw = nullptr;  // owned by the plot's axis
     QwtLegend* m_plegend = nullptr;              // owned by the plot
-    std::map<int, QwtPlotCurve*> m_curves;       // owned by the plot while attached, else here
+    std::map<int, ui_scan_curve_t*> m_curves;    // owned by the plot while attached, else here
     std::map<int, QwtSymbol*> m_symbols;         // owned by their curves
     std::map<int, ui_scan_channel_store_t> m_stores;
     plib_scan_data_map_t m_fetched;  // reused between redraws
+    QVector<QPointF> m_points;       // scratch of a redraw
+    std::vector<uint8_t> m_dense;    // scratch of a redraw
     uint64_t m_start_us = 0;
     double m_elapsed_s = 0.0;
     bool m_reduce = true;

@@ -1,0 +1,201 @@
+#include "ui/chart/ui_scan_curve.h"
+
+#include <qwt_clipper.h>
+#include <qwt_painter.h>
+#include <qwt_scale_map.h>
+#include <qwt_symbol.h>
+
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+struct column_span_t {
+    int64_t col;
+    double lo;  // device rows
+    double hi;
+};
+
+// Fills, for every device pixel column, the union of the spans of the columns within
+// `half` pixels of it, each widened by `half` rows: what a pen (or symbol) of width
+// 2 * half leaves along the points of those columns. Drawn as one-pixel-wide rectangles aligned to device
+// pixels, filled without antialiasing.
+void fill_columns(QPainter* painter, std::vector<column_span_t> spans, double half, double dpr,
+                  const QColor& color, const QRectF& canvas) {
+    if (spans.empty()) return;
+    std::sort(spans.begin(), spans.end(),
+              [](const column_span_t& a, const column_span_t& b) { return a.col < b.col; });
+    const int64_t reach = static_cast<int64_t>(std::ceil(std::max(0.0, half - 0.5)));
+    std::vector<QRectF> out;
+    out.reserve(spans.size() + 16);
+    std::vector<std::pair<double, double>> here;
+    std::size_t first = 0;
+    const int64_t x_end = spans.back().col + reach;
+    for (int64_t x = spans.front().col - reach; x <= x_end; ++x) {
+        while (first < spans.size() && spans[first].col < x - reach) ++first;
+        here.clear();
+        for (std::size_t k = first; k < spans.size() && spans[k].col <= x + reach; ++k) {
+            // A round mark (pen end, symbol) reaches less far up and down at the side
+            // than at its middle; the point may sit anywhere in its column.
+            const double d = std::max(0.0, std::fabs(static_cast<double>(x - spans[k].col)) - 0.5);
+            const double h = std::sqrt(std::max(0.0, half * half - d * d));
+            here.emplace_back(std::floor(spans[k].lo - h), std::ceil(spans[k].hi + h));
+        }
+        if (here.empty()) continue;
+        std::sort(here.begin(), here.end());
+        double lo = here[0].first;
+        double hi = here[0].second;
+        auto add_span = [&] {
+            out.emplace_back(QPointF(static_cast<double>(x) / dpr, lo / dpr),
+                             QPointF(static_cast<double>(x + 1) / dpr, std::max(lo + 1.0, hi) / dpr));
+        };
+        for (std::size_t k = 1; k < here.size(); ++k) {
+            if (here[k].first <= hi) {
+                hi = std::max(hi, here[k].second);
+            } else {
+                add_span();
+                lo = here[k].first;
+                hi = here[k].second;
+            }
+        }
+        add_span();
+    }
+    // The rectangles are cut to the canvas here, so the canvas's clip (a path when the
+    // canvas has a styled frame, which sends every fill down the slow path) can go.
+    const bool clipping = painter->hasClipping();
+    painter->setClipping(false);
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    if (dpr == 1.0) {
+        // Whole pixels: the raster engine's fast rectangle fill.
+        const QRect bounds = canvas.toAlignedRect();
+        for (const QRectF& r : out) {
+            const QRect cut = r.toRect() & bounds;
+            if (!cut.isEmpty()) painter->fillRect(cut, color);
+        }
+    } else {
+        for (const QRectF& r : out) {
+            const QRectF cut = r & canvas;
+            if (!cut.isEmpty()) painter->fillRect(cut, color);
+        }
+    }
+    painter->setClipping(clipping);
+}
+
+}  // namespace
+
+ui_scan_curve_t::ui_scan_curve_t(const QString& title) : QwtPlotCurve(title) {}
+
+void ui_scan_curve_t::set_points(const QVector<QPointF>& points, std::vector<uint8_t> dense,
+                                 const chart_column_map_t& columns) {
+    m_dense = std::move(dense);
+    m_columns = columns;
+    setSamples(points);
+}
+
+void ui_scan_curve_t::drawSeries(QPainter* painter, const QwtScaleMap& x_map, const QwtScaleMap& y_map,
+                                 const QRectF& canvas_rect, int from, int to) const {
+    const int n = static_cast<int>(dataSize());
+    if (to < 0) to = n - 1;
+    if (m_dense.size() != static_cast<std::size_t>(n) || n == 0 || from > 0 || to < n - 1 ||
+        std::find(m_dense.begin(), m_dense.end(), 1) == m_dense.end()) {
+        QwtPlotCurve::drawSeries(painter, x_map, y_map, canvas_rect, from, to);
+        return;
+    }
+    const double dpr = painter->device() != nullptr ? painter->device()->devicePixelRatioF() : 1.0;
+    QVector<QPointF> px(n);
+    std::vector<int64_t> col(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const QPointF p = sample(i);
+        px[i] = QPointF(x_map.transform(p.x()), y_map.transform(p.y()));
+        col[static_cast<std::size_t>(i)] = m_columns.column(p.x());
+    }
+    const QPen line_pen = pen();
+    const bool lines = style() == QwtPlotCurve::Lines && line_pen.style() != Qt::NoPen;
+    const QwtSymbol* sym = symbol();
+    const bool symbols = sym != nullptr && sym->style() != QwtSymbol::NoSymbol;
+    const QSizeF sym_size = symbols ? QSizeF(sym->size()) : QSizeF();
+    const QColor sym_color =
+        symbols ? (sym->brush().style() != Qt::NoBrush ? sym->brush().color() : sym->pen().color())
+                : QColor();
+
+    // Values far off the range map far off the canvas; only what reaches it is drawn.
+    const QRectF reach = canvas_rect.adjusted(-16, -16, 16, 16);
+    const double row_lo = std::floor(reach.top() * dpr);
+    const double row_hi = std::ceil(reach.bottom() * dpr);
+    auto row = [&](double y) { return std::clamp(y * dpr, row_lo, row_hi); };
+
+    // Rows (device pixels) of each dense column's points, and the column's extent taken
+    // on to the next column's first point when that column is dense too (the join).
+    std::vector<column_span_t> marks;
+    const double mark_merge_rows = 2.0 * std::max(sym_size.width(), sym_size.height()) * dpr;
+    std::vector<column_span_t> joined;
+    for (int i = 0; i < n;) {
+        if (!m_dense[static_cast<std::size_t>(i)]) {
+            ++i;
+            continue;
+        }
+        const int64_t c = col[static_cast<std::size_t>(i)];
+        int j = i;
+        double lo = row(px[i].y());
+        double hi = lo;
+        while (j < n && m_dense[static_cast<std::size_t>(j)] && col[static_cast<std::size_t>(j)] == c) {
+            lo = std::min(lo, row(px[j].y()));
+            hi = std::max(hi, row(px[j].y()));
+            ++j;
+        }
+        if (hi - lo <= mark_merge_rows) {
+            // A short column: its readings' symbols overlap into one block.
+            marks.push_back({c, lo, hi});
+        } else {
+            // A tall one (a spike): its lowest and highest point carry symbols; the
+            // stroke covers the rest.
+            marks.push_back({c, lo, lo});
+            marks.push_back({c, hi, hi});
+        }
+        if (j < n && m_dense[static_cast<std::size_t>(j)]) {
+            lo = std::min(lo, row(px[j].y()));
+            hi = std::max(hi, row(px[j].y()));
+        }
+        joined.push_back({c, lo, hi});
+        i = j;
+    }
+
+    painter->save();
+    const bool antialiased = painter->testRenderHint(QPainter::Antialiasing);
+    if (lines) {
+        fill_columns(painter, joined, line_pen.widthF() / 2.0 * dpr, dpr, line_pen.color(), canvas_rect);
+        painter->setRenderHint(QPainter::Antialiasing, antialiased);
+        // Every join that touches a sparse point, as polylines of consecutive such joins.
+        painter->setPen(line_pen);
+        painter->setBrush(Qt::NoBrush);
+        QPolygonF run;
+        auto flush = [&] {
+            if (run.size() > 1)
+                QwtPainter::drawPolyline(painter, QwtClipper::clipPolygonF(reach, run, false));
+            run.clear();
+        };
+        for (int i = 0; i + 1 < n; ++i) {
+            const bool both_dense =
+                m_dense[static_cast<std::size_t>(i)] && m_dense[static_cast<std::size_t>(i + 1)];
+            if (both_dense) {
+                flush();
+                continue;
+            }
+            if (run.isEmpty()) run << px[i];
+            run << px[i + 1];
+        }
+        flush();
+    }
+    if (symbols) {
+        fill_columns(painter, marks, std::max(sym_size.width(), sym_size.height()) / 2.0 * dpr, dpr,
+                     sym_color, canvas_rect);
+        painter->setRenderHint(QPainter::Antialiasing, antialiased);
+        QPolygonF sparse;
+        for (int i = 0; i < n; ++i) {
+            if (!m_dense[static_cast<std::size_t>(i)] && reach.contains(px[i])) sparse << px[i];
+        }
+        if (!sparse.isEmpty()) sym->drawSymbols(painter, sparse);
+    }
+    painter->restore();
+}
