@@ -26,7 +26,7 @@ BIN = os.path.join(BUILD, 'bin')
 HERE = os.path.dirname(os.path.abspath(__file__))
 SYSTEM_PYTHON = '/usr/bin/python3'
 
-IDN_QUERIES = 2000          # row 1: queries per process
+IDN_QUERIES = 10000         # row 1: queries per process
 LOG_SECONDS = 6.0           # row 3: seconds of logging per process
 LOG_ROUNDS = 2              # row 3: alternating rounds per side
 MEMORY_INSTRUMENTS = 16     # row 7
