@@ -51,9 +51,9 @@ void flush_deletions() {
     QCoreApplication::processEvents();
 }
 
-const QStringList pages_with_scan = {"measure_frame", "measure_diagram_frame", "scan_data_frame",
+const QStringList pages_with_scan = {"measure_frame", "measure_diag_frame", "scan_data_frame",
                                      "scan_diagram_frame", "scpi_config_frame"};
-const QStringList pages_without_scan = {"measure_frame", "measure_diagram_frame", "scpi_config_frame"};
+const QStringList pages_without_scan = {"measure_frame", "measure_diag_frame", "scpi_config_frame"};
 const QStringList tabs_with_scan = {"Measure", "Measure Diagram", "Scan Data", "Scan Diagram", "SCPI"};
 const QStringList tabs_without_scan = {"Measure", "Measure Diagram", "SCPI"};
 
@@ -128,7 +128,7 @@ void test_primary_window_t::pages_and_tabs() {
     QCOMPARE(clicked.last().first().value<ui_tab_index_t>(), ui_tab_index_t(scpi_index));
     QCOMPARE(current_page(&window), QString("scpi_config_frame"));
     window.findChild<QToolButton*>("tab_measure_diagram_btn")->click();
-    QCOMPARE(current_page(&window), QString("measure_diagram_frame"));
+    QCOMPARE(current_page(&window), QString("measure_diag_frame"));
 }
 
 void test_primary_window_t::scan_pages_arrive_when_connected_later() {
