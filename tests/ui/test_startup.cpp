@@ -1,6 +1,7 @@
 // Start-up of the program: main window and home page, the embedded look (style sheet,
 // font, icon, images) and the clean quit on SIGTERM/SIGINT.
-#include <QtTest>
+#include <signal.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QFile>
@@ -14,12 +15,9 @@
 #include <QPushButton>
 #include <QRawFont>
 #include <QStackedLayout>
-
+#include <QtTest>
 #include <csignal>
 #include <memory>
-
-#include <signal.h>
-#include <unistd.h>
 
 #include "ui/ui_application.h"
 #include "ui/ui_main_window.h"
@@ -60,6 +58,7 @@ private slots:
     void home_page();
     void style_sheet_reaches_the_widgets_data();
     void style_sheet_reaches_the_widgets();
+    void style_sheet_parses_whole();
     void application_font_is_embedded_open_sans();
     void embedded_images_load_data();
     void embedded_images_load();
@@ -128,16 +127,44 @@ void test_startup_t::home_page() {
 
 void test_startup_t::style_sheet_reaches_the_widgets_data() {
     QTest::addColumn<QString>("object_name");
-    const char* const names[] = {
-        "home_widget", "home_logo", "device_column", "device_item_widget", "device_menu_widget",
-        "menu_control_btn", "device_connection_btn", "device_active_sign", "device_item_name",
-        "device_splitter_line", "device_item_mode", "primary_window", "tabbed_page",
-        "measure_data_widget", "measure_data_function", "measure_data_param", "measure_data",
-        "measure_data_polarity", "measure_data_unit", "measure_param_widget", "config_btns_widget",
-        "common_param_text", "measure_acq_status_label", "var_param_widget_set", "scpi_config_frame",
-        "control_device_list", "about_logo", "about_info", "about_ack", "message_label_text",
-        "message_label_value", "menu_bar", "data_list_widget", "record_config_groupbox",
-        "scan_data_frame", "scan_data_param_box", "measure_diag_frame", "trend_chart_time_label"};
+    const char* const names[] = {"home_widget",
+                                 "home_logo",
+                                 "device_column",
+                                 "device_item_widget",
+                                 "device_menu_widget",
+                                 "menu_control_btn",
+                                 "device_connection_btn",
+                                 "device_active_sign",
+                                 "device_item_name",
+                                 "device_splitter_line",
+                                 "device_item_mode",
+                                 "primary_window",
+                                 "tabbed_page",
+                                 "measure_data_widget",
+                                 "measure_data_function",
+                                 "measure_data_param",
+                                 "measure_data",
+                                 "measure_data_polarity",
+                                 "measure_data_unit",
+                                 "measure_param_widget",
+                                 "config_btns_widget",
+                                 "common_param_text",
+                                 "measure_acq_status_label",
+                                 "var_param_widget_set",
+                                 "scpi_config_frame",
+                                 "control_device_list",
+                                 "about_logo",
+                                 "about_info",
+                                 "about_ack",
+                                 "message_label_text",
+                                 "message_label_value",
+                                 "menu_bar",
+                                 "data_list_widget",
+                                 "record_config_groupbox",
+                                 "scan_data_frame",
+                                 "scan_data_param_box",
+                                 "measure_diag_frame",
+                                 "trend_chart_time_label"};
     for (const char* name : names) QTest::newRow(name) << QString(name);
 }
 
@@ -147,6 +174,30 @@ void test_startup_t::style_sheet_reaches_the_widgets() {
     QVERIFY(!sheet.isEmpty());
     QVERIFY2(sheet.contains(QRegularExpression("#" + object_name + "\\b[^{]*\\{")),
              qPrintable("no rule for " + object_name));
+}
+
+namespace {
+QStringList g_style_warnings;
+void collect_style_warnings(QtMsgType, const QMessageLogContext&, const QString& text) {
+    if (text.contains("stylesheet", Qt::CaseInsensitive)) g_style_warnings << text;
+}
+}  // namespace
+
+// Qt drops the whole sheet when one rule is unbalanced, and says so only as a warning.
+void test_startup_t::style_sheet_parses_whole() {
+    g_style_warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collect_style_warnings);
+    QWidget probe;
+    probe.setObjectName("measure_frame");
+    probe.ensurePolished();
+    qInstallMessageHandler(previous);
+    QVERIFY2(g_style_warnings.isEmpty(), qPrintable(g_style_warnings.join('\n')));
+    int depth = 0;
+    for (const QChar c : qApp->styleSheet()) {
+        depth += c == '{' ? 1 : c == '}' ? -1 : 0;
+        QVERIFY(depth == 0 || depth == 1);
+    }
+    QCOMPARE(depth, 0);
 }
 
 void test_startup_t::application_font_is_embedded_open_sans() {
