@@ -1,4 +1,5 @@
-// PLACEHOLDER page until its own work lands: names the page and nothing more.
+// The Scan Diagram page of an instrument with a scanner card. For now it only names the
+// page: the channel tables and the scan chart are not wired into it yet.
 #pragma once
 
 #include "ui/ui_primary_window/ui_primary_base_window.h"
