@@ -1,7 +1,7 @@
 #include "drv/drv_link.h"
 
 #include "remote/remote_main.h"
-#include "visa/visa.h"
+#include "visa/visa_types.h"
 
 namespace {
 // A read that ended on the termination character (raw socket sessions) is a complete

@@ -6,7 +6,7 @@
 #include "common/plib_number.h"
 #include "drv/drv_parse.h"
 #include "nsp_src/lib/lib_assert.h"
-#include "visa/visa.h"
+#include "visa/visa_types.h"
 
 namespace {
 

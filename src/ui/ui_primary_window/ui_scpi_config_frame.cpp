@@ -14,7 +14,7 @@
 #include "remote/remote_main.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/ui_combo_box.h"
-#include "visa/visa.h"
+#include "visa/visa_types.h"
 
 const char* const ui_scpi_config_frame_t::separator_text = "- - - - - - - - - - - -";
 const char* const ui_scpi_config_frame_t::log_kind_command = "command";
@@ -27,27 +27,25 @@ const char* const fixed_commands[] = {"*IDN?\\n", "*OPC?\\n", "*RST\\n", "*CLS\\
 
 struct status_entry_t {
     visa::ViStatus status;
-    const char* name;
     const char* text;
 };
 
-// The statuses a console write or read can end with, named as VISA names them. Kept
-// here until the VISA layer names its statuses itself; then this table goes.
+// What the statuses a console write or read can end with mean to the user; the names
+// come from the VISA layer.
 const status_entry_t status_entries[] = {
-    {visa::VI_ERROR_SYSTEM_ERROR, "VI_ERROR_SYSTEM_ERROR", "Unknown system error."},
-    {visa::VI_ERROR_INV_OBJECT, "VI_ERROR_INV_OBJECT", "The session reference is invalid."},
-    {visa::VI_ERROR_RSRC_LOCKED, "VI_ERROR_RSRC_LOCKED", "The resource is locked by another session."},
-    {visa::VI_ERROR_RSRC_NFOUND, "VI_ERROR_RSRC_NFOUND", "The resource is not present in the system."},
-    {visa::VI_ERROR_TMO, "VI_ERROR_TMO", "Timeout expired before operation completed."},
-    {visa::VI_ERROR_ABORT, "VI_ERROR_ABORT", "The transfer was aborted."},
-    {visa::VI_ERROR_ALLOC, "VI_ERROR_ALLOC", "Insufficient system resources."},
-    {visa::VI_ERROR_IO, "VI_ERROR_IO", "Could not perform operation because of an I/O error."},
-    {visa::VI_ERROR_NSUP_OPER, "VI_ERROR_NSUP_OPER", "The session does not support this operation."},
-    {visa::VI_ERROR_RSRC_BUSY, "VI_ERROR_RSRC_BUSY", "The resource is valid but cannot be accessed now."},
-    {visa::VI_ERROR_INV_PARAMETER, "VI_ERROR_INV_PARAMETER", "A parameter value is invalid."},
-    {visa::VI_ERROR_LIBRARY_NFOUND, "VI_ERROR_LIBRARY_NFOUND",
-     "A code library required by VISA could not be loaded."},
-    {visa::VI_ERROR_CONN_LOST, "VI_ERROR_CONN_LOST", "The connection to the instrument was lost."},
+    {visa::VI_ERROR_SYSTEM_ERROR, "Unknown system error."},
+    {visa::VI_ERROR_INV_OBJECT, "The session reference is invalid."},
+    {visa::VI_ERROR_RSRC_LOCKED, "The resource is locked by another session."},
+    {visa::VI_ERROR_RSRC_NFOUND, "The resource is not present in the system."},
+    {visa::VI_ERROR_TMO, "Timeout expired before operation completed."},
+    {visa::VI_ERROR_ABORT, "The transfer was aborted."},
+    {visa::VI_ERROR_ALLOC, "Insufficient system resources."},
+    {visa::VI_ERROR_IO, "Could not perform operation because of an I/O error."},
+    {visa::VI_ERROR_NSUP_OPER, "The session does not support this operation."},
+    {visa::VI_ERROR_RSRC_BUSY, "The resource is valid but cannot be accessed now."},
+    {visa::VI_ERROR_INV_PARAMETER, "A parameter value is invalid."},
+    {visa::VI_ERROR_LIBRARY_NFOUND, "A code library required by VISA could not be loaded."},
+    {visa::VI_ERROR_CONN_LOST, "The connection to the instrument was lost."},
 };
 
 // VISA: negative statuses are errors; warnings and VI_SUCCESS_MAX_CNT completed the call.
@@ -75,8 +73,8 @@ const status_entry_t* find_status(int status) {
 
 QString ui_scpi_config_frame_t::status_name(int status) {
     const QString code = QString::asprintf("0x%08X", static_cast<unsigned int>(status));
-    const status_entry_t* entry = find_status(status);
-    return entry != nullptr ? QString("%1 (%2)").arg(entry->name, code) : QString("VISA status %1").arg(code);
+    const char* name = visa::status_name(status);
+    return name != nullptr ? QString("%1 (%2)").arg(name, code) : QString("VISA status %1").arg(code);
 }
 
 QString ui_scpi_config_frame_t::status_text(int status) {
