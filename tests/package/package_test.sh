@@ -88,7 +88,8 @@ done
 grep -q 'SUBSYSTEM=="usbmisc", KERNEL=="usbtmc\*", TAG+="uaccess"' "$prefix/lib/udev/rules.d/70-velkaro-usbtmc.rules" ||
   fail "udev rule does not grant USBTMC access"
 for p in velkaro velkaro-cli vx_sim; do
-  gzip -dc "$prefix/share/man/man1/$p.1.gz" | grep -q "^\.TH \"\?${p^^}\"\? 1" || fail "manual page of $p"
+  gzip -dc "$prefix/share/man/man1/$p.1.gz" >"$work/$p.1"
+  grep -qF ".TH ${p^^} \"1\"" "$work/$p.1" && grep -q "^\.SH OPTIONS" "$work/$p.1" || fail "manual page of $p"
 done
 note "metadata valid"
 
@@ -152,7 +153,7 @@ if command -v dpkg-deb >/dev/null && command -v dpkg-shlibdeps >/dev/null; then
   [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "package version"
   depends="$(dpkg-deb -f "$deb" Depends)"
   for lib in libc6 libqt5widgets5 libstdc++6; do
-    [[ "$depends" == *"$lib "* || "$depends" == *"$lib," * || "$depends" == *"$lib" ]] ||
+    tr ',|' '\n\n' <<<"$depends" | awk '{print $1}' | grep -qxF "$lib" ||
       fail "Depends lacks $lib (dpkg-shlibdeps): $depends"
   done
   dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {sub(/^\.\/usr\//, "", $6); print $6}' | sort >"$work/deb.txt"
