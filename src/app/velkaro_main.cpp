@@ -5,10 +5,12 @@
 #include <string>
 
 #include "ui/ui_application.h"
+#include "ui/ui_help.h"
 #include "ui/ui_main_window.h"
 #include "ui/ui_quit_signal.h"
 
 int main(int argc, char* argv[]) {
+    if (const int answered = ui_answer_info_option(argc, argv); answered >= 0) return answered;
     ui_application_t app(argc, argv);
     // Every relative path of the program (default project, help files, file dialogs)
     // is resolved against the executable's directory.

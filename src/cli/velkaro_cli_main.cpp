@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/cli_commands.h"
+#include "common/plib_version.h"
 #include "remote/remote_main.h"
 #include "visa/visa_types.h"
 
@@ -34,6 +35,7 @@ std::string terminated_command(const std::string& command) {
 int main(int argc, char** argv) {
     CLI::App app{"Command-line access to VXA and VXB multimeters over VISA."};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("velkaro-cli ") + plib_version_number);
     app.footer(velkaro_cli::exit_code_help());
     velkaro_cli::cli_context_t context;
     velkaro_cli::register_link_commands(app, context);
