@@ -81,9 +81,11 @@ plib_measure_type_t function_from_text(const std::string& text) {
 }
 
 int run_measure(const measure_options_t& o) {
-    if (o.count > static_cast<long long>(std::numeric_limits<uint32_t>::max()))
+    // The acquisition counts its stop number in an int: a larger count would wrap.
+    constexpr long long max_count = std::numeric_limits<int>::max();
+    if (o.count > max_count)
         return fail(cli_exit_usage, "--count " + std::to_string(o.count) + " is out of range (at most " +
-                                        std::to_string(std::numeric_limits<uint32_t>::max()) + ")");
+                                        std::to_string(max_count) + ")");
     if (!o.log_dir.empty() && !writable_directory(o.log_dir))
         return fail(cli_exit_usage, "cannot write to the log directory \"" + o.log_dir + "\"");
     if (!o.export_path.empty()) {
