@@ -32,6 +32,7 @@ cli_opened_t open_instrument(const cli_open_request_t& request) {
     ui_connect_mngr_t& registry = ui_connect_mngr_t::instance();
     opened.guard.m_pmngr = registry.create_mngr(request.model, request.section);
     cfg_main_t& cfg = opened.guard.cfg();
+    opened.events = watch_run(*opened.guard.mngr());
     if (request.before_connect) {
         std::string message;
         const cli_exit_t result = request.before_connect(cfg, message);
@@ -49,6 +50,10 @@ cli_opened_t open_instrument(const cli_open_request_t& request) {
     if (!request.send_configuration) cfg.remote()->set_config_transfer(nullptr);
     switch (cfg.connect(1)) {
         case cfg_remote_t::result_ok:
+            if (opened.events->link_lost)
+                return refuse(cli_exit_link,
+                              describe_link_lost(cfg, *opened.guard.mngr(), request.model, request.resource) +
+                                  " while it was being set up");
             return opened;
         case cfg_remote_t::result_not_the_model:
             break;
@@ -80,16 +85,14 @@ std::string status_text(int status) {
     return hex;
 }
 
-std::shared_ptr<cli_run_events_t> watch_run(plib_mngr_t& mngr, bool acquisition) {
+std::shared_ptr<cli_run_events_t> watch_run(plib_mngr_t& mngr) {
     auto events = std::make_shared<cli_run_events_t>();
     mngr.get_remote()->set_notify_callback([events](plib_remote_notify_t n) {
         if (n == remote_notify_link_lost) events->link_lost = true;
     });
-    if (acquisition) {
-        mngr.get_acq()->set_notify_callback([events](plib_acq_notify_t n) {
-            if (n == acq_notify_record_write_failed) events->record_write_failed = true;
-        });
-    }
+    mngr.get_acq()->set_notify_callback([events](plib_acq_notify_t n) {
+        if (n == acq_notify_record_write_failed) events->record_write_failed = true;
+    });
     return events;
 }
 

@@ -142,7 +142,7 @@ int run_measure(const measure_options_t& o) {
     const auto start = std::chrono::steady_clock::now();
     const auto run_deadline =
         start + std::chrono::duration<double>(by_time ? cfg.get_stop_time() + stall_s : 0);
-    const std::shared_ptr<cli_run_events_t> events = watch_run(mngr, true);
+    const std::shared_ptr<cli_run_events_t> events = opened.events;
 
     cfg.set_run_state(1);
     if (cfg.get_run_state() != 1) {

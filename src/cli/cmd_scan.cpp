@@ -117,7 +117,7 @@ int run_scan(const scan_options_t& o) {
         code = c;
     };
     plib_mngr_t& mngr = *opened.guard.mngr();
-    const std::shared_ptr<cli_run_events_t> events = watch_run(mngr, false);
+    const std::shared_ptr<cli_run_events_t> events = opened.events;
     // The system's own card query first: without a card nothing below can work.
     int card = 0;
     const int card_status = config->query_scan_card(card);
