@@ -148,3 +148,22 @@ TEST(cli_faults, a_count_beyond_the_counter_is_refused_not_wrapped) {
         EXPECT_NE(r.err.find("out of range"), std::string::npos) << r.err;
     }
 }
+
+TEST(cli_faults, a_link_lost_during_set_up_ends_the_command_at_once) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"measure", "--model", "VXA-2", "--function", "VOLT", "--count", "100"},
+        {"scan", "--model", "VXA-2", "--channels", "1,2", "--sweeps", "5"},
+    };
+    for (const auto& command : commands) {
+        SCOPED_TRACE(command.front());
+        sim_process_t sim("VXA-2", {"--drop-after", "3"});  // after the identification
+        ASSERT_TRUE(sim.ok());
+        std::vector<std::string> args = command;
+        args.push_back(sim.instr_resource());
+        const process_result_t r = run_cli(args, hang_guard_ms);
+        EXPECT_EQ(r.exit_code, cli_exit_link) << r.out << r.err;
+        EXPECT_NE(r.err.find("VXA-2 at " + sim.instr_resource() + " was lost (VI_ERROR_CONN_LOST)"),
+                  std::string::npos)
+            << r.err;
+    }
+}
