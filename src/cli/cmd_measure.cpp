@@ -7,9 +7,11 @@
 // Opens the instrument (open_instrument: the connection writes the stored
 // configuration, the project section when one is given), applies the options, runs the
 // acquisition until its automatic stop, exports the buffer and prints a summary. Exit
-// codes (cli_exit_t): usage for bad arguments or an unwritable path, connect, model,
-// function for a function the model lacks, file when the export fails, run when the
-// acquisition did not start or did not stop in time.
+// codes (cli_exit_t): usage for bad arguments (a count beyond the acquisition's counter
+// too) or an unwritable path, connect, model, function for a function the model lacks,
+// link when the link is lost (at once, with the readings logged so far), file when the
+// export or the record file fails, run when the acquisition did not start or delivered
+// nothing for longer than the link's own time-outs allow.
 #include <unistd.h>
 
 #include <algorithm>

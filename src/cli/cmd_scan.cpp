@@ -8,9 +8,11 @@
 // programs the scanner card, runs until the stop condition (N sweeps, by default 1, or
 // S seconds), printing progress once a second, then prints each scanned channel's
 // statistics. NAME is a scanner keyword ("DCV", "ACV", "RES", ...) or a SCPI mnemonic
-// ("VOLT", ...). Exit codes (cli_exit_t): connect, model; usage for a refused setting;
-// link when the card refuses its configuration; run when the scan did not start or did
-// not stop in time; file when the export fails.
+// ("VOLT", ...). The card is checked first ("ROUT:STAT?"). Exit codes (cli_exit_t):
+// connect, model; usage for a refused setting; link when the card refuses its
+// configuration or the link is lost (at once); run when there is no card, the scan did
+// not start or delivered nothing for longer than the link's time-outs and the channel
+// delay allow; file when the export fails.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
