@@ -216,12 +216,15 @@ int run_measure(const measure_options_t& o) {
 
     if (!o.export_path.empty() && cfg.export_data(o.export_path) != 0)
         return fail(cli_exit_file, "cannot write the export file \"" + o.export_path + "\"");
+    const bool logged = !o.log_dir.empty() && !events->record_write_failed;
     if (link_lost)
         return fail(cli_exit_link, describe_link_lost(cfg, mngr, o.model, o.resource) + "; " +
-                                       std::to_string(total) + " readings logged");
+                                       std::to_string(total) +
+                                       (logged ? " readings logged" : " readings taken"));
     if (!stopped)
-        return fail(cli_exit_run, "no reading for " + format_general(stall_s, 3) +
-                                      " s: the acquisition did not stop in time; stopped");
+        return fail(cli_exit_run, (by_time ? "the run went " + format_general(stall_s, 3) + " s past its time"
+                                           : "no reading for " + format_general(stall_s, 3) + " s") +
+                                      ": the acquisition did not stop in time; stopped");
     if (events->record_write_failed)
         return fail(cli_exit_file, "the record file is incomplete: writing it failed during the run");
     return cli_exit_ok;

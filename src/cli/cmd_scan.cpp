@@ -191,7 +191,7 @@ int run_scan(const scan_options_t& o) {
             if (events->link_lost) {
                 cfg->set_scan_run_state(0);
                 fail(describe_link_lost(*cfg, mngr, o.model, o.resource) + "; " + std::to_string(last_count) +
-                         " readings logged",
+                         (o.log_dir.empty() ? " readings taken" : " readings logged"),
                      cli_exit_link);
                 break;
             }
