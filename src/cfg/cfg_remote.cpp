@@ -70,12 +70,18 @@ int cfg_remote_t::_open() {
     m_pdrv->set_session(session);
 
     std::string reply;
-    if (m_plink->query(m_session, "*IDN?\n", reply) != 0) {
+    m_identify_failure = identify_other_model;
+    m_identify_status = m_plink->query(m_session, "*IDN?\n", reply);
+    if (m_identify_status != 0) {
         std::cout << "get device information fail!" << std::endl;
+        m_identify_failure = identify_no_reply;
         return result_not_the_model;
     }
     cfg_identity_t identity = cfg_parse_identification(reply);
-    if (!_check_device_model_match()) return result_not_the_model;
+    if (!_check_device_model_match()) {
+        if (!_readable_identification(reply)) m_identify_failure = identify_unreadable;
+        return result_not_the_model;
+    }
 
     m_manufacturer = std::move(identity.manufacturer);
     m_product_type = std::move(identity.product_type);
@@ -93,6 +99,20 @@ int cfg_remote_t::_close() {
     m_session = 0;
     m_pdrv->set_session(0);
     return result_ok;
+}
+
+bool cfg_remote_t::_readable_identification(std::string_view reply) {
+    // Four comma-separated fields of printable text, ended by a line feed.
+    if (reply.size() < 2 || reply.back() != '\n') return false;
+    reply.remove_suffix(1);
+    if (!reply.empty() && reply.back() == '\r') reply.remove_suffix(1);
+    int commas = 0;
+    for (const char c : reply) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u > 0x7E) return false;
+        if (c == ',') ++commas;
+    }
+    return commas >= 3;
 }
 
 bool cfg_remote_t::_check_device_model_match() {

@@ -42,6 +42,14 @@ public:
     static constexpr int result_already_connected = 3;  // open while connected
     static constexpr int result_not_the_model = 4;      // identification failed or another model
 
+    // Why the last connect(1) gave result_not_the_model: the instrument answered as
+    // another model, or it never gave a readable identification at all.
+    enum identify_failure_t {
+        identify_other_model = 0,
+        identify_no_reply = 1,    // the "*IDN?" query failed: identify_status() says how
+        identify_unreadable = 2,  // a reply, but garbled or cut short
+    };
+
     // Sends the stored measurement configuration after a connect (the driver's
     // apply_cfg_map, then set_function of the current function).
     using config_transfer_t = std::function<void(drv_if_t&)>;
@@ -63,6 +71,10 @@ public:
     void set_info(const cfg_remote_info_t& info);
     cfg_remote_info_t get_info() const;
 
+    identify_failure_t identify_failure() const { return m_identify_failure; }
+    // VISA status of the last "*IDN?" query (0 when it succeeded).
+    int identify_status() const { return m_identify_status; }
+
     const std::string& get_manufacturer() const { return m_manufacturer; }
     const std::string& get_product_type() const { return m_product_type; }
     const std::string& get_serial_number() const { return m_serial_number; }
@@ -73,12 +85,16 @@ private:
     int _close();
     // The instrument's private model name must begin with the chosen model.
     bool _check_device_model_match();
+    // A well-formed "*IDN?" reply (another model's still is one).
+    static bool _readable_identification(std::string_view reply);
     // After a failed open or close: probe the resource and clear the connection.
     int _connection_failed();
 
     drv_link_t* m_plink = nullptr;
     drv_if_t* m_pdrv = nullptr;
     config_transfer_t m_config_transfer;
+    identify_failure_t m_identify_failure = identify_other_model;
+    int m_identify_status = 0;
 
     std::string m_model;
     std::string m_resource;

@@ -1,10 +1,15 @@
 #include "cli/cli_instrument.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <utility>
 
+#include "acq/acq_main.h"
 #include "cfg/cfg_main.h"
+#include "remote/remote_main.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/mngr/ui_connect_mngr.h"
+#include "visa/visa_types.h"
 
 namespace velkaro_cli {
 
@@ -27,6 +32,7 @@ cli_opened_t open_instrument(const cli_open_request_t& request) {
     ui_connect_mngr_t& registry = ui_connect_mngr_t::instance();
     opened.guard.m_pmngr = registry.create_mngr(request.model, request.section);
     cfg_main_t& cfg = opened.guard.cfg();
+    opened.events = watch_run(*opened.guard.mngr());
     if (request.before_connect) {
         std::string message;
         const cli_exit_t result = request.before_connect(cfg, message);
@@ -44,13 +50,72 @@ cli_opened_t open_instrument(const cli_open_request_t& request) {
     if (!request.send_configuration) cfg.remote()->set_config_transfer(nullptr);
     switch (cfg.connect(1)) {
         case cfg_remote_t::result_ok:
+            if (opened.events->link_lost)
+                return refuse(cli_exit_link,
+                              describe_link_lost(cfg, *opened.guard.mngr(), request.model, request.resource) +
+                                  " while it was being set up");
             return opened;
         case cfg_remote_t::result_not_the_model:
-            return refuse(cli_exit_model, "the instrument at " + request.resource + " is not a " +
-                                              request.model + " (The device doesn't match the model!)");
+            break;
         default:
             return refuse(cli_exit_connect, "cannot connect to " + request.resource);
     }
+    // Only an instrument that answered readably can be another model; silence or noise
+    // is a connection failure.
+    const cfg_remote_t& remote = *cfg.remote();
+    switch (remote.identify_failure()) {
+        case cfg_remote_t::identify_no_reply:
+            return refuse(cli_exit_connect, "connection failure: no identification from " + request.resource +
+                                                " (" + status_text(remote.identify_status()) + ")");
+        case cfg_remote_t::identify_unreadable:
+            return refuse(cli_exit_connect, "connection failure: unreadable identification from " +
+                                                request.resource + " (garbled or cut short)");
+        case cfg_remote_t::identify_other_model:
+            break;
+    }
+    return refuse(cli_exit_model, "the instrument at " + request.resource + " is not a " + request.model +
+                                      " (The device doesn't match the model!)");
+}
+
+std::string status_text(int status) {
+    const char* name = visa::status_name(static_cast<visa::ViStatus>(status));
+    if (name != nullptr) return name;
+    char hex[32];
+    std::snprintf(hex, sizeof hex, "VISA status 0x%08X", static_cast<unsigned>(status));
+    return hex;
+}
+
+std::shared_ptr<cli_run_events_t> watch_run(plib_mngr_t& mngr) {
+    auto events = std::make_shared<cli_run_events_t>();
+    mngr.get_remote()->set_notify_callback([events](plib_remote_notify_t n) {
+        if (n == remote_notify_link_lost) events->link_lost = true;
+    });
+    mngr.get_acq()->set_notify_callback([events](plib_acq_notify_t n) {
+        if (n == acq_notify_record_write_failed) events->record_write_failed = true;
+    });
+    return events;
+}
+
+void unwatch_run(plib_mngr_t& mngr) {
+    mngr.get_remote()->set_notify_callback(nullptr);
+    mngr.get_acq()->set_notify_callback(nullptr);
+}
+
+double stall_limit_s(cfg_main_t& cfg, plib_mngr_t& mngr, double pace_s) {
+    int timeout_ms = 0;
+    const auto session = static_cast<unsigned long>(cfg.get_info().session);
+    if (mngr.get_remote()->get_timeout(session, timeout_ms) != 0 || timeout_ms <= 0) timeout_ms = 2000;
+    return (remote_main_t::link_lost_failures + 1) * (timeout_ms / 1000.0) + std::max(0.0, pace_s) + 2.0;
+}
+
+std::string describe_link_lost(cfg_main_t& cfg, plib_mngr_t& mngr, const std::string& model,
+                               const std::string& resource) {
+    const auto session = static_cast<unsigned long>(cfg.get_info().session);
+    std::string reply;
+    int status = mngr.get_remote()->query(session, "*STB?\n", reply);
+    std::string how = status_text(status);
+    if (status >= 0) how = "six transfers in a row failed; the link answers again: " + how;
+    return "the link to the " + model + " at " + resource + " was lost (" + how + ")";
 }
 
 }  // namespace velkaro_cli

@@ -3,7 +3,9 @@
 // (identification, "*RST", then the stored configuration).
 #pragma once
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <pugixml.hpp>
 #include <string>
 
@@ -37,6 +39,16 @@ private:
     std::string m_resource;  // empty while the manager is not bound
 };
 
+// VISA's name of a status ("VI_ERROR_TMO"), or its number when VISA has no name for it.
+std::string status_text(int status);
+
+// What the engines reported during a run. Written by the link and acquisition threads
+// (through the callbacks watch_run installs), read by the command's thread: atomics only.
+struct cli_run_events_t {
+    std::atomic<bool> link_lost{false};
+    std::atomic<bool> record_write_failed{false};
+};
+
 struct cli_open_request_t {
     std::string model;
     std::string resource;
@@ -51,8 +63,27 @@ struct cli_opened_t {
     cli_mngr_guard_t guard;
     cli_exit_t result = cli_exit_ok;
     std::string message;  // what went wrong, when result is not cli_exit_ok
+    // Watched from the manager's creation on, so a link lost during set-up is heard too.
+    std::shared_ptr<cli_run_events_t> events;
 };
 
 cli_opened_t open_instrument(const cli_open_request_t& request);
+
+// Subscribes to the link engine's link lost and the acquisition engine's record-write
+// failure (open_instrument does, at once). Nothing else of the manager installs
+// these callbacks in the command-line program, so ours are the only ones.
+std::shared_ptr<cli_run_events_t> watch_run(plib_mngr_t& mngr);
+// Stops the engines' calls into `events` (before the manager goes).
+void unwatch_run(plib_mngr_t& mngr);
+
+// The longest a healthy run may go without a new reading, from the link's own time-out:
+// the failures that raise link lost, each a full time-out, plus `pace_s` (the run's own
+// gap between readings) and a small margin.
+double stall_limit_s(cfg_main_t& cfg, plib_mngr_t& mngr, double pace_s);
+
+// "the link to the VXA-2 at RESOURCE was lost (VI_ERROR_CONN_LOST)": probes the session once for the
+// VISA status, because the link engine reports the loss without one.
+std::string describe_link_lost(cfg_main_t& cfg, plib_mngr_t& mngr, const std::string& model,
+                               const std::string& resource);
 
 }  // namespace velkaro_cli

@@ -7,9 +7,11 @@
 // Opens the instrument (open_instrument: the connection writes the stored
 // configuration, the project section when one is given), applies the options, runs the
 // acquisition until its automatic stop, exports the buffer and prints a summary. Exit
-// codes (cli_exit_t): usage for bad arguments or an unwritable path, connect, model,
-// function for a function the model lacks, file when the export fails, run when the
-// acquisition did not start or did not stop in time.
+// codes (cli_exit_t): usage for bad arguments (a count beyond the acquisition's counter
+// too) or an unwritable path, connect, model, function for a function the model lacks,
+// link when the link is lost (at once, with the readings logged so far), file when the
+// export or the record file fails, run when the acquisition did not start or delivered
+// nothing for longer than the link's own time-outs allow.
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,6 +33,7 @@
 #include "cli/cli_instrument.h"
 #include "common/plib_format.h"
 #include "common/plib_model_registry.h"
+#include "common/plib_number.h"
 #include "ui/mngr/plib_mngr.h"
 
 namespace velkaro_cli {
@@ -80,6 +83,11 @@ plib_measure_type_t function_from_text(const std::string& text) {
 }
 
 int run_measure(const measure_options_t& o) {
+    // The acquisition counts its stop number in an int: a larger count would wrap.
+    constexpr long long max_count = std::numeric_limits<int>::max();
+    if (o.count > max_count)
+        return fail(cli_exit_usage, "--count " + std::to_string(o.count) + " is out of range (at most " +
+                                        std::to_string(max_count) + ")");
     if (!o.log_dir.empty() && !writable_directory(o.log_dir))
         return fail(cli_exit_usage, "cannot write to the log directory \"" + o.log_dir + "\"");
     if (!o.export_path.empty()) {
@@ -128,25 +136,57 @@ int run_measure(const measure_options_t& o) {
         cfg.set_record_position(1);
     }
 
-    // Bound the wait: the automatic stop plus a margin, at most an hour.
-    double limit_s = 3600.0;
-    if (cfg.get_auto_stop_mode() == acq_auto_stop_by_time)
-        limit_s = std::min(limit_s, cfg.get_stop_time() + 30.0);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit_s);
+    // Bound the wait by the run itself: a healthy run delivers a reading at least every
+    // stall limit (the link's time-outs), and a run by time ends at its time.
+    plib_mngr_t& mngr = *opened.guard.mngr();
+    const double stall_s = stall_limit_s(cfg, mngr, cfg.get_interval_ms() / 1000.0);
+    const bool by_time = cfg.get_auto_stop_mode() == acq_auto_stop_by_time;
+    const auto start = std::chrono::steady_clock::now();
+    const auto run_deadline =
+        start + std::chrono::duration<double>(by_time ? cfg.get_stop_time() + stall_s : 0);
+    const std::shared_ptr<cli_run_events_t> events = opened.events;
 
     cfg.set_run_state(1);
-    if (cfg.get_run_state() != 1) return fail(cli_exit_run, "the acquisition did not start");
+    if (cfg.get_run_state() != 1) {
+        unwatch_run(mngr);
+        if (events->link_lost) return fail(cli_exit_link, describe_link_lost(cfg, mngr, o.model, o.resource));
+        return fail(cli_exit_run, "the acquisition did not start");
+    }
     const bool terminal = ::isatty(STDOUT_FILENO) != 0;
-    while (cfg.get_run_state() == 1 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    uint32_t last_count = 0;
+    auto last_progress = start;
+    bool stalled = false, told_write_failure = false;
+    while (cfg.get_run_state() == 1 && !events->link_lost) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        const auto now = std::chrono::steady_clock::now();
+        const uint32_t count = cfg.get_total_count();
+        if (count != last_count) {
+            last_count = count;
+            last_progress = now;
+        }
+        if (events->record_write_failed && !told_write_failure) {
+            // The run goes on (the readings stay in the buffer); the user hears at once.
+            told_write_failure = true;
+            std::fprintf(stderr,
+                         "velkaro-cli measure: writing the record file failed after %u readings; "
+                         "logging is off, the run goes on\n",
+                         count);
+        }
+        if ((by_time && now > run_deadline) ||
+            (!by_time && std::chrono::duration<double>(now - last_progress).count() > stall_s)) {
+            stalled = true;
+            break;
+        }
         if (terminal) {
-            std::printf("\r%u readings, %.1f s", cfg.get_total_count(), cfg.get_elapsed_s());
+            std::printf("\r%u readings, %.1f s", count, cfg.get_elapsed_s());
             std::fflush(stdout);
         }
     }
     if (terminal) std::printf("\n");
-    const bool stopped = cfg.get_run_state() == 0;
-    if (!stopped) cfg.set_run_state(0);
+    const bool link_lost = events->link_lost;
+    const bool stopped = cfg.get_run_state() == 0 && !link_lost && !stalled;
+    if (cfg.get_run_state() != 0) cfg.set_run_state(0);
+    unwatch_run(mngr);
 
     std::vector<plib_data_t> data;
     opened.guard.mngr()->get_acq()->m_acq_original_data_list_msg.fetch(data);
@@ -160,8 +200,12 @@ int run_measure(const measure_options_t& o) {
         sum += d.value;
         ++valid;
     }
-    std::printf("readings: %zu\n", data.size());
-    std::printf("rate: %.3f readings/s\n", elapsed > 0 ? static_cast<double>(data.size()) / elapsed : 0.0);
+    // The buffer may hold fewer readings than the run delivered (and logged).
+    const uint32_t total = cfg.get_total_count();
+    std::printf("readings: %u\n", total);
+    if (!o.log_dir.empty() && !events->record_write_failed) std::printf("readings logged: %u\n", total);
+    std::printf("readings in the buffer: %zu\n", data.size());
+    std::printf("rate: %.3f readings/s\n", elapsed > 0 ? static_cast<double>(total) / elapsed : 0.0);
     if (valid > 0) {
         std::printf("min: %.10g\nmax: %.10g\nmean: %.10g\n", min, max, sum / static_cast<double>(valid));
     } else {
@@ -172,7 +216,17 @@ int run_measure(const measure_options_t& o) {
 
     if (!o.export_path.empty() && cfg.export_data(o.export_path) != 0)
         return fail(cli_exit_file, "cannot write the export file \"" + o.export_path + "\"");
-    if (!stopped) return fail(cli_exit_run, "the acquisition did not stop in time");
+    const bool logged = !o.log_dir.empty() && !events->record_write_failed;
+    if (link_lost)
+        return fail(cli_exit_link, describe_link_lost(cfg, mngr, o.model, o.resource) + "; " +
+                                       std::to_string(total) +
+                                       (logged ? " readings logged" : " readings taken"));
+    if (!stopped)
+        return fail(cli_exit_run, (by_time ? "the run went " + format_general(stall_s, 3) + " s past its time"
+                                           : "no reading for " + format_general(stall_s, 3) + " s") +
+                                      ": the acquisition did not stop in time; stopped");
+    if (events->record_write_failed)
+        return fail(cli_exit_file, "the record file is incomplete: writing it failed during the run");
     return cli_exit_ok;
 }
 

@@ -8,9 +8,12 @@
 // programs the scanner card, runs until the stop condition (N sweeps, by default 1, or
 // S seconds), printing progress once a second, then prints each scanned channel's
 // statistics. NAME is a scanner keyword ("DCV", "ACV", "RES", ...) or a SCPI mnemonic
-// ("VOLT", ...). Exit codes (cli_exit_t): connect, model; usage for a refused setting;
-// link when the card refuses its configuration; run when the scan did not start or did
-// not stop in time; file when the export fails.
+// ("VOLT", ...). The card is checked first ("ROUT:STAT?"). Exit codes (cli_exit_t):
+// connect, model; usage for a refused setting; link when the card refuses its
+// configuration or the link is lost (at once); run when there is no card, the scan did
+// not start or delivered nothing for longer than the link's time-outs and the channel
+// delay allow; file when the export fails.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -115,6 +118,24 @@ int run_scan(const scan_options_t& o) {
         std::fprintf(stderr, "velkaro-cli scan: %s\n", why.c_str());
         code = c;
     };
+    plib_mngr_t& mngr = *opened.guard.mngr();
+    const std::shared_ptr<cli_run_events_t> events = opened.events;
+    // The system's own card query first: without a card nothing below can work.
+    int card = 0;
+    const int card_status = config->query_scan_card(card);
+    if (events->link_lost) {
+        unwatch_run(mngr);
+        fail(describe_link_lost(*cfg, mngr, o.model, o.resource), cli_exit_link);
+        return code;
+    }
+    if (card_status != 0 || card == 0) {
+        unwatch_run(mngr);
+        config->set_scan_enable(0);
+        std::string why = "Failed to query that the device has a scan card installed!";
+        if (card_status != 0) why += " (" + status_text(card_status) + ")";
+        fail(why, card_status != 0 ? cli_exit_link : cli_exit_run);
+        return code;
+    }
     const std::string why = configure_channels(o, *config);
     if (!why.empty()) fail(why, cli_exit_usage);
     config->set_scan_mode(o.mode == "step" ? 1 : 0);
@@ -140,27 +161,50 @@ int run_scan(const scan_options_t& o) {
 
     if (code == cli_exit_ok && config->apply_scan_config() != 0)
         fail("the scanner card refused its configuration", cli_exit_link);
+    if (code != cli_exit_ok) unwatch_run(mngr);
     if (code == cli_exit_ok) {
         cfg->set_scan_run_state(1);
-        if (cfg->get_scan_run_state() != 1) fail("the scan could not be started", cli_exit_run);
+        if (cfg->get_scan_run_state() != 1) {
+            unwatch_run(mngr);
+            if (events->link_lost)
+                fail(describe_link_lost(*cfg, mngr, o.model, o.resource), cli_exit_link);
+            else
+                fail("the scan could not be started", cli_exit_run);
+        }
     }
     if (code == cli_exit_ok) {
-        // Bound: the stop condition plus a generous margin for the card's own pace.
-        const double per_sweep =
-            static_cast<double>(config->get_sweep_readings()) * (config->get_scan_delay() + 0.5);
-        const double limit_s = (sweeps > 0 ? sweeps * per_sweep : o.time_s) + 30.0;
+        // Bound by the run itself: a healthy card delivers a reading at least every stall
+        // limit (the link's time-outs plus the channel delay), a run by time ends at its time.
+        const double stall_s = stall_limit_s(*cfg, mngr, config->get_scan_delay() + 0.5);
         const auto begin = std::chrono::steady_clock::now();
         auto last_print = begin;
+        auto last_progress = begin;
+        unsigned last_count = 0;
         const int sweep_readings = std::max(1, config->get_sweep_readings());
         while (cfg->get_scan_run_state() == 1) {
             const auto now = std::chrono::steady_clock::now();
-            if (std::chrono::duration<double>(now - begin).count() > limit_s) {
+            const plib_scan_run_state_t s = cfg->get_scan_run_state_info();
+            if (s.readings_count != last_count) {
+                last_count = s.readings_count;
+                last_progress = now;
+            }
+            if (events->link_lost) {
                 cfg->set_scan_run_state(0);
-                fail("the run did not stop in time; stopped", cli_exit_run);
+                fail(describe_link_lost(*cfg, mngr, o.model, o.resource) + "; " + std::to_string(last_count) +
+                         (o.log_dir.empty() ? " readings taken" : " readings logged"),
+                     cli_exit_link);
+                break;
+            }
+            const double since_progress = std::chrono::duration<double>(now - last_progress).count();
+            const double since_begin = std::chrono::duration<double>(now - begin).count();
+            if (since_progress > stall_s || (sweeps == 0 && since_begin > o.time_s + stall_s)) {
+                cfg->set_scan_run_state(0);
+                fail("no reading for " + format_general(since_progress, 3) +
+                         " s: the run did not stop in time; stopped",
+                     cli_exit_run);
                 break;
             }
             if (now - last_print >= std::chrono::seconds(1)) {
-                const plib_scan_run_state_t s = cfg->get_scan_run_state_info();
                 std::printf("progress: %.1f s, %u readings, %u sweeps\n", s.elapsed_s, s.readings_count,
                             (s.readings_count + sweep_readings - 1) / sweep_readings);
                 std::fflush(stdout);
@@ -168,6 +212,7 @@ int run_scan(const scan_options_t& o) {
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+        unwatch_run(mngr);
         plib_scan_statistic_map_t stats;
         engine->m_scan_statistic_data_msg.fetch(stats);
         const auto& params = config->get_channel_params();

@@ -200,3 +200,30 @@ TEST(resource_registry, search_thread_and_reader_share_the_sets) {
 }
 
 }  // namespace
+
+TEST(cfg_remote, a_failed_identification_says_whether_the_instrument_answered_readably) {
+    struct case_t {
+        const char* name;
+        std::string idn_reply;
+        int idn_status;
+        cfg_remote_t::identify_failure_t failure;
+    };
+    const std::vector<case_t> cases = {
+        {"another model", "Velkaro,VXB-1,SN,1\n", 0, cfg_remote_t::identify_other_model},
+        {"time-out", "", visa::VI_ERROR_TMO, cfg_remote_t::identify_no_reply},
+        {"cut short, no line feed", "Velkaro,VXA", 0, cfg_remote_t::identify_unreadable},
+        {"too few fields", "Velkaro,VXA-2\n", 0, cfg_remote_t::identify_unreadable},
+        {"binary noise", std::string("\x01\xfe,\x00,a,b\n", 9), 0, cfg_remote_t::identify_unreadable},
+    };
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.name);
+        connect_fixture_t f("VXA-3");
+        f.link.reply(c.idn_reply, c.idn_status);
+        f.link.reply("IDN-MRQX-PRI VXA-2\n");
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(f.remote.connect(1), cfg_remote_t::result_not_the_model);
+        testing::internal::GetCapturedStdout();
+        EXPECT_EQ(f.remote.identify_failure(), c.failure);
+        EXPECT_EQ(f.remote.identify_status(), c.idn_status);
+    }
+}

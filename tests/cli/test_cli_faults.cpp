@@ -1,0 +1,169 @@
+// Faults of the instrument and the link, end to end: each one ends the command at once
+// with its own exit code and a line on stderr that says what happened.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "cli_test_util.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+using velkaro_test::process_result_t;
+using velkaro_test::run_cli;
+using velkaro_test::sim_process_t;
+using velkaro_test::temp_dir_t;
+using namespace velkaro_cli;
+
+namespace {
+
+constexpr std::size_t record_header_lines = 10;
+// Far beyond any case below: a command that is still waiting then has not heard the fault.
+constexpr int hang_guard_ms = 60000;
+
+struct fault_case_t {
+    std::string name;
+    std::vector<std::string> sim_args;
+    bool socket = false;                // raw socket instead of VXI-11
+    std::vector<std::string> cli_args;  // the resource is appended
+    int code;
+    std::string stderr_text;
+};
+
+process_result_t run_case(const fault_case_t& c, sim_process_t& sim,
+                          const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args = c.cli_args;
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(c.socket ? sim.socket_resource() : sim.instr_resource());
+    return run_cli(args, hang_guard_ms);
+}
+
+std::size_t record_lines(const std::string& dir) {
+    std::size_t lines = 0;
+    for (const auto& e : fs::directory_iterator(dir)) {
+        std::ifstream in(e.path());
+        for (std::string line; std::getline(in, line);) ++lines;
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST(cli_faults, a_lost_link_ends_the_run_at_once_and_the_record_holds_what_was_logged) {
+    const std::vector<std::string> measure = {"measure", "--model",    "VXA-2", "--function",
+                                              "VOLT",    "--interval", "100"};
+    const std::vector<fault_case_t> cases = {
+        {"measure by count, VXI-11", {"--drop-at", "2"}, false, measure, cli_exit_link, "was lost"},
+        {"measure by count, socket", {"--drop-at", "2"}, true, measure, cli_exit_link, "was lost"},
+        {"measure by time, VXI-11", {"--drop-at", "2"}, false, measure, cli_exit_link, "was lost"},
+    };
+    const std::vector<std::vector<std::string>> stops = {
+        {"--count", "2000000000"}, {"--count", "2000000000"}, {"--time", "3600"}};
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const fault_case_t& c = cases[i];
+        SCOPED_TRACE(c.name);
+        sim_process_t sim("VXA-2", c.sim_args);
+        ASSERT_TRUE(sim.ok());
+        temp_dir_t dir;
+        std::vector<std::string> extra = stops[i];
+        extra.insert(extra.end(), {"--log-dir", dir.path()});
+        const process_result_t r = run_case(c, sim, extra);
+        EXPECT_FALSE(r.timed_out);
+        EXPECT_EQ(r.exit_code, c.code) << r.out << r.err;
+        EXPECT_NE(r.err.find(c.stderr_text), std::string::npos) << r.err;
+        const std::string resource = c.socket ? sim.socket_resource() : sim.instr_resource();
+        EXPECT_NE(r.err.find("VXA-2 at " + resource), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("VI_"), std::string::npos) << "the VISA status name: " << r.err;
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(r.err, m, std::regex("; ([0-9]+) readings logged"))) << r.err;
+        const std::size_t logged = std::stoul(m[1]);
+        EXPECT_GT(logged, 0u) << "the run measured for two seconds before the drop";
+        EXPECT_EQ(record_lines(dir.path()), record_header_lines + logged);
+    }
+}
+
+TEST(cli_faults, a_lost_link_ends_a_scan_at_once) {
+    sim_process_t sim("VXA-2", {"--drop-at", "2"});
+    ASSERT_TRUE(sim.ok());
+    const process_result_t r = run_cli({"scan", "--model", "VXA-2", "--channels", "1,2", "--sweeps", "999",
+                                        "--delay", "0.1", sim.instr_resource()},
+                                       hang_guard_ms);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_code, cli_exit_link) << r.out << r.err;
+    EXPECT_NE(r.err.find("VXA-2 at " + sim.instr_resource() + " was lost"), std::string::npos) << r.err;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex("; [1-9][0-9]* readings taken"))) << r.err;
+}
+
+TEST(cli_faults, a_scan_without_a_card_is_refused_at_the_start) {
+    sim_process_t sim("VXA-2", {"--no-scan-card"});
+    ASSERT_TRUE(sim.ok());
+    const process_result_t r =
+        run_cli({"scan", "--model", "VXA-2", "--channels", "1", sim.instr_resource()}, hang_guard_ms);
+    EXPECT_EQ(r.exit_code, cli_exit_run) << r.out << r.err;
+    EXPECT_NE(r.err.find("Failed to query that the device has a scan card installed!"), std::string::npos)
+        << r.err;
+    const auto log = sim.log_lines();
+    EXPECT_NE(std::find(log.begin(), log.end(), "ROUT:STAT?"), log.end()) << "the card was asked";
+    EXPECT_EQ(std::find(log.begin(), log.end(), "ROUT:SCAN 1"), log.end()) << "nothing was programmed";
+}
+
+TEST(cli_faults, silence_or_noise_at_identification_is_a_connection_failure_not_another_model) {
+    const std::vector<std::string> identify = {"identify", "--model", "VXA-2"};
+    const std::vector<fault_case_t> cases = {
+        {"reply past the time-out",
+         {"--reply-delay", "3000"},
+         false,
+         identify,
+         cli_exit_connect,
+         "VI_ERROR_TMO"},
+        {"garbled reply", {"--garbage"}, false, identify, cli_exit_connect, "unreadable identification"},
+        {"truncated reply, socket", {"--truncate"}, true, identify, cli_exit_connect, "connection failure"},
+        {"truncated reply, VXI-11", {"--truncate"}, false, identify, cli_exit_connect, "connection failure"},
+        {"another model", {}, false, {"identify", "--model", "VXB-1"}, cli_exit_model, "is not a VXB-1"},
+    };
+    for (const fault_case_t& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim_process_t sim("VXA-2", c.sim_args);
+        ASSERT_TRUE(sim.ok());
+        const process_result_t r = run_case(c, sim);
+        EXPECT_EQ(r.exit_code, c.code) << r.out << r.err;
+        EXPECT_NE(r.err.find(c.stderr_text), std::string::npos) << r.err;
+        if (c.code != cli_exit_model) {
+            EXPECT_EQ(r.err.find("is not a"), std::string::npos) << r.err;
+        }
+    }
+}
+
+TEST(cli_faults, a_count_beyond_the_counter_is_refused_not_wrapped) {
+    const std::string unreachable = "TCPIP0::127.0.0.0::inst0::INSTR";
+    for (const std::string count : {"2147483648", "4294967296", "99999999999"}) {
+        SCOPED_TRACE(count);
+        const process_result_t r =
+            run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", "--count", count, unreachable});
+        EXPECT_EQ(r.exit_code, cli_exit_usage) << r.out << r.err;
+        EXPECT_NE(r.err.find("out of range"), std::string::npos) << r.err;
+    }
+}
+
+TEST(cli_faults, a_link_lost_during_set_up_ends_the_command_at_once) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"measure", "--model", "VXA-2", "--function", "VOLT", "--count", "100"},
+        {"scan", "--model", "VXA-2", "--channels", "1,2", "--sweeps", "5"},
+    };
+    for (const auto& command : commands) {
+        SCOPED_TRACE(command.front());
+        sim_process_t sim("VXA-2", {"--drop-after", "3"});  // after the identification
+        ASSERT_TRUE(sim.ok());
+        std::vector<std::string> args = command;
+        args.push_back(sim.instr_resource());
+        const process_result_t r = run_cli(args, hang_guard_ms);
+        EXPECT_EQ(r.exit_code, cli_exit_link) << r.out << r.err;
+        EXPECT_NE(r.err.find("VXA-2 at " + sim.instr_resource() + " was lost (VI_ERROR_CONN_LOST)"),
+                  std::string::npos)
+            << r.err;
+    }
+}
