@@ -71,6 +71,15 @@ void settle(QWidget* widget) {
     QCoreApplication::processEvents();
 }
 
+// With VELKARO_SHELL_SHOTS set to a directory, the looks tests also leave their dialogs
+// there as PNG files (for the screenshots under docs/).
+void save_shot(QWidget* widget, const QString& name) {
+    const QString dir = qEnvironmentVariable("VELKARO_SHELL_SHOTS");
+    if (dir.isEmpty()) return;
+    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
+    QVERIFY(widget->grab().save(QString("%1/%2-x%3.png").arg(dir, name, scale)));
+}
+
 bool write_file(const QString& path, const QByteArray& text) {
     QFile file(path);
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
@@ -130,6 +139,7 @@ void test_shell_looks_t::add_dialog_texts_fit_on_every_page() {
         QCoreApplication::processEvents();
         QCOMPARE(clipped_buttons(dialog), QStringList());
         QCOMPARE(clipped_labels(dialog), QStringList());
+        save_shot(dialog, QString("shell-add-device-page%1").arg(page));
     }
     // The chosen model's text fits the model button too.
     stack->setCurrentIndex(ui_add_device_dialog_t::page_model);
@@ -145,6 +155,7 @@ void test_shell_looks_t::change_connection_texts_fit() {
     QVERIFY(dialog->width() >= 400 && dialog->height() >= 220);
     QCOMPARE(clipped_buttons(dialog), QStringList());
     QCOMPARE(clipped_labels(dialog), QStringList());
+    save_shot(dialog, "shell-change-connection");
     dialog->scan_button()->click();  // "Scan" becomes "New"
     QCOMPARE(dialog->scan_button()->text(), QString("New"));
     QCoreApplication::processEvents();
@@ -161,6 +172,7 @@ void test_shell_looks_t::about_box_shows_every_line() {
     QVERIFY(info->text().count('\n') == 2);
     QCOMPARE(clipped_labels(about), QStringList());
     QCOMPARE(clipped_buttons(about), QStringList());
+    save_shot(about, "shell-about");
     about->close();
 }
 
@@ -169,6 +181,7 @@ void test_shell_looks_t::control_window_texts_fit() {
     auto* window = new ui_control_window_t(&column, nullptr);
     settle(window);
     QCOMPARE(clipped_buttons(window), QStringList());
+    save_shot(window, "shell-control-window");
     window->select_button()->click();  // "Deselect All" is the longer text
     QCoreApplication::processEvents();
     QCOMPARE(clipped_buttons(window), QStringList());
