@@ -76,6 +76,7 @@ ui_add_device_dialog_t::ui_add_device_dialog_t(QWidget* parent) : QDialog(parent
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
     setWindowTitle("Add Device");
+    setObjectName("add_device_dialog");
     m_stack = new QStackedLayout(this);
     m_stack->addWidget(_create_model_page());
     m_stack->addWidget(_create_address_page());
@@ -95,6 +96,7 @@ QWidget* ui_add_device_dialog_t::_create_model_page() {
     label->setFixedHeight(50);
 
     m_model_btn = new QToolButton(page);
+    m_model_btn->setObjectName("add_device_model_btn");
     m_model_btn->setText("Select model");
     ui_fit_button(m_model_btn, 150, 40);
     m_model_btn->setPopupMode(QToolButton::InstantPopup);

@@ -17,6 +17,7 @@ ui_device_change_addr_dialog_t::ui_device_change_addr_dialog_t(QWidget* parent) 
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
     setWindowTitle("Change Connection");
+    setObjectName("change_addr_dialog");
 
     auto* label = new QLabel("Select an existing address, or enter a new TCP/IP address.", this);
     label->setWordWrap(true);
