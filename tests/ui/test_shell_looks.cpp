@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QStackedLayout>
 #include <QToolButton>
 #include <QtTest>
@@ -23,6 +24,8 @@
 #include "ui_test_support.h"
 
 using velkaro_ui_test::modal_closer_t;
+
+Q_DECLARE_METATYPE(std::string)
 
 namespace {
 
@@ -269,13 +272,17 @@ void test_shell_looks_t::save_dialog_adds_the_suffix() {
     QSignalSpy saved(window.menu_bar(), &ui_menu_bar_t::signal_save_xml);
     QString suffix;
     const QString typed = m_dir.filePath("typed_without_suffix");
-    QTimer::singleShot(100, [&] {
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
         if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            poll.stop();
             suffix = d->defaultSuffix();
             d->selectFile(typed);
-            d->accept();
+            static_cast<QDialog*>(d)->done(QDialog::Accepted);
         }
     });
+    poll.start();
     window.menu_bar()->save_action()->trigger();
     QCOMPARE(suffix, QString("dmm"));
     QCOMPARE(saved.count(), 1);
