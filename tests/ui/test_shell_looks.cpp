@@ -278,7 +278,8 @@ void test_shell_looks_t::save_dialog_adds_the_suffix() {
         if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
             poll.stop();
             suffix = d->defaultSuffix();
-            d->selectFile(typed);
+            d->setDirectory(m_dir.path());
+            d->selectFile("typed_without_suffix");
             static_cast<QDialog*>(d)->done(QDialog::Accepted);
         }
     });
