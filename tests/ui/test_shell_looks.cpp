@@ -278,8 +278,11 @@ void test_shell_looks_t::save_dialog_adds_the_suffix() {
         if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
             poll.stop();
             suffix = d->defaultSuffix();
-            d->setDirectory(m_dir.path());
-            d->selectFile("typed_without_suffix");
+            // Typed into the name field as a user would; selectFile would change the
+            // directory asynchronously and race with the answer.
+            auto* name = d->findChild<QLineEdit*>("fileNameEdit");
+            if (name == nullptr) return;
+            name->setText(typed);
             static_cast<QDialog*>(d)->done(QDialog::Accepted);
         }
     });
