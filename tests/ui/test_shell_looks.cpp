@@ -312,10 +312,23 @@ void test_shell_looks_t::hand_added_wrong_model_warns_recalled_stays_quiet() {
     velkaro_test::sim_process_t sim("VXB-1");
     QVERIFY(sim.ok());
     ui_main_window_t window("");
-    modal_closer_t closer;
-    // As the Add dialog hands it over.
+    // As the Add dialog hands it over; the box also says which model and where.
+    QStringList seen;
+    QTimer answer;
+    answer.setInterval(10);
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            seen << box->windowTitle() + "|" + box->text() + "|" + box->detailedText();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    answer.start();
     emit window.menu_bar()->signal_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
-    QCOMPARE(closer.seen(), QStringList({"Warning|The device doesn't match the model!"}));
+    answer.stop();
+    QCOMPARE(seen.size(), 1);
+    QVERIFY(seen[0].startsWith("Warning|The device doesn't match the model!|Chosen model: VXA-2\nResource: " +
+                               QString::fromStdString(sim.instr_resource())));
+    modal_closer_t closer;
     auto items = window.device_column()->get_device_items();
     QCOMPARE(items.size(), size_t(1));
     QVERIFY(!items[0]->is_connected());
