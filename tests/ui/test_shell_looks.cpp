@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QScreen>
 #include <QStackedLayout>
+#include <QTableWidget>
 #include <QToolButton>
 #include <QtTest>
 
@@ -108,6 +109,7 @@ private slots:
     void about_box_shows_every_line();
     void control_window_texts_fit();
     void placeholder_is_dimmed_until_typed();
+    void selected_address_cell_is_not_highlighted();
     void minimum_size_is_clamped_to_the_screen_data();
     void minimum_size_is_clamped_to_the_screen();
     void window_title_names_the_project();
@@ -205,6 +207,28 @@ void test_shell_looks_t::placeholder_is_dimmed_until_typed() {
     edit->clear();
     QCOMPARE(edit->palette().color(QPalette::Text), empty_colour);
     dialog->close();
+}
+
+void test_shell_looks_t::selected_address_cell_is_not_highlighted() {
+    ui_device_column_t column;
+    column.resize(320, 400);
+    modal_closer_t closer;
+    column.slot_add_device("VXA-2", "TCPIP0::127.78.0.9::inst0::INSTR", pugi::xml_node());
+    ui_device_item_t* item = column.get_device_items().front();
+    item->expand_button()->click();
+    settle(&column);
+    QTableWidget* table = item->detail_table();
+    table->setCurrentCell(1, 1);  // what the double click on "Address" leaves behind
+    QVERIFY(table->item(1, 1)->isSelected());
+    QCoreApplication::processEvents();
+    const QRect cell = table->visualItemRect(table->item(1, 1));
+    const QImage image = table->viewport()->grab().toImage();
+    const QColor accent("#2D97D4");
+    // The cell's right part holds no text: its colour is the background.
+    const QColor inside = image.pixelColor(cell.right() - 3, cell.center().y());
+    QVERIFY2(inside != accent, qPrintable(inside.name()));
+    QCOMPARE(inside, image.pixelColor(table->visualItemRect(table->item(2, 1)).right() - 3,
+                                      table->visualItemRect(table->item(2, 1)).center().y()));
 }
 
 void test_shell_looks_t::minimum_size_is_clamped_to_the_screen_data() {
