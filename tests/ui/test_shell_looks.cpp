@@ -4,6 +4,7 @@
 // named on the command line.
 #include <QAbstractButton>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
@@ -110,6 +111,7 @@ private slots:
     void control_window_texts_fit();
     void placeholder_is_dimmed_until_typed();
     void selected_address_cell_is_not_highlighted();
+    void row_number_column_is_dark_below_the_rows();
     void minimum_size_is_clamped_to_the_screen_data();
     void minimum_size_is_clamped_to_the_screen();
     void window_title_names_the_project();
@@ -229,6 +231,22 @@ void test_shell_looks_t::selected_address_cell_is_not_highlighted() {
     QVERIFY2(inside != accent, qPrintable(inside.name()));
     QCOMPARE(inside, image.pixelColor(table->visualItemRect(table->item(2, 1)).right() - 3,
                                       table->visualItemRect(table->item(2, 1)).center().y()));
+}
+
+void test_shell_looks_t::row_number_column_is_dark_below_the_rows() {
+    ui_device_column_t column;
+    modal_closer_t closer;
+    column.slot_add_device("VXA-2", "TCPIP0::127.78.0.10::inst0::INSTR", pugi::xml_node());
+    auto* window = new ui_control_window_t(&column, nullptr);
+    settle(window);
+    auto* table = window->findChild<QTableWidget*>("control_device_list");
+    QVERIFY(table != nullptr && table->rowCount() == 1);
+    QHeaderView* rows = table->verticalHeader();
+    QVERIFY(rows->width() > 0 && rows->height() > rows->sectionSize(0) + 10);
+    const QImage image = rows->viewport()->grab().toImage();
+    const QColor below = image.pixelColor(rows->width() / 2, image.height() - 5);
+    QVERIFY2(below.lightness() < 128, qPrintable(below.name()));
+    window->close();
 }
 
 void test_shell_looks_t::minimum_size_is_clamped_to_the_screen_data() {
