@@ -112,6 +112,7 @@ private slots:
     void placeholder_is_dimmed_until_typed();
     void selected_address_cell_is_not_highlighted();
     void row_number_column_is_dark_below_the_rows();
+    void model_button_is_light_on_dark();
     void minimum_size_is_clamped_to_the_screen_data();
     void minimum_size_is_clamped_to_the_screen();
     void window_title_names_the_project();
@@ -247,6 +248,22 @@ void test_shell_looks_t::row_number_column_is_dark_below_the_rows() {
     const QColor below = image.pixelColor(rows->width() / 2, image.height() - 5);
     QVERIFY2(below.lightness() < 128, qPrintable(below.name()));
     window->close();
+}
+
+void test_shell_looks_t::model_button_is_light_on_dark() {
+    auto* dialog = new ui_add_device_dialog_t;
+    settle(dialog);
+    for (const QString& text : {QString("Select model"), QString("VXB-1")}) {
+        QToolButton* button = dialog->model_button();
+        button->setText(text);
+        QCoreApplication::processEvents();
+        const QImage image = button->grab().toImage();
+        // Beside the text, inside the border: the button's face.
+        const QColor face = image.pixelColor(4, image.height() / 2);
+        QVERIFY2(face.lightness() < 128, qPrintable(text + " " + face.name()));
+        QVERIFY(button->palette().color(QPalette::ButtonText).lightness() > 200);
+    }
+    dialog->close();
 }
 
 void test_shell_looks_t::minimum_size_is_clamped_to_the_screen_data() {
