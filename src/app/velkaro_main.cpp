@@ -1,7 +1,6 @@
 // Entry point of the desktop program.
 #include <QCoreApplication>
 #include <QDir>
-
 #include <string>
 
 #include "ui/ui_application.h"
@@ -26,5 +25,7 @@ int main(int argc, char* argv[]) {
     QObject::connect(&quit_signal, &ui_quit_signal_t::signal_quit_requested, &main_window,
                      &ui_main_window_t::close);
     main_window.show();
+    // A project named on the command line (the desktop opens .dmm files this way).
+    main_window.open_start_project(path);
     return app.exec();
 }

@@ -6,13 +6,13 @@
 #include <QVBoxLayout>
 
 #include "common/plib_version.h"
+#include "ui/ui_add_device_dialog.h"
 #include "ui/ui_help.h"
 
 ui_about_window_t::ui_about_window_t(QWidget* parent) : QDialog(parent) {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
     setWindowTitle("About");
-    setFixedSize(400, 250);
 
     m_logo = new QPushButton(QIcon(":/image/Velkaro.png"), "Velkaro", this);
     m_logo->setObjectName("about_logo");
@@ -26,6 +26,8 @@ ui_about_window_t::ui_about_window_t(QWidget* parent) : QDialog(parent) {
                         this);
     m_info->setObjectName("about_info");
     m_info->setAlignment(Qt::AlignCenter);
+    // The notice line is longer than the box is wide in larger fonts: wrap, never cut.
+    m_info->setWordWrap(true);
 
     m_ack = new QPushButton("Open-source acknowledgment", this);
     m_ack->setObjectName("about_ack");
@@ -34,6 +36,8 @@ ui_about_window_t::ui_about_window_t(QWidget* parent) : QDialog(parent) {
     layout->addWidget(m_logo);
     layout->addWidget(m_info);
     layout->addWidget(m_ack);
+
+    ui_fit_fixed_size(this, QSize(400, 250));
 
     connect(m_ack, &QPushButton::clicked, this, [] { ui_open_help(ui_help_document_ack); });
 }

@@ -1,5 +1,6 @@
 #include "ui/ui_add_device_dialog.h"
 
+#include <QAbstractButton>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,6 +9,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStackedLayout>
+#include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -25,6 +27,36 @@ QListWidgetItem* unselectable_item(const QString& text) {
 }
 
 }  // namespace
+
+void ui_fit_button(QAbstractButton* button, int w, int h) {
+    button->setMinimumSize(w, h);
+    button->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+    button->ensurePolished();
+    button->setFixedHeight(qMax(h, button->sizeHint().height()));
+}
+
+void ui_track_empty_line_edit(QLineEdit* edit) {
+    const auto update = [edit] {
+        const bool empty = edit->text().isEmpty();
+        if (edit->property("empty").isValid() && edit->property("empty").toBool() == empty) return;
+        edit->setProperty("empty", empty);
+        edit->style()->unpolish(edit);
+        edit->style()->polish(edit);
+        edit->update();
+    };
+    QObject::connect(edit, &QLineEdit::textChanged, edit, update);
+    update();
+}
+
+void ui_fit_fixed_size(QDialog* dialog, const QSize& minimum) {
+    dialog->ensurePolished();
+    QLayout* layout = dialog->layout();
+    if (layout != nullptr) layout->activate();
+    QSize size = minimum.expandedTo(dialog->minimumSizeHint()).expandedTo(dialog->sizeHint());
+    if (layout != nullptr && layout->hasHeightForWidth())
+        size.setHeight(qMax(size.height(), layout->totalHeightForWidth(size.width())));
+    dialog->setFixedSize(size);
+}
 
 void ui_reset_resource_list(QListWidget* list) {
     list->clear();
@@ -44,8 +76,7 @@ ui_add_device_dialog_t::ui_add_device_dialog_t(QWidget* parent) : QDialog(parent
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
     setWindowTitle("Add Device");
-    setFixedSize(450, 150);
-
+    setObjectName("add_device_dialog");
     m_stack = new QStackedLayout(this);
     m_stack->addWidget(_create_model_page());
     m_stack->addWidget(_create_address_page());
@@ -54,6 +85,7 @@ ui_add_device_dialog_t::ui_add_device_dialog_t(QWidget* parent) : QDialog(parent
 
     connect(ui_res_search_thread_t::instance(), &ui_res_search_thread_t::signal_send_resource, this,
             &ui_add_device_dialog_t::slot_update_res_list);
+    ui_fit_fixed_size(this, QSize(450, 150));
 }
 
 int ui_add_device_dialog_t::current_page() const { return m_stack->currentIndex(); }
@@ -64,8 +96,9 @@ QWidget* ui_add_device_dialog_t::_create_model_page() {
     label->setFixedHeight(50);
 
     m_model_btn = new QToolButton(page);
+    m_model_btn->setObjectName("add_device_model_btn");
     m_model_btn->setText("Select model");
-    m_model_btn->setFixedSize(150, 40);
+    ui_fit_button(m_model_btn, 150, 40);
     m_model_btn->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(m_model_btn);
     menu->setMinimumWidth(200);
@@ -85,10 +118,10 @@ QWidget* ui_add_device_dialog_t::_create_model_page() {
     m_model_btn->setMenu(menu);
 
     m_new_addr_btn = new QPushButton("New addr", page);
-    m_new_addr_btn->setFixedSize(70, 30);
+    ui_fit_button(m_new_addr_btn, 70, 30);
     m_new_addr_btn->setEnabled(false);
     m_scan_res_btn = new QPushButton("Scan res", page);
-    m_scan_res_btn->setFixedSize(70, 30);
+    ui_fit_button(m_scan_res_btn, 70, 30);
     m_scan_res_btn->setEnabled(false);
 
     auto* grid = new QGridLayout(page);
@@ -113,10 +146,11 @@ QWidget* ui_add_device_dialog_t::_create_address_page() {
     m_addr_edit = new QLineEdit(page);
     m_addr_edit->setFixedSize(250, 25);
     m_addr_edit->setPlaceholderText("Enter TCP/IP address here.");
+    ui_track_empty_line_edit(m_addr_edit);
     m_addr_ok_btn = new QPushButton("OK", page);
-    m_addr_ok_btn->setFixedSize(70, 30);
+    ui_fit_button(m_addr_ok_btn, 70, 30);
     m_addr_back_btn = new QPushButton("Back", page);
-    m_addr_back_btn->setFixedSize(70, 30);
+    ui_fit_button(m_addr_back_btn, 70, 30);
 
     auto* grid = new QGridLayout(page);
     grid->addWidget(label, 0, 0, Qt::AlignCenter);
@@ -139,9 +173,9 @@ QWidget* ui_add_device_dialog_t::_create_search_page() {
     m_res_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     ui_reset_resource_list(m_res_list);
     m_search_ok_btn = new QPushButton("OK", page);
-    m_search_ok_btn->setFixedSize(70, 30);
+    ui_fit_button(m_search_ok_btn, 70, 30);
     m_search_back_btn = new QPushButton("Back", page);
-    m_search_back_btn->setFixedSize(70, 30);
+    ui_fit_button(m_search_back_btn, 70, 30);
 
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(m_search_ok_btn);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+class QAbstractButton;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -68,3 +69,13 @@ private:
 // The list texts shared by both address dialogs.
 void ui_fill_resource_list(QListWidget* list, const std::vector<std::string>& res_list);
 void ui_reset_resource_list(QListWidget* list);
+
+// Texts must never be clipped by a size chosen for another font: the button keeps w x h as
+// its least size and grows to its text (style sheet padding included).
+void ui_fit_button(QAbstractButton* button, int w, int h);
+// Keeps the dynamic property "empty" of a line edit in step with its text, so that the
+// style sheet can dim the placeholder (Qt 5 offers no placeholder colour in style sheets).
+void ui_track_empty_line_edit(QLineEdit* edit);
+// A dialog that is not resizable by the user: at least `minimum`, and as large as its
+// layout needs for the fonts in use (word-wrapped labels included).
+void ui_fit_fixed_size(QDialog* dialog, const QSize& minimum);

@@ -9,6 +9,7 @@
 
 #include "cfg/cfg_main.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/ui_add_device_dialog.h"
 #include "ui/ui_device_column/ui_device_column.h"
 #include "ui/ui_device_column/ui_device_item.h"
 
@@ -42,11 +43,11 @@ ui_control_window_t::ui_control_window_t(ui_device_column_t* column, QWidget* pa
     m_table->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
     m_select_btn = new QPushButton("Select All", this);
-    m_select_btn->setFixedSize(120, 40);
+    ui_fit_button(m_select_btn, 120, 40);
     m_start_btn = new QPushButton("Sync Start", this);
-    m_start_btn->setFixedSize(120, 40);
+    ui_fit_button(m_start_btn, 120, 40);
     m_stop_btn = new QPushButton("Sync Stop", this);
-    m_stop_btn->setFixedSize(120, 40);
+    ui_fit_button(m_stop_btn, 120, 40);
     auto* buttons = new QHBoxLayout;
     buttons->setContentsMargins(5, 5, 5, 5);
     buttons->addWidget(m_select_btn);

@@ -17,7 +17,7 @@ ui_device_change_addr_dialog_t::ui_device_change_addr_dialog_t(QWidget* parent) 
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
     setWindowTitle("Change Connection");
-    setFixedSize(400, 220);
+    setObjectName("change_addr_dialog");
 
     auto* label = new QLabel("Select an existing address, or enter a new TCP/IP address.", this);
     label->setWordWrap(true);
@@ -28,6 +28,7 @@ ui_device_change_addr_dialog_t::ui_device_change_addr_dialog_t(QWidget* parent) 
     m_addr_edit = new QLineEdit(edit_page);
     m_addr_edit->setFixedSize(300, 25);
     m_addr_edit->setPlaceholderText("Enter another TCP/IP address here.");
+    ui_track_empty_line_edit(m_addr_edit);
     auto* edit_layout = new QVBoxLayout(edit_page);
     edit_layout->addWidget(m_addr_edit, 0, Qt::AlignCenter);
     m_res_list = new QListWidget(m_pages);
@@ -40,9 +41,9 @@ ui_device_change_addr_dialog_t::ui_device_change_addr_dialog_t(QWidget* parent) 
     m_pages->setCurrentIndex(page_address);
 
     m_scan_btn = new QPushButton("Scan", this);
-    m_scan_btn->setFixedSize(50, 30);
+    ui_fit_button(m_scan_btn, 50, 30);
     m_ok_btn = new QPushButton("OK", this);
-    m_ok_btn->setFixedSize(50, 30);
+    ui_fit_button(m_ok_btn, 50, 30);
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(m_scan_btn);
     buttons->addWidget(m_ok_btn);
@@ -57,6 +58,7 @@ ui_device_change_addr_dialog_t::ui_device_change_addr_dialog_t(QWidget* parent) 
     connect(m_addr_edit, &QLineEdit::returnPressed, m_ok_btn, &QPushButton::click);
     connect(ui_res_search_thread_t::instance(), &ui_res_search_thread_t::signal_send_resource, this,
             &ui_device_change_addr_dialog_t::slot_update_res_list);
+    ui_fit_fixed_size(this, QSize(400, 220));
 }
 
 int ui_device_change_addr_dialog_t::current_page() const { return m_pages->currentIndex(); }

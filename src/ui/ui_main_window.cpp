@@ -3,7 +3,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QMessageBox>
+#include <QScreen>
 #include <QStandardPaths>
 #include <cstdio>
 #include <pugixml.hpp>
@@ -35,8 +38,25 @@ ui_main_window_t::ui_main_window_t(const std::string& /*path*/, QWidget* parent)
     m_window_stack = new ui_primary_manager_window_t(this);
     _make_connections();
     _lay_out();
-    setMinimumSize(1400, 700);
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize available = screen != nullptr ? screen->availableGeometry().size() : QSize(1400, 700);
+    setMinimumSize(clamped_minimum_size(QSize(1400, 700), available));
     setObjectName("main_window");
+    _set_project_title(std::string());
+}
+
+QSize ui_main_window_t::clamped_minimum_size(const QSize& wanted, const QSize& available) {
+    if (!available.isValid() || available.isEmpty()) return wanted;
+    return wanted.boundedTo(available);
+}
+
+void ui_main_window_t::_set_project_title(const std::string& path) {
+    const QString name = QFileInfo(QString::fromLocal8Bit(path.c_str())).fileName();
+    setWindowTitle(name.isEmpty() ? QString("Velkaro") : QString("Velkaro - %1").arg(name));
+}
+
+void ui_main_window_t::open_start_project(const std::string& path) {
+    if (!path.empty()) slot_recall_xml_file(path);
 }
 
 ui_main_window_t::~ui_main_window_t() {
@@ -53,7 +73,7 @@ ui_main_window_t::~ui_main_window_t() {
 
 void ui_main_window_t::_make_connections() {
     connect(m_menu_bar, &ui_menu_bar_t::signal_add_device, m_device_column,
-            &ui_device_column_t::slot_add_device);
+            &ui_device_column_t::slot_add_device_by_hand);
     connect(m_menu_bar, &ui_menu_bar_t::signal_clear_device, m_device_column,
             &ui_device_column_t::_ask_clear_device);
     connect(m_menu_bar, &ui_menu_bar_t::signal_save_xml, this, &ui_main_window_t::slot_save_xml_file);
@@ -106,7 +126,18 @@ void ui_main_window_t::slot_show_delete_primary_window(ui_device_item_t* dev) {
 void ui_main_window_t::slot_show_home_window() { m_window_stack->show_home_window(); }
 
 void ui_main_window_t::slot_save_xml_file(std::string path) {
-    ui_connect_mngr_t::instance().save_project(path);
+    // An empty path is a cancelled dialog: nothing to save and nothing to say.
+    if (path.empty()) return;
+    if (!ui_connect_mngr_t::instance().save_project(path)) {
+        QMessageBox::warning(
+            this, "Warning",
+            QString("Cannot save the project to %1").arg(QString::fromLocal8Bit(path.c_str())),
+            QMessageBox::Ok);
+        return;
+    }
+    std::printf("Project saved to %s\n", path.c_str());
+    std::fflush(stdout);
+    _set_project_title(path);
 }
 
 void ui_main_window_t::slot_recall_xml_file(std::string path) {
@@ -118,6 +149,7 @@ void ui_main_window_t::slot_recall_xml_file(std::string path) {
     for (const cfg_project_section_t& section : sections)
         if (section.supported)
             m_device_column->slot_add_device(section.model, section.resource, section.node);
+    _set_project_title(path);
 }
 
 std::string ui_main_window_t::default_project_path(const QString& app_dir) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QSize>
 #include <map>
 #include <string>
 
@@ -15,8 +16,8 @@ class ui_primary_window_t;
 class ui_main_window_t : public QMainWindow {
     Q_OBJECT
 public:
-    // The path from the command line is accepted and not used: no project is opened at
-    // start-up, neither this one nor the default project.
+    // The path from the command line is not opened here: main opens it with
+    // open_start_project once the window shows. The default project is never opened.
     explicit ui_main_window_t(const std::string& path, QWidget* parent = nullptr);
     // Saves the current instruments as the default project, then tears down.
     ~ui_main_window_t() override;
@@ -33,6 +34,13 @@ public:
     // else the user's data directory). Returns the path written, "" when both failed.
     static std::string save_default_project();
 
+    // Opens the project named on the command line exactly as Recall does; an empty path
+    // opens nothing.
+    void open_start_project(const std::string& path);
+    // The minimum size, never larger than the screen's available area (high scaling
+    // factors would otherwise push the window off a small screen).
+    static QSize clamped_minimum_size(const QSize& wanted, const QSize& available);
+
 public slots:
     void slot_bind_device_and_primary_window(ui_device_item_t* new_dev);
     void slot_show_bound_primary_window(ui_device_item_t* dev);
@@ -44,6 +52,8 @@ public slots:
 private:
     void _make_connections();
     void _lay_out();
+    // "Velkaro", followed by the project's file name once one was recalled or saved.
+    void _set_project_title(const std::string& path);
 
     QWidget* m_central_widget = nullptr;
     ui_primary_manager_window_t* m_window_stack = nullptr;

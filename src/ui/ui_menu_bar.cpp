@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMenu>
 
 #include "ui/ui_about_window.h"
@@ -69,8 +70,18 @@ void ui_menu_bar_t::slot_add() {
     dialog->exec();
 }
 
+QString ui_menu_bar_t::with_project_suffix(const QString& path) {
+    if (path.isEmpty() || !QFileInfo(path).suffix().isEmpty()) return path;
+    return path.endsWith('.') ? path + "dmm" : path + ".dmm";
+}
+
 void ui_menu_bar_t::slot_save() {
-    const QString path = QFileDialog::getSaveFileName(this, "Select Path", "./", "dmm(*.dmm)");
+    QFileDialog dialog(this, "Select Path", "./", "dmm(*.dmm)");
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix("dmm");
+    QString path;
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        path = with_project_suffix(dialog.selectedFiles().first());
     emit signal_save_xml(dialog_path_to_string(path));
 }
 

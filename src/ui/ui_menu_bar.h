@@ -26,6 +26,9 @@ public:
     // The path a file dialog answered, as the signals carry it: native separators,
     // local 8-bit (UTF-8 here). Empty stays empty.
     static std::string dialog_path_to_string(const QString& path);
+    // A project file name typed without a suffix gets ".dmm", so that Recall's filter
+    // shows it; any other suffix and an empty path stay as they are.
+    static QString with_project_suffix(const QString& path);
 
 signals:
     void signal_add_device(std::string model, std::string res, pugi::xml_node model_node);

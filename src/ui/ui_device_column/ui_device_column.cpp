@@ -3,6 +3,7 @@
 #include <QFrame>
 #include <QMessageBox>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "ui/ui_device_column/ui_device_item.h"
 
@@ -56,6 +57,23 @@ void ui_device_column_t::slot_add_device(std::string model, std::string res, pug
     connect(item, &ui_device_item_t::signal_show_primary_window, this,
             &ui_device_column_t::_show_item_window);
     connect(item, &ui_device_item_t::signal_show_warning_message, this, &ui_device_column_t::_show_warning);
+}
+
+void ui_device_column_t::slot_add_device_by_hand(std::string model, std::string res,
+                                                 pugi::xml_node model_node) {
+    const unsigned index = static_cast<unsigned>(m_next_index);
+    slot_add_device(model, res, model_node);
+    ui_device_item_t* item = find_item(index);
+    const QString mismatch = "The device doesn't match the model!";
+    if (item == nullptr || item->last_connect_warning() != mismatch) return;
+    const QString details =
+        QString("Chosen model: %1\nResource: %2\nThe instrument there answers as another model.")
+            .arg(QString::fromStdString(model), QString::fromStdString(res));
+    std::printf("%s is not a %s: the instrument answers as another model\n", res.c_str(), model.c_str());
+    std::fflush(stdout);
+    QMessageBox box(QMessageBox::Information, "Warning", mismatch, QMessageBox::Ok, this);
+    box.setDetailedText(details);
+    box.exec();
 }
 
 void ui_device_column_t::_show_item_window(unsigned index) {

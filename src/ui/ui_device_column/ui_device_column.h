@@ -34,6 +34,9 @@ signals:
 
 public slots:
     void slot_add_device(std::string model, std::string res, pugi::xml_node model_node);
+    // An instrument the user has just added (Add dialog): as slot_add_device, and an
+    // instrument of another model is said at once. A recalled project stays quiet.
+    void slot_add_device_by_hand(std::string model, std::string res, pugi::xml_node model_node);
     void slot_del_device(unsigned index);
     void slot_clear_device();
     // Asks "Are you sure to delete ALL device?" and clears on Yes.

@@ -219,12 +219,15 @@ bool ui_device_item_t::_connect_device_once(bool on) {
     info.resource = m_resource;
     cfg->set_info(info);
     const int status = cfg->connect(on ? 1 : 0);
+    m_last_warning.clear();
     if (status == cfg_remote_t::result_visa_failed) {
-        emit signal_show_warning_message("Fail to connect the device, check the connection please.");
+        m_last_warning = "Fail to connect the device, check the connection please.";
+        emit signal_show_warning_message(m_last_warning);
         return false;
     }
     if (status == cfg_remote_t::result_not_the_model) {
-        emit signal_show_warning_message("The device doesn't match the model!");
+        m_last_warning = "The device doesn't match the model!";
+        emit signal_show_warning_message(m_last_warning);
         cfg->connect(0);
         return false;
     }

@@ -36,6 +36,8 @@ public:
     void set_index(unsigned index) { m_index = index; }
     const std::string& get_model_name() const { return m_model; }
     const std::string& get_mode_text() const { return m_mode; }
+    // The warning of the last connect or disconnect attempt, empty when it had none.
+    const QString& last_connect_warning() const { return m_last_warning; }
 
     QWidget* header_widget() const { return m_header; }
     QLabel* active_sign() const { return m_active_sign; }
@@ -95,6 +97,7 @@ private:
     std::string m_mode;
     bool m_active = false;
     bool m_expanded = false;
+    QString m_last_warning;
 
     QWidget* m_header = nullptr;
     QLabel* m_active_sign = nullptr;
