@@ -1,6 +1,7 @@
 // Entry point of the desktop program.
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <string>
 
 #include "ui/ui_application.h"
@@ -11,13 +12,15 @@
 int main(int argc, char* argv[]) {
     if (const int answered = ui_answer_info_option(argc, argv); answered >= 0) return answered;
     ui_application_t app(argc, argv);
+    // A project path given relative to the caller's directory, taken before that changes.
+    const std::string path =
+        argc >= 2 ? QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath().toLocal8Bit().toStdString()
+                  : std::string();
     // Every relative path of the program (default project, help files, file dialogs)
     // is resolved against the executable's directory.
     QDir::setCurrent(QCoreApplication::applicationDirPath());
     ui_application_t::install_style_and_font();
     ui_application_t::install_window_icon();
-
-    const std::string path = argc >= 2 ? std::string(argv[1]) : std::string();
 
     ui_main_window_t main_window(path);
     // SIGTERM and Ctrl+C close the window like its close button, so shutdown is one path.
