@@ -181,11 +181,9 @@ void acq_main_t::_append_to_log(notify_list_t& notes) {
 bool acq_main_t::_auto_stop_check() {
     if (!m_auto_stop_enable) return false;
     if (m_auto_stop_mode == acq_auto_stop_by_time) {
-        if (m_elapsed_s >= m_stop_time) {
-            m_batch.clear();
-            return true;
-        }
-        return false;
+        // "R?" has already removed this tick's readings from the instrument: the stopping
+        // tick keeps them, as the count stop keeps the readings up to its limit.
+        return m_elapsed_s >= m_stop_time;
     }
     if (m_auto_stop_mode != acq_auto_stop_by_count) return false;
     const long long t = m_total_count;
