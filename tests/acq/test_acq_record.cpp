@@ -1,4 +1,7 @@
 // Record file: header, reading lines, file naming, logging during a run and export.
+#include <sys/resource.h>
+
+#include <csignal>
 #include <regex>
 #include <thread>
 
@@ -329,3 +332,113 @@ TEST_F(acq_record_fixture_t, export_writes_header_and_buffer) {
 }
 
 }  // namespace
+
+// -------------------------------------------------------------------------------------
+// Crash and full-disk safety of the record file
+
+namespace {
+
+// Lowers the file-size limit of the process for one scope: writes beyond it fail with
+// EFBIG, as on a full disk (SIGXFSZ ignored meanwhile).
+struct file_size_limit_t {
+    explicit file_size_limit_t(rlim_t bytes) {
+        m_old_handler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit r = m_old;
+        r.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &r);
+    }
+    ~file_size_limit_t() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_old_handler);
+    }
+    rlimit m_old{};
+    void (*m_old_handler)(int) = nullptr;
+};
+
+void write_bytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+}  // namespace
+
+// A file left with a torn last line (a crash in the middle of a write) is cut back to
+// its last line end when it is next opened for appending.
+TEST(acq_record_file, append_repairs_a_torn_tail) {
+    struct case_t {
+        const char* name;
+        std::string before;
+        std::string kept;
+    };
+    std::string long_torn(200 * 1024, 'x');  // a torn line longer than one read-back step
+    const case_t cases[] = {
+        {"torn reading line", "h1\nh2\n1.5,2024-10-28 14:05:09.0000", "h1\nh2\n"},
+        {"whole lines untouched", "h1\n1,t\n", "h1\n1,t\n"},
+        {"empty file", "", ""},
+        {"no line end at all", "1.2345,2024", ""},
+        {"torn line across read-back steps", "a\nb\n" + long_torn, "a\nb\n"},
+        {"torn line after a long whole line", long_torn + "\nx", long_torn + "\n"},
+    };
+    temp_dir_t dir;
+    const std::string path = (fs::path(dir.path()) / "log.csv").string();
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_bytes(path, c.before);
+        ASSERT_EQ(acq_append_to_file(path, "7,t7\n8,t8\n"), acq_file_result_t::ok);
+        EXPECT_EQ(read_file(path), c.kept + "7,t7\n8,t8\n");
+    }
+}
+
+// A write that fails part-way (full disk) leaves the file at a line end: only whole
+// lines, the earlier ones untouched; text larger than one chunk is cut at line ends.
+TEST(acq_record_file, a_failing_append_leaves_whole_lines) {
+    temp_dir_t dir;
+    const std::string path = (fs::path(dir.path()) / "log.csv").string();
+    std::string text;
+    acq_record_line_formatter_t formatter;
+    for (int i = 0; i < 120000; ++i) formatter.append_line(text, {1.0 + i, 1730124309000000 + i});
+    ASSERT_GT(text.size(), 3u * 1024 * 1024);
+    const rlim_t limits[] = {100, 1024 * 1024 + 17, 2500000};
+    for (rlim_t limit : limits) {
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        write_bytes(path, "head\n");
+        acq_file_result_t r;
+        {
+            file_size_limit_t cap(limit);
+            r = acq_append_to_file(path, text);
+        }
+        EXPECT_EQ(r, acq_file_result_t::write_failed);
+        const std::string after = read_file(path);
+        ASSERT_FALSE(after.empty());
+        EXPECT_EQ(after.back(), '\n');
+        EXPECT_LE(after.size(), limit);
+        EXPECT_EQ(after.substr(0, 5), "head\n");
+        EXPECT_EQ(after.substr(5), text.substr(0, after.size() - 5));  // a prefix of whole lines
+    }
+}
+
+// An export that fails leaves the earlier export as it was and no temporary file.
+TEST_F(acq_record_fixture_t, a_failing_export_keeps_the_earlier_file) {
+    const std::string path = (fs::path(dir.path()) / "export.csv").string();
+    write_bytes(path, "good export\n");
+    engine->set_run_state(1);
+    tick_with(make_batch(50000, 1.0));
+    engine->set_run_state(0);
+    int r = 0;
+    testing::internal::CaptureStdout();
+    {
+        file_size_limit_t cap(64 * 1024);
+        r = param(record_kind_export, [&](auto& m) { m.export_path = path; });
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(read_file(path), "good export\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()),
+              2);  // logs/, export
+    // Without the limit the same export replaces the file whole.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(param(record_kind_export, [&](auto& m) { m.export_path = path; }), 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(split_lines(read_file(path)).size(), 10u + 50000u);
+}
