@@ -182,6 +182,27 @@ TEST_F(acq_engine_fixture_t, automatic_stop_by_time) {
     }
 }
 
+// Reply pieces the instrument layer dropped as no number are counted per run: shown
+// next to the readings, reset by a new start, not counted for a stopped engine.
+TEST_F(acq_engine_fixture_t, dropped_pieces_are_counted_per_run) {
+    engine->set_run_state(1);
+    instrument.script_dropped(8);
+    tick_with(make_batch(1));
+    instrument.script_dropped(2);
+    tick_with(make_batch(3));
+    EXPECT_EQ(run_info().dropped_count, 10u);
+    EXPECT_EQ(run_info().total_count, 4u);
+    engine->set_run_state(0);
+    instrument.script_dropped(5);
+    tick_with(make_batch(2));  // a stopped engine keeps nothing of a fetch
+    EXPECT_EQ(run_info().dropped_count, 10u);
+    engine->set_run_state(1);
+    EXPECT_EQ(run_info().dropped_count, 0u);
+    instrument.script_dropped(1);
+    tick();
+    EXPECT_EQ(run_info().dropped_count, 1u);
+}
+
 TEST_F(acq_engine_fixture_t, automatic_stop_off_ignores_the_limits) {
     param(record_kind_auto_stop_mode, [](auto& p) { p.auto_stop_mode = acq_auto_stop_by_count; });
     param(record_kind_stop_num, [](auto& p) { p.stop_num = 1; });

@@ -11,6 +11,8 @@
 
 #include "drv/drv_number.h"
 #include "drv/drv_parse.h"
+#include "drv/if/drv_if.h"
+#include "drv_fake_link.h"
 
 namespace {
 
@@ -565,4 +567,20 @@ TEST(drv_parse, block_and_measure_data_keep_at_most_the_reading_limit) {
     data.clear();
     drv_parse_measure_data(entries + "\n", data);
     EXPECT_EQ(data.size(), drv_max_readings);
+}
+
+// The first family's fetch counts what its block parser dropped, for the engine to take.
+TEST(drv_parse, the_fetch_counts_dropped_pieces_until_they_are_taken) {
+    velkaro_test::drv_fake_link_t link;
+    drv_if_t driver(&link, "VXA-2");
+    const std::string data = "abc,nan,inf,-inf,1e999,--,0x1p3,,1.0";
+    link.reply(block(data));
+    link.reply(block("2,x"));
+    std::vector<plib_data_t> v;
+    EXPECT_EQ(driver.read_measure_data(v), 0);
+    EXPECT_EQ(values(v), std::vector<double>{1.0});
+    EXPECT_EQ(driver.read_measure_data(v), 0);
+    EXPECT_EQ(values(v), std::vector<double>{2.0});
+    EXPECT_EQ(driver.take_dropped_readings(), 9u);
+    EXPECT_EQ(driver.take_dropped_readings(), 0u);
 }
