@@ -15,6 +15,7 @@ public:
     int set_trig_count(int count) override;
     int set_sample_count(int count) override;
     int read_measure_data(std::vector<plib_data_t>& data) override;
+    uint64_t take_dropped_readings() override;
 
 private:
     drv_if_t& m_driver;

@@ -5,6 +5,7 @@
 // the engine does not examine them.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "common/plib_measure_type.h"
@@ -13,10 +14,13 @@ class acq_instrument_t {
 public:
     virtual ~acq_instrument_t() = default;
 
-    virtual int init() = 0;                        // "INIT"
-    virtual int set_trig_count_inf() = 0;          // trigger count infinite
+    virtual int init() = 0;                // "INIT"
+    virtual int set_trig_count_inf() = 0;  // trigger count infinite
     virtual int set_trig_count(int count) = 0;
     virtual int set_sample_count(int count) = 0;
     // Replaces `data` with every reading buffered in the instrument (possibly none).
     virtual int read_measure_data(std::vector<plib_data_t>& data) = 0;
+    // Pieces of the replies fetched since the last call that were no number and were
+    // dropped; resets the count. Called by the fetching thread only.
+    virtual uint64_t take_dropped_readings() { return 0; }
 };

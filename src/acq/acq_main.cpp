@@ -85,11 +85,15 @@ void acq_main_t::_run_tick(bool periodic) {
             mode = m_acq_mode;
         }
         m_instrument->read_measure_data(m_batch);
+        const uint64_t dropped = m_instrument->take_dropped_readings();
         if (mode == acq_mode_single && !m_batch.empty()) m_instrument->init();
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             // A run stopped or restarted while the fetch was in flight gets none of it.
-            if (generation == m_run_generation) _merge_batch(notes);
+            if (generation == m_run_generation) {
+                if (m_run_state.load() == 1) m_dropped_count += dropped;
+                _merge_batch(notes);
+            }
         }
         m_batch.clear();
     }
@@ -128,6 +132,7 @@ void acq_main_t::_clear() {
     std::vector<plib_data_t>().swap(m_record_buffer);  // releases the storage, up to 100 MiB
     m_elapsed_s = 0.0;
     m_total_count = 0;
+    m_dropped_count = 0;
     m_trend.reset();
     m_first_reading_pending = true;
 }
@@ -181,11 +186,9 @@ void acq_main_t::_append_to_log(notify_list_t& notes) {
 bool acq_main_t::_auto_stop_check() {
     if (!m_auto_stop_enable) return false;
     if (m_auto_stop_mode == acq_auto_stop_by_time) {
-        if (m_elapsed_s >= m_stop_time) {
-            m_batch.clear();
-            return true;
-        }
-        return false;
+        // "R?" has already removed this tick's readings from the instrument: the stopping
+        // tick keeps them, as the count stop keeps the readings up to its limit.
+        return m_elapsed_s >= m_stop_time;
     }
     if (m_auto_stop_mode != acq_auto_stop_by_count) return false;
     const long long t = m_total_count;
@@ -377,6 +380,7 @@ int acq_main_t::_on_record_run_state_info_get(plib_record_run_state_info_t& info
     info.start_timestamp = m_first_reading_timestamp;
     info.elapsed_s = m_elapsed_s;
     info.total_count = m_total_count;
+    info.dropped_count = m_dropped_count;
     return 0;
 }
 

@@ -173,6 +173,7 @@ private:
     int64_t m_first_reading_timestamp = 0;
     double m_elapsed_s = 0.0;
     uint32_t m_total_count = 0;
+    uint64_t m_dropped_count = 0;  // reply pieces of this run that were no number
     plib_acq_file_record_param_t m_file_record_param;
     acq_trend_t m_trend;
     acq_record_line_formatter_t m_line_formatter;

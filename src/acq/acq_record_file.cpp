@@ -1,5 +1,10 @@
 #include "acq/acq_record_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -12,6 +17,10 @@ namespace {
 
 constexpr int64_t us_per_second = 1000000;
 constexpr std::size_t export_chunk_bytes = 1 << 20;
+// One write(2) of the log carries at most this much and always ends at a line end:
+// a process killed between two writes leaves whole lines.
+constexpr std::size_t append_chunk_bytes = 1 << 20;
+constexpr std::size_t repair_scan_bytes = 64 * 1024;
 
 // "YYYY-MM-DD HH:MM:SS." for the second that starts at `second`, or "".
 std::string second_prefix(int64_t second) {
@@ -122,12 +131,36 @@ std::string sanitized_name_part(std::string_view text) {
     return out;
 }
 
-// fclose also flushes: its result decides whether the buffered bytes reached the file.
-acq_file_result_t write_and_close(std::FILE* f, std::string_view text, bool ok_so_far) {
-    bool ok = ok_so_far;
-    if (ok && !text.empty()) ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (std::fclose(f) != 0) ok = false;
-    return ok ? acq_file_result_t::ok : acq_file_result_t::write_failed;
+bool write_all(int fd, const char* p, std::size_t n) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+// Cuts a torn last line (left by a crash or a full disk) back to the last "\n", so
+// what is appended next starts on a line of its own. Reads backwards in bounded steps.
+bool repair_torn_tail(int fd, off_t size) {
+    char buf[repair_scan_bytes];
+    off_t end = size;
+    while (end > 0) {
+        const off_t start = end > static_cast<off_t>(sizeof buf) ? end - static_cast<off_t>(sizeof buf) : 0;
+        const std::size_t want = static_cast<std::size_t>(end - start);
+        const ssize_t got = ::pread(fd, buf, want, start);
+        if (got != static_cast<ssize_t>(want)) return false;
+        if (end == size && buf[want - 1] == '\n') return true;  // whole lines: nothing to do
+        const void* hit = memrchr(buf, '\n', want);
+        if (hit != nullptr) {
+            const off_t keep = start + (static_cast<const char*>(hit) - buf) + 1;
+            return ::ftruncate(fd, keep) == 0;
+        }
+        end = start;
+    }
+    return ::ftruncate(fd, 0) == 0;  // not one whole line
 }
 
 }  // namespace
@@ -237,27 +270,89 @@ void acq_fill_record_param(plib_acq_file_record_param_t& param, std::string_view
 }
 
 acq_file_result_t acq_append_to_file(const std::string& path, std::string_view text) {
-    std::FILE* f = std::fopen(path.c_str(), "ab");
-    if (f == nullptr) return acq_file_result_t::open_failed;
-    return write_and_close(f, text, true);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return acq_file_result_t::open_failed;
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = true;
+    off_t good_size = regular ? st.st_size : 0;
+    if (regular && good_size > 0) {
+        // O_APPEND does not stop pread: the repair reads through the same descriptor.
+        const int rfd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        ok = rfd >= 0 && repair_torn_tail(rfd, good_size);
+        if (rfd >= 0) {
+            struct stat after {};
+            if (::fstat(rfd, &after) == 0) good_size = after.st_size;
+            ::close(rfd);
+        }
+    }
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (ok && p != end) {
+        // The chunk ends at the last line end within the limit (or at the first one
+        // beyond it, for a line longer than the limit).
+        const char* stop = end;
+        if (static_cast<std::size_t>(end - p) > append_chunk_bytes) {
+            const void* hit = memrchr(p, '\n', append_chunk_bytes);
+            if (hit == nullptr)
+                hit = std::memchr(p + append_chunk_bytes, '\n',
+                                  static_cast<std::size_t>(end - p) - append_chunk_bytes);
+            stop = hit != nullptr ? static_cast<const char*>(hit) + 1 : end;
+        }
+        ok = write_all(fd, p, static_cast<std::size_t>(stop - p));
+        if (ok) good_size += static_cast<off_t>(stop - p);
+        p = stop;
+    }
+    // A short write (full disk) leaves part of a line: cut it off, so the file ends at
+    // a line boundary whatever happens next.
+    if (!ok && regular) (void)!::ftruncate(fd, good_size);
+    if (::close(fd) != 0) ok = false;
+    return ok ? acq_file_result_t::ok : acq_file_result_t::write_failed;
 }
 
 acq_file_result_t acq_export_file(const std::string& path, const std::string& header, const plib_data_t* data,
                                   std::size_t n) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return acq_file_result_t::open_failed;
+    // Written to a temporary file beside the target, made durable, then renamed over
+    // it: a failed export never replaces a good file with a torn one.
+    namespace fs = std::filesystem;
+    const fs::path target(path);
+    struct stat st {};
+    const bool device = ::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    if (device && S_ISDIR(st.st_mode)) return acq_file_result_t::open_failed;
+    // A device or pipe cannot be replaced by renaming (and must not be): written into.
+    const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int fd = device ? ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC) : ::mkstemp(temp.data());
+    if (fd < 0) return acq_file_result_t::open_failed;
     std::printf("Success to open: %s\n", path.c_str());
     std::fflush(stdout);
-    bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size();
+    bool ok = write_all(fd, header.data(), header.size());
     acq_record_line_formatter_t formatter;
     std::string chunk;
     chunk.reserve(export_chunk_bytes + 128);
     for (std::size_t i = 0; ok && i < n; ++i) {
         formatter.append_line(chunk, data[i]);
         if (chunk.size() >= export_chunk_bytes) {
-            ok = std::fwrite(chunk.data(), 1, chunk.size(), f) == chunk.size();
+            ok = write_all(fd, chunk.data(), chunk.size());
             chunk.clear();
         }
     }
-    return write_and_close(f, chunk, ok);
+    if (ok) ok = write_all(fd, chunk.data(), chunk.size());
+    if (device) {
+        ok = ::close(fd) == 0 && ok;
+        return ok ? acq_file_result_t::ok : acq_file_result_t::write_failed;
+    }
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    if (ok) ::chmod(temp.c_str(), 0644);
+    if (!ok || std::rename(temp.c_str(), target.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return acq_file_result_t::write_failed;
+    }
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return acq_file_result_t::ok;
 }

@@ -67,10 +67,15 @@ enum class acq_file_result_t {
     write_failed,  // opened, but not every byte reached the file (disk full, I/O error)
 };
 
-// Opens `path` for appending (created if missing), writes `text`, closes it.
+// Opens `path` for appending (created if missing), writes `text`, closes it. A torn
+// last line already in the file (a crash mid-write) is first cut back to the last
+// "\n"; `text` goes out in writes that end at line ends, and a write that fails part-way
+// is cut back too: the file ends at a line end after a failure, and by the next
+// append after a crash.
 acq_file_result_t acq_append_to_file(const std::string& path, std::string_view text);
 
-// Export: truncates or creates `path` and writes the header and one line per reading,
+// Export: writes the header and one line per reading to a temporary file beside `path`,
+// syncs it and renames it over `path` (a device is written into directly),
 // formatting in bounded chunks so a full buffer never needs one giant text.
 acq_file_result_t acq_export_file(const std::string& path, const std::string& header, const plib_data_t* data,
                                   std::size_t n);

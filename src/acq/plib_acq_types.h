@@ -68,6 +68,9 @@ struct plib_record_run_state_info_t {
     int64_t start_timestamp = 0;  // timestamp of the first reading of the run, us
     double elapsed_s = 0.0;
     uint32_t total_count = 0;
+    // Pieces of the run's replies that were no number and were dropped (never stored
+    // as readings).
+    uint64_t dropped_count = 0;
 };
 
 // A slice of the record buffer: filled only when [start, start + count) lies inside it.

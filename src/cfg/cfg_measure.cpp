@@ -1,6 +1,9 @@
 // Measurement configuration: driver first, then store (see cfg_measure.h).
 #include "cfg/cfg_measure.h"
 
+#include <cstdio>
+#include <string_view>
+
 #include "acq/acq_main.h"
 #include "common/plib_format.h"
 #include "drv/if/drv_if.h"
@@ -58,7 +61,24 @@ void cfg_measure_t::set_auto_range(int f, int on) {
 }
 int cfg_measure_t::get_auto_range(int f) const { CFG_GET(auto_range, 0); }
 
+namespace {
+// A setting sent inside a SCPI command: a control character would end the command and
+// start another, ';' would chain one. Refused before anything reaches the driver.
+bool _refused(const char* what, std::string_view text, bool name = false) {
+    for (char c : text) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f || (c == ';' && !name)) {
+            std::printf("Measure value refused: %s holds a control character or command separator\n", what);
+            std::fflush(stdout);
+            return true;
+        }
+    }
+    return false;
+}
+}  // namespace
+
 void cfg_measure_t::set_range(int f, const std::string& range) {
+    if (_refused("range", range)) return;
     m_pdrv->set_range(as_type(f), range);
     plib_measure_func_cfg_t& e = _entry(f);
     e.range = range;
@@ -75,12 +95,14 @@ std::string cfg_measure_t::read_range(int f) {
 }
 
 void cfg_measure_t::set_nplc(int f, const std::string& nplc) {
+    if (_refused("nplc", nplc)) return;
     m_pdrv->set_nplc(as_type(f), nplc);
     _entry(f).nplc = nplc;
 }
 std::string cfg_measure_t::get_nplc(int f) const { CFG_GET(nplc, std::string()); }
 
 void cfg_measure_t::set_rel_value(int f, const std::string& value) {
+    if (_refused("rel_value", value)) return;
     m_pdrv->set_null_value(as_type(f), value);
     _entry(f).rel_value = value;
 }
@@ -98,6 +120,7 @@ void cfg_measure_t::set_rel_state(int f, int on) {
 int cfg_measure_t::get_rel_state(int f) const { CFG_GET(rel_state, 0); }
 
 void cfg_measure_t::set_impedance(const std::string& impedance) {
+    if (_refused("impedance", impedance)) return;
     m_pdrv->set_volt_impedance(impedance);
     _entry(measure_dcv).impedance = impedance;
 }
@@ -119,6 +142,7 @@ void cfg_measure_t::set_auto_zero(int f, int on) {
 int cfg_measure_t::get_auto_zero(int f) const { CFG_GET(auto_zero, 0); }
 
 void cfg_measure_t::set_bandwidth(int f, const std::string& bandwidth) {
+    if (_refused("bandwidth", bandwidth)) return;
     m_pdrv->set_bandwidth(as_type(f), bandwidth);
     _entry(f).bandwidth = bandwidth;
 }
@@ -132,6 +156,7 @@ void cfg_measure_t::set_diverter(int f, int v) {
 int cfg_measure_t::get_diverter(int f) const { CFG_GET(diverter, 0); }
 
 void cfg_measure_t::set_aperture(int f, const std::string& aperture) {
+    if (_refused("aperture", aperture)) return;
     m_pdrv->set_aperture(as_type(f), aperture);
     _entry(f).aperture = aperture;
 }
@@ -151,6 +176,7 @@ void cfg_measure_t::set_beeper(int f, int v) {
 int cfg_measure_t::get_beeper(int f) const { CFG_GET(beeper, 0); }
 
 void cfg_measure_t::set_threshold(int f, const std::string& threshold) {
+    if (_refused("threshold", threshold)) return;
     m_pdrv->set_threshold(as_type(f), threshold);
     _entry(f).threshold = threshold;
 }
@@ -181,6 +207,7 @@ int cfg_measure_t::get_temp_source() const {
     CFG_GET(temp_source, 0);
 }
 void cfg_measure_t::set_temp_ext_source_val(const std::string& value) {
+    if (_refused("temp_ext_source_val", value)) return;
     m_pdrv->set_temp_ref_value(value);
     _entry(measure_temp).temp_ext_source_val = value;
 }
@@ -189,6 +216,7 @@ std::string cfg_measure_t::get_temp_ext_source_val() const {
     CFG_GET(temp_ext_source_val, std::string());
 }
 void cfg_measure_t::set_temp_sensor(const plib_temp_sensor_t& sensor) {
+    if (_refused("temp_sensor", sensor.name, true)) return;
     m_pdrv->set_temp_transducer(sensor);
     _entry(measure_temp).temp_sensor = sensor;
 }

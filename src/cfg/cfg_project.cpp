@@ -158,6 +158,39 @@ double read_double(pugi::xml_node parent, const char* name) {
 bool read_bool(pugi::xml_node parent, const char* name) { return parent.child(name).text().as_bool(); }
 std::string read_text(pugi::xml_node parent, const char* name) { return parent.child(name).text().get(); }
 
+// A text that goes to the instrument inside a SCPI command: a control character would
+// end the command and start another. Setting values (ranges, speeds, ...) also never
+// hold ';', which would chain a command on the same line; names may.
+enum class instrument_text_t { name, setting };
+
+bool is_instrument_text(std::string_view s, instrument_text_t kind) {
+    for (char c : s) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f || (c == ';' && kind == instrument_text_t::setting)) return false;
+    }
+    return true;
+}
+
+// Reads a text bound for the instrument into `value`; a refused one gives `current`
+// (the value before loading) and says so in one console line (the value itself is not
+// echoed: it holds control bytes).
+void read_instrument_text(pugi::xml_node parent, const char* name, std::string& value,
+                          const std::string& current, instrument_text_t kind = instrument_text_t::setting) {
+    if (!parent.child(name)) {
+        value = std::string();
+        return;
+    }
+    std::string text = read_text(parent, name);
+    if (!is_instrument_text(text, kind)) {
+        std::printf("Project value refused: %s/%s holds a control character or command separator\n",
+                    parent.name(), name);
+        std::fflush(stdout);
+        value = current;
+        return;
+    }
+    value = std::move(text);
+}
+
 std::string format_double(double value) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.17g", value);
@@ -192,11 +225,11 @@ void add_sensor(pugi::xml_node parent, const plib_temp_sensor_t& s) {
     add_text(parent, "name", s.name);
 }
 
-plib_temp_sensor_t read_sensor(pugi::xml_node node) {
+plib_temp_sensor_t read_sensor(pugi::xml_node node, const plib_temp_sensor_t& base) {
     plib_temp_sensor_t s;
     s.define = read_int(node, "define");
     s.type = read_int(node, "type");
-    s.name = read_text(node, "name");
+    read_instrument_text(node, "name", s.name, base.name, instrument_text_t::name);
     return s;
 }
 
@@ -229,31 +262,33 @@ void write_func_cfg(pugi::xml_node node, int function, const plib_measure_func_c
     add_text(node, "threshold", c.threshold);
 }
 
-plib_measure_func_cfg_t read_func_cfg(pugi::xml_node node, int function) {
+// `base` is the current entry: a text refused by read_instrument_text keeps its value.
+plib_measure_func_cfg_t read_func_cfg(pugi::xml_node node, int function,
+                                      const plib_measure_func_cfg_t& base) {
     plib_measure_func_cfg_t c;
     if (function == measure_temp) {
         c.temp_unit = read_int(node, "temp_unit");
         c.temp_display = read_int(node, "temp_display");
         c.temp_source = read_int(node, "temp_source");
-        c.temp_ext_source_val = read_text(node, "temp_ext_source_val");
-        c.temp_sensor = read_sensor(node.child("temp_sensor"));
+        read_instrument_text(node, "temp_ext_source_val", c.temp_ext_source_val, base.temp_ext_source_val);
+        c.temp_sensor = read_sensor(node.child("temp_sensor"), base.temp_sensor);
         for (pugi::xml_node s = node.child("udef_sensor").first_child(); s; s = s.next_sibling())
-            if (s.type() == pugi::node_element) c.udef_sensor.push_back(read_sensor(s));
+            if (s.type() == pugi::node_element) c.udef_sensor.push_back(read_sensor(s, plib_temp_sensor_t()));
         return c;
     }
     c.auto_range = read_int(node, "auto_range");
-    c.range = read_text(node, "range");
-    c.nplc = read_text(node, "nplc");
+    read_instrument_text(node, "range", c.range, base.range);
+    read_instrument_text(node, "nplc", c.nplc, base.nplc);
     c.rel_state = read_int(node, "rel_state");
-    c.rel_value = read_text(node, "rel_value");
+    read_instrument_text(node, "rel_value", c.rel_value, base.rel_value);
     c.filter = read_int(node, "filter");
-    c.impedance = read_text(node, "impedance");
-    c.bandwidth = read_text(node, "bandwidth");
+    read_instrument_text(node, "impedance", c.impedance, base.impedance);
+    read_instrument_text(node, "bandwidth", c.bandwidth, base.bandwidth);
     c.auto_zero = read_int(node, "auto_zero");
     c.diverter = read_int(node, "diverter");
-    c.aperture = read_text(node, "aperture");
+    read_instrument_text(node, "aperture", c.aperture, base.aperture);
     c.beeper = read_int(node, "beeper");
-    c.threshold = read_text(node, "threshold");
+    read_instrument_text(node, "threshold", c.threshold, base.threshold);
     return c;
 }
 
@@ -410,6 +445,7 @@ int cfg_project_t::load_section(pugi::xml_node project) {
 
     if (pugi::xml_node measure = project.child("measure")) {
         plib_measure_cfg_t m;
+        const plib_measure_cfg_t current = m_measure.snapshot();
         m.function = read_int(measure, "function");
         // A function the model does not have would reach the driver and the UI's tables.
         if (!m_measure.has_function(m.function)) m.function = m_measure.get_function();
@@ -417,7 +453,10 @@ int cfg_project_t::load_section(pugi::xml_node project) {
             if (n.type() != pugi::node_element) continue;
             const plib_measure_type_t type = measure_type_from_scpi(n.name());
             if (type == measure_none || m.cfg_map.count(type) != 0) continue;
-            m.cfg_map.emplace(type, read_func_cfg(n, type));
+            const auto base = current.cfg_map.find(type);
+            m.cfg_map.emplace(
+                type, read_func_cfg(
+                          n, type, base != current.cfg_map.end() ? base->second : plib_measure_func_cfg_t()));
         }
         m.acq_mode = read_int(measure, "acq_mode");
         pugi::xml_node acq = measure.child("acq_param");
@@ -461,11 +500,11 @@ int cfg_project_t::load_section(pugi::xml_node project) {
             auto it = s.channel_param.find(read_index(n));
             if (it == s.channel_param.end()) continue;
             plib_scanner_channel_param_t& c = it->second;
-            c.name = read_text(n, "name");
+            read_instrument_text(n, "name", c.name, c.name, instrument_text_t::name);
             c.scan_state = read_int(n, "scan_state");
             c.scan_counts = read_int(n, "scan_counts");
             c.func = read_int(n, "func");
-            c.range = read_text(n, "range");
+            read_instrument_text(n, "range", c.range, c.range);
             c.speed = read_int(n, "speed");
             c.scaling = read_int(n, "scaling");
             c.gain = read_double(n, "gain");

@@ -115,26 +115,42 @@ bool drv_line(std::string_view reply, std::string_view& line) {
     return true;
 }
 
-void drv_parse_block_readings(std::string_view reply, std::vector<plib_data_t>& out, drv_clock_t clock) {
-    if (reply.size() < 2 || reply == null_reply || reply[0] != '#' || !_is_digit(reply[1])) return;
+bool drv_block_piece_value(std::string_view piece, double& value) {
+    if (!drv_parse_double(piece, value)) return false;
+    // "0x1p3" reads as a leading 0 followed by text; it is a hex number, not a 0.
+    std::size_t i = 0;
+    while (i < piece.size() && _is_space(piece[i])) ++i;
+    if (i < piece.size() && (piece[i] == '+' || piece[i] == '-')) ++i;
+    if (i + 1 < piece.size() && piece[i] == '0' && (piece[i + 1] == 'x' || piece[i + 1] == 'X')) {
+        value = 0.0;
+        return false;
+    }
+    return true;
+}
+
+std::size_t drv_parse_block_readings(std::string_view reply, std::vector<plib_data_t>& out,
+                                     drv_clock_t clock) {
+    if (reply.size() < 2 || reply == null_reply || reply[0] != '#' || !_is_digit(reply[1])) return 0;
     const std::size_t digits = static_cast<std::size_t>(reply[1] - '0');
-    if (digits == 0 || reply.size() < digits + 2) return;
+    if (digits == 0 || reply.size() < digits + 2) return 0;
     std::uint64_t length = 0;  // at most nine digits: no overflow
     for (std::size_t i = 2; i < digits + 2; ++i) {
-        if (!_is_digit(reply[i])) return;
+        if (!_is_digit(reply[i])) return 0;
         length = length * 10 + static_cast<std::uint64_t>(reply[i] - '0');
     }
-    if (static_cast<std::uint64_t>(reply.size()) != length + digits + 3) return;
+    if (static_cast<std::uint64_t>(reply.size()) != length + digits + 3) return 0;
     std::string_view data;
-    if (!drv_line(reply.substr(digits + 2), data)) return;
-    if (data.empty()) return;  // a zero-length block holds no readings
-    const std::size_t pieces = std::min(_count_byte(data, ','), drv_max_readings - 1) + 1;
+    if (!drv_line(reply.substr(digits + 2), data)) return 0;
+    if (data.empty()) return 0;  // a zero-length block holds no readings
+    const std::size_t all_pieces = _count_byte(data, ',') + 1;
+    const std::size_t pieces = std::min(all_pieces, drv_max_readings);
+    std::size_t dropped = all_pieces - pieces;  // pieces beyond the limit are not read
     out.reserve(out.size() + pieces);
     const char* p = data.data();
     const char* const end = p + data.size();
     const char* next_clock_at = p;
     int64_t now = 0;
-    for (std::size_t kept = 0; kept < pieces; ++kept) {  // at most drv_max_readings
+    for (std::size_t seen = 0; seen < pieces; ++seen) {  // at most drv_max_readings
         // A clock read costs more than converting a number, and its microseconds do not
         // move within a few hundred bytes of parsing: read it again after every
         // drv_clock_bytes bytes, so each stamp is at most that much parsing old.
@@ -148,14 +164,23 @@ void drv_parse_block_readings(std::string_view reply, std::vector<plib_data_t>& 
         const char* stop = nullptr;
         if (!_fast_number(p, end, ',', reading.value, stop)) {
             // Anything unusual (white space, trailing text, an incomplete exponent, a
-            // value out of range) takes the general rule over the whole piece.
+            // value out of range) takes the general rule over the whole piece; a piece
+            // that is no number is dropped, never stored as a 0 that looks like a reading.
             stop = _find_byte(p, end, ',');
-            drv_parse_double(std::string_view(p, static_cast<std::size_t>(stop - p)), reading.value);
+            if (!drv_block_piece_value(std::string_view(p, static_cast<std::size_t>(stop - p)),
+                                       reading.value)) {
+                out.pop_back();
+                ++dropped;
+                if (stop == end) break;
+                p = stop + 1;
+                continue;
+            }
         }
         reading.timestamp = now;
         if (stop == end) break;
         p = stop + 1;
     }
+    return dropped;
 }
 
 void drv_parse_measure_data(std::string_view reply, std::vector<plib_data_t>& out) {

@@ -36,9 +36,17 @@ inline constexpr std::size_t drv_clock_bytes = 256;
 // the clock is read at the first reading and again at the first reading that starts
 // drv_clock_bytes or more bytes after the last read (well under a microsecond of
 // parsing), so stamps never decrease. Any header fault, "NULL", or a size other than
-// L + n + 3 gives no readings; a piece that does not parse gives 0. Appends to `out`.
-void drv_parse_block_readings(std::string_view reply, std::vector<plib_data_t>& out,
-                              drv_clock_t clock = drv_now_us);
+// L + n + 3 gives no readings (and counts none dropped). A piece that is no number
+// (drv_block_piece_value) is dropped; pieces beyond drv_max_readings are not read.
+// Appends the readings to `out`; returns the number of pieces dropped, so that
+// readings + dropped = pieces of a well-formed block.
+std::size_t drv_parse_block_readings(std::string_view reply, std::vector<plib_data_t>& out,
+                                     drv_clock_t clock = drv_now_us);
+
+// One piece of an "R?" block: the general number rule (drv_parse_double: trailing
+// text such as a unit is ignored), except that hex ("0x1p3") is no number. The
+// overload value 9.9e37 is a number. False (value 0) when the piece is no reading.
+bool drv_block_piece_value(std::string_view piece, double& value);
 
 // "MEASURE_DATA?": "value:timestamp,value:timestamp,...\n" or "NULL\n". An entry is
 // kept only when it has exactly two ':' pieces that both convert; the timestamp is

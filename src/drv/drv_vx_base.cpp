@@ -82,7 +82,7 @@ int drv_vx_base_t::read_measure_data(std::vector<plib_data_t>& data) {
     std::string reply;
     const int status = _query_complete("R?\n", reply);
     if (status != 0) return status;
-    drv_parse_block_readings(reply, data);
+    m_dropped_readings += drv_parse_block_readings(reply, data);
     return status;
 }
 

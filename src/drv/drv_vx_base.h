@@ -10,6 +10,8 @@
 // return the link status of their last I/O (0 = success) and never throw.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -56,6 +58,9 @@ public:
 
     // Readings and queries.
     virtual int read_measure_data(std::vector<plib_data_t>& data);
+    // Pieces of fetched replies that were no number and were dropped, since the last
+    // call (which resets the count).
+    uint64_t take_dropped_readings() { return m_dropped_readings.exchange(0); }
     virtual int read_data(std::vector<plib_data_t>& data);
     virtual int get_range(plib_measure_type_t type, double& range);
     virtual int get_null_value(plib_measure_type_t type, std::string& value);
@@ -117,6 +122,8 @@ protected:
 
     drv_link_t* m_plink = nullptr;
     unsigned long m_session = 0;
+    // Added by the fetching thread, taken by whoever reports it: atomic, no lock.
+    std::atomic<uint64_t> m_dropped_readings{0};
 };
 
 // `std::ostream << double` output (precision 6, %g-like), independent of any locale.

@@ -2,8 +2,6 @@
 // with a controllable clock, and a temporary directory.
 #pragma once
 
-#include "support/temp_dir.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -16,9 +14,11 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "acq/acq_main.h"
+#include "support/temp_dir.h"
 
 // Answers each fetch with the next scripted batch (then with nothing) and logs every call.
 class fake_instrument_t : public acq_instrument_t {
@@ -35,6 +35,15 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_calls.clear();
     }
+    // Dropped pieces the next fetch reports.
+    void script_dropped(uint64_t n) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_dropped += n;
+    }
+    uint64_t take_dropped_readings() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return std::exchange(m_dropped, 0);
+    }
     // When set, every fetch returns this many readings (the scripted queue is ignored).
     void set_endless(std::size_t per_fetch) {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -49,7 +58,8 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         data.clear();
         if (m_endless > 0) {
-            for (std::size_t i = 0; i < m_endless; ++i) data.push_back({static_cast<double>(m_next++), m_next});
+            for (std::size_t i = 0; i < m_endless; ++i)
+                data.push_back({static_cast<double>(m_next++), m_next});
         } else if (!m_batches.empty()) {
             data = std::move(m_batches.front());
             m_batches.pop_front();
@@ -68,12 +78,13 @@ private:
     std::deque<std::vector<plib_data_t>> m_batches;
     std::vector<std::string> m_calls;
     std::size_t m_endless = 0;
+    uint64_t m_dropped = 0;
     int64_t m_next = 0;
 };
 
 // n readings with values first, first + 1, ... and timestamps base_us + i * step_us.
-inline std::vector<plib_data_t> make_batch(std::size_t n, double first = 0.0, int64_t base_us = 1700000000000000,
-                                           int64_t step_us = 1000) {
+inline std::vector<plib_data_t> make_batch(std::size_t n, double first = 0.0,
+                                           int64_t base_us = 1700000000000000, int64_t step_us = 1000) {
     std::vector<plib_data_t> b(n);
     for (std::size_t i = 0; i < n; ++i) {
         b[i].value = first + static_cast<double>(i);

@@ -1,8 +1,8 @@
 // Run states, modes, ticks, automatic stop, buffer modes, slices and clear.
-#include "acq_test_util.h"
-
 #include <cstdint>
 #include <limits>
+
+#include "acq_test_util.h"
 
 namespace {
 
@@ -80,8 +80,8 @@ TEST_F(acq_engine_fixture_t, latest_and_notifications_across_runs) {
     engine->m_acq_latest_msg.fetch(latest);
     EXPECT_EQ(latest.value, 13.0);
     EXPECT_EQ(buffer_size(), 0u);
-    EXPECT_EQ(take_notes(), (std::vector<N>{acq_notify_start, acq_notify_data, acq_notify_stop, acq_notify_start,
-                                            acq_notify_data}));
+    EXPECT_EQ(take_notes(), (std::vector<N>{acq_notify_start, acq_notify_data, acq_notify_stop,
+                                            acq_notify_start, acq_notify_data}));
     engine->set_run_state(0);
     take_notes();
     tick_with(make_batch(2));  // a trig tick of a stopped engine fetches but keeps nothing
@@ -113,11 +113,8 @@ struct count_stop_case_t {
 
 TEST_F(acq_engine_fixture_t, automatic_stop_by_count) {
     const count_stop_case_t cases[] = {
-        {10, {4, 4, 4, 4}, {1, 1, 0, 0}, 10},
-        {8, {4, 4, 4}, {1, 0, 0}, 8},
-        {0, {3, 3}, {0, 0}, 0},
-        {5, {0, 0, 7}, {1, 1, 0}, 5},
-        {3, {1, 1}, {1, 1}, 2},
+        {10, {4, 4, 4, 4}, {1, 1, 0, 0}, 10}, {8, {4, 4, 4}, {1, 0, 0}, 8}, {0, {3, 3}, {0, 0}, 0},
+        {5, {0, 0, 7}, {1, 1, 0}, 5},         {3, {1, 1}, {1, 1}, 2},
     };
     for (const count_stop_case_t& c : cases) {
         SCOPED_TRACE("stop_num " + std::to_string(c.stop_num));
@@ -143,7 +140,8 @@ TEST_F(acq_engine_fixture_t, stopping_tick_notifies_stop_then_data_with_its_cut_
     engine->set_run_state(1);
     tick_with(make_batch(4, 0.0));
     tick_with(make_batch(4, 4.0));
-    EXPECT_EQ(take_notes(), (std::vector<N>{acq_notify_start, acq_notify_data, acq_notify_stop, acq_notify_data}));
+    EXPECT_EQ(take_notes(),
+              (std::vector<N>{acq_notify_start, acq_notify_data, acq_notify_stop, acq_notify_data}));
     const auto b = buffer();
     ASSERT_EQ(b.size(), 6u);
     EXPECT_EQ(b.back().value, 5.0);
@@ -160,9 +158,10 @@ TEST_F(acq_engine_fixture_t, automatic_stop_by_time) {
         unsigned total;
     };
     const case_t cases[] = {
-        {0.0, {0}, {0}, 0},
-        {1.0, {500000, 999999, 1000000}, {1, 1, 0}, 4},
-        {2.5, {3000000}, {0}, 0},
+        // The stopping tick's readings are kept: the instrument has already given them up.
+        {0.0, {0}, {0}, 2},
+        {1.0, {500000, 999999, 1000000}, {1, 1, 0}, 6},
+        {2.5, {3000000}, {0}, 2},
     };
     for (const case_t& c : cases) {
         SCOPED_TRACE("stop_time " + std::to_string(c.stop_time));
@@ -181,6 +180,27 @@ TEST_F(acq_engine_fixture_t, automatic_stop_by_time) {
         engine->set_run_state(0);
         clock_us = t0;
     }
+}
+
+// Reply pieces the instrument layer dropped as no number are counted per run: shown
+// next to the readings, reset by a new start, not counted for a stopped engine.
+TEST_F(acq_engine_fixture_t, dropped_pieces_are_counted_per_run) {
+    engine->set_run_state(1);
+    instrument.script_dropped(8);
+    tick_with(make_batch(1));
+    instrument.script_dropped(2);
+    tick_with(make_batch(3));
+    EXPECT_EQ(run_info().dropped_count, 10u);
+    EXPECT_EQ(run_info().total_count, 4u);
+    engine->set_run_state(0);
+    instrument.script_dropped(5);
+    tick_with(make_batch(2));  // a stopped engine keeps nothing of a fetch
+    EXPECT_EQ(run_info().dropped_count, 10u);
+    engine->set_run_state(1);
+    EXPECT_EQ(run_info().dropped_count, 0u);
+    instrument.script_dropped(1);
+    tick();
+    EXPECT_EQ(run_info().dropped_count, 1u);
 }
 
 TEST_F(acq_engine_fixture_t, automatic_stop_off_ignores_the_limits) {
@@ -210,7 +230,16 @@ struct capacity_case_t {
 
 TEST_F(acq_engine_fixture_t, full_buffer_in_both_modes) {
     const capacity_case_t cases[] = {
-        {"stop mode discards the batch", 0, 90, 20, 90, 0, 89, {acq_notify_buffer_full, acq_notify_stop, acq_notify_data}, 0, 90},
+        {"stop mode discards the batch",
+         0,
+         90,
+         20,
+         90,
+         0,
+         89,
+         {acq_notify_buffer_full, acq_notify_stop, acq_notify_data},
+         0,
+         90},
         {"stop mode fills exactly", 0, 90, 10, 100, 0, 1009, {acq_notify_data}, 1, 100},
         {"keep latest drops the oldest", 1, 90, 20, 100, 10, 1019, {acq_notify_data}, 1, 110},
         {"keep latest, batch larger than capacity", 1, 90, 250, 100, 1150, 1249, {acq_notify_data}, 1, 190},
@@ -257,8 +286,13 @@ TEST_F(acq_engine_fixture_t, slices_are_whole_or_nothing) {
         bool filled;
     };
     const case_t cases[] = {
-        {100, 50, false}, {100, 20, true}, {0, 120, true}, {120, 0, true},
-        {121, 0, false},  {0, 121, false}, {1, std::numeric_limits<uint64_t>::max(), false},
+        {100, 50, false},
+        {100, 20, true},
+        {0, 120, true},
+        {120, 0, true},
+        {121, 0, false},
+        {0, 121, false},
+        {1, std::numeric_limits<uint64_t>::max(), false},
         {std::numeric_limits<uint64_t>::max(), 2, false},
     };
     engine->set_run_state(1);
@@ -276,7 +310,8 @@ TEST_F(acq_engine_fixture_t, slices_are_whole_or_nothing) {
             continue;
         }
         ASSERT_EQ(list.data.size(), c.count) << c.start << "+" << c.count;
-        for (uint64_t i = 0; i < c.count; ++i) EXPECT_EQ(list.data[i].value, static_cast<double>(c.start + i));
+        for (uint64_t i = 0; i < c.count; ++i)
+            EXPECT_EQ(list.data[i].value, static_cast<double>(c.start + i));
     }
 }
 
@@ -321,7 +356,8 @@ TEST_F(acq_engine_fixture_t, interval_change_enables_the_periodic_tick) {
     engine->set_run_state(1);
     param(record_kind_interval, [](auto& p) { p.interval_ms = 20; });
     // Bounded wait: the shared timer ticks every 10 ms.
-    for (int i = 0; i < 300 && buffer_size() < 3; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 300 && buffer_size() < 3; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_GE(buffer_size(), 3u);
     engine->set_run_state(0);
     const unsigned n = buffer_size();

@@ -1,9 +1,11 @@
 // Record file: header, reading lines, file naming, logging during a run and export.
-#include "acq_test_util.h"
+#include <sys/resource.h>
 
+#include <csignal>
 #include <regex>
 #include <thread>
 
+#include "acq_test_util.h"
 #include "common/plib_format.h"
 #include "common/plib_number.h"
 
@@ -40,11 +42,20 @@ TEST(acq_record_file, value_column_is_general_notation_with_ten_digits) {
         const char* text;
     };
     const case_t cases[] = {
-        {9.9e37, "9.9e+37"},          {-9.9e37, "-9.9e+37"},        {9.91e37, "9.91e+37"},
-        {0.00012345, "0.00012345"},   {0.0001, "0.0001"},           {1e-5, "1e-05"},
-        {1.23456789012, "1.23456789"}, {1234567890.0, "1234567890"}, {12345678901.0, "1.23456789e+10"},
-        {-0.5, "-0.5"},               {0.0, "0"},                   {123.4567890123, "123.456789"},
-        {1.0000000004, "1"},          {2.5e-12, "2.5e-12"},
+        {9.9e37, "9.9e+37"},
+        {-9.9e37, "-9.9e+37"},
+        {9.91e37, "9.91e+37"},
+        {0.00012345, "0.00012345"},
+        {0.0001, "0.0001"},
+        {1e-5, "1e-05"},
+        {1.23456789012, "1.23456789"},
+        {1234567890.0, "1234567890"},
+        {12345678901.0, "1.23456789e+10"},
+        {-0.5, "-0.5"},
+        {0.0, "0"},
+        {123.4567890123, "123.456789"},
+        {1.0000000004, "1"},
+        {2.5e-12, "2.5e-12"},
     };
     acq_record_line_formatter_t f;
     for (const case_t& c : cases) {
@@ -58,8 +69,9 @@ TEST(acq_record_file, value_column_is_general_notation_with_ten_digits) {
 
 TEST(acq_record_file, time_column_is_format_timestamp_us_for_every_reading) {
     const int64_t base = 1730124309000000;  // a whole second
-    const int64_t stamps[] = {base,      base + 1,  base + 999999, base + 1000000, base + 1000001, base + 3600000000,
-                              base + 42, 0,         -1,            -1000000,       -999999,        base + 123456};
+    const int64_t stamps[] = {
+        base, base + 1, base + 999999, base + 1000000, base + 1000001, base + 3600000000, base + 42,
+        0,    -1,       -1000000,      -999999,        base + 123456};
     acq_record_line_formatter_t f;
     for (int64_t ts : stamps) {
         std::string line;
@@ -87,7 +99,8 @@ TEST(acq_record_file, file_names_and_paths) {
     };
     for (const case_t& c : cases) {
         plib_acq_file_record_param_t p;
-        acq_fill_record_param(p, "M", c.product, c.serial, "fw", "V1.0.3", "DC Voltage", c.dir, "2024-10-28 14'05'09");
+        acq_fill_record_param(p, "M", c.product, c.serial, "fw", "V1.0.3", "DC Voltage", c.dir,
+                              "2024-10-28 14'05'09");
         EXPECT_EQ(p.record_path, c.path);
         EXPECT_EQ(p.product_type, c.product);  // the header keeps the instrument's own text
     }
@@ -125,7 +138,8 @@ TEST_F(acq_record_fixture_t, a_run_logs_its_header_and_every_accepted_reading) {
     ASSERT_EQ(lines.size(), 13u);
     EXPECT_EQ(lines[0], "Product type : VXA-2");
     EXPECT_EQ(lines[6], "Interval : 200ms");
-    EXPECT_TRUE(std::regex_match(lines[7], std::regex(R"(Date : \d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << lines[7];
+    EXPECT_TRUE(std::regex_match(lines[7], std::regex(R"(Date : \d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")))
+        << lines[7];
     EXPECT_EQ(lines[8], "");
     EXPECT_EQ(lines[9], "DC Voltage,Time(s)");
     EXPECT_EQ(lines[10], "9.9e+37," + format_timestamp_us(1730124309000001));
@@ -209,8 +223,55 @@ TEST_F(acq_record_fixture_t, automatic_stop_logs_exactly_what_the_buffer_accepte
         ASSERT_EQ(lines.size(), 10u + b.size());
         EXPECT_EQ(b.size(), static_cast<std::size_t>(c.stop_num));
         for (std::size_t i = 0; i < b.size(); ++i) {
-            EXPECT_EQ(lines[10 + i], format_general(b[i].value, 10) + "," + format_timestamp_us(b[i].timestamp));
+            EXPECT_EQ(lines[10 + i],
+                      format_general(b[i].value, 10) + "," + format_timestamp_us(b[i].timestamp));
         }
+    }
+}
+
+// The tick that stops a run by time fetched readings the instrument no longer holds:
+// each of them is in the buffer, the count, the log and the latest reading.
+TEST_F(acq_record_fixture_t, time_stop_keeps_and_logs_the_stopping_tick) {
+    struct case_t {
+        double stop_time;
+        std::vector<std::size_t> batches;  // one tick each, 0.4 s apart
+    };
+    const case_t cases[] = {{1.0, {3, 2, 5}}, {0.0, {4}}, {0.5, {1, 7}}};
+    for (const case_t& c : cases) {
+        SCOPED_TRACE("stop_time " + std::to_string(c.stop_time));
+        fs::remove(log_path());
+        param(record_kind_auto_stop_enable, [](auto& p) { p.auto_stop_enable = true; });
+        param(record_kind_auto_stop_mode, [](auto& p) { p.auto_stop_mode = acq_auto_stop_by_time; });
+        param(record_kind_stop_time, [&](auto& p) { p.stop_time = c.stop_time; });
+        const int64_t t0 = clock_us.load();
+        engine->set_run_state(1);
+        take_notes();
+        std::vector<plib_data_t> sent;
+        for (std::size_t i = 0; i < c.batches.size(); ++i) {
+            clock_us = t0 + static_cast<int64_t>(i) * 400000 + (c.stop_time == 0.0 ? 0 : 400000);
+            auto batch = make_batch(c.batches[i], 100.0 * static_cast<double>(i));
+            sent.insert(sent.end(), batch.begin(), batch.end());
+            tick_with(std::move(batch));
+        }
+        EXPECT_EQ(engine->get_run_state(), 0);
+        const auto notes_seen = take_notes();
+        ASSERT_GE(notes_seen.size(), 2u);
+        EXPECT_EQ(notes_seen[notes_seen.size() - 2], acq_notify_stop);
+        EXPECT_EQ(notes_seen.back(), acq_notify_data);
+        EXPECT_EQ(run_info().total_count, sent.size());
+        const auto b = buffer();
+        ASSERT_EQ(b.size(), sent.size());
+        const auto lines = log_lines();
+        ASSERT_EQ(lines.size(), 10u + sent.size());
+        for (std::size_t i = 0; i < sent.size(); ++i) {
+            EXPECT_EQ(b[i].value, sent[i].value);
+            EXPECT_EQ(lines[10 + i],
+                      format_general(sent[i].value, 10) + "," + format_timestamp_us(sent[i].timestamp));
+        }
+        plib_data_t latest{};
+        engine->m_acq_latest_msg.fetch(latest);
+        EXPECT_EQ(latest.value, sent.back().value);
+        clock_us = t0;
     }
 }
 
@@ -224,7 +285,7 @@ TEST_F(acq_record_fixture_t, a_removed_directory_stops_logging_and_is_reported) 
     EXPECT_FALSE(run_info().recording);
     tick_with(make_batch(4));
     EXPECT_EQ(take_notes(), (std::vector<N>{acq_notify_data}));  // reported once per run
-    EXPECT_EQ(buffer_size(), 9u);                                  // the readings stay in the buffer
+    EXPECT_EQ(buffer_size(), 9u);                                // the readings stay in the buffer
     EXPECT_FALSE(fs::exists(log_dir));
     EXPECT_EQ(engine->get_run_state(), 1);
 }
@@ -271,3 +332,113 @@ TEST_F(acq_record_fixture_t, export_writes_header_and_buffer) {
 }
 
 }  // namespace
+
+// -------------------------------------------------------------------------------------
+// Crash and full-disk safety of the record file
+
+namespace {
+
+// Lowers the file-size limit of the process for one scope: writes beyond it fail with
+// EFBIG, as on a full disk (SIGXFSZ ignored meanwhile).
+struct file_size_limit_t {
+    explicit file_size_limit_t(rlim_t bytes) {
+        m_old_handler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit r = m_old;
+        r.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &r);
+    }
+    ~file_size_limit_t() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_old_handler);
+    }
+    rlimit m_old{};
+    void (*m_old_handler)(int) = nullptr;
+};
+
+void write_bytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+}  // namespace
+
+// A file left with a torn last line (a crash in the middle of a write) is cut back to
+// its last line end when it is next opened for appending.
+TEST(acq_record_file, append_repairs_a_torn_tail) {
+    struct case_t {
+        const char* name;
+        std::string before;
+        std::string kept;
+    };
+    std::string long_torn(200 * 1024, 'x');  // a torn line longer than one read-back step
+    const case_t cases[] = {
+        {"torn reading line", "h1\nh2\n1.5,2024-10-28 14:05:09.0000", "h1\nh2\n"},
+        {"whole lines untouched", "h1\n1,t\n", "h1\n1,t\n"},
+        {"empty file", "", ""},
+        {"no line end at all", "1.2345,2024", ""},
+        {"torn line across read-back steps", "a\nb\n" + long_torn, "a\nb\n"},
+        {"torn line after a long whole line", long_torn + "\nx", long_torn + "\n"},
+    };
+    temp_dir_t dir;
+    const std::string path = (fs::path(dir.path()) / "log.csv").string();
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_bytes(path, c.before);
+        ASSERT_EQ(acq_append_to_file(path, "7,t7\n8,t8\n"), acq_file_result_t::ok);
+        EXPECT_EQ(read_file(path), c.kept + "7,t7\n8,t8\n");
+    }
+}
+
+// A write that fails part-way (full disk) leaves the file at a line end: only whole
+// lines, the earlier ones untouched; text larger than one chunk is cut at line ends.
+TEST(acq_record_file, a_failing_append_leaves_whole_lines) {
+    temp_dir_t dir;
+    const std::string path = (fs::path(dir.path()) / "log.csv").string();
+    std::string text;
+    acq_record_line_formatter_t formatter;
+    for (int i = 0; i < 120000; ++i) formatter.append_line(text, {1.0 + i, 1730124309000000 + i});
+    ASSERT_GT(text.size(), 3u * 1024 * 1024);
+    const rlim_t limits[] = {100, 1024 * 1024 + 17, 2500000};
+    for (rlim_t limit : limits) {
+        SCOPED_TRACE("limit " + std::to_string(limit));
+        write_bytes(path, "head\n");
+        acq_file_result_t r;
+        {
+            file_size_limit_t cap(limit);
+            r = acq_append_to_file(path, text);
+        }
+        EXPECT_EQ(r, acq_file_result_t::write_failed);
+        const std::string after = read_file(path);
+        ASSERT_FALSE(after.empty());
+        EXPECT_EQ(after.back(), '\n');
+        EXPECT_LE(after.size(), limit);
+        EXPECT_EQ(after.substr(0, 5), "head\n");
+        EXPECT_EQ(after.substr(5), text.substr(0, after.size() - 5));  // a prefix of whole lines
+    }
+}
+
+// An export that fails leaves the earlier export as it was and no temporary file.
+TEST_F(acq_record_fixture_t, a_failing_export_keeps_the_earlier_file) {
+    const std::string path = (fs::path(dir.path()) / "export.csv").string();
+    write_bytes(path, "good export\n");
+    engine->set_run_state(1);
+    tick_with(make_batch(50000, 1.0));
+    engine->set_run_state(0);
+    int r = 0;
+    testing::internal::CaptureStdout();
+    {
+        file_size_limit_t cap(64 * 1024);
+        r = param(record_kind_export, [&](auto& m) { m.export_path = path; });
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(r, -1);
+    EXPECT_EQ(read_file(path), "good export\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()),
+              2);  // logs/, export
+    // Without the limit the same export replaces the file whole.
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(param(record_kind_export, [&](auto& m) { m.export_path = path; }), 0);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(split_lines(read_file(path)).size(), 10u + 50000u);
+}

@@ -2,6 +2,8 @@
 // their side effects; Period lookup; run gating; diagram settings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 
 #include "acq/acq_main.h"
@@ -270,4 +272,51 @@ TEST(cfg_scan_diagram, defaults_and_ignored_channels) {
     EXPECT_EQ(c.get_curve_auto_range(17), 0);
     EXPECT_FALSE(c.get_curve_valid(17));
     EXPECT_EQ(c.scan_diagram()->curves().size(), 16u);
+}
+
+// A setting holding a control character or ';' is refused before the driver: nothing
+// is written, the stored value stays, one console line says so.
+TEST(cfg_measure, settings_that_would_split_a_command_are_refused) {
+    struct case_t {
+        const char* name;
+        std::function<void(cfg_measure_t&)> act;
+        std::function<std::string(cfg_measure_t&)> stored;
+    };
+    const std::vector<case_t> cases = {
+        {"range", [](cfg_measure_t& m) { m.set_range(measure_dcv, "200mV\nSYST:BEEP\n"); },
+         [](cfg_measure_t& m) { return m.get_range(measure_dcv); }},
+        {"nplc", [](cfg_measure_t& m) { m.set_nplc(measure_dcv, "1;*RST"); },
+         [](cfg_measure_t& m) { return m.get_nplc(measure_dcv); }},
+        {"rel value", [](cfg_measure_t& m) { m.set_rel_value(measure_dcv, std::string("0\0*RST", 6)); },
+         [](cfg_measure_t& m) { return m.get_rel_value(measure_dcv); }},
+        {"impedance", [](cfg_measure_t& m) { m.set_impedance("10M\r*RST"); },
+         [](cfg_measure_t& m) { return m.get_impedance(); }},
+        {"bandwidth", [](cfg_measure_t& m) { m.set_bandwidth(measure_acv, "3\t"); },
+         [](cfg_measure_t& m) { return m.get_bandwidth(measure_acv); }},
+        {"threshold", [](cfg_measure_t& m) { m.set_threshold(measure_cont, "10\x7f"); },
+         [](cfg_measure_t& m) { return m.get_threshold(measure_cont); }},
+        {"external reference", [](cfg_measure_t& m) { m.set_temp_ext_source_val("21\n*RST"); },
+         [](cfg_measure_t& m) { return m.get_temp_ext_source_val(); }},
+        {"sensor name",
+         [](cfg_measure_t& m) {
+             plib_temp_sensor_t s = m.get_temp_sensor();
+             s.name = "PT\n*RST";
+             m.set_temp_sensor(s);
+         },
+         [](cfg_measure_t& m) { return m.get_temp_sensor().name; }},
+    };
+    cfg_fixture_t f("VXA-2");
+    for (const case_t& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        cfg_measure_t& m = *f.cfg().measure();
+        const std::string before = tc.stored(m);
+        f.link.commands.clear();
+        testing::internal::CaptureStdout();
+        tc.act(m);
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_TRUE(f.link.commands.empty()) << f.link.commands.front();
+        EXPECT_EQ(tc.stored(m), before);
+        EXPECT_EQ(out.rfind("Measure value refused: ", 0), 0u) << out;
+        EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
+    }
 }

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "cfg/cfg_main.h"
@@ -320,4 +321,77 @@ TEST(cfg_project, failing_saves_keep_the_previous_file) {
     // And the same save succeeds once the disk has room.
     EXPECT_EQ(reg.save_project(target.string()), 1);
     EXPECT_EQ(read_all(target), reg.project_text());
+}
+
+// A project text bound for the instrument that holds a control character or a command
+// separator is refused with one console line; the rest of the section loads, and the
+// refused text never reaches the instrument.
+TEST(cfg_project, instrument_texts_with_control_characters_are_refused) {
+    struct case_t {
+        const char* name;
+        const char* section;
+        std::function<std::string(cfg_main_t&)> observe;
+        std::string expected;
+        int refused;
+    };
+    auto dcv = [](cfg_main_t& c) {
+        return c.get_range(measure_dcv) + "|" + c.get_nplc(measure_dcv) + "|" + c.get_range(measure_dci) +
+               "|" + c.get_impedance();
+    };
+    const std::vector<case_t> cases = {
+        {"range with commands after line feeds",
+         "<measure><func_cfg><VOLT><range>200mV\nSYST:BEEP\n</range><nplc>1</nplc><impedance>10G</impedance>"
+         "</VOLT><CURR><range>2A</range></CURR></func_cfg></measure>",
+         dcv, "200mV|1|2A|10G", 1},
+        {"chained command, carriage return, NUL-free escape",
+         "<measure><func_cfg><VOLT><range>2V</range><nplc>1;SYST:BEEP</nplc><impedance>10M&#13;*RST</"
+         "impedance>"
+         "</VOLT><CURR><range>2A&#9;</range></CURR></func_cfg></measure>",
+         dcv, "2V|10|200μA|10M", 3},
+        {"clean section loads whole",
+         "<measure><func_cfg><VOLT><range>20V</range><nplc>0.2</nplc></VOLT></func_cfg></measure>", dcv,
+         "20V|0.2|200μA|", 0},
+        {"scan channel range and name",
+         "<scan><channel_param><channel "
+         "index=\"3\"><name>ok\nROUT:OPEN</name><range>2V\n*RST</range></channel>"
+         "<channel index=\"4\"><name>four</name><range>20V</range></channel></channel_param></scan>",
+         [](cfg_main_t& c) {
+             const auto s = c.get_scan_section();
+             return s.channel_param.at(3).name + "|" + s.channel_param.at(3).range + "|" +
+                    s.channel_param.at(4).name + "|" + s.channel_param.at(4).range;
+         },
+         "", 2},
+    };
+    for (const case_t& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        const bool scan = std::string(tc.section).rfind("<scan>", 0) == 0;
+        const std::string xml = std::string("<project>") + tc.section + "</project>";
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_string(xml.c_str()));
+        testing::internal::CaptureStdout();
+        cfg_fixture_t f(scan ? "VXB-1" : "VXA-2", doc.child("project"));
+        const std::string out = testing::internal::GetCapturedStdout();
+        std::size_t lines = 0;
+        for (std::size_t at = 0; (at = out.find("Project value refused: ", at)) != std::string::npos; ++at)
+            ++lines;
+        EXPECT_EQ(lines, static_cast<std::size_t>(tc.refused)) << out;
+        if (!scan) {
+            EXPECT_EQ(tc.observe(f.cfg()), tc.expected);
+        } else {
+            const auto s = f.cfg().get_scan_section();
+            EXPECT_EQ(s.channel_param.at(4).name, "four");
+            EXPECT_EQ(s.channel_param.at(4).range, "20V");
+            EXPECT_EQ(s.channel_param.at(3).name.find('\n'), std::string::npos);
+            EXPECT_EQ(s.channel_param.at(3).range.find('\n'), std::string::npos);
+        }
+        // Sending the whole configuration puts no refused text on the wire.
+        f.cfg().measure()->apply_to_instrument();
+        for (const std::string& cmd : f.link.commands) {
+            EXPECT_NE(cmd, "SYST:BEEP\n");
+            EXPECT_EQ(cmd.find("*RST"), std::string::npos) << cmd;
+            EXPECT_EQ(cmd.find("ROUT:OPEN"), std::string::npos) << cmd;
+            EXPECT_EQ(cmd.find(';'), std::string::npos) << cmd;
+            EXPECT_EQ(cmd.find('\n'), cmd.size() - 1) << cmd;  // one command, one line end
+        }
+    }
 }

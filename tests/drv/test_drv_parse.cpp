@@ -11,6 +11,8 @@
 
 #include "drv/drv_number.h"
 #include "drv/drv_parse.h"
+#include "drv/if/drv_if.h"
+#include "drv_fake_link.h"
 
 namespace {
 
@@ -51,12 +53,10 @@ TEST(drv_parse, block_readings) {
         {"only hash", "#", {}},
         {"no closing line feed", "#151,2,3X", {}},
         {"zero-length block", "#10\n", {}},
-        {"unparsable pieces give 0",
-         block("1,abc,,nan,inf,1e999,-1e999,0x10,2"),
-         {1, 0, 0, 0, 0, 0, 0, 0, 2}},
+        {"unparsable pieces are dropped", block("1,abc,,nan,inf,1e999,-1e999,0x10,2"), {1, 2}},
         {"leading spaces and trailing text", block(" 1.5V, 2e1x"), {1.5, 20}},
         {"tiny values read as zero", block("1e-400"), {0}},
-        {"non-UTF-8 bytes", block("\xff\xfe,3"), {0, 3}},
+        {"non-UTF-8 bytes", block("\xff\xfe,3"), {3}},
         {"embedded line feed", block("1\n,2"), {1, 2}},
     };
     for (const block_case_t& c : cases) {
@@ -66,6 +66,44 @@ TEST(drv_parse, block_readings) {
         EXPECT_EQ(values(data), c.expected);
         for (const plib_data_t& d : data) EXPECT_EQ(d.timestamp, 1234);
     }
+}
+
+// Pieces that are no number are dropped and counted, never logged as 0; an overload
+// stays an overload, a real 0 stays a 0.
+TEST(drv_parse, block_readings_drop_and_count_what_is_no_number) {
+    struct case_t {
+        const char* name;
+        std::string data;
+        std::vector<double> expected;
+        std::size_t dropped;
+    };
+    const std::vector<case_t> cases = {
+        {"the reported block", "abc,nan,inf,-inf,1e999,--,0x1p3,,1.0", {1.0}, 8},
+        {"overload markers", "+9.90000000E+37,-9.90000000E+37,9.9e37", {9.9e37, -9.9e37, 9.9e37}, 0},
+        {"real zeros", "0,+0.00000000E+00,-0", {0, 0, -0.0}, 0},
+        {"hex in any case and sign", "0X10,-0x1,+0x0,0,0x", {0}, 4},
+        {"embedded NULs", std::string("1,\0,\0\0,2", 8), {1, 2}, 2},
+        {"NUL after a number", std::string("3\0,4", 4), {3, 4}, 0},
+        {"only commas", ",,,", {}, 4},
+        {"signs and dots", "+,-,.,-.,1.", {1}, 4},
+        {"incomplete exponents", "1e,1e+,2E-5", {2e-5}, 2},
+        {"nan spelled otherwise", "NaN,-nan(0x1),INF,infinity", {}, 4},
+    };
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<plib_data_t> data;
+        const std::size_t dropped = drv_parse_block_readings(block(c.data), data, fixed_clock);
+        EXPECT_EQ(values(data), c.expected);
+        EXPECT_EQ(dropped, c.dropped);
+        for (const plib_data_t& d : data) {
+            EXPECT_TRUE(std::isfinite(d.value));
+            EXPECT_EQ(d.timestamp, 1234);
+        }
+    }
+    // A malformed block is no block: nothing kept, nothing counted.
+    std::vector<plib_data_t> data;
+    EXPECT_EQ(drv_parse_block_readings("#151,a,3X", data, fixed_clock), 0u);
+    EXPECT_TRUE(data.empty());
 }
 
 TEST(drv_parse, block_readings_get_their_own_increasing_wall_clock_timestamps) {
@@ -444,13 +482,17 @@ TEST(drv_parse, reading_fetch_parsers_agree_with_the_general_rules_piece_by_piec
         const std::vector<std::string> pieces = split_pieces(line);
 
         std::vector<plib_data_t> block_data;
-        drv_parse_block_readings(block(line), block_data, fixed_clock);
-        ASSERT_EQ(block_data.size(), pieces.size());
-        for (std::size_t i = 0; i < pieces.size(); ++i) {
+        const std::size_t dropped = drv_parse_block_readings(block(line), block_data, fixed_clock);
+        std::vector<double> expected_values;
+        for (const std::string& piece : pieces) {
             double expected = 0.0;
-            drv_parse_double(pieces[i], expected);
-            EXPECT_EQ(std::signbit(block_data[i].value), std::signbit(expected)) << pieces[i];
-            EXPECT_EQ(block_data[i].value, expected) << pieces[i];
+            if (drv_block_piece_value(piece, expected)) expected_values.push_back(expected);
+        }
+        ASSERT_EQ(block_data.size(), expected_values.size());
+        EXPECT_EQ(block_data.size() + dropped, pieces.size());
+        for (std::size_t i = 0; i < expected_values.size(); ++i) {
+            EXPECT_EQ(std::signbit(block_data[i].value), std::signbit(expected_values[i])) << i;
+            EXPECT_EQ(block_data[i].value, expected_values[i]) << i;
             EXPECT_EQ(block_data[i].timestamp, 1234);
         }
 
@@ -507,14 +549,38 @@ TEST(drv_parse, block_clock_is_read_again_every_few_hundred_bytes) {
 
 // A reply of more pieces than drv_max_readings keeps exactly drv_max_readings.
 TEST(drv_parse, block_and_measure_data_keep_at_most_the_reading_limit) {
-    std::string commas(drv_max_readings + 10, ',');
+    std::string ones;
+    ones.reserve((drv_max_readings + 10) * 2);
+    for (std::size_t i = 0; i < drv_max_readings + 10; ++i) ones += i ? ",1" : "1";
     std::vector<plib_data_t> data;
-    drv_parse_block_readings(block(commas), data, fixed_clock);
+    // The pieces beyond the limit are not read, and are counted as dropped.
+    EXPECT_EQ(drv_parse_block_readings(block(ones), data, fixed_clock), 10u);
     EXPECT_EQ(data.size(), drv_max_readings);
+    // A reply of bare commas is all dropped pieces, and costs no storage.
+    std::string commas(drv_max_readings + 10, ',');
+    data.clear();
+    EXPECT_EQ(drv_parse_block_readings(block(commas), data, fixed_clock), drv_max_readings + 11);
+    EXPECT_TRUE(data.empty());
     std::string entries;
     entries.reserve((drv_max_readings + 3) * 4);
     for (std::size_t i = 0; i < drv_max_readings + 3; ++i) entries += i ? ",1:2" : "1:2";
     data.clear();
     drv_parse_measure_data(entries + "\n", data);
     EXPECT_EQ(data.size(), drv_max_readings);
+}
+
+// The first family's fetch counts what its block parser dropped, for the engine to take.
+TEST(drv_parse, the_fetch_counts_dropped_pieces_until_they_are_taken) {
+    velkaro_test::drv_fake_link_t link;
+    drv_if_t driver(&link, "VXA-2");
+    const std::string data = "abc,nan,inf,-inf,1e999,--,0x1p3,,1.0";
+    link.reply(block(data));
+    link.reply(block("2,x"));
+    std::vector<plib_data_t> v;
+    EXPECT_EQ(driver.read_measure_data(v), 0);
+    EXPECT_EQ(values(v), std::vector<double>{1.0});
+    EXPECT_EQ(driver.read_measure_data(v), 0);
+    EXPECT_EQ(values(v), std::vector<double>{2.0});
+    EXPECT_EQ(driver.take_dropped_readings(), 9u);
+    EXPECT_EQ(driver.take_dropped_readings(), 0u);
 }

@@ -49,6 +49,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!(rec >= 60.0 && rec <= 86400.0)) __builtin_trap();
     if (cfg.scan_diagram()->curves().size() != 16) __builtin_trap();
     if (cfg.get_scan_section().channel_param.size() != 16) __builtin_trap();
+    // No text bound for the instrument holds a control character (it would split a
+    // command) after any load.
+    const auto clean = [](const std::string& t) {
+        for (char c : t) {
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+        }
+        return true;
+    };
+    for (const auto& [key, e] : cfg.measure()->cfg_map()) {
+        (void)key;
+        for (const std::string* t : {&e.range, &e.nplc, &e.rel_value, &e.impedance, &e.bandwidth, &e.aperture,
+                                     &e.threshold, &e.temp_ext_source_val, &e.temp_sensor.name}) {
+            if (!clean(*t)) __builtin_trap();
+        }
+    }
+    for (const auto& [ch, c] : cfg.get_scan_section().channel_param) {
+        (void)ch;
+        if (!clean(c.range) || !clean(c.name)) __builtin_trap();
+    }
     double start = 0, end = 0;
     cfg.get_scan_display_period(start, end);
     if (!(start < end)) __builtin_trap();

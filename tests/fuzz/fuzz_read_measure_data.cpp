@@ -14,7 +14,9 @@ int64_t fixed_clock() { return 1; }
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view reply(reinterpret_cast<const char*>(data), size);
     std::vector<plib_data_t> block;
-    drv_parse_block_readings(reply, block, fixed_clock);
+    const std::size_t dropped = drv_parse_block_readings(reply, block, fixed_clock);
+    // Every piece is either a reading or counted as dropped, never both.
+    if (block.size() + dropped > size + 1) __builtin_trap();
     std::vector<plib_data_t> entries;
     drv_parse_measure_data(reply, entries);
     // No reading without a closing line feed, and never NaN or infinity.

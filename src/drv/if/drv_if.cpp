@@ -116,6 +116,10 @@ int drv_if_t::read_measure_data(std::vector<plib_data_t>& data) {
     return NSP_ASSERT(m_pvx_base != nullptr) ? m_pvx_base->read_measure_data(data) : 0;
 }
 
+uint64_t drv_if_t::take_dropped_readings() {
+    return m_pvx_base != nullptr ? m_pvx_base->take_dropped_readings() : 0;
+}
+
 int drv_if_t::read_data(std::vector<plib_data_t>& data) {
     return NSP_ASSERT(m_pvx_base != nullptr) ? m_pvx_base->read_data(data) : 0;
 }

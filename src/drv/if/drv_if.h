@@ -51,6 +51,8 @@ public:
     int get_private_model_name(std::string& name);
 
     int read_measure_data(std::vector<plib_data_t>& data);
+    // Reply pieces dropped as no number since the last call (then zero).
+    uint64_t take_dropped_readings();
     int read_data(std::vector<plib_data_t>& data);
     int get_range(plib_measure_type_t type, double& range);
     int get_null_value(plib_measure_type_t type, std::string& value);
