@@ -205,6 +205,10 @@ int run_measure(const measure_options_t& o) {
     std::printf("readings: %u\n", total);
     if (!o.log_dir.empty() && !events->record_write_failed) std::printf("readings logged: %u\n", total);
     std::printf("readings in the buffer: %zu\n", data.size());
+    // Pieces of the instrument's replies that were no number: dropped, never logged as 0.
+    const uint64_t dropped = cfg.get_run_state_info().dropped_count;
+    if (dropped > 0)
+        std::printf("pieces dropped (not a number): %llu\n", static_cast<unsigned long long>(dropped));
     std::printf("rate: %.3f readings/s\n", elapsed > 0 ? static_cast<double>(total) / elapsed : 0.0);
     if (valid > 0) {
         std::printf("min: %.10g\nmax: %.10g\nmean: %.10g\n", min, max, sum / static_cast<double>(valid));
