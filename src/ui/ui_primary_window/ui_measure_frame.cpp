@@ -6,8 +6,10 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "acq/acq_main.h"
@@ -21,6 +23,37 @@
 #include "ui/ui_primary_window/ui_measure_record_config_dialog.h"
 
 // ---- Display --------------------------------------------------------------------------
+
+namespace {
+
+// The digit field: drawn in the style sheet's font, shrunk just enough to fit when the
+// page is narrower than the font needs (large scale factors on small screens), so no
+// digit is ever cut off; it never asks the layout for more room than it is given.
+class ui_fit_digits_label_t : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height()); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        QFont f = font();
+        const QRect room = contentsRect();
+        const int advance = QFontMetrics(f).horizontalAdvance(text());
+        if (advance > room.width() && advance > 0) {
+            const qreal scale = static_cast<qreal>(room.width()) / advance;
+            if (f.pixelSize() > 0)
+                f.setPixelSize(std::max(1, static_cast<int>(f.pixelSize() * scale)));
+            else
+                f.setPointSizeF(std::max(1.0, f.pointSizeF() * scale));
+        }
+        painter.setFont(f);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(room, alignment(), text());
+    }
+};
+
+}  // namespace
 
 ui_measure_widget_t::ui_measure_widget_t(QWidget* parent) : QFrame(parent) {
     setObjectName("measure_data_widget");
@@ -48,7 +81,7 @@ ui_measure_widget_t::ui_measure_widget_t(QWidget* parent) : QFrame(parent) {
     m_polarity->setObjectName("measure_data_polarity");
     m_polarity->setFixedWidth(80);
     m_polarity->setAlignment(Qt::AlignCenter);
-    m_digits = new QLabel(this);
+    m_digits = new ui_fit_digits_label_t(this);
     m_digits->setObjectName("measure_data");
     m_digits->setAlignment(Qt::AlignCenter);
     auto* row2 = new QHBoxLayout;
