@@ -30,6 +30,8 @@ IDN_QUERIES = 10000         # row 1: queries per process
 LOG_SECONDS = 6.0           # row 3: seconds of logging per process
 LOG_ROUNDS = 2              # row 3: alternating rounds per side
 MEMORY_INSTRUMENTS = 16     # row 7
+GUI_INSTRUMENTS = 4         # row 6
+GUI_SECONDS = 10            # row 6: seconds of measuring
 
 
 def log(text):
@@ -351,18 +353,32 @@ def row6_charts(results):
         s = seconds_of(redraw)
         row('6. Scan chart redraw, 16 x 655,360 readings (%s)' % redraw.get('run_name', redraw['name']),
             '%.1f ms' % (s * 1e3), '50 ms (goal)', '%.2f' % (s / 0.05), goal_redraw, verdict(s <= 0.05))
-    share = None
-    for e in by.values():
-        for key, value in e.items():
-            if re.search(r'gui.*(share|cpu)', key, re.I) and isinstance(value, (int, float)):
-                share = (e, key, value)
-    if share is None:
-        na('6. GUI thread CPU, 4 instruments measuring, Measure pages shown', goal_gui, 'no counter in bench_chart')
-    else:
-        e, key, value = share
-        pct = value * 100 if value <= 1 else value
-        row('6. GUI thread CPU, 4 instruments measuring (%s)' % key, '%.1f %%' % pct, '5 % (goal)',
-            '%.2f' % (pct / 5), goal_gui, verdict(pct <= 5))
+    row6_gui_share(goal_gui)
+
+
+def row6_gui_share(goal):
+    measure = '6. GUI thread CPU, %d instruments measuring, Measure pages shown' % GUI_INSTRUMENTS
+    prog = exe('perf_gui_share')
+    if prog is None:
+        return na(measure, goal, 'perf_gui_share not built')
+    port = 11119  # a port of our own: no root needed
+    sims = [sim_t('127.77.6.%d' % (1 + i), port) for i in range(GUI_INSTRUMENTS)]
+    try:
+        if not all(s.ok for s in sims):
+            return na(measure, goal, 'simulators did not start')
+        env = dict(os.environ, VELKARO_VXI11_PORTMAPPER_PORT=str(port), QT_QPA_PLATFORM='offscreen')
+        argv = [prog, 'measure', str(GUI_SECONDS), 'VXA-2'] + [s.resource for s in sims]
+        code, _, _, text = run_timed(argv, env=env, timeout=180)
+        m = re.search(r'\{.*\}', text)
+        if code != 0 or not m:
+            return na(measure, goal, 'perf_gui_share failed: ' + text.strip()[-80:])
+        r = json.loads(m.group(0))
+        pct = r['gui_share'] * 100
+        row(measure + ' (offscreen, %.0f s)' % r['seconds'], '%.2f %% of one core' % pct,
+            'whole process: %.1f %%' % (r['process_share'] * 100), '%.2f' % (pct / 5), goal, verdict(pct <= 5))
+    finally:
+        for s in sims:
+            s.stop()
 
 
 def row7_memory(results):
@@ -394,6 +410,7 @@ def row7_memory(results):
         finally:
             for s in sims:
                 s.stop()
+    row7_memory_gui()
     measure = '7. Resident memory of a full record buffer (6,553,600 readings)'
     entry = find(medians(results.get('bench_acq', [])), r'^BM_resident_memory')
     if entry is None or 'full_buffer_MiB' not in entry:
@@ -401,6 +418,34 @@ def row7_memory(results):
     full = entry['full_buffer_MiB']
     row(measure, '%.1f MiB' % full, '100 MiB of readings (16 B each)', '%.2f' % (full / 100.0),
         '(reported, no goal)', '')
+
+
+def row7_memory_gui():
+    measure = '7. Resident memory per connected idle instrument (%d simulated), program widgets' % MEMORY_INSTRUMENTS
+    goal = '<= 10 MB each'
+    prog = exe('perf_gui_share')
+    if prog is None:
+        return na(measure, goal, 'perf_gui_share not built')
+    port = 11121
+    sims = [sim_t('127.77.17.%d' % (1 + i), port) for i in range(MEMORY_INSTRUMENTS)]
+    try:
+        if not all(s.ok for s in sims):
+            return na(measure, goal, 'simulators did not start')
+        env = dict(os.environ, VELKARO_VXI11_PORTMAPPER_PORT=str(port), QT_QPA_PLATFORM='offscreen')
+        code, _, _, text = run_timed([prog, 'memory', 'VXA-2'] + [s.resource for s in sims], env=env, timeout=180)
+        m = re.search(r'\{.*\}', text)
+        if code != 0 or not m:
+            return na(measure, goal, 'perf_gui_share failed: ' + text.strip()[-80:])
+        r = json.loads(m.group(0))
+        mib = r['per_instrument_with_window_mib']
+        row(measure, '%.2f MiB with its window open (%.2f MiB connected in the column)' %
+            (mib, r['per_instrument_connected_mib']),
+            'process before: %.1f MiB, with %d windows: %.1f MiB' %
+            (r['before_kib'] / 1024, r['instruments'], r['with_windows_kib'] / 1024),
+            '%.2f' % (mib * 1.048576 / 10), goal, verdict(mib * 1.048576 <= 10))
+    finally:
+        for s in sims:
+            s.stop()
 
 
 def row8_project(results):
