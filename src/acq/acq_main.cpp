@@ -1,6 +1,11 @@
 #include "acq/acq_main.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
 
 #include "common/plib_format.h"
 #include "nsp_src/lib/lib_assert.h"
@@ -226,6 +231,22 @@ void acq_main_t::_capacity_check(notify_list_t& notes) {
     if (m_run_state.load() == 1) _stop(notes);
 }
 
+void acq_main_t::_reserve_record_buffer() {
+    // The whole capacity at once: the storage is only address space until readings are
+    // written into it, and the buffer never moves, so a long run copies nothing and
+    // returns no memory to the system while it grows (growing by doubling copied the
+    // readings about twice over and faulted every page in again each time).
+    m_record_buffer.reserve(std::max(m_buffer_capacity, m_record_buffer.size() + m_batch.size()));
+    // Large pages where the system offers them on request: one fault per 2 MiB of readings.
+    const std::size_t bytes = m_record_buffer.capacity() * sizeof(plib_data_t);
+    const std::uintptr_t huge = std::uintptr_t(2) << 20;
+    const std::uintptr_t begin =
+        (reinterpret_cast<std::uintptr_t>(m_record_buffer.data()) + huge - 1) & ~(huge - 1);
+    const std::uintptr_t end =
+        (reinterpret_cast<std::uintptr_t>(m_record_buffer.data()) + bytes) & ~(huge - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // a hint only
+}
+
 void acq_main_t::_merge_batch(notify_list_t& notes) {
     if (m_run_state.load() != 1) return;
     // An automatic stop keeps the log open until this tick's accepted readings are
@@ -241,12 +262,7 @@ void acq_main_t::_merge_batch(notify_list_t& notes) {
 
     if (!m_batch.empty()) {
         m_latest = m_batch.back();
-        if (m_record_buffer.capacity() < m_record_buffer.size() + m_batch.size()) {
-            // Grow geometrically but never past the capacity: a full buffer is 100 MiB.
-            const std::size_t want = std::max(m_record_buffer.size() + m_batch.size(),
-                                              std::min(m_buffer_capacity, 2 * m_record_buffer.capacity()));
-            m_record_buffer.reserve(want);
-        }
+        if (m_record_buffer.capacity() < m_record_buffer.size() + m_batch.size()) _reserve_record_buffer();
         m_record_buffer.insert(m_record_buffer.end(), m_batch.begin(), m_batch.end());
         if (m_first_reading_pending) {
             m_first_reading_timestamp = m_record_buffer.front().timestamp;
@@ -311,6 +327,23 @@ int acq_main_t::_on_original_data_num_get(unsigned int& num) {
     std::lock_guard<std::mutex> lock(m_mutex);
     num = static_cast<unsigned int>(m_record_buffer.size());
     return 0;
+}
+
+acq_main_t::buffer_statistics_t acq_main_t::get_buffer_statistics() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    buffer_statistics_t st;
+    st.count = m_record_buffer.size();
+    st.min = std::numeric_limits<double>::infinity();
+    st.max = -st.min;
+    for (const plib_data_t& d : m_record_buffer) {
+        if (is_overload(d.value) || !std::isfinite(d.value)) continue;
+        st.min = std::min(st.min, d.value);
+        st.max = std::max(st.max, d.value);
+        st.sum += d.value;
+        ++st.valid;
+    }
+    if (st.valid == 0) st.min = st.max = 0.0;
+    return st;
 }
 
 int acq_main_t::_on_original_data_list_get(std::vector<plib_data_t>& list) {

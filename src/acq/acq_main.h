@@ -59,6 +59,18 @@ public:
     // information (instrument identity, function name, log path).
     void set_record_info_callback(std::function<void(plib_acq_file_record_param_t&)> callback);
 
+    // Count, range and mean of the readings in the buffer, taken under the engine's lock
+    // without copying the buffer (which may hold 100 MiB). Overloads and non-finite
+    // values are counted in `count` but not in `valid`, min, max or sum.
+    struct buffer_statistics_t {
+        std::size_t count = 0;
+        std::size_t valid = 0;
+        double min = 0.0;
+        double max = 0.0;
+        double sum = 0.0;
+    };
+    buffer_statistics_t get_buffer_statistics();
+
 private:
     // Handlers (engine thread).
     int _on_mode_set(plib_acq_mode_t mode);
@@ -132,6 +144,7 @@ private:
     void _clear();
     void _open_logging(notify_list_t& notes);
     // And with m_io_mutex held (they use the tick's batch).
+    void _reserve_record_buffer();
     void _merge_batch(notify_list_t& notes);
     void _append_to_log(notify_list_t& notes);
     bool _auto_stop_check();  // true: the run must stop

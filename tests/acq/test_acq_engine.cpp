@@ -276,6 +276,36 @@ TEST_F(acq_engine_fixture_t, full_buffer_at_the_real_capacity) {
     EXPECT_EQ(b.back().value, 1e7 + 19);
 }
 
+TEST_F(acq_engine_fixture_t, buffer_statistics_skip_overloads_and_match_the_buffer) {
+    // Empty buffer: nothing valid, no range.
+    auto st = engine->get_buffer_statistics();
+    EXPECT_EQ(st.count, 0u);
+    EXPECT_EQ(st.valid, 0u);
+
+    engine->set_run_state(1);
+    std::vector<plib_data_t> batch = make_batch(5, -2.0);  // -2 .. 2
+    batch.push_back({9.9e37, 1});                          // overload
+    batch.push_back({std::numeric_limits<double>::quiet_NaN(), 2});
+    batch.push_back({-std::numeric_limits<double>::infinity(), 3});
+    tick_with(batch);
+    st = engine->get_buffer_statistics();
+    EXPECT_EQ(st.count, buffer().size());
+    EXPECT_EQ(st.count, 8u);
+    EXPECT_EQ(st.valid, 5u);
+    EXPECT_EQ(st.min, -2.0);
+    EXPECT_EQ(st.max, 2.0);
+    EXPECT_EQ(st.sum, 0.0);
+
+    // Only overloads: counted, no range.
+    engine->set_run_state(0);
+    make_engine(100);
+    engine->set_run_state(1);
+    tick_with({{9.9e37, 1}, {std::numeric_limits<double>::infinity(), 2}});
+    st = engine->get_buffer_statistics();
+    EXPECT_EQ(st.count, 2u);
+    EXPECT_EQ(st.valid, 0u);
+}
+
 // -------------------------------------------------------------------------------------
 // Slices and clear
 
