@@ -135,6 +135,7 @@ void acq_main_t::_start_run(plib_acq_file_record_param_t& info, bool have_info) 
 
 void acq_main_t::_clear() {
     std::vector<plib_data_t>().swap(m_record_buffer);  // releases the storage, up to 100 MiB
+    m_buffer_head = 0;
     m_elapsed_s = 0.0;
     m_total_count = 0;
     m_dropped_count = 0;
@@ -211,17 +212,17 @@ bool acq_main_t::_auto_stop_check() {
 }
 
 void acq_main_t::_capacity_check(notify_list_t& notes) {
-    const std::size_t s = m_record_buffer.size();
+    const std::size_t s = _buffered();
     const std::size_t n = m_batch.size();
     const std::size_t cap = m_buffer_capacity;
     if (s + n <= cap) return;
     if (m_buffer_mode == acq_buffer_mode_keep_latest) {
         const std::size_t excess = s + n - cap;  // n - free, with free = cap - s
         if (excess < s) {
-            m_record_buffer.erase(m_record_buffer.begin(),
-                                  m_record_buffer.begin() + static_cast<std::ptrdiff_t>(excess));
+            m_buffer_head += excess;  // O(1): the storage is compacted only when its slack runs out
         } else {
-            std::vector<plib_data_t>().swap(m_record_buffer);
+            m_record_buffer.clear();
+            m_buffer_head = 0;
             m_batch.erase(m_batch.begin(), m_batch.end() - static_cast<std::ptrdiff_t>(cap));
         }
         return;
@@ -236,7 +237,10 @@ void acq_main_t::_reserve_record_buffer() {
     // written into it, and the buffer never moves, so a long run copies nothing and
     // returns no memory to the system while it grows (growing by doubling copied the
     // readings about twice over and faulted every page in again each time).
-    m_record_buffer.reserve(std::max(m_buffer_capacity, m_record_buffer.size() + m_batch.size()));
+    // An eighth more than the capacity: a full buffer that keeps the latest readings moves
+    // its readings to the front once per eighth of a buffer, not at every tick.
+    const std::size_t slack = std::max<std::size_t>(m_buffer_capacity / 8, 1);
+    m_record_buffer.reserve(std::max(m_buffer_capacity + slack, m_record_buffer.size() + m_batch.size()));
     // Large pages where the system offers them on request: one fault per 2 MiB of readings.
     const std::size_t bytes = m_record_buffer.capacity() * sizeof(plib_data_t);
     const std::uintptr_t huge = std::uintptr_t(2) << 20;
@@ -262,10 +266,15 @@ void acq_main_t::_merge_batch(notify_list_t& notes) {
 
     if (!m_batch.empty()) {
         m_latest = m_batch.back();
+        if (m_record_buffer.capacity() < m_record_buffer.size() + m_batch.size() && m_buffer_head > 0) {
+            m_record_buffer.erase(m_record_buffer.begin(),
+                                  m_record_buffer.begin() + static_cast<std::ptrdiff_t>(m_buffer_head));
+            m_buffer_head = 0;
+        }
         if (m_record_buffer.capacity() < m_record_buffer.size() + m_batch.size()) _reserve_record_buffer();
         m_record_buffer.insert(m_record_buffer.end(), m_batch.begin(), m_batch.end());
         if (m_first_reading_pending) {
-            m_first_reading_timestamp = m_record_buffer.front().timestamp;
+            m_first_reading_timestamp = _buffer_begin()->timestamp;
             m_first_reading_pending = false;
         }
     }
@@ -315,31 +324,31 @@ int acq_main_t::_on_latest_get(plib_data_t& data) {
 
 int acq_main_t::_on_selected_data_list_get(plib_acq_selected_data_list_t& list) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const uint64_t size = m_record_buffer.size();
+    const uint64_t size = _buffered();
     // Never a partial slice: a request reaching past the end leaves the caller's data as it was.
     if (list.start > size || list.count > size - list.start) return 0;
-    const auto first = m_record_buffer.begin() + static_cast<std::ptrdiff_t>(list.start);
-    list.data.assign(first, first + static_cast<std::ptrdiff_t>(list.count));
+    const plib_data_t* first = _buffer_begin() + list.start;
+    list.data.assign(first, first + list.count);
     return 0;
 }
 
 int acq_main_t::_on_original_data_num_get(unsigned int& num) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    num = static_cast<unsigned int>(m_record_buffer.size());
+    num = static_cast<unsigned int>(_buffered());
     return 0;
 }
 
 acq_main_t::buffer_statistics_t acq_main_t::get_buffer_statistics() {
     std::lock_guard<std::mutex> lock(m_mutex);
     buffer_statistics_t st;
-    st.count = m_record_buffer.size();
+    st.count = _buffered();
     st.min = std::numeric_limits<double>::infinity();
     st.max = -st.min;
-    for (const plib_data_t& d : m_record_buffer) {
-        if (is_overload(d.value) || !std::isfinite(d.value)) continue;
-        st.min = std::min(st.min, d.value);
-        st.max = std::max(st.max, d.value);
-        st.sum += d.value;
+    for (const plib_data_t* d = _buffer_begin(); d != _buffer_begin() + st.count; ++d) {
+        if (is_overload(d->value) || !std::isfinite(d->value)) continue;
+        st.min = std::min(st.min, d->value);
+        st.max = std::max(st.max, d->value);
+        st.sum += d->value;
         ++st.valid;
     }
     if (st.valid == 0) st.min = st.max = 0.0;
@@ -348,7 +357,7 @@ acq_main_t::buffer_statistics_t acq_main_t::get_buffer_statistics() {
 
 int acq_main_t::_on_original_data_list_get(std::vector<plib_data_t>& list) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    list = m_record_buffer;
+    list.assign(_buffer_begin(), _buffer_begin() + _buffered());
     return 0;
 }
 
@@ -403,7 +412,7 @@ int acq_main_t::_set_record_parameter(const plib_record_parameter_set_msg_t& par
 int acq_main_t::_export(const std::string& path) {
     if (path.empty()) return 0;
     const std::string header = acq_record_header(m_file_record_param, m_interval_ms, format_local_time(":"));
-    const acq_file_result_t r = acq_export_file(path, header, m_record_buffer.data(), m_record_buffer.size());
+    const acq_file_result_t r = acq_export_file(path, header, _buffer_begin(), _buffered());
     return r == acq_file_result_t::ok ? 0 : -1;
 }
 

@@ -145,6 +145,8 @@ private:
     void _open_logging(notify_list_t& notes);
     // And with m_io_mutex held (they use the tick's batch).
     void _reserve_record_buffer();
+    std::size_t _buffered() const { return m_record_buffer.size() - m_buffer_head; }
+    const plib_data_t* _buffer_begin() const { return m_record_buffer.data() + m_buffer_head; }
     void _merge_batch(notify_list_t& notes);
     void _append_to_log(notify_list_t& notes);
     bool _auto_stop_check();  // true: the run must stop
@@ -173,7 +175,11 @@ private:
     bool m_recording = false;
     std::function<void(plib_acq_file_record_param_t&)> m_record_info_callback;
     plib_data_t m_latest{plib_no_reading_value, 0};
+    // The buffer's readings are m_record_buffer[m_buffer_head, size()): a full buffer that
+    // keeps the latest readings drops the oldest by moving the head, and the live
+    // readings are moved to the front only when the storage's slack is used up.
     std::vector<plib_data_t> m_record_buffer;
+    std::size_t m_buffer_head = 0;
     int m_buffer_mode = acq_buffer_mode_keep_latest;
     int m_record_enable = 0;
     bool m_auto_stop_enable = false;

@@ -264,6 +264,33 @@ TEST_F(acq_engine_fixture_t, full_buffer_in_both_modes) {
     }
 }
 
+TEST_F(acq_engine_fixture_t, keep_latest_over_many_ticks_holds_exactly_the_newest_readings) {
+    // Batches of uneven sizes run the head past the storage's slack many times over; after
+    // every tick the buffer, its slices and its count must be the newest readings.
+    make_engine(100);
+    param(record_kind_buffer_mode, [](auto& p) { p.buffer_mode = acq_buffer_mode_keep_latest; });
+    engine->set_run_state(1);
+    const std::size_t sizes[] = {7, 13, 1, 40, 99, 100, 3, 101, 17, 250, 0, 9};
+    double next = 0.0;
+    for (int round = 0; round < 40; ++round) {
+        const std::size_t n = sizes[round % std::size(sizes)];
+        tick_with(make_batch(n, next));
+        next += static_cast<double>(n);
+        const std::size_t want = static_cast<std::size_t>(std::min(next, 100.0));
+        SCOPED_TRACE("round " + std::to_string(round));
+        const auto b = buffer();
+        ASSERT_EQ(b.size(), want);
+        for (std::size_t i = 0; i < want; ++i) ASSERT_EQ(b[i].value, next - static_cast<double>(want - i));
+        plib_acq_selected_data_list_t slice;
+        slice.start = want / 2;
+        slice.count = want - want / 2;
+        engine->m_acq_selected_data_list_msg.fetch(slice);
+        ASSERT_EQ(slice.data.size(), slice.count);
+        if (!slice.data.empty()) EXPECT_EQ(slice.data.front().value, b[want / 2].value);
+        EXPECT_EQ(engine->get_buffer_statistics().count, want);
+    }
+}
+
 TEST_F(acq_engine_fixture_t, full_buffer_at_the_real_capacity) {
     make_engine();  // 6,553,600
     param(record_kind_buffer_mode, [](auto& p) { p.buffer_mode = acq_buffer_mode_keep_latest; });
