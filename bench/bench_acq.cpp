@@ -2,7 +2,6 @@
 // record-line formatting) without file I/O, the engine's whole tick through its
 // message, and the resident memory of an idle and of a full engine.
 #include <benchmark/benchmark.h>
-
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -107,6 +106,27 @@ void BM_engine_tick(benchmark::State& state) {
 }
 BENCHMARK(BM_engine_tick)->Args({10000, 0})->Args({10000, 1})->UseRealTime()->Unit(benchmark::kMicrosecond);
 
+// A tick of a full buffer that keeps the latest readings (the state of every long run in
+// that mode): each tick drops as many old readings as it adds.
+void BM_engine_tick_full_keep_latest(benchmark::State& state) {
+    const std::size_t n = static_cast<std::size_t>(state.range(0));
+    bench_instrument_t instrument(n);
+    acq_main_options_t opt;
+    opt.periodic_task_enabled = false;
+    acq_main_t engine(&instrument, opt);
+    plib_record_parameter_set_msg_t p;
+    p.kind = record_kind_buffer_mode;
+    p.buffer_mode = acq_buffer_mode_keep_latest;
+    engine.m_acq_record_parameter_data_msg.send(p);
+    engine.set_run_state(1);
+    for (std::size_t filled = 0; filled < acq_record_buffer_capacity + n; filled += n)
+        engine.m_acq_trig_msg.send();
+    for (auto _ : state) engine.m_acq_trig_msg.send();
+    engine.set_run_state(0);
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(n));
+}
+BENCHMARK(BM_engine_tick_full_keep_latest)->Arg(50000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
 long resident_kib() {
     std::ifstream statm("/proc/self/statm");
     long size = 0, resident = 0;
@@ -203,7 +223,8 @@ void BM_end_to_end(benchmark::State& state) {
         std::vector<char> buf(1 << 20);
         while (in) {
             in.read(buf.data(), static_cast<std::streamsize>(buf.size()));
-            for (std::streamsize i = 0; i < in.gcount(); ++i) lines += buf[static_cast<std::size_t>(i)] == '\n';
+            for (std::streamsize i = 0; i < in.gcount(); ++i)
+                lines += buf[static_cast<std::size_t>(i)] == '\n';
         }
         std::remove(path.c_str());
         std::filesystem::remove(dir);
