@@ -216,7 +216,12 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
 
     const bool exported = o.export_path.empty() || cfg.export_data(o.export_path) == 0;
     std::vector<std::string> files = files_written(o.log_dir, before);
-    if (!o.export_path.empty() && exported) files.push_back(o.export_path);
+    // An export into the log directory is already listed.
+    const bool listed = std::any_of(files.begin(), files.end(), [&o](const std::string& f) {
+        std::error_code ec;
+        return std::filesystem::equivalent(f, o.export_path, ec);
+    });
+    if (!o.export_path.empty() && exported && !listed) files.push_back(o.export_path);
     for (const std::string& f : files) note("measure", "wrote " + f);
 
     nlohmann::json& summary = report.doc();

@@ -39,6 +39,7 @@
 #include "cli/cli_output.h"
 #include "common/plib_format.h"
 #include "common/plib_number.h"
+#include "remote/remote_main.h"
 #include "scan/plib_scan_types.h"
 #include "scan/scan_main.h"
 #include "scan/scan_statistics.h"
@@ -414,6 +415,18 @@ int run_project(const run_options_t& o, cli_report_t& report) {
         else if (in->state == run_running)
             in->state = in->code == cli_exit_ok ? run_done : run_failed;
         unwatch_run(in->mngr());
+        // The link engine calls a link lost only after several failures in a row: a link
+        // that broke in the run's last ticks would pass for a good run. Ask once.
+        if (in->state == run_done && in->code == cli_exit_ok) {
+            std::string reply;
+            const int status = in->mngr().get_remote()->query(
+                static_cast<unsigned long>(in->cfg().get_info().session), "*STB?\n", reply);
+            if (status < 0)
+                fail_instrument(*in, report, cli_exit_link,
+                                "the link to the " + in->name() + " failed at the end of the run (" +
+                                    status_text(status) + ")",
+                                status);
+        }
     }
 
     int code = cli_exit_ok;
