@@ -420,7 +420,7 @@ int run_project(const run_options_t& o, cli_report_t& report) {
         if (in->state == run_done && in->code == cli_exit_ok) {
             std::string reply;
             const int status = in->mngr().get_remote()->query(
-                static_cast<unsigned long>(in->cfg().get_info().session), "*STB?\n", reply);
+                static_cast<unsigned long>(in->cfg().get_info().session), "*IDN?\n", reply);
             if (status < 0)
                 fail_instrument(*in, report, cli_exit_link,
                                 "the link to the " + in->name() + " failed at the end of the run (" +
