@@ -114,7 +114,7 @@ def check_scan(cli, resource, tmp):
     per_channel = os.path.join(tmp, "per_channel")
     os.mkdir(single)
     os.mkdir(per_channel)
-    doc = run_cli(cli, ["scan", "--model", "VXA-2", "--channels", "1,3", "--sweeps", "3",
+    doc = run_cli(cli, ["scan", "--model", "VXA-2", "--channels", "1,3", "--sweeps", "3", "--delay", "0",
                         "--log-dir", single, resource])
     check(len(doc["files"]) == 1, "one single scan log, got %r" % doc["files"])
     columns, rows = rows_after(doc["files"][0], 0)
@@ -122,7 +122,7 @@ def check_scan(cli, resource, tmp):
     for i, ch in enumerate(doc["channels"]):
         check_stats([float(r[i]) for r in rows if r[i] != ""], ch, "single file, channel %d" % ch["channel"])
 
-    doc = run_cli(cli, ["scan", "--model", "VXA-2", "--channels", "1,3", "--sweeps", "3",
+    doc = run_cli(cli, ["scan", "--model", "VXA-2", "--channels", "1,3", "--sweeps", "3", "--delay", "0",
                         "--log-dir", per_channel, "--file-mode", "per-channel", resource])
     check(len(doc["files"]) == 2, "two channel logs, got %r" % doc["files"])
     for ch in doc["channels"]:
