@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -179,6 +180,53 @@ TEST(cli_run, sigterm_stops_every_instrument_with_complete_record_files) {
     ASSERT_EQ(doc["instruments"].size(), 2u);
     for (const json& in : doc["instruments"]) EXPECT_EQ(in["status"], "ok") << in.dump();
     expect_complete_records(doc);
+}
+
+TEST(cli_run, a_scanning_section_scans_and_automatic_stops_end_the_run) {
+    sim_process_t scanner("VXA-2");
+    sim_process_t meter("VXB-1");
+    ASSERT_TRUE(scanner.ok() && meter.ok());
+    temp_dir_t dir;
+    const std::string logs = (fs::path(dir.path()) / "logs").string();
+    fs::create_directories(logs);
+    const std::string project = (fs::path(dir.path()) / "mixed.dmm").string();
+    {
+        std::ofstream out(project);
+        out << "<?xml version=\"1.0\"?>\n<root><SoftwareVersion>V1.0.3</SoftwareVersion>\n"
+            << "<project><product_type>VXA-2</product_type><resource>" << scanner.instr_resource()
+            << "</resource><scan><record_position>1</record_position><record_mode>1</record_mode>"
+               "<stop_mode>3</stop_mode><stop_rounds>3</stop_rounds><delay>0</delay><channel_param>";
+        for (int ch : {1, 2})
+            out << "<channel index=\"" << ch
+                << "\"><scan_state>1</scan_state><scan_counts>1</scan_counts><func>0</func><range>Auto</"
+                   "range>"
+                   "</channel>";
+        out << "</channel_param></scan></project>\n"
+            << "<project><product_type>VXB-1</product_type><resource>" << meter.instr_resource()
+            << "</resource><measure><function>0</function><acq_param><record_position>1</record_position>"
+               "<auto_stop_mode>1</auto_stop_mode><stop_num>5</stop_num><auto_enable>true</auto_enable>"
+               "</acq_param></measure></project>\n</root>\n";
+    }
+    // No --time: each instrument ends by the stop its section saved.
+    const process_result_t r = run_cli({"run", project, "--log-dir", logs, "--json"});
+    ASSERT_EQ(r.exit_code, cli_exit_ok) << r.out << r.err;
+    const json doc = json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << r.out;
+    ASSERT_EQ(doc["instruments"].size(), 2u);
+    const json& scan = doc["instruments"][0];
+    EXPECT_EQ(scan["kind"], "scan");
+    EXPECT_EQ(scan["readings"], 6) << scan.dump();  // 3 sweeps of 2 channels
+    ASSERT_EQ(scan["channels"].size(), 2u);
+    for (const json& ch : scan["channels"]) EXPECT_EQ(ch["count"], 3) << ch.dump();
+    EXPECT_EQ(scan["files"].size(), 2u) << scan.dump();  // one log per channel, as the section says
+    const json& meas = doc["instruments"][1];
+    EXPECT_EQ(meas["kind"], "measure");
+    EXPECT_EQ(meas["readings"], 5);
+    expect_complete_records({{"instruments", {meas}}});
+    // The scanner card got the section's channels, and no acquisition ran on it.
+    const auto log = scanner.log_lines();
+    EXPECT_EQ(
+        std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("R?", 0) == 0; }), 0);
 }
 
 TEST(cli_run, refuses_what_it_cannot_run) {
