@@ -197,10 +197,14 @@ void start_instrument(run_instrument_t& in, const run_options_t& o, cli_report_t
             cfg.set_auto_enable(true);
         }
     }
-    // The engines log nothing, silently, into a folder that is not there: say so at once.
-    if (logs && !writable_directory(in.directory))
-        report.warn("instrument " + std::to_string(in.section.position) + " (" + in.name() +
-                    "): cannot write to the log folder \"" + in.directory + "\"; it runs without logging");
+    // The engines log nothing, silently, into a folder that is not there: say so at once,
+    // and let the exit code say that the run did not log as the project asked.
+    if (logs && !writable_directory(in.directory)) {
+        in.code = cli_exit_file;
+        in.message = "cannot write to the log folder \"" + in.directory + "\"";
+        report.fail(cli_exit_file, "instrument " + std::to_string(in.section.position) + " (" + in.name() +
+                                       "): " + in.message + "; it runs without logging");
+    }
     in.before = snapshot_dir(in.directory);
     in.stall_s =
         stall_limit_s(cfg, mngr, in.scanning ? scan.get_scan_delay() + 0.5 : cfg.get_interval_ms() / 1000.0);

@@ -229,6 +229,27 @@ TEST(cli_run, a_scanning_section_scans_and_automatic_stops_end_the_run) {
         std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("R?", 0) == 0; }), 0);
 }
 
+TEST(cli_run, a_log_folder_that_cannot_be_written_is_told_at_once_and_in_the_exit_code) {
+    sim_process_t sim("VXA-2");
+    ASSERT_TRUE(sim.ok());
+    temp_dir_t dir;
+    std::string project = velkaro_test::read_file(write_project(dir.path(), {sim.instr_resource()}));
+    const std::string tag = "<record_position>1</record_position>";
+    project.replace(project.find(tag), tag.size(),
+                    tag + "<record_directory>/nonexistent/logs</record_directory>");
+    const std::string path = (fs::path(dir.path()) / "missing.dmm").string();
+    std::ofstream(path) << project;
+    const process_result_t r = run_cli({"run", path, "--time", "1"});
+    EXPECT_EQ(r.exit_code, cli_exit_file) << r.out << r.err;
+    EXPECT_NE(r.err.find("cannot write to the log folder \"/nonexistent/logs\"; it runs without logging"),
+              std::string::npos)
+        << r.err;
+    // It still measured for its whole time.
+    EXPECT_NE(r.out.find("  readings: "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("  readings: 0\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("  file: "), std::string::npos) << r.out;
+}
+
 TEST(cli_run, refuses_what_it_cannot_run) {
     temp_dir_t dir;
     const std::string not_a_project = (fs::path(dir.path()) / "x.dmm").string();
