@@ -192,7 +192,8 @@ TEST(cli_output, json_errors_carry_the_exit_code_and_the_visa_status_name) {
     EXPECT_EQ(e["visa_status"], "VI_ERROR_TMO") << e.dump();
 
     // A link lost during a measurement: the summary so far, and the error with its status.
-    sim_process_t dropping("VXA-2", {"--drop-at", "1.5"});
+    // By command count, not by time: connecting takes about 60 commands, each tick one more.
+    sim_process_t dropping("VXA-2", {"--drop-after", "70"});
     ASSERT_TRUE(dropping.ok());
     const process_result_t m = run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", "--time", "20",
                                         "--json", dropping.instr_resource()});
@@ -203,6 +204,7 @@ TEST(cli_output, json_errors_carry_the_exit_code_and_the_visa_status_name) {
     EXPECT_EQ(mj["errors"][0]["exit_code"], cli_exit_link);
     EXPECT_EQ(mj["errors"][0]["visa_status"].get<std::string>().rfind("VI_ERROR_", 0), 0u) << mj.dump();
     EXPECT_NE(mj["errors"][0]["message"].get<std::string>().find("was lost"), std::string::npos);
+    EXPECT_GT(mj["readings"].get<unsigned>(), 0u) << mj.dump();
     EXPECT_EQ(mj["statistics"]["count"], mj["readings_in_buffer"]);
 }
 
