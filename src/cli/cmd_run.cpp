@@ -340,6 +340,13 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
     const std::vector<std::string> files = files_written(in.directory, in.before);
     j["files"] = files;
     for (const std::string& f : files) text += "  file: " + f + "\n";
+    // Sections a signal reached before they were opened: not run, and no failure either.
+    const bool started = in.opened || in.code != cli_exit_ok;
+    if (!started) {
+        j["status"] = "not started";
+        j["error"] = nullptr;
+        return text + "  status: not started (stopped first)\n";
+    }
     j["status"] = in.code == cli_exit_ok ? "ok" : "failed";
     j["error"] = in.code == cli_exit_ok ? nlohmann::json() : error_json(in.code, in.message, in.visa_status);
     text += "  status: " + (in.code == cli_exit_ok ? std::string("ok") : "failed: " + in.message) + "\n";
