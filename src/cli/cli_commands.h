@@ -34,6 +34,9 @@ void register_measure_commands(CLI::App& app, cli_context_t& context);
 // project show
 void register_project_commands(CLI::App& app, cli_context_t& context);
 
+// run (every instrument of a project, unattended)
+void register_run_commands(CLI::App& app, cli_context_t& context);
+
 // "0xBFFF0015 VI_ERROR_TMO: <text>": the VISA name of a status and the link's text for it.
 std::string status_description(int status);
 

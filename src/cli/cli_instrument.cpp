@@ -51,9 +51,9 @@ cli_opened_t open_instrument(const cli_open_request_t& request) {
     switch (cfg.connect(1)) {
         case cfg_remote_t::result_ok:
             if (opened.events->link_lost)
-                return refuse(cli_exit_link,
-                              describe_link_lost(cfg, *opened.guard.mngr(), request.model, request.resource) +
-                                  " while it was being set up");
+                return refuse(cli_exit_link, describe_link_lost(cfg, *opened.guard.mngr(), request.model,
+                                                                request.resource, &opened.visa_status) +
+                                                 " while it was being set up");
             return opened;
         case cfg_remote_t::result_not_the_model:
             break;
@@ -65,6 +65,7 @@ cli_opened_t open_instrument(const cli_open_request_t& request) {
     const cfg_remote_t& remote = *cfg.remote();
     switch (remote.identify_failure()) {
         case cfg_remote_t::identify_no_reply:
+            opened.visa_status = remote.identify_status();
             return refuse(cli_exit_connect, "connection failure: no identification from " + request.resource +
                                                 " (" + status_text(remote.identify_status()) + ")");
         case cfg_remote_t::identify_unreadable:
@@ -109,10 +110,11 @@ double stall_limit_s(cfg_main_t& cfg, plib_mngr_t& mngr, double pace_s) {
 }
 
 std::string describe_link_lost(cfg_main_t& cfg, plib_mngr_t& mngr, const std::string& model,
-                               const std::string& resource) {
+                               const std::string& resource, int* status_out) {
     const auto session = static_cast<unsigned long>(cfg.get_info().session);
     std::string reply;
     int status = mngr.get_remote()->query(session, "*STB?\n", reply);
+    if (status_out != nullptr) *status_out = status;
     std::string how = status_text(status);
     if (status >= 0) how = "six transfers in a row failed; the link answers again: " + how;
     return "the link to the " + model + " at " + resource + " was lost (" + how + ")";

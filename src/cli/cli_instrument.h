@@ -63,6 +63,7 @@ struct cli_opened_t {
     cli_mngr_guard_t guard;
     cli_exit_t result = cli_exit_ok;
     std::string message;  // what went wrong, when result is not cli_exit_ok
+    int visa_status = 0;  // the VISA status behind the failure, when one is known
     // Watched from the manager's creation on, so a link lost during set-up is heard too.
     std::shared_ptr<cli_run_events_t> events;
 };
@@ -83,7 +84,8 @@ double stall_limit_s(cfg_main_t& cfg, plib_mngr_t& mngr, double pace_s);
 
 // "the link to the VXA-2 at RESOURCE was lost (VI_ERROR_CONN_LOST)": probes the session once for the
 // VISA status, because the link engine reports the loss without one.
+// The probe's status goes to *status when given.
 std::string describe_link_lost(cfg_main_t& cfg, plib_mngr_t& mngr, const std::string& model,
-                               const std::string& resource);
+                               const std::string& resource, int* status = nullptr);
 
 }  // namespace velkaro_cli

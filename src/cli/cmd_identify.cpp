@@ -4,7 +4,8 @@
 //
 // Connects as the program does when an instrument is added: opens the session,
 // queries "*IDN?", checks the family's private model name against M and sends "*RST"
-// (no configuration is sent). Prints the four identification fields and closes.
+// (no configuration is sent). Prints the four identification fields (with --json one
+// document with the fields, or with the error) and closes.
 // Exit code cli_exit_ok, cli_exit_connect or cli_exit_model, with a message on
 // standard error.
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include "cfg/cfg_main.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_instrument.h"
+#include "cli/cli_output.h"
 #include "common/plib_model_registry.h"
 
 namespace velkaro_cli {
@@ -23,6 +25,7 @@ namespace {
 struct identify_options_t {
     std::string model;
     std::string resource;
+    bool json = false;
 };
 
 int run_identify(const identify_options_t& options) {
@@ -31,15 +34,29 @@ int run_identify(const identify_options_t& options) {
     request.resource = options.resource;
     request.send_configuration = false;
     const cli_opened_t opened = open_instrument(request);
+    nlohmann::json doc = {{"model", options.model}, {"resource", options.resource}};
     if (opened.result != cli_exit_ok) {
         std::fprintf(stderr, "velkaro-cli identify: %s\n", opened.message.c_str());
+        if (options.json) {
+            doc["error"] = error_json(opened.result, opened.message, opened.visa_status);
+            write_json(doc);
+        }
         return opened.result;
     }
     const cfg_main_t& cfg = opened.guard.cfg();
-    std::printf("manufacturer: %s\nproduct_type: %s\nserial_number: %s\nsoftware_version: %s\n",
-                cfg.manufacturer().c_str(), cfg.product_type().c_str(), cfg.serial_number().c_str(),
-                cfg.software_version().c_str());
-    std::fflush(stdout);
+    if (options.json) {
+        doc["manufacturer"] = cfg.manufacturer();
+        doc["product_type"] = cfg.product_type();
+        doc["serial_number"] = cfg.serial_number();
+        doc["software_version"] = cfg.software_version();
+        doc["error"] = nullptr;
+        write_json(doc);
+        return cli_exit_ok;
+    }
+    std::fprintf(results(), "manufacturer: %s\nproduct_type: %s\nserial_number: %s\nsoftware_version: %s\n",
+                 cfg.manufacturer().c_str(), cfg.product_type().c_str(), cfg.serial_number().c_str(),
+                 cfg.software_version().c_str());
+    std::fflush(results());
     return cli_exit_ok;
 }
 
@@ -55,6 +72,7 @@ void register_identify_commands(CLI::App& app, cli_context_t& context) {
     identify->add_option("--model", options->model, "Instrument model")
         ->required()
         ->check(CLI::IsMember(models));
+    identify->add_flag("--json", options->json, "Print one JSON document");
     identify->add_option("resource", options->resource, "VISA resource string")->required();
     identify->callback([options, &context] { context.exit_code = run_identify(*options); });
 }

@@ -1,6 +1,6 @@
 // Link subcommands: find, query, write, read.
 //
-//   velkaro-cli find [--hosts H1,H2]          instruments that can be opened now
+//   velkaro-cli find [--hosts H1,H2] [--json]  instruments that can be opened now
 //   velkaro-cli query RESOURCE "CMD" [--timeout MS]
 //   velkaro-cli write RESOURCE "CMD" [--timeout MS]
 //   velkaro-cli read RESOURCE [--timeout MS]
@@ -9,8 +9,9 @@
 // terminated. Replies are printed unchanged (binary blocks included); a reply longer
 // than one link read is completed by further reads. Failures print the VISA status on
 // standard error and exit with cli_exit_connect when the resource could not be opened,
-// else cli_exit_link. --timeout goes through the link engine, which prints its
-// "_printf_vistatus: ..." diagnostic line on standard output first.
+// else cli_exit_link. --timeout goes through the link engine, whose
+// "_printf_vistatus: ..." diagnostic line goes to standard error with the other
+// diagnostics (cli_output.h).
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -18,6 +19,8 @@
 #include <vector>
 
 #include "cli/cli_commands.h"
+#include "cli/cli_instrument.h"
+#include "cli/cli_output.h"
 #include "remote/remote_main.h"
 #include "visa/visa_types.h"
 
@@ -31,6 +34,7 @@ struct link_options_t {
     std::string command;
     int timeout_ms = -1;  // -1: keep the VISA default
     std::string hosts;
+    bool json = false;
 };
 
 int report_failure(const char* what, int status, cli_exit_t code = cli_exit_link) {
@@ -64,8 +68,7 @@ int complete_reply(remote_main_t& link, unsigned long session, int status, std::
 }
 
 int print_reply(const char* what, int status, const std::string& reply) {
-    std::fwrite(reply.data(), 1, reply.size(), stdout);
-    std::fflush(stdout);
+    write_results(reply);
     return status < 0 ? report_failure(what, status) : cli_exit_ok;
 }
 
@@ -75,8 +78,15 @@ int run_find(const link_options_t& options) {
     remote_main_t link;
     std::vector<std::string> resources;
     const int status = link.find_resource(resources);
-    for (const auto& resource : resources) std::printf("%s\n", resource.c_str());
-    std::fflush(stdout);
+    if (options.json) {
+        nlohmann::json doc = {{"resources", resources}, {"error", nullptr}};
+        if (status < 0) doc["error"] = error_json(cli_exit_link, status_description(status), status);
+        write_json(doc);
+    } else {
+        std::string text;
+        for (const auto& resource : resources) text += resource + "\n";
+        write_results(text);
+    }
     return status < 0 ? report_failure("find", status) : cli_exit_ok;
 }
 
@@ -127,6 +137,7 @@ void register_link_commands(CLI::App& app, cli_context_t& context) {
     CLI::App* find = app.add_subcommand("find", "List the instruments that can be opened now");
     find->add_option("--hosts", options->hosts,
                      "Comma-separated LAN hosts to probe (default: VELKARO_VISA_HOSTS)");
+    find->add_flag("--json", options->json, "Print one JSON document");
     find->callback([options, &context] { context.exit_code = run_find(*options); });
 
     CLI::App* query = app.add_subcommand("query", "Send a command and print the reply");

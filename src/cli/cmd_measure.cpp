@@ -2,11 +2,12 @@
 //
 //   velkaro-cli measure --model M --function NAME [--range R] [--nplc X]
 //                       [--count N | --time S] [--interval MS] [--log-dir DIR]
-//                       [--export FILE] [--project FILE] RESOURCE
+//                       [--export FILE] [--project FILE] [--json] RESOURCE
 //
 // Opens the instrument (open_instrument: the connection writes the stored
 // configuration, the project section when one is given), applies the options, runs the
-// acquisition until its automatic stop, exports the buffer and prints a summary. Exit
+// acquisition until its automatic stop (progress on a terminal's standard error), exports
+// the buffer and prints a summary (with --json one document of the same facts). Exit
 // codes (cli_exit_t): usage for bad arguments (a count beyond the acquisition's counter
 // too) or an unwritable path, connect, model, function for a function the model lacks,
 // link when the link is lost (at once, with the readings logged so far), file when the
@@ -31,6 +32,7 @@
 #include "cfg/cfg_project.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_instrument.h"
+#include "cli/cli_output.h"
 #include "common/plib_format.h"
 #include "common/plib_model_registry.h"
 #include "common/plib_number.h"
@@ -51,12 +53,8 @@ struct measure_options_t {
     std::string export_path;
     std::string project;
     std::string resource;
+    bool json = false;
 };
-
-int fail(int code, const std::string& message) {
-    std::fprintf(stderr, "velkaro-cli measure: %s\n", message.c_str());
-    return code;
-}
 
 // A directory we can create files in.
 bool writable_directory(const std::string& dir) {
@@ -82,7 +80,11 @@ plib_measure_type_t function_from_text(const std::string& text) {
     return type;
 }
 
-int run_measure(const measure_options_t& o) {
+int run_measure(const measure_options_t& o, cli_report_t& report) {
+    auto fail = [&report](int code, const std::string& message, int status = 0) {
+        return report.fail(code, message, status);
+    };
+    report.doc() = {{"model", o.model}, {"resource", o.resource}, {"function", o.function}};
     // The acquisition counts its stop number in an int: a larger count would wrap.
     constexpr long long max_count = std::numeric_limits<int>::max();
     if (o.count > max_count)
@@ -113,7 +115,10 @@ int run_measure(const measure_options_t& o) {
         return cli_exit_function;
     };
     const cli_opened_t opened = open_instrument(request);
-    if (opened.result != cli_exit_ok) return fail(opened.result, opened.message);
+    if (opened.result != cli_exit_ok) return fail(opened.result, opened.message, opened.visa_status);
+    note("measure", "connected to the " + o.model + " at " + o.resource + " (" +
+                        opened.guard.cfg().manufacturer() + ", serial " + opened.guard.cfg().serial_number() +
+                        ")");
     cfg_main_t& cfg = opened.guard.cfg();
 
     cfg.set_function(type);
@@ -149,10 +154,15 @@ int run_measure(const measure_options_t& o) {
     cfg.set_run_state(1);
     if (cfg.get_run_state() != 1) {
         unwatch_run(mngr);
-        if (events->link_lost) return fail(cli_exit_link, describe_link_lost(cfg, mngr, o.model, o.resource));
+        if (events->link_lost) {
+            int status = 0;
+            const std::string what = describe_link_lost(cfg, mngr, o.model, o.resource, &status);
+            return fail(cli_exit_link, what, status);
+        }
         return fail(cli_exit_run, "the acquisition did not start");
     }
-    const bool terminal = ::isatty(STDOUT_FILENO) != 0;
+    const dir_snapshot_t before = snapshot_dir(o.log_dir);
+    cli_progress_t progress;
     uint32_t last_count = 0;
     auto last_progress = start;
     bool stalled = false, told_write_failure = false;
@@ -167,22 +177,18 @@ int run_measure(const measure_options_t& o) {
         if (events->record_write_failed && !told_write_failure) {
             // The run goes on (the readings stay in the buffer); the user hears at once.
             told_write_failure = true;
-            std::fprintf(stderr,
-                         "velkaro-cli measure: writing the record file failed after %u readings; "
-                         "logging is off, the run goes on\n",
-                         count);
+            progress.finish();
+            report.warn("writing the record file failed after " + std::to_string(count) +
+                        " readings; logging is off, the run goes on");
         }
         if ((by_time && now > run_deadline) ||
             (!by_time && std::chrono::duration<double>(now - last_progress).count() > stall_s)) {
             stalled = true;
             break;
         }
-        if (terminal) {
-            std::printf("\r%u readings, %.1f s", count, cfg.get_elapsed_s());
-            std::fflush(stdout);
-        }
+        progress.draw(progress_text(count, cfg.get_elapsed_s(), cfg.is_recording() ? 1 : 0));
     }
-    if (terminal) std::printf("\n");
+    progress.finish();
     const bool link_lost = events->link_lost;
     const bool stopped = cfg.get_run_state() == 0 && !link_lost && !stalled;
     if (cfg.get_run_state() != 0) cfg.set_run_state(0);
@@ -202,29 +208,62 @@ int run_measure(const measure_options_t& o) {
     }
     // The buffer may hold fewer readings than the run delivered (and logged).
     const uint32_t total = cfg.get_total_count();
-    std::printf("readings: %u\n", total);
-    if (!o.log_dir.empty() && !events->record_write_failed) std::printf("readings logged: %u\n", total);
-    std::printf("readings in the buffer: %zu\n", data.size());
+    const bool logged = !o.log_dir.empty() && !events->record_write_failed;
     // Pieces of the instrument's replies that were no number: dropped, never logged as 0.
     const uint64_t dropped = cfg.get_run_state_info().dropped_count;
-    if (dropped > 0)
-        std::printf("pieces dropped (not a number): %llu\n", static_cast<unsigned long long>(dropped));
-    std::printf("rate: %.3f readings/s\n", elapsed > 0 ? static_cast<double>(total) / elapsed : 0.0);
-    if (valid > 0) {
-        std::printf("min: %.10g\nmax: %.10g\nmean: %.10g\n", min, max, sum / static_cast<double>(valid));
-    } else {
-        std::printf("min: -\nmax: -\nmean: -\n");
-    }
-    if (valid != data.size()) std::printf("overloads: %zu\n", data.size() - valid);
-    std::fflush(stdout);
+    const double rate = elapsed > 0 ? static_cast<double>(total) / elapsed : 0.0;
+    const double mean = valid > 0 ? sum / static_cast<double>(valid) : std::nan("");
 
-    if (!o.export_path.empty() && cfg.export_data(o.export_path) != 0)
-        return fail(cli_exit_file, "cannot write the export file \"" + o.export_path + "\"");
-    const bool logged = !o.log_dir.empty() && !events->record_write_failed;
-    if (link_lost)
-        return fail(cli_exit_link, describe_link_lost(cfg, mngr, o.model, o.resource) + "; " +
-                                       std::to_string(total) +
-                                       (logged ? " readings logged" : " readings taken"));
+    const bool exported = o.export_path.empty() || cfg.export_data(o.export_path) == 0;
+    std::vector<std::string> files = files_written(o.log_dir, before);
+    // An export into the log directory is already listed.
+    const bool listed = std::any_of(files.begin(), files.end(), [&o](const std::string& f) {
+        std::error_code ec;
+        return std::filesystem::equivalent(f, o.export_path, ec);
+    });
+    if (!o.export_path.empty() && exported && !listed) files.push_back(o.export_path);
+    for (const std::string& f : files) note("measure", "wrote " + f);
+
+    nlohmann::json& summary = report.doc();
+    summary["readings"] = total;
+    summary["readings_logged"] = logged ? nlohmann::json(total) : nlohmann::json();
+    summary["readings_in_buffer"] = data.size();
+    summary["dropped"] = dropped;
+    summary["elapsed_s"] = elapsed;
+    summary["rate"] = rate;
+    summary["statistics"] = {{"count", valid},
+                             {"min", number_json(valid > 0 ? min : std::nan(""))},
+                             {"max", number_json(valid > 0 ? max : std::nan(""))},
+                             {"mean", number_json(mean)},
+                             {"overloads", data.size() - valid}};
+    summary["files"] = files;
+    if (!report.json()) {
+        std::FILE* out = results();
+        std::fprintf(out, "readings: %u\n", total);
+        if (logged) std::fprintf(out, "readings logged: %u\n", total);
+        std::fprintf(out, "readings in the buffer: %zu\n", data.size());
+        if (dropped > 0)
+            std::fprintf(out, "pieces dropped (not a number): %llu\n",
+                         static_cast<unsigned long long>(dropped));
+        std::fprintf(out, "rate: %.3f readings/s\n", rate);
+        if (valid > 0) {
+            std::fprintf(out, "min: %.10g\nmax: %.10g\nmean: %.10g\n", min, max, mean);
+        } else {
+            std::fprintf(out, "min: -\nmax: -\nmean: -\n");
+        }
+        if (valid != data.size()) std::fprintf(out, "overloads: %zu\n", data.size() - valid);
+        for (const std::string& f : files) std::fprintf(out, "file: %s\n", f.c_str());
+        std::fflush(out);
+    }
+
+    if (!exported) return fail(cli_exit_file, "cannot write the export file \"" + o.export_path + "\"");
+    if (link_lost) {
+        int status = 0;
+        const std::string what = describe_link_lost(cfg, mngr, o.model, o.resource, &status);
+        return fail(cli_exit_link,
+                    what + "; " + std::to_string(total) + (logged ? " readings logged" : " readings taken"),
+                    status);
+    }
     if (!stopped)
         return fail(cli_exit_run, (by_time ? "the run went " + format_general(stall_s, 3) + " s past its time"
                                            : "no reading for " + format_general(stall_s, 3) + " s") +
@@ -257,8 +296,12 @@ void register_measure_commands(CLI::App& app, cli_context_t& context) {
     cmd->add_option("--log-dir", o->log_dir, "Write a record file into this directory");
     cmd->add_option("--export", o->export_path, "Write the buffered readings to this CSV file");
     cmd->add_option("--project", o->project, "Take the settings from this project file's section");
+    cmd->add_flag("--json", o->json, "Print one JSON document (summary, statistics, files, errors)");
     cmd->add_option("resource", o->resource, "VISA resource string")->required();
-    cmd->callback([o, &context] { context.exit_code = run_measure(*o); });
+    cmd->callback([o, &context] {
+        cli_report_t report("measure", o->json);
+        context.exit_code = report.finish(run_measure(*o, report));
+    });
 }
 
 }  // namespace velkaro_cli

@@ -2,12 +2,13 @@
 //
 //   velkaro-cli scan --model M --channels 1,3,5 [--func CH=NAME] [--sweeps N | --time S]
 //                    [--mode scan|step] [--delay S] [--log-dir DIR --file-mode single|per-channel]
-//                    [--export DIR] RESOURCE
+//                    [--export DIR] [--json] RESOURCE
 //
 // Opens the instrument (open_instrument: identification, "*RST", configuration),
 // programs the scanner card, runs until the stop condition (N sweeps, by default 1, or
-// S seconds), printing progress once a second, then prints each scanned channel's
-// statistics. NAME is a scanner keyword ("DCV", "ACV", "RES", ...) or a SCPI mnemonic
+// S seconds), drawing progress on a terminal's standard error, then prints each scanned
+// channel's statistics and the files written (with --json one document of the same facts). NAME is a scanner
+// keyword ("DCV", "ACV", "RES", ...) or a SCPI mnemonic
 // ("VOLT", ...). The card is checked first ("ROUT:STAT?"). Exit codes (cli_exit_t):
 // connect, model; usage for a refused setting; link when the card refuses its
 // configuration or the link is lost (at once); run when there is no card, the scan did
@@ -27,6 +28,7 @@
 #include "cfg/cfg_scan_config.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_instrument.h"
+#include "cli/cli_output.h"
 #include "common/plib_format.h"
 #include "common/plib_model_registry.h"
 #include "common/plib_number.h"
@@ -49,6 +51,7 @@ struct scan_options_t {
     std::string log_dir;
     std::string file_mode = "single";
     std::string export_dir;
+    bool json = false;
 };
 
 plib_measure_type_t parse_func(const std::string& name) {
@@ -101,22 +104,26 @@ std::string configure_channels(const scan_options_t& o, cfg_scan_config_t& confi
     return "";
 }
 
-int run_scan(const scan_options_t& o) {
+int run_scan(const scan_options_t& o, cli_report_t& report) {
+    report.doc() = {{"model", o.model}, {"resource", o.resource}, {"channels", nlohmann::json::array()}};
     cli_open_request_t request;
     request.model = o.model;
     request.resource = o.resource;
     const cli_opened_t opened = open_instrument(request);
-    if (opened.result != cli_exit_ok) {
-        std::fprintf(stderr, "velkaro-cli scan: %s\n", opened.message.c_str());
-        return opened.result;
-    }
+    if (opened.result != cli_exit_ok) return report.fail(opened.result, opened.message, opened.visa_status);
+    note("scan", "connected to the " + o.model + " at " + o.resource + " (" +
+                     opened.guard.cfg().manufacturer() + ", serial " + opened.guard.cfg().serial_number() +
+                     ")");
     cfg_main_t* cfg = &opened.guard.cfg();
     scan_main_t* engine = opened.guard.mngr()->get_scan();
     cfg_scan_config_t* config = cfg->get_scan_config();
     int code = cli_exit_ok;
-    auto fail = [&](const std::string& why, int c) {
-        std::fprintf(stderr, "velkaro-cli scan: %s\n", why.c_str());
-        code = c;
+    auto fail = [&](const std::string& why, int c, int status = 0) { code = report.fail(c, why, status); };
+    // The link is gone: say so with the status the session gives now.
+    auto fail_link_lost = [&](const std::string& suffix) {
+        int status = 0;
+        const std::string what = describe_link_lost(*cfg, *opened.guard.mngr(), o.model, o.resource, &status);
+        fail(what + suffix, cli_exit_link, status);
     };
     plib_mngr_t& mngr = *opened.guard.mngr();
     const std::shared_ptr<cli_run_events_t> events = opened.events;
@@ -125,7 +132,7 @@ int run_scan(const scan_options_t& o) {
     const int card_status = config->query_scan_card(card);
     if (events->link_lost) {
         unwatch_run(mngr);
-        fail(describe_link_lost(*cfg, mngr, o.model, o.resource), cli_exit_link);
+        fail_link_lost("");
         return code;
     }
     if (card_status != 0 || card == 0) {
@@ -133,7 +140,7 @@ int run_scan(const scan_options_t& o) {
         config->set_scan_enable(0);
         std::string why = "Failed to query that the device has a scan card installed!";
         if (card_status != 0) why += " (" + status_text(card_status) + ")";
-        fail(why, card_status != 0 ? cli_exit_link : cli_exit_run);
+        fail(why, card_status != 0 ? cli_exit_link : cli_exit_run, card_status);
         return code;
     }
     const std::string why = configure_channels(o, *config);
@@ -167,7 +174,7 @@ int run_scan(const scan_options_t& o) {
         if (cfg->get_scan_run_state() != 1) {
             unwatch_run(mngr);
             if (events->link_lost)
-                fail(describe_link_lost(*cfg, mngr, o.model, o.resource), cli_exit_link);
+                fail_link_lost("");
             else
                 fail("the scan could not be started", cli_exit_run);
         }
@@ -177,7 +184,9 @@ int run_scan(const scan_options_t& o) {
         // limit (the link's time-outs plus the channel delay), a run by time ends at its time.
         const double stall_s = stall_limit_s(*cfg, mngr, config->get_scan_delay() + 0.5);
         const auto begin = std::chrono::steady_clock::now();
-        auto last_print = begin;
+        const dir_snapshot_t before = snapshot_dir(o.log_dir);
+        const dir_snapshot_t before_export = snapshot_dir(o.export_dir);
+        cli_progress_t progress;
         auto last_progress = begin;
         unsigned last_count = 0;
         const int sweep_readings = std::max(1, config->get_sweep_readings());
@@ -190,50 +199,74 @@ int run_scan(const scan_options_t& o) {
             }
             if (events->link_lost) {
                 cfg->set_scan_run_state(0);
-                fail(describe_link_lost(*cfg, mngr, o.model, o.resource) + "; " + std::to_string(last_count) +
-                         (o.log_dir.empty() ? " readings taken" : " readings logged"),
-                     cli_exit_link);
+                progress.finish();
+                fail_link_lost("; " + std::to_string(last_count) +
+                               (o.log_dir.empty() ? " readings taken" : " readings logged"));
                 break;
             }
             const double since_progress = std::chrono::duration<double>(now - last_progress).count();
             const double since_begin = std::chrono::duration<double>(now - begin).count();
             if (since_progress > stall_s || (sweeps == 0 && since_begin > o.time_s + stall_s)) {
                 cfg->set_scan_run_state(0);
+                progress.finish();
                 fail("no reading for " + format_general(since_progress, 3) +
                          " s: the run did not stop in time; stopped",
                      cli_exit_run);
                 break;
             }
-            if (now - last_print >= std::chrono::seconds(1)) {
-                std::printf("progress: %.1f s, %u readings, %u sweeps\n", s.elapsed_s, s.readings_count,
-                            (s.readings_count + sweep_readings - 1) / sweep_readings);
-                std::fflush(stdout);
-                last_print = now;
-            }
+            if (progress.enabled())
+                progress.draw(
+                    progress_text(s.readings_count, s.elapsed_s, files_written(o.log_dir, before).size()) +
+                    ", " + std::to_string((s.readings_count + sweep_readings - 1) / sweep_readings) +
+                    " sweeps");
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
+        progress.finish();
         unwatch_run(mngr);
+        const plib_scan_run_state_t final_state = cfg->get_scan_run_state_info();
         plib_scan_statistic_map_t stats;
         engine->m_scan_statistic_data_msg.fetch(stats);
         const auto& params = config->get_channel_params();
+        nlohmann::json& doc = report.doc();
+        doc["readings"] = final_state.readings_count;
+        doc["sweeps"] = (final_state.readings_count + sweep_readings - 1) / sweep_readings;
+        doc["elapsed_s"] = final_state.elapsed_s;
+        std::string text;
         for (int ch : o.channels) {
             const auto it = stats.find(ch);
             const auto p = params.find(ch);
+            const std::string func =
+                p == params.end() ? "" : measure_name(static_cast<plib_measure_type_t>(p->second.func));
             if (it == stats.end()) {
-                std::printf("channel %d: no readings\n", ch);
+                text += "channel " + std::to_string(ch) + ": no readings\n";
+                doc["channels"].push_back({{"channel", ch}, {"function", func}, {"count", 0}});
                 continue;
             }
             const bool alarm = scan_channel_in_alarm(it->second, p == params.end() ? nullptr : &p->second);
-            std::printf(
-                "channel %d (%s): min %s, max %s, average %s, count %d, alarm %s\n", ch,
-                p == params.end() ? ""
-                                  : measure_name(static_cast<plib_measure_type_t>(p->second.func)).c_str(),
-                value_text(it->second.min).c_str(), value_text(it->second.max).c_str(),
-                value_text(it->second.average).c_str(), it->second.count, alarm ? "Over Limit" : "none");
+            text += "channel " + std::to_string(ch) + " (" + func + "): min " + value_text(it->second.min) +
+                    ", max " + value_text(it->second.max) + ", average " + value_text(it->second.average) +
+                    ", count " + std::to_string(it->second.count) + ", alarm " +
+                    (alarm ? "Over Limit" : "none") + "\n";
+            doc["channels"].push_back({{"channel", ch},
+                                       {"function", func},
+                                       {"min", number_json(it->second.min)},
+                                       {"max", number_json(it->second.max)},
+                                       {"average", number_json(it->second.average)},
+                                       {"overload_min", is_overload(std::fabs(it->second.min))},
+                                       {"overload_max", is_overload(std::fabs(it->second.max))},
+                                       {"count", it->second.count},
+                                       {"alarm", alarm}});
         }
         if (!o.export_dir.empty() && config->export_data(o.export_dir) != 0)
             fail("export failed", cli_exit_file);
-        std::fflush(stdout);
+        std::vector<std::string> files = files_written(o.log_dir, before);
+        if (!o.export_dir.empty() && o.export_dir != o.log_dir) {
+            const std::vector<std::string> exported = files_written(o.export_dir, before_export);
+            files.insert(files.end(), exported.begin(), exported.end());
+        }
+        for (const std::string& f : files) text += "file: " + f + "\n";
+        doc["files"] = files;
+        if (!report.json()) write_results(text);
     }
     return code;
 }
@@ -266,8 +299,13 @@ void register_scan_commands(CLI::App& app, cli_context_t& context) {
         ->needs(log_dir);
     scan->add_option("--export", options->export_dir,
                      "Export the readings to per-channel files in this folder");
+    scan->add_flag("--json", options->json,
+                   "Print one JSON document (statistics per channel, files, errors)");
     scan->add_option("resource", options->resource, "VISA resource string")->required();
-    scan->callback([options, &context] { context.exit_code = run_scan(*options); });
+    scan->callback([options, &context] {
+        cli_report_t report("scan", options->json);
+        context.exit_code = report.finish(run_scan(*options, report));
+    });
 }
 
 }  // namespace velkaro_cli

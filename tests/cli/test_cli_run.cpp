@@ -1,0 +1,278 @@
+// velkaro-cli run: every instrument of a project at once, unattended, with one failing
+// instrument and a stop by signal.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli_test_util.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+using velkaro_test::process_result_t;
+using velkaro_test::run_cli;
+using velkaro_test::sim_process_t;
+using velkaro_test::temp_dir_t;
+using namespace velkaro_cli;
+
+namespace {
+
+constexpr std::size_t record_header_lines = 10;
+
+// A project with one measuring, logging instrument per resource (the rest defaults).
+std::string write_project(const std::string& dir, const std::vector<std::string>& resources) {
+    const std::string path = (fs::path(dir) / "bench.dmm").string();
+    std::ofstream out(path);
+    out << "<?xml version=\"1.0\"?>\n<root>\n\t<SoftwareVersion>V1.0.3</SoftwareVersion>\n";
+    for (const std::string& r : resources)
+        out << "\t<project><product_type>VXA-2</product_type><resource>" << r
+            << "</resource><measure><function>0</function><acq_param><record_position>1</record_position>"
+               "</acq_param></measure></project>\n";
+    out << "</root>\n";
+    return path;
+}
+
+struct record_t {
+    std::size_t lines = 0;
+    bool ends_at_line_end = false;
+};
+
+record_t read_record(const std::string& path) {
+    const std::string text = velkaro_test::read_file(path);
+    record_t r;
+    r.ends_at_line_end = !text.empty() && text.back() == '\n';
+    for (char c : text) r.lines += c == '\n';
+    return r;
+}
+
+// Every instrument of the document that ran well logged exactly its readings, in whole lines.
+void expect_complete_records(const json& doc) {
+    for (const json& in : doc["instruments"]) {
+        SCOPED_TRACE(in.dump());
+        if (in["status"] != "ok") continue;
+        ASSERT_EQ(in["files"].size(), 1u);
+        const record_t rec = read_record(in["files"][0].get<std::string>());
+        EXPECT_TRUE(rec.ends_at_line_end);
+        EXPECT_GT(in["readings"].get<unsigned>(), 0u);
+        EXPECT_EQ(in["readings_logged"], in["readings"]);
+        EXPECT_EQ(rec.lines, record_header_lines + in["readings"].get<std::size_t>());
+    }
+}
+
+}  // namespace
+
+TEST(cli_run, one_instrument_losing_its_link_is_reported_and_the_others_go_on) {
+    sim_process_t good1("VXA-2");
+    sim_process_t good2("VXA-2");
+    // Connecting takes about 60 commands and each tick one more: the link drops mid-run.
+    sim_process_t dropping("VXA-2", {"--drop-after", "68"});
+    ASSERT_TRUE(good1.ok() && good2.ok() && dropping.ok());
+    temp_dir_t dir;
+    const std::string logs = (fs::path(dir.path()) / "logs").string();
+    fs::create_directories(logs);
+    const std::string project = write_project(
+        dir.path(), {good1.instr_resource(), dropping.instr_resource(), good2.instr_resource()});
+
+    const process_result_t r = run_cli({"run", project, "--time", "4", "--log-dir", logs, "--json"});
+    EXPECT_EQ(r.exit_code, cli_exit_link) << r.out << r.err;
+    EXPECT_NE(
+        r.err.find("velkaro-cli run: instrument 2 (VXA-2 at " + dropping.instr_resource() + "): the link"),
+        std::string::npos)
+        << r.err;
+    const json doc = json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << r.out;
+    ASSERT_EQ(doc["instruments"].size(), 3u);
+    const json& lost = doc["instruments"][1];
+    EXPECT_EQ(lost["status"], "failed");
+    EXPECT_EQ(lost["error"]["exit_code"], cli_exit_link);
+    EXPECT_EQ(lost["error"]["visa_status"].get<std::string>().rfind("VI_ERROR_", 0), 0u) << lost.dump();
+    for (int i : {0, 2}) {
+        const json& in = doc["instruments"][i];
+        EXPECT_EQ(in["status"], "ok") << in.dump();
+        // The good ones ran their whole time (about 5 readings/s), well past the loss.
+        EXPECT_GT(in["readings"].get<unsigned>(), lost["readings"].get<unsigned>()) << doc.dump();
+        EXPECT_EQ(fs::path(in["files"][0].get<std::string>()).parent_path().filename(),
+                  std::to_string(i + 1) + "-VXA-2");
+    }
+    expect_complete_records(doc);
+
+    // The text form names the same facts, one block per instrument.
+    const process_result_t text = run_cli({"run", project, "--time", "1", "--log-dir", logs});
+    EXPECT_NE(text.out.find("instrument 1: VXA-2 at " + good1.instr_resource() + "\n"), std::string::npos)
+        << text.out;
+    EXPECT_NE(text.out.find("instrument 3: VXA-2 at " + good2.instr_resource() + "\n"), std::string::npos);
+    EXPECT_NE(text.out.find("instrument 2: VXA-2 at " + dropping.instr_resource() + "\n"), std::string::npos);
+    std::size_t statuses = 0;
+    for (std::size_t at = text.out.find("\n  status: "); at != std::string::npos;
+         at = text.out.find("\n  status: ", at + 1))
+        ++statuses;
+    EXPECT_EQ(statuses, 3u) << text.out;
+}
+
+TEST(cli_run, sigterm_stops_every_instrument_with_complete_record_files) {
+    sim_process_t a("VXA-2");
+    sim_process_t b("VXA-2");
+    ASSERT_TRUE(a.ok() && b.ok());
+    temp_dir_t dir;
+    const std::string logs = (fs::path(dir.path()) / "logs").string();
+    fs::create_directories(logs);
+    const std::string project = write_project(dir.path(), {a.instr_resource(), b.instr_resource()});
+    const std::string out_path = (fs::path(dir.path()) / "out.json").string();
+    const std::string err_path = (fs::path(dir.path()) / "err.txt").string();
+
+    // No --time and no automatic stop in the project: only the signal ends the run.
+    velkaro_test::use_test_portmapper_port();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> args = {VELKARO_CLI_PATH, "run", project, "--log-dir", logs, "--json"};
+    std::vector<char*> argv;
+    for (std::string& s : args) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, VELKARO_CLI_PATH, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Wait (bounded) until both instruments have logged readings, then ask it to stop.
+    auto logged_lines = [&] {
+        std::size_t with_readings = 0;
+        std::error_code ec;
+        for (const auto& d : fs::recursive_directory_iterator(logs, ec))
+            if (d.is_regular_file() && read_record(d.path().string()).lines > record_header_lines + 2)
+                ++with_readings;
+        return with_readings;
+    };
+    for (int i = 0; i < 300 && logged_lines() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(logged_lines(), 2u);
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    int status = 0;
+    pid_t done = 0;
+    for (int i = 0; i < 600 && done == 0; ++i) {
+        done = waitpid(pid, &status, WNOHANG);
+        if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "the run did not end after SIGTERM";
+    }
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal instead of stopping cleanly";
+    EXPECT_EQ(WEXITSTATUS(status), cli_exit_ok) << velkaro_test::read_file(err_path);
+
+    const json doc = json::parse(velkaro_test::read_file(out_path), nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << velkaro_test::read_file(out_path);
+    EXPECT_EQ(doc["stopped_by_signal"], true);
+    ASSERT_EQ(doc["instruments"].size(), 2u);
+    for (const json& in : doc["instruments"]) EXPECT_EQ(in["status"], "ok") << in.dump();
+    expect_complete_records(doc);
+}
+
+TEST(cli_run, a_scanning_section_scans_and_automatic_stops_end_the_run) {
+    sim_process_t scanner("VXA-2");
+    sim_process_t meter("VXB-1");
+    ASSERT_TRUE(scanner.ok() && meter.ok());
+    temp_dir_t dir;
+    const std::string logs = (fs::path(dir.path()) / "logs").string();
+    fs::create_directories(logs);
+    const std::string project = (fs::path(dir.path()) / "mixed.dmm").string();
+    {
+        std::ofstream out(project);
+        out << "<?xml version=\"1.0\"?>\n<root><SoftwareVersion>V1.0.3</SoftwareVersion>\n"
+            << "<project><product_type>VXA-2</product_type><resource>" << scanner.instr_resource()
+            << "</resource><scan><record_position>1</record_position><record_mode>1</record_mode>"
+               "<stop_mode>3</stop_mode><stop_rounds>3</stop_rounds><delay>0</delay><channel_param>";
+        for (int ch : {1, 2})
+            out << "<channel index=\"" << ch
+                << "\"><scan_state>1</scan_state><scan_counts>1</scan_counts><func>0</func><range>Auto</"
+                   "range>"
+                   "</channel>";
+        out << "</channel_param></scan></project>\n"
+            << "<project><product_type>VXB-1</product_type><resource>" << meter.instr_resource()
+            << "</resource><measure><function>0</function><acq_param><record_position>1</record_position>"
+               "<auto_stop_mode>1</auto_stop_mode><stop_num>5</stop_num><auto_enable>true</auto_enable>"
+               "</acq_param></measure></project>\n</root>\n";
+    }
+    // No --time: each instrument ends by the stop its section saved.
+    const process_result_t r = run_cli({"run", project, "--log-dir", logs, "--json"});
+    ASSERT_EQ(r.exit_code, cli_exit_ok) << r.out << r.err;
+    const json doc = json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << r.out;
+    ASSERT_EQ(doc["instruments"].size(), 2u);
+    const json& scan = doc["instruments"][0];
+    EXPECT_EQ(scan["kind"], "scan");
+    EXPECT_EQ(scan["readings"], 6) << scan.dump();  // 3 sweeps of 2 channels
+    ASSERT_EQ(scan["channels"].size(), 2u);
+    for (const json& ch : scan["channels"]) EXPECT_EQ(ch["count"], 3) << ch.dump();
+    EXPECT_EQ(scan["files"].size(), 2u) << scan.dump();  // one log per channel, as the section says
+    const json& meas = doc["instruments"][1];
+    EXPECT_EQ(meas["kind"], "measure");
+    EXPECT_EQ(meas["readings"], 5);
+    expect_complete_records({{"instruments", {meas}}});
+    // The scanner card got the section's channels, and no acquisition ran on it.
+    const auto log = scanner.log_lines();
+    EXPECT_EQ(
+        std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("R?", 0) == 0; }), 0);
+}
+
+TEST(cli_run, a_log_folder_that_cannot_be_written_is_told_at_once_and_in_the_exit_code) {
+    sim_process_t sim("VXA-2");
+    ASSERT_TRUE(sim.ok());
+    temp_dir_t dir;
+    std::string project = velkaro_test::read_file(write_project(dir.path(), {sim.instr_resource()}));
+    const std::string tag = "<record_position>1</record_position>";
+    project.replace(project.find(tag), tag.size(),
+                    tag + "<record_directory>/nonexistent/logs</record_directory>");
+    const std::string path = (fs::path(dir.path()) / "missing.dmm").string();
+    std::ofstream(path) << project;
+    const process_result_t r = run_cli({"run", path, "--time", "1"});
+    EXPECT_EQ(r.exit_code, cli_exit_file) << r.out << r.err;
+    EXPECT_NE(r.err.find("cannot write to the log folder \"/nonexistent/logs\"; it runs without logging"),
+              std::string::npos)
+        << r.err;
+    // It still measured for its whole time.
+    EXPECT_NE(r.out.find("  readings: "), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("  readings: 0\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("  file: "), std::string::npos) << r.out;
+}
+
+TEST(cli_run, refuses_what_it_cannot_run) {
+    temp_dir_t dir;
+    const std::string not_a_project = (fs::path(dir.path()) / "x.dmm").string();
+    std::ofstream(not_a_project) << "<html/>";
+    const std::string empty = write_project(dir.path(), {});
+    struct row_t {
+        std::vector<std::string> args;
+        int code;
+        std::string err;
+    };
+    const row_t rows[] = {
+        {{"run", not_a_project}, cli_exit_usage, "is not a project file"},
+        {{"run", empty}, cli_exit_usage, "the project has no instrument to run"},
+        {{"run", empty, "--log-dir", "/nonexistent/dir"},
+         cli_exit_usage,
+         "cannot write to the log directory"},
+        {{"run", empty, "--time", "-1"}, cli_exit_usage, ""},
+    };
+    for (const row_t& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.args));
+        const process_result_t r = run_cli(row.args);
+        EXPECT_EQ(r.exit_code, row.code) << r.err;
+        EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
