@@ -194,18 +194,11 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     if (cfg.get_run_state() != 0) cfg.set_run_state(0);
     unwatch_run(mngr);
 
-    std::vector<plib_data_t> data;
-    opened.guard.mngr()->get_acq()->m_acq_original_data_list_msg.fetch(data);
+    // Counted in place: copying a full buffer out would cost 100 MiB and its page faults.
+    const acq_main_t::buffer_statistics_t buffered = opened.guard.mngr()->get_acq()->get_buffer_statistics();
     const double elapsed = cfg.get_elapsed_s();
-    double min = std::numeric_limits<double>::infinity(), max = -min, sum = 0.0;
-    std::size_t valid = 0;
-    for (const plib_data_t& d : data) {
-        if (is_overload(d.value) || !std::isfinite(d.value)) continue;
-        min = std::min(min, d.value);
-        max = std::max(max, d.value);
-        sum += d.value;
-        ++valid;
-    }
+    const double min = buffered.min, max = buffered.max, sum = buffered.sum;
+    const std::size_t valid = buffered.valid;
     // The buffer may hold fewer readings than the run delivered (and logged).
     const uint32_t total = cfg.get_total_count();
     const bool logged = !o.log_dir.empty() && !events->record_write_failed;
@@ -227,7 +220,7 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     nlohmann::json& summary = report.doc();
     summary["readings"] = total;
     summary["readings_logged"] = logged ? nlohmann::json(total) : nlohmann::json();
-    summary["readings_in_buffer"] = data.size();
+    summary["readings_in_buffer"] = buffered.count;
     summary["dropped"] = dropped;
     summary["elapsed_s"] = elapsed;
     summary["rate"] = rate;
@@ -235,13 +228,13 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
                              {"min", number_json(valid > 0 ? min : std::nan(""))},
                              {"max", number_json(valid > 0 ? max : std::nan(""))},
                              {"mean", number_json(mean)},
-                             {"overloads", data.size() - valid}};
+                             {"overloads", buffered.count - valid}};
     summary["files"] = files;
     if (!report.json()) {
         std::FILE* out = results();
         std::fprintf(out, "readings: %u\n", total);
         if (logged) std::fprintf(out, "readings logged: %u\n", total);
-        std::fprintf(out, "readings in the buffer: %zu\n", data.size());
+        std::fprintf(out, "readings in the buffer: %zu\n", buffered.count);
         if (dropped > 0)
             std::fprintf(out, "pieces dropped (not a number): %llu\n",
                          static_cast<unsigned long long>(dropped));
@@ -251,7 +244,7 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
         } else {
             std::fprintf(out, "min: -\nmax: -\nmean: -\n");
         }
-        if (valid != data.size()) std::fprintf(out, "overloads: %zu\n", data.size() - valid);
+        if (valid != buffered.count) std::fprintf(out, "overloads: %zu\n", buffered.count - valid);
         for (const std::string& f : files) std::fprintf(out, "file: %s\n", f.c_str());
         std::fflush(out);
     }

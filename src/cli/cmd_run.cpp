@@ -304,23 +304,15 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
                         std::to_string(st.count) + "\n";
             }
         } else {
-            std::vector<plib_data_t> data;
-            in.mngr().get_acq()->m_acq_original_data_list_msg.fetch(data);
+            const acq_main_t::buffer_statistics_t buffered = in.mngr().get_acq()->get_buffer_statistics();
             const plib_record_run_state_info_t info = cfg.get_run_state_info();
-            double min = std::numeric_limits<double>::infinity(), max = -min, sum = 0.0;
-            std::size_t valid = 0;
-            for (const plib_data_t& d : data) {
-                if (is_overload(d.value) || !std::isfinite(d.value)) continue;
-                min = std::min(min, d.value);
-                max = std::max(max, d.value);
-                sum += d.value;
-                ++valid;
-            }
+            const double min = buffered.min, max = buffered.max, sum = buffered.sum;
+            const std::size_t valid = buffered.valid;
             const bool logged = !in.directory.empty() && !in.opened->events->record_write_failed;
             const double rate = info.elapsed_s > 0 ? info.total_count / info.elapsed_s : 0.0;
             j["readings"] = info.total_count;
             j["readings_logged"] = logged ? nlohmann::json(info.total_count) : nlohmann::json();
-            j["readings_in_buffer"] = data.size();
+            j["readings_in_buffer"] = buffered.count;
             j["dropped"] = info.dropped_count;
             j["elapsed_s"] = info.elapsed_s;
             j["rate"] = rate;
