@@ -65,7 +65,10 @@ struct scan_fixture_t {
         page = window->findChild<ui_scan_data_frame_t*>();
         QWidget* shown = window.get();
         if (page != nullptr) {
-            window->slot_change_current_page(tab_index_scan_data);
+            // As the user opens the page: the tab strip's "Scan Data" button.
+            for (QToolButton* tab : window->findChildren<QToolButton*>()) {
+                if (tab->text() == "Scan Data") tab->click();
+            }
         } else {
             // No card: no scan pages in the window; the page alone shows the refusal.
             own_page = std::make_unique<ui_scan_data_frame_t>(nullptr, item);
@@ -191,6 +194,7 @@ private slots:
     void settings_dialog_ok_rules_data();
     void settings_dialog_ok_rules();
     void slow_instrument_shows_busy_page();
+    void live_scan_screenshots();
 };
 
 void test_scan_data_t::initTestCase() {
@@ -767,6 +771,44 @@ void test_scan_data_t::slow_instrument_shows_busy_page() {
     QCOMPARE(f.page->cursor().shape(), Qt::ArrowCursor);
     QTRY_COMPARE_WITH_TIMEOUT(f.status(), QString("SCANING"), 10000);
     // Stop and clean up before the fixture goes.
+    QVERIFY(f.press_switch());
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QString("STOP"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.page->is_busy(), io_timeout_ms);
+}
+
+// With VELKARO_SCREENSHOT_DIR set: both tables and the settings dialog during a live
+// 16-channel scan with some channels over their limits (run once per scale factor).
+void test_scan_data_t::live_scan_screenshots() {
+    const QString dir = qEnvironmentVariable("VELKARO_SCREENSHOT_DIR");
+    if (dir.isEmpty()) QSKIP("VELKARO_SCREENSHOT_DIR not set");
+    const QString suffix = qEnvironmentVariable("VELKARO_SCREENSHOT_SUFFIX");
+    scan_fixture_t f;
+    QVERIFY(f.ok());
+    auto* table = f.table();
+    table->slot_select_all_channels();
+    for (int row = 0; row < 16; ++row) {
+        table->item(row, ui_scan_channel_config_widget_t::column_of("Name"))
+            ->setText(QString("Probe %1").arg(row + 1));
+        if (row % 3 == 0) {
+            table->combo(row, "Alarm Limit")->setCurrentIndex(2);  // High 0: any positive reading alarms
+        }
+    }
+    table->publish_names();
+    f.window->resize(1500, 800);
+    QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+    QVERIFY(table->grab().size().isValid());
+    QVERIFY(f.window->grab().save(dir + "/scan_data_config" + suffix + ".png"));
+    QVERIFY(f.press_switch());
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QString("SCANING"), 10000);
+    auto* results = f.page->result_widget();
+    const int total = ui_scan_channel_result_widget_t::column_of("Total nums");
+    QTRY_VERIFY_WITH_TIMEOUT(results->item(15, total)->text().toInt() >= 2, 20000);
+    QVERIFY(f.window->grab().save(dir + "/scan_data_results" + suffix + ".png"));
+    QPointer<ui_scan_param_setting_dialog_t> dialog = new ui_scan_param_setting_dialog_t(f.page, f.cfg);
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.data()));
+    QVERIFY(dialog->grab().save(dir + "/scan_settings_dialog" + suffix + ".png"));
+    delete dialog.data();
     QVERIFY(f.press_switch());
     QTRY_COMPARE_WITH_TIMEOUT(f.status(), QString("STOP"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!f.page->is_busy(), io_timeout_ms);
