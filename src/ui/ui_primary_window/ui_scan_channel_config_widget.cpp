@@ -109,6 +109,11 @@ ui_scan_channel_config_widget_t::ui_scan_channel_config_widget_t(QWidget* parent
     connect(this, &QTableWidget::itemChanged, this, &ui_scan_channel_config_widget_t::_on_item_changed);
     connect(this, &QTableWidget::itemChanged, this,
             &ui_scan_channel_config_widget_t::slot_limit_data_rectify);
+    // The edit is over once its text has been checked: a later change of the item's
+    // flags (Scaling, Alarm Limit) is no edit and must not restore anything.
+    connect(this, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* cell) {
+        if (!m_restoring && cell == m_edit_item) m_edit_item = nullptr;
+    });
 
     m_context_menu = new QMenu(this);
     m_context_menu->setObjectName("scan_channel_context_menu");
