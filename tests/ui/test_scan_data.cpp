@@ -117,6 +117,20 @@ struct scan_fixture_t {
     bool active = false;
 };
 
+// A new Scan Data page on an instrument that is already connected (building one sends
+// nothing to the instrument), shown and active, for the tests of the tables.
+struct fresh_page_t {
+    explicit fresh_page_t(ui_device_item_t* item)
+        : page(std::make_unique<ui_scan_data_frame_t>(nullptr, item)) {
+        page->resize(1400, 760);
+        page->show();
+        QApplication::setActiveWindow(page.get());
+        active = QTest::qWaitForWindowActive(page.get());
+    }
+    std::unique_ptr<ui_scan_data_frame_t> page;
+    bool active = false;
+};
+
 QStringList only_scan_commands(const QStringList& commands) {
     QStringList out;
     for (const QString& c : commands) {
@@ -176,8 +190,17 @@ private:
 class test_scan_data_t : public QObject {
     Q_OBJECT
 
+    // One connected instrument for the tests that only need a scan configuration to
+    // read and write (each of them resets what it checks).
+    std::unique_ptr<scan_fixture_t> m_shared;
+    scan_fixture_t& shared() {
+        if (!m_shared) m_shared = std::make_unique<scan_fixture_t>();
+        return *m_shared;
+    }
+
 private slots:
     void initTestCase();
+    void cleanupTestCase();
     void layout_and_columns();
     void start_refusals_data();
     void start_refusals();
@@ -201,6 +224,8 @@ void test_scan_data_t::initTestCase() {
     velkaro_test::use_test_portmapper_port();
     QVERIFY(ui_application_t::install_style_and_font());
 }
+
+void test_scan_data_t::cleanupTestCase() { m_shared.reset(); }
 
 void test_scan_data_t::layout_and_columns() {
     scan_fixture_t f;
@@ -519,9 +544,11 @@ void test_scan_data_t::table_rules() {
     QFETCH(bool, scaling);
     QFETCH(int, partner);
     QFETCH(QString, expected);
-    scan_fixture_t f;
+    scan_fixture_t& f = shared();
     QVERIFY(f.ok());
-    auto* table = f.table();
+    fresh_page_t p(f.item);
+    QVERIFY(p.active);
+    auto* table = p.page->config_widget();
     if (kind == "func") {
         QComboBox* function = table->combo(row, "Function");
         QComboBox* first_function = table->combo(row, "Function");
@@ -566,7 +593,7 @@ void test_scan_data_t::table_rules() {
     }
     if (column == "Name") {
         QCOMPARE(
-            f.page->result_widget()->item(row, ui_scan_channel_result_widget_t::column_of("Name"))->text(),
+            p.page->result_widget()->item(row, ui_scan_channel_result_widget_t::column_of("Name"))->text(),
             expected);
     }
     // What the page hands to the scan configuration.
@@ -578,25 +605,27 @@ void test_scan_data_t::table_rules() {
 }
 
 void test_scan_data_t::context_menu_selects_all() {
-    scan_fixture_t f;
+    scan_fixture_t& f = shared();
     QVERIFY(f.ok());
-    QMenu* menu = f.table()->context_menu();
+    fresh_page_t p(f.item);
+    auto* table = p.page->config_widget();
+    QMenu* menu = table->context_menu();
     QCOMPARE(menu->actions().size(), 2);
     QCOMPARE(menu->actions().at(0)->text(), QString("Select All Channel"));
     QCOMPARE(menu->actions().at(1)->text(), QString("Deselect All Channel"));
     int first = 0;
     int last = 0;
-    QVERIFY(!f.table()->scanned_channel_span(first, last));
+    QVERIFY(!table->scanned_channel_span(first, last));
     menu->actions().at(0)->trigger();
-    QVERIFY(f.table()->scanned_channel_span(first, last));
+    QVERIFY(table->scanned_channel_span(first, last));
     QCOMPARE(first, 1);
     QCOMPARE(last, 16);
     menu->actions().at(1)->trigger();
-    QVERIFY(!f.table()->scanned_channel_span(first, last));
+    QVERIFY(!table->scanned_channel_span(first, last));
 }
 
 void test_scan_data_t::settings_dialog_loads() {
-    scan_fixture_t f;
+    scan_fixture_t& f = shared();
     QVERIFY(f.ok());
     const QDateTime start = QDateTime::currentDateTime().addDays(2);
     const QDateTime stop = QDateTime::currentDateTime().addDays(3);
@@ -674,10 +703,12 @@ void test_scan_data_t::settings_dialog_ok_rules_data() {
 void test_scan_data_t::settings_dialog_ok_rules() {
     QFETCH(QString, setup);
     QFETCH(QString, message);
-    scan_fixture_t f;
+    scan_fixture_t& f = shared();
     QVERIFY(f.ok());
     cfg_scan_config_t* c = f.config;
     const uint64_t old_start = c->get_start_timestamp();
+    c->set_start_mode(0);
+    c->set_stop_mode(0);
     c->set_record_directory("/tmp/kept");
     c->set_record_enable(0);
     QPointer<ui_scan_param_setting_dialog_t> dialog = new ui_scan_param_setting_dialog_t(nullptr, f.cfg);
