@@ -217,6 +217,8 @@ private slots:
     void settings_dialog_ok_rules_data();
     void settings_dialog_ok_rules();
     void slow_instrument_shows_busy_page();
+    void page_deleted_or_released_while_starting_data();
+    void page_deleted_or_released_while_starting();
     void live_scan_screenshots();
 };
 
@@ -810,6 +812,39 @@ void test_scan_data_t::slow_instrument_shows_busy_page() {
     QVERIFY(f.press_switch());
     QTRY_COMPARE_WITH_TIMEOUT(f.status(), QString("STOP"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!f.page->is_busy(), io_timeout_ms);
+}
+
+void test_scan_data_t::page_deleted_or_released_while_starting_data() {
+    QTest::addColumn<bool>("release");
+    QTest::newRow("page deleted") << false;
+    QTest::newRow("instrument released") << true;
+}
+
+// The start job is still talking to a slow instrument when the page goes (or the
+// instrument is given back): the page waits for it, and nothing reaches a dead object.
+void test_scan_data_t::page_deleted_or_released_while_starting() {
+    QFETCH(bool, release);
+    scan_fixture_t f({"--reply-delay", "50"});
+    QVERIFY(f.ok());
+    auto page = std::make_unique<ui_scan_data_frame_t>(nullptr, f.item);
+    page->config_widget()->scan_box(0)->setChecked(true);
+    page->slot_process_scan_run_stop(true);
+    QVERIFY(page->is_busy());
+    if (release) {
+        f.window.reset();  // the instrument window goes first, as in the program
+        f.item->release_instrument();
+        QVERIFY(!page->is_busy());
+        QCOMPARE(page->cfg(), nullptr);
+        // A late click does nothing.
+        page->slot_process_scan_run_stop(true);
+        QVERIFY(!page->is_busy());
+    }
+    page.reset();
+    QCoreApplication::processEvents();
+    if (release) return;
+    // The destructor waited for the whole start: the run was requested.
+    QCOMPARE(f.cfg->get_scan_run_state(), 1);
+    f.cfg->set_scan_run_state(0);
 }
 
 // With VELKARO_SCREENSHOT_DIR set: both tables and the settings dialog during a live
