@@ -2,8 +2,8 @@
 // page: the channel tables and the scan chart are not wired into it yet.
 #pragma once
 
-#include "scan/plib_scan_types.h"
 #include "ui/ui_primary_window/ui_primary_base_window.h"
+#include "scan/plib_scan_types.h"
 
 class ui_scan_diagram_frame_t : public ui_primary_base_window_t {
     Q_OBJECT
