@@ -9,6 +9,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "ui/ui_add_device_dialog.h"
 #include "ui/ui_primary_window/ui_scan_param_setting_dialog.h"
 #include "ui/ui_switch_button.h"
 
@@ -18,7 +19,7 @@ ui_scan_data_param_widget_t::ui_scan_data_param_widget_t(QWidget* parent, cfg_ma
 
     m_setting_btn = new QPushButton("Setting", this);
     m_setting_btn->setObjectName("scan_param_setting_btn");
-    m_setting_btn->setFixedSize(150, 50);
+    ui_fit_button(m_setting_btn, 150, 50);
     m_setting_btn->setIcon(QIcon(":/image/setting.png"));
     m_setting_btn->setIconSize(QSize(50, 50));
 
@@ -29,7 +30,7 @@ ui_scan_data_param_widget_t::ui_scan_data_param_widget_t(QWidget* parent, cfg_ma
     m_table_btn->setObjectName("scan_table_button");
     m_table_btn->setText("Config");
     m_table_btn->setCheckable(true);
-    m_table_btn->setFixedSize(80, 30);
+    ui_fit_button(m_table_btn, 80, 30);
     auto* switch_row = new QHBoxLayout();
     switch_row->addWidget(m_switch);
     switch_row->addWidget(m_table_btn);

@@ -22,6 +22,7 @@
 
 #include "cfg/cfg_main.h"
 #include "cfg/cfg_scan_config.h"
+#include "ui/ui_add_device_dialog.h"
 #include "ui/ui_time_edit_widget.h"
 
 const char* const ui_scan_param_setting_dialog_t::warning_title = "Warning";
@@ -236,7 +237,7 @@ ui_scan_param_setting_datalog_tab_t::ui_scan_param_setting_datalog_tab_t(QWidget
     m_directory->setFixedSize(320, 25);
     auto* browse = new QPushButton("...", m_panel);
     browse->setObjectName("record_path_button");
-    browse->setFixedSize(35, 25);
+    ui_fit_button(browse, 35, 25);
     auto* path_row = new QHBoxLayout();
     path_row->addWidget(path_label);
     path_row->addStretch();
@@ -262,7 +263,7 @@ ui_scan_param_setting_datalog_tab_t::ui_scan_param_setting_datalog_tab_t(QWidget
     export_row->addSpacing(30);
     auto* export_btn = new QPushButton("Select Directory", this);
     export_btn->setObjectName("scan_export_button");
-    export_btn->setFixedSize(150, 40);
+    ui_fit_button(export_btn, 150, 40);
     export_row->addWidget(export_btn);
     export_row->addStretch();
 
@@ -314,7 +315,6 @@ ui_scan_param_setting_dialog_t::ui_scan_param_setting_dialog_t(QWidget* parent, 
     setObjectName("scan_param_setting_dialog");
     setWindowTitle("Scan Parameter Settings");
     setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
-    setFixedSize(600, 500);
 
     cfg_scan_config_t* config = cfg != nullptr ? cfg->get_scan_config() : nullptr;
     m_tabs = new QTabWidget(this);
@@ -325,10 +325,10 @@ ui_scan_param_setting_dialog_t::ui_scan_param_setting_dialog_t(QWidget* parent, 
 
     auto* ok = new QPushButton("OK", this);
     ok->setObjectName("scan_setting_ok_button");
-    ok->setFixedSize(70, 40);
+    ui_fit_button(ok, 70, 40);
     auto* cancel = new QPushButton("Cancle", this);
     cancel->setObjectName("scan_setting_cancel_button");
-    cancel->setFixedSize(70, 40);
+    ui_fit_button(cancel, 70, 40);
     auto* buttons = new QHBoxLayout();
     buttons->setContentsMargins(10, 10, 10, 10);
     buttons->setSpacing(30);
@@ -346,6 +346,7 @@ ui_scan_param_setting_dialog_t::ui_scan_param_setting_dialog_t(QWidget* parent, 
 
     m_config_tab->load();
     m_datalog_tab->load();
+    ui_fit_fixed_size(this, QSize(600, 500));  // at least 600 x 500, larger where the fonts need it
 }
 
 void ui_scan_param_setting_dialog_t::slot_ok() {
