@@ -1,8 +1,8 @@
 // Fuzz target: a project file end to end, as the program opens one. The bytes are
 // written to a file; the file's sections are listed and each one is loaded into a
 // fresh instrument configuration of its model (or of the first family's model), which
-// is then sent whole to a recording link: nothing it sends may hold a control
-// character other than the final line feed, nor a command separator.
+// is then sent whole to a checking link: nothing it sends may hold a control
+// character other than the final line feed, nor a command separator of its own.
 #include <unistd.h>
 
 #include <cstddef>
@@ -39,8 +39,14 @@ public:
     int resource_available(const std::string&) override { return 0; }
 
 private:
+    // The drivers join two program messages as "\n;:" themselves (the scan limits);
+    // apart from that, the only control character is the final line feed.
     static void check(const std::string& bytes) {
         for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (bytes.compare(i, 3, "\n;:") == 0) {
+                i += 1;
+                continue;
+            }
             const unsigned char u = static_cast<unsigned char>(bytes[i]);
             const bool last_line_feed = u == '\n' && i + 1 == bytes.size();
             if ((u < 0x20 && !last_line_feed) || u == 0x7f || u == ';') __builtin_trap();
