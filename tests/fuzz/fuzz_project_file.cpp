@@ -76,8 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<cfg_project_section_t> sections;
     if (!cfg_project_file::list_sections(doc, path, sections)) return 0;
     static checking_link_t link;
-    // One long-lived manager per model (each owns engine threads): they live for the process.
-    static std::map<std::string, plib_mngr_t*> managers;
+    // One long-lived manager per model (each owns engine threads): they live for the
+    // process, reachable to the end (the map is never destroyed).
+    static auto& managers = *new std::map<std::string, plib_mngr_t*>;
     int loaded = 0;
     for (const cfg_project_section_t& s : sections) {
         if (++loaded > 4) break;  // a file of many sections teaches nothing more per run
