@@ -550,7 +550,10 @@ bool sim_instrument_t::_fetch_block(const request_t& request, std::string& reply
         reply = "NULL";
         return true;
     }
-    const std::string payload = format_readings(readings, false);
+    // A hostile instrument: pieces no parser may take for a reading, before the readings.
+    std::string payload;
+    for (int i = 0; i < m_options.non_numbers; ++i) payload += "abc,";
+    payload += format_readings(readings, false);
     const std::string length = std::to_string(payload.size());
     reply = "#" + std::to_string(length.size()) + length + payload;
     return true;
@@ -873,6 +876,7 @@ std::vector<sim_reading_t> sim_instrument_t::_take_readings(size_t max_count) {
     const size_t n = std::min(max_count, m_buffer.size());
     std::vector<sim_reading_t> out(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(n));
     m_buffer.erase(m_buffer.begin(), m_buffer.begin() + static_cast<std::ptrdiff_t>(n));
+    m_readings_sent += n;
     return out;
 }
 

@@ -4,6 +4,7 @@
 // connection thread; m_mutex guards all state and is held for a whole command.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -25,6 +26,10 @@ public:
     bool execute(const std::string& command, std::string& reply);
 
     bool is_known_model() const { return m_family != 0; }
+
+    // Readings handed out by the fetch commands so far (for soak runs to compare with
+    // what the program logged). Any thread.
+    uint64_t readings_sent() const { return m_readings_sent.load(); }
 
 private:
     struct scan_reading_t {
@@ -128,6 +133,7 @@ private:
     void _advance(int64_t now_us);
     void _restart_segment(int64_t now_us);
     std::vector<sim_reading_t> _take_readings(size_t max_count);
+    std::atomic<uint64_t> m_readings_sent{0};
 
     // Scanner card
     void _rebuild_scan(int64_t now_us);

@@ -53,6 +53,8 @@ int main(int argc, char** argv) {
     app.add_flag("--garbage", opt.garbage, "Replace replies by random bytes");
     app.add_flag("--truncate", opt.truncate, "Cut replies short (no line feed)");
     app.add_flag("--fast", opt.fast, "Take 1,000,000 readings/s whatever the settings");
+    app.add_option("--non-numbers", opt.non_numbers, "Add N pieces that are no number to every R? block")
+        ->check(CLI::Range(0, 1000));
     app.add_option("--max-connections", opt.max_connections, "Simultaneous connections")
         ->check(CLI::Range(1, 256));
     app.add_option("--udef-rtd", opt.udef_rtd, "User-defined RTD transducers, comma-separated");
@@ -78,5 +80,7 @@ int main(int argc, char** argv) {
                 server.portmapper_port(), server.vxi11_port(), server.socket_port());
     std::fflush(stdout);
     server.run(g_stop);
+    std::printf("vx_sim readings sent: %llu\n", static_cast<unsigned long long>(instrument.readings_sent()));
+    std::fflush(stdout);
     return 0;
 }

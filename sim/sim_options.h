@@ -21,7 +21,8 @@ struct sim_options_t {
     double drop_at_s = 0.0;    // 0: never
     bool garbage = false;
     bool truncate = false;
-    bool fast = false;  // readings at 1,000,000/s whatever the settings
+    bool fast = false;    // readings at 1,000,000/s whatever the settings
+    int non_numbers = 0;  // pieces that are no number added to every "R?" block
     int max_connections = 16;
     std::string udef_rtd;  // user-defined transducer names, comma-separated
     std::string udef_ther;

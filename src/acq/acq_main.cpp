@@ -96,7 +96,10 @@ void acq_main_t::_run_tick(bool periodic) {
             std::lock_guard<std::mutex> lock(m_mutex);
             // A run stopped or restarted while the fetch was in flight gets none of it.
             if (generation == m_run_generation) {
-                if (m_run_state.load() == 1) m_dropped_count += dropped;
+                if (m_run_state.load() == 1 && dropped > 0) {
+                    m_dropped_count += dropped;
+                    notes.push(acq_notify_pieces_dropped);
+                }
                 _merge_batch(notes);
             }
         }

@@ -24,6 +24,9 @@ enum plib_acq_notify_t : int {
     // Writing the record file failed during a run (disk full, directory removed):
     // logging is off until the next start; the readings stay in the buffer.
     acq_notify_record_write_failed = 4,
+    // A tick's reply held pieces that were no number: they were dropped, never stored
+    // (plib_record_run_state_info_t::dropped_count counts them). Sent before the tick's data.
+    acq_notify_pieces_dropped = 5,
 };
 
 // Buffer modes (record parameter buffer_mode).

@@ -1,8 +1,12 @@
 // Measurement configuration: driver first, then store (see cfg_measure.h).
 #include "cfg/cfg_measure.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <string_view>
+#include <system_error>
 
 #include "acq/acq_main.h"
 #include "common/plib_format.h"
@@ -29,6 +33,148 @@ int cfg_measure_t::resolve_function(int f) const {
 }
 
 bool cfg_measure_t::has_function(int f) const { return m_cfg_map.count(resolve_function(f)) != 0; }
+
+namespace {
+// The impedance choice the model offers on its impedance ranges.
+const std::vector<std::string> impedance_choices = {"10M", "10G"};
+
+bool number_within(const std::string& text, double min, double max) {
+    double v = 0.0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    return ec == std::errc() && end == text.data() + text.size() && std::isfinite(v) && v >= min && v <= max;
+}
+bool listed(const std::vector<std::string>& list, const std::string& value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+// One function's lists and limits, gathered from whichever capability record it has.
+struct func_offer_t {
+    std::vector<std::string> ranges, speeds, bandwidths, apertures, impedances;
+    double rel_min = 0.0, rel_max = 0.0, threshold_min = 0.0, threshold_max = 0.0;
+};
+
+template <typename caps_t>
+void take_common(func_offer_t& o, const caps_t& c) {
+    o.ranges = c.ranges;
+    o.rel_min = c.rel_min;
+    o.rel_max = c.rel_max;
+}
+
+func_offer_t offer_of(drv_if_t& drv, int f) {
+    func_offer_t o;
+    switch (f) {
+        case measure_dcv: {
+            drv_dcv_caps_t c;
+            drv.get_dcv_caps(c);
+            take_common(o, c);
+            o.speeds = c.speeds;
+            if (!c.impedance_ranges.empty()) o.impedances = impedance_choices;
+            break;
+        }
+        case measure_dci: {
+            drv_dci_caps_t c;
+            drv.get_dci_caps(c);
+            take_common(o, c);
+            o.speeds = c.speeds;
+            break;
+        }
+        case measure_acv:
+        case measure_aci: {
+            drv_ac_caps_t c;
+            if (f == measure_acv)
+                drv.get_acv_caps(c);
+            else
+                drv.get_aci_caps(c);
+            take_common(o, c);
+            o.speeds = c.speeds;
+            o.bandwidths = c.bandwidths;
+            break;
+        }
+        case measure_res_2w:
+        case measure_res_4w: {
+            drv_res_caps_t c;
+            if (f == measure_res_2w)
+                drv.get_res2w_caps(c);
+            else
+                drv.get_res4w_caps(c);
+            take_common(o, c);
+            o.speeds = c.speeds;
+            break;
+        }
+        case measure_cap: {
+            drv_cap_caps_t c;
+            drv.get_cap_caps(c);
+            take_common(o, c);
+            break;
+        }
+        case measure_freq:
+        case measure_period: {
+            drv_freq_caps_t c;
+            if (f == measure_freq)
+                drv.get_freq_caps(c);
+            else
+                drv.get_period_caps(c);
+            take_common(o, c);
+            o.apertures = c.apertures;
+            break;
+        }
+        case measure_cont: {
+            drv_cont_caps_t c;
+            drv.get_cont_caps(c);
+            o.threshold_min = c.threshold_min;
+            o.threshold_max = c.threshold_max;
+            break;
+        }
+        case measure_diode: {
+            drv_diode_caps_t c;
+            drv.get_diode_caps(c);
+            o.threshold_min = c.threshold_min;
+            o.threshold_max = c.threshold_max;
+            break;
+        }
+        case measure_temp: {
+            drv_temp_caps_t c;
+            drv.get_temp_caps(c);
+            o.rel_min = c.rel_min;
+            o.rel_max = c.rel_max;
+            break;
+        }
+        default:
+            break;
+    }
+    return o;
+}
+}  // namespace
+
+bool cfg_measure_t::offers(int f, cfg_text_setting_t s, const std::string& value) const {
+    if (value.empty()) return true;
+    if (m_pdrv == nullptr) return false;
+    const func_offer_t o = offer_of(*m_pdrv, f);
+    // A setting the model does not have for f is never sent: its value is only carried.
+    auto in_list = [&value](const std::vector<std::string>& list) {
+        return list.empty() || listed(list, value);
+    };
+    auto in_limits = [&value](double min, double max) {
+        return !(max > min) || number_within(value, min, max);
+    };
+    switch (s) {
+        case cfg_text_setting_t::range:
+            return in_list(o.ranges);
+        case cfg_text_setting_t::nplc:
+            return in_list(o.speeds);
+        case cfg_text_setting_t::impedance:
+            return in_list(o.impedances);
+        case cfg_text_setting_t::bandwidth:
+            return in_list(o.bandwidths);
+        case cfg_text_setting_t::aperture:
+            return in_list(o.apertures);
+        case cfg_text_setting_t::rel_value:
+            return in_limits(o.rel_min, o.rel_max);
+        case cfg_text_setting_t::threshold:
+            return in_limits(o.threshold_min, o.threshold_max);
+    }
+    return false;
+}
 
 const plib_measure_func_cfg_t* cfg_measure_t::_find(int f) const {
     auto it = m_cfg_map.find(resolve_function(f));

@@ -45,6 +45,9 @@ struct plib_measure_cfg_t {
     std::string export_path;
 };
 
+// The text settings of a function whose values come from the model's tables.
+enum class cfg_text_setting_t { range, nplc, rel_value, impedance, bandwidth, aperture, threshold };
+
 class cfg_measure_t {
 public:
     // Fills the map with the model's defaults and sends the acquisition defaults to
@@ -57,6 +60,12 @@ public:
     // function is a contract violation. Returns the map key.
     int resolve_function(int f) const;
     bool has_function(int f) const;
+
+    // Whether `value` is one the model offers for setting `s` of function f: one of its
+    // lists (ranges, speeds, impedances, bandwidths, apertures) or a number within its
+    // limits (relative value, threshold). "" (not set) is taken, and so is any value of
+    // a setting the model does not have for f (it is carried, never sent).
+    bool offers(int f, cfg_text_setting_t s, const std::string& value) const;
 
     // Stores f, then the driver's set_function; returns the driver status.
     int set_function(int f);

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -292,6 +293,39 @@ plib_measure_func_cfg_t read_func_cfg(pugi::xml_node node, int function,
     return c;
 }
 
+// A text setting the model does not offer (not in its table, or a number outside its
+// limits) keeps the value before loading, with one console line; the rest loads. A
+// value equal to the one before loading is always taken (a default may be unlisted).
+void keep_offered_settings(const cfg_measure_t& measure, const std::string& model, int type,
+                           const char* func_name, plib_measure_func_cfg_t& c,
+                           const plib_measure_func_cfg_t& base) {
+    if (type == measure_temp) return;  // its texts are names and free numbers
+    struct field_t {
+        cfg_text_setting_t setting;
+        const char* name;
+        std::string plib_measure_func_cfg_t::*member;
+    };
+    static const field_t fields[] = {
+        {cfg_text_setting_t::range, "range", &plib_measure_func_cfg_t::range},
+        {cfg_text_setting_t::nplc, "nplc", &plib_measure_func_cfg_t::nplc},
+        {cfg_text_setting_t::rel_value, "rel_value", &plib_measure_func_cfg_t::rel_value},
+        {cfg_text_setting_t::impedance, "impedance", &plib_measure_func_cfg_t::impedance},
+        {cfg_text_setting_t::bandwidth, "bandwidth", &plib_measure_func_cfg_t::bandwidth},
+        {cfg_text_setting_t::aperture, "aperture", &plib_measure_func_cfg_t::aperture},
+        {cfg_text_setting_t::threshold, "threshold", &plib_measure_func_cfg_t::threshold},
+    };
+    for (const field_t& f : fields) {
+        std::string& value = c.*(f.member);
+        const std::string& before = base.*(f.member);
+        if (value == before || measure.offers(type, f.setting, value)) continue;
+        // Control characters were refused before: the value can be echoed.
+        std::printf("Project value skipped: measure/func_cfg/%s/%s \"%s\" is not a value the %s offers\n",
+                    func_name, f.name, value.c_str(), model.c_str());
+        std::fflush(stdout);
+        value = before;
+    }
+}
+
 }  // namespace
 
 cfg_scan_section_t cfg_scan_section_of(const cfg_scan_config_t& c) {
@@ -453,10 +487,12 @@ int cfg_project_t::load_section(pugi::xml_node project) {
             if (n.type() != pugi::node_element) continue;
             const plib_measure_type_t type = measure_type_from_scpi(n.name());
             if (type == measure_none || m.cfg_map.count(type) != 0) continue;
-            const auto base = current.cfg_map.find(type);
-            m.cfg_map.emplace(
-                type, read_func_cfg(
-                          n, type, base != current.cfg_map.end() ? base->second : plib_measure_func_cfg_t()));
+            const auto found = current.cfg_map.find(type);
+            const plib_measure_func_cfg_t base =
+                found != current.cfg_map.end() ? found->second : plib_measure_func_cfg_t();
+            plib_measure_func_cfg_t c = read_func_cfg(n, type, base);
+            keep_offered_settings(m_measure, m_remote.get_model(), type, n.name(), c, base);
+            m.cfg_map.emplace(type, std::move(c));
         }
         m.acq_mode = read_int(measure, "acq_mode");
         pugi::xml_node acq = measure.child("acq_param");
@@ -481,6 +517,14 @@ int cfg_project_t::load_section(pugi::xml_node project) {
 
     if (pugi::xml_node scan = project.child("scan")) {
         cfg_scan_section_t s = cfg_scan_section_of(m_scan_config);
+        plib_scan_channel_funcs_t channel_funcs;
+        m_scan_config.get_channel_funcs(channel_funcs);
+        auto channel_offers_func = [&channel_funcs](int channel, int func) {
+            const auto it = channel_funcs.find(channel);
+            return it != channel_funcs.end() &&
+                   std::find(it->second.begin(), it->second.end(), static_cast<plib_measure_type_t>(func)) !=
+                       it->second.end();
+        };
         s.record_position = read_int(scan, "record_position");
         s.record_mode = read_int(scan, "record_mode");
         s.record_path = read_text(scan, "record_path");
@@ -503,8 +547,31 @@ int cfg_project_t::load_section(pugi::xml_node project) {
             read_instrument_text(n, "name", c.name, c.name, instrument_text_t::name);
             c.scan_state = read_int(n, "scan_state");
             c.scan_counts = read_int(n, "scan_counts");
+            const int func_before = c.func;
+            const std::string range_before = c.range;
             c.func = read_int(n, "func");
             read_instrument_text(n, "range", c.range, c.range);
+            // The channel's function and range from the card's tables, as for the measure
+            // settings above: anything else keeps the channel's value, with a line.
+            if (c.func != func_before && !channel_offers_func(it->first, c.func)) {
+                std::printf(
+                    "Project value skipped: scan/channel %d/func %d is not a function the %s's "
+                    "card offers there\n",
+                    it->first, c.func, m_remote.get_model().c_str());
+                c.func = func_before;
+            }
+            if ((c.range != range_before || c.func != func_before) && !c.range.empty()) {
+                std::vector<std::string> ranges;
+                m_scan_config.get_ranges(c.func, ranges);
+                if (std::find(ranges.begin(), ranges.end(), c.range) == ranges.end()) {
+                    std::printf(
+                        "Project value skipped: scan/channel %d/range \"%s\" is not a value the %s "
+                        "offers\n",
+                        it->first, c.range.c_str(), m_remote.get_model().c_str());
+                    c.range = range_before;
+                }
+            }
+            std::fflush(stdout);
             c.speed = read_int(n, "speed");
             c.scaling = read_int(n, "scaling");
             c.gain = read_double(n, "gain");

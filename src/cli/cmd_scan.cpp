@@ -13,8 +13,10 @@
 // connect, model; usage for a refused setting; link when the card refuses its
 // configuration or the link is lost (at once); run when there is no card, the scan did
 // not start or delivered nothing for longer than the link's time-outs and the channel
-// delay allow; file when the export fails.
+// delay allow; file when the export fails or a log file could not be written (said on
+// stderr at once; the run goes on).
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -104,6 +106,31 @@ std::string configure_channels(const scan_options_t& o, cfg_scan_config_t& confi
     return "";
 }
 
+// The scan engine's report of a log file it could not write (set by the engine's
+// threads, read by the command's). Watched from the start, which may fail to create
+// the log; stop_watching must run before the manager goes.
+struct scan_write_watch_t {
+    std::shared_ptr<std::atomic<bool>> failed = std::make_shared<std::atomic<bool>>(false);
+    bool told = false;
+
+    void watch(scan_main_t& engine) {
+        engine.set_notify_callback([failed = failed](plib_scan_notify_t n) {
+            if (n == scan_notify_record_write_failed) failed->store(true);
+        });
+    }
+    static void stop_watching(scan_main_t& engine) { engine.set_notify_callback(nullptr); }
+    // Tells the user once, at once, on stderr: the run goes on, readings stay in memory.
+    void tell(unsigned readings) {
+        if (told || !failed->load()) return;
+        told = true;
+        std::fprintf(stderr,
+                     "velkaro-cli scan: writing the log file failed after %u readings; logging is off, "
+                     "the run goes on\n",
+                     readings);
+        std::fflush(stderr);
+    }
+};
+
 int run_scan(const scan_options_t& o, cli_report_t& report) {
     report.doc() = {{"model", o.model}, {"resource", o.resource}, {"channels", nlohmann::json::array()}};
     cli_open_request_t request;
@@ -169,7 +196,9 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
     if (code == cli_exit_ok && config->apply_scan_config() != 0)
         fail("the scanner card refused its configuration", cli_exit_link);
     if (code != cli_exit_ok) unwatch_run(mngr);
+    scan_write_watch_t write_watch;
     if (code == cli_exit_ok) {
+        write_watch.watch(*engine);
         cfg->set_scan_run_state(1);
         if (cfg->get_scan_run_state() != 1) {
             unwatch_run(mngr);
@@ -197,6 +226,7 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
                 last_count = s.readings_count;
                 last_progress = now;
             }
+            write_watch.tell(s.readings_count);
             if (events->link_lost) {
                 cfg->set_scan_run_state(0);
                 progress.finish();
@@ -223,7 +253,9 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
         }
         progress.finish();
         unwatch_run(mngr);
+        scan_write_watch_t::stop_watching(*engine);
         const plib_scan_run_state_t final_state = cfg->get_scan_run_state_info();
+        write_watch.tell(final_state.readings_count);  // a failure of the last tick
         plib_scan_statistic_map_t stats;
         engine->m_scan_statistic_data_msg.fetch(stats);
         const auto& params = config->get_channel_params();
@@ -259,6 +291,8 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
         }
         if (!o.export_dir.empty() && config->export_data(o.export_dir) != 0)
             fail("export failed", cli_exit_file);
+        if (code == cli_exit_ok && write_watch.failed->load())
+            fail("the log file is incomplete: writing it failed during the run", cli_exit_file);
         std::vector<std::string> files = files_written(o.log_dir, before);
         if (!o.export_dir.empty() && o.export_dir != o.log_dir) {
             const std::vector<std::string> exported = files_written(o.export_dir, before_export);
@@ -268,6 +302,7 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
         doc["files"] = files;
         if (!report.json()) write_results(text);
     }
+    scan_write_watch_t::stop_watching(*engine);
     return code;
 }
 

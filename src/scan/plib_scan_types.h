@@ -16,6 +16,9 @@ enum plib_scan_notify_t : int {
     scan_notify_data = 1,   // a data tick ended (also the tick that met a stop condition)
     scan_notify_wait = 2,   // a tick found the start condition not yet met
     scan_notify_stop = 3,   // the run state went from 1 to 0
+    // Writing a log file failed (disk full, directory gone): logging is off until the
+    // next start; the run goes on and the readings stay in memory. Sent once per failure.
+    scan_notify_record_write_failed = 4,
 };
 
 // Running statistics of one channel.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "common/plib_format.h"
 #include "nsp_src/lib/lib_assert.h"
@@ -61,7 +63,9 @@ void scan_main_t::set_run_state(int state) {
         }
     }
     if (state == 1) {
-        _start_run(have_info ? &params : nullptr, have_info ? &info : nullptr);
+        notify_list_t notes;
+        _start_run(have_info ? &params : nullptr, have_info ? &info : nullptr, notes);
+        _deliver(notes);
         return;
     }
     if (state != 0) return;
@@ -100,7 +104,8 @@ void scan_main_t::_send_pending_stop() {
     if (send) m_instrument->set_scan_start(0);
 }
 
-void scan_main_t::_start_run(plib_scanner_channel_map_t* params, plib_scan_file_record_param_t* info) {
+void scan_main_t::_start_run(plib_scanner_channel_map_t* params, plib_scan_file_record_param_t* info,
+                             notify_list_t& notes) {
     std::lock_guard<std::mutex> io_lock(m_io_mutex);
     _send_pending_stop();
     {
@@ -121,7 +126,10 @@ void scan_main_t::_start_run(plib_scanner_channel_map_t* params, plib_scan_file_
     m_run_state.store(1);
     ++m_run_generation;
     m_recording = false;
-    if (m_record_enable == 1 && _open_record_files()) m_recording = true;
+    if (m_record_enable != 1) return;
+    const int opened = _open_record_files();
+    m_recording = opened == 1;
+    if (opened < 0) notes.push(scan_notify_record_write_failed);
 }
 
 void scan_main_t::_run_tick(bool periodic) {
@@ -215,8 +223,11 @@ void scan_main_t::_merge_batch(notify_list_t& notes) {
     _update_latest_and_store();
     _update_statistics();
     _count_readings();
-    if (m_recording) {
-        if (!_write_record()) m_recording = false;
+    if (m_recording && !_write_record()) {
+        // A full disk or a vanished directory will not heal within the run: logging
+        // stops and the user is told, rather than a retry failing silently every tick.
+        m_recording = false;
+        notes.push(scan_notify_record_write_failed);
     }
     if (stop && m_run_state.load() == 1) _stop(notes);
     if (m_run_state.load() != 1 || m_record_enable != 1) m_recording = false;
@@ -295,17 +306,24 @@ bool create_multi_file_path(const plib_scanner_channel_map_t& params,
 }
 }  // namespace
 
-bool scan_main_t::_open_record_files() {
+int scan_main_t::_open_record_files() {
     m_single_file.reset();
+    const std::string& directory = m_file_record_param.record_directory;
+    if (m_channel_params.empty() || directory.empty()) return 0;
+    std::error_code ec;
+    // No such directory means no log for this run, as an empty one does; a directory
+    // whose files cannot be written is a failure the user must hear of.
+    if (!std::filesystem::is_directory(directory, ec)) return 0;
+    // A single-file log rewrite that a crash cut short in this directory is finished.
+    scan_csv_table_recover_directory(directory);
     if (m_file_mode == scan_file_mode_per_channel) {
         std::map<int, std::string> paths;
-        if (!create_multi_file_path(m_channel_params, m_file_record_param,
-                                    m_file_record_param.record_directory, _stamp("'"), _stamp(":"), paths))
-            return false;
+        if (!create_multi_file_path(m_channel_params, m_file_record_param, directory, _stamp("'"),
+                                    _stamp(":"), paths))
+            return -1;
         m_file_record_param.channel_paths = std::move(paths);
-        return true;
+        return 1;
     }
-    if (m_channel_params.empty() || m_file_record_param.record_directory.empty()) return false;
     std::map<int, std::string> titles;
     std::vector<std::string> row;
     for (const auto& [channel, p] : m_channel_params) {
@@ -318,12 +336,9 @@ bool scan_main_t::_open_record_files() {
         scan_join_path(m_file_record_param.record_directory, scan_single_file_name(_stamp("'")));
     std::printf("m_single_file_path: %s\n", m_file_record_param.m_single_file_path.c_str());
     auto table = std::make_unique<scan_csv_table_file_t>();
-    if (!table->create(m_file_record_param.m_single_file_path, row)) {
-        std::printf("open fail\n");
-        return false;
-    }
+    if (!table->create(m_file_record_param.m_single_file_path, row)) return -1;
     m_single_file = std::move(table);
-    return true;
+    return 1;
 }
 
 bool scan_main_t::_write_record() {
@@ -358,11 +373,7 @@ bool scan_main_t::_write_record() {
         }
         ++index;
     }
-    if (!m_single_file->append(columns)) {
-        std::printf("%s: write fail\n", m_single_file->path().c_str());
-        return false;
-    }
-    return true;
+    return m_single_file->append(columns);
 }
 
 int scan_main_t::export_scan_record_memory_data(const std::string& directory) {

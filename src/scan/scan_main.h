@@ -112,7 +112,8 @@ private:
     // One tick: the I/O under m_io_mutex only, the merge under m_mutex as well.
     // `periodic`: a timer tick, which runs only while the run state is 1.
     void _run_tick(bool periodic);
-    void _start_run(plib_scanner_channel_map_t* params, plib_scan_file_record_param_t* info);
+    void _start_run(plib_scanner_channel_map_t* params, plib_scan_file_record_param_t* info,
+                    notify_list_t& notes);
     // Sends "ROUT:STAR 0" if a stop asked for it and nobody sent it yet (m_io_mutex held,
     // m_mutex not): every I/O section begins and every stop ends with it, so the command
     // goes out before any later command of this engine.
@@ -123,7 +124,9 @@ private:
     // Everything below runs with m_mutex held.
     void _stop(notify_list_t& notes);
     void _clear_memory_data();
-    bool _open_record_files();
+    // 1: logging; 0: no logging (nothing to log, no such directory); -1: a file could
+    // not be written.
+    int _open_record_files();
     int _apply_parameter(const plib_scan_record_parameter_set_t& param);
     int export_scan_record_memory_data(const std::string& directory);
     // And with m_io_mutex held (they use the tick's batch).

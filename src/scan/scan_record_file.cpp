@@ -1,6 +1,11 @@
 #include "scan/scan_record_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -54,12 +59,129 @@ void scan_append_channel_line(std::string& out, double value, double seconds) {
     out += '\n';
 }
 
+namespace {
+bool write_all_at(int fd, const char* p, std::size_t n, off_t offset) {
+    // Each write is bounded by the bytes left; a write that makes no progress ends it.
+    while (n > 0) {
+        const ssize_t w = ::pwrite(fd, p, n, offset);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<std::size_t>(w);
+        offset += w;
+    }
+    return true;
+}
+
+bool read_all_at(int fd, std::string& out, std::size_t n, off_t offset) {
+    out.resize(n);
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t r = ::pread(fd, out.data() + done, n - done, offset + static_cast<off_t>(done));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        done += static_cast<std::size_t>(r);
+    }
+    return true;
+}
+
+bool read_whole_file(const std::string& path, std::string& out, bool& missing) {
+    missing = false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        missing = errno == ENOENT;
+        return false;
+    }
+    struct stat st {};
+    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+                    read_all_at(fd, out, static_cast<std::size_t>(st.st_size), 0);
+    ::close(fd);
+    return ok;
+}
+
+constexpr const char* journal_suffix = ".tail";
+// A directory with more entries than this is not searched further for journals.
+constexpr int journal_search_limit = 100000;
+}  // namespace
+
 bool scan_append_to_file(const std::string& path, const std::string& text) {
-    // Binary mode: lines end in "\n" whatever the platform.
-    std::FILE* f = std::fopen(path.c_str(), "ab");
-    if (!f) return false;
-    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    return (std::fclose(f) == 0) && ok;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    bool ok = true;
+    const char* p = text.data();
+    std::size_t left = text.size();
+    while (ok && left > 0) {
+        const ssize_t w = ::write(fd, p, left);
+        if (w < 0 && errno == EINTR) continue;
+        ok = w > 0;
+        if (ok) {
+            p += w;
+            left -= static_cast<std::size_t>(w);
+        }
+    }
+    // A short write (full disk) would leave part of a line: the file keeps ending where
+    // it ended before this call.
+    if (!ok && regular) (void)!::ftruncate(fd, st.st_size);
+    return (::close(fd) == 0) && ok;
+}
+
+std::string scan_csv_table_journal_path(const std::string& path) { return path + journal_suffix; }
+
+bool scan_csv_table_recover(const std::string& path) {
+    const std::string journal = scan_csv_table_journal_path(path);
+    std::string text;
+    bool missing = false;
+    if (!read_whole_file(journal, text, missing)) return missing;
+    // "<offset> <length>\n" and then exactly <length> bytes; anything else is a journal
+    // the crash cut short, written before the file was touched.
+    uint64_t offset = 0, length = 0;
+    bool whole = false;
+    const std::size_t eol = text.find('\n');
+    if (eol != std::string::npos && eol < 48) {
+        const std::string head = text.substr(0, eol);
+        const std::size_t space = head.find(' ');
+        auto parse = [](const std::string& digits, uint64_t& value) {
+            if (digits.empty() || digits.size() > 18) return false;
+            value = 0;
+            for (char c : digits) {
+                if (c < '0' || c > '9') return false;
+                value = value * 10 + static_cast<uint64_t>(c - '0');
+            }
+            return true;
+        };
+        whole = space != std::string::npos && parse(head.substr(0, space), offset) &&
+                parse(head.substr(space + 1), length) && text.size() - eol - 1 == length;
+    }
+    if (!whole) return ::unlink(journal.c_str()) == 0;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    // The tail starts inside the file (or at its end): anything else is not this file's.
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) >= offset;
+    ok = ok && write_all_at(fd, text.data() + eol + 1, length, static_cast<off_t>(offset));
+    ok = ok && ::ftruncate(fd, static_cast<off_t>(offset + length)) == 0;
+    ok = ::close(fd) == 0 && ok;
+    return ok && ::unlink(journal.c_str()) == 0;
+}
+
+int scan_csv_table_recover_directory(const std::string& directory) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::directory_iterator it(directory, ec), end;
+    int recovered = 0;
+    for (int seen = 0; !ec && it != end && seen < journal_search_limit; it.increment(ec), ++seen) {
+        const std::string name = it->path().filename().string();
+        const std::string suffix = std::string(".csv") + journal_suffix;
+        if (name.size() <= suffix.size() ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string journal = it->path().string();
+        if (scan_csv_table_recover(journal.substr(0, journal.size() - std::string(journal_suffix).size())))
+            ++recovered;
+    }
+    return recovered;
 }
 
 std::string scan_csv_cell(const std::string& text) {
@@ -85,6 +207,9 @@ bool scan_csv_table_file_t::create(const std::string& path, const std::vector<st
     m_row_count = 0;
     m_base_row = 0;
     m_rows_start.clear();
+    m_failed = false;
+    // A rewrite of this file that a crash cut short is finished first.
+    if (!scan_csv_table_recover(path)) return false;
     // The file may already hold a run started within the same second: the table starts
     // where this run's titles row starts.
     std::error_code ec;
@@ -106,8 +231,78 @@ std::string scan_csv_table_file_t::_render_row(std::size_t row) const {
     return out;
 }
 
+scan_table_fault_t scan_csv_table_file_t::_fault(scan_table_step_t step) const {
+    return m_fault_hook ? m_fault_hook(step) : scan_table_fault_t::none;
+}
+
+bool scan_csv_table_file_t::_rewrite_tail(uint64_t offset, const std::string& text) {
+    // A crash (a test's) leaves everything as it is at that step; a failure restores.
+    const std::string journal = scan_csv_table_journal_path(m_path);
+    scan_table_fault_t fault = _fault(scan_table_step_t::journal_begin);
+    if (fault == scan_table_fault_t::crash) return false;
+    const std::string head = std::to_string(offset) + " " + std::to_string(text.size()) + "\n";
+    bool ok = fault == scan_table_fault_t::none;
+    const int jfd = ok ? ::open(journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
+    ok = ok && jfd >= 0 && write_all_at(jfd, head.data(), head.size(), 0);
+    const std::size_t half = text.size() / 2;
+    ok = ok && write_all_at(jfd, text.data(), half, static_cast<off_t>(head.size()));
+    if (ok) {
+        fault = _fault(scan_table_step_t::journal_half);
+        if (fault == scan_table_fault_t::crash) {
+            ::close(jfd);
+            return false;
+        }
+        ok = fault == scan_table_fault_t::none;
+    }
+    ok = ok &&
+         write_all_at(jfd, text.data() + half, text.size() - half, static_cast<off_t>(head.size() + half));
+    if (jfd >= 0 && ::close(jfd) != 0) ok = false;
+    if (!ok) {
+        // The file was not touched: it holds what it held.
+        ::unlink(journal.c_str());
+        return false;
+    }
+
+    fault = _fault(scan_table_step_t::file_begin);
+    if (fault == scan_table_fault_t::crash) return false;
+    const int fd = fault == scan_table_fault_t::none ? ::open(m_path.c_str(), O_RDWR | O_CLOEXEC) : -1;
+    // The old tail, to put back should the new one not fit (a full disk).
+    std::string old_tail;
+    if (fd < 0 || !read_all_at(fd, old_tail, static_cast<std::size_t>(m_file_size - offset),
+                               static_cast<off_t>(offset))) {
+        if (fd >= 0) ::close(fd);
+        ::unlink(journal.c_str());  // the file was not touched
+        return false;
+    }
+    ok = write_all_at(fd, text.data(), half, static_cast<off_t>(offset));
+    if (ok) {
+        fault = _fault(scan_table_step_t::file_half);
+        if (fault == scan_table_fault_t::crash) {
+            ::close(fd);
+            return false;
+        }
+        ok = fault == scan_table_fault_t::none;
+    }
+    ok = ok && write_all_at(fd, text.data() + half, text.size() - half, static_cast<off_t>(offset + half));
+    if (!ok) {
+        // Rewriting bytes the file already had needs no new space: the old tail fits. If
+        // even that fails, the journal stays, holding every reading.
+        if (write_all_at(fd, old_tail.data(), old_tail.size(), static_cast<off_t>(offset)) &&
+            ::ftruncate(fd, static_cast<off_t>(m_file_size)) == 0)
+            ::unlink(journal.c_str());
+        ::close(fd);
+        return false;
+    }
+    if (::close(fd) != 0) return false;  // the journal stays: it holds the readings
+
+    fault = _fault(scan_table_step_t::journal_remove);
+    if (fault != scan_table_fault_t::none) return false;
+    ::unlink(journal.c_str());
+    return true;
+}
+
 bool scan_csv_table_file_t::append(const std::map<std::size_t, std::vector<double>>& values) {
-    if (m_path.empty()) return false;
+    if (m_path.empty() || m_failed) return false;
     std::size_t first_changed = m_row_count;
     bool any = false;
     for (const auto& [column, list] : values) {
@@ -139,12 +334,10 @@ bool scan_csv_table_file_t::append(const std::map<std::size_t, std::vector<doubl
         pos += row.size();
     }
 
-    std::error_code ec;
-    if (cut != m_file_size) {
-        std::filesystem::resize_file(m_path, cut, ec);
-        if (ec) return false;
+    if (!_rewrite_tail(cut, text)) {
+        m_failed = true;
+        return false;
     }
-    if (!scan_append_to_file(m_path, text)) return false;
     m_file_size = pos;
 
     // Rows every column has filled are final: drop them from memory.

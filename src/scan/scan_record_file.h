@@ -3,12 +3,20 @@
 // The single file is a CSV table with one column per scanned channel whose columns grow
 // independently. No CSV library is packaged for this system, so scan_csv_table_file_t
 // is our own small writer: it keeps the rows that can still change in memory and, at
-// each append, truncates the file at the first changed row and writes from there on, so
-// the cost of an append does not depend on the length of the file.
+// each append, rewrites the file from the first changed row on, so the cost of an append
+// does not depend on the length of the file.
+//
+// The rewrite must never lose a reading already on disk, whenever the process dies: the
+// new tail first goes whole into a journal beside the file ("<file>.tail"), then over the
+// file's old tail, and the journal is removed last. Until the journal is whole the file
+// is untouched; from then on the journal holds every reading. A journal left by a crash
+// is applied (or, when torn, dropped) by scan_csv_table_recover, which creating a table
+// and opening a run's log files call.
 #pragma once
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,6 +43,30 @@ void scan_append_channel_line(std::string& out, double value, double seconds);
 // Appends `text` to the file (created if missing). False when it cannot be written whole.
 bool scan_append_to_file(const std::string& path, const std::string& text);
 
+// The journal of a table file's pending rewrite.
+std::string scan_csv_table_journal_path(const std::string& path);
+
+// Finishes or drops a rewrite of `path` that a crash cut short: a whole journal is
+// written over the file's tail, a torn one is removed (the file was not yet touched).
+// True when the file is consistent afterwards (also when there was no journal).
+bool scan_csv_table_recover(const std::string& path);
+
+// Recovers every table journal in `directory` (at most a bounded number of entries are
+// looked at). Returns the number of journals applied or dropped.
+int scan_csv_table_recover_directory(const std::string& directory);
+
+// The steps of one append, where a test may make the writer stop (as a crash would) or
+// fail (as a full disk would).
+enum class scan_table_step_t {
+    journal_begin,   // nothing written yet
+    journal_half,    // half the journal written
+    file_begin,      // the journal is whole, the file not yet touched
+    file_half,       // half the new tail written over the file
+    journal_remove,  // the file is whole again, the journal not yet removed
+};
+enum class scan_table_fault_t { none, crash, fail };
+using scan_table_fault_hook_t = std::function<scan_table_fault_t(scan_table_step_t)>;
+
 // The single log file as a table: a titles row and one column per channel.
 class scan_csv_table_file_t {
 public:
@@ -44,8 +76,13 @@ public:
 
     // Appends values to the columns (index into the titles); values are written with
     // 17 significant digits, and the cells a shorter column lacks stay empty. The file
-    // is complete after every call. False when it cannot be written.
+    // is complete after every call. False when it cannot be written; the file then
+    // still holds every earlier reading and ends where it ended before the call, and
+    // every later call fails too (the table in memory no longer matches the file).
     bool append(const std::map<std::size_t, std::vector<double>>& values);
+
+    // Test-only: called before each step of an append.
+    void set_fault_hook(scan_table_fault_hook_t hook) { m_fault_hook = std::move(hook); }
 
     const std::string& path() const { return m_path; }
     std::size_t row_count() const { return m_row_count; }
@@ -54,6 +91,9 @@ public:
 
 private:
     std::string _render_row(std::size_t row) const;
+    // Writes `text` at `offset` through the journal; false on a failure or a crash.
+    bool _rewrite_tail(uint64_t offset, const std::string& text);
+    scan_table_fault_t _fault(scan_table_step_t step) const;
 
     std::string m_path;
     uint64_t m_header_size = 0;  // bytes of the titles row, without its line break
@@ -64,6 +104,8 @@ private:
     std::deque<uint64_t> m_rows_start;  // byte offset of each row from m_base_row on
     std::vector<std::size_t> m_column_length;
     std::vector<std::deque<std::string>> m_cells;  // per column, cells from m_base_row on
+    bool m_failed = false;                         // a write failed: the file is left as it was
+    scan_table_fault_hook_t m_fault_hook;
 };
 
 // Quotes a cell that holds a separator, a quote, a blank or a line break.

@@ -1,4 +1,5 @@
 // Run states, modes, ticks, automatic stop, buffer modes, slices and clear.
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -201,6 +202,34 @@ TEST_F(acq_engine_fixture_t, dropped_pieces_are_counted_per_run) {
     instrument.script_dropped(1);
     tick();
     EXPECT_EQ(run_info().dropped_count, 1u);
+}
+
+// Each tick that dropped pieces says so once, before its data; a clean tick and a
+// stopped engine do not.
+TEST_F(acq_engine_fixture_t, a_tick_that_dropped_pieces_notifies_before_its_data) {
+    engine->set_run_state(1);
+    take_notes();
+    struct tick_case_t {
+        uint64_t dropped;
+        std::vector<plib_acq_notify_t> notes;
+    };
+    const tick_case_t cases[] = {
+        {3, {acq_notify_pieces_dropped, acq_notify_data}},
+        {0, {acq_notify_data}},
+        {1, {acq_notify_pieces_dropped, acq_notify_data}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.dropped);
+        if (c.dropped) instrument.script_dropped(c.dropped);
+        tick_with(make_batch(1));
+        EXPECT_EQ(take_notes(), c.notes);
+    }
+    engine->set_run_state(0);
+    take_notes();
+    instrument.script_dropped(4);
+    tick_with(make_batch(1));
+    const auto notes = take_notes();
+    EXPECT_EQ(std::count(notes.begin(), notes.end(), acq_notify_pieces_dropped), 0);
 }
 
 TEST_F(acq_engine_fixture_t, automatic_stop_off_ignores_the_limits) {

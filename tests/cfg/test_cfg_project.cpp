@@ -37,7 +37,7 @@ using velkaro_test::temp_dir_t;
 void customise(cfg_main_t& c, int salt) {
     c.set_function(measure_res_2w);
     c.set_range(measure_dcv, "20V");
-    c.set_nplc(measure_dcv, salt ? "1" : "0.2");
+    c.set_nplc(measure_dcv, salt ? "1" : "0.3");
     c.set_rel_value(measure_dcv, "0.5");
     c.set_filter(measure_dcv, 1);
     c.set_impedance("10G");
@@ -349,8 +349,8 @@ TEST(cfg_project, instrument_texts_with_control_characters_are_refused) {
          "</VOLT><CURR><range>2A&#9;</range></CURR></func_cfg></measure>",
          dcv, "2V|10|200μA|10M", 3},
         {"clean section loads whole",
-         "<measure><func_cfg><VOLT><range>20V</range><nplc>0.2</nplc></VOLT></func_cfg></measure>", dcv,
-         "20V|0.2|200μA|", 0},
+         "<measure><func_cfg><VOLT><range>20V</range><nplc>0.3</nplc></VOLT></func_cfg></measure>", dcv,
+         "20V|0.3|200μA|", 0},
         {"scan channel range and name",
          "<scan><channel_param><channel "
          "index=\"3\"><name>ok\nROUT:OPEN</name><range>2V\n*RST</range></channel>"
@@ -392,6 +392,79 @@ TEST(cfg_project, instrument_texts_with_control_characters_are_refused) {
             EXPECT_EQ(cmd.find("ROUT:OPEN"), std::string::npos) << cmd;
             EXPECT_EQ(cmd.find(';'), std::string::npos) << cmd;
             EXPECT_EQ(cmd.find('\n'), cmd.size() - 1) << cmd;  // one command, one line end
+        }
+    }
+}
+
+// A value the model's tables do not offer (a range, speed, impedance, bandwidth or
+// aperture not in its lists, a number outside its limits, a function or range a scan
+// channel lacks) is skipped with one console line; the section's other values load.
+TEST(cfg_project, values_the_model_does_not_offer_are_skipped) {
+    struct case_t {
+        const char* name;
+        const char* model;
+        const char* section;
+        std::function<std::string(cfg_main_t&)> observe;
+        std::string expected;
+        int skipped;
+    };
+    auto dcv = [](cfg_main_t& c) {
+        return c.get_range(measure_dcv) + "|" + c.get_nplc(measure_dcv) + "|" + c.get_impedance() + "|" +
+               c.get_rel_value(measure_dcv);
+    };
+    auto ac = [](cfg_main_t& c) { return c.get_range(measure_acv) + "|" + c.get_bandwidth(measure_acv); };
+    auto freq = [](cfg_main_t& c) { return c.get_range(measure_freq) + "|" + c.get_aperture(measure_freq); };
+    auto cont = [](cfg_main_t& c) { return c.get_threshold(measure_cont); };
+    auto channel3 = [](cfg_main_t& c) {
+        const auto s = c.get_scan_section();
+        return std::to_string(s.channel_param.at(3).func) + "|" + s.channel_param.at(3).range + "|" +
+               s.channel_param.at(4).range;
+    };
+    const std::vector<case_t> cases = {
+        {"listed values load", "VXA-2",
+         "<measure><func_cfg><VOLT><range>2V</range><nplc>1</nplc><impedance>10G</impedance>"
+         "<rel_value>1.5</rel_value></VOLT></func_cfg></measure>",
+         dcv, "2V|1|10G|1.5", 0},
+        {"unlisted range and speed, impedance and a relative value out of limits", "VXA-2",
+         "<measure><func_cfg><VOLT><range>3V</range><nplc>0.2</nplc><impedance>1T</impedance>"
+         "<rel_value>1e30</rel_value></VOLT></func_cfg></measure>",
+         dcv, "200mV|10|10M|0", 4},
+        {"a range of another function, a number that is not one", "VXA-2",
+         "<measure><func_cfg><VOLT><range>2A</range><rel_value>abc</rel_value><nplc>0.3</nplc></VOLT>"
+         "</func_cfg></measure>",
+         dcv, "200mV|0.3||0", 2},
+        {"bandwidth", "VXA-3",
+         "<measure><func_cfg><VOLT:AC><range>750V</range><bandwidth>7</bandwidth></VOLT:AC></func_cfg>"
+         "</measure>",
+         ac, "750V|20", 1},
+        {"aperture", "VXA-3",
+         "<measure><func_cfg><FREQ><range>20V</range><aperture>0.5</aperture></FREQ></func_cfg></measure>",
+         freq, "20V|0.1", 1},
+        {"threshold out of limits", "VXA-2",
+         "<measure><func_cfg><CONT><threshold>99999</threshold></CONT></func_cfg></measure>", cont, "50", 1},
+        {"scan channel range and function", "VXB-1",
+         "<scan><channel_param><channel index=\"3\"><func>99</func><range>3V</range></channel>"
+         "<channel index=\"4\"><range>20V</range></channel></channel_param></scan>",
+         channel3, "0|Auto|20V", 2},
+    };
+    for (const case_t& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        const std::string xml = std::string("<project>") + tc.section + "</project>";
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_string(xml.c_str()));
+        testing::internal::CaptureStdout();
+        cfg_fixture_t f(tc.model, doc.child("project"));
+        const std::string out = testing::internal::GetCapturedStdout();
+        std::size_t lines = 0;
+        for (std::size_t at = 0; (at = out.find("Project value skipped: ", at)) != std::string::npos; ++at)
+            ++lines;
+        EXPECT_EQ(lines, static_cast<std::size_t>(tc.skipped)) << out;
+        EXPECT_EQ(tc.observe(f.cfg()), tc.expected) << out;
+        // Nothing skipped reaches the instrument.
+        f.cfg().measure()->apply_to_instrument();
+        for (const std::string& cmd : f.link.commands) {
+            for (const char* bad : {"3V", "0.2", "1T", "1e30", "2A", "abc", " 7", "0.5", "99999"})
+                EXPECT_EQ(cmd.find(std::string(" ") + bad + "\n"), std::string::npos) << cmd;
         }
     }
 }

@@ -1,11 +1,14 @@
 // Faults of the instrument and the link, end to end: each one ends the command at once
 // with its own exit code and a line on stderr that says what happened.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -96,6 +99,59 @@ TEST(cli_faults, a_lost_link_ends_a_scan_at_once) {
     EXPECT_EQ(r.exit_code, cli_exit_link) << r.out << r.err;
     EXPECT_NE(r.err.find("VXA-2 at " + sim.instr_resource() + " was lost"), std::string::npos) << r.err;
     EXPECT_TRUE(std::regex_search(r.err, std::regex("; [1-9][0-9]* readings taken"))) << r.err;
+}
+
+// A full disk, made by a file size limit the command inherits (with the signal it would
+// raise ignored, so writes fail as on a full disk): the user hears at once on stderr,
+// the run goes on to its end, the exit code says so, and every log file ends at a line
+// end with whole lines only.
+TEST(cli_faults, a_full_disk_while_scanning_is_told_and_the_logs_end_at_a_line_end) {
+    struct disk_case_t {
+        const char* file_mode;
+        rlim_t limit;
+    };
+    const disk_case_t cases[] = {{"single", 400}, {"per-channel", 260}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file_mode);
+        sim_process_t sim("VXA-2");
+        ASSERT_TRUE(sim.ok());
+        temp_dir_t log;
+        rlimit saved{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto old_handler = signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = c.limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const process_result_t r =
+            run_cli({"scan", "--model", "VXA-2", "--channels", "1,2,3", "--sweeps", "20", "--delay", "0.01",
+                     "--log-dir", log.path(), "--file-mode", c.file_mode, sim.instr_resource()},
+                    hang_guard_ms);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, old_handler);
+        EXPECT_EQ(r.exit_code, cli_exit_file) << r.out << r.err;
+        EXPECT_TRUE(std::regex_search(r.err, std::regex("writing the log file failed after [0-9]+ readings")))
+            << r.err;
+        EXPECT_EQ(r.out.find("write fail"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("count 20"), std::string::npos) << "the run went on: " << r.out;
+        ASSERT_FALSE(log.files().empty());
+        for (const auto& f : log.files()) {
+            const std::string text = velkaro_test::read_file(log.path() + "/" + f);
+            ASSERT_FALSE(text.empty()) << f;
+            EXPECT_EQ(text.back(), '\n') << f;
+            EXPECT_LE(text.size(), c.limit) << f;
+            // Whole lines only: below the titles or the header, every line has one cell per column.
+            const std::size_t cells = std::string(c.file_mode) == "single" ? 3 : 2;
+            std::istringstream in(text);
+            std::string line;
+            std::size_t n = 0;
+            for (; std::getline(in, line) && n < 1000; ++n) {
+                if (n < (cells == 3 ? 1u : 9u)) continue;
+                EXPECT_EQ(static_cast<std::size_t>(std::count(line.begin(), line.end(), ',')), cells - 1)
+                    << f << ": " << line;
+            }
+            EXPECT_FALSE(fs::exists(log.path() + "/" + f + ".tail"));
+        }
+    }
 }
 
 TEST(cli_faults, a_scan_without_a_card_is_refused_at_the_start) {

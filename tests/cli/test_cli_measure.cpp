@@ -73,7 +73,7 @@ TEST(cli_measure, a_project_section_is_written_at_connect_before_the_options) {
     EXPECT_NE(r.out.find("readings: 2\n"), std::string::npos) << r.out;
     const auto log = sim.log_lines();
     const auto rst = std::find(log.begin(), log.end(), "*RST");
-    const auto nplc = std::find(rst, log.end(), "VOLT:NPLC 0.2");  // the sample's DC Voltage record
+    const auto nplc = std::find(rst, log.end(), "VOLT:NPLC 0.3");  // the sample's DC Voltage record
     const auto stored_function = std::find(nplc, log.end(), "FUNC \"RES\"");
     const auto chosen_function = std::find(stored_function, log.end(), "FUNC \"VOLT\"");
     EXPECT_NE(rst, log.end());

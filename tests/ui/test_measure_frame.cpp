@@ -56,6 +56,13 @@ struct bench_t {
     QList<QLabel*> params() const { return window->findChildren<QLabel*>("measure_data_param"); }
     QPushButton* button(const char* name) const { return window->findChild<QPushButton*>(name); }
     ui_measure_frame_t* frame() const { return window->findChild<ui_measure_frame_t*>("measure_frame"); }
+    // The texts of the SCPI console's notice lines.
+    QStringList notices() const {
+        QStringList out;
+        for (QLabel* l : window->findChildren<QLabel*>("scpi_log_entry"))
+            if (l->property("log_kind").toString() == "notice") out << l->text();
+        return out;
+    }
     bool shows_reading() const { return text("measure_data").contains(QRegularExpression("^[0-9.]{8}$")); }
     QStringList click(const char* name) {
         modal_closer_t closer;
@@ -82,6 +89,8 @@ private slots:
     void overload_on_a_small_manual_range();
     void delete_clears_display_and_buffer();
     void notices_and_write_failure_told_once_per_run();
+    void dropped_pieces_are_console_lines_at_a_bounded_rate();
+    void dropped_pieces_of_a_hostile_instrument_reach_the_console();
     void front_panel_fits_and_reads_in_the_main_window();
     void save_exports_the_buffer();
     void setting_and_data_dialogs();
@@ -317,6 +326,41 @@ void test_measure_frame_t::notices_and_write_failure_told_once_per_run() {
     QCOMPARE(closer.count(), 2);
     emit w->signal_recv_acq_notify(acq_notify_stop);
     QCOMPARE(bench.text("measure_acq_status_label"), QString("OFF"));
+}
+
+// Drops in quick succession give one line; those within the interval are told in one
+// more line when it ends, and nothing more comes without a new drop.
+void test_measure_frame_t::dropped_pieces_are_console_lines_at_a_bounded_rate() {
+    bench_t bench("VXA-2", unreachable());
+    ui_primary_window_t* w = bench.window.get();
+    bench.frame()->set_dropped_line_interval_ms(100);
+    QVERIFY(bench.notices().isEmpty());
+    for (int i = 0; i < 5; ++i) emit w->signal_recv_acq_notify(acq_notify_pieces_dropped);
+    QCOMPARE(bench.notices().size(), 1);
+    QVERIFY(bench.notices().first().contains("not numbers; they were dropped, not logged as readings"));
+    QTRY_COMPARE(bench.notices().size(), 2);  // the four later drops, in one line
+    QTest::qWait(300);
+    QCOMPARE(bench.notices().size(), 2);  // no drop, no line
+    emit w->signal_recv_acq_notify(acq_notify_pieces_dropped);
+    QTRY_COMPARE(bench.notices().size(), 3);
+}
+
+// End to end: an instrument whose "R?" blocks hold pieces that are no number. The
+// readings go on, the pieces are counted, and the console says how many.
+void test_measure_frame_t::dropped_pieces_of_a_hostile_instrument_reach_the_console() {
+    velkaro_test::sim_process_t sim("VXA-2", {"--non-numbers", "3"});
+    QVERIFY(sim.ok());
+    bench_t bench("VXA-2", sim.instr_resource());
+    bench.click("measure_run_stop_btn");
+    QTRY_VERIFY_WITH_TIMEOUT(!bench.notices().isEmpty(), reading_wait_ms);
+    QTRY_VERIFY_WITH_TIMEOUT(bench.shows_reading() && bench.cfg()->get_total_count() > 0, reading_wait_ms);
+    const QRegularExpression count("\\(([0-9]+) this run\\)\\.$");
+    const auto match = count.match(bench.notices().first());
+    QVERIFY2(match.hasMatch(), qPrintable(bench.notices().first()));
+    QVERIFY(match.captured(1).toULongLong() >= 3);
+    bench.click("measure_run_stop_btn");
+    QTRY_COMPARE(bench.text("measure_acq_status_label"), QString("OFF"));
+    QVERIFY(bench.cfg()->get_run_state_info().dropped_count >= match.captured(1).toULongLong());
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -215,6 +216,14 @@ ui_measure_frame_t::ui_measure_frame_t(QWidget* parent, ui_device_item_t* item)
         m_display->set_function_text(
             QString::fromStdString(measure_name(static_cast<plib_measure_type_t>(m_pcfg->get_function()))));
 
+    m_dropped_line_timer = new QTimer(this);
+    m_dropped_line_timer->setSingleShot(true);
+    connect(m_dropped_line_timer, &QTimer::timeout, this, [this] {
+        if (!m_dropped_line_pending) return;
+        _emit_dropped_line();
+        m_dropped_line_timer->start(m_dropped_line_interval_ms);
+    });
+
     connect(m_buttons, &ui_measure_btn_widget_t::signal_process_measure_run_stop, this,
             &ui_measure_frame_t::slot_process_measure_run_stop);
     connect(m_buttons, &ui_measure_btn_widget_t::signal_process_clear_data, this,
@@ -228,6 +237,8 @@ ui_measure_frame_t::ui_measure_frame_t(QWidget* parent, ui_device_item_t* item)
 }
 
 void ui_measure_frame_t::release_instrument() {
+    m_dropped_line_timer->stop();
+    m_dropped_line_pending = false;
     m_buttons->release_instrument();
     m_pdev = nullptr;
     m_pmngr = nullptr;
@@ -259,7 +270,29 @@ void ui_measure_frame_t::slot_recv_measure_notify_update(plib_acq_notify_t acq_n
         case acq_notify_record_write_failed:
             _tell_record_write_failed();
             break;
+        case acq_notify_pieces_dropped:
+            _tell_pieces_dropped();
+            break;
     }
+}
+
+void ui_measure_frame_t::_tell_pieces_dropped() {
+    // A hostile or broken instrument may do this every tick: one line, then at most one
+    // per interval, so the console stays readable and nothing is lost from the count.
+    m_dropped_line_pending = true;
+    if (m_dropped_line_timer->isActive()) return;
+    _emit_dropped_line();
+    m_dropped_line_timer->start(m_dropped_line_interval_ms);
+}
+
+void ui_measure_frame_t::_emit_dropped_line() {
+    if (!m_dropped_line_pending || m_pcfg == nullptr) return;
+    m_dropped_line_pending = false;
+    const uint64_t count = m_pcfg->get_run_state_info().dropped_count;
+    emit signal_console_line(
+        QString("Measure: the instrument's replies held pieces that are not numbers; they "
+                "were dropped, not logged as readings (%1 this run).")
+            .arg(count));
 }
 
 void ui_measure_frame_t::_tell_record_write_failed() {

@@ -17,6 +17,7 @@
 
 class QLabel;
 class QPushButton;
+class QTimer;
 class ui_measure_data_list_dialog_t;
 class ui_measure_param_widget_t;
 
@@ -78,9 +79,17 @@ public:
     // The instrument is going away: no engine or facade call after this.
     void release_instrument();
 
+    // Console lines about dropped reply pieces come at most once per this interval;
+    // drops within it are told in one line when it ends.
+    static constexpr int dropped_line_interval_ms = 10000;
+    // Test-only: a shorter interval.
+    void set_dropped_line_interval_ms(int ms) { m_dropped_line_interval_ms = ms; }
+
 signals:
     void signal_update_diagram_func();
     void signal_upload_latest_disp_data(plib_measure_data_disp_t data);
+    // A line for the instrument's console (the SCPI page's log).
+    void signal_console_line(const QString& text);
 
 public slots:
     void slot_recv_measure_notify_update(plib_acq_notify_t acq_notify_type);
@@ -94,10 +103,15 @@ private:
     void _update_range_texts(int function);
     void _display_value(double value, int function);
     void _tell_record_write_failed();
+    void _tell_pieces_dropped();
+    void _emit_dropped_line();
 
     ui_measure_widget_t* m_display = nullptr;
     ui_measure_param_widget_t* m_param = nullptr;
     ui_measure_btn_widget_t* m_buttons = nullptr;
-    plib_measure_data_disp_t m_last;    // texts of the reading shown last
-    bool m_write_failure_told = false;  // once per run
+    plib_measure_data_disp_t m_last;         // texts of the reading shown last
+    bool m_write_failure_told = false;       // once per run
+    QTimer* m_dropped_line_timer = nullptr;  // runs while a dropped-pieces line may not be shown
+    bool m_dropped_line_pending = false;     // pieces were dropped since the last line
+    int m_dropped_line_interval_ms = dropped_line_interval_ms;
 };

@@ -140,6 +140,8 @@ void ui_primary_window_t::_init_connect() {
         connect(this, &ui_primary_window_t::signal_recv_scan_notify, m_scan_diagram_frame,
                 &ui_scan_diagram_frame_t::slot_recv_measure_notify_update);
     }
+    connect(m_measure_frame, &ui_measure_frame_t::signal_console_line, m_scpi_frame,
+            &ui_scpi_config_frame_t::slot_append_notice);
     connect(m_measure_frame, &ui_measure_frame_t::signal_upload_latest_disp_data, m_measure_diagram_frame,
             &ui_measure_diagram_frame_t::slot_download_latest_disp_data);
     connect(m_measure_frame, &ui_measure_frame_t::signal_update_diagram_func, m_measure_diagram_frame,

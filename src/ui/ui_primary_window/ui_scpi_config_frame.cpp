@@ -20,6 +20,7 @@ const char* const ui_scpi_config_frame_t::separator_text = "- - - - - - - - - - 
 const char* const ui_scpi_config_frame_t::log_kind_command = "command";
 const char* const ui_scpi_config_frame_t::log_kind_reply = "reply";
 const char* const ui_scpi_config_frame_t::log_kind_failure = "failure";
+const char* const ui_scpi_config_frame_t::log_kind_notice = "notice";
 
 namespace {
 
@@ -198,6 +199,11 @@ void ui_scpi_config_frame_t::_add_history(const QString& command) {
     m_history->insertItem(0, command);
     m_history->setCurrentIndex(0);
     m_history->set_remembered_index(0);
+}
+
+void ui_scpi_config_frame_t::slot_append_notice(const QString& text) {
+    _append_log(text, log_kind_notice);
+    m_log->scrollToBottom();
 }
 
 void ui_scpi_config_frame_t::_append_log(const QString& text, const char* kind) {

@@ -34,6 +34,7 @@ public:
     static const char* const log_kind_command;
     static const char* const log_kind_reply;
     static const char* const log_kind_failure;
+    static const char* const log_kind_notice;  // a line of another page about the instrument
 
     ui_scpi_config_frame_t(QWidget* parent, ui_device_item_t* item);
     ~ui_scpi_config_frame_t() override;
@@ -50,6 +51,10 @@ public:
     static QString status_text(int status);
     // Both: "VI_ERROR_TMO (0xBFFF0015): Timeout expired before operation completed."
     static QString status_message(int status);
+
+public slots:
+    // Appends a notice of another page (the Measure page's) to the log.
+    void slot_append_notice(const QString& text);
 
 signals:
     // After the result of a Write, Read or Query has been logged.
