@@ -213,6 +213,7 @@ private slots:
     void table_rules_data();
     void table_rules();
     void context_menu_selects_all();
+    void log_write_failure_is_told_once_per_run();
     void settings_dialog_loads();
     void settings_dialog_ok_rules_data();
     void settings_dialog_ok_rules();
@@ -624,6 +625,22 @@ void test_scan_data_t::context_menu_selects_all() {
     QCOMPARE(last, 16);
     menu->actions().at(1)->trigger();
     QVERIFY(!table->scanned_channel_span(first, last));
+}
+
+void test_scan_data_t::log_write_failure_is_told_once_per_run() {
+    scan_fixture_t& f = shared();
+    QVERIFY(f.ok());
+    fresh_page_t p(f.item);
+    velkaro_ui_test::modal_closer_t closer;
+    // The engine reports each failed write; the user hears of it once per run, at once.
+    p.page->slot_recv_measure_notify_update(scan_notify_record_write_failed);
+    p.page->slot_recv_measure_notify_update(scan_notify_record_write_failed);
+    QTRY_COMPARE(closer.count(), 1);
+    QVERIFY2(closer.seen().first().startsWith("Warning|Writing to the scan log failed"),
+             qPrintable(closer.seen().first()));
+    p.page->slot_recv_measure_notify_update(scan_notify_start);
+    p.page->slot_recv_measure_notify_update(scan_notify_record_write_failed);
+    QTRY_COMPARE(closer.count(), 2);
 }
 
 void test_scan_data_t::settings_dialog_loads() {

@@ -1,6 +1,7 @@
 #include "ui/ui_primary_window/ui_scan_data_frame.h"
 
 #include <QCursor>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QMessageBox>
 #include <QPushButton>
@@ -251,6 +252,10 @@ void ui_scan_data_frame_t::_handle_notify(plib_scan_notify_t type) {
             m_param->show_table_button(ui_scan_result_widget_index);
             slot_change_config_and_result_widget(ui_scan_result_widget_index);
             m_result_table->clear_results();
+            m_write_failure_told = false;
+            break;
+        case scan_notify_record_write_failed:
+            _tell_record_write_failed();
             break;
         case scan_notify_data:
             _show_data();
@@ -274,6 +279,21 @@ void ui_scan_data_frame_t::_handle_notify(plib_scan_notify_t type) {
             break;
         }
     }
+}
+
+void ui_scan_data_frame_t::_tell_record_write_failed() {
+    if (m_write_failure_told) return;
+    m_write_failure_told = true;  // before the box: its event loop may deliver another one
+    const cfg_scan_config_t* config = m_pcfg != nullptr ? m_pcfg->get_scan_config() : nullptr;
+    const QString dir =
+        config != nullptr ? QString::fromStdString(config->get_record_directory()) : QString();
+    QMessageBox::warning(this, "Warning",
+                         "Writing to the scan log failed, so logging to the file has stopped.\n"
+                         "Check that the log directory exists, is writable and its disk has space: " +
+                             QDir::toNativeSeparators(dir) +
+                             "\nScanning goes on and the readings stay in memory (the settings' Data "
+                             "Logging tab exports them).",
+                         QMessageBox::Ok);
 }
 
 void ui_scan_data_frame_t::_show_data() {

@@ -74,6 +74,7 @@ private:
     void _handle_notify(plib_scan_notify_t type);
     void _show_data();
     void _show_run_state();
+    void _tell_record_write_failed();
     void _queue_job(job_t job);
     void _run_next_job();
     void _finish_job(int result);
@@ -88,5 +89,6 @@ private:
     std::deque<job_t> m_jobs;                   // waiting jobs (GUI thread only)
     std::function<void(int)> m_current_done;    // completion of the running job
     std::deque<plib_scan_notify_t> m_deferred;  // notifications that came while busy
+    bool m_write_failure_told = false;          // once per run (GUI thread only)
     std::thread m_io_thread;                    // the worker of the running job
 };
