@@ -315,7 +315,9 @@ TEST_F(acq_engine_fixture_t, keep_latest_over_many_ticks_holds_exactly_the_newes
         slice.count = want - want / 2;
         engine->m_acq_selected_data_list_msg.fetch(slice);
         ASSERT_EQ(slice.data.size(), slice.count);
-        if (!slice.data.empty()) EXPECT_EQ(slice.data.front().value, b[want / 2].value);
+        if (!slice.data.empty()) {
+            EXPECT_EQ(slice.data.front().value, b[want / 2].value);
+        }
         EXPECT_EQ(engine->get_buffer_statistics().count, want);
     }
 }
