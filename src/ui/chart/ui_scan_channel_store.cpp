@@ -122,6 +122,42 @@ bool ui_scan_channel_store_t::sync(const std::vector<plib_data_t>& readings, uin
     return true;
 }
 
+void ui_scan_channel_store_t::_reset_at(int64_t abs) {
+    clear();
+    // Physical element 0 stays a top-block boundary; the padding before abs is never read.
+    m_base = abs & ~(top_block - 1);
+    m_first = m_end = abs;
+    m_ts.assign(static_cast<std::size_t>(abs - m_base), 0);
+    m_v.assign(static_cast<std::size_t>(abs - m_base), 0.0);
+}
+
+bool ui_scan_channel_store_t::append_tail(const plib_scan_channel_tail_t& tail, uint64_t start_us) {
+    // Indexes beyond int64 do not occur (the engine counts readings); refuse them anyway.
+    constexpr uint64_t index_limit = uint64_t(1) << 62;
+    if (tail.first_index >= index_limit || tail.oldest_index >= index_limit) {
+        clear();
+        return true;
+    }
+    const int64_t first = static_cast<int64_t>(tail.first_index);
+    const int64_t oldest = std::min(static_cast<int64_t>(tail.oldest_index), first);
+    if (first > m_end || first < m_first) {
+        _reset_at(first);
+    } else if (oldest > m_first) {
+        _drop_front(oldest - m_first);
+    }
+    // Readings already held (a repeated read-out) are not added twice.
+    const std::size_t skip = static_cast<std::size_t>(m_end - first);
+    if (skip >= tail.readings.size()) return true;
+    m_ts.reserve(m_ts.size() + (tail.readings.size() - skip));
+    m_v.reserve(m_v.size() + (tail.readings.size() - skip));
+    for (std::size_t k = skip; k < tail.readings.size(); ++k) {
+        const plib_data_t& r = tail.readings[k];
+        if (r.timestamp < 0 || static_cast<uint64_t>(r.timestamp) < start_us) return false;
+        _append(r.timestamp, r.value);
+    }
+    return true;
+}
+
 void ui_scan_channel_store_t::_append(int64_t ts, double v) {
     const int64_t abs = m_end;
     if (m_runs.empty() || (m_end > m_first && ts < m_ts.back())) m_runs.push_back(abs);
