@@ -296,7 +296,7 @@ void BM_scan_data_notification(benchmark::State& state) {
     engine.set_run_state(0);
 }
 BENCHMARK(BM_scan_data_notification)->Arg(0)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
-BENCHMARK(BM_scan_data_notification)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
+BENCHMARK(BM_scan_data_notification)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(150)->UseRealTime();
 
 double thread_cpu_s() {
     timespec ts{};

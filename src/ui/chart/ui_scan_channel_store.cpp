@@ -112,14 +112,23 @@ bool ui_scan_channel_store_t::sync(const std::vector<plib_data_t>& readings, uin
             clear();
         }
     }
-    m_ts.reserve(m_ts.size() + (readings.size() - from));
-    m_v.reserve(m_v.size() + (readings.size() - from));
+    _reserve_more(readings.size() - from);
     for (std::size_t k = from; k < readings.size(); ++k) {
         const plib_data_t& r = readings[k];
         if (r.timestamp < 0 || static_cast<uint64_t>(r.timestamp) < start_us) return false;
         _append(r.timestamp, r.value);
     }
     return true;
+}
+
+void ui_scan_channel_store_t::_reserve_more(std::size_t count) {
+    // Growth stays geometric: reserving exactly what one tick adds would move the whole
+    // copy at every tick of a long run.
+    const std::size_t need = m_ts.size() + count;
+    if (need <= m_ts.capacity()) return;
+    const std::size_t cap = std::max(need, m_ts.capacity() * 2);
+    m_ts.reserve(cap);
+    m_v.reserve(cap);
 }
 
 void ui_scan_channel_store_t::_reset_at(int64_t abs) {
@@ -148,8 +157,7 @@ bool ui_scan_channel_store_t::append_tail(const plib_scan_channel_tail_t& tail, 
     // Readings already held (a repeated read-out) are not added twice.
     const std::size_t skip = static_cast<std::size_t>(m_end - first);
     if (skip >= tail.readings.size()) return true;
-    m_ts.reserve(m_ts.size() + (tail.readings.size() - skip));
-    m_v.reserve(m_v.size() + (tail.readings.size() - skip));
+    _reserve_more(tail.readings.size() - skip);
     for (std::size_t k = skip; k < tail.readings.size(); ++k) {
         const plib_data_t& r = tail.readings[k];
         if (r.timestamp < 0 || static_cast<uint64_t>(r.timestamp) < start_us) return false;

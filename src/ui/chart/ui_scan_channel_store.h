@@ -111,6 +111,7 @@ private:
     void _append(int64_t ts, double v);
     void _drop_front(int64_t count);
     void _reset_at(int64_t abs);  // empty, the next reading numbered abs
+    void _reserve_more(std::size_t count);
     // Without `normal`, only the finite extremes and the first NaN are kept (what a
     // pixel column needs), which spares the overload test of every reading.
     template <bool normal>
