@@ -326,13 +326,27 @@ void ui_scan_channel_store_t::_emit_run(int64_t r0, int64_t r1, uint64_t start_u
                                         const chart_column_map_t& columns, const chart_scan_ymap_t& ymap,
                                         QVector<QPointF>& out, std::vector<uint8_t>* dense) const {
     int64_t i = r0;
+    int64_t last_count = 0;  // readings of the previous column
     while (i < r1) {
         const int64_t col = columns.column(_x(i, start_us));
         // End of the column: gallop, then bisect (columns do not decrease within a run).
         int64_t good = i;  // last index known to be in the column
         int64_t step = 1;
         int64_t bad = r1;  // first index known to be past it (or the run's end)
-        while (good + step < r1) {
+        // Evenly spaced readings fill every column alike: try the previous column's
+        // count first, which mostly settles the end in two probes.
+        if (last_count > 1) {
+            const int64_t guess = i + last_count - 1;
+            if (guess < r1) {
+                if (columns.column(_x(guess, start_us)) == col) {
+                    good = guess;
+                    if (guess + 1 >= r1 || columns.column(_x(guess + 1, start_us)) != col) bad = guess + 1;
+                } else {
+                    bad = guess;
+                }
+            }
+        }
+        while (bad == r1 && good + step < r1) {
             if (columns.column(_x(good + step, start_us)) != col) {
                 bad = good + step;
                 break;
@@ -349,6 +363,7 @@ void ui_scan_channel_store_t::_emit_run(int64_t r0, int64_t r1, uint64_t start_u
             }
         }
         _emit_column(i, bad, start_us, ymap, out, dense);
+        last_count = bad - i;
         i = bad;
     }
 }
