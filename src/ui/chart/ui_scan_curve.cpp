@@ -102,6 +102,13 @@ void fill_columns(QPainter* painter, std::vector<column_span_t> spans, double ha
                                     : QRectF(canvas.topLeft() * dpr, canvas.size() * dpr).toAlignedRect();
     if (bounds.isEmpty()) return;
     const int64_t reach = static_cast<int64_t>(std::ceil(std::max(0.0, half - 0.5)));
+    // A round mark (pen end, symbol) reaches less far up and down at the side than at
+    // its middle; the point may sit anywhere in its column. Reach by column distance:
+    std::vector<double> reach_rows(static_cast<std::size_t>(reach) + 1);
+    for (int64_t dx = 0; dx <= reach; ++dx) {
+        const double d = std::max(0.0, static_cast<double>(dx) - 0.5);
+        reach_rows[static_cast<std::size_t>(dx)] = std::sqrt(std::max(0.0, half * half - d * d));
+    }
     row_runs_t runs(bounds.top(), bounds.bottom());
     std::vector<QRect> out;
     std::vector<std::pair<double, double>> here;
@@ -113,10 +120,8 @@ void fill_columns(QPainter* painter, std::vector<column_span_t> spans, double ha
         while (first < spans.size() && spans[first].col < x - reach) ++first;
         here.clear();
         for (std::size_t k = first; k < spans.size() && spans[k].col <= x + reach; ++k) {
-            // A round mark (pen end, symbol) reaches less far up and down at the side
-            // than at its middle; the point may sit anywhere in its column.
-            const double d = std::max(0.0, std::fabs(static_cast<double>(x - spans[k].col)) - 0.5);
-            const double h = std::sqrt(std::max(0.0, half * half - d * d));
+            const int64_t dx = x > spans[k].col ? x - spans[k].col : spans[k].col - x;
+            const double h = reach_rows[static_cast<std::size_t>(dx)];
             here.emplace_back(std::floor(spans[k].lo - h), std::ceil(spans[k].hi + h));
         }
         rows.clear();
