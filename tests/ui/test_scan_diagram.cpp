@@ -14,15 +14,18 @@
 #include <QTableWidget>
 #include <QtTest>
 #include <cmath>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <pugixml.hpp>
+#include <random>
 
 #include "cfg/cfg_main.h"
 #include "cfg/cfg_scan_config.h"
 #include "cfg/cfg_scan_diagram.h"
 #include "common/plib_measure_type.h"
 #include "support/sim_process.h"
+#include "ui/chart/ui_scan_channel_store.h"
 #include "ui/chart/ui_scan_trend_chart.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/ui_device_column/ui_device_column.h"
@@ -132,6 +135,7 @@ private slots:
     void computed_range_and_cell_texts();
     void chosen_colour_reaches_the_curve();
     void bad_project_window_keeps_the_previous_one();
+    void channel_store_follows_engine_tails();
 };
 
 void test_scan_diagram_t::initTestCase() {
@@ -473,6 +477,63 @@ void test_scan_diagram_t::bad_project_window_keeps_the_previous_one() {
     QCOMPARE(start_edit->get_seconds(), 10.0);
     QCOMPARE(end_edit->get_seconds(), 20.0);
     QVERIFY(!start_edit->parentWidget()->isHidden());
+}
+
+// The chart's copy of a channel fed with the engine's new-reading tails (appends, drops
+// at the limit, read-outs that come too late and find a gap) holds exactly what the
+// engine holds and reduces it like a copy synced from all readings.
+void test_scan_diagram_t::channel_store_follows_engine_tails() {
+    const uint64_t start = 1733826000000000;
+    std::mt19937 rng(11);
+    std::deque<plib_data_t> engine;
+    uint64_t engine_end = 0;  // index of the engine's next reading
+    const std::size_t limit = 5000;
+    ui_scan_channel_store_t store;
+    int64_t t = static_cast<int64_t>(start);
+    int gaps = 0;
+    for (int step = 0; step < 400; ++step) {
+        const std::size_t n = std::uniform_int_distribution<std::size_t>(0, step % 50 == 0 ? 9000 : 300)(rng);
+        for (std::size_t k = 0; k < n; ++k) {
+            t += 1000 + static_cast<int64_t>(rng() % 3000);
+            engine.push_back({std::normal_distribution<double>(0.0, 1.0)(rng), t});
+        }
+        engine_end += n;
+        while (engine.size() > limit) engine.pop_front();
+        if (rng() % 4 == 0) continue;  // this redraw did not happen
+        plib_scan_channel_tail_t tail;
+        tail.end_index = engine_end;
+        tail.oldest_index = engine_end - engine.size();
+        tail.first_index = std::max<uint64_t>(store.end_index(), tail.oldest_index);
+        gaps += tail.first_index > store.end_index();
+        tail.readings.assign(
+            engine.begin() + static_cast<std::ptrdiff_t>(tail.first_index - tail.oldest_index), engine.end());
+        QVERIFY(store.append_tail(tail, start));
+        // A repeated read-out adds nothing.
+        QVERIFY(store.append_tail(tail, start));
+        QCOMPARE(store.end_index(), engine_end);
+        QCOMPARE(store.size(), engine.size());
+        for (std::size_t k : {std::size_t(0), engine.size() / 2, engine.size() - 1}) {
+            if (engine.empty()) break;
+            QCOMPARE(store.timestamp_at(k), engine[k].timestamp);
+            QCOMPARE(store.value_at(k), engine[k].value);
+        }
+    }
+    QVERIFY(gaps > 0);
+    ui_scan_channel_store_t synced;
+    QVERIFY(synced.sync(std::vector<plib_data_t>(engine.begin(), engine.end()), start));
+    const chart_column_map_t columns(0.0, synced.last_x(start), 0.0, 600.0);
+    const chart_scan_ymap_t ymap(-3.0, 3.0);
+    QVector<QPointF> a;
+    QVector<QPointF> b;
+    store.points(start, columns, ymap, true, a);
+    synced.points(start, columns, ymap, true, b);
+    QVERIFY(a.size() > 100);
+    QCOMPARE(a, b);
+    const auto ra = store.normal_range();
+    const auto rb = synced.normal_range();
+    QCOMPARE(ra.count, rb.count);
+    QCOMPARE(ra.min, rb.min);
+    QCOMPARE(ra.max, rb.max);
 }
 
 QTEST_MAIN(test_scan_diagram_t)
