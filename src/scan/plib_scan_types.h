@@ -96,4 +96,30 @@ struct plib_scan_file_record_param_t {
 };
 
 using plib_scan_latest_map_t = std::map<int, plib_data_t>;
+
+// The readings of one channel that a caller has not seen yet (scan_new_data_msg_t).
+// Indexes count the readings the channel has stored since the memory was last
+// cleared, from 0; readings dropped at the per-channel limit keep their indexes, so
+// the oldest reading held has index end_index - (readings held).
+struct plib_scan_channel_tail_t {
+    uint64_t oldest_index = 0;  // index of the oldest reading the engine still holds
+    uint64_t first_index = 0;   // index of readings.front() (== end_index when none)
+    uint64_t end_index = 0;     // index the channel's next reading will get
+    std::vector<plib_data_t> readings;
+};
+
+// Payload of scan_new_data_msg_t: the caller fills memory_id and from, the engine the rest.
+struct plib_scan_new_data_t {
+    // In: the memory the caller's indexes belong to (0: none yet), and per channel the
+    // index of the first reading wanted (a channel not listed: from 0). When memory_id
+    // is not the engine's current one, every channel is answered from its oldest reading.
+    uint64_t memory_id = 0;
+    std::map<int, uint64_t> from;
+    // Out: the current memory (changes at every start and every clear, never 0), the
+    // run state taken together with the readings, and every channel's new readings
+    // (from max(from, oldest_index)).
+    uint64_t current_memory_id = 0;
+    plib_scan_run_state_t run;
+    std::map<int, plib_scan_channel_tail_t> channels;
+};
 using plib_scan_statistic_map_t = std::map<int, plib_scan_statistic_data_t>;

@@ -184,6 +184,8 @@ void scan_main_t::_clear_memory_data() {
     m_latest.clear();
     m_statistics.clear();
     for (auto& entry : m_stored) std::deque<plib_data_t>().swap(entry.second);
+    m_stored_end.clear();
+    ++m_memory_id;
     m_elapsed_s = 0.0;
     m_readings_count = 0;
 }
@@ -256,6 +258,8 @@ void scan_main_t::_update_latest_and_store() {
         m_latest[channel] = batch.back();
         const auto it = m_stored.find(channel);
         if (it == m_stored.end()) continue;
+        // Readings of the batch beyond the limit are counted as stored and dropped.
+        m_stored_end[channel] += batch.size();
         // A batch larger than the limit keeps only its newest readings.
         const std::size_t skip =
             batch.size() > scan_stored_per_channel_limit ? batch.size() - scan_stored_per_channel_limit : 0;
@@ -464,6 +468,34 @@ int scan_main_t::_on_original_get(plib_scan_data_map_t& data) {
     std::lock_guard<std::mutex> lock(m_mutex);
     data.clear();
     for (const auto& [channel, readings] : m_stored) data[channel].assign(readings.begin(), readings.end());
+    return 0;
+}
+
+int scan_main_t::_on_new_data_get(plib_scan_new_data_t& data) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const bool same_memory = data.memory_id == m_memory_id;
+    data.current_memory_id = m_memory_id;
+    data.run.start_timestamp = m_start_timestamp;
+    data.run.elapsed_s = m_elapsed_s;
+    data.run.readings_count = m_readings_count;
+    // The caller's vectors are refilled in place, so a caller that reuses its payload
+    // does not reallocate at every read-out.
+    if (data.channels.size() != m_stored.size()) data.channels.clear();
+    for (const auto& [channel, readings] : m_stored) {
+        const auto end_it = m_stored_end.find(channel);
+        const uint64_t end = end_it == m_stored_end.end() ? 0 : end_it->second;
+        const uint64_t oldest = end - readings.size();
+        uint64_t from = oldest;
+        if (same_memory) {
+            const auto from_it = data.from.find(channel);
+            if (from_it != data.from.end()) from = std::clamp(from_it->second, oldest, end);
+        }
+        plib_scan_channel_tail_t& tail = data.channels[channel];
+        tail.oldest_index = oldest;
+        tail.first_index = from;
+        tail.end_index = end;
+        tail.readings.assign(readings.begin() + static_cast<std::ptrdiff_t>(from - oldest), readings.end());
+    }
     return 0;
 }
 

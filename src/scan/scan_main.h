@@ -73,6 +73,7 @@ private:
     int _on_trig();
     int _on_latest_get(plib_scan_latest_map_t& data);
     int _on_original_get(plib_scan_data_map_t& data);
+    int _on_new_data_get(plib_scan_new_data_t& data);
     int _on_statistic_get(plib_scan_statistic_map_t& data);
     int _on_run_state_info_get(plib_scan_run_state_t& info);
     int _on_record_parameter_set(const plib_scan_record_parameter_set_t& param);
@@ -82,13 +83,17 @@ private:
     using self_t = scan_main_t;
 
 public:
-    // The six messages, one line each: arguments, on_set handler, on_get handler.
+    // The messages, one line each: arguments, on_set handler, on_get handler.
     // Runs one tick now, whatever the run state (both directions).
     using scan_trig_msg_t = nsp::thd::handler_msg_t<args_t<>, &self_t::_on_trig, &self_t::_on_trig>;
     using scan_latest_data_msg_t =
         nsp::thd::handler_msg_t<args_t<plib_scan_latest_map_t>, nullptr, &self_t::_on_latest_get>;
     using scan_original_data_msg_t =
         nsp::thd::handler_msg_t<args_t<plib_scan_data_map_t>, nullptr, &self_t::_on_original_get>;
+    // Only the readings a caller has not seen yet, per channel (plib_scan_new_data_t),
+    // so following a long run costs the new readings, not every stored one.
+    using scan_new_data_msg_t =
+        nsp::thd::handler_msg_t<args_t<plib_scan_new_data_t>, nullptr, &self_t::_on_new_data_get>;
     using scan_statistic_data_msg_t =
         nsp::thd::handler_msg_t<args_t<plib_scan_statistic_map_t>, nullptr, &self_t::_on_statistic_get>;
     using scan_run_state_info_msg_t =
@@ -106,6 +111,7 @@ public:
     scan_statistic_data_msg_t m_scan_statistic_data_msg{this};
     scan_run_state_info_msg_t m_scan_run_state_info_msg{this};
     scan_record_parameter_set_msg_t m_scan_record_parameter_set_msg{this};
+    scan_new_data_msg_t m_scan_new_data_msg{this};
 
 private:
     void _on_timer_task();
@@ -162,6 +168,10 @@ private:
     plib_scan_latest_map_t m_latest;
     // A deque per channel: at the limit each tick drops its oldest readings cheaply.
     std::map<int, std::deque<plib_data_t>> m_stored;
+    // Per channel, readings stored since the last clear (dropped ones included): the
+    // index the next reading gets (plib_scan_channel_tail_t).
+    std::map<int, uint64_t> m_stored_end;
+    uint64_t m_memory_id = 1;  // bumped at every clear of the stored readings
     plib_scan_statistic_map_t m_statistics;
     plib_scanner_channel_map_t m_channel_params;
     double m_elapsed_s = 0.0;
@@ -188,3 +198,4 @@ using scan_original_data_msg_t = scan_main_t::scan_original_data_msg_t;
 using scan_statistic_data_msg_t = scan_main_t::scan_statistic_data_msg_t;
 using scan_run_state_info_msg_t = scan_main_t::scan_run_state_info_msg_t;
 using scan_record_parameter_set_msg_t = scan_main_t::scan_record_parameter_set_msg_t;
+using scan_new_data_msg_t = scan_main_t::scan_new_data_msg_t;

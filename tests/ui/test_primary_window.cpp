@@ -52,7 +52,7 @@ void flush_deletions() {
 }
 
 const QStringList pages_with_scan = {"measure_frame", "measure_diag_frame", "scan_data_frame",
-                                     "scan_diagram_frame", "scpi_config_frame"};
+                                     "scan_diag_frame", "scpi_config_frame"};
 const QStringList pages_without_scan = {"measure_frame", "measure_diag_frame", "scpi_config_frame"};
 const QStringList tabs_with_scan = {"Measure", "Measure Diagram", "Scan Data", "Scan Diagram", "SCPI"};
 const QStringList tabs_without_scan = {"Measure", "Measure Diagram", "SCPI"};
@@ -159,7 +159,7 @@ void test_primary_window_t::scan_pages_arrive_when_connected_later() {
                        &ui_tabbed_page_t::signal_change_current_page);
     window.findChild<QToolButton*>("tab_scan_diagram_btn")->click();
     QCOMPARE(clicked.last().first().value<ui_tab_index_t>(), tab_index_scan_diagram);
-    QCOMPARE(current_page(&window), QString("scan_diagram_frame"));
+    QCOMPARE(current_page(&window), QString("scan_diag_frame"));
     window.findChild<QToolButton*>("tab_scpi_btn")->click();
     QCOMPARE(clicked.last().first().value<ui_tab_index_t>(), tab_index_scpi_with_scan);
 

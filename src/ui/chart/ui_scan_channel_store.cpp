@@ -112,10 +112,54 @@ bool ui_scan_channel_store_t::sync(const std::vector<plib_data_t>& readings, uin
             clear();
         }
     }
-    m_ts.reserve(m_ts.size() + (readings.size() - from));
-    m_v.reserve(m_v.size() + (readings.size() - from));
+    _reserve_more(readings.size() - from);
     for (std::size_t k = from; k < readings.size(); ++k) {
         const plib_data_t& r = readings[k];
+        if (r.timestamp < 0 || static_cast<uint64_t>(r.timestamp) < start_us) return false;
+        _append(r.timestamp, r.value);
+    }
+    return true;
+}
+
+void ui_scan_channel_store_t::_reserve_more(std::size_t count) {
+    // Growth stays geometric: reserving exactly what one tick adds would move the whole
+    // copy at every tick of a long run.
+    const std::size_t need = m_ts.size() + count;
+    if (need <= m_ts.capacity()) return;
+    const std::size_t cap = std::max(need, m_ts.capacity() * 2);
+    m_ts.reserve(cap);
+    m_v.reserve(cap);
+}
+
+void ui_scan_channel_store_t::_reset_at(int64_t abs) {
+    clear();
+    // Physical element 0 stays a top-block boundary; the padding before abs is never read.
+    m_base = abs & ~(top_block - 1);
+    m_first = m_end = abs;
+    m_ts.assign(static_cast<std::size_t>(abs - m_base), 0);
+    m_v.assign(static_cast<std::size_t>(abs - m_base), 0.0);
+}
+
+bool ui_scan_channel_store_t::append_tail(const plib_scan_channel_tail_t& tail, uint64_t start_us) {
+    // Indexes beyond int64 do not occur (the engine counts readings); refuse them anyway.
+    constexpr uint64_t index_limit = uint64_t(1) << 62;
+    if (tail.first_index >= index_limit || tail.oldest_index >= index_limit) {
+        clear();
+        return true;
+    }
+    const int64_t first = static_cast<int64_t>(tail.first_index);
+    const int64_t oldest = std::min(static_cast<int64_t>(tail.oldest_index), first);
+    if (first > m_end || first < m_first) {
+        _reset_at(first);
+    } else if (oldest > m_first) {
+        _drop_front(oldest - m_first);
+    }
+    // Readings already held (a repeated read-out) are not added twice.
+    const std::size_t skip = static_cast<std::size_t>(m_end - first);
+    if (skip >= tail.readings.size()) return true;
+    _reserve_more(tail.readings.size() - skip);
+    for (std::size_t k = skip; k < tail.readings.size(); ++k) {
+        const plib_data_t& r = tail.readings[k];
         if (r.timestamp < 0 || static_cast<uint64_t>(r.timestamp) < start_us) return false;
         _append(r.timestamp, r.value);
     }
@@ -282,13 +326,27 @@ void ui_scan_channel_store_t::_emit_run(int64_t r0, int64_t r1, uint64_t start_u
                                         const chart_column_map_t& columns, const chart_scan_ymap_t& ymap,
                                         QVector<QPointF>& out, std::vector<uint8_t>* dense) const {
     int64_t i = r0;
+    int64_t last_count = 0;  // readings of the previous column
     while (i < r1) {
         const int64_t col = columns.column(_x(i, start_us));
         // End of the column: gallop, then bisect (columns do not decrease within a run).
         int64_t good = i;  // last index known to be in the column
         int64_t step = 1;
         int64_t bad = r1;  // first index known to be past it (or the run's end)
-        while (good + step < r1) {
+        // Evenly spaced readings fill every column alike: try the previous column's
+        // count first, which mostly settles the end in two probes.
+        if (last_count > 1) {
+            const int64_t guess = i + last_count - 1;
+            if (guess < r1) {
+                if (columns.column(_x(guess, start_us)) == col) {
+                    good = guess;
+                    if (guess + 1 >= r1 || columns.column(_x(guess + 1, start_us)) != col) bad = guess + 1;
+                } else {
+                    bad = guess;
+                }
+            }
+        }
+        while (bad == r1 && good + step < r1) {
             if (columns.column(_x(good + step, start_us)) != col) {
                 bad = good + step;
                 break;
@@ -305,6 +363,7 @@ void ui_scan_channel_store_t::_emit_run(int64_t r0, int64_t r1, uint64_t start_u
             }
         }
         _emit_column(i, bad, start_us, ymap, out, dense);
+        last_count = bad - i;
         i = bad;
     }
 }

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "common/plib_measure_type.h"
+#include "scan/plib_scan_types.h"
 
 // Value -> chart units of one channel, y = k (v - c); a zero-width range maps
 // everything to 0, and so does a value whose y is NaN or infinite.
@@ -51,6 +52,13 @@ public:
     // anything else rebuilds the copy. A reading stamped before start_us stops the
     // adding for this call (it and the later ones are left out); returns false then.
     bool sync(const std::vector<plib_data_t>& readings, uint64_t start_us);
+    // Follows the engine's read-out of new readings instead (scan_new_data_msg_t): the
+    // store numbers its readings as the engine does, drops those older than the
+    // engine's oldest and appends the new ones; a gap (readings the engine dropped
+    // before they were read) starts the copy over at the tail. Same false as sync.
+    bool append_tail(const plib_scan_channel_tail_t& tail, uint64_t start_us);
+    // The engine index the next reading will have (after append_tail).
+    uint64_t end_index() const { return static_cast<uint64_t>(m_end); }
     void clear();
 
     std::size_t size() const { return static_cast<std::size_t>(m_end - m_first); }
@@ -102,6 +110,8 @@ private:
     std::size_t _phys(int64_t abs) const { return static_cast<std::size_t>(abs - m_base); }
     void _append(int64_t ts, double v);
     void _drop_front(int64_t count);
+    void _reset_at(int64_t abs);  // empty, the next reading numbered abs
+    void _reserve_more(std::size_t count);
     // Without `normal`, only the finite extremes and the first NaN are kept (what a
     // pixel column needs), which spares the overload test of every reading.
     template <bool normal>

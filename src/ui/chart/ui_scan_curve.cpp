@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -17,66 +18,152 @@ struct column_span_t {
     double hi;
 };
 
+// Turns the covered rows of consecutive pixel columns into rectangles of whole rows:
+// a row's run starts where a column first covers it and ends where one stops covering
+// it, and rows ending together that started together become one rectangle. The raster
+// engine fills row by row, so a few wide rectangles cost far less than one narrow
+// rectangle per column (one call per covered pixel, in effect).
+class row_runs_t {
+public:
+    row_runs_t(int top, int bottom) : m_top(top), m_start(static_cast<std::size_t>(bottom - top + 1), 0) {}
+
+    // Column x (increasing from call to call) covers the sorted, disjoint half-open
+    // row intervals `cur`, all within [top, bottom].
+    void column(int x, const std::vector<std::pair<int, int>>& cur, std::vector<QRect>& out) {
+        if (x != m_prev_x + 1) {
+            _close(m_prev, m_prev_x + 1, out);
+            m_prev.clear();
+        }
+        // Walk the boundaries of both lists; every stretch between two boundaries is in
+        // neither list, only the old, only the new, or both. Each step passes one boundary.
+        const int none = std::numeric_limits<int>::max();
+        std::size_t i = 0;
+        std::size_t j = 0;
+        int pos =
+            std::min(m_prev.empty() ? none : m_prev.front().first, cur.empty() ? none : cur.front().first);
+        while (i < m_prev.size() || j < cur.size()) {
+            const bool in_a = i < m_prev.size() && m_prev[i].first <= pos;
+            const bool in_b = j < cur.size() && cur[j].first <= pos;
+            const int next_a = i < m_prev.size() ? (in_a ? m_prev[i].second : m_prev[i].first) : none;
+            const int next_b = j < cur.size() ? (in_b ? cur[j].second : cur[j].first) : none;
+            const int next = std::min(next_a, next_b);
+            if (in_b && !in_a) {
+                for (int r = pos; r < next; ++r) m_start[_row(r)] = x;
+            } else if (in_a && !in_b) {
+                _end_rows(pos, next, x, out);
+            }
+            pos = next;
+            if (i < m_prev.size() && pos >= m_prev[i].second) ++i;
+            if (j < cur.size() && pos >= cur[j].second) ++j;
+        }
+        m_prev = cur;
+        m_prev_x = x;
+    }
+    void finish(std::vector<QRect>& out) {
+        _close(m_prev, m_prev_x + 1, out);
+        m_prev.clear();
+    }
+
+private:
+    std::size_t _row(int r) const { return static_cast<std::size_t>(r - m_top); }
+    void _end_rows(int lo, int hi, int x, std::vector<QRect>& out) {
+        int r = lo;
+        while (r < hi) {
+            const int start = m_start[_row(r)];
+            int k = r + 1;
+            while (k < hi && m_start[_row(k)] == start) ++k;
+            out.emplace_back(start, r, x - start, k - r);
+            r = k;
+        }
+    }
+    void _close(const std::vector<std::pair<int, int>>& open, int x, std::vector<QRect>& out) {
+        for (const auto& iv : open) _end_rows(iv.first, iv.second, x, out);
+    }
+
+    int m_top;
+    std::vector<int> m_start;  // per row: the column its open run started at
+    std::vector<std::pair<int, int>> m_prev;
+    int m_prev_x = std::numeric_limits<int>::min() + 1;
+};
+
 // Fills, for every device pixel column, the union of the spans of the columns within
 // `half` pixels of it, each widened by `half` rows: what a pen (or symbol) of width
-// 2 * half leaves along the points of those columns. Drawn as one-pixel-wide rectangles aligned to device
-// pixels, filled without antialiasing.
+// 2 * half leaves along the points of those columns. Filled in whole device pixels,
+// without antialiasing.
 void fill_columns(QPainter* painter, std::vector<column_span_t> spans, double half, double dpr,
                   const QColor& color, const QRectF& canvas) {
     if (spans.empty()) return;
     std::sort(spans.begin(), spans.end(),
               [](const column_span_t& a, const column_span_t& b) { return a.col < b.col; });
+    // Everything is cut to the canvas (in device pixels), so the canvas's clip (a path
+    // when the canvas has a styled frame, which sends every fill down the slow path)
+    // can go.
+    const QRect bounds = dpr == 1.0 ? canvas.toAlignedRect()
+                                    : QRectF(canvas.topLeft() * dpr, canvas.size() * dpr).toAlignedRect();
+    if (bounds.isEmpty()) return;
     const int64_t reach = static_cast<int64_t>(std::ceil(std::max(0.0, half - 0.5)));
-    std::vector<QRectF> out;
-    out.reserve(spans.size() + 16);
+    // A round mark (pen end, symbol) reaches less far up and down at the side than at
+    // its middle; the point may sit anywhere in its column. Reach by column distance:
+    std::vector<double> reach_rows(static_cast<std::size_t>(reach) + 1);
+    for (int64_t dx = 0; dx <= reach; ++dx) {
+        const double d = std::max(0.0, static_cast<double>(dx) - 0.5);
+        reach_rows[static_cast<std::size_t>(dx)] = std::sqrt(std::max(0.0, half * half - d * d));
+    }
+    row_runs_t runs(bounds.top(), bounds.bottom());
+    std::vector<QRect> out;
     std::vector<std::pair<double, double>> here;
+    std::vector<std::pair<int, int>> rows;
     std::size_t first = 0;
-    const int64_t x_end = spans.back().col + reach;
-    for (int64_t x = spans.front().col - reach; x <= x_end; ++x) {
+    const int64_t x_begin = std::max<int64_t>(spans.front().col - reach, bounds.left());
+    const int64_t x_end = std::min<int64_t>(spans.back().col + reach, bounds.right());
+    for (int64_t x = x_begin; x <= x_end; ++x) {
         while (first < spans.size() && spans[first].col < x - reach) ++first;
         here.clear();
         for (std::size_t k = first; k < spans.size() && spans[k].col <= x + reach; ++k) {
-            // A round mark (pen end, symbol) reaches less far up and down at the side
-            // than at its middle; the point may sit anywhere in its column.
-            const double d = std::max(0.0, std::fabs(static_cast<double>(x - spans[k].col)) - 0.5);
-            const double h = std::sqrt(std::max(0.0, half * half - d * d));
+            const int64_t dx = x > spans[k].col ? x - spans[k].col : spans[k].col - x;
+            const double h = reach_rows[static_cast<std::size_t>(dx)];
             here.emplace_back(std::floor(spans[k].lo - h), std::ceil(spans[k].hi + h));
         }
-        if (here.empty()) continue;
-        std::sort(here.begin(), here.end());
-        double lo = here[0].first;
-        double hi = here[0].second;
-        auto add_span = [&] {
-            out.emplace_back(QPointF(static_cast<double>(x) / dpr, lo / dpr),
-                             QPointF(static_cast<double>(x + 1) / dpr, std::max(lo + 1.0, hi) / dpr));
-        };
-        for (std::size_t k = 1; k < here.size(); ++k) {
-            if (here[k].first <= hi) {
-                hi = std::max(hi, here[k].second);
-            } else {
-                add_span();
-                lo = here[k].first;
-                hi = here[k].second;
+        rows.clear();
+        if (!here.empty()) {
+            std::sort(here.begin(), here.end());
+            double lo = here[0].first;
+            double hi = here[0].second;
+            auto add_rows = [&] {
+                // Half-open rows [lo, max(lo + 1, hi)), cut to the canvas.
+                const double a = std::max(lo, static_cast<double>(bounds.top()));
+                const double b = std::min(std::max(lo + 1.0, hi), static_cast<double>(bounds.bottom()) + 1.0);
+                if (a < b) rows.emplace_back(static_cast<int>(a), static_cast<int>(b));
+            };
+            for (std::size_t k = 1; k < here.size(); ++k) {
+                if (here[k].first <= hi) {
+                    hi = std::max(hi, here[k].second);
+                } else {
+                    add_rows();
+                    lo = here[k].first;
+                    hi = here[k].second;
+                }
             }
+            add_rows();
         }
-        add_span();
+        runs.column(static_cast<int>(x), rows, out);
     }
-    // The rectangles are cut to the canvas here, so the canvas's clip (a path when the
-    // canvas has a styled frame, which sends every fill down the slow path) can go.
+    runs.finish(out);
+
     const bool clipping = painter->hasClipping();
     painter->setClipping(false);
     painter->setRenderHint(QPainter::Antialiasing, false);
     if (dpr == 1.0) {
-        // Whole pixels: the raster engine's fast rectangle fill.
-        const QRect bounds = canvas.toAlignedRect();
-        for (const QRectF& r : out) {
-            const QRect cut = r.toRect() & bounds;
-            if (!cut.isEmpty()) painter->fillRect(cut, color);
-        }
+        // Whole pixels, in one call: the raster engine fills an array of aligned
+        // rectangles in a tight loop.
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(color);
+        painter->drawRects(out.data(), static_cast<int>(out.size()));
     } else {
-        for (const QRectF& r : out) {
-            const QRectF cut = r & canvas;
-            if (!cut.isEmpty()) painter->fillRect(cut, color);
+        for (const QRect& r : out) {
+            painter->fillRect(
+                QRectF(QPointF(r.left() / dpr, r.top() / dpr), QSizeF(r.width() / dpr, r.height() / dpr)),
+                color);
         }
     }
     painter->setClipping(clipping);

@@ -227,10 +227,31 @@ void ui_scan_trend_chart_t::_apply_symbol(int ch) {
 // ---------------------------------------------------------------------------------------
 // Redraw
 
-bool ui_scan_trend_chart_t::_fetch_scan(plib_scan_data_map_t& data, plib_scan_run_state_t& run) {
+bool ui_scan_trend_chart_t::_fetch_new_data(plib_scan_new_data_t& data) {
     if (m_pcfg == nullptr || m_pcfg->get_scan() == nullptr) return false;
-    run = m_pcfg->get_scan_run_state_info();
-    return m_pcfg->get_scan()->m_scan_original_data_msg.fetch(data) == 0;
+    return m_pcfg->get_scan()->m_scan_new_data_msg.fetch(data) == 0;
+}
+
+bool ui_scan_trend_chart_t::_fetch_scan(plib_scan_data_map_t&, plib_scan_run_state_t&) { return false; }
+
+void ui_scan_trend_chart_t::_new_run(uint64_t start_us) {
+    // Another run: every x changes and the old readings are not this run's.
+    for (auto& entry : m_stores) entry.second.clear();
+    m_start_us = start_us;
+}
+
+void ui_scan_trend_chart_t::_update_auto_range(int ch) {
+    if (!get_auto_range(ch)) return;
+    const ui_scan_channel_store_t::normal_range_t range = m_stores[ch].normal_range();
+    if (range.count == 0) return;
+    double upper = range.max;
+    double lower = range.min;
+    if (range.count == 1) {
+        upper = range.max + std::fabs(range.max);
+        lower = range.max - std::fabs(range.max);
+    }
+    set_range(ch, upper, lower);
+    emit signal_auto_update_range(ch, upper, lower);
 }
 
 void ui_scan_trend_chart_t::_update_stores(const plib_scan_data_map_t& data, uint64_t start_us) {
@@ -241,30 +262,45 @@ void ui_scan_trend_chart_t::_update_stores(const plib_scan_data_map_t& data, uin
             continue;
         }
         if (!store.sync(it->second, start_us)) std::cout << "Timestamp is wrong!" << std::endl;
-        if (!get_auto_range(ch)) continue;
-        const ui_scan_channel_store_t::normal_range_t range = store.normal_range();
-        if (range.count == 0) continue;
-        double upper = range.max;
-        double lower = range.min;
-        if (range.count == 1) {
-            upper = range.max + std::fabs(range.max);
-            lower = range.max - std::fabs(range.max);
+        _update_auto_range(ch);
+    }
+}
+
+void ui_scan_trend_chart_t::_update_stores(const plib_scan_new_data_t& data, uint64_t start_us) {
+    for (auto& [ch, store] : m_stores) {
+        const auto it = data.channels.find(ch);
+        if (it == data.channels.end()) {
+            store.clear();
+            continue;
         }
-        set_range(ch, upper, lower);
-        emit signal_auto_update_range(ch, upper, lower);
+        if (!store.append_tail(it->second, start_us)) std::cout << "Timestamp is wrong!" << std::endl;
+        if (store.empty()) continue;
+        _update_auto_range(ch);
     }
 }
 
 void ui_scan_trend_chart_t::_redraw() {
-    plib_scan_run_state_t run;
-    if (!_fetch_scan(m_fetched, run)) return;
-    m_elapsed_s = run.elapsed_s;
-    if (run.start_timestamp != m_start_us) {
-        // Another run: every x changes and the old readings are not this run's.
-        for (auto& entry : m_stores) entry.second.clear();
-        m_start_us = run.start_timestamp;
+    m_new.memory_id = m_memory_id;
+    for (const auto& [ch, store] : m_stores) m_new.from[ch] = store.end_index();
+    if (_fetch_new_data(m_new)) {
+        m_elapsed_s = m_new.run.elapsed_s;
+        if (m_new.current_memory_id != m_memory_id || m_new.run.start_timestamp != m_start_us) {
+            _new_run(m_new.run.start_timestamp);
+            m_memory_id = m_new.current_memory_id;
+            if (m_new.memory_id == m_memory_id) {
+                // Same memory, new start time: the readings held are to be read again.
+                m_new.from.clear();
+                if (!_fetch_new_data(m_new) || m_new.current_memory_id != m_memory_id) return;
+            }
+        }
+        _update_stores(m_new, m_start_us);
+    } else {
+        plib_scan_run_state_t run;
+        if (!_fetch_scan(m_fetched, run)) return;
+        m_elapsed_s = run.elapsed_s;
+        if (run.start_timestamp != m_start_us) _new_run(run.start_timestamp);
+        if (!m_fetched.empty()) _update_stores(m_fetched, m_start_us);
     }
-    if (!m_fetched.empty()) _update_stores(m_fetched, m_start_us);
 
     double start = 0.0;
     double end = 0.0;

@@ -9,8 +9,9 @@
 // device pixel column and channel (first, lowest, highest, last), which draws the same
 // line as all readings would.
 //
-// GUI thread only. The readings and the run state are fetched from the scan engine's
-// messages at each redraw, which block until the engine has copied them out.
+// GUI thread only. At each redraw the chart asks the scan engine for the readings it has
+// not seen yet (scan_new_data_msg_t, which blocks until the engine has copied them out),
+// so a redraw during a long run copies one tick's readings, not the whole memory.
 #pragma once
 
 #include <qwt_symbol.h>
@@ -73,7 +74,10 @@ protected:
     void _init_plot() override;
     void _redraw() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
-    // Where the data comes from: the scan engine (replaced by tests and benchmarks).
+    // Where the data comes from: the scan engine's new readings (false without an
+    // engine; replaced by benchmarks that drive an engine of their own).
+    virtual bool _fetch_new_data(plib_scan_new_data_t& data);
+    // Without new readings: a whole set of readings each redraw (test fixtures).
     virtual bool _fetch_scan(plib_scan_data_map_t& data, plib_scan_run_state_t& run);
 
 private:
@@ -81,6 +85,9 @@ private:
     void _apply_pen(int ch);
     void _apply_symbol(int ch);
     void _update_stores(const plib_scan_data_map_t& data, uint64_t start_us);
+    void _update_stores(const plib_scan_new_data_t& data, uint64_t start_us);
+    void _update_auto_range(int ch);
+    void _new_run(uint64_t start_us);
 
     cfg_scan_diagram_t* m_psettings = nullptr;
     std::unique_ptr<cfg_scan_diagram_t> m_pown_settings;  // when there is no facade
@@ -91,6 +98,8 @@ private:
     std::map<int, QwtSymbol*> m_symbols;         // owned by their curves
     std::map<int, ui_scan_channel_store_t> m_stores;
     plib_scan_data_map_t m_fetched;  // reused between redraws
+    plib_scan_new_data_t m_new;      // reused between redraws (the engine refills it in place)
+    uint64_t m_memory_id = 0;        // the engine memory the stores follow
     QVector<QPointF> m_points;       // scratch of a redraw
     std::vector<uint8_t> m_dense;    // scratch of a redraw
     uint64_t m_start_us = 0;
