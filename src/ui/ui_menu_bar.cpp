@@ -10,6 +10,7 @@
 #include "ui/ui_control_window.h"
 #include "ui/ui_help.h"
 #include "ui/ui_help_window.h"
+#include "ui/ui_preferences.h"
 
 ui_menu_bar_t::ui_menu_bar_t(ui_device_column_t* column, QWidget* parent)
     : QMenuBar(parent), m_pcolumn(column) {
@@ -23,6 +24,9 @@ ui_menu_bar_t::ui_menu_bar_t(ui_device_column_t* column, QWidget* parent)
     m_delete_all = instrument->addAction("Delete All");
     m_delete_all->setShortcut(QKeySequence("Ctrl+D"));
     m_delete_all->setStatusTip("Delete all instrument");
+    instrument->addSeparator();
+    m_preferences = instrument->addAction("Preferences");
+    m_preferences->setStatusTip("Where the search looks for instruments");
 
     QMenu* project = addMenu("Project");
     project->setMinimumWidth(200);
@@ -51,6 +55,7 @@ ui_menu_bar_t::ui_menu_bar_t(ui_device_column_t* column, QWidget* parent)
     connect(m_recall, &QAction::triggered, this, &ui_menu_bar_t::slot_recall);
     connect(m_control, &QAction::triggered, this, &ui_menu_bar_t::slot_control);
     connect(m_about, &QAction::triggered, this, &ui_menu_bar_t::slot_about);
+    connect(m_preferences, &QAction::triggered, this, &ui_menu_bar_t::slot_preferences);
     // The help shows in the program's own window: no desktop browser is needed.
     QWidget* owner = parent != nullptr ? parent : this;
     connect(m_chinese, &QAction::triggered, this,
@@ -97,6 +102,11 @@ void ui_menu_bar_t::slot_recall() {
 void ui_menu_bar_t::slot_control() {
     auto* window = new ui_control_window_t(m_pcolumn, this);
     window->exec();
+}
+
+void ui_menu_bar_t::slot_preferences() {
+    auto* dialog = new ui_preferences_dialog_t(this);
+    dialog->exec();
 }
 
 void ui_menu_bar_t::slot_about() {
