@@ -318,6 +318,8 @@ void ui_device_item_t::slot_connection_clicked() {
             _update_connection_icon();
             return;
         }
+        // While the box was open a lost link may have started the disconnect already.
+        if (m_busy || m_pmngr == nullptr) return;
         if (measuring) {
             cfg->set_run_state(0);
         } else {
