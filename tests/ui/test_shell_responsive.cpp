@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QtTest>
+#include <csignal>
 
 #include "cfg/cfg_main.h"
 #include "support/sim_process.h"
@@ -98,6 +99,10 @@ struct slow_bench_t {
         item->get_mngr()->get_cfg()->set_run_state(1);
         return item->get_mngr()->get_cfg()->get_run_state() != 0;
     }
+    // The instrument stops answering at all (as a hung meter does): letting it go then
+    // waits for the link's time-outs.
+    void hang() { ::kill(sim.pid(), SIGSTOP); }
+    void resume() { ::kill(sim.pid(), SIGCONT); }
     velkaro_test::sim_process_t sim;
 };
 
@@ -174,13 +179,16 @@ void test_shell_responsive_t::delete_of_a_connected_instrument_runs_in_the_backg
 
     gui_ticks_t ticks;
     QSignalSpy deleted(&column, &ui_device_column_t::signal_delete_primary_window);
+    bench.hang();
     column.slot_del_device(item->get_index());
     // The column and the registry are done at once; the instrument stops behind.
     QCOMPARE(deleted.count(), 1);
     QVERIFY(column.get_device_items().empty());
     QVERIFY(!ui_connect_mngr_t::instance().is_bound(res));
     QVERIFY(!ui_device_jobs_t::instance().wait_idle(0));
-    QVERIFY(wait_releases_done());
+    const bool released = wait_releases_done();
+    bench.resume();
+    QVERIFY(released);
     qInfo("GUI timer ticks while deleting: %d", ticks.ticks());
     QVERIFY2(ticks.ticks() >= 3, qPrintable(QString::number(ticks.ticks())));
     // The instrument was let go properly: its link is closed, so it can be added again.
@@ -198,6 +206,8 @@ void test_shell_responsive_t::delete_all_runs_in_the_background() {
 
     gui_ticks_t ticks;
     QSignalSpy deleted(&column, &ui_device_column_t::signal_delete_primary_window);
+    first.hang();
+    second.hang();
     {
         modal_closer_t closer(QMessageBox::Yes);
         column._ask_clear_device();
@@ -208,7 +218,10 @@ void test_shell_responsive_t::delete_all_runs_in_the_background() {
     QVERIFY(ui_connect_mngr_t::instance().bound().empty());
     QVERIFY(ui_connect_mngr_t::instance().unbound().empty());
     QVERIFY(!ui_device_jobs_t::instance().wait_idle(0));
-    QVERIFY(wait_releases_done());
+    const bool released = wait_releases_done();
+    first.resume();
+    second.resume();
+    QVERIFY(released);
     qInfo("GUI timer ticks during Delete All: %d", ticks.ticks());
     QVERIFY2(ticks.ticks() >= 3, qPrintable(QString::number(ticks.ticks())));
 }
