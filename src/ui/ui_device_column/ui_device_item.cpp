@@ -241,6 +241,8 @@ void ui_device_item_t::_start_connect(bool on, bool quiet, std::function<void(bo
     m_pending_quiet = quiet;
     m_then = std::move(then);
     _set_connection_icon(image_connecting);
+    // Painted now: a quick disconnect may be over before the next paint event.
+    m_connection_btn->repaint();
     setCursor(Qt::BusyCursor);
     emit signal_busy_changed(true);
     // The manager outlives this job: its release is queued on the same lane, behind it.
