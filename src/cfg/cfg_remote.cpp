@@ -35,23 +35,31 @@ cfg_remote_t::cfg_remote_t(drv_link_t* link, drv_if_t* driver, const std::string
 int cfg_remote_t::connect(int op) { return op == 1 ? _open() : _close(); }
 
 int cfg_remote_t::connect_if_needed(int op) {
-    if (m_connected) return result_ok;
+    if (get_info().connected) return result_ok;
     return op == 1 ? connect(1) : result_visa_failed;
 }
 
 void cfg_remote_t::set_model(const std::string& model) {
     NSP_ASSERT(!model.empty());
+    std::lock_guard<std::mutex> lock(m_state_mutex);
     m_model = model;
 }
 
 void cfg_remote_t::set_info(const cfg_remote_info_t& info) {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
     m_resource = info.resource;
     m_available = info.available;
     m_connected = info.connected;
     m_session = static_cast<unsigned long>(info.session);
 }
 
+std::string cfg_remote_t::get_model() const {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    return m_model;
+}
+
 cfg_remote_info_t cfg_remote_t::get_info() const {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
     cfg_remote_info_t info;
     info.resource = m_resource;
     info.available = m_available;
@@ -60,43 +68,112 @@ cfg_remote_info_t cfg_remote_t::get_info() const {
     return info;
 }
 
+cfg_remote_t::identify_failure_t cfg_remote_t::identify_failure() const {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    return m_identify_failure;
+}
+
+int cfg_remote_t::identify_status() const {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    return m_identify_status;
+}
+
+std::string cfg_remote_t::get_manufacturer() const {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    return m_manufacturer;
+}
+
+std::string cfg_remote_t::get_product_type() const {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    return m_product_type;
+}
+
+std::string cfg_remote_t::get_serial_number() const {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    return m_serial_number;
+}
+
+std::string cfg_remote_t::get_software_version() const {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    return m_software_version;
+}
+
+cfg_identity_t cfg_remote_t::found_identity() const {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    return m_found_identity;
+}
+
+std::string cfg_remote_t::found_private_model() const {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    return m_found_private_model;
+}
+
 int cfg_remote_t::_open() {
-    if (m_connected) return result_already_connected;
+    std::string resource;
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        if (m_connected) return result_already_connected;
+        resource = m_resource;
+        m_found_identity = cfg_identity_t();
+        m_found_private_model.clear();
+    }
     unsigned long session = 0;
-    if (m_plink->open(m_resource, session) != 0) return _connection_failed();
-    m_available = true;
-    m_connected = true;
-    m_session = session;
+    if (m_plink->open(resource, session) != 0) return _connection_failed();
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        m_available = true;
+        m_connected = true;
+        m_session = session;
+    }
     m_pdrv->set_session(session);
 
     std::string reply;
-    m_identify_failure = identify_other_model;
-    m_identify_status = m_plink->query(m_session, "*IDN?\n", reply);
-    if (m_identify_status != 0) {
+    const int status = m_plink->query(session, "*IDN?\n", reply);
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        m_identify_failure = identify_other_model;
+        m_identify_status = status;
+    }
+    if (status != 0) {
         std::cout << "get device information fail!" << std::endl;
+        std::lock_guard<std::mutex> lock(m_state_mutex);
         m_identify_failure = identify_no_reply;
         return result_not_the_model;
     }
     cfg_identity_t identity = cfg_parse_identification(reply);
-    if (!_check_device_model_match()) {
-        if (!_readable_identification(reply)) m_identify_failure = identify_unreadable;
-        return result_not_the_model;
+    std::string private_name;
+    const bool match = _check_device_model_match(private_name);
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        m_found_private_model = private_name;
+        if (_readable_identification(reply)) m_found_identity = identity;
+        if (!match) {
+            if (!_readable_identification(reply)) m_identify_failure = identify_unreadable;
+            return result_not_the_model;
+        }
+        m_manufacturer = std::move(identity.manufacturer);
+        m_product_type = std::move(identity.product_type);
+        m_serial_number = std::move(identity.serial_number);
+        m_software_version = std::move(identity.software_version);
     }
-
-    m_manufacturer = std::move(identity.manufacturer);
-    m_product_type = std::move(identity.product_type);
-    m_serial_number = std::move(identity.serial_number);
-    m_software_version = std::move(identity.software_version);
     m_pdrv->reset();
     if (m_config_transfer) m_config_transfer(*m_pdrv);
     return result_ok;
 }
 
 int cfg_remote_t::_close() {
-    if (!m_connected) return result_not_connected;
-    if (m_plink->close(m_session) != 0) return _connection_failed();
-    m_connected = false;
-    m_session = 0;
+    unsigned long session = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        if (!m_connected) return result_not_connected;
+        session = m_session;
+    }
+    if (m_plink->close(session) != 0) return _connection_failed();
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        m_connected = false;
+        m_session = 0;
+    }
     m_pdrv->set_session(0);
     return result_ok;
 }
@@ -115,21 +192,25 @@ bool cfg_remote_t::_readable_identification(std::string_view reply) {
     return commas >= 3;
 }
 
-bool cfg_remote_t::_check_device_model_match() {
-    std::string private_name;
+bool cfg_remote_t::_check_device_model_match(std::string& private_name) const {
     m_pdrv->get_private_model_name(private_name);
+    const std::string model = get_model();
     const bool match =
-        private_name.size() >= m_model.size() && private_name.compare(0, m_model.size(), m_model) == 0;
+        private_name.size() >= model.size() && private_name.compare(0, model.size(), model) == 0;
     if (!match) return false;
     std::cout << "_check_device_model_match: true" << std::endl;
     return true;
 }
 
 int cfg_remote_t::_connection_failed() {
-    m_available = m_plink->resource_available(m_resource) != 0;
-    if (!m_available) std::cout << "resource_unavailable!" << std::endl;
-    m_connected = false;
-    m_session = 0;
+    const bool available = m_plink->resource_available(get_info().resource) != 0;
+    if (!available) std::cout << "resource_unavailable!" << std::endl;
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        m_available = available;
+        m_connected = false;
+        m_session = 0;
+    }
     m_pdrv->set_session(0);
     return result_visa_failed;
 }

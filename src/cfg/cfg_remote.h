@@ -2,9 +2,15 @@
 // identification strings. connect() opens the session, checks that the instrument
 // really is the chosen model, resets it and hands over to the configuration, which
 // then sends its whole stored configuration.
+//
+// Threads: connect() may run on a worker thread (the GUI does not wait for a slow
+// instrument) while the GUI reads the connection record and the identification.
+// m_state_mutex guards every field below it in the class; it is never held during I/O.
+// connect() itself is called by one thread at a time (the device item queues them).
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -67,24 +73,30 @@ public:
     void set_config_transfer(config_transfer_t transfer) { m_config_transfer = std::move(transfer); }
 
     void set_model(const std::string& model);
-    const std::string& get_model() const { return m_model; }
+    std::string get_model() const;
     void set_info(const cfg_remote_info_t& info);
     cfg_remote_info_t get_info() const;
 
-    identify_failure_t identify_failure() const { return m_identify_failure; }
+    identify_failure_t identify_failure() const;
     // VISA status of the last "*IDN?" query (0 when it succeeded).
-    int identify_status() const { return m_identify_status; }
+    int identify_status() const;
 
-    const std::string& get_manufacturer() const { return m_manufacturer; }
-    const std::string& get_product_type() const { return m_product_type; }
-    const std::string& get_serial_number() const { return m_serial_number; }
-    const std::string& get_software_version() const { return m_software_version; }
+    std::string get_manufacturer() const;
+    std::string get_product_type() const;
+    std::string get_serial_number() const;
+    std::string get_software_version() const;
+    // What the instrument said of itself at the last open, whether or not it was the
+    // chosen model (empty fields when it never answered): tells the user which meter
+    // is really at the address.
+    cfg_identity_t found_identity() const;
+    // The instrument's private model name read at the last open ("" when not read).
+    std::string found_private_model() const;
 
 private:
     int _open();
     int _close();
     // The instrument's private model name must begin with the chosen model.
-    bool _check_device_model_match();
+    bool _check_device_model_match(std::string& private_name) const;
     // A well-formed "*IDN?" reply (another model's still is one).
     static bool _readable_identification(std::string_view reply);
     // After a failed open or close: probe the resource and clear the connection.
@@ -93,6 +105,8 @@ private:
     drv_link_t* m_plink = nullptr;
     drv_if_t* m_pdrv = nullptr;
     config_transfer_t m_config_transfer;
+
+    mutable std::mutex m_state_mutex;
     identify_failure_t m_identify_failure = identify_other_model;
     int m_identify_status = 0;
 
@@ -106,4 +120,6 @@ private:
     std::string m_product_type;
     std::string m_serial_number;
     std::string m_software_version;
+    cfg_identity_t m_found_identity;
+    std::string m_found_private_model;
 };

@@ -1,5 +1,10 @@
 #include "cfg/resource_registry.h"
 
+#include <algorithm>
+#include <system_error>
+#include <thread>
+
+#include "cfg/cfg_remote.h"
 #include "remote/remote_main.h"
 
 namespace {
@@ -11,7 +16,40 @@ int _search_with_temporary_link(std::vector<std::string>& resources) {
     return link.find_resource(resources);
 }
 
+cfg_identity_t _identify_one(const std::string& resource) {
+    remote_main_t link;
+    unsigned long session = 0;
+    if (link.open(resource, session) != 0) return cfg_identity_t();
+    link.set_timeout(session, resource_identify_timeout_ms);
+    std::string reply;
+    const int status = link.query(session, "*IDN?\n", reply);
+    link.close(session);
+    // Four fields ended by a line feed; anything else names nobody.
+    if (status != 0 || reply.empty() || reply.back() != '\n' ||
+        std::count(reply.begin(), reply.end(), ',') < 3)
+        return cfg_identity_t();
+    return cfg_parse_identification(reply);
+}
+
 }  // namespace
+
+std::vector<cfg_identity_t> resource_identify_all(const std::vector<std::string>& resources) {
+    std::vector<cfg_identity_t> identities(resources.size());
+    for (size_t batch = 0; batch < resources.size(); batch += resource_identify_batch) {
+        const size_t end = std::min(resources.size(), batch + resource_identify_batch);
+        std::vector<std::thread> askers;
+        for (size_t i = batch; i < end; ++i) {
+            auto ask = [&resources, &identities, i] { identities[i] = _identify_one(resources[i]); };
+            try {
+                askers.emplace_back(ask);
+            } catch (const std::system_error&) {
+                ask();  // no thread to spare: ask here
+            }
+        }
+        for (auto& t : askers) t.join();
+    }
+    return identities;
+}
 
 resource_registry_t& resource_registry_t::instance() {
     static resource_registry_t registry;

@@ -9,6 +9,17 @@
 #include <string>
 #include <vector>
 
+struct cfg_identity_t;
+
+// Time one found resource may take to answer "*IDN?" in a search, and how many are
+// asked at once (each on a link engine of its own).
+constexpr int resource_identify_timeout_ms = 1000;
+constexpr size_t resource_identify_batch = 8;
+
+// Asks "*IDN?" of every resource, in parallel batches, each within its time-out; the
+// replies' fields in the resources' order, empty fields where nothing readable came.
+std::vector<cfg_identity_t> resource_identify_all(const std::vector<std::string>& resources);
+
 class resource_registry_t {
 public:
     // Discovery: appends the resources that can be opened now; returns a VISA status.

@@ -8,6 +8,7 @@
 #include "common/plib_version.h"
 #include "ui/ui_add_device_dialog.h"
 #include "ui/ui_help.h"
+#include "ui/ui_help_window.h"
 
 ui_about_window_t::ui_about_window_t(QWidget* parent) : QDialog(parent) {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -39,5 +40,7 @@ ui_about_window_t::ui_about_window_t(QWidget* parent) : QDialog(parent) {
 
     ui_fit_fixed_size(this, QSize(400, 250));
 
-    connect(m_ack, &QPushButton::clicked, this, [] { ui_open_help(ui_help_document_ack); });
+    // A child window of the (modal) about box, so it can be read and scrolled at once.
+    connect(m_ack, &QPushButton::clicked, this,
+            [this] { ui_help_window_t::open(this, ui_help_document_ack); });
 }

@@ -69,7 +69,30 @@ void ui_fill_resource_list(QListWidget* list, const std::vector<std::string>& re
         list->addItem(unselectable_item("No connection resources found."));
         return;
     }
-    for (const std::string& res : res_list) list->addItem(QString::fromStdString(res));
+    for (const std::string& res : res_list) {
+        auto* item = new QListWidgetItem(QString::fromStdString(res), list);
+        item->setData(Qt::UserRole, QString::fromStdString(res));
+    }
+}
+
+void ui_label_resource_list(QListWidget* list, const std::vector<std::string>& res_list,
+                            const std::vector<std::string>& labels) {
+    for (size_t i = 0; i < res_list.size() && i < labels.size(); ++i) {
+        if (labels[i].empty()) continue;
+        const QString res = QString::fromStdString(res_list[i]);
+        for (int row = 0; row < list->count(); ++row) {
+            QListWidgetItem* item = list->item(row);
+            if (item->data(Qt::UserRole).toString() != res) continue;
+            const QString label = QString::fromStdString(labels[i]);
+            item->setText(res + "\n    " + label);
+            item->setToolTip(res + "  " + label);
+        }
+    }
+}
+
+QString ui_resource_of(const QListWidgetItem* item) {
+    if (item == nullptr || !(item->flags() & Qt::ItemIsSelectable)) return QString();
+    return item->data(Qt::UserRole).toString();
 }
 
 ui_add_device_dialog_t::ui_add_device_dialog_t(QWidget* parent) : QDialog(parent) {
@@ -85,6 +108,10 @@ ui_add_device_dialog_t::ui_add_device_dialog_t(QWidget* parent) : QDialog(parent
 
     connect(ui_res_search_thread_t::instance(), &ui_res_search_thread_t::signal_send_resource, this,
             &ui_add_device_dialog_t::slot_update_res_list);
+    connect(ui_res_search_thread_t::instance(), &ui_res_search_thread_t::signal_send_resource_labels, this,
+            [this](std::vector<std::string> res_list, std::vector<std::string> labels) {
+                ui_label_resource_list(m_res_list, res_list, labels);
+            });
     ui_fit_fixed_size(this, QSize(450, 150));
 }
 
@@ -211,7 +238,7 @@ void ui_add_device_dialog_t::_address_ok() {
 void ui_add_device_dialog_t::_search_ok() {
     QListWidgetItem* item = m_res_list->currentItem();
     // The waiting and "nothing found" lines are not resources.
-    m_resource = item != nullptr && (item->flags() & Qt::ItemIsSelectable) ? item->text() : QString();
+    m_resource = ui_resource_of(item);
     emit signal_add_device(m_model, m_resource);
     close();
 }

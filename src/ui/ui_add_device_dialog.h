@@ -10,6 +10,7 @@ class QAbstractButton;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 class QStackedLayout;
 class QToolButton;
@@ -69,6 +70,12 @@ private:
 // The list texts shared by both address dialogs.
 void ui_fill_resource_list(QListWidget* list, const std::vector<std::string>& res_list);
 void ui_reset_resource_list(QListWidget* list);
+// Shows beside each listed resource who answered there (labels[i] for res_list[i]; an
+// empty label changes nothing). The item's resource string stays what OK takes.
+void ui_label_resource_list(QListWidget* list, const std::vector<std::string>& res_list,
+                            const std::vector<std::string>& labels);
+// The resource string of a list entry; empty for the waiting and "nothing found" lines.
+QString ui_resource_of(const QListWidgetItem* item);
 
 // Texts must never be clipped by a size chosen for another font: the button keeps w x h as
 // its least size and grows to its text (style sheet padding included).

@@ -58,6 +58,10 @@ ui_device_change_addr_dialog_t::ui_device_change_addr_dialog_t(QWidget* parent) 
     connect(m_addr_edit, &QLineEdit::returnPressed, m_ok_btn, &QPushButton::click);
     connect(ui_res_search_thread_t::instance(), &ui_res_search_thread_t::signal_send_resource, this,
             &ui_device_change_addr_dialog_t::slot_update_res_list);
+    connect(ui_res_search_thread_t::instance(), &ui_res_search_thread_t::signal_send_resource_labels, this,
+            [this](std::vector<std::string> res_list, std::vector<std::string> labels) {
+                ui_label_resource_list(m_res_list, res_list, labels);
+            });
     ui_fit_fixed_size(this, QSize(400, 220));
 }
 
@@ -78,7 +82,7 @@ void ui_device_change_addr_dialog_t::_ok() {
     if (m_pages->currentIndex() == page_list) {
         QListWidgetItem* item = m_res_list->currentItem();
         // The waiting and "nothing found" lines are not resources.
-        m_resource = item != nullptr && (item->flags() & Qt::ItemIsSelectable) ? item->text() : QString();
+        m_resource = ui_resource_of(item);
     } else {
         const QString text = m_addr_edit->text();
         if (!ui_is_ipv4_address(text)) {

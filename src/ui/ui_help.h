@@ -1,4 +1,4 @@
-// The help documents, opened with the desktop's default handler. They sit beside the
+// The help documents (shown in the program's own help window, ui_help_window_t). They sit beside the
 // program in the build tree (bin/help) and under <prefix>/share/velkaro/help when
 // installed; both are looked up relative to the executable.
 #pragma once
@@ -16,7 +16,8 @@ inline const char* const ui_help_document_ack = "help/open-source_software_ackno
 QUrl ui_help_url_in(const QString& app_dir, const char* document);
 // The same for the running program (QCoreApplication::applicationDirPath()).
 QUrl ui_help_url(const char* document);
-// Opens it with the default handler; false when the file is missing or nothing opened it.
+// Opens it with the desktop's default handler (the command line's way); false when the
+// file is missing or nothing opened it. The program's menus use ui_help_window_t.
 bool ui_open_help(const char* document);
 
 // Answers --help, --version and --help-path, which need neither a window nor a display.

@@ -1,6 +1,5 @@
 #include "ui/ui_menu_bar.h"
 
-#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -10,6 +9,8 @@
 #include "ui/ui_add_device_dialog.h"
 #include "ui/ui_control_window.h"
 #include "ui/ui_help.h"
+#include "ui/ui_help_window.h"
+#include "ui/ui_preferences.h"
 
 ui_menu_bar_t::ui_menu_bar_t(ui_device_column_t* column, QWidget* parent)
     : QMenuBar(parent), m_pcolumn(column) {
@@ -23,6 +24,9 @@ ui_menu_bar_t::ui_menu_bar_t(ui_device_column_t* column, QWidget* parent)
     m_delete_all = instrument->addAction("Delete All");
     m_delete_all->setShortcut(QKeySequence("Ctrl+D"));
     m_delete_all->setStatusTip("Delete all instrument");
+    instrument->addSeparator();
+    m_preferences = instrument->addAction("Preferences");
+    m_preferences->setStatusTip("Where the search looks for instruments");
 
     QMenu* project = addMenu("Project");
     project->setMinimumWidth(200);
@@ -51,11 +55,16 @@ ui_menu_bar_t::ui_menu_bar_t(ui_device_column_t* column, QWidget* parent)
     connect(m_recall, &QAction::triggered, this, &ui_menu_bar_t::slot_recall);
     connect(m_control, &QAction::triggered, this, &ui_menu_bar_t::slot_control);
     connect(m_about, &QAction::triggered, this, &ui_menu_bar_t::slot_about);
-    connect(m_chinese, &QAction::triggered, this, [] { ui_open_help(ui_help_document_cn); });
-    connect(m_english, &QAction::triggered, this, [] { ui_open_help(ui_help_document_en); });
+    connect(m_preferences, &QAction::triggered, this, &ui_menu_bar_t::slot_preferences);
+    // The help shows in the program's own window: no desktop browser is needed.
+    QWidget* owner = parent != nullptr ? parent : this;
+    connect(m_chinese, &QAction::triggered, this,
+            [owner] { ui_help_window_t::open(owner, ui_help_document_cn); });
+    connect(m_english, &QAction::triggered, this,
+            [owner] { ui_help_window_t::open(owner, ui_help_document_en); });
     // No vendor site: the English help's home page is the program's web page.
     connect(m_website, &QAction::triggered, this,
-            [] { QDesktopServices::openUrl(ui_help_url(ui_help_document_en)); });
+            [owner] { ui_help_window_t::open(owner, ui_help_document_en); });
 }
 
 std::string ui_menu_bar_t::dialog_path_to_string(const QString& path) {
@@ -93,6 +102,11 @@ void ui_menu_bar_t::slot_recall() {
 void ui_menu_bar_t::slot_control() {
     auto* window = new ui_control_window_t(m_pcolumn, this);
     window->exec();
+}
+
+void ui_menu_bar_t::slot_preferences() {
+    auto* dialog = new ui_preferences_dialog_t(this);
+    dialog->exec();
 }
 
 void ui_menu_bar_t::slot_about() {

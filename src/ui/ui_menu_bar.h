@@ -15,6 +15,7 @@ public:
 
     QAction* add_action() const { return m_add; }
     QAction* delete_all_action() const { return m_delete_all; }
+    QAction* preferences_action() const { return m_preferences; }
     QAction* save_action() const { return m_save; }
     QAction* recall_action() const { return m_recall; }
     QAction* control_action() const { return m_control; }
@@ -42,11 +43,13 @@ private slots:
     void slot_recall();
     void slot_control();
     void slot_about();
+    void slot_preferences();
 
 private:
     ui_device_column_t* m_pcolumn = nullptr;
     QAction* m_add = nullptr;
     QAction* m_delete_all = nullptr;
+    QAction* m_preferences = nullptr;
     QAction* m_save = nullptr;
     QAction* m_recall = nullptr;
     QAction* m_control = nullptr;

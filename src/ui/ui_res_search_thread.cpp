@@ -1,5 +1,6 @@
 #include "ui/ui_res_search_thread.h"
 
+#include "cfg/cfg_remote.h"
 #include "cfg/resource_registry.h"
 
 ui_res_search_thread_t* ui_res_search_thread_t::instance() {
@@ -27,4 +28,14 @@ void ui_res_search_thread_t::run() {
     std::vector<std::string> found;
     resource_registry_t::instance().search_found(found);
     emit signal_send_resource(found);
+    // The list shows at once; the names follow when the meters have answered.
+    const std::vector<cfg_identity_t> identities = resource_identify_all(found);
+    std::vector<std::string> labels;
+    labels.reserve(identities.size());
+    for (const cfg_identity_t& identity : identities) {
+        std::string label = identity.product_type;
+        if (!label.empty() && !identity.serial_number.empty()) label += "  " + identity.serial_number;
+        labels.push_back(label);
+    }
+    emit signal_send_resource_labels(found, labels);
 }

@@ -1,5 +1,6 @@
 // The one background thread that searches the VISA resources for the address dialogs,
-// so the GUI stays responsive while discovery runs.
+// so the GUI stays responsive while discovery runs, and then asks each found resource
+// who it is. Nothing of a dialog is touched here: results go out by queued signals.
 #pragma once
 
 #include <QMetaType>
@@ -21,6 +22,9 @@ public:
 
 signals:
     void signal_send_resource(std::vector<std::string> res_list);
+    // After the resources: who answered at each ("model  serial" from its "*IDN?", or
+    // empty), so the lists can name the meters.
+    void signal_send_resource_labels(std::vector<std::string> res_list, std::vector<std::string> labels);
 
 protected:
     void run() override;

@@ -4,11 +4,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "visa/visa_discovery.h"
+
 namespace visa {
 
 uint16_t portmap_port_from_env() {
     const char* v = std::getenv("VELKARO_VXI11_PORTMAPPER_PORT");
-    if (!v || !*v) return portmap_default_port;
+    if (!v || !*v) {
+        const uint16_t chosen = discovery_settings().portmapper_port;
+        return chosen != 0 ? chosen : portmap_default_port;
+    }
     unsigned port = 0;
     const char* end = v + std::strlen(v);
     const auto r = std::from_chars(v, end, port);

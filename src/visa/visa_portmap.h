@@ -14,8 +14,9 @@ constexpr uint32_t portmap_proc_getport = 3;
 constexpr uint32_t portmap_prot_tcp = 6;
 constexpr uint16_t portmap_default_port = 111;
 
-// The port our clients ask: VELKARO_VXI11_PORTMAPPER_PORT when set to 1..65535,
-// else 111. Read at every call so tests can change it.
+// The port our clients ask: VELKARO_VXI11_PORTMAPPER_PORT when set to 1..65535
+// (an invalid value gives 111), else the settings' port when chosen, else 111. Read at
+// every call so tests and the settings can change it.
 uint16_t portmap_port_from_env();
 
 byte_vector_t portmap_encode_getport_args(uint32_t prog, uint32_t vers, uint32_t prot);

@@ -107,6 +107,57 @@ TEST(cfg_remote, model_match) {
     }
 }
 
+TEST(cfg_remote, found_identity_names_what_answered) {
+    struct case_t {
+        const char* label;
+        std::string idn_reply;
+        std::string private_reply;
+        int result;
+        std::string found_model;
+        std::string found_serial;
+        std::string found_private;
+    };
+    const std::vector<case_t> cases = {
+        {"another model", "Velkaro,VXB-1,SN9,1.1\n", "IDN-MRQX-PRI VXB-1\n", 4, "VXB-1", "SN9", "VXB-1"},
+        {"the chosen model", "Velkaro,VXA-2,SN7,2.0\n", "IDN-MRQX-PRI VXA-2\n", 0, "VXA-2", "SN7", "VXA-2"},
+        {"garbled identification", "\x01\x02", "IDN-MRQX-PRI VXB-1\n", 4, "", "", "VXB-1"},
+    };
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.label);
+        connect_fixture_t f("VXA-2");
+        f.link.reply(c.idn_reply);
+        f.link.reply(c.private_reply);
+        EXPECT_EQ(f.remote.connect(1), c.result);
+        const cfg_identity_t found = f.remote.found_identity();
+        EXPECT_EQ(found.product_type, c.found_model);
+        EXPECT_EQ(found.serial_number, c.found_serial);
+        EXPECT_EQ(f.remote.found_private_model().rfind(c.found_private, 0), 0u)
+            << f.remote.found_private_model();
+        // The instrument's own identity is only kept for the chosen model.
+        EXPECT_EQ(f.remote.get_serial_number(), c.result == 0 ? c.found_serial : "");
+    }
+}
+
+TEST(cfg_remote, state_reads_while_a_connect_runs_elsewhere) {
+    connect_fixture_t f("VXA-2");
+    f.link.reply("Velkaro,VXA-2,SN7,2.0\n");
+    f.link.reply("IDN-MRQX-PRI VXA-2\n");
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        f.remote.connect(1);
+        done = true;
+    });
+    // The GUI thread keeps reading the record and the identity meanwhile.
+    for (int i = 0; i < 100000 && !done; ++i) {
+        (void)f.remote.get_info();
+        (void)f.remote.get_serial_number();
+        (void)f.remote.found_identity();
+    }
+    worker.join();
+    EXPECT_TRUE(f.remote.get_info().connected);
+    EXPECT_EQ(f.remote.get_serial_number(), "SN7");
+}
+
 TEST(cfg_remote, identification_query_fails) {
     connect_fixture_t f("VXB-2");
     f.link.reply("", visa::VI_ERROR_TMO);

@@ -101,3 +101,32 @@ TEST(plib_mngr, owns_its_engines_and_disconnects_on_destruction) {
     EXPECT_EQ(m->get_cfg()->get_app_software_version(), "V1.0.3");
     m.reset();  // joins the threads without a connection to close
 }
+
+TEST(ui_connect_mngr, take_hands_the_manager_over_without_destroying_it) {
+    ui_connect_mngr_t reg;
+    plib_mngr_t* unbound = reg.create_mngr("VXA-2");
+    plib_mngr_t* bound = reg.create_mngr("VXB-1");
+    ASSERT_EQ(reg.bind_mngr(res_a, bound), 1);
+
+    // A bound manager under another resource, or with no resource, stays where it is.
+    EXPECT_EQ(reg.take_mngr(bound, res_b), nullptr);
+    EXPECT_EQ(reg.take_mngr(bound, ""), nullptr);
+    EXPECT_EQ(reg.find_mngr(res_a), bound);
+
+    struct case_t {
+        plib_mngr_t* mngr;
+        std::string res;
+    } cases[] = {{unbound, ""}, {bound, res_a}};
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.res);
+        plib_mngr_t* taken = reg.take_mngr(c.mngr, c.res);
+        ASSERT_EQ(taken, c.mngr);
+        // Still alive and usable: the caller owns it now.
+        EXPECT_FALSE(taken->get_model_name().empty());
+        EXPECT_EQ(reg.take_mngr(c.mngr, c.res), nullptr);  // no longer held
+        delete taken;
+    }
+    EXPECT_TRUE(reg.unbound().empty());
+    EXPECT_TRUE(reg.bound().empty());
+    EXPECT_FALSE(reg.is_bound(res_a));
+}

@@ -23,6 +23,7 @@
 #include "ui_test_support.h"
 
 using velkaro_ui_test::modal_closer_t;
+using velkaro_ui_test::wait_instruments_idle;
 
 namespace {
 
@@ -40,6 +41,7 @@ void flush_deletions() {
 QStringList click_connection(ui_device_item_t* item, QMessageBox::StandardButton answer = QMessageBox::Ok) {
     modal_closer_t closer(answer);
     item->connection_button()->click();
+    wait_instruments_idle();
     QCoreApplication::processEvents();
     return closer.seen();
 }
@@ -163,6 +165,7 @@ void test_device_column_t::looks_follow_active_and_expanded() {
     column.slot_add_device("VXA-2", unreachable(11), pugi::xml_node());
     ui_device_item_t* first = column.get_device_items()[0];
     ui_device_item_t* second = column.get_device_items()[1];
+    QVERIFY(wait_instruments_idle());
 
     QCOMPARE(second->header_widget()->objectName(), QString("device_item_widget"));
     QCOMPARE(second->header_widget()->height() == 50 || second->header_widget()->maximumHeight() == 50, true);
@@ -283,6 +286,7 @@ void test_device_column_t::connect_and_disconnect_through_the_button() {
     ui_device_column_t column;
     column.slot_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
     ui_device_item_t* item = column.get_device_items().front();
+    QVERIFY(wait_instruments_idle());
     QVERIFY(item->is_connected());
     QCOMPARE(item->connection_button()->styleSheet(), QString("image: url(:/image/connected.png)"));
     QVERIFY(!detail(item, 2).isEmpty());  // serial number from the identification
@@ -312,6 +316,7 @@ void test_device_column_t::disconnect_while_measuring_asks() {
     ui_device_column_t column;
     column.slot_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
     ui_device_item_t* item = column.get_device_items().front();
+    QVERIFY(wait_instruments_idle());
     QVERIFY(item->is_connected());
     cfg_main_t* cfg = item->get_mngr()->get_cfg();
     cfg->set_run_state(1);
@@ -337,6 +342,7 @@ void test_device_column_t::wrong_model_and_unreachable_warnings() {
         modal_closer_t closer;
         column.slot_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
         column.slot_add_device("VXA-2", unreachable(50), pugi::xml_node());
+        QVERIFY(wait_instruments_idle());
         QCOMPARE(closer.count(), 0);
     }
     ui_device_item_t* wrong = column.get_device_items()[0];
@@ -358,6 +364,7 @@ void test_device_column_t::change_of_address() {
     column.slot_add_device("VXA-2", sim_a.instr_resource(), pugi::xml_node());
     column.slot_add_device("VXA-2", unreachable(60), pugi::xml_node());
     ui_device_item_t* item = column.get_device_items()[0];
+    QVERIFY(wait_instruments_idle());
     QVERIFY(item->is_connected());
     plib_mngr_t* mngr = item->get_mngr();
 
@@ -365,6 +372,7 @@ void test_device_column_t::change_of_address() {
     {
         modal_closer_t closer;
         item->slot_change_device_res(QString::fromStdString(sim_b.instr_resource()));
+        QVERIFY(wait_instruments_idle());
         QCOMPARE(closer.seen(), QStringList({"Tips|New resource connnected."}));
     }
     QCOMPARE(item->get_resource(), sim_b.instr_resource());
@@ -377,6 +385,7 @@ void test_device_column_t::change_of_address() {
     {
         modal_closer_t closer;
         item->slot_change_device_res(QString::fromStdString(sim_b.instr_resource()));
+        QVERIFY(wait_instruments_idle());
         QCOMPARE(closer.seen(), QStringList({"Tips|New resource connnected."}));
     }
     QVERIFY(item->is_connected());
@@ -385,6 +394,7 @@ void test_device_column_t::change_of_address() {
     {
         modal_closer_t closer;
         item->slot_change_device_res(QString::fromStdString(unreachable(60)));
+        QVERIFY(wait_instruments_idle());
         QCOMPARE(closer.seen(), QStringList({"Warning|This address has been bound."}));
     }
     QCOMPARE(item->get_resource(), sim_b.instr_resource());
@@ -396,6 +406,7 @@ void test_device_column_t::change_of_address() {
     {
         modal_closer_t closer;
         item->slot_change_device_res(QString());
+        QVERIFY(wait_instruments_idle());
         QCOMPARE(closer.seen(), QStringList({"Warning|This address has been bound."}));
     }
     QCOMPARE(item->get_resource(), sim_b.instr_resource());
@@ -407,6 +418,7 @@ void test_device_column_t::change_of_address_dialog_from_the_table() {
     ui_device_column_t column;
     column.slot_add_device("VXA-2", unreachable(70), pugi::xml_node());
     ui_device_item_t* item = column.get_device_items()[0];
+    QVERIFY(wait_instruments_idle());
     QVERIFY(!item->is_connected());
 
     // Only the Address value cell opens the dialog.
@@ -426,6 +438,7 @@ void test_device_column_t::change_of_address_dialog_from_the_table() {
     });
     modal_closer_t closer;
     emit item->detail_table()->cellDoubleClicked(1, 1);
+    QVERIFY(wait_instruments_idle());
     QCOMPARE(title, QString("Change Connection"));
     QCOMPARE(closer.seen(), QStringList({"Tips|New resource connnected."}));
     QCOMPARE(item->get_resource(), sim.instr_resource());

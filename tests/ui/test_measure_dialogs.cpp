@@ -142,6 +142,7 @@ struct sim_instrument_t {
     explicit sim_instrument_t(const std::string& model = "VXA-2") : sim(model) {
         if (!sim.ok()) return;
         column.slot_add_device(model, sim.instr_resource(), pugi::xml_node());
+        velkaro_ui_test::wait_instruments_idle();
         item = column.get_device_items().front();
     }
     plib_mngr_t* mngr() const { return item->get_mngr(); }

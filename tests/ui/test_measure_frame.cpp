@@ -42,6 +42,7 @@ struct bench_t {
     explicit bench_t(const std::string& model, const std::string& resource) {
         modal_closer_t closer;  // an unreachable resource warns
         column.slot_add_device(model, resource, pugi::xml_node());
+        velkaro_ui_test::wait_instruments_idle();
         item = column.get_device_items().front();
         window = std::make_unique<ui_primary_window_t>(nullptr, item);
         window->resize(1100, 650);
@@ -404,7 +405,9 @@ void test_measure_frame_t::front_panel_fits_and_reads_in_the_main_window() {
     ui_main_window_t main_window("");
     main_window.resize(1500, 800);
     main_window.device_column()->slot_add_device("VXA-2", vxa.instr_resource(), pugi::xml_node());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     main_window.device_column()->slot_add_device("VXB-1", vxb.instr_resource(), pugi::xml_node());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     main_window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&main_window));
     const QString dir = qEnvironmentVariable("VELKARO_SCREENSHOT_DIR");

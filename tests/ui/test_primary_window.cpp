@@ -105,6 +105,7 @@ void test_primary_window_t::pages_and_tabs() {
     modal_closer_t closer;
     ui_device_column_t column;
     column.slot_add_device("VXA-2", resource, pugi::xml_node());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     ui_primary_window_t window(nullptr, column.get_device_items().front());
     QCOMPARE(window.objectName(), QString("primary_window"));
     QCOMPARE(tab_texts(&window), tabs);
@@ -137,6 +138,7 @@ void test_primary_window_t::scan_pages_arrive_when_connected_later() {
     modal_closer_t closer;
     ui_device_column_t column;
     column.slot_add_device("VXA-2", unreachable(2), pugi::xml_node());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     ui_device_item_t* item = column.get_device_items().front();
     QVERIFY(!item->is_connected());
     ui_primary_window_t window(nullptr, item);
@@ -147,6 +149,7 @@ void test_primary_window_t::scan_pages_arrive_when_connected_later() {
     // The user fixes the address: the instrument connects and its card is found.
     closer.clear();
     item->slot_change_device_res(QString::fromStdString(sim.instr_resource()));
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     QVERIFY(item->is_connected());
     QCOMPARE(closer.seen(), QStringList({"Tips|New resource connnected."}));
     QTRY_VERIFY(window.has_scan_card());
@@ -165,7 +168,9 @@ void test_primary_window_t::scan_pages_arrive_when_connected_later() {
 
     // Reconnecting does not add them twice.
     item->slot_connection_clicked();
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     item->slot_connection_clicked();
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     QVERIFY(item->is_connected());
     QCOMPARE(page_names(&window), pages_with_scan);
 }
@@ -177,6 +182,7 @@ void test_primary_window_t::link_lost_while_measuring() {
     modal_closer_t closer;
     ui_device_column_t column;
     column.slot_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     ui_device_item_t* item = column.get_device_items().front();
     QVERIFY(item->is_connected());
     ui_primary_window_t window(nullptr, item);
@@ -190,6 +196,7 @@ void test_primary_window_t::link_lost_while_measuring() {
     QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("OFF"), reading_wait_ms);
     QCOMPARE(item->get_mngr()->get_acq()->get_run_state(), 0);
     QCOMPARE(item->get_mngr()->get_cfg()->get_scan_run_state(), 0);
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     QCOMPARE(item->connection_button()->styleSheet(), QString("image: url(:/image/disconnect.png)"));
     QTest::qWait(300);  // time for a second report of the same loss
     const QString told = QString("Warning|Lost the connection to VXA-2 at %1.")
@@ -202,7 +209,9 @@ void test_primary_window_t::link_lost_without_resource_changes_nothing() {
     modal_closer_t closer;
     ui_device_column_t column;
     column.slot_add_device("VXA-2", unreachable(3), pugi::xml_node());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     column.slot_add_device("VXA-2", unreachable(3), pugi::xml_node());  // refused: no resource
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     ui_device_item_t* item = column.get_device_items().back();
     QCOMPARE(item->get_resource(), std::string());
     ui_primary_window_t window(nullptr, item);
@@ -219,6 +228,7 @@ void test_primary_window_t::nothing_reaches_a_deleted_window() {
     QVERIFY(sim.ok());
     ui_device_column_t column;
     column.slot_add_device("VXB-1", sim.instr_resource(), pugi::xml_node());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     ui_device_item_t* item = column.get_device_items().front();
     auto window = std::make_unique<ui_primary_window_t>(nullptr, item);
     auto* digits = window->findChild<QLabel*>("measure_data");
@@ -244,6 +254,7 @@ void test_primary_window_t::released_instrument_detaches_before_the_window_goes(
     QVERIFY(sim.ok());
     ui_device_column_t column;
     column.slot_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     ui_device_item_t* item = column.get_device_items().front();
     // The main window's order: the item releases its instrument now, the window goes later.
     auto* window = new ui_primary_window_t(nullptr, item);

@@ -96,6 +96,7 @@ struct console_fixture_t {
     explicit console_fixture_t(std::vector<std::string> sim_args = {}) : sim("VXA-2", std::move(sim_args)) {
         if (!sim.ok()) return;
         column.slot_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
+        velkaro_ui_test::wait_instruments_idle();
         item = column.get_device_items().front();
         page = std::make_unique<ui_scpi_config_frame_t>(nullptr, item);
     }
@@ -111,6 +112,7 @@ struct console_fixture_t {
 struct offline_fixture_t {
     offline_fixture_t() {
         column.slot_add_device("VXA-2", "TCPIP0::127.78.0.1::inst0::INSTR", pugi::xml_node());
+        velkaro_ui_test::wait_instruments_idle();
         item = column.get_device_items().front();
         page = std::make_unique<ui_scpi_config_frame_t>(nullptr, item);
     }
@@ -367,6 +369,7 @@ void test_scpi_console_t::dead_instrument_write_fails_visibly() {
     QVERIFY(sim->ok());
     ui_device_column_t column;
     column.slot_add_device("VXA-2", sim->instr_resource(), pugi::xml_node());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     ui_device_item_t* item = column.get_device_items().front();
     QVERIFY(item->is_connected());
     ui_scpi_config_frame_t page(nullptr, item);

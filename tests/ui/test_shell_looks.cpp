@@ -26,6 +26,7 @@
 #include "ui_test_support.h"
 
 using velkaro_ui_test::modal_closer_t;
+using velkaro_ui_test::wait_instruments_idle;
 
 Q_DECLARE_METATYPE(std::string)
 
@@ -383,10 +384,13 @@ void test_shell_looks_t::hand_added_wrong_model_warns_recalled_stays_quiet() {
     });
     answer.start();
     emit window.menu_bar()->signal_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
+    QVERIFY(wait_instruments_idle());
     answer.stop();
     QCOMPARE(seen.size(), 1);
     QVERIFY(seen[0].startsWith("Warning|The device doesn't match the model!|Chosen model: VXA-2\nResource: " +
                                QString::fromStdString(sim.instr_resource())));
+    // What really answered there, from its own identification.
+    QVERIFY2(seen[0].endsWith("The instrument there answers as VXB-1 (NL2611A0042)."), qPrintable(seen[0]));
     modal_closer_t closer;
     auto items = window.device_column()->get_device_items();
     QCOMPARE(items.size(), size_t(1));
@@ -397,6 +401,7 @@ void test_shell_looks_t::hand_added_wrong_model_warns_recalled_stays_quiet() {
     QVERIFY(sim_a.ok());
     closer.clear();
     emit window.menu_bar()->signal_add_device("VXA-2", sim_a.instr_resource(), pugi::xml_node());
+    QVERIFY(wait_instruments_idle());
     QCOMPARE(closer.count(), 0);
     QVERIFY(window.device_column()->get_device_items().back()->is_connected());
 
@@ -406,6 +411,7 @@ void test_shell_looks_t::hand_added_wrong_model_warns_recalled_stays_quiet() {
     closer.clear();
     window.slot_recall_xml_file(path.toStdString());
     flush_deletions();
+    QVERIFY(wait_instruments_idle());
     QCOMPARE(closer.count(), 0);
     items = window.device_column()->get_device_items();
     QCOMPARE(items.size(), size_t(1));
@@ -429,6 +435,7 @@ void test_shell_looks_t::start_project_is_recalled() {
         QCOMPARE(items.size(), size_t(2));
         QCOMPARE(items[0]->get_model_name(), std::string("VXA-2"));
         QCOMPARE(items[1]->get_model_name(), std::string("VXB-1"));
+        QVERIFY(wait_instruments_idle());
         QVERIFY(items[0]->is_connected() && items[1]->is_connected());
         QCOMPARE(window.windowTitle(), QString("Velkaro - start.dmm"));
     }

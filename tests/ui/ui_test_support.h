@@ -4,13 +4,17 @@
 #pragma once
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 #include <QTimer>
 #include <memory>
+
+#include "ui/ui_device_column/ui_device_item.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // Qt 5.15's offscreen platform plugin never frees its screen and cursor objects. Full
@@ -64,5 +68,21 @@ private:
     bool m_reject_dialogs;
     QStringList m_seen;
 };
+
+// Connects and disconnects of the device items run in the background: runs the event
+// loop until no item has one running (false after timeout_ms).
+inline bool wait_instruments_idle(int timeout_ms = 30000) {
+    const QDeadlineTimer deadline(timeout_ms);
+    for (;;) {
+        bool busy = false;
+        for (QWidget* widget : QApplication::allWidgets()) {
+            auto* item = qobject_cast<ui_device_item_t*>(widget);
+            if (item != nullptr && item->is_busy()) busy = true;
+        }
+        if (!busy) return true;
+        if (deadline.hasExpired()) return false;
+        QTest::qWait(5);
+    }
+}
 
 }  // namespace velkaro_ui_test

@@ -95,6 +95,22 @@ void ui_connect_mngr_t::release_mngr(plib_mngr_t* mngr, const std::string& res) 
     if (!res.empty()) remove_mngr(res);
 }
 
+plib_mngr_t* ui_connect_mngr_t::take_mngr(plib_mngr_t* mngr, const std::string& res) {
+    NSP_ASSERT(mngr);
+    if (mngr == nullptr) return nullptr;
+    auto it =
+        std::find_if(m_unbound.begin(), m_unbound.end(), [mngr](const auto& e) { return e.second == mngr; });
+    if (it != m_unbound.end()) {
+        m_unbound.erase(it);
+        return mngr;
+    }
+    if (res.empty()) return nullptr;
+    auto bound = m_bound.find(res);
+    if (bound == m_bound.end() || bound->second != mngr) return nullptr;
+    m_bound.erase(bound);
+    return mngr;
+}
+
 std::string ui_connect_mngr_t::project_text() const {
     std::vector<const plib_mngr_t*> order;
     for (const auto& [res, mngr] : m_bound) order.push_back(mngr);

@@ -30,6 +30,10 @@ public:
     plib_mngr_t* unbind_mngr(const std::string& res);
     void remove_mngr(const std::string& res);
     void release_mngr(plib_mngr_t* mngr, const std::string& res);
+    // As release_mngr, but the manager is handed to the caller instead of destroyed
+    // (the device items destroy it off the GUI thread). Null when the registry does not
+    // hold it under either container.
+    plib_mngr_t* take_mngr(plib_mngr_t* mngr, const std::string& res);
     // Header, then every bound manager in resource order, then the unbound ones in
     // creation order; written at once and atomically. Returns 1 (the file was
     // written) or 0 (it could not be, the previous file is intact).

@@ -4,8 +4,18 @@
 #include <QMessageBox>
 #include <QVBoxLayout>
 #include <cstdio>
+#include <memory>
 
+#include "cfg/cfg_remote.h"
 #include "ui/ui_device_column/ui_device_item.h"
+#include "ui/ui_device_column/ui_device_jobs.h"
+
+namespace {
+
+// A link still waiting for an absent instrument gives up within its own time-out.
+constexpr int column_exit_wait_ms = 30000;
+
+}  // namespace
 
 ui_device_column_t::ui_device_column_t(QWidget* parent) : QScrollArea(parent) {
     m_frame = new QFrame(this);
@@ -25,6 +35,9 @@ ui_device_column_t::ui_device_column_t(QWidget* parent) : QScrollArea(parent) {
 ui_device_column_t::~ui_device_column_t() {
     for (auto& entry : m_items) delete entry.second;
     m_items.clear();
+    // The released instruments disconnect and stop on the job threads; let them finish
+    // before the rest of the program goes away.
+    ui_device_jobs_t::instance().wait_idle(column_exit_wait_ms);
 }
 
 std::vector<ui_device_item_t*> ui_device_column_t::get_device_items() const {
@@ -64,14 +77,32 @@ void ui_device_column_t::slot_add_device_by_hand(std::string model, std::string 
     const unsigned index = static_cast<unsigned>(m_next_index);
     slot_add_device(model, res, model_node);
     ui_device_item_t* item = find_item(index);
-    const QString mismatch = "The device doesn't match the model!";
-    if (item == nullptr || item->last_connect_warning() != mismatch) return;
-    const QString details =
-        QString("Chosen model: %1\nResource: %2\nThe instrument there answers as another model.")
-            .arg(QString::fromStdString(model), QString::fromStdString(res));
-    std::printf("%s is not a %s: the instrument answers as another model\n", res.c_str(), model.c_str());
+    if (item == nullptr) return;
+    // The first connect runs in the background; its answer is said when it comes.
+    auto once = std::make_shared<QMetaObject::Connection>();
+    *once = connect(item, &ui_device_item_t::signal_connect_finished, this,
+                    [this, item, once, model, res](int status) {
+                        QObject::disconnect(*once);
+                        if (status == cfg_remote_t::result_not_the_model) _say_wrong_model(item, model, res);
+                    });
+}
+
+void ui_device_column_t::_say_wrong_model(ui_device_item_t* item, const std::string& model,
+                                          const std::string& res) {
+    const QString found = item->last_found_identity();
+    const QString answer = found.isEmpty() ? QString("The instrument there gave no readable identification.")
+                                           : QString("The instrument there answers as %1.").arg(found);
+    const QString details = QString("Chosen model: %1\nResource: %2\n%3")
+                                .arg(QString::fromStdString(model), QString::fromStdString(res), answer);
+    if (found.isEmpty()) {
+        std::printf("%s is not a %s: no readable identification\n", res.c_str(), model.c_str());
+    } else {
+        std::printf("%s is not a %s: the instrument answers as %s\n", res.c_str(), model.c_str(),
+                    found.toUtf8().constData());
+    }
     std::fflush(stdout);
-    QMessageBox box(QMessageBox::Information, "Warning", mismatch, QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Information, "Warning", "The device doesn't match the model!",
+                    QMessageBox::Ok, this);
     box.setDetailedText(details);
     box.exec();
 }

@@ -45,6 +45,8 @@ public slots:
 private:
     void _show_item_window(unsigned index);
     void _show_warning(const QString& text);
+    // The box for an instrument of another model added by hand, naming what answered.
+    void _say_wrong_model(ui_device_item_t* item, const std::string& model, const std::string& res);
 
     QFrame* m_frame = nullptr;
     QVBoxLayout* m_layout = nullptr;

@@ -45,8 +45,10 @@ ui_device_item_t::ui_device_item_t(std::string model, std::string res, pugi::xml
     m_expanded = false;
     m_pmngr = ui_connect_mngr_t::instance().create_mngr(m_model, model_node);
     NSP_ASSERT(m_pmngr != nullptr);
+    m_lane = ui_device_jobs_t::instance().make_lane();
+    m_connect_watcher = new QFutureWatcher<int>(this);
+    connect(m_connect_watcher, &QFutureWatcher<int>::finished, this, &ui_device_item_t::_finish_connect);
     _bind_resource(res);
-    _connect_device(true);
 
     _create_header();
     _create_detail_table();
@@ -56,6 +58,9 @@ ui_device_item_t::ui_device_item_t(std::string model, std::string res, pugi::xml
     layout->setSpacing(0);
     layout->addWidget(m_header, 0, Qt::AlignTop);
     layout->addWidget(m_detail_table, 0, Qt::AlignTop);
+    // Nobody listens yet: a failed first connect shows no box (a recalled project of
+    // many instruments would otherwise bury the user in them).
+    _start_connect(true, true, nullptr);
     _activate();
 }
 
@@ -64,9 +69,23 @@ ui_device_item_t::~ui_device_item_t() { release_instrument(); }
 void ui_device_item_t::release_instrument() {
     if (m_pmngr != nullptr) {
         emit signal_releasing_instrument();
-        ui_connect_mngr_t::instance().release_mngr(m_pmngr, m_resource);
+        // Out of the registry now; destroyed (disconnect, engine threads joined) on the
+        // lane, after any connect of this item that still runs.
+        plib_mngr_t* mngr = ui_connect_mngr_t::instance().take_mngr(m_pmngr, m_resource);
+        if (mngr != nullptr) ui_device_jobs_t::instance().post(m_lane, [mngr] { delete mngr; });
     }
     m_pmngr = nullptr;
+}
+
+QString ui_device_item_t::last_found_identity() const {
+    const cfg_main_t* cfg = m_pmngr != nullptr ? m_pmngr->get_cfg() : nullptr;
+    if (cfg == nullptr || cfg->remote() == nullptr) return QString();
+    const cfg_identity_t found = cfg->remote()->found_identity();
+    if (found.product_type.empty()) return QString();
+    QString text = QString::fromStdString(found.product_type);
+    if (!found.serial_number.empty())
+        text += QString(" (%1)").arg(QString::fromStdString(found.serial_number));
+    return text;
 }
 
 bool ui_device_item_t::is_connected() const {
@@ -204,53 +223,92 @@ bool ui_device_item_t::_bind_resource(const std::string& res) {
     return false;
 }
 
-bool ui_device_item_t::disconnect_device() { return _connect_device(false); }
-
-bool ui_device_item_t::_connect_device(bool on) {
-    const bool done = _connect_device_once(on);
-    emit signal_connection_changed(is_connected());
-    return done;
+bool ui_device_item_t::disconnect_device() {
+    if (m_busy || m_pmngr == nullptr) return false;
+    _start_connect(false, false, [this](bool) { slot_update_ui(); });
+    return true;
 }
 
-bool ui_device_item_t::_connect_device_once(bool on) {
-    if (m_pmngr == nullptr || m_pmngr->get_cfg() == nullptr) return false;
+void ui_device_item_t::_start_connect(bool on, bool quiet, std::function<void(bool)> then) {
+    NSP_ASSERT(!m_busy);
+    if (m_pmngr == nullptr || m_pmngr->get_cfg() == nullptr) return;
     cfg_main_t* cfg = m_pmngr->get_cfg();
     cfg_remote_info_t info = cfg->get_info();
     info.resource = m_resource;
     cfg->set_info(info);
-    const int status = cfg->connect(on ? 1 : 0);
+
+    m_busy = true;
+    m_pending_quiet = quiet;
+    m_then = std::move(then);
+    _set_connection_icon(image_connecting);
+    // Painted now: a quick disconnect may be over before the next paint event.
+    m_connection_btn->repaint();
+    setCursor(Qt::BusyCursor);
+    emit signal_busy_changed(true);
+    // The manager outlives this job: its release is queued on the same lane, behind it.
+    plib_mngr_t* mngr = m_pmngr;
+    m_connect_watcher->setFuture(ui_device_jobs_t::instance().run(m_lane, [mngr, on]() -> int {
+        cfg_main_t* job_cfg = mngr->get_cfg();
+        const int status = job_cfg->connect(on ? 1 : 0);
+        // Another model keeps its session open after identification: close it here.
+        if (status == cfg_remote_t::result_not_the_model) job_cfg->connect(0);
+        return status;
+    }));
+}
+
+void ui_device_item_t::_finish_connect() {
+    const int status = m_connect_watcher->future().resultCount() > 0 ? m_connect_watcher->result()
+                                                                     : cfg_remote_t::result_visa_failed;
+    m_busy = false;
+    unsetCursor();
+    std::function<void(bool)> then = std::move(m_then);
+    m_then = nullptr;
+    if (m_pmngr == nullptr) {  // released while the link worked: nothing left to show
+        emit signal_busy_changed(false);
+        return;
+    }
+    const bool done = _handle_connect_status(status, m_pending_quiet);
+    emit signal_connection_changed(is_connected());
+    emit signal_busy_changed(false);
+    if (then) {
+        then(done);
+    } else {
+        slot_update_ui();
+    }
+    emit signal_connect_finished(status);
+}
+
+bool ui_device_item_t::_handle_connect_status(int status, bool quiet) {
     m_last_warning.clear();
     if (status == cfg_remote_t::result_visa_failed) {
         m_last_warning = "Fail to connect the device, check the connection please.";
-        emit signal_show_warning_message(m_last_warning);
-        return false;
-    }
-    if (status == cfg_remote_t::result_not_the_model) {
+    } else if (status == cfg_remote_t::result_not_the_model) {
         m_last_warning = "The device doesn't match the model!";
-        emit signal_show_warning_message(m_last_warning);
-        cfg->connect(0);
-        return false;
+    } else {
+        return true;
     }
-    return true;
+    if (!quiet) emit signal_show_warning_message(m_last_warning);
+    return false;
 }
 
 void ui_device_item_t::_set_connection_icon(const char* image) { m_connection_btn->setStyleSheet(image); }
 
 void ui_device_item_t::_update_connection_icon() {
+    if (m_busy) {
+        _set_connection_icon(image_connecting);
+        return;
+    }
     _set_connection_icon(is_connected() ? image_connected : image_disconnected);
 }
 
 void ui_device_item_t::slot_connection_clicked() {
-    // The calls below block the GUI thread while the link works: show the state first.
-    _set_connection_icon(image_connecting);
-    m_connection_btn->repaint();
-
+    if (m_busy) return;  // one attempt at a time; the icon already says it runs
     if (!is_connected()) {
-        _connect_device(true);
-        slot_update_ui();
+        _start_connect(true, false, nullptr);
         return;
     }
     if (m_pmngr == nullptr) return;
+    _set_connection_icon(image_connecting);
     cfg_main_t* cfg = m_pmngr->get_cfg();
     const bool measuring = cfg->get_run_state() != 0;
     const bool scanning = cfg->get_scan_run_state() != 0;
@@ -262,34 +320,40 @@ void ui_device_item_t::slot_connection_clicked() {
             _update_connection_icon();
             return;
         }
+        // While the box was open a lost link may have started the disconnect already.
+        if (m_busy || m_pmngr == nullptr) return;
         if (measuring) {
             cfg->set_run_state(0);
         } else {
             cfg->set_scan_run_state(0);
         }
     }
-    _connect_device(false);
-    _update_connection_icon();
+    _start_connect(false, false, [this](bool) { _update_connection_icon(); });
 }
 
 void ui_device_item_t::slot_change_device_res(QString ip_res) {
-    if (!_connect_device(false)) {
-        slot_update_ui();
-        return;
-    }
-    if (!_bind_resource(ip_res.toUtf8().toStdString())) {
-        // The instrument is disconnected now; show that rather than the old icon.
-        slot_update_ui();
-        QMessageBox::information(this, "Warning", "This address has been bound.", QMessageBox::Ok);
-        return;
-    }
-    if (_connect_device(true))
-        QMessageBox::information(this, "Tips", "New resource connnected.", QMessageBox::Ok);
-    slot_update_ui();
+    if (m_busy) return;
+    _start_connect(false, false, [this, ip_res](bool disconnected) {
+        if (!disconnected) {
+            slot_update_ui();
+            return;
+        }
+        if (!_bind_resource(ip_res.toUtf8().toStdString())) {
+            // The instrument is disconnected now; show that rather than the old icon.
+            slot_update_ui();
+            QMessageBox::information(this, "Warning", "This address has been bound.", QMessageBox::Ok);
+            return;
+        }
+        _start_connect(true, false, [this](bool connected) {
+            if (connected)
+                QMessageBox::information(this, "Tips", "New resource connnected.", QMessageBox::Ok);
+            slot_update_ui();
+        });
+    });
 }
 
 void ui_device_item_t::_open_change_address_dialog(int row, int column) {
-    if (row != row_address || column != 1) return;
+    if (row != row_address || column != 1 || m_busy) return;
     auto* dialog = new ui_device_change_addr_dialog_t(this);
     connect(dialog, &ui_device_change_addr_dialog_t::signal_change_device_res, this,
             &ui_device_item_t::slot_change_device_res);

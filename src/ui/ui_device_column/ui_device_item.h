@@ -1,11 +1,22 @@
 // The user's handle on one instrument in the device column: owns (through the
 // registry) the instrument manager, binds it to a VISA resource, connects and
 // disconnects, and shows the connection state, the activity and the identity.
+//
+// Threads: connect, disconnect (with the identification) and the release of the
+// manager run on the item's lane of ui_device_jobs_t, never on the GUI thread; the
+// result comes back through a QFutureWatcher owned by the item, so an item deleted
+// first hears nothing. The manager lives until its release job, which is queued behind
+// any connect still running. Everything else here belongs to the GUI thread.
 #pragma once
 
+#include <QFutureWatcher>
 #include <QWidget>
+#include <functional>
+#include <memory>
 #include <pugixml.hpp>
 #include <string>
+
+#include "ui/ui_device_column/ui_device_jobs.h"
 
 class QLabel;
 class QMenu;
@@ -21,7 +32,10 @@ public:
     ~ui_device_item_t() override;
 
     bool is_connected() const;
-    // Disconnects the instrument (a lost link); false when there is nothing to do.
+    // A connect or disconnect is running: the item shows the connecting icon.
+    bool is_busy() const { return m_busy; }
+    // Starts disconnecting the instrument (a lost link); false when a connect or
+    // disconnect already runs or there is no instrument.
     bool disconnect_device();
     // Gives the manager back to the registry now (disconnects, joins the engine
     // threads); the widget itself may then be deleted later. Done by the destructor
@@ -38,6 +52,9 @@ public:
     const std::string& get_mode_text() const { return m_mode; }
     // The warning of the last connect or disconnect attempt, empty when it had none.
     const QString& last_connect_warning() const { return m_last_warning; }
+    // Who answered at the address on the last connect, as "model (serial)" from its
+    // own identification; empty when nothing readable answered.
+    QString last_found_identity() const;
 
     QWidget* header_widget() const { return m_header; }
     QLabel* active_sign() const { return m_active_sign; }
@@ -58,6 +75,11 @@ signals:
     void signal_releasing_instrument();
     // After every connect or disconnect attempt, with the state it left.
     void signal_connection_changed(bool connected);
+    // A connect or disconnect started (true) or ended (false).
+    void signal_busy_changed(bool busy);
+    // After a connect or disconnect attempt has been handled, with its result
+    // (cfg_remote_t::result_*), also for the quiet first connect.
+    void signal_connect_finished(int status);
 
 public slots:
     void slot_inactivate_myself();
@@ -77,8 +99,12 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
-    bool _connect_device(bool on);
-    bool _connect_device_once(bool on);
+    // Runs connect (on) or disconnect off the GUI thread; back on it, `then` learns
+    // whether the attempt succeeded (false after a failure). A quiet attempt shows no
+    // warning (the first connect of a new item).
+    void _start_connect(bool on, bool quiet, std::function<void(bool)> then);
+    void _finish_connect();
+    bool _handle_connect_status(int status, bool quiet);
     bool _bind_resource(const std::string& res);
     void _activate();
     void _apply_look();
@@ -98,6 +124,12 @@ private:
     bool m_active = false;
     bool m_expanded = false;
     QString m_last_warning;
+
+    std::shared_ptr<ui_device_jobs_t::lane_t> m_lane;
+    QFutureWatcher<int>* m_connect_watcher = nullptr;
+    bool m_busy = false;
+    bool m_pending_quiet = false;
+    std::function<void(bool)> m_then;
 
     QWidget* m_header = nullptr;
     QLabel* m_active_sign = nullptr;

@@ -50,6 +50,10 @@ ui_primary_window_t::ui_primary_window_t(QWidget* parent, ui_device_item_t* item
                 &ui_primary_window_t::_on_instrument_releasing);
         connect(m_pdev, &ui_device_item_t::signal_connection_changed, this,
                 &ui_primary_window_t::_on_connection_changed);
+        // The pages write the configuration the connect is sending: wait for it.
+        connect(m_pdev, &ui_device_item_t::signal_busy_changed, this,
+                [this](bool busy) { m_page_frame->setEnabled(!busy); });
+        if (m_pdev->is_busy()) m_page_frame->setEnabled(false);
     }
 }
 

@@ -1,0 +1,156 @@
+#include "ui/ui_preferences.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <string>
+#include <vector>
+
+#include "visa/visa_discovery.h"
+#include "visa/visa_portmap.h"
+
+namespace {
+
+QSettings user_settings() {
+    return QSettings(QSettings::IniFormat, QSettings::UserScope, "Velkaro", "velkaro");
+}
+
+const char* const key_hosts = "search/hosts";
+const char* const key_ranges = "search/ranges";
+const char* const key_broadcast = "search/broadcast";
+const char* const key_port = "search/portmapper_port";
+
+std::vector<std::string> to_std(const QStringList& list) {
+    std::vector<std::string> out;
+    out.reserve(static_cast<size_t>(list.size()));
+    for (const QString& entry : list) out.push_back(entry.toStdString());
+    return out;
+}
+
+}  // namespace
+
+QStringList ui_preference_entries(const QString& text) {
+    return text.split(QRegularExpression("[\\s,]+"), Qt::SkipEmptyParts);
+}
+
+ui_preferences_t ui_preferences_t::load() {
+    QSettings settings = user_settings();
+    ui_preferences_t values;
+    values.hosts = settings.value(key_hosts).toStringList();
+    values.ranges = settings.value(key_ranges).toStringList();
+    values.broadcast = settings.value(key_broadcast, false).toBool();
+    const int port = settings.value(key_port, int(visa::portmap_default_port)).toInt();
+    values.portmapper_port = port >= 1 && port <= 65535 ? port : int(visa::portmap_default_port);
+    return values;
+}
+
+void ui_preferences_t::save() const {
+    QSettings settings = user_settings();
+    settings.setValue(key_hosts, hosts);
+    settings.setValue(key_ranges, ranges);
+    settings.setValue(key_broadcast, broadcast);
+    settings.setValue(key_port, portmapper_port);
+    settings.sync();
+}
+
+void ui_preferences_t::apply() const {
+    visa::discovery_settings_t settings;
+    settings.hosts = to_std(hosts);
+    settings.ranges = to_std(ranges);
+    settings.broadcast = broadcast;
+    settings.portmapper_port = static_cast<uint16_t>(portmapper_port);
+    visa::set_discovery_settings(settings);
+}
+
+bool ui_preferences_t::check(QString& error) const {
+    for (const QString& range : ranges) {
+        std::vector<std::string> addresses;
+        std::string why;
+        if (!visa::parse_cidr_range(range.toStdString(), addresses, why)) {
+            error = QString("Invalid address range \"%1\": %2.").arg(range, QString::fromStdString(why));
+            return false;
+        }
+    }
+    return true;
+}
+
+ui_preferences_dialog_t::ui_preferences_dialog_t(QWidget* parent) : QDialog(parent) {
+    setObjectName("preferences_dialog");
+    setWindowTitle("Preferences");
+    setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    const ui_preferences_t current = ui_preferences_t::load();
+    m_hosts = new QPlainTextEdit(current.hosts.join('\n'), this);
+    m_hosts->setObjectName("preferences_hosts");
+    m_hosts->setPlaceholderText("192.168.1.20\nmeter-7.lab");
+    m_ranges = new QPlainTextEdit(current.ranges.join('\n'), this);
+    m_ranges->setObjectName("preferences_ranges");
+    m_ranges->setPlaceholderText("192.168.1.0/24");
+    m_broadcast = new QCheckBox("Search by broadcast", this);
+    m_broadcast->setObjectName("preferences_broadcast");
+    m_broadcast->setChecked(current.broadcast);
+    m_broadcast->setToolTip("Kept for later: this version asks only the hosts and ranges listed above.");
+    m_port = new QSpinBox(this);
+    m_port->setObjectName("preferences_portmapper_port");
+    m_port->setRange(1, 65535);
+    m_port->setValue(current.portmapper_port);
+
+    auto* form = new QFormLayout;
+    form->addRow("Hosts to search (one per line):", m_hosts);
+    form->addRow("Address ranges (CIDR, at most 1024 addresses each):", m_ranges);
+    form->addRow(QString(), m_broadcast);
+    form->addRow("VXI-11 portmapper port:", m_port);
+
+    QStringList overriding;
+    if (!qEnvironmentVariableIsEmpty("VELKARO_VISA_HOSTS")) overriding << "VELKARO_VISA_HOSTS";
+    if (!qEnvironmentVariableIsEmpty("VELKARO_VXI11_PORTMAPPER_PORT"))
+        overriding << "VELKARO_VXI11_PORTMAPPER_PORT";
+    m_env_note = new QLabel(this);
+    m_env_note->setObjectName("preferences_env_note");
+    m_env_note->setWordWrap(true);
+    m_env_note->setText(overriding.isEmpty()
+                            ? QString()
+                            : QString("Set in the environment, used instead of these settings: %1.")
+                                  .arg(overriding.join(", ")));
+    m_env_note->setVisible(!overriding.isEmpty());
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->setObjectName("preferences_buttons");
+    connect(buttons, &QDialogButtonBox::accepted, this, &ui_preferences_dialog_t::slot_accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(m_env_note);
+    layout->addWidget(buttons);
+    resize(560, 380);
+}
+
+ui_preferences_t ui_preferences_dialog_t::values() const {
+    ui_preferences_t values;
+    values.hosts = ui_preference_entries(m_hosts->toPlainText());
+    values.ranges = ui_preference_entries(m_ranges->toPlainText());
+    values.broadcast = m_broadcast->isChecked();
+    values.portmapper_port = m_port->value();
+    return values;
+}
+
+void ui_preferences_dialog_t::slot_accept() {
+    const ui_preferences_t chosen = values();
+    QString error;
+    if (!chosen.check(error)) {
+        QMessageBox::warning(this, "Tips", error, QMessageBox::Ok);
+        return;
+    }
+    chosen.save();
+    chosen.apply();
+    accept();
+}

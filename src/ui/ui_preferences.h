@@ -1,0 +1,54 @@
+// The user's preferences for finding instruments: hosts and CIDR ranges to probe, the
+// broadcast switch and the VXI-11 portmapper port. Stored with QSettings in the user's
+// configuration directory (Velkaro/velkaro.ini); handed to the VISA layer's discovery,
+// where the environment variables (VELKARO_VISA_HOSTS, VELKARO_VXI11_PORTMAPPER_PORT)
+// still win when set. GUI thread only.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QStringList>
+
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+class QSpinBox;
+
+struct ui_preferences_t {
+    QStringList hosts;
+    QStringList ranges;
+    bool broadcast = false;
+    int portmapper_port = 111;
+
+    // From the user's settings (defaults where nothing is stored: no host, no range).
+    static ui_preferences_t load();
+    void save() const;
+    // Hands the hosts, ranges and port to the discovery of the VISA layer.
+    void apply() const;
+    // Each range must be a CIDR block the discovery accepts; the first that is not is
+    // named in `error`.
+    bool check(QString& error) const;
+};
+
+// Splits a text into entries at line breaks, commas and blanks; empty entries dropped.
+QStringList ui_preference_entries(const QString& text);
+
+class ui_preferences_dialog_t : public QDialog {
+    Q_OBJECT
+public:
+    explicit ui_preferences_dialog_t(QWidget* parent = nullptr);
+
+    // The values the widgets hold now.
+    ui_preferences_t values() const;
+
+private slots:
+    // Checks, saves and applies; a bad range keeps the dialog open with a "Tips" box.
+    void slot_accept();
+
+private:
+    QPlainTextEdit* m_hosts = nullptr;
+    QPlainTextEdit* m_ranges = nullptr;
+    QCheckBox* m_broadcast = nullptr;
+    QSpinBox* m_port = nullptr;
+    QLabel* m_env_note = nullptr;
+};

@@ -1,0 +1,143 @@
+// The program's own help window: each help entry shows its document, local links
+// navigate with Back and Forward, images load, outside addresses go to the desktop and
+// a missing document is said.
+#include <QDesktopServices>
+#include <QImage>
+#include <QTextBrowser>
+#include <QToolButton>
+#include <QtTest>
+
+#include "support/temp_dir.h"
+#include "ui/ui_help.h"
+#include "ui/ui_help_window.h"
+#include "ui_test_support.h"
+
+using velkaro_ui_test::modal_closer_t;
+
+namespace {
+
+class url_sink_t : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+QString help_path(const char* document) { return ui_help_url(document).toLocalFile(); }
+
+}  // namespace
+
+class test_help_window_t : public QObject {
+    Q_OBJECT
+
+private slots:
+    void each_document_opens_in_the_window_data();
+    void each_document_opens_in_the_window();
+    void local_link_navigates_and_back_returns();
+    void outside_address_goes_to_the_desktop();
+    void images_of_a_document_load();
+    void missing_document_is_said();
+};
+
+void test_help_window_t::each_document_opens_in_the_window_data() {
+    QTest::addColumn<QString>("document");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("English") << ui_help_document_en << "Velkaro Help";
+    QTest::newRow("Chinese") << ui_help_document_cn << QString::fromUtf8("Velkaro 帮助");
+    QTest::newRow("acknowledgment") << ui_help_document_ack << "Open-source software acknowledgment";
+}
+
+void test_help_window_t::each_document_opens_in_the_window() {
+    QFETCH(QString, document);
+    QFETCH(QString, title);
+    QWidget owner;
+    const QByteArray name = document.toUtf8();
+    ui_help_window_t* window = ui_help_window_t::open(&owner, name.constData());
+    QVERIFY(window != nullptr);
+    QVERIFY(window->isVisible());
+    QCOMPARE(window->browser()->source().toLocalFile(), help_path(name.constData()));
+    QCOMPARE(window->windowTitle(), title);
+    QVERIFY(window->browser()->toPlainText().contains("Velkaro") ||
+            window->browser()->toPlainText().contains("Qt"));
+    // Opening again reuses the owner's window.
+    QCOMPARE(ui_help_window_t::open(&owner, ui_help_document_en), window);
+    QCOMPARE(owner.findChildren<ui_help_window_t*>().size(), 1);
+}
+
+void test_help_window_t::local_link_navigates_and_back_returns() {
+    QWidget owner;
+    ui_help_window_t* window = ui_help_window_t::open(&owner, ui_help_document_en);
+    QVERIFY(window != nullptr);
+    auto* back = window->findChild<QToolButton*>("help_back_btn");
+    auto* forward = window->findChild<QToolButton*>("help_forward_btn");
+    QVERIFY(!back->isEnabled());
+
+    // The English page links the Chinese one by a relative address.
+    emit window->browser()->anchorClicked(QUrl("Velkaro_help_CN.html"));
+    QCOMPARE(window->browser()->source().toLocalFile(), help_path(ui_help_document_cn));
+    QCOMPARE(window->windowTitle(), QString::fromUtf8("Velkaro 帮助"));
+    QVERIFY(back->isEnabled());
+
+    back->click();
+    QCOMPARE(window->browser()->source().toLocalFile(), help_path(ui_help_document_en));
+    QCOMPARE(window->windowTitle(), QString("Velkaro Help"));
+    QVERIFY(forward->isEnabled());
+    forward->click();
+    QCOMPARE(window->browser()->source().toLocalFile(), help_path(ui_help_document_cn));
+}
+
+void test_help_window_t::outside_address_goes_to_the_desktop() {
+    url_sink_t sink;
+    QDesktopServices::setUrlHandler("https", &sink, "open");
+    QDesktopServices::setUrlHandler("mailto", &sink, "open");
+    QWidget owner;
+    ui_help_window_t* window = ui_help_window_t::open(&owner, ui_help_document_en);
+    QVERIFY(window != nullptr);
+    emit window->browser()->anchorClicked(QUrl("https://example.org/velkaro"));
+    emit window->browser()->anchorClicked(QUrl("mailto:lab@example.org"));
+    QDesktopServices::unsetUrlHandler("https");
+    QDesktopServices::unsetUrlHandler("mailto");
+    QCOMPARE(sink.urls, QList<QUrl>({QUrl("https://example.org/velkaro"), QUrl("mailto:lab@example.org")}));
+    QCOMPARE(window->browser()->source().toLocalFile(), help_path(ui_help_document_en));
+}
+
+void test_help_window_t::images_of_a_document_load() {
+    velkaro_test::temp_dir_t dir;
+    const QString base = QString::fromStdString(dir.path());
+    QImage picture(12, 7, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QVERIFY(picture.save(base + "/meter.png"));
+    QFile page(base + "/page.html");
+    QVERIFY(page.open(QIODevice::WriteOnly));
+    page.write("<html><head><title>Picture</title></head><body><img src=\"meter.png\"></body></html>");
+    page.close();
+
+    ui_help_window_t window;
+    QVERIFY(window.show_url(QUrl::fromLocalFile(base + "/page.html")));
+    const QVariant loaded =
+        window.browser()->document()->resource(QTextDocument::ImageResource, QUrl("meter.png"));
+    QVERIFY(loaded.isValid());
+    QCOMPARE(qvariant_cast<QImage>(loaded).size(), QSize(12, 7));
+    QCOMPARE(window.windowTitle(), QString("Picture"));
+}
+
+void test_help_window_t::missing_document_is_said() {
+    QWidget owner;
+    modal_closer_t closer;
+    QCOMPARE(ui_help_window_t::open(&owner, "help/no_such_document.html"), nullptr);
+    QCOMPARE(closer.seen(), QStringList({"Warning|The help document was not found:\n" +
+                                         help_path("help/no_such_document.html")}));
+    QCOMPARE(owner.findChildren<ui_help_window_t*>().size(), 0);
+    // A link to a missing page leaves the current page and says so too.
+    ui_help_window_t* window = ui_help_window_t::open(&owner, ui_help_document_en);
+    QVERIFY(window != nullptr);
+    closer.clear();
+    emit window->browser()->anchorClicked(QUrl("gone.html"));
+    QCOMPARE(closer.count(), 1);
+    QVERIFY(closer.seen().first().startsWith("Warning|The help document was not found:"));
+    QCOMPARE(window->browser()->source().toLocalFile(), help_path(ui_help_document_en));
+}
+
+QTEST_MAIN(test_help_window_t)
+#include "test_help_window.moc"
