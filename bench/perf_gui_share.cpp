@@ -92,6 +92,14 @@ int main(int argc, char** argv) {
     ui_device_column_t column;
     for (int i = first + 1; i < argc; ++i) column.slot_add_device(model, argv[i], pugi::xml_node());
     const std::vector<ui_device_item_t*> items = column.get_device_items();
+    // Connecting runs in the background: wait (bounded) until every item has its outcome.
+    spin_until(
+        [&] {
+            for (ui_device_item_t* item : items)
+                if (item->is_busy()) return false;
+            return true;
+        },
+        60000);
     for (ui_device_item_t* item : items) {
         if (!item->is_connected()) {
             std::fprintf(stderr, "perf_gui_share: an instrument did not connect\n");

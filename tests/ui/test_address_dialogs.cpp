@@ -35,6 +35,13 @@ QStringList list_texts(QListWidget* list) {
     return texts;
 }
 
+// The resources the list offers (what OK takes), whatever label a search has added.
+QStringList list_resources(QListWidget* list) {
+    QStringList resources;
+    for (int i = 0; i < list->count(); ++i) resources << ui_resource_of(list->item(i));
+    return resources;
+}
+
 }  // namespace
 
 class test_address_dialogs_t : public QObject {
@@ -224,7 +231,8 @@ void test_address_dialogs_t::add_dialog_scan_res_finds_the_simulator() {
     dialog->scan_res_button()->click();
     QCOMPARE(dialog->current_page(), int(ui_add_device_dialog_t::page_search));
     QTRY_VERIFY_WITH_TIMEOUT(
-        list_texts(dialog->resource_list()).contains(QString::fromStdString(sim.instr_resource())), 10000);
+        list_resources(dialog->resource_list()).contains(QString::fromStdString(sim.instr_resource())),
+        10000);
     QVERIFY(ui_res_search_thread_t::instance()->wait(10000));
     dialog->close();
     qunsetenv("VELKARO_VISA_HOSTS");

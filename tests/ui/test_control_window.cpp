@@ -99,6 +99,7 @@ void test_control_window_t::sync_start_and_stop_two_instruments() {
     column.slot_add_device("VXA-2", sim_a.instr_resource(), pugi::xml_node());
     column.slot_add_device("VXB-1", sim_b.instr_resource(), pugi::xml_node());
     column.slot_add_device("VXA-1", "TCPIP0::127.79.0.9::inst0::INSTR", pugi::xml_node());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     const auto items = column.get_device_items();
     QVERIFY(items[0]->is_connected() && items[1]->is_connected() && !items[2]->is_connected());
 

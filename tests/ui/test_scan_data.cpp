@@ -55,6 +55,7 @@ struct scan_fixture_t {
     explicit scan_fixture_t(std::vector<std::string> sim_args = {}) : sim("VXA-2", std::move(sim_args)) {
         if (!sim.ok()) return;
         column.slot_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
+        if (!velkaro_ui_test::wait_instruments_idle()) return;  // the connect runs in the background
         item = column.get_device_items().front();
         if (!item->is_connected()) return;
         cfg = item->get_mngr()->get_cfg();

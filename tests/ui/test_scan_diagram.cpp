@@ -55,6 +55,7 @@ struct bench_t {
     explicit bench_t(const std::string& resource) {
         modal_closer_t closer;
         column.slot_add_device("VXA-2", resource, pugi::xml_node());
+        velkaro_ui_test::wait_instruments_idle();  // the connect runs in the background
         item = column.get_device_items().front();
         window = std::make_unique<ui_primary_window_t>(nullptr, item);
         window->resize(1400, 900);
