@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "support/temp_dir.h"
+#include "ui/ui_application.h"
 #include "ui/ui_help.h"
 #include "ui/ui_help_window.h"
 #include "ui_test_support.h"
@@ -38,6 +39,7 @@ private slots:
     void outside_address_goes_to_the_desktop();
     void images_of_a_document_load();
     void missing_document_is_said();
+    void screenshot();
 };
 
 void test_help_window_t::each_document_opens_in_the_window_data() {
@@ -137,6 +139,21 @@ void test_help_window_t::missing_document_is_said() {
     QCOMPARE(closer.count(), 1);
     QVERIFY(closer.seen().first().startsWith("Warning|The help document was not found:"));
     QCOMPARE(window->browser()->source().toLocalFile(), help_path(ui_help_document_en));
+}
+
+// With VELKARO_SCREENSHOT_DIR set: the help window showing the English guide.
+void test_help_window_t::screenshot() {
+    const QString dir = qEnvironmentVariable("VELKARO_SCREENSHOT_DIR");
+    if (dir.isEmpty()) QSKIP("VELKARO_SCREENSHOT_DIR not set");
+    QVERIFY(ui_application_t::install_style_and_font());  // as the program looks
+    QWidget owner;
+    ui_help_window_t* window = ui_help_window_t::open(&owner, ui_help_document_en);
+    QVERIFY(window != nullptr);
+    window->resize(900, 650);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QTest::qWait(300);
+    QVERIFY(window->grab().save(dir + "/help_window" + qEnvironmentVariable("VELKARO_SCREENSHOT_SUFFIX") +
+                                ".png"));
 }
 
 QTEST_MAIN(test_help_window_t)

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
 #include <QtTest>
@@ -17,6 +18,7 @@
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
 #include "ui/ui_add_device_dialog.h"
+#include "ui/ui_application.h"
 #include "ui/ui_menu_bar.h"
 #include "ui/ui_preferences.h"
 #include "ui/ui_res_search_thread.h"
@@ -62,6 +64,7 @@ private slots:
     void values_are_stored_and_applied();
     void environment_is_named_in_the_dialog();
     void loopback_range_finds_exactly_the_two_meters();
+    void screenshot();
 
 private:
     velkaro_test::temp_dir_t m_config;
@@ -201,6 +204,25 @@ void test_preferences_t::loopback_range_finds_exactly_the_two_meters() {
     QVERIFY(list.item(0)->text().contains("VXA-2  NL2611A0042"));
     QVERIFY(list.item(1)->text().contains("VXB-1"));
     QCOMPARE(ui_resource_of(list.item(1)), QString::fromStdString(vxb.instr_resource()));
+}
+
+// With VELKARO_SCREENSHOT_DIR set: the dialog with a host and a range typed in.
+void test_preferences_t::screenshot() {
+    const QString dir = qEnvironmentVariable("VELKARO_SCREENSHOT_DIR");
+    if (dir.isEmpty()) QSKIP("VELKARO_SCREENSHOT_DIR not set");
+    QVERIFY(ui_application_t::install_style_and_font());  // as the program looks
+    QWidget parent;
+    std::unique_ptr<ui_preferences_dialog_t> dialog(open_dialog(&parent));
+    dialog->findChild<QPlainTextEdit*>("preferences_hosts")->setPlainText("127.0.0.2\n127.0.0.3");
+    dialog->findChild<QPlainTextEdit*>("preferences_ranges")->setPlainText("127.0.0.0/27");
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    QTest::qWait(300);
+    const QString suffix = qEnvironmentVariable("VELKARO_SCREENSHOT_SUFFIX");
+    QVERIFY(dialog->grab().save(dir + "/preferences" + suffix + ".png"));
+    if (QGuiApplication::platformName() == "xcb")
+        QVERIFY(QGuiApplication::primaryScreen()->grabWindow(0).save(dir + "/preferences_screen" + suffix +
+                                                                     ".png"));
 }
 
 QTEST_MAIN(test_preferences_t)

@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QToolButton>
@@ -896,10 +897,24 @@ void test_scan_data_t::live_scan_screenshots() {
     const int total = ui_scan_channel_result_widget_t::column_of("Total nums");
     QTRY_VERIFY_WITH_TIMEOUT(results->item(15, total)->text().toInt() >= 2, 20000);
     QVERIFY(f.window->grab().save(dir + "/scan_data_results" + suffix + ".png"));
+    // The Scan Diagram page of the same live scan, after a few more sweeps.
+    for (QToolButton* tab : f.window->findChildren<QToolButton*>()) {
+        if (tab->text() == "Scan Diagram") tab->click();
+    }
+    QTest::qWait(3000);
+    QVERIFY(f.window->grab().save(dir + "/scan_diagram_live" + suffix + ".png"));
+    for (QToolButton* tab : f.window->findChildren<QToolButton*>()) {
+        if (tab->text() == "Scan Data") tab->click();
+    }
     QPointer<ui_scan_param_setting_dialog_t> dialog = new ui_scan_param_setting_dialog_t(f.page, f.cfg);
     dialog->show();
     QVERIFY(QTest::qWaitForWindowExposed(dialog.data()));
+    QTest::qWait(300);
     QVERIFY(dialog->grab().save(dir + "/scan_settings_dialog" + suffix + ".png"));
+    // On a real X server with a window manager: the whole screen, so the dialog shows its frame.
+    if (QGuiApplication::platformName() == "xcb")
+        QVERIFY(QGuiApplication::primaryScreen()->grabWindow(0).save(dir + "/scan_settings_screen" + suffix +
+                                                                     ".png"));
     delete dialog.data();
     QVERIFY(f.press_switch());
     QTRY_COMPARE_WITH_TIMEOUT(f.status(), QString("STOP"), 10000);
