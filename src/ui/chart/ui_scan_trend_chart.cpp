@@ -6,6 +6,8 @@
 #include <qwt_plot_curve.h>
 #include <qwt_scale_div.h>
 #include <qwt_scale_map.h>
+#include <qwt_plot_layout.h>
+#include <qwt_scale_widget.h>
 
 #include <QEvent>
 #include <QVBoxLayout>
@@ -82,6 +84,9 @@ void ui_scan_trend_chart_t::_init_plot() {
     m_px_draw = new ui_scan_x_scan_draw_t();
     m_pplot->setAxisScaleDraw(QwtPlot::xBottom, m_px_draw);
     m_pplot->setAxisScaleDraw(QwtPlot::yLeft, new ui_scan_y_scale_draw_t());
+    // Every channel has its own range, so the left axis carries no labels; the time axis
+    // then needs its own room for the half of its first label that stands left of the canvas.
+    m_pplot->plotLayout()->setAlignCanvasToScale(QwtPlot::xBottom, false);
     QList<double> y_ticks;
     for (double y = -chart_unit_half_span; y <= chart_unit_half_span + 1e-9; y += 10000.0) y_ticks << y;
     m_pplot->setAxisScaleDiv(QwtPlot::yLeft, QwtScaleDiv(-chart_unit_half_span, chart_unit_half_span,
