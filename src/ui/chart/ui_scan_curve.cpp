@@ -95,8 +95,9 @@ private:
 void fill_columns(QPainter* painter, std::vector<column_span_t>& spans, const double (&halves)[2], double dpr,
                   const QColor& color, const QRectF& canvas) {
     if (spans.empty()) return;
-    std::sort(spans.begin(), spans.end(),
-              [](const column_span_t& a, const column_span_t& b) { return a.col < b.col; });
+    const auto by_column = [](const column_span_t& a, const column_span_t& b) { return a.col < b.col; };
+    if (!std::is_sorted(spans.begin(), spans.end(), by_column))
+        std::sort(spans.begin(), spans.end(), by_column);
     // Everything is cut to the canvas (in device pixels), so the canvas's clip (a path
     // when the canvas has a styled frame, which sends every fill down the slow path)
     // can go.
@@ -272,7 +273,10 @@ void ui_scan_curve_t::drawSeries(QPainter* painter, const QwtScaleMap& x_map, co
         // Strokes and marks of one opaque colour with nothing drawn between them: their
         // union in one fill leaves the same pixels with far fewer rectangles.
         for (column_span_t& m : marks) m.kind = 1;
-        joined.insert(joined.end(), marks.begin(), marks.end());
+        // Both lists come in column order: a merge keeps the union in order.
+        const auto middle = joined.insert(joined.end(), marks.begin(), marks.end());
+        std::inplace_merge(joined.begin(), middle, joined.end(),
+                           [](const column_span_t& a, const column_span_t& b) { return a.col < b.col; });
         fill_columns(painter, joined, {line_half, mark_half}, dpr, sym_color, canvas_rect);
         marks.clear();
         painter->setRenderHint(QPainter::Antialiasing, antialiased);
