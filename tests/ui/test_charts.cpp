@@ -209,6 +209,8 @@ private slots:
     void page_notifications();
     void scan_reduction_matches_brute_force();
     void scan_store_follows_sliding_engine_memory();
+    void scan_store_reduction_after_readings_replaced_data();
+    void scan_store_reduction_after_readings_replaced();
     void scan_chart_axis_and_points_share_time();
     void scan_chart_auto_range_and_wrong_timestamps();
     void scan_chart_reduced_curves_keep_column_extremes();
@@ -888,6 +890,48 @@ void test_charts_t::scan_store_follows_sliding_engine_memory() {
     QCOMPARE(store.value_at(1), 2.0);
     QVERIFY(store.sync({}, start));
     QVERIFY(store.empty());
+}
+
+void test_charts_t::scan_store_reduction_after_readings_replaced_data() {
+    QTest::addColumn<bool>("by_tail");
+    QTest::newRow("whole readings") << false;
+    QTest::newRow("new-reading tails") << true;
+}
+
+void test_charts_t::scan_store_reduction_after_readings_replaced() {
+    // A new run can hold readings at the very indexes and stamps of the old one with
+    // other values; what a redraw kept of the old run's columns must not be drawn.
+    QFETCH(bool, by_tail);
+    std::mt19937_64 rng(11);
+    const uint64_t start = 1000000;
+    std::vector<plib_data_t> first_run;
+    std::vector<plib_data_t> second_run;
+    for (int i = 0; i < 20000; ++i) {
+        const int64_t t = static_cast<int64_t>(start) + 1000 * i;
+        first_run.push_back({random_value(rng), t});
+        second_run.push_back({random_value(rng) + 10.0, t});
+    }
+    ui_scan_channel_store_t store;
+    const chart_column_map_t columns(0.0, 20.0, 0.0, 300.0);
+    const chart_scan_ymap_t ymap(-20.0, 20.0);
+    for (const auto* run : {&first_run, &second_run, &first_run}) {
+        if (by_tail) {
+            plib_scan_channel_tail_t tail;
+            tail.readings = *run;
+            tail.end_index = run->size();
+            // Another engine memory numbers its readings from 0 again: the chart clears.
+            store.clear();
+            QVERIFY(store.append_tail(tail, start));
+        } else {
+            QVERIFY(store.sync(*run, start));
+        }
+        QCOMPARE(store.size(), run->size());
+        check_reduction(store, *run, start, columns, ymap, by_tail ? "tail" : "sync");
+        if (QTest::currentTestFailed()) return;
+        // A second reduction of the same readings reuses the columns and must agree.
+        check_reduction(store, *run, start, columns, ymap, by_tail ? "tail again" : "sync again");
+        if (QTest::currentTestFailed()) return;
+    }
 }
 
 void test_charts_t::scan_chart_axis_and_points_share_time() {

@@ -67,6 +67,8 @@ void ui_scan_channel_store_t::clear() {
     m_v.clear();
     for (auto& level : m_levels) level.clear();
     m_runs.clear();
+    // Absolute indexes start over, so the cached columns would name other readings.
+    m_columns.clear();
 }
 
 bool ui_scan_channel_store_t::sync(const std::vector<plib_data_t>& readings, uint64_t start_us) {
@@ -255,6 +257,19 @@ ui_scan_channel_store_t::envelope_t ui_scan_channel_store_t::_query(int64_t i0, 
     return e;
 }
 
+ui_scan_channel_store_t::envelope_t ui_scan_channel_store_t::_column_envelope(int64_t i0, int64_t i1) const {
+    while (m_column_cursor < m_columns.size() && m_columns[m_column_cursor].i0 < i0) ++m_column_cursor;
+    envelope_t e;
+    if (m_column_cursor < m_columns.size() && m_columns[m_column_cursor].i0 == i0 &&
+        m_columns[m_column_cursor].i1 == i1) {
+        e = m_columns[m_column_cursor].e;
+    } else {
+        e = _query<false>(i0, i1);
+    }
+    m_next_columns.push_back({i0, i1, e});
+    return e;
+}
+
 ui_scan_channel_store_t::normal_range_t ui_scan_channel_store_t::normal_range() const {
     normal_range_t r;
     const envelope_t e = _query<true>(m_first, m_end);
@@ -291,7 +306,7 @@ void ui_scan_channel_store_t::_emit_column(int64_t i0, int64_t i1, uint64_t star
     }
     // The lowest and the highest y of the column: y is monotonic in the finite values
     // (rising or falling with the sign of k), and every NaN or infinite value sits at 0.
-    const envelope_t e = _query<false>(i0, i1);
+    const envelope_t e = _column_envelope(i0, i1);
     int64_t lo = -1;
     int64_t hi = -1;
     double ylo = 0.0;
@@ -382,9 +397,12 @@ void ui_scan_channel_store_t::points(uint64_t start_us, const chart_column_map_t
     }
     // Each run of non-decreasing timestamps is reduced on its own and the runs are
     // joined in reading order, so the line between them is the one of the full data.
+    m_next_columns.clear();
+    m_column_cursor = 0;
     for (std::size_t k = 0; k < m_runs.size(); ++k) {
         const int64_t r0 = std::max(m_runs[k], m_first);
         const int64_t r1 = k + 1 < m_runs.size() ? m_runs[k + 1] : m_end;
         if (r0 < r1) _emit_run(r0, r1, start_us, columns, ymap, out, dense);
     }
+    m_columns.swap(m_next_columns);
 }

@@ -120,6 +120,9 @@ private:
     void _merge(envelope_t& e, const envelope_t& block) const;
     template <bool normal>
     envelope_t _query(int64_t i0, int64_t i1) const;
+    // The column [i0, i1)'s extremes, from the previous reduction when it had the same
+    // column; columns must come in increasing i0 within one reduction.
+    envelope_t _column_envelope(int64_t i0, int64_t i1) const;
     double _x(int64_t abs, uint64_t start_us) const;
     void _emit_column(int64_t i0, int64_t i1, uint64_t start_us, const chart_scan_ymap_t& ymap,
                       QVector<QPointF>& out, std::vector<uint8_t>* dense) const;
@@ -138,4 +141,16 @@ private:
     // Start indexes of the runs of non-decreasing timestamps (the first may precede
     // m_first after drops); a clock step back starts a new run.
     std::deque<int64_t> m_runs;
+
+    // The columns of the last reduction with their extremes. Readings at an absolute
+    // index never change until clear(), so a redraw whose column keeps its readings
+    // (the axis moved too little to shift it) reuses them; clear() forgets them.
+    struct cached_column_t {
+        int64_t i0;
+        int64_t i1;
+        envelope_t e;
+    };
+    mutable std::vector<cached_column_t> m_columns;
+    mutable std::vector<cached_column_t> m_next_columns;  // being built; swapped in at the end
+    mutable std::size_t m_column_cursor = 0;
 };

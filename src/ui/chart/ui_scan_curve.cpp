@@ -16,6 +16,7 @@ struct column_span_t {
     int64_t col;
     double lo;  // device rows
     double hi;
+    int kind = 0;  // which of the pen halves given to fill_columns widens it
 };
 
 // Turns the covered rows of consecutive pixel columns into rectangles of whole rows:
@@ -88,27 +89,35 @@ private:
 
 // Fills, for every device pixel column, the union of the spans of the columns within
 // `half` pixels of it, each widened by `half` rows: what a pen (or symbol) of width
-// 2 * half leaves along the points of those columns. Filled in whole device pixels,
+// 2 * half leaves along the points of those columns. A span of kind k uses halves[k], so
+// strokes and marks of one colour fill in one pass. Filled in whole device pixels,
 // without antialiasing.
-void fill_columns(QPainter* painter, std::vector<column_span_t> spans, double half, double dpr,
+void fill_columns(QPainter* painter, std::vector<column_span_t>& spans, const double (&halves)[2], double dpr,
                   const QColor& color, const QRectF& canvas) {
     if (spans.empty()) return;
-    std::sort(spans.begin(), spans.end(),
-              [](const column_span_t& a, const column_span_t& b) { return a.col < b.col; });
+    const auto by_column = [](const column_span_t& a, const column_span_t& b) { return a.col < b.col; };
+    if (!std::is_sorted(spans.begin(), spans.end(), by_column))
+        std::sort(spans.begin(), spans.end(), by_column);
     // Everything is cut to the canvas (in device pixels), so the canvas's clip (a path
     // when the canvas has a styled frame, which sends every fill down the slow path)
     // can go.
     const QRect bounds = dpr == 1.0 ? canvas.toAlignedRect()
                                     : QRectF(canvas.topLeft() * dpr, canvas.size() * dpr).toAlignedRect();
     if (bounds.isEmpty()) return;
-    const int64_t reach = static_cast<int64_t>(std::ceil(std::max(0.0, half - 0.5)));
     // A round mark (pen end, symbol) reaches less far up and down at the side than at
     // its middle; the point may sit anywhere in its column. Reach by column distance:
-    std::vector<double> reach_rows(static_cast<std::size_t>(reach) + 1);
-    for (int64_t dx = 0; dx <= reach; ++dx) {
-        const double d = std::max(0.0, static_cast<double>(dx) - 0.5);
-        reach_rows[static_cast<std::size_t>(dx)] = std::sqrt(std::max(0.0, half * half - d * d));
+    int64_t kind_reach[2];
+    std::vector<double> reach_rows[2];
+    for (int kind = 0; kind < 2; ++kind) {
+        const double half = halves[kind];
+        kind_reach[kind] = static_cast<int64_t>(std::ceil(std::max(0.0, half - 0.5)));
+        reach_rows[kind].resize(static_cast<std::size_t>(kind_reach[kind]) + 1);
+        for (int64_t dx = 0; dx <= kind_reach[kind]; ++dx) {
+            const double d = std::max(0.0, static_cast<double>(dx) - 0.5);
+            reach_rows[kind][static_cast<std::size_t>(dx)] = std::sqrt(std::max(0.0, half * half - d * d));
+        }
     }
+    const int64_t reach = std::max(kind_reach[0], kind_reach[1]);
     row_runs_t runs(bounds.top(), bounds.bottom());
     std::vector<QRect> out;
     std::vector<std::pair<double, double>> here;
@@ -121,7 +130,9 @@ void fill_columns(QPainter* painter, std::vector<column_span_t> spans, double ha
         here.clear();
         for (std::size_t k = first; k < spans.size() && spans[k].col <= x + reach; ++k) {
             const int64_t dx = x > spans[k].col ? x - spans[k].col : spans[k].col - x;
-            const double h = reach_rows[static_cast<std::size_t>(dx)];
+            const int kind = spans[k].kind;
+            if (dx > kind_reach[kind]) continue;
+            const double h = reach_rows[kind][static_cast<std::size_t>(dx)];
             here.emplace_back(std::floor(spans[k].lo - h), std::ceil(spans[k].hi + h));
         }
         rows.clear();
@@ -248,10 +259,37 @@ void ui_scan_curve_t::drawSeries(QPainter* painter, const QwtScaleMap& x_map, co
         i = j;
     }
 
+    // Joins that touch a sparse point are drawn by Qwt between the two fills.
+    bool any_sparse_join = false;
+    for (int i = 0; i + 1 < n && !any_sparse_join; ++i) {
+        any_sparse_join = !m_dense[static_cast<std::size_t>(i)] || !m_dense[static_cast<std::size_t>(i + 1)];
+    }
+    const double line_half = line_pen.widthF() / 2.0 * dpr;
+    const double mark_half = std::max(sym_size.width(), sym_size.height()) / 2.0 * dpr;
+
     painter->save();
     const bool antialiased = painter->testRenderHint(QPainter::Antialiasing);
+    if (lines && symbols && !any_sparse_join && line_pen.color() == sym_color && sym_color.alpha() == 255) {
+        // Strokes and marks of one opaque colour with nothing drawn between them: their
+        // union in one fill leaves the same pixels with far fewer rectangles.
+        for (column_span_t& m : marks) m.kind = 1;
+        // Both lists come in column order: a merge keeps the union in order.
+        const auto middle = joined.insert(joined.end(), marks.begin(), marks.end());
+        std::inplace_merge(joined.begin(), middle, joined.end(),
+                           [](const column_span_t& a, const column_span_t& b) { return a.col < b.col; });
+        fill_columns(painter, joined, {line_half, mark_half}, dpr, sym_color, canvas_rect);
+        marks.clear();
+        painter->setRenderHint(QPainter::Antialiasing, antialiased);
+        QPolygonF sparse;
+        for (int i = 0; i < n; ++i) {
+            if (!m_dense[static_cast<std::size_t>(i)] && reach.contains(px[i])) sparse << px[i];
+        }
+        if (!sparse.isEmpty()) sym->drawSymbols(painter, sparse);
+        painter->restore();
+        return;
+    }
     if (lines) {
-        fill_columns(painter, joined, line_pen.widthF() / 2.0 * dpr, dpr, line_pen.color(), canvas_rect);
+        fill_columns(painter, joined, {line_half, line_half}, dpr, line_pen.color(), canvas_rect);
         painter->setRenderHint(QPainter::Antialiasing, antialiased);
         // Every join that touches a sparse point, as polylines of consecutive such joins.
         painter->setPen(line_pen);
@@ -275,8 +313,7 @@ void ui_scan_curve_t::drawSeries(QPainter* painter, const QwtScaleMap& x_map, co
         flush();
     }
     if (symbols) {
-        fill_columns(painter, marks, std::max(sym_size.width(), sym_size.height()) / 2.0 * dpr, dpr,
-                     sym_color, canvas_rect);
+        fill_columns(painter, marks, {mark_half, mark_half}, dpr, sym_color, canvas_rect);
         painter->setRenderHint(QPainter::Antialiasing, antialiased);
         QPolygonF sparse;
         for (int i = 0; i < n; ++i) {
