@@ -95,6 +95,7 @@ void test_main_window_t::save_and_recall_two_instruments() {
     ui_device_column_t* column = window.device_column();
     column->slot_add_device("VXA-2", sim_a.instr_resource(), pugi::xml_node());
     column->slot_add_device("VXB-1", sim_b.instr_resource(), pugi::xml_node());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());  // connecting runs in the background
     auto items = column->get_device_items();
     QVERIFY(items[0]->is_connected() && items[1]->is_connected());
     items[0]->get_mngr()->get_cfg()->set_rec_time(77);
@@ -105,6 +106,7 @@ void test_main_window_t::save_and_recall_two_instruments() {
     items[0]->get_mngr()->get_cfg()->set_rec_time(5);
     window.slot_recall_xml_file(path);
     flush_deletions();
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     items = column->get_device_items();
     QCOMPARE(items.size(), size_t(2));
     // The file lists bound instruments in resource order: the random addresses decide.

@@ -6,7 +6,11 @@
 #include <qwt_plot_curve.h>
 #include <qwt_scale_div.h>
 #include <qwt_scale_map.h>
+// Qwt 6.1's layout header defaults a QFlags argument to 0, which Qt 5.15 deprecates.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
 #include <qwt_plot_layout.h>
+#pragma GCC diagnostic pop
 #include <qwt_scale_widget.h>
 
 #include <QEvent>
