@@ -15,6 +15,7 @@
 #include "acq/acq_main.h"
 #include "acq/acq_record_file.h"
 #include "acq/acq_trend.h"
+#include "bench_memory.h"
 #include "drv/drv_link.h"
 #include "drv/if/drv_if.h"
 #include "remote/remote_main.h"
@@ -126,13 +127,6 @@ void BM_engine_tick_full_keep_latest(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(n));
 }
 BENCHMARK(BM_engine_tick_full_keep_latest)->Arg(50000)->UseRealTime()->Unit(benchmark::kMicrosecond);
-
-long resident_kib() {
-    std::ifstream statm("/proc/self/statm");
-    long size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 // Resident memory an engine adds: the first one (with the process-wide timer thread and
 // compression table), each further idle one, and one whose record buffer is full.

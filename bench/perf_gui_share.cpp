@@ -21,18 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "bench_memory.h"
 #include "ui/ui_device_column/ui_device_column.h"
 #include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_primary_window/ui_primary_window.h"
 
 namespace {
-
-long resident_kib() {
-    std::ifstream statm("/proc/self/statm");
-    long size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 double thread_cpu_seconds() {
     timespec ts{};

@@ -14,20 +14,10 @@
 #include <thread>
 #include <vector>
 
+#include "bench_memory.h"
 #include "cfg/cfg_main.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/mngr/ui_connect_mngr.h"
-
-namespace {
-
-long resident_kib() {
-    std::ifstream statm("/proc/self/statm");
-    long size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
