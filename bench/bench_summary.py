@@ -346,13 +346,17 @@ def row6_charts(results):
         na('6. GUI thread CPU, 4 instruments measuring, Measure pages shown', goal_gui, 'not built')
         return
     by = medians(results['bench_chart'])
-    redraw = find(by, r'redraw')
+    redraw = find(by, r'^BM_scan_chart_redraw/1(/|$)')
+    every = find(by, r'^BM_scan_chart_redraw/0(/|$)')
     if redraw is None:
         na('6. Scan chart redraw, 16 x 655,360 readings', goal_redraw, 'benchmark missing')
     else:
-        s = seconds_of(redraw)
-        row('6. Scan chart redraw, 16 x 655,360 readings (%s)' % redraw.get('run_name', redraw['name']),
-            '%.1f ms' % (s * 1e3), '50 ms (goal)', '%.2f' % (s / 0.05), goal_redraw, verdict(s <= 0.05))
+        s = seconds_of(redraw, 'cpu_time')
+        reference = '50 ms (goal)'
+        if every is not None:
+            reference = 'every reading to Qwt: %.0f ms; goal 50 ms' % (seconds_of(every, 'cpu_time') * 1e3)
+        row('6. Scan chart redraw, 16 x 655,360 readings, per-column reduction (CPU)',
+            '%.1f ms' % (s * 1e3), reference, '%.2f' % (s / 0.05), goal_redraw, verdict(s <= 0.05))
     row6_gui_share(goal_gui)
 
 

@@ -108,6 +108,14 @@ int main(int argc, char** argv) {
         windows.push_back(std::make_unique<ui_primary_window_t>(nullptr, item));
         windows.back()->show();
     }
+    // Each window asks its instrument for a scanner card in the background; the pages
+    // it adds belong to the figure.
+    for (int waited = 0; waited < 30000; waited += 10) {
+        bool checking = false;
+        for (const auto& window : windows) checking = checking || window->is_checking_scan_card();
+        if (!checking) break;
+        spin(10);
+    }
     spin(500);
     const long with_windows = resident_kib();
     const double n = static_cast<double>(items.size());

@@ -107,6 +107,7 @@ void test_primary_window_t::pages_and_tabs() {
     column.slot_add_device("VXA-2", resource, pugi::xml_node());
     QVERIFY(velkaro_ui_test::wait_instruments_idle());
     ui_primary_window_t window(nullptr, column.get_device_items().front());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());  // the scanner-card check
     QCOMPARE(window.objectName(), QString("primary_window"));
     QCOMPARE(tab_texts(&window), tabs);
     QCOMPARE(page_names(&window), pages);

@@ -64,6 +64,7 @@ struct scan_fixture_t {
         config->set_scan_delay(0.0);  // readings come at once
         // The instrument window delivers the scan engine's notifications to its page.
         window = std::make_unique<ui_primary_window_t>(nullptr, item);
+        if (!velkaro_ui_test::wait_instruments_idle()) return;  // the scanner-card check
         page = window->findChild<ui_scan_data_frame_t*>();
         QWidget* shown = window.get();
         if (page != nullptr) {

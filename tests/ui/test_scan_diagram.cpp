@@ -58,6 +58,7 @@ struct bench_t {
         velkaro_ui_test::wait_instruments_idle();  // the connect runs in the background
         item = column.get_device_items().front();
         window = std::make_unique<ui_primary_window_t>(nullptr, item);
+        velkaro_ui_test::wait_instruments_idle();  // the scanner-card check
         window->resize(1400, 900);
     }
     ~bench_t() {

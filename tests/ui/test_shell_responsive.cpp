@@ -2,11 +2,14 @@
 // "Delete All" run in the background, a GUI timer keeps firing meanwhile, and the
 // outcome (boxes, state, item refresh) is what it is without the delay.
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QtTest>
 #include <csignal>
 
 #include "cfg/cfg_main.h"
+#include "cfg/cfg_scan_config.h"
+#include "ui/ui_primary_window/ui_primary_window.h"
 #include "support/sim_process.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/mngr/ui_connect_mngr.h"
@@ -120,6 +123,9 @@ private slots:
     void delete_all_runs_in_the_background();
     void item_deleted_while_connecting();
     void window_closed_while_connecting();
+    void scan_card_check_runs_in_the_background();
+    void disconnect_of_a_running_instrument_stops_it_in_the_background_data();
+    void disconnect_of_a_running_instrument_stops_it_in_the_background();
 };
 
 void test_shell_responsive_t::initTestCase() { velkaro_test::use_test_portmapper_port(); }
@@ -257,6 +263,81 @@ void test_shell_responsive_t::window_closed_while_connecting() {
     QVERIFY(ui_device_jobs_t::instance().wait_idle(0));
     QVERIFY(ui_connect_mngr_t::instance().bound().empty());
     QCOMPARE(closer.count(), 0);
+}
+
+void test_shell_responsive_t::scan_card_check_runs_in_the_background() {
+    velkaro_test::sim_process_t slow("VXA-2", {"--reply-delay", slow_reply});
+    QVERIFY(slow.ok());
+    modal_closer_t closer;
+    ui_device_column_t column;
+    column.slot_add_device("VXA-2", slow.instr_resource(), pugi::xml_node());
+    QVERIFY(wait_instruments_idle());
+    ui_device_item_t* item = column.get_device_items().front();
+    QVERIFY(item->is_connected());
+
+    gui_ticks_t ticks;
+    int ticks_at_answer = -1;
+    ui_primary_window_t window(nullptr, item);
+    QSignalSpy checked(&window, &ui_primary_window_t::signal_scan_card_checked);
+    QObject::connect(&window, &ui_primary_window_t::signal_scan_card_checked,
+                     [&](bool) { ticks_at_answer = ticks.ticks(); });
+    // Built at once; the card's pages follow the instrument's answer.
+    QVERIFY(window.is_checking_scan_card());
+    QVERIFY(!window.has_scan_card());
+    QVERIFY(wait_instruments_idle());
+    QCOMPARE(checked.count(), 1);
+    QCOMPARE(checked.first().first().toBool(), true);
+    QVERIFY(window.has_scan_card());
+    QVERIFY(window.findChild<QWidget*>("scan_data_frame") != nullptr);
+    qInfo("GUI timer ticks during the scanner-card check: %d", ticks_at_answer);
+    QVERIFY2(ticks_at_answer >= 3, qPrintable(QString::number(ticks_at_answer)));
+    QCOMPARE(closer.count(), 0);
+}
+
+void test_shell_responsive_t::disconnect_of_a_running_instrument_stops_it_in_the_background_data() {
+    QTest::addColumn<bool>("scanning");
+    QTest::newRow("measuring") << false;
+    QTest::newRow("scanning") << true;
+}
+
+void test_shell_responsive_t::disconnect_of_a_running_instrument_stops_it_in_the_background() {
+    QFETCH(bool, scanning);
+    velkaro_test::sim_process_t slow("VXA-2", {"--reply-delay", slow_reply});
+    QVERIFY(slow.ok());
+    modal_closer_t closer(QMessageBox::Yes);
+    ui_device_column_t column;
+    column.slot_add_device("VXA-2", slow.instr_resource(), pugi::xml_node());
+    QVERIFY(wait_instruments_idle());
+    ui_device_item_t* item = column.get_device_items().front();
+    QVERIFY(item->is_connected());
+    cfg_main_t* cfg = item->get_mngr()->get_cfg();
+    if (scanning) {
+        cfg_scan_config_t* scan = cfg->get_scan_config();
+        plib_scanner_channel_map_t params = scan->get_channel_params();
+        for (auto& [ch, p] : params) p.scan_state = ch == 1 ? 1 : 0;
+        scan->set_channel_params(params);
+        scan->set_limit_channels(1, 1);
+        scan->apply_scan_config();
+        cfg->set_scan_run_state(1);
+        QVERIFY(cfg->get_scan_run_state() != 0);
+    } else {
+        cfg->set_run_state(1);
+        QVERIFY(cfg->get_run_state() != 0);
+    }
+
+    QSignalSpy finished(item, &ui_device_item_t::signal_connect_finished);
+    item->slot_connection_clicked();  // the box asks; the closer answers Yes
+    QCOMPARE(closer.seen(), QStringList({"Warning|The measurement is still in progress, are you sure to disconnect?"}));
+    // The stop and the disconnect are one background job: the click has only queued it.
+    QVERIFY(item->is_busy());
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(wait_instruments_idle());
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(!item->is_connected());
+    QCOMPARE(cfg->get_run_state(), 0);
+    QCOMPARE(cfg->get_scan_run_state(), 0);
+    QCOMPARE(item->connection_button()->styleSheet(), QString("image: url(:/image/disconnect.png)"));
+    QCOMPARE(closer.count(), 1);
 }
 
 QTEST_MAIN(test_shell_responsive_t)

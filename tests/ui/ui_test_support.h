@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "ui/ui_device_column/ui_device_item.h"
+#include "ui/ui_primary_window/ui_primary_window.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 // Qt 5.15's offscreen platform plugin never frees its screen and cursor objects. Full
@@ -69,8 +70,9 @@ private:
     QStringList m_seen;
 };
 
-// Connects and disconnects of the device items run in the background: runs the event
-// loop until no item has one running (false after timeout_ms).
+// Connects and disconnects of the device items, and the instrument windows' scanner-card
+// checks, run in the background: runs the event loop until none runs or is due (false
+// after timeout_ms).
 inline bool wait_instruments_idle(int timeout_ms = 30000) {
     const QDeadlineTimer deadline(timeout_ms);
     for (;;) {
@@ -78,6 +80,8 @@ inline bool wait_instruments_idle(int timeout_ms = 30000) {
         for (QWidget* widget : QApplication::allWidgets()) {
             auto* item = qobject_cast<ui_device_item_t*>(widget);
             if (item != nullptr && item->is_busy()) busy = true;
+            auto* window = qobject_cast<ui_primary_window_t*>(widget);
+            if (window != nullptr && window->is_checking_scan_card()) busy = true;
         }
         if (!busy) return true;
         if (deadline.hasExpired()) return false;

@@ -1,6 +1,7 @@
 #include "ui/ui_device_column/ui_device_item.h"
 
 #include <QApplication>
+#include <QFutureInterface>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -21,6 +22,10 @@
 #include "ui/ui_device_change_addr_dialog.h"
 
 namespace {
+
+// What a disconnect stops first (_start_connect's stop_first).
+constexpr int stop_measuring = 1;
+constexpr int stop_scanning = 2;
 
 const char* const image_connected = "image: url(:/image/connected.png)";
 const char* const image_disconnected = "image: url(:/image/disconnect.png)";
@@ -229,7 +234,19 @@ bool ui_device_item_t::disconnect_device() {
     return true;
 }
 
-void ui_device_item_t::_start_connect(bool on, bool quiet, std::function<void(bool)> then) {
+QFuture<int> ui_device_item_t::run_io(std::function<int(cfg_main_t*)> job) {
+    if (m_pmngr == nullptr || m_pmngr->get_cfg() == nullptr) {
+        QFutureInterface<int> none;
+        none.reportStarted();
+        none.reportFinished();
+        return none.future();
+    }
+    // The manager outlives this job: its release is queued on the same lane, behind it.
+    plib_mngr_t* mngr = m_pmngr;
+    return ui_device_jobs_t::instance().run(m_lane, [mngr, job = std::move(job)] { return job(mngr->get_cfg()); });
+}
+
+void ui_device_item_t::_start_connect(bool on, bool quiet, std::function<void(bool)> then, int stop_first) {
     NSP_ASSERT(!m_busy);
     if (m_pmngr == nullptr || m_pmngr->get_cfg() == nullptr) return;
     cfg_main_t* cfg = m_pmngr->get_cfg();
@@ -247,8 +264,10 @@ void ui_device_item_t::_start_connect(bool on, bool quiet, std::function<void(bo
     emit signal_busy_changed(true);
     // The manager outlives this job: its release is queued on the same lane, behind it.
     plib_mngr_t* mngr = m_pmngr;
-    m_connect_watcher->setFuture(ui_device_jobs_t::instance().run(m_lane, [mngr, on]() -> int {
+    m_connect_watcher->setFuture(ui_device_jobs_t::instance().run(m_lane, [mngr, on, stop_first]() -> int {
         cfg_main_t* job_cfg = mngr->get_cfg();
+        if (stop_first == stop_measuring) job_cfg->set_run_state(0);
+        if (stop_first == stop_scanning) job_cfg->set_scan_run_state(0);
         const int status = job_cfg->connect(on ? 1 : 0);
         // Another model keeps its session open after identification: close it here.
         if (status == cfg_remote_t::result_not_the_model) job_cfg->connect(0);
@@ -322,13 +341,10 @@ void ui_device_item_t::slot_connection_clicked() {
         }
         // While the box was open a lost link may have started the disconnect already.
         if (m_busy || m_pmngr == nullptr) return;
-        if (measuring) {
-            cfg->set_run_state(0);
-        } else {
-            cfg->set_scan_run_state(0);
-        }
     }
-    _start_connect(false, false, [this](bool) { _update_connection_icon(); });
+    // The stop waits for the instrument's reply in flight: it goes with the disconnect.
+    _start_connect(false, false, [this](bool) { _update_connection_icon(); },
+                   measuring ? stop_measuring : scanning ? stop_scanning : 0);
 }
 
 void ui_device_item_t::slot_change_device_res(QString ip_res) {

@@ -2,8 +2,10 @@
 // registry) the instrument manager, binds it to a VISA resource, connects and
 // disconnects, and shows the connection state, the activity and the identity.
 //
-// Threads: connect, disconnect (with the identification) and the release of the
-// manager run on the item's lane of ui_device_jobs_t, never on the GUI thread; the
+// Threads: connect, disconnect (with the identification, and the stop of a run the user
+// confirmed before disconnecting), other instrument queries of the pages (run_io) and
+// the release of the manager run on the item's lane of ui_device_jobs_t, never on the
+// GUI thread; the
 // result comes back through a QFutureWatcher owned by the item, so an item deleted
 // first hears nothing. The manager lives until its release job, which is queued behind
 // any connect still running. Everything else here belongs to the GUI thread.
@@ -22,6 +24,7 @@ class QLabel;
 class QMenu;
 class QPushButton;
 class QTableWidget;
+class cfg_main_t;
 class plib_mngr_t;
 
 class ui_device_item_t : public QWidget {
@@ -45,6 +48,11 @@ public:
     bool is_expanded() const { return m_expanded; }
 
     plib_mngr_t* get_mngr() const { return m_pmngr; }
+    // Runs `job` with the instrument's facade on the item's lane, behind any connect or
+    // disconnect still running; the manager outlives it. Without an instrument the
+    // future is finished at once and holds no result. Watch it with a QFutureWatcher
+    // owned by the caller.
+    QFuture<int> run_io(std::function<int(cfg_main_t*)> job);
     const std::string& get_resource() const { return m_resource; }
     unsigned get_index() const { return m_index; }
     void set_index(unsigned index) { m_index = index; }
@@ -101,8 +109,9 @@ protected:
 private:
     // Runs connect (on) or disconnect off the GUI thread; back on it, `then` learns
     // whether the attempt succeeded (false after a failure). A quiet attempt shows no
-    // warning (the first connect of a new item).
-    void _start_connect(bool on, bool quiet, std::function<void(bool)> then);
+    // warning (the first connect of a new item). `stop_first` (a disconnect only)
+    // stops measuring (1) or scanning (2) in the same job, before the link closes.
+    void _start_connect(bool on, bool quiet, std::function<void(bool)> then, int stop_first = 0);
     void _finish_connect();
     bool _handle_connect_status(int status, bool quiet);
     bool _bind_resource(const std::string& res);

@@ -1,5 +1,6 @@
 #include "ui/ui_primary_window/ui_primary_window.h"
 
+#include <QFutureWatcher>
 #include <QMessageBox>
 #include <QStackedLayout>
 #include <QTimer>
@@ -32,10 +33,11 @@ ui_primary_window_t::ui_primary_window_t(QWidget* parent, ui_device_item_t* item
     m_scan_retry->setSingleShot(true);
     m_scan_retry->setInterval(scan_card_retry_ms);
     connect(m_scan_retry, &QTimer::timeout, this, &ui_primary_window_t::_try_scan_card);
+    m_scan_watcher = new QFutureWatcher<int>(this);
+    connect(m_scan_watcher, &QFutureWatcher<int>::finished, this, &ui_primary_window_t::_scan_card_answered);
 
-    _check_scan_card();  // the first answer comes now, so a fitted card has its pages at once
     _init_pages();
-    m_tabs = new ui_tabbed_page_t(this, m_scan_card);
+    m_tabs = new ui_tabbed_page_t(this, false);  // the scan buttons come with a card
     _init_notify();
     _init_connect();
 
@@ -55,6 +57,7 @@ ui_primary_window_t::ui_primary_window_t(QWidget* parent, ui_device_item_t* item
                 [this](bool busy) { m_page_frame->setEnabled(!busy); });
         if (m_pdev->is_busy()) m_page_frame->setEnabled(false);
     }
+    _check_scan_card();
 }
 
 ui_primary_window_t::~ui_primary_window_t() {
@@ -62,7 +65,9 @@ ui_primary_window_t::~ui_primary_window_t() {
     m_bridge->detach();
 }
 
-bool ui_primary_window_t::is_checking_scan_card() const { return m_scan_retry->isActive(); }
+bool ui_primary_window_t::is_checking_scan_card() const {
+    return m_scan_retry->isActive() || m_scan_query_running;
+}
 
 void ui_primary_window_t::_check_scan_card() {
     if (m_scan_card || m_pdev == nullptr || !m_pdev->is_connected() || is_checking_scan_card()) return;
@@ -70,16 +75,32 @@ void ui_primary_window_t::_check_scan_card() {
     _try_scan_card();
 }
 
+// The query waits for the instrument: it runs on the item's lane, and the answer comes
+// back through m_scan_watcher.
 void ui_primary_window_t::_try_scan_card() {
     cfg_main_t* cfg = facade_of(m_pdev);
-    if (m_scan_card || cfg == nullptr || cfg->get_scan_config() == nullptr || !m_pdev->is_connected()) return;
-    --m_scan_tries_left;
-    int state = 0;
-    if (cfg->get_scan_config()->query_scan_card(state) == 0) {
-        if (state == 1) _add_scan_pages();
+    if (m_scan_card || m_scan_query_running || cfg == nullptr || cfg->get_scan_config() == nullptr ||
+        !m_pdev->is_connected())
         return;
+    --m_scan_tries_left;
+    m_scan_query_running = true;
+    m_scan_watcher->setFuture(m_pdev->run_io([](cfg_main_t* job_cfg) -> int {
+        int state = 0;
+        if (job_cfg->get_scan_config()->query_scan_card(state) != 0) return scan_card_unknown;
+        return state == 1 ? scan_card_fitted : scan_card_absent;
+    }));
+}
+
+void ui_primary_window_t::_scan_card_answered() {
+    m_scan_query_running = false;
+    const int answer = m_scan_watcher->future().resultCount() > 0 ? m_scan_watcher->result() : scan_card_unknown;
+    if (m_pdev == nullptr || m_scan_card) return;
+    if (answer == scan_card_fitted) {
+        _add_scan_pages();
+    } else if (answer == scan_card_unknown && m_scan_tries_left > 0 && m_pdev->is_connected()) {
+        m_scan_retry->start();
     }
-    if (m_scan_tries_left > 0) m_scan_retry->start();
+    if (!is_checking_scan_card()) emit signal_scan_card_checked(m_scan_card);
 }
 
 void ui_primary_window_t::_init_pages() {
@@ -91,21 +112,15 @@ void ui_primary_window_t::_init_pages() {
     m_pages->addWidget(m_measure_frame);
     m_measure_diagram_frame = new ui_measure_diagram_frame_t(this, m_pdev);
     m_pages->addWidget(m_measure_diagram_frame);
-    if (m_scan_card) {
-        m_scan_data_frame = new ui_scan_data_frame_t(this, m_pdev);
-        m_pages->addWidget(m_scan_data_frame);
-        m_scan_diagram_frame = new ui_scan_diagram_frame_t(this, m_pdev);
-        m_pages->addWidget(m_scan_diagram_frame);
-    }
     m_scpi_frame = new ui_scpi_config_frame_t(this, m_pdev);
     m_pages->addWidget(m_scpi_frame);
     m_pages->setCurrentIndex(tab_index_measure);
 }
 
-// A card found by a later answer: the scan pages and their buttons go before SCPI.
+// A card found: the scan pages and their buttons go before SCPI.
 void ui_primary_window_t::_add_scan_pages() {
+    if (m_scan_card) return;
     m_scan_card = true;
-    if (m_pages == nullptr || m_scan_data_frame != nullptr) return;  // still building: _init_pages adds them
     m_scan_data_frame = new ui_scan_data_frame_t(this, m_pdev);
     m_scan_diagram_frame = new ui_scan_diagram_frame_t(this, m_pdev);
     m_pages->insertWidget(tab_index_scan_data, m_scan_data_frame);
@@ -138,12 +153,6 @@ void ui_primary_window_t::_init_connect() {
             &ui_measure_frame_t::slot_recv_measure_notify_update);
     connect(this, &ui_primary_window_t::signal_recv_acq_notify, m_measure_diagram_frame,
             &ui_measure_diagram_frame_t::slot_recv_measure_notify_update);
-    if (m_scan_card) {
-        connect(this, &ui_primary_window_t::signal_recv_scan_notify, m_scan_data_frame,
-                &ui_scan_data_frame_t::slot_recv_measure_notify_update);
-        connect(this, &ui_primary_window_t::signal_recv_scan_notify, m_scan_diagram_frame,
-                &ui_scan_diagram_frame_t::slot_recv_measure_notify_update);
-    }
     connect(m_measure_frame, &ui_measure_frame_t::signal_console_line, m_scpi_frame,
             &ui_scpi_config_frame_t::slot_append_notice);
     connect(m_measure_frame, &ui_measure_frame_t::signal_upload_latest_disp_data, m_measure_diagram_frame,
@@ -179,6 +188,7 @@ void ui_primary_window_t::slot_process_remote_notify(int type) {
 
 void ui_primary_window_t::_on_instrument_releasing() {
     m_scan_retry->stop();
+    // A query in flight ends on the lane before the manager goes; its answer is ignored.
     m_bridge->detach();
     m_measure_frame->release_instrument();
     m_pdev = nullptr;

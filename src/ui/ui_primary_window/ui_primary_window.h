@@ -11,13 +11,15 @@
 //
 // Scanner card: checked when the window is built and again whenever the instrument
 // connects while the scan pages are missing (a user who fixes an address expects them).
-// Up to three queries 500 ms apart, waited for with a timer, so the window never
-// freezes; the scan pages and their buttons are added when a query says a card is
-// fitted. Once added they stay, also if the instrument is later swapped for one without
+// Up to three queries 500 ms apart; each runs on the device item's lane (run_io) and
+// its answer comes back to the GUI thread, so the window never freezes, also with a
+// slow instrument. The scan pages and their buttons are added when a query says a card
+// is fitted. Once added they stay, also if the instrument is later swapped for one without
 // a card (the scan pages then report the instrument's refusals).
 #pragma once
 
 #include <QFrame>
+#include <QFutureWatcher>
 
 #include "ui/ui_mngr_notify_bridge.h"  // the notification kinds as meta-types
 #include "ui/ui_primary_window/ui_tabbed_page.h"
@@ -43,13 +45,15 @@ public:
 
     ui_device_item_t* device_item() const { return m_pdev; }
     bool has_scan_card() const { return m_scan_card; }
-    // True while a scanner-card query is due (between tries).
+    // True while a scanner-card query runs or is due (between tries).
     bool is_checking_scan_card() const;
 
 signals:
     void signal_recv_remote_notify(plib_remote_notify_t type);
     void signal_recv_acq_notify(plib_acq_notify_t type);
     void signal_recv_scan_notify(plib_scan_notify_t type);
+    // The scanner-card check has ended (answered, or out of tries), with its finding.
+    void signal_scan_card_checked(bool fitted);
 
 public slots:
     void slot_change_current_page(ui_tab_index_t index);
@@ -63,6 +67,7 @@ private:
     void _init_notify();
     void _check_scan_card();
     void _try_scan_card();
+    void _scan_card_answered();
     void _init_pages();
     void _add_scan_pages();
     void _init_connect();
@@ -71,6 +76,9 @@ private:
     bool m_scan_card = false;
     int m_scan_tries_left = 0;
     QTimer* m_scan_retry = nullptr;
+    QFutureWatcher<int>* m_scan_watcher = nullptr;
+    bool m_scan_query_running = false;
+    enum { scan_card_unknown = -1, scan_card_absent = 0, scan_card_fitted = 1 };
     ui_mngr_notify_bridge_t* m_bridge = nullptr;
 
     QFrame* m_page_frame = nullptr;
