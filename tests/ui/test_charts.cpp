@@ -31,6 +31,7 @@
 #include "ui/chart/ui_chart_math.h"
 #include "ui/chart/ui_measure_diagram_frame.h"
 #include "ui/chart/ui_scan_channel_store.h"
+#include "ui/chart/ui_scan_curve.h"
 #include "ui/chart/ui_scan_trend_chart.h"
 #include "ui/chart/ui_trend_chart.h"
 #include "ui/mngr/plib_mngr.h"
@@ -208,6 +209,8 @@ private slots:
     void page_function_change_returns_to_default();
     void page_notifications();
     void scan_reduction_matches_brute_force();
+    void scan_curve_fill_matches_draw_rects_data();
+    void scan_curve_fill_matches_draw_rects();
     void scan_store_follows_sliding_engine_memory();
     void scan_store_reduction_after_readings_replaced_data();
     void scan_store_reduction_after_readings_replaced();
@@ -1167,6 +1170,55 @@ void test_charts_t::scan_chart_reduced_picture_matches_full_picture() {
         // column or two over: a few columns may differ by up to a symbol and a pen.
         QVERIFY2(worst <= 8, qPrintable(QString("rows differ by %1 pixels").arg(worst)));
         QVERIFY2(off * 5 <= static_cast<int>(b.size()), qPrintable(QString("%1 columns differ").arg(off)));
+    }
+}
+
+void test_charts_t::scan_curve_fill_matches_draw_rects_data() {
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("alpha");
+    for (const auto& [name, format] : {std::pair<const char*, QImage::Format>{"rgb32", QImage::Format_RGB32},
+                                       {"argb32pm", QImage::Format_ARGB32_Premultiplied}}) {
+        for (int alpha : {255, 200, 37}) {
+            QTest::addRow("%s, alpha %d", name, alpha) << int(format) << alpha;
+        }
+    }
+}
+
+// The scan curve's fill writes rows into an image and blends it once: over a noisy
+// background, with rectangles of every size touching and apart, every pixel must come
+// out as the raster engine's own drawRects leaves it.
+void test_charts_t::scan_curve_fill_matches_draw_rects() {
+    QFETCH(int, format);
+    QFETCH(int, alpha);
+    std::mt19937 rng(static_cast<unsigned>(format * 1000 + alpha));
+    for (int trial = 0; trial < 20; ++trial) {
+        QImage background(320, 240, static_cast<QImage::Format>(format));
+        for (int y = 0; y < background.height(); ++y) {
+            for (int x = 0; x < background.width(); ++x) background.setPixel(x, y, rng() | 0xff000000u);
+        }
+        // Disjoint: each rectangle in its own band of rows, some one pixel in size,
+        // some reaching the image's edges.
+        std::vector<QRect> rects;
+        for (int y = 0; y < background.height(); y += 4) {
+            const int w = 1 + static_cast<int>(rng() % 80);
+            const int x = static_cast<int>(rng() % static_cast<unsigned>(background.width() - w + 1));
+            rects.emplace_back(x, y, w, 1 + static_cast<int>(rng() % 4));
+        }
+        const QColor color(static_cast<int>(rng() % 256), static_cast<int>(rng() % 256),
+                           static_cast<int>(rng() % 256), alpha);
+        QImage expected = background.copy();
+        {
+            QPainter p(&expected);
+            p.setPen(Qt::NoPen);
+            p.setBrush(color);
+            p.drawRects(rects.data(), static_cast<int>(rects.size()));
+        }
+        QImage drawn = background.copy();
+        {
+            QPainter p(&drawn);
+            scan_curve_fill_rects(&p, rects, color);
+        }
+        QCOMPARE(drawn, expected);
     }
 }
 

@@ -9,7 +9,6 @@
 
 #include "cfg/cfg_main.h"
 #include "cfg/cfg_scan_config.h"
-#include "ui/ui_primary_window/ui_primary_window.h"
 #include "support/sim_process.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/mngr/ui_connect_mngr.h"
@@ -17,6 +16,7 @@
 #include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_device_column/ui_device_jobs.h"
 #include "ui/ui_main_window.h"
+#include "ui/ui_primary_window/ui_primary_window.h"
 #include "ui_test_support.h"
 
 using velkaro_ui_test::modal_closer_t;
@@ -327,7 +327,8 @@ void test_shell_responsive_t::disconnect_of_a_running_instrument_stops_it_in_the
 
     QSignalSpy finished(item, &ui_device_item_t::signal_connect_finished);
     item->slot_connection_clicked();  // the box asks; the closer answers Yes
-    QCOMPARE(closer.seen(), QStringList({"Warning|The measurement is still in progress, are you sure to disconnect?"}));
+    QCOMPARE(closer.seen(),
+             QStringList({"Warning|The measurement is still in progress, are you sure to disconnect?"}));
     // The stop and the disconnect are one background job: the click has only queued it.
     QVERIFY(item->is_busy());
     QCOMPARE(finished.count(), 0);

@@ -5,9 +5,11 @@
 #include <qwt_scale_map.h>
 #include <qwt_symbol.h>
 
+#include <QImage>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -165,11 +167,7 @@ void fill_columns(QPainter* painter, std::vector<column_span_t>& spans, const do
     painter->setClipping(false);
     painter->setRenderHint(QPainter::Antialiasing, false);
     if (dpr == 1.0) {
-        // Whole pixels, in one call: the raster engine fills an array of aligned
-        // rectangles in a tight loop.
-        painter->setPen(Qt::NoPen);
-        painter->setBrush(color);
-        painter->drawRects(out.data(), static_cast<int>(out.size()));
+        scan_curve_fill_rects(painter, out, color);
     } else {
         for (const QRect& r : out) {
             painter->fillRect(
@@ -181,6 +179,39 @@ void fill_columns(QPainter* painter, std::vector<column_span_t>& spans, const do
 }
 
 }  // namespace
+
+// The raster engine pays a clip and a span set-up per rectangle, which at tens of
+// thousands of small rectangles was most of a redraw; writing the rows into a scratch
+// image and blending its bounding box once costs a memory fill per row instead (the
+// blend skips transparent pixels four at a time).
+void scan_curve_fill_rects(QPainter* painter, const std::vector<QRect>& rects, const QColor& color) {
+    if (rects.empty()) return;
+    QRect box;
+    for (const QRect& r : rects) box |= r;
+    // One scratch image, grown as needed and reused: charts draw on the GUI thread only.
+    static thread_local QImage scratch;
+    if (scratch.width() < box.width() || scratch.height() < box.height()) {
+        scratch = QImage(std::max(scratch.width(), box.width()), std::max(scratch.height(), box.height()),
+                         QImage::Format_ARGB32_Premultiplied);
+    }
+    if (scratch.isNull()) {  // out of memory: the raster engine's way
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(color);
+        painter->drawRects(rects.data(), static_cast<int>(rects.size()));
+        return;
+    }
+    const std::size_t row_bytes = static_cast<std::size_t>(box.width()) * sizeof(QRgb);
+    for (int y = 0; y < box.height(); ++y) std::memset(scratch.scanLine(y), 0, row_bytes);
+    const QRgb pixel = qPremultiply(color.rgba());
+    for (const QRect& r : rects) {
+        const int x0 = r.left() - box.left();
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(scratch.scanLine(y - box.top()));
+            std::fill_n(line + x0, r.width(), pixel);
+        }
+    }
+    painter->drawImage(box.topLeft(), scratch, QRect(QPoint(0, 0), box.size()));
+}
 
 ui_scan_curve_t::ui_scan_curve_t(const QString& title) : QwtPlotCurve(title) {}
 

@@ -13,10 +13,16 @@
 
 #include <qwt_plot_curve.h>
 
+#include <QColor>
+#include <QRect>
 #include <cstdint>
 #include <vector>
 
 #include "ui/chart/ui_scan_channel_store.h"
+
+// Fills disjoint, aligned rectangles (device pixels, the painter untransformed) with one
+// colour, leaving the pixels drawRects would leave.
+void scan_curve_fill_rects(QPainter* painter, const std::vector<QRect>& rects, const QColor& color);
 
 class ui_scan_curve_t : public QwtPlotCurve {
 public:

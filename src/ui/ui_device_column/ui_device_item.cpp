@@ -243,7 +243,8 @@ QFuture<int> ui_device_item_t::run_io(std::function<int(cfg_main_t*)> job) {
     }
     // The manager outlives this job: its release is queued on the same lane, behind it.
     plib_mngr_t* mngr = m_pmngr;
-    return ui_device_jobs_t::instance().run(m_lane, [mngr, job = std::move(job)] { return job(mngr->get_cfg()); });
+    return ui_device_jobs_t::instance().run(m_lane,
+                                            [mngr, job = std::move(job)] { return job(mngr->get_cfg()); });
 }
 
 void ui_device_item_t::_start_connect(bool on, bool quiet, std::function<void(bool)> then, int stop_first) {
@@ -343,8 +344,11 @@ void ui_device_item_t::slot_connection_clicked() {
         if (m_busy || m_pmngr == nullptr) return;
     }
     // The stop waits for the instrument's reply in flight: it goes with the disconnect.
-    _start_connect(false, false, [this](bool) { _update_connection_icon(); },
-                   measuring ? stop_measuring : scanning ? stop_scanning : 0);
+    _start_connect(
+        false, false, [this](bool) { _update_connection_icon(); },
+        measuring  ? stop_measuring
+        : scanning ? stop_scanning
+                   : 0);
 }
 
 void ui_device_item_t::slot_change_device_res(QString ip_res) {

@@ -93,7 +93,8 @@ void ui_primary_window_t::_try_scan_card() {
 
 void ui_primary_window_t::_scan_card_answered() {
     m_scan_query_running = false;
-    const int answer = m_scan_watcher->future().resultCount() > 0 ? m_scan_watcher->result() : scan_card_unknown;
+    const int answer =
+        m_scan_watcher->future().resultCount() > 0 ? m_scan_watcher->result() : scan_card_unknown;
     if (m_pdev == nullptr || m_scan_card) return;
     if (answer == scan_card_fitted) {
         _add_scan_pages();
