@@ -18,6 +18,7 @@
 #include <QImage>
 #include <QPalette>
 #include <QPixmap>
+#include <QThread>
 #include <QTimer>
 #include <cmath>
 #include <cstdio>
@@ -313,6 +314,17 @@ BENCHMARK(BM_scan_data_notification)->Arg(1)->Unit(benchmark::kMillisecond)->Ite
 
 double thread_cpu_s() { return cpu_s(CLOCK_THREAD_CPUTIME_ID); }
 
+// The item connects in the background: runs the event loop until it is done (bounded).
+bool wait_connected(const ui_device_item_t& item) {
+    QElapsedTimer waited;
+    waited.start();
+    while (item.is_busy() && waited.elapsed() < 30000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return !item.is_busy() && item.is_connected();
+}
+
 // The Measure Diagram page shown while one simulated instrument measures (one
 // notification per 200 ms tick): GUI-thread CPU seconds per wall second.
 void BM_gui_cpu_while_measuring(benchmark::State& state) {
@@ -323,7 +335,7 @@ void BM_gui_cpu_while_measuring(benchmark::State& state) {
         return;
     }
     auto item = std::make_unique<ui_device_item_t>("VXA-2", sim.instr_resource(), pugi::xml_node());
-    if (!item->is_connected()) {
+    if (!wait_connected(*item)) {
         state.SkipWithError("not connected");
         return;
     }
@@ -437,7 +449,7 @@ int render_live_screenshots(const QString& dir) {
     velkaro_test::sim_process_t sim("VXA-2");
     if (!sim.ok()) return 1;
     ui_device_item_t item("VXA-2", sim.instr_resource(), pugi::xml_node());
-    if (!item.is_connected()) return 1;
+    if (!wait_connected(item)) return 1;
     cfg_main_t* cfg = item.get_mngr()->get_cfg();
     cfg->set_function(measure_dcv);
     cfg->set_range(measure_dcv, "2V");
