@@ -234,7 +234,10 @@ std::string cfg_measure_t::get_range(int f) const { CFG_GET(range, std::string()
 
 std::string cfg_measure_t::read_range(int f) {
     double value = 0.0;
-    m_pdrv->get_range(as_type(f), value);
+    // A failed or unreadable answer names no range: nothing is stored (a "0V" range would
+    // be saved with the project and refused by the instrument later).
+    if (m_pdrv->get_range(as_type(f), value) != 0 || !std::isfinite(value) || value <= 0.0)
+        return std::string();
     std::string text = value_to_range_text(value, as_type(resolve_function(f)));
     _entry(f).range = text;
     return text;

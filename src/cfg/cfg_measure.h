@@ -75,7 +75,8 @@ public:
     int get_auto_range(int f) const;
     void set_range(int f, const std::string& range);
     std::string get_range(int f) const;
-    // ":RANGE?" turned into the range name of f, stored and returned.
+    // ":RANGE?" turned into the range name of f, stored and returned; empty, and nothing
+    // stored, when the instrument gives no usable answer.
     std::string read_range(int f);
     void set_nplc(int f, const std::string& nplc);
     std::string get_nplc(int f) const;

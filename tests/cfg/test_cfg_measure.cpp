@@ -10,6 +10,7 @@
 #include "cfg_test_util.h"
 #include "common/plib_measure_type.h"
 #include "nsp_src/lib/lib_assert.h"
+#include "visa/visa_types.h"
 
 using velkaro_test::cfg_fixture_t;
 
@@ -319,4 +320,35 @@ TEST(cfg_measure, settings_that_would_split_a_command_are_refused) {
         EXPECT_EQ(out.rfind("Measure value refused: ", 0), 0u) << out;
         EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
     }
+}
+
+// The range the instrument chose (auto range) is stored only when it names one: a
+// time-out or an unreadable reply used to store "0V", which the project then saved.
+TEST(cfg_measure, read_range_stores_only_a_range_the_instrument_named) {
+    struct case_t {
+        const char* name;
+        std::string reply;
+        int status;
+        std::string returned;
+    };
+    const std::vector<case_t> cases = {
+        {"a range", "+2.00000000E+01\n", 0, "20V"},
+        {"time-out", "", static_cast<int>(visa::VI_ERROR_TMO), ""},
+        {"garbled", "\x01\x7f#zz\n", 0, ""},
+        {"empty", "\n", 0, ""},
+        {"zero", "+0.00000000E+00\n", 0, ""},
+        {"not a number", "nan\n", 0, ""},
+        {"another range", "+2.00000000E-01\n", 0, "200mV"},
+    };
+    cfg_fixture_t f("VXA-2");
+    std::string stored = f.cfg().get_range(measure_dcv);
+    for (const case_t& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        f.link.reply(tc.reply, tc.status);
+        EXPECT_EQ(f.cfg().read_range(measure_dcv), tc.returned);
+        if (!tc.returned.empty()) stored = tc.returned;
+        EXPECT_EQ(f.cfg().get_range(measure_dcv), stored);
+        EXPECT_TRUE(f.link.replies.empty()) << "one query per read";
+    }
+    EXPECT_EQ(stored, "200mV");
 }
