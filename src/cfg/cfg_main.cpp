@@ -98,6 +98,8 @@ int cfg_main_t::get_auto_range(int f) const { return m_pmeasure->get_auto_range(
 void cfg_main_t::set_range(int f, const std::string& range) { m_pmeasure->set_range(f, range); }
 std::string cfg_main_t::get_range(int f) const { return m_pmeasure->get_range(f); }
 std::string cfg_main_t::read_range(int f) { return m_pmeasure->read_range(f); }
+std::string cfg_main_t::query_range(int f) const { return m_pmeasure->query_range(f); }
+void cfg_main_t::store_read_range(int f, const std::string& range) { m_pmeasure->store_read_range(f, range); }
 void cfg_main_t::set_nplc(int f, const std::string& nplc) { m_pmeasure->set_nplc(f, nplc); }
 std::string cfg_main_t::get_nplc(int f) const { return m_pmeasure->get_nplc(f); }
 void cfg_main_t::set_rel_state(int f, int on) { m_pmeasure->set_rel_state(f, on); }

@@ -95,6 +95,10 @@ public:
     void set_range(int f, const std::string& range);
     std::string get_range(int f) const;
     std::string read_range(int f);
+    // read_range in two halves: the instrument's answer (no stored value touched: may run
+    // on the device item's lane) and its store (on the GUI thread).
+    std::string query_range(int f) const;
+    void store_read_range(int f, const std::string& range);
     void set_nplc(int f, const std::string& nplc);
     std::string get_nplc(int f) const;
     void set_rel_state(int f, int on);

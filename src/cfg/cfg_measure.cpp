@@ -233,14 +233,22 @@ void cfg_measure_t::set_range(int f, const std::string& range) {
 std::string cfg_measure_t::get_range(int f) const { CFG_GET(range, std::string()); }
 
 std::string cfg_measure_t::read_range(int f) {
+    std::string text = query_range(f);
+    store_read_range(f, text);
+    return text;
+}
+
+std::string cfg_measure_t::query_range(int f) const {
     double value = 0.0;
-    // A failed or unreadable answer names no range: nothing is stored (a "0V" range would
-    // be saved with the project and refused by the instrument later).
+    // A failed or unreadable answer names no range (a "0V" range would be saved with the
+    // project and refused by the instrument later).
     if (m_pdrv->get_range(as_type(f), value) != 0 || !std::isfinite(value) || value <= 0.0)
         return std::string();
-    std::string text = value_to_range_text(value, as_type(resolve_function(f)));
-    _entry(f).range = text;
-    return text;
+    return value_to_range_text(value, as_type(resolve_function(f)));
+}
+
+void cfg_measure_t::store_read_range(int f, const std::string& range) {
+    if (!range.empty()) _entry(f).range = range;
 }
 
 void cfg_measure_t::set_nplc(int f, const std::string& nplc) {

@@ -78,6 +78,10 @@ public:
     // ":RANGE?" turned into the range name of f, stored and returned; empty, and nothing
     // stored, when the instrument gives no usable answer.
     std::string read_range(int f);
+    // The two halves of read_range: the query alone (touches no stored value, so it may
+    // run off the GUI thread while the link is free to use) and the store of its answer.
+    std::string query_range(int f) const;
+    void store_read_range(int f, const std::string& range);
     void set_nplc(int f, const std::string& nplc);
     std::string get_nplc(int f) const;
     void set_rel_value(int f, const std::string& value);

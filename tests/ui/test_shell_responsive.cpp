@@ -1,7 +1,9 @@
 // The shell stays usable while instruments are slow: connecting, deleting and
 // "Delete All" run in the background, a GUI timer keeps firing meanwhile, and the
 // outcome (boxes, state, item refresh) is what it is without the delay.
+#include <QLabel>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QtTest>
@@ -16,6 +18,7 @@
 #include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_device_column/ui_device_jobs.h"
 #include "ui/ui_main_window.h"
+#include "ui/ui_primary_window/ui_measure_frame.h"
 #include "ui/ui_primary_window/ui_primary_window.h"
 #include "ui_test_support.h"
 
@@ -89,9 +92,11 @@ connect_outcome_t add_by_hand(const std::string& model, const std::string& res) 
     return outcome;
 }
 
-// A connected instrument, measuring, on a simulator that answers every query late.
+// A connected instrument, measuring, on a simulator that answers every query late (or
+// with other simulator options).
 struct slow_bench_t {
-    slow_bench_t() : sim("VXA-2", {"--reply-delay", slow_reply}) {}
+    explicit slow_bench_t(std::vector<std::string> sim_args = {"--reply-delay", slow_reply})
+        : sim("VXA-2", std::move(sim_args)) {}
     bool add_to(ui_device_column_t& column) {
         if (!sim.ok()) return false;
         column.slot_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
@@ -124,6 +129,7 @@ private slots:
     void item_deleted_while_connecting();
     void window_closed_while_connecting();
     void scan_card_check_runs_in_the_background();
+    void auto_range_is_asked_in_the_background();
     void disconnect_of_a_running_instrument_stops_it_in_the_background_data();
     void disconnect_of_a_running_instrument_stops_it_in_the_background();
 };
@@ -292,6 +298,43 @@ void test_shell_responsive_t::scan_card_check_runs_in_the_background() {
     qInfo("GUI timer ticks during the scanner-card check: %d", ticks_at_answer);
     QVERIFY2(ticks_at_answer >= 3, qPrintable(QString::number(ticks_at_answer)));
     QCOMPARE(closer.count(), 0);
+}
+
+// Every reading shown in auto range asks the instrument which range it chose. That
+// question waits behind the acquisition's fetch; asked on the GUI thread, an instrument
+// that stops answering froze the window until the link's time-out.
+void test_shell_responsive_t::auto_range_is_asked_in_the_background() {
+    slow_bench_t bench(std::vector<std::string>{});  // its simulator answers at once until hung
+    modal_closer_t closer;
+    ui_device_column_t column;
+    QVERIFY(bench.add_to(column));  // measuring, DC voltage in auto range
+    ui_device_item_t* item = column.get_device_items().front();
+    cfg_main_t* cfg = item->get_mngr()->get_cfg();
+    QVERIFY(cfg->get_auto_range(measure_dcv) != 0);
+    ui_primary_window_t window(nullptr, item);
+    QVERIFY(wait_instruments_idle());
+    auto* frame = window.findChild<ui_measure_frame_t*>("measure_frame");
+    auto* data = window.findChild<QLabel*>("measure_data");
+    QTRY_VERIFY_WITH_TIMEOUT(data->text().contains(QRegularExpression("^[0-9.]{8}$")), 10000);
+    QVERIFY(wait_releases_done());  // the range question of that reading answered
+
+    bench.hang();
+    gui_ticks_t ticks;
+    frame->slot_recv_measure_notify_update(acq_notify_data);
+    // Back at once, with the question waiting for the instrument on the item's lane.
+    QVERIFY(!ui_device_jobs_t::instance().wait_idle(0));
+    QTest::qWait(200);
+    QVERIFY2(ticks.ticks() >= 3, qPrintable(QString::number(ticks.ticks())));
+    bench.resume();
+    QVERIFY(wait_releases_done());
+    QCoreApplication::processEvents();
+    const QList<QLabel*> params = window.findChildren<QLabel*>("measure_data_param");
+    QCOMPARE(params.size(), 2);
+    QCOMPARE(params[1]->text(), QString("Auto"));
+    QVERIFY(!params[0]->text().isEmpty());
+    QCOMPARE(params[0]->text().toStdString(), cfg->get_range(measure_dcv));
+    QVERIFY(item->is_connected());
+    cfg->set_run_state(0);
 }
 
 void test_shell_responsive_t::disconnect_of_a_running_instrument_stops_it_in_the_background_data() {

@@ -200,6 +200,8 @@ ui_measure_frame_t::ui_measure_frame_t(QWidget* parent, ui_device_item_t* item)
     m_param =
         new ui_measure_param_widget_t(this, m_pcfg, m_pdrv, m_pcfg != nullptr ? m_pcfg->get_run_state() : 0);
     m_buttons = new ui_measure_btn_widget_t(this, m_pmngr);
+    m_range_watcher = new QFutureWatcher<int>(this);
+    connect(m_range_watcher, &QFutureWatcher<int>::finished, this, &ui_measure_frame_t::_auto_range_answered);
 
     auto* top = new QHBoxLayout;
     top->setContentsMargins(0, 0, 0, 0);
@@ -323,6 +325,7 @@ void ui_measure_frame_t::_show_latest_reading() {
         return;
     }
     const int function = m_pcfg->get_function();
+    m_latest_value = v;
     _update_range_texts(function);
     _display_value(v, function);
 }
@@ -335,8 +338,11 @@ void ui_measure_frame_t::_update_range_texts(int function) {
     std::string range;
     QString mode;
     if (m_pcfg->get_auto_range(function) != 0) {
-        range = m_pcfg->read_range(function);  // the range the instrument chose, stored
+        // The range the instrument chose last time it was asked; the question for the
+        // current one runs in the background and updates the texts when answered.
+        range = m_pcfg->get_range(function);
         mode = "Auto";
+        _ask_auto_range(function);
     } else {
         range = m_pcfg->get_range(function);
         mode = "Manual";
@@ -346,6 +352,29 @@ void ui_measure_frame_t::_update_range_texts(int function) {
         return;
     }
     m_display->set_range_texts(QString::fromStdString(range), mode);
+}
+
+void ui_measure_frame_t::_ask_auto_range(int function) {
+    if (m_pdev == nullptr || m_range_watcher->isRunning()) return;
+    auto answer = std::make_shared<std::string>();
+    m_range_answer = answer;
+    m_range_function = function;
+    m_range_watcher->setFuture(m_pdev->run_io([answer, function](cfg_main_t* cfg) {
+        *answer = cfg->query_range(function);
+        return 0;
+    }));
+}
+
+void ui_measure_frame_t::_auto_range_answered() {
+    if (m_pcfg == nullptr || m_range_answer == nullptr || m_range_answer->empty()) return;
+    const int function = m_range_function;
+    // Still what the page shows: the same function, still in auto range.
+    if (function != m_pcfg->get_function() || m_pcfg->get_auto_range(function) == 0) return;
+    if (*m_range_answer == m_pcfg->get_range(function)) return;
+    m_pcfg->store_read_range(function, *m_range_answer);
+    m_display->set_range_texts(QString::fromStdString(*m_range_answer), "Auto");
+    // The digits follow the range: the reading shown is placed again.
+    if (!std::isnan(m_latest_value)) _display_value(m_latest_value, function);
 }
 
 void ui_measure_frame_t::_display_value(double value, int function) {

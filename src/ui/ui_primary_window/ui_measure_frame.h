@@ -9,7 +9,11 @@
 #pragma once
 
 #include <QFrame>
+#include <QFutureWatcher>
 #include <QPointer>
+#include <limits>
+#include <memory>
+#include <string>
 
 #include "acq/plib_acq_types.h"
 #include "ui/ui_primary_window/plib_measure_data_disp.h"
@@ -101,6 +105,8 @@ private:
     void _show_placeholders();
     void _show_latest_reading();
     void _update_range_texts(int function);
+    void _ask_auto_range(int function);
+    void _auto_range_answered();
     void _display_value(double value, int function);
     void _tell_record_write_failed();
     void _tell_pieces_dropped();
@@ -114,4 +120,10 @@ private:
     QTimer* m_dropped_line_timer = nullptr;  // runs while a dropped-pieces line may not be shown
     bool m_dropped_line_pending = false;     // pieces were dropped since the last line
     int m_dropped_line_interval_ms = dropped_line_interval_ms;
+    // The range the instrument chose in auto range is asked on the device item's lane
+    // (the query waits behind the acquisition's fetch): one question at a time.
+    QFutureWatcher<int>* m_range_watcher = nullptr;
+    std::shared_ptr<std::string> m_range_answer;  // written by the job, read once it finished
+    int m_range_function = -1;                    // the function asked about
+    double m_latest_value = std::numeric_limits<double>::quiet_NaN();  // the reading shown
 };
