@@ -261,7 +261,13 @@ bool sim_instrument_t::_function_setting(const request_t& request, bool query, s
         }
         double v = 0.0;
         if (setting->kind == kind_range) {
-            reply = parse_range(it->second, false, v) ? number_text(v) : it->second;
+            if (!parse_range(it->second, false, v)) {
+                reply = it->second;
+            } else {
+                // Autoranging: the range the meter has moved to for its input.
+                reply = number_text(_setting_on(mn + ":RANGE:AUTO") ? autorange_for(func, m_lowest_auto_range[func], v)
+                                                                     : v);
+            }
         } else if (setting->kind == kind_number && parse_number(it->second, v)) {
             reply = number_text(v);
         } else {
@@ -346,7 +352,9 @@ void sim_instrument_t::_reset() {
     const char* ranges[func_count] = {dcv, dci, dcv, aci, res, res, freq, freq, cap, "", "", "", ""};
     for (int f = 0; f < func_count; ++f) {
         const std::string mn = func_mnemonics[f];
+        m_lowest_auto_range[f] = 0.0;
         if (ranges[f][0] != '\0') {
+            if (!parse_range(ranges[f], false, m_lowest_auto_range[f])) m_lowest_auto_range[f] = 0.0;
             m_settings[mn + ":RANGE"] = ranges[f];
             m_settings[mn + ":RANGE:AUTO"] = "1";
         }

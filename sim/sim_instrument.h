@@ -148,6 +148,7 @@ private:
 
     std::mutex m_mutex;  // guards everything below
     std::map<std::string, std::string> m_settings;
+    double m_lowest_auto_range[func_count] = {};  // autoranging starts at the model's default range; 0: none
     std::deque<std::string> m_errors;
     int m_function = func_dcv;
 

@@ -29,10 +29,27 @@ double noise(uint64_t x) {
 
 }  // namespace
 
+// The front input of each function; scanner channels scale it.
+constexpr double inputs[func_count] = {1.2345, 0.012345, 0.23456, 0.0045, 1234.5, 1234.2, 1000.02,
+                                       1e-3,   1.0e-7,   0.35,    0.612,  23.5,   0.0421};
+// Beyond this share of its range a reading is an overload (the meters' overrange).
+constexpr double overrange = 1.2;
+// Drift and noise move a reading by at most this share.
+constexpr double wander = 2.5e-4;
+
+double autorange_for(int func, double lowest, double current) {
+    if (func < 0 || func > func_cap || func == func_freq || func == func_period || !(lowest > 0) ||
+        !std::isfinite(lowest)) {
+        return current;
+    }
+    const double v = inputs[func] * (1.0 + wander);
+    double range = lowest;
+    for (int i = 0; i < 12 && v > overrange * range; ++i) range *= 10.0;
+    return range;
+}
+
 double reading_value(int func, double range, uint64_t index, double t_s, int channel,
                      const std::string& temp_unit) {
-    static const double inputs[func_count] = {1.2345, 0.012345, 0.23456, 0.0045, 1234.5, 1234.2, 1000.02,
-                                              1e-3,   1.0e-7,   0.35,    0.612,  23.5,   0.0421};
     double v = inputs[func] * (1.0 + 0.05 * channel);
     if (func == func_period) {
         v = 1.0 / (inputs[func_freq] * (1.0 + 0.05 * channel));
@@ -51,7 +68,7 @@ double reading_value(int func, double range, uint64_t index, double t_s, int cha
         }
         return v;
     }
-    if (range > 0 && func != func_freq && func != func_period && std::fabs(v) > 1.2 * range) {
+    if (range > 0 && func != func_freq && func != func_period && std::fabs(v) > overrange * range) {
         return overload_value;
     }
     return v;

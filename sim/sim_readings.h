@@ -42,6 +42,13 @@ struct sim_reading_t {
 double reading_value(int func, double range, uint64_t index, double t_s, int channel,
                      const std::string& temp_unit);
 
+// The range an autoranging meter settles on for the front input of `func`: from
+// `lowest` (in base units, where the meter starts) up a decade at a time to the first
+// that holds the input without overload. Frequency and Period (whose range is the
+// signal's voltage, not the input measured) and the functions without ranges, or an
+// unknown `lowest`, keep `current`.
+double autorange_for(int func, double lowest, double current);
+
 // Readings per second: from the integration time `nplc` on a 50 Hz line, or from the
 // gate time `aperture` for Frequency and Period, fixed for the other functions;
 // bounded, and very high when the simulator runs `fast`.
