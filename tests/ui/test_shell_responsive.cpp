@@ -19,6 +19,7 @@
 #include "ui/ui_device_column/ui_device_jobs.h"
 #include "ui/ui_main_window.h"
 #include "ui/ui_primary_window/ui_measure_frame.h"
+#include "ui/ui_primary_window/ui_measure_format.h"
 #include "ui/ui_primary_window/ui_primary_window.h"
 #include "ui_test_support.h"
 
@@ -130,6 +131,7 @@ private slots:
     void window_closed_while_connecting();
     void scan_card_check_runs_in_the_background();
     void auto_range_is_asked_in_the_background();
+    void a_late_range_answer_leaves_a_cleared_page_cleared();
     void disconnect_of_a_running_instrument_stops_it_in_the_background_data();
     void disconnect_of_a_running_instrument_stops_it_in_the_background();
 };
@@ -335,6 +337,43 @@ void test_shell_responsive_t::auto_range_is_asked_in_the_background() {
     QCOMPARE(params[0]->text().toStdString(), cfg->get_range(measure_dcv));
     QVERIFY(item->is_connected());
     cfg->set_run_state(0);
+}
+
+// The range question may be answered after the page was cleared (a new run, the
+// buffer cleared): the answer is stored, but the stale reading does not come back.
+void test_shell_responsive_t::a_late_range_answer_leaves_a_cleared_page_cleared() {
+    slow_bench_t bench(std::vector<std::string>{});
+    modal_closer_t closer;
+    ui_device_column_t column;
+    QVERIFY(bench.add_to(column));
+    ui_device_item_t* item = column.get_device_items().front();
+    cfg_main_t* cfg = item->get_mngr()->get_cfg();
+    ui_primary_window_t window(nullptr, item);
+    QVERIFY(wait_instruments_idle());
+    auto* frame = window.findChild<ui_measure_frame_t*>("measure_frame");
+    auto* data = window.findChild<QLabel*>("measure_data");
+    QTRY_VERIFY_WITH_TIMEOUT(data->text().contains(QRegularExpression("^[0-9.]{8}$")), 10000);
+    // Stopped, so that no further reading reaches the page; its latest one stays.
+    cfg->set_run_state(0);
+    QVERIFY(wait_releases_done());
+    QCoreApplication::processEvents();
+    const std::string answered = cfg->get_range(measure_dcv);
+    QVERIFY(!answered.empty());
+    cfg->store_read_range(measure_dcv, answered == "20V" ? "200V" : "20V");  // so the answer differs
+
+    bench.hang();
+    frame->slot_recv_measure_notify_update(acq_notify_data);
+    QVERIFY(!ui_device_jobs_t::instance().wait_idle(0));  // the question waits
+    frame->slot_process_clear_data();
+    bench.resume();
+    QVERIFY(wait_releases_done());
+    QCoreApplication::processEvents();
+    QCOMPARE(cfg->get_range(measure_dcv), answered);  // stored all the same
+    QCOMPARE(data->text(), QString::fromUtf8(ui_measure_placeholder));
+    const QList<QLabel*> params = window.findChildren<QLabel*>("measure_data_param");
+    QCOMPARE(params.size(), 2);
+    QVERIFY2(params[0]->text().isEmpty(), qPrintable(params[0]->text()));
+    QVERIFY(item->is_connected());
 }
 
 void test_shell_responsive_t::disconnect_of_a_running_instrument_stops_it_in_the_background_data() {

@@ -311,6 +311,7 @@ void ui_measure_frame_t::_tell_record_write_failed() {
 }
 
 void ui_measure_frame_t::_show_placeholders() {
+    m_latest_value = std::numeric_limits<double>::quiet_NaN();
     m_display->show_placeholder();
     m_display->clear_range_texts();
 }
@@ -321,6 +322,7 @@ void ui_measure_frame_t::_show_latest_reading() {
     if (m_pacq->m_acq_latest_msg.fetch(latest) != 0) return;
     const double v = latest.value;
     if (std::isnan(v) || std::isinf(v) || is_equal(v, plib_no_reading_value)) {
+        m_latest_value = std::numeric_limits<double>::quiet_NaN();
         m_display->show_placeholder();
         return;
     }
@@ -372,9 +374,11 @@ void ui_measure_frame_t::_auto_range_answered() {
     if (function != m_pcfg->get_function() || m_pcfg->get_auto_range(function) == 0) return;
     if (*m_range_answer == m_pcfg->get_range(function)) return;
     m_pcfg->store_read_range(function, *m_range_answer);
+    // A page cleared (or showing no reading) since the question keeps its placeholders.
+    if (std::isnan(m_latest_value)) return;
     m_display->set_range_texts(QString::fromStdString(*m_range_answer), "Auto");
     // The digits follow the range: the reading shown is placed again.
-    if (!std::isnan(m_latest_value)) _display_value(m_latest_value, function);
+    _display_value(m_latest_value, function);
 }
 
 void ui_measure_frame_t::_display_value(double value, int function) {
