@@ -10,6 +10,7 @@
 #include <QDateTimeEdit>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -170,22 +171,36 @@ public:
         m_timer.setInterval(10);
         QObject::connect(&m_timer, &QTimer::timeout, [this] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (dialog == nullptr || dialog == m_last) return;
-            m_last = dialog;
-            ++m_answered;
+            if (dialog == nullptr) return;
+            if (dialog != m_last) {
+                m_last = dialog;
+                ++m_answered;
+                m_tries = 0;
+            }
+            // The dialog lists directories in the background and may need a few turns to
+            // take the one chosen: accept only once it holds it, and give up rather than hang.
+            if (++m_tries > max_tries) {
+                dialog->reject();
+                return;
+            }
             dialog->setDirectory(m_directory);
             dialog->selectFile(m_directory);
-            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+            const QString chosen = dialog->selectedFiles().value(0);
+            if (!chosen.isEmpty() &&
+                QFileInfo(chosen).canonicalFilePath() == QFileInfo(m_directory).canonicalFilePath())
+                static_cast<QDialog*>(dialog)->accept();
         });
         m_timer.start();
     }
     int answered() const { return m_answered; }
 
 private:
+    static constexpr int max_tries = 3000;  // 30 s of polls: a loaded machine lists directories slowly
     QTimer m_timer;
     QString m_directory;
     QPointer<QFileDialog> m_last;
     int m_answered = 0;
+    int m_tries = 0;
 };
 
 }  // namespace
