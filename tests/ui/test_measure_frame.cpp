@@ -3,6 +3,8 @@
 // messages the acquisition's notifications raise.
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QStackedLayout>
 #include <QtTest>
@@ -475,10 +477,20 @@ private:
                 return;
             }
             title = dialog->windowTitle();
-            // The dialog loads its directory in the background: accept only once it holds the name.
             const QFileInfo target(m_path);
-            dialog->setDirectory(target.absolutePath());
-            dialog->selectFile(target.fileName());
+            if (dialog != m_last) {
+                // Once per dialog: its directory, and the name typed as a user would. (Set
+                // again at every poll, the dialog restarted its background listing each
+                // time and, on a loaded machine, never settled.)
+                m_last = dialog;
+                dialog->setDirectory(target.absolutePath());
+                if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) {
+                    name->setText(target.fileName());
+                } else {
+                    dialog->selectFile(target.fileName());
+                }
+            }
+            // Accept only once the dialog holds the name.
             const QString chosen = dialog->selectedFiles().value(0);
             const bool same_dir = QFileInfo(chosen).dir().canonicalPath() == target.dir().canonicalPath();
             if (chosen == m_path || (same_dir && QFileInfo(chosen).fileName() == target.fileName()))
@@ -491,6 +503,7 @@ private:
     static constexpr int max_tries = 3000;  // 30 s of polls: a loaded machine lists directories slowly
     QString m_path;
     QTimer m_timer;
+    QPointer<QFileDialog> m_last;
     int m_tries = 0;
 };
 

@@ -173,18 +173,19 @@ public:
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             if (dialog == nullptr) return;
             if (dialog != m_last) {
+                // Opened in the directory itself with nothing selected, a directory dialog
+                // answers that directory. (Selecting it by name would open its parent,
+                // list that in the background and race with the answer.)
                 m_last = dialog;
                 ++m_answered;
                 m_tries = 0;
+                dialog->setDirectory(m_directory);
             }
-            // The dialog lists directories in the background and may need a few turns to
-            // take the one chosen: accept only once it holds it, and give up rather than hang.
+            // Accept only once the dialog holds the directory; give up rather than hang.
             if (++m_tries > max_tries) {
                 dialog->reject();
                 return;
             }
-            dialog->setDirectory(m_directory);
-            dialog->selectFile(m_directory);
             const QString chosen = dialog->selectedFiles().value(0);
             if (!chosen.isEmpty() &&
                 QFileInfo(chosen).canonicalFilePath() == QFileInfo(m_directory).canonicalFilePath())
