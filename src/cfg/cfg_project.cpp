@@ -24,6 +24,7 @@
 #include "cfg/cfg_remote.h"
 #include "cfg/cfg_scan_config.h"
 #include "cfg/cfg_scan_diagram.h"
+#include "common/plib_log_file.h"
 #include "common/plib_measure_type.h"
 #include "common/plib_model_registry.h"
 
@@ -89,8 +90,10 @@ int write_file_atomic(const std::string& path, const std::string& bytes) {
     if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         // A device or pipe cannot be replaced by renaming (and must not be): write into it.
         if (S_ISDIR(st.st_mode)) return -1;
-        const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        // Without waiting: a pipe nobody reads must not hold the program.
+        const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) return -1;
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         const bool ok = write_all(fd, bytes);
         return (::close(fd) == 0 && ok) ? 0 : -1;
     }
@@ -98,10 +101,11 @@ int write_file_atomic(const std::string& path, const std::string& bytes) {
     std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) return -1;
-    bool ok = write_all(fd, bytes);
+    // mkstemp makes the file 0600: give it the mode any new file of this process gets.
+    bool ok = plib_apply_file_mode(fd) == 0;
+    ok = write_all(fd, bytes) && ok;
     ok = (::fsync(fd) == 0) && ok;
     ok = (::close(fd) == 0) && ok;
-    if (ok) ::chmod(temp.c_str(), 0644);
     if (!ok || std::rename(temp.c_str(), target.c_str()) != 0) {
         ::unlink(temp.c_str());
         return -1;

@@ -85,6 +85,8 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
         return report.fail(code, message, status);
     };
     report.doc() = {{"model", o.model}, {"resource", o.resource}, {"function", o.function}};
+    // NaN passes every range check (each comparison is false).
+    if (std::isnan(o.time_s)) return fail(cli_exit_usage, "--time must be a number of seconds");
     // The acquisition counts its stop number in an int: a larger count would wrap.
     constexpr long long max_count = std::numeric_limits<int>::max();
     if (o.count > max_count)
@@ -161,7 +163,6 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
         }
         return fail(cli_exit_run, "the acquisition did not start");
     }
-    const dir_snapshot_t before = snapshot_dir(o.log_dir);
     cli_progress_t progress;
     uint32_t last_count = 0;
     auto last_progress = start;
@@ -201,15 +202,20 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     const std::size_t valid = buffered.valid;
     // The buffer may hold fewer readings than the run delivered (and logged).
     const uint32_t total = cfg.get_total_count();
-    const bool logged = !o.log_dir.empty() && !events->record_write_failed;
+    const plib_record_run_state_info_t run_info = cfg.get_run_state_info();
+    const bool logs = !o.log_dir.empty();
+    // What reached the file, not what was measured: a file that could not be made or
+    // stopped taking lines counts only the readings it holds.
+    const uint64_t logged_count = run_info.logged_count;
     // Pieces of the instrument's replies that were no number: dropped, never logged as 0.
     const uint64_t dropped = cfg.get_run_state_info().dropped_count;
     const double rate = elapsed > 0 ? static_cast<double>(total) / elapsed : 0.0;
     const double mean = valid > 0 ? sum / static_cast<double>(valid) : std::nan("");
 
     const bool exported = o.export_path.empty() || cfg.export_data(o.export_path) == 0;
-    std::vector<std::string> files = files_written(o.log_dir, before);
-    // An export into the log directory is already listed.
+    // This run's own files: another process logging into the same directory makes its own.
+    std::vector<std::string> files;
+    if (logs && !run_info.record_path.empty()) files.push_back(run_info.record_path);
     const bool listed = std::any_of(files.begin(), files.end(), [&o](const std::string& f) {
         std::error_code ec;
         return std::filesystem::equivalent(f, o.export_path, ec);
@@ -219,7 +225,7 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
 
     nlohmann::json& summary = report.doc();
     summary["readings"] = total;
-    summary["readings_logged"] = logged ? nlohmann::json(total) : nlohmann::json();
+    summary["readings_logged"] = logs ? nlohmann::json(logged_count) : nlohmann::json();
     summary["readings_in_buffer"] = buffered.count;
     summary["dropped"] = dropped;
     summary["elapsed_s"] = elapsed;
@@ -233,7 +239,7 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     if (!report.json()) {
         std::FILE* out = results();
         std::fprintf(out, "readings: %u\n", total);
-        if (logged) std::fprintf(out, "readings logged: %u\n", total);
+        if (logs) std::fprintf(out, "readings logged: %llu\n", static_cast<unsigned long long>(logged_count));
         std::fprintf(out, "readings in the buffer: %zu\n", buffered.count);
         if (dropped > 0)
             std::fprintf(out, "pieces dropped (not a number): %llu\n",
@@ -254,15 +260,23 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
         int status = 0;
         const std::string what = describe_link_lost(cfg, mngr, o.model, o.resource, &status);
         return fail(cli_exit_link,
-                    what + "; " + std::to_string(total) + (logged ? " readings logged" : " readings taken"),
+                    what + "; " + std::to_string(total) + " readings taken" +
+                        (logs ? ", " + std::to_string(logged_count) + " logged" : std::string()),
                     status);
     }
     if (!stopped)
         return fail(cli_exit_run, (by_time ? "the run went " + format_general(stall_s, 3) + " s past its time"
                                            : "no reading for " + format_general(stall_s, 3) + " s") +
                                       ": the acquisition did not stop in time; stopped");
-    if (events->record_write_failed)
-        return fail(cli_exit_file, "the record file is incomplete: writing it failed during the run");
+    if (events->record_write_failed) {
+        if (run_info.record_path.empty())
+            return fail(cli_exit_file, "the record file could not be created in \"" + o.log_dir +
+                                           "\": no reading was logged");
+        return fail(cli_exit_file, "the record file \"" + run_info.record_path +
+                                       "\" is incomplete: writing it failed during the run (" +
+                                       std::to_string(logged_count) + " of " + std::to_string(total) +
+                                       " readings logged)");
+    }
     return cli_exit_ok;
 }
 

@@ -282,6 +282,7 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
          {"model", in.section.model},
          {"resource", in.section.resource},
          {"kind", in.scanning ? "scan" : "measure"}};
+    std::vector<std::string> files;  // this instrument's own files, as its engine made them
     if (in.opened) {
         cfg_main_t& cfg = in.cfg();
         if (in.scanning) {
@@ -289,10 +290,13 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
             plib_scan_statistic_map_t stats;
             in.mngr().get_scan()->m_scan_statistic_data_msg.fetch(stats);
             j["readings"] = s.readings_count;
+            if (!in.directory.empty()) j["readings_logged"] = s.readings_logged;
+            files = s.files;
             j["elapsed_s"] = s.elapsed_s;
             j["channels"] = nlohmann::json::array();
             text += "  scan: " + std::to_string(s.readings_count) + " readings in " +
                     format_general(s.elapsed_s, 4) + " s\n";
+            if (!in.directory.empty()) text += "  readings logged: " + std::to_string(s.readings_logged) + "\n";
             for (const auto& [ch, st] : stats) {
                 j["channels"].push_back({{"channel", ch},
                                          {"min", number_json(st.min)},
@@ -308,10 +312,12 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
             const plib_record_run_state_info_t info = cfg.get_run_state_info();
             const double min = buffered.min, max = buffered.max, sum = buffered.sum;
             const std::size_t valid = buffered.valid;
-            const bool logged = !in.directory.empty() && !in.opened->events->record_write_failed;
+            // What reached the file: none when it could not be made, fewer when it failed.
+            const bool logs = !in.directory.empty();
+            if (logs && !info.record_path.empty()) files.push_back(info.record_path);
             const double rate = info.elapsed_s > 0 ? info.total_count / info.elapsed_s : 0.0;
             j["readings"] = info.total_count;
-            j["readings_logged"] = logged ? nlohmann::json(info.total_count) : nlohmann::json();
+            j["readings_logged"] = logs ? nlohmann::json(info.logged_count) : nlohmann::json();
             j["readings_in_buffer"] = buffered.count;
             j["dropped"] = info.dropped_count;
             j["elapsed_s"] = info.elapsed_s;
@@ -322,14 +328,13 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
                 {"max", number_json(valid ? max : std::nan(""))},
                 {"mean", number_json(valid ? sum / static_cast<double>(valid) : std::nan(""))}};
             text += "  readings: " + std::to_string(info.total_count) + "\n";
-            if (logged) text += "  readings logged: " + std::to_string(info.total_count) + "\n";
+            if (logs) text += "  readings logged: " + std::to_string(info.logged_count) + "\n";
             text += "  rate: " + format_general(rate, 6) + " readings/s\n";
             if (valid > 0)
                 text += "  min: " + value_text(min) + ", max: " + value_text(max) +
                         ", mean: " + value_text(sum / static_cast<double>(valid)) + "\n";
         }
     }
-    const std::vector<std::string> files = files_written(in.directory, in.before);
     j["files"] = files;
     for (const std::string& f : files) text += "  file: " + f + "\n";
     // Sections a signal reached before they were opened: not run, and no failure either.
@@ -347,6 +352,8 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
 
 int run_project(const run_options_t& o, cli_report_t& report) {
     report.doc() = {{"project", o.project}, {"instruments", nlohmann::json::array()}};
+    // NaN passes every range check (each comparison is false) and would never end a run.
+    if (std::isnan(o.time_s)) return report.fail(cli_exit_usage, "--time must be a number of seconds");
     if (!o.log_dir.empty() && !writable_directory(o.log_dir))
         return report.fail(cli_exit_usage, "cannot write to the log directory \"" + o.log_dir + "\"");
     pugi::xml_document doc;
