@@ -181,10 +181,12 @@ std::string acq_record_header(const plib_acq_file_record_param_t& param, int int
                               std::string_view date_text) {
     std::string h;
     h.reserve(256);
-    h += "Product type : " + param.product_type + "\n";
-    h += "Product SRLN : " + param.serial_number + "\n";
-    h += "Product Software Version : " + param.product_software_version + "\n";
-    h += "Software Version : " + param.software_version + "\n";
+    // Each text is one header line whatever the instrument sent: the nine lines before
+    // the readings stay nine.
+    h += "Product type : " + printable_line(param.product_type) + "\n";
+    h += "Product SRLN : " + printable_line(param.serial_number) + "\n";
+    h += "Product Software Version : " + printable_line(param.product_software_version) + "\n";
+    h += "Software Version : " + printable_line(param.software_version) + "\n";
     h += "File type: CSV\n";
     h += "File version: 1.0\n";
     h += "Interval : " + std::to_string(interval_ms) + "ms\n";
@@ -192,7 +194,7 @@ std::string acq_record_header(const plib_acq_file_record_param_t& param, int int
     h += date_text;
     h += "\n";
     h += "\n";
-    h += param.column_title + ",Time(s)\n";
+    h += printable_line(param.column_title) + ",Time(s)\n";
     return h;
 }
 

@@ -260,8 +260,9 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
         int status = 0;
         const std::string what = describe_link_lost(cfg, mngr, o.model, o.resource, &status);
         return fail(cli_exit_link,
-                    what + "; " + std::to_string(total) + " readings taken" +
-                        (logs ? ", " + std::to_string(logged_count) + " logged" : std::string()),
+                    what + "; " +
+                        (logs ? std::to_string(logged_count) + " readings logged"
+                              : std::to_string(total) + " readings taken"),
                     status);
     }
     if (!stopped)

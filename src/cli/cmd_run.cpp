@@ -431,10 +431,16 @@ int run_project(const run_options_t& o, cli_report_t& report) {
             std::string reply;
             const int status = in->mngr().get_remote()->query(
                 static_cast<unsigned long>(in->cfg().get_info().session), "*IDN?\n", reply);
+            // A reply cut at the read limit (VI_SUCCESS_MAX_CNT) or without its line end is
+            // no identification either.
             if (status < 0)
                 fail_instrument(*in, report, cli_exit_link,
                                 "the link to the " + in->name() + " failed at the end of the run (" +
                                     status_text(status) + ")",
+                                status);
+            else if (status != 0 || reply.empty() || reply.back() != '\n')
+                fail_instrument(*in, report, cli_exit_link,
+                                "the " + in->name() + " gave no whole identification at the end of the run",
                                 status);
         }
     }

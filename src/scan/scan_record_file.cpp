@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/plib_format.h"
 #include "common/plib_measure_type.h"
 #include "common/plib_number.h"
 
@@ -40,10 +41,11 @@ std::string scan_column_title(int channel, const std::string& name, int func) {
 
 std::string scan_channel_header(const plib_scan_file_record_param_t& info, const std::string& stamp) {
     std::string h;
-    h += "Product type : " + info.product_type + "\n";
-    h += "Product SRLN : " + info.serial_number + "\n";
-    h += "Product Software Version : " + info.product_software_version + "\n";
-    h += "Software Version : " + info.software_version + "\n";
+    // Each text is one header line whatever the instrument sent.
+    h += "Product type : " + printable_line(info.product_type) + "\n";
+    h += "Product SRLN : " + printable_line(info.serial_number) + "\n";
+    h += "Product Software Version : " + printable_line(info.product_software_version) + "\n";
+    h += "Software Version : " + printable_line(info.software_version) + "\n";
     h += "File type: CSV\n";
     h += "File version: 1.0\n";
     h += "Date : " + stamp + "\n";
