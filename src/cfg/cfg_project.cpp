@@ -27,6 +27,7 @@
 #include "common/plib_log_file.h"
 #include "common/plib_measure_type.h"
 #include "common/plib_model_registry.h"
+#include "common/plib_number.h"
 
 namespace cfg_project_file {
 
@@ -197,9 +198,9 @@ void read_instrument_text(pugi::xml_node parent, const char* name, std::string& 
 }
 
 std::string format_double(double value) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.17g", value);
-    return buf;
+    // Locale-free: a project saved under a decimal-comma locale reads the same on every
+    // desk and in the command-line tool.
+    return format_general(value, 17);
 }
 
 }  // namespace cfg_project_file
