@@ -265,10 +265,13 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
                               : std::to_string(total) + " readings taken"),
                     status);
     }
+    if (!stopped && by_time)
+        return fail(cli_exit_run, "the run went " + format_general(stall_s, 3) +
+                                      " s past its time: the acquisition did not stop in time; stopped");
+    // No reading for longer than the link's time-outs allow: the instrument went silent.
     if (!stopped)
-        return fail(cli_exit_run, (by_time ? "the run went " + format_general(stall_s, 3) + " s past its time"
-                                           : "no reading for " + format_general(stall_s, 3) + " s") +
-                                      ": the acquisition did not stop in time; stopped");
+        return fail(cli_exit_link, "no reading for " + format_general(stall_s, 3) +
+                                       " s: the instrument went silent (link lost); stopped");
     if (events->record_write_failed) {
         if (run_info.record_path.empty())
             return fail(cli_exit_file, "the record file could not be created in \"" + o.log_dir +

@@ -264,8 +264,10 @@ void watch_instrument(run_instrument_t& in, cli_report_t& report) {
     }
     if (std::chrono::duration<double>(now - in.last_progress).count() > in.stall_s) {
         stop_instrument(in);
-        fail_instrument(in, report, cli_exit_run,
-                        "no reading for " + format_general(in.stall_s, 3) + " s: it did not go on; stopped");
+        // An instrument that stopped answering is a lost link, not a run that failed to stop.
+        fail_instrument(in, report, cli_exit_link,
+                        "no reading for " + format_general(in.stall_s, 3) +
+                            " s: the instrument went silent (link lost); stopped");
     }
 }
 

@@ -241,9 +241,12 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
             if (since_progress > stall_s || (sweeps == 0 && since_begin > o.time_s + stall_s)) {
                 cfg->set_scan_run_state(0);
                 progress.finish();
-                fail("no reading for " + format_general(since_progress, 3) +
-                         " s: the run did not stop in time; stopped",
-                     cli_exit_run);
+                if (since_progress > stall_s)
+                    fail("no reading for " + format_general(since_progress, 3) +
+                             " s: the instrument went silent (link lost); stopped",
+                         cli_exit_link);
+                else
+                    fail("the run went past its time: it did not stop in time; stopped", cli_exit_run);
                 break;
             }
             if (progress.enabled())

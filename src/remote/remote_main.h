@@ -27,7 +27,7 @@ enum plib_remote_notify_t {
 };
 
 // Text of a VISA status for diagnostics and the command-line tool: the known statuses
-// of the link's table, "unkown error" for every other value.
+// of the link's table, "unknown error" for every other value.
 const char* remote_status_text(int status);
 
 class remote_main_t : public nsp::thd::engine_t<plib_remote_notify_t> {

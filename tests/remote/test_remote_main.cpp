@@ -76,7 +76,7 @@ protected:
 };
 sim_process_t* remote_link_test::s_sim = nullptr;
 
-TEST(remote_status_text_test, known_statuses_have_their_text_and_others_unkown_error) {
+TEST(remote_status_text_test, known_statuses_have_their_text_and_others_unknown_error) {
     struct row_t {
         unsigned status;
         const char* text;
@@ -92,9 +92,9 @@ TEST(remote_status_text_test, known_statuses_have_their_text_and_others_unkown_e
         {0xBFFF003CU, "Insufficient system resources to parse the string."},
         {0xBFFF009EU, "A code library required by VISA could not be located or loaded."},
         {0xBFFF00A5U, "The interface type is valid, but the specified interface number is not configured."},
-        {0xBFFF0015U, "unkown error"},  // time-out: not in the table
-        {0x3FFF0006U, "unkown error"},
-        {0xFFFFFFFFU, "unkown error"},
+        {0xBFFF0015U, "unknown error"},  // time-out: not in the table
+        {0x3FFF0006U, "unknown error"},
+        {0xFFFFFFFFU, "unknown error"},
     };
     for (const auto& row : rows)
         EXPECT_STREQ(remote_status_text(static_cast<int>(row.status)), row.text) << std::hex << row.status;
