@@ -29,6 +29,7 @@
 
 #include "acq/acq_main.h"
 #include "cfg/cfg_main.h"
+#include "cfg/cfg_measure.h"
 #include "cfg/cfg_project.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_instrument.h"
@@ -112,9 +113,34 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     }
     const plib_measure_type_t type = function_from_text(o.function);
     request.before_connect = [&](cfg_main_t& cfg, std::string& message) {
-        if (type != measure_none && cfg.has_function(type)) return cli_exit_ok;
-        message = "the " + o.model + " has no function \"" + o.function + "\"";
-        return cli_exit_function;
+        if (type == measure_none || !cfg.has_function(type)) {
+            message = "the " + o.model + " has no function \"" + o.function + "\"";
+            return cli_exit_function;
+        }
+        // Settings are checked against the model's tables, as a project's are: nothing
+        // the model does not offer goes to the instrument.
+        const struct {
+            const char* option;
+            const std::string& value;
+            cfg_text_setting_t setting;
+        } settings[] = {{"--range", o.range, cfg_text_setting_t::range},
+                        {"--nplc", o.nplc, cfg_text_setting_t::nplc}};
+        for (const auto& s : settings) {
+            if (s.value.empty()) continue;
+            const cfg_measure_t& measure = *cfg.measure();
+            const std::string offered = measure.offered_text(type, s.setting);
+            if (offered.empty()) {
+                message = std::string(s.option) + " \"" + s.value + "\": the " + o.model + "'s " +
+                          measure_name(type) + " has no such setting";
+                return cli_exit_usage;
+            }
+            if (!measure.offers(type, s.setting, s.value)) {
+                message = std::string(s.option) + " \"" + s.value + "\" is not offered by the " + o.model +
+                          "'s " + measure_name(type) + "; allowed: " + offered;
+                return cli_exit_usage;
+            }
+        }
+        return cli_exit_ok;
     };
     const cli_opened_t opened = open_instrument(request);
     if (opened.result != cli_exit_ok) return fail(opened.result, opened.message, opened.visa_status);

@@ -143,3 +143,39 @@ TEST(cli_hostile, a_time_that_is_not_a_number_is_refused) {
 }
 
 }  // namespace
+
+namespace {
+
+// Settings on the command line are checked against the model's tables before anything
+// goes to the instrument: a value the model does not offer exits 2 and names the
+// allowed values; the simulator never sees the command.
+TEST(cli_hostile, settings_the_model_does_not_offer_are_refused) {
+    sim_process_t sim("VXA-2");
+    ASSERT_TRUE(sim.ok());
+    const struct {
+        const char* option;
+        const char* value;
+        const char* allowed;  // one allowed value named in the message
+    } cases[] = {
+        {"--range", "2000V", "20V"},
+        {"--range", "20", "20V"},
+        {"--nplc", "1e999", "10"},
+        {"--nplc", "1,2", "10"},
+        {"--nplc", "nan", "10"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.option) + " " + c.value);
+        const process_result_t r = run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", c.option, c.value,
+                                            "--count", "1", sim.instr_resource()},
+                                           60000);
+        EXPECT_EQ(r.exit_code, cli_exit_usage) << r.err;
+        EXPECT_NE(r.err.find(std::string(c.option) + " \"" + c.value + "\" is not offered"), std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find(c.allowed), std::string::npos) << r.err;
+        for (const std::string& line : sim.log_lines()) {
+            EXPECT_EQ(line.find(c.value), std::string::npos) << line;
+        }
+    }
+}
+
+}  // namespace
