@@ -18,13 +18,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <pugixml.hpp>
 #include <string>
 #include <thread>
@@ -48,8 +52,10 @@
 namespace velkaro_cli {
 namespace {
 
-// Set by the signal handler, read by the command's loop.
-volatile std::sig_atomic_t s_stop_signal = 0;
+// Set by the signal handler, read by the command's loop and the stop watchdog (a
+// lock-free atomic: safe in a handler and between threads).
+std::atomic<int> s_stop_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void on_stop_signal(int signal_number) { s_stop_signal = signal_number; }
 
@@ -62,6 +68,50 @@ void install_stop_handlers() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
+
+// After SIGINT or SIGTERM the instruments get this long to stop and the files to be
+// finished; an instrument that holds its link (silent, each command waiting out its
+// time-out) must not hold the process too: a service manager kills it soon after.
+constexpr auto stop_grace = std::chrono::seconds(5);
+
+// Watches for a stop signal while the run goes on: when the run has not ended
+// `stop_grace` after the signal, says so and ends the process with cli_exit_run ("did
+// not stop in time"). Every log file is whole at every moment (each append ends at a
+// line end and closes the file), so nothing written is lost. Joined by its owner.
+class stop_watchdog_t {
+public:
+    stop_watchdog_t()
+        : m_thread([this] {
+              std::unique_lock<std::mutex> lock(m_mutex);
+              while (!m_done) {
+                  if (s_stop_signal != 0) {
+                      if (m_wake.wait_for(lock, stop_grace, [this] { return m_done; })) return;
+                      std::fprintf(stderr,
+                                   "velkaro-cli run: signal %d: the instruments did not stop within %lld s; "
+                                   "exiting (the files hold what was logged)\n",
+                                   static_cast<int>(s_stop_signal),
+                                   static_cast<long long>(stop_grace.count()));
+                      std::fflush(stderr);
+                      ::_exit(cli_exit_run);
+                  }
+                  m_wake.wait_for(lock, std::chrono::milliseconds(50));
+              }
+          }) {}
+    ~stop_watchdog_t() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;
+};
 
 struct run_options_t {
     std::string project;
@@ -374,9 +424,23 @@ int run_project(const run_options_t& o, cli_report_t& report) {
         instruments.push_back(std::move(in));
     }
     if (instruments.empty()) return report.fail(cli_exit_usage, "the project has no instrument to run");
+    // One instrument, one section: a resource listed twice would be opened (and fail,
+    // each after its own time-out) once per copy. Refused before anything is opened.
+    {
+        std::map<std::string, int> first_position;
+        for (const auto& in : instruments) {
+            const auto [it, fresh] = first_position.emplace(in->section.resource, in->section.position);
+            if (!fresh)
+                return report.fail(cli_exit_usage, "the project lists " + in->section.resource + " twice (" +
+                                                       std::to_string(it->second) + " and " +
+                                                       std::to_string(in->section.position) +
+                                                       "): one section per instrument");
+        }
+    }
 
     s_stop_signal = 0;
     install_stop_handlers();
+    const stop_watchdog_t watchdog;
     for (auto& in : instruments) {
         if (s_stop_signal != 0) break;
         start_instrument(*in, o, report);
