@@ -229,6 +229,8 @@ int cfg_measure_t::set_function(int f) {
     return m_pdrv->set_function(as_type(f));
 }
 
+int cfg_measure_t::send_function(int f) const { return m_pdrv->set_function(as_type(f)); }
+
 #define CFG_GET(field, fallback)                 \
     const plib_measure_func_cfg_t* e = _find(f); \
     return e ? e->field : fallback

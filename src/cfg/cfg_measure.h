@@ -72,6 +72,9 @@ public:
 
     // Stores f, then the driver's set_function; returns the driver status.
     int set_function(int f);
+    // Only the driver's set_function: stores nothing, so a worker thread may call it
+    // (with a function read on the GUI thread) while the GUI reads the configuration.
+    int send_function(int f) const;
     int get_function() const { return m_function; }
 
     void set_auto_range(int f, int on);
