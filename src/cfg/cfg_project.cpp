@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string_view>
 
@@ -125,6 +126,27 @@ bool load_file(pugi::xml_document& doc, const std::string& path) {
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     const pugi::xml_parse_result result = doc.load_file(path.c_str());
     return result && doc.child("root");
+}
+
+std::string load_failure_text(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? "there is no such file" : std::strerror(errno);
+    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+    if (::access(path.c_str(), R_OK) != 0) return "it cannot be read";
+    pugi::xml_document doc;
+    const pugi::xml_parse_result result = doc.load_file(path.c_str());
+    if (!result)
+        return std::string("it is not XML (") + result.description() + " at byte " +
+               std::to_string(static_cast<long long>(result.offset)) + ")";
+    if (!doc.child("root")) return "it has no root element";
+    return std::string();
+}
+
+std::string duplicate_resource(const std::vector<cfg_project_section_t>& sections) {
+    std::set<std::string> seen;
+    for (const cfg_project_section_t& s : sections)
+        if (!s.resource.empty() && !seen.insert(s.resource).second) return s.resource;
+    return std::string();
 }
 
 bool list_sections(pugi::xml_document& doc, const std::string& path,
