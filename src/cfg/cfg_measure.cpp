@@ -407,7 +407,8 @@ std::string cfg_measure_t::get_temp_ext_source_val() const {
     CFG_GET(temp_ext_source_val, std::string());
 }
 void cfg_measure_t::set_temp_sensor(const plib_temp_sensor_t& sensor) {
-    if (_refused("temp_sensor", sensor.name, true)) return;
+    // Sent unquoted inside the command: refused like every setting (no ';' either).
+    if (_refused("temp_sensor", sensor.name)) return;
     m_pdrv->set_temp_transducer(sensor);
     _entry(measure_temp).temp_sensor = sensor;
 }
