@@ -37,6 +37,8 @@
 #include "scan/scan_main.h"
 #include "scan/scan_statistics.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_mngr_events.h"
+#include "ui/mngr/plib_mngr.h"
 
 namespace velkaro_cli {
 namespace {
@@ -112,13 +114,23 @@ std::string configure_channels(const scan_options_t& o, cfg_scan_config_t& confi
 struct scan_write_watch_t {
     std::shared_ptr<std::atomic<bool>> failed = std::make_shared<std::atomic<bool>>(false);
     bool told = false;
+    plib_mngr_events_t* events = nullptr;
+    int listener = 0;
 
-    void watch(scan_main_t& engine) {
-        engine.set_notify_callback([failed = failed](plib_scan_notify_t n) {
-            if (n == scan_notify_record_write_failed) failed->store(true);
+    void watch(plib_mngr_t& mngr) {
+        events = &mngr.events();
+        listener = events->add_listener([failed = failed](const plib_mngr_event_t& e) {
+            if (e.source == plib_mngr_event_t::source_scan && e.kind == scan_notify_record_write_failed)
+                failed->store(true);
         });
     }
-    static void stop_watching(scan_main_t& engine) { engine.set_notify_callback(nullptr); }
+    // Also hears what the engine reported up to now (the events pass through the fan-out).
+    void stop_watching() {
+        if (events == nullptr) return;
+        events->flush(2000);
+        events->remove_listener(listener);
+        events = nullptr;
+    }
     // Tells the user once, at once, on stderr: the run goes on, readings stay in memory.
     void tell(unsigned readings) {
         if (told || !failed->load()) return;
@@ -157,6 +169,7 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
     // The system's own card query first: without a card nothing below can work.
     int card = 0;
     const int card_status = config->query_scan_card(card);
+    mngr.events().flush(2000);  // a link lost by the query is heard before we go on
     if (events->link_lost) {
         unwatch_run(mngr);
         fail_link_lost("");
@@ -198,7 +211,7 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
     if (code != cli_exit_ok) unwatch_run(mngr);
     scan_write_watch_t write_watch;
     if (code == cli_exit_ok) {
-        write_watch.watch(*engine);
+        write_watch.watch(mngr);
         cfg->set_scan_run_state(1);
         if (cfg->get_scan_run_state() != 1) {
             unwatch_run(mngr);
@@ -253,7 +266,7 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
         }
         progress.finish();
         unwatch_run(mngr);
-        scan_write_watch_t::stop_watching(*engine);
+        write_watch.stop_watching();
         const plib_scan_run_state_t final_state = cfg->get_scan_run_state_info();
         write_watch.tell(final_state.readings_count);  // a failure of the last tick
         plib_scan_statistic_map_t stats;
@@ -302,7 +315,7 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
         doc["files"] = files;
         if (!report.json()) write_results(text);
     }
-    scan_write_watch_t::stop_watching(*engine);
+    write_watch.stop_watching();
     return code;
 }
 
