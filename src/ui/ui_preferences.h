@@ -19,11 +19,14 @@ struct ui_preferences_t {
     QStringList ranges;
     bool broadcast = false;
     int portmapper_port = 111;
+    // Open a lost instrument again and go on with its run (off: a lost link disconnects it).
+    bool reconnect = false;
 
     // From the user's settings (defaults where nothing is stored: no host, no range).
     static ui_preferences_t load();
     void save() const;
-    // Hands the hosts, ranges and port to the discovery of the VISA layer.
+    // Hands the hosts, ranges and port to the discovery of the VISA layer, and the
+    // reconnection switch to every instrument.
     void apply() const;
     // Each range must be a CIDR block the discovery accepts; the first that is not is
     // named in `error`.
@@ -50,5 +53,6 @@ private:
     QPlainTextEdit* m_ranges = nullptr;
     QCheckBox* m_broadcast = nullptr;
     QSpinBox* m_port = nullptr;
+    QCheckBox* m_reconnect = nullptr;
     QLabel* m_env_note = nullptr;
 };
