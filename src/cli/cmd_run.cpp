@@ -37,6 +37,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_instrument.h"
 #include "cli/cli_output.h"
+#include "cli/cli_publish.h"
 #include "common/plib_format.h"
 #include "common/plib_number.h"
 #include "remote/remote_main.h"
@@ -44,6 +45,7 @@
 #include "scan/scan_main.h"
 #include "scan/scan_statistics.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_mngr_publish.h"
 
 namespace velkaro_cli {
 namespace {
@@ -68,6 +70,7 @@ struct run_options_t {
     double time_s = -1.0;
     std::string log_dir;
     bool json = false;
+    cli_publish_options_t publish;
 };
 
 enum run_state_t { run_running, run_done, run_failed };
@@ -75,6 +78,8 @@ enum run_state_t { run_running, run_done, run_failed };
 struct run_instrument_t {
     cfg_project_section_t section;
     std::unique_ptr<cli_opened_t> opened;  // null when the section was not opened
+    // Publishes what the instrument logs; declared after `opened`, so it goes first.
+    std::unique_ptr<plib_mngr_publish_t> feed;
     bool scanning = false;
     run_state_t state = run_running;
     int code = cli_exit_ok;
@@ -140,7 +145,8 @@ void fail_instrument(run_instrument_t& in, cli_report_t& report, int code, const
 }
 
 // Connects the section's instrument and starts it; on failure the instrument is marked.
-void start_instrument(run_instrument_t& in, const run_options_t& o, cli_report_t& report) {
+void start_instrument(run_instrument_t& in, const run_options_t& o, cli_publisher_t& publisher,
+                      cli_report_t& report) {
     cli_open_request_t request;
     request.model = in.section.model;
     request.resource = in.section.resource;
@@ -213,6 +219,7 @@ void start_instrument(run_instrument_t& in, const run_options_t& o, cli_report_t
         fail_instrument(in, report, cli_exit_link, "the scanner card refused its configuration");
         return;
     }
+    in.feed = publisher.attach(mngr);
     if (in.scanning)
         cfg.set_scan_run_state(1);
     else
@@ -353,6 +360,14 @@ int run_project(const run_options_t& o, cli_report_t& report) {
     std::vector<cfg_project_section_t> sections;
     if (!cfg_project_file::list_sections(doc, o.project, sections))
         return report.fail(cli_exit_usage, "\"" + o.project + "\" is not a project file");
+    // The targets and their spools before any instrument: a bad option touches nothing.
+    // Declared before the instruments, whose feeds hold on to it.
+    cli_publisher_t publisher;
+    {
+        std::string message;
+        const cli_exit_t opened_publisher = publisher.open(o.publish, message);
+        if (opened_publisher != cli_exit_ok) return report.fail(opened_publisher, message);
+    }
     std::vector<std::unique_ptr<run_instrument_t>> instruments;
     for (const cfg_project_section_t& s : sections) {
         if (!s.supported || s.resource.empty()) {
@@ -370,7 +385,7 @@ int run_project(const run_options_t& o, cli_report_t& report) {
     install_stop_handlers();
     for (auto& in : instruments) {
         if (s_stop_signal != 0) break;
-        start_instrument(*in, o, report);
+        start_instrument(*in, o, publisher, report);
     }
 
     // Bounded by the run itself: with --time every instrument ends by then (plus its
@@ -418,6 +433,7 @@ int run_project(const run_options_t& o, cli_report_t& report) {
         else if (in->state == run_running)
             in->state = in->code == cli_exit_ok ? run_done : run_failed;
         unwatch_run(in->mngr());
+        in->feed.reset();  // after the run's last batch
         // The link engine calls a link lost only after several failures in a row: a link
         // that broke in the run's last ticks would pass for a good run. Ask once.
         if (in->state == run_done && in->code == cli_exit_ok) {
@@ -442,6 +458,11 @@ int run_project(const run_options_t& o, cli_report_t& report) {
     }
     report.doc()["stopped_by_signal"] = s_stop_signal != 0;
     if (!report.json()) write_results(text);
+    const int publish_code = publisher.finish(report);
+    if (code == cli_exit_ok && publish_code != cli_exit_ok) {
+        code = publish_code;
+        report.fail(code, "not every reading was published (see above); the spool keeps the rest");
+    }
     // Instruments are released (disconnected) here, in order.
     instruments.clear();
     return code;
@@ -458,6 +479,7 @@ void register_run_commands(CLI::App& app, cli_context_t& context) {
         ->check(CLI::Range(0.0, 1e7));
     cmd->add_option("--log-dir", o->log_dir, "Write each instrument's files into DIR/<n>-<model>");
     cmd->add_flag("--json", o->json, "Print one JSON document (summary per instrument, files, errors)");
+    add_publish_options(cmd, o->publish);
     cmd->callback([o, &context] {
         cli_report_t report("run", o->json);
         context.exit_code = report.finish(run_project(*o, report));

@@ -72,6 +72,7 @@ std::string pub_tag_set(const pub_series_tags_t& tags) {
     add("function", tags.function);
     add("unit", tags.unit);
     if (tags.channel > 0) add("channel", std::to_string(tags.channel));
+    add("channel_name", tags.channel_name);
     return out;
 }
 

@@ -2,7 +2,7 @@
 // VictoriaMetrics and the others that read it), and the schema of our points:
 //
 //   velkaro_reading,station=S,model=M,serial=N,function=F,unit=U value=1.25[,overload=true] T
-//   velkaro_scan,station=S,model=M,serial=N,function=F,unit=U,channel=C value=1.25,alarm=0i T
+//   velkaro_scan,station=S,model=M,serial=N,function=F,unit=U,channel=C[,channel_name=X] value=1.25,alarm=0i T
 //
 // One point per line, '\n' after each. T is nanoseconds since the epoch. Escaping
 // (the protocol's own rules): in the measurement name ',' and ' '; in tag keys, tag
@@ -55,7 +55,8 @@ struct pub_series_tags_t {
     std::string serial;
     std::string function;  // the SCPI name, "VOLT"
     std::string unit;
-    int channel = 0;  // scan only (1..16); 0: no channel tag
+    int channel = 0;           // scan only (1..16); 0: no channel tag
+    std::string channel_name;  // scan only: the name the user gave the channel
 };
 
 // The tag part of a line: ",station=...,model=...", empty tags left out.
