@@ -64,6 +64,21 @@ void acq_main_t::set_run_state(int s) {
         _stop(notes);
     }
     _deliver(notes);
+    _deliver_events(notes, nullptr);
+}
+
+void acq_main_t::set_event_callback(std::function<void(plib_acq_event_t)> callback, bool with_batches) {
+    m_batches_wanted.store(callback && with_batches);
+    m_event_notifier.set(std::move(callback));
+}
+
+void acq_main_t::_deliver_events(const notify_list_t& notes, std::shared_ptr<const plib_acq_batch_t> batch) {
+    for (int i = 0; i < notes.count; ++i) {
+        plib_acq_event_t event;
+        event.kind = notes.items[i];
+        if (event.kind == acq_notify_data) event.batch = batch;
+        if (!m_event_notifier.notify(std::move(event))) return;
+    }
 }
 
 void acq_main_t::set_record_info_callback(std::function<void(plib_acq_file_record_param_t&)> callback) {
@@ -78,6 +93,7 @@ void acq_main_t::_on_timer_task() {
 
 void acq_main_t::_run_tick(bool periodic) {
     notify_list_t notes;
+    std::shared_ptr<plib_acq_batch_t> handed_over;
     {
         std::lock_guard<std::mutex> io_lock(m_io_mutex);
         uint64_t generation = 0;
@@ -100,12 +116,19 @@ void acq_main_t::_run_tick(bool periodic) {
                     m_dropped_count += dropped;
                     notes.push(acq_notify_pieces_dropped);
                 }
-                _merge_batch(notes);
+                const bool merged = _merge_batch(notes);
+                if (merged && !m_batch.empty() && m_batches_wanted.load()) {
+                    // The batch itself goes to the listeners; the next fetch starts a new one.
+                    handed_over = std::make_shared<plib_acq_batch_t>();
+                    handed_over->run_id = generation;
+                    handed_over->readings.swap(m_batch);
+                }
             }
         }
         m_batch.clear();
     }
     _deliver(notes);
+    _deliver_events(notes, std::move(handed_over));
 }
 
 void acq_main_t::_start_run(plib_acq_file_record_param_t& info, bool have_info) {
@@ -131,6 +154,7 @@ void acq_main_t::_start_run(plib_acq_file_record_param_t& info, bool have_info) 
         notes.push(acq_notify_start);
     }
     _deliver(notes);
+    _deliver_events(notes, nullptr);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -254,8 +278,8 @@ void acq_main_t::_reserve_record_buffer() {
     if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // a hint only
 }
 
-void acq_main_t::_merge_batch(notify_list_t& notes) {
-    if (m_run_state.load() != 1) return;
+bool acq_main_t::_merge_batch(notify_list_t& notes) {
+    if (m_run_state.load() != 1) return false;
     // An automatic stop keeps the log open until this tick's accepted readings are
     // written: the log holds exactly what the buffer accepted.
     bool close_log_after_tick = false;
@@ -290,6 +314,7 @@ void acq_main_t::_merge_batch(notify_list_t& notes) {
     if (m_recording) _append_to_log(notes);
     if (close_log_after_tick) m_recording = false;
     notes.push(acq_notify_data);
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------

@@ -55,6 +55,12 @@ public:
 
     // set_notify_callback (engine_t): see the threads above.
 
+    // A second subscriber with the same rules as the notify callback: every notification
+    // as an event, in the same order. With `with_batches`, the events of acq_notify_data
+    // carry the readings the tick accepted: the tick's own batch, handed over once the
+    // engine's locks are released (no copy is made for it). An empty callback clears it.
+    void set_event_callback(std::function<void(plib_acq_event_t)> callback, bool with_batches);
+
     // Called at every start, before the engine mutex is taken, to refill the record
     // information (instrument identity, function name, log path).
     void set_record_info_callback(std::function<void(plib_acq_file_record_param_t&)> callback);
@@ -147,7 +153,9 @@ private:
     void _reserve_record_buffer();
     std::size_t _buffered() const { return m_record_buffer.size() - m_buffer_head; }
     const plib_data_t* _buffer_begin() const { return m_record_buffer.data() + m_buffer_head; }
-    void _merge_batch(notify_list_t& notes);
+    // True when the batch went into the run (the record buffer and the log).
+    bool _merge_batch(notify_list_t& notes);
+    void _deliver_events(const notify_list_t& notes, std::shared_ptr<const plib_acq_batch_t> batch);
     void _append_to_log(notify_list_t& notes);
     bool _auto_stop_check();  // true: the run must stop
     void _capacity_check(notify_list_t& notes);
@@ -196,6 +204,10 @@ private:
     plib_acq_file_record_param_t m_file_record_param;
     acq_trend_t m_trend;
     acq_record_line_formatter_t m_line_formatter;
+
+    // The event subscriber (its own locks); m_batches_wanted: hand batches over.
+    nsp::thd::notifier_t<plib_acq_event_t> m_event_notifier;
+    std::atomic<bool> m_batches_wanted{false};
     std::string m_log_text;  // one tick's reading lines, reused between ticks
 };
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -104,4 +105,18 @@ struct plib_acq_file_record_param_t {
     std::string software_version;          // this application's version
     std::string record_path;               // full path of the log file, or empty: no log
     std::string column_title;              // display name of the measurement function
+};
+
+// The readings one tick accepted into the record buffer (exactly what the record file
+// gets while logging), oldest first. Shared read-only between the listeners of an event.
+struct plib_acq_batch_t {
+    uint64_t run_id = 0;  // differs between runs of one engine
+    std::vector<plib_data_t> readings;
+};
+
+// A notification with its data: `batch` is set on acq_notify_data when the tick accepted
+// readings and someone asked for batches (acq_main_t::set_event_callback).
+struct plib_acq_event_t {
+    plib_acq_notify_t kind = acq_notify_start;
+    std::shared_ptr<const plib_acq_batch_t> batch;
 };

@@ -161,6 +161,50 @@ int cfg_remote_t::_open() {
     return result_ok;
 }
 
+int cfg_remote_t::reconnect(cfg_identity_t& found) {
+    unsigned long old_session = 0;
+    std::string resource;
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        old_session = m_session;
+        resource = m_resource;
+        m_connected = false;
+        m_session = 0;
+    }
+    m_pdrv->set_session(0);
+    if (old_session != 0) m_plink->close(old_session);  // the dead session: its status does not matter
+    unsigned long session = 0;
+    if (m_plink->open(resource, session) != 0) return result_visa_failed;
+    std::string reply;
+    if (m_plink->query(session, "*IDN?\n", reply) != 0 || !_readable_identification(reply)) {
+        m_plink->close(session);
+        return result_visa_failed;
+    }
+    found = cfg_parse_identification(reply);
+    bool same = false;
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        m_found_identity = found;
+        same = found.manufacturer == m_manufacturer && found.product_type == m_product_type &&
+               found.serial_number == m_serial_number;
+        if (same) {
+            m_available = true;
+            m_connected = true;
+            m_session = session;
+        }
+    }
+    if (!same) {
+        m_plink->close(session);
+        return result_not_the_model;
+    }
+    m_pdrv->set_session(session);
+    return result_ok;
+}
+
+void cfg_remote_t::restore_configuration() {
+    if (m_config_transfer) m_config_transfer(*m_pdrv);
+}
+
 int cfg_remote_t::_close() {
     unsigned long session = 0;
     {

@@ -10,6 +10,13 @@
 // S seconds (the acquisition by its own time stop, which keeps the last tick's readings).
 // SIGINT or SIGTERM stops every instrument the same way and finishes the files.
 //
+// Instruments are opened, started and stopped side by side, each on its own thread: a
+// slow or silent instrument delays only itself. A lost link is not the end of an
+// instrument's run: it is opened again (first after 1 s, then at most every 30 s, for
+// --reconnect-for S, by default for as long as the run lasts; --no-reconnect turns it
+// off) and, when the same instrument answers, goes on with what it was doing, into the
+// same files. Each gap is told on standard error and listed in the summary.
+//
 // An instrument that cannot be opened, loses its link, fails to write its file or stops
 // delivering is reported on standard error and stopped; the others go on. At the end a
 // summary per instrument goes to standard output (with --json one document). The exit
@@ -22,9 +29,11 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <pugixml.hpp>
 #include <string>
 #include <thread>
@@ -45,7 +54,9 @@
 #include "scan/scan_main.h"
 #include "scan/scan_statistics.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_mngr_events.h"
 #include "ui/mngr/plib_mngr_publish.h"
+#include "ui/mngr/plib_reconnect.h"
 
 namespace velkaro_cli {
 namespace {
@@ -71,6 +82,16 @@ struct run_options_t {
     std::string log_dir;
     bool json = false;
     cli_publish_options_t publish;
+    bool reconnect = true;
+    double reconnect_for_s = 0.0;  // 0: as long as the run lasts
+};
+
+// What the reconnection supervisor of one instrument said last (its events arrive on the
+// manager's event thread; the command's thread reads them).
+struct reconnect_words_t {
+    std::mutex mutex;
+    std::string last;  // the words of the last refusal or give-up
+    int listener = 0;
 };
 
 enum run_state_t { run_running, run_done, run_failed };
@@ -91,6 +112,7 @@ struct run_instrument_t {
     unsigned long long last_count = 0;
     std::chrono::steady_clock::time_point last_progress;
     bool told_write_failure = false;
+    std::shared_ptr<reconnect_words_t> reconnect_words;
 
     std::string name() const { return section.model + " at " + section.resource; }
     cfg_main_t& cfg() const { return opened->guard.cfg(); }
@@ -162,6 +184,23 @@ void start_instrument(run_instrument_t& in, const run_options_t& o, cli_publishe
     plib_mngr_t& mngr = in.mngr();
     note("run", "connected to the " + in.name() + " (" + cfg.manufacturer() + ", serial " +
                     cfg.serial_number() + ")");
+    if (o.reconnect) {
+        plib_reconnect_policy_t policy;
+        policy.enabled = true;
+        policy.give_up_s = o.reconnect_for_s;
+        mngr.reconnect().set_policy(policy);
+        auto words = std::make_shared<reconnect_words_t>();
+        const std::string who = "instrument " + std::to_string(in.section.position) + " (" + in.name() + "): ";
+        words->listener = mngr.events().add_listener([words, who, &report](const plib_mngr_event_t& e) {
+            if (e.source != plib_mngr_event_t::source_mngr) return;
+            report.warn(who + e.text);
+            if (e.kind == mngr_notify_reconnect_refused || e.kind == mngr_notify_reconnect_gave_up) {
+                std::lock_guard<std::mutex> lock(words->mutex);
+                words->last = e.text;
+            }
+        });
+        in.reconnect_words = words;
+    }
     cfg_scan_config_t& scan = *cfg.get_scan_config();
     for (const auto& channel : scan.get_channel_params())
         if (channel.second.scan_state != 0) in.scanning = true;
@@ -225,6 +264,7 @@ void start_instrument(run_instrument_t& in, const run_options_t& o, cli_publishe
     else
         cfg.set_run_state(1);
     if (!is_running(in)) {
+        mngr.events().flush(2000);  // what the engines said about the failed start
         if (in.opened->events->link_lost) {
             int status = 0;
             const std::string what =
@@ -248,6 +288,29 @@ void watch_instrument(run_instrument_t& in, cli_report_t& report) {
         in.last_progress = now;
     }
     cli_run_events_t& events = *in.opened->events;
+    if (in.reconnect_words) {
+        switch (in.mngr().reconnect().state()) {
+            case plib_reconnect_t::state_reconnecting:
+                in.last_progress = now;  // no stall while the link is away
+                return;
+            case plib_reconnect_t::state_refused:
+            case plib_reconnect_t::state_gave_up: {
+                stop_instrument(in);
+                std::string why;
+                {
+                    std::lock_guard<std::mutex> lock(in.reconnect_words->mutex);
+                    why = in.reconnect_words->last;
+                }
+                fail_instrument(in, report, cli_exit_link,
+                                why + "; " + std::to_string(readings_of(in)) + " readings taken");
+                return;
+            }
+            case plib_reconnect_t::state_idle:
+                // A loss the supervisor has already mended.
+                if (events.link_lost) events.link_lost = false;
+                break;
+        }
+    }
     if (events.link_lost) {
         stop_instrument(in);
         int status = 0;
@@ -274,6 +337,17 @@ void watch_instrument(run_instrument_t& in, cli_report_t& report) {
         fail_instrument(in, report, cli_exit_run,
                         "no reading for " + format_general(in.stall_s, 3) + " s: it did not go on; stopped");
     }
+}
+
+// "2026-12-11 04:10:12.345", local time.
+std::string local_time_text(int64_t us) {
+    const std::time_t t = static_cast<std::time_t>(us / 1000000);
+    std::tm tm {};
+    localtime_r(&t, &tm);
+    char text[64];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+    std::snprintf(text + n, sizeof text - n, ".%03d", static_cast<int>((us / 1000) % 1000));
+    return text;
 }
 
 std::string value_text(double v) {
@@ -336,6 +410,26 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
                         ", mean: " + value_text(sum / static_cast<double>(valid)) + "\n";
         }
     }
+    if (in.opened && in.reconnect_words) {
+        // Each outage of the link: when, and the readings of the run before it and from it on.
+        const unsigned long long total = readings_of(in);
+        j["gaps"] = nlohmann::json::array();
+        for (const plib_link_gap_t& g : in.mngr().reconnect().gaps()) {
+            const unsigned long long after = total >= g.readings_before ? total - g.readings_before : 0;
+            j["gaps"].push_back({{"start", local_time_text(g.start_us)},
+                                 {"end", g.end_us != 0 ? nlohmann::json(local_time_text(g.end_us)) : nlohmann::json()},
+                                 {"seconds", g.end_us != 0 ? nlohmann::json((g.end_us - g.start_us) / 1e6)
+                                                           : nlohmann::json()},
+                                 {"readings_before", g.readings_before},
+                                 {"readings_after", after},
+                                 {"resumed", g.resumed},
+                                 {"kept_running", g.kept_running}});
+            text += "  gap: " + local_time_text(g.start_us) + " to " +
+                    (g.end_us != 0 ? local_time_text(g.end_us) : std::string("(not back)")) + ", " +
+                    std::to_string(g.readings_before) + " readings before, " + std::to_string(after) +
+                    " after\n";
+        }
+    }
     const std::vector<std::string> files = files_written(in.directory, in.before);
     j["files"] = files;
     for (const std::string& f : files) text += "  file: " + f + "\n";
@@ -383,9 +477,16 @@ int run_project(const run_options_t& o, cli_report_t& report) {
 
     s_stop_signal = 0;
     install_stop_handlers();
-    for (auto& in : instruments) {
-        if (s_stop_signal != 0) break;
-        start_instrument(*in, o, publisher, report);
+    {
+        // Side by side: one instrument's slow set-up delays nobody else's.
+        std::vector<std::thread> starts;
+        for (auto& in : instruments) {
+            run_instrument_t* one = in.get();
+            starts.emplace_back([one, &o, &publisher, &report] {
+                if (s_stop_signal == 0) start_instrument(*one, o, publisher, report);
+            });
+        }
+        for (std::thread& t : starts) t.join();
     }
 
     // Bounded by the run itself: with --time every instrument ends by then (plus its
@@ -423,8 +524,20 @@ int run_project(const run_options_t& o, cli_report_t& report) {
     if (s_stop_signal != 0)
         note("run",
              "signal " + std::to_string(static_cast<int>(s_stop_signal)) + ": stopping every instrument");
-    for (auto& in : instruments) {
-        if (!in->opened) continue;
+    auto finish_one = [&](run_instrument_t* in) {
+        if (!in->opened) return;
+        if (in->reconnect_words) {
+            // An outage the run's end overtook: the instrument is not back.
+            const bool away = in->mngr().reconnect().state() == plib_reconnect_t::state_reconnecting;
+            in->mngr().reconnect().cancel();
+            in->mngr().events().remove_listener(in->reconnect_words->listener);
+            if (away && in->state == run_running) {
+                stop_instrument(*in);
+                fail_instrument(*in, report, cli_exit_link,
+                                "the link to the " + in->name() + " was lost and had not come back when the run ended; " +
+                                    std::to_string(readings_of(*in)) + " readings taken");
+            }
+        }
         const bool was_running = in->state == run_running && is_running(*in);
         stop_instrument(*in);
         if (was_running && timed_out)
@@ -446,6 +559,12 @@ int run_project(const run_options_t& o, cli_report_t& report) {
                                     status_text(status) + ")",
                                 status);
         }
+    };
+    {
+        // Side by side, as they started.
+        std::vector<std::thread> stops;
+        for (auto& in : instruments) stops.emplace_back(finish_one, in.get());
+        for (std::thread& t : stops) t.join();
     }
 
     int code = cli_exit_ok;
@@ -480,6 +599,11 @@ void register_run_commands(CLI::App& app, cli_context_t& context) {
     cmd->add_option("--log-dir", o->log_dir, "Write each instrument's files into DIR/<n>-<model>");
     cmd->add_flag("--json", o->json, "Print one JSON document (summary per instrument, files, errors)");
     add_publish_options(cmd, o->publish);
+    cmd->add_flag("!--no-reconnect", o->reconnect,
+                  "Do not open an instrument again after a lost link (by default it is, and its run goes on)");
+    cmd->add_option("--reconnect-for", o->reconnect_for_s,
+                    "Give up reconnecting an instrument after S seconds (default: never)")
+        ->check(CLI::Range(0.0, 1e9));
     cmd->callback([o, &context] {
         cli_report_t report("run", o->json);
         context.exit_code = report.finish(run_project(*o, report));

@@ -38,6 +38,7 @@
 #include "scan/scan_main.h"
 #include "scan/scan_statistics.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_mngr_events.h"
 #include "ui/mngr/plib_mngr_publish.h"
 
 namespace velkaro_cli {
@@ -115,13 +116,23 @@ std::string configure_channels(const scan_options_t& o, cfg_scan_config_t& confi
 struct scan_write_watch_t {
     std::shared_ptr<std::atomic<bool>> failed = std::make_shared<std::atomic<bool>>(false);
     bool told = false;
+    plib_mngr_events_t* events = nullptr;
+    int listener = 0;
 
-    void watch(scan_main_t& engine) {
-        engine.set_notify_callback([failed = failed](plib_scan_notify_t n) {
-            if (n == scan_notify_record_write_failed) failed->store(true);
+    void watch(plib_mngr_t& mngr) {
+        events = &mngr.events();
+        listener = events->add_listener([failed = failed](const plib_mngr_event_t& e) {
+            if (e.source == plib_mngr_event_t::source_scan && e.kind == scan_notify_record_write_failed)
+                failed->store(true);
         });
     }
-    static void stop_watching(scan_main_t& engine) { engine.set_notify_callback(nullptr); }
+    // Also hears what the engine reported up to now (the events pass through the fan-out).
+    void stop_watching() {
+        if (events == nullptr) return;
+        events->flush(2000);
+        events->remove_listener(listener);
+        events = nullptr;
+    }
     // Tells the user once, at once, on stderr: the run goes on, readings stay in memory.
     void tell(unsigned readings) {
         if (told || !failed->load()) return;
@@ -167,6 +178,7 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
     // The system's own card query first: without a card nothing below can work.
     int card = 0;
     const int card_status = config->query_scan_card(card);
+    mngr.events().flush(2000);  // a link lost by the query is heard before we go on
     if (events->link_lost) {
         unwatch_run(mngr);
         fail_link_lost("");
@@ -210,7 +222,7 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
     // Every reading the scan logs is published (tags taken now, with the channels set).
     std::unique_ptr<plib_mngr_publish_t> feed = code == cli_exit_ok ? publisher.attach(mngr) : nullptr;
     if (code == cli_exit_ok) {
-        write_watch.watch(*engine);
+        write_watch.watch(mngr);
         cfg->set_scan_run_state(1);
         if (cfg->get_scan_run_state() != 1) {
             unwatch_run(mngr);
@@ -265,8 +277,8 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
         }
         progress.finish();
         unwatch_run(mngr);
-        scan_write_watch_t::stop_watching(*engine);
-        feed.reset();  // after the run's last batch
+        write_watch.stop_watching();
+        feed.reset();  // after the run's last batch (the feed flushes the events first)
         const plib_scan_run_state_t final_state = cfg->get_scan_run_state_info();
         write_watch.tell(final_state.readings_count);  // a failure of the last tick
         plib_scan_statistic_map_t stats;
@@ -319,7 +331,7 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
             fail("not every reading was published (see above); the spool keeps the rest", publish_code);
     }
     feed.reset();
-    scan_write_watch_t::stop_watching(*engine);
+    write_watch.stop_watching();
     return code;
 }
 

@@ -74,8 +74,8 @@ public:
 
     // Appends one measure reading; false (nothing written) when the value is no number.
     bool append_reading(double value, int64_t reading_us, std::string& out);
-    // Appends one scan reading with the channel's alarm state (0 within limits, 1 below
-    // low, 2 above high); false when the value is no number.
+    // Appends one scan reading with the channel's alarm state (0 within limits; bit 0
+    // below the low limit, bit 1 above the high limit); false when the value is no number.
     bool append_scan(double value, int alarm, int64_t reading_us, std::string& out);
 
     const std::string& key() const { return m_key; }

@@ -65,7 +65,7 @@ void scan_main_t::set_run_state(int state) {
     if (state == 1) {
         notify_list_t notes;
         _start_run(have_info ? &params : nullptr, have_info ? &info : nullptr, notes);
-        _deliver(notes);
+        _deliver_all(notes, nullptr);
         return;
     }
     if (state != 0) return;
@@ -81,7 +81,22 @@ void scan_main_t::set_run_state(int state) {
         std::lock_guard<std::mutex> io_lock(m_io_mutex);
         _send_pending_stop();
     }
+    _deliver_all(notes, nullptr);
+}
+
+void scan_main_t::set_event_callback(std::function<void(plib_scan_event_t)> callback, bool with_batches) {
+    m_batches_wanted.store(callback && with_batches);
+    m_event_notifier.set(std::move(callback));
+}
+
+void scan_main_t::_deliver_all(const notify_list_t& notes, std::shared_ptr<const plib_scan_batch_t> batch) {
     _deliver(notes);
+    for (int i = 0; i < notes.count; ++i) {
+        plib_scan_event_t event;
+        event.kind = notes.items[i];
+        if (event.kind == scan_notify_data) event.batch = batch;
+        if (!m_event_notifier.notify(std::move(event))) return;
+    }
 }
 
 void scan_main_t::set_record_info_callback(plib_scan_record_info_callback_t callback) {
@@ -134,6 +149,7 @@ void scan_main_t::_start_run(plib_scanner_channel_map_t* params, plib_scan_file_
 
 void scan_main_t::_run_tick(bool periodic) {
     notify_list_t notes;
+    std::shared_ptr<plib_scan_batch_t> handed_over;
     {
         std::lock_guard<std::mutex> io_lock(m_io_mutex);
         _send_pending_stop();
@@ -169,12 +185,35 @@ void scan_main_t::_run_tick(bool periodic) {
             m_instrument->read_scan_data(m_batch);  // a failed read leaves the batch empty
             std::lock_guard<std::mutex> lock(m_mutex);
             // A run stopped or restarted while the fetch was in flight gets none of it.
-            if (generation == m_run_generation) _merge_batch(notes);
+            if (generation == m_run_generation) {
+                _merge_batch(notes);
+                bool any = false;
+                for (const auto& entry : m_batch) any = any || !entry.second.empty();
+                if (any && m_batches_wanted.load()) {
+                    // The batch itself goes to the listeners; the next fetch starts a new one.
+                    handed_over = std::make_shared<plib_scan_batch_t>();
+                    handed_over->run_id = generation;
+                    for (const auto& [channel, readings] : m_batch) {
+                        if (readings.empty()) continue;
+                        const auto stat = m_statistics.find(channel);
+                        const auto param = m_channel_params.find(channel);
+                        int alarm = 0;
+                        if (stat != m_statistics.end() && param != m_channel_params.end()) {
+                            // Alarm modes: 1 low limit, 2 high limit, 3 both.
+                            const int mode = param->second.alarm_limit;
+                            if ((mode & 1) != 0 && stat->second.min < param->second.limit_low) alarm |= 1;
+                            if ((mode & 2) != 0 && stat->second.max > param->second.limit_high) alarm |= 2;
+                        }
+                        handed_over->alarm[channel] = alarm;
+                    }
+                    handed_over->readings.swap(m_batch);
+                }
+            }
         }
         // An automatic stop of this tick, or a stop that came in during its I/O.
         _send_pending_stop();
     }
-    _deliver(notes);
+    _deliver_all(notes, std::move(handed_over));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include "acq/acq_main.h"
 #include "scan/scan_main.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_mngr_events.h"
 
 namespace {
 
@@ -59,15 +60,33 @@ void ui_mngr_notify_bridge_t::register_meta_types() {
     qRegisterMetaType<plib_scan_notify_t>("plib_scan_notify_t");
 }
 
+namespace {
+// One setter of ui_notify_sources_t over the manager's event fan-out: installs a listener
+// for one engine's events, or (given an empty callback) removes it.
+template <typename Kind>
+std::function<void(std::function<void(Kind)>)> hub_setter(plib_mngr_events_t* events,
+                                                          plib_mngr_event_t::source_t source) {
+    auto id = std::make_shared<int>(0);  // the setter's own listener; used on the GUI thread only
+    return [events, source, id](std::function<void(Kind)> cb) {
+        if (*id != 0) {
+            events->remove_listener(*id);
+            *id = 0;
+        }
+        if (!cb) return;
+        *id = events->add_listener([source, cb = std::move(cb)](const plib_mngr_event_t& event) {
+            if (event.source == source) cb(static_cast<Kind>(event.kind));
+        });
+    };
+}
+}  // namespace
+
 ui_notify_sources_t ui_notify_sources_t::of(plib_mngr_t* mngr) {
     ui_notify_sources_t sources;
     if (mngr == nullptr) return sources;
-    if (remote_main_t* remote = mngr->get_remote())
-        sources.set_remote = [remote](remote_cb_t cb) { remote->set_notify_callback(std::move(cb)); };
-    if (acq_main_t* acq = mngr->get_acq())
-        sources.set_acq = [acq](acq_cb_t cb) { acq->set_notify_callback(std::move(cb)); };
-    if (scan_main_t* scan = mngr->get_scan())
-        sources.set_scan = [scan](scan_cb_t cb) { scan->set_notify_callback(std::move(cb)); };
+    plib_mngr_events_t* events = &mngr->events();
+    sources.set_remote = hub_setter<plib_remote_notify_t>(events, plib_mngr_event_t::source_remote);
+    sources.set_acq = hub_setter<plib_acq_notify_t>(events, plib_mngr_event_t::source_acq);
+    sources.set_scan = hub_setter<plib_scan_notify_t>(events, plib_mngr_event_t::source_scan);
     return sources;
 }
 

@@ -1,7 +1,7 @@
 // The user interface's end of one instrument manager's notifications.
 //
-// The link, acquisition and scan engines call their notify callbacks on the link
-// thread, the timer thread, the acquisition or scan thread, or the caller's thread.
+// The events of the link, acquisition and scan engines come from the manager's event
+// fan-out, on its event thread (tests may give other sources and threads).
 // The callbacks installed here only append the kind to an inbox and, when the inbox
 // was empty, post one flush to this object; the flush runs on the GUI thread (this
 // object's thread) and emits the queued kinds as signals, in arrival order. No widget

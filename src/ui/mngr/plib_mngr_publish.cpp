@@ -9,14 +9,22 @@
 #include "ui/mngr/plib_mngr.h"
 #include "ui/mngr/plib_mngr_events.h"
 
+namespace {
+// The longest the end of a feed waits for the events still queued (a listener of its
+// own or of another part that hangs must not hang the end of a run).
+constexpr int flush_timeout_ms = 5000;
+}  // namespace
+
 plib_mngr_publish_t::plib_mngr_publish_t(plib_mngr_t& mngr, pub_publisher_t& publisher, std::string station)
     : m_mngr(mngr), m_publisher(publisher), m_station(std::move(station)) {
     refresh();
-    m_listener = m_mngr.add_listener([this](const plib_mngr_event_t& e) { _on_event(e); });
+    m_listener = m_mngr.events().add_listener([this](const plib_mngr_event_t& e) { _on_event(e); }, true);
 }
 
 plib_mngr_publish_t::~plib_mngr_publish_t() {
-    if (m_listener >= 0) m_mngr.remove_listener(m_listener);
+    // The batches of the last ticks may still be queued: hand them over first.
+    m_mngr.events().flush(flush_timeout_ms);
+    m_mngr.events().remove_listener(m_listener);
 }
 
 void plib_mngr_publish_t::refresh() {

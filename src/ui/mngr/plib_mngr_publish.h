@@ -29,7 +29,8 @@ class plib_mngr_publish_t {
 public:
     // Subscribes at once; `mngr` and `publisher` must outlive this object.
     plib_mngr_publish_t(plib_mngr_t& mngr, pub_publisher_t& publisher, std::string station);
-    // Unsubscribes; returns once the listener no longer runs.
+    // Hands over the events still queued (bounded), then unsubscribes; returns once the
+    // listener no longer runs. Never from a listener.
     ~plib_mngr_publish_t();
     plib_mngr_publish_t(const plib_mngr_publish_t&) = delete;
     plib_mngr_publish_t& operator=(const plib_mngr_publish_t&) = delete;
@@ -53,7 +54,7 @@ private:
     plib_mngr_t& m_mngr;
     pub_publisher_t& m_publisher;
     const std::string m_station;
-    int m_listener = -1;
+    int m_listener = 0;
 
     mutable std::mutex m_mutex;  // guards the tags below and the counters
     pub_series_tags_t m_acq_tags;
