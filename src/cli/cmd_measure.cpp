@@ -33,10 +33,12 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_instrument.h"
 #include "cli/cli_output.h"
+#include "cli/cli_publish.h"
 #include "common/plib_format.h"
 #include "common/plib_model_registry.h"
 #include "common/plib_number.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_mngr_publish.h"
 
 namespace velkaro_cli {
 namespace {
@@ -54,6 +56,7 @@ struct measure_options_t {
     std::string project;
     std::string resource;
     bool json = false;
+    cli_publish_options_t publish;
 };
 
 // A directory we can create files in.
@@ -108,6 +111,13 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
         request.section = find_section(sections, o.model, o.resource);
         if (!request.section) return fail(cli_exit_usage, "the project has no " + o.model + " instrument");
     }
+    // The targets and their spools before the instrument: a bad option touches nothing.
+    cli_publisher_t publisher;
+    {
+        std::string message;
+        const cli_exit_t opened_publisher = publisher.open(o.publish, message);
+        if (opened_publisher != cli_exit_ok) return fail(opened_publisher, message);
+    }
     const plib_measure_type_t type = function_from_text(o.function);
     request.before_connect = [&](cfg_main_t& cfg, std::string& message) {
         if (type != measure_none && cfg.has_function(type)) return cli_exit_ok;
@@ -150,10 +160,13 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     const auto run_deadline =
         start + std::chrono::duration<double>(by_time ? cfg.get_stop_time() + stall_s : 0);
     const std::shared_ptr<cli_run_events_t> events = opened.events;
+    // Every reading the run logs is published (tags taken now, with the function set).
+    std::unique_ptr<plib_mngr_publish_t> feed = publisher.attach(mngr);
 
     cfg.set_run_state(1);
     if (cfg.get_run_state() != 1) {
         unwatch_run(mngr);
+        feed.reset();
         if (events->link_lost) {
             int status = 0;
             const std::string what = describe_link_lost(cfg, mngr, o.model, o.resource, &status);
@@ -193,6 +206,7 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     const bool stopped = cfg.get_run_state() == 0 && !link_lost && !stalled;
     if (cfg.get_run_state() != 0) cfg.set_run_state(0);
     unwatch_run(mngr);
+    feed.reset();  // after the run's last batch
 
     // Counted in place: copying a full buffer out would cost 100 MiB and its page faults.
     const acq_main_t::buffer_statistics_t buffered = opened.guard.mngr()->get_acq()->get_buffer_statistics();
@@ -248,6 +262,7 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
         for (const std::string& f : files) std::fprintf(out, "file: %s\n", f.c_str());
         std::fflush(out);
     }
+    const int publish_code = publisher.finish(report);
 
     if (!exported) return fail(cli_exit_file, "cannot write the export file \"" + o.export_path + "\"");
     if (link_lost) {
@@ -263,6 +278,8 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
                                       ": the acquisition did not stop in time; stopped");
     if (events->record_write_failed)
         return fail(cli_exit_file, "the record file is incomplete: writing it failed during the run");
+    if (publish_code != cli_exit_ok)
+        return fail(publish_code, "not every reading was published (see above); the spool keeps the rest");
     return cli_exit_ok;
 }
 
@@ -290,6 +307,7 @@ void register_measure_commands(CLI::App& app, cli_context_t& context) {
     cmd->add_option("--export", o->export_path, "Write the buffered readings to this CSV file");
     cmd->add_option("--project", o->project, "Take the settings from this project file's section");
     cmd->add_flag("--json", o->json, "Print one JSON document (summary, statistics, files, errors)");
+    add_publish_options(cmd, o->publish);
     cmd->add_option("resource", o->resource, "VISA resource string")->required();
     cmd->callback([o, &context] {
         cli_report_t report("measure", o->json);

@@ -46,6 +46,7 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_instrument.h"
 #include "cli/cli_output.h"
+#include "cli/cli_publish.h"
 #include "common/plib_format.h"
 #include "common/plib_number.h"
 #include "remote/remote_main.h"
@@ -54,6 +55,7 @@
 #include "scan/scan_statistics.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/mngr/plib_mngr_events.h"
+#include "ui/mngr/plib_mngr_publish.h"
 #include "ui/mngr/plib_reconnect.h"
 
 namespace velkaro_cli {
@@ -79,6 +81,7 @@ struct run_options_t {
     double time_s = -1.0;
     std::string log_dir;
     bool json = false;
+    cli_publish_options_t publish;
     bool reconnect = true;
     double reconnect_for_s = 0.0;  // 0: as long as the run lasts
 };
@@ -96,6 +99,8 @@ enum run_state_t { run_running, run_done, run_failed };
 struct run_instrument_t {
     cfg_project_section_t section;
     std::unique_ptr<cli_opened_t> opened;  // null when the section was not opened
+    // Publishes what the instrument logs; declared after `opened`, so it goes first.
+    std::unique_ptr<plib_mngr_publish_t> feed;
     bool scanning = false;
     run_state_t state = run_running;
     int code = cli_exit_ok;
@@ -162,7 +167,8 @@ void fail_instrument(run_instrument_t& in, cli_report_t& report, int code, const
 }
 
 // Connects the section's instrument and starts it; on failure the instrument is marked.
-void start_instrument(run_instrument_t& in, const run_options_t& o, cli_report_t& report) {
+void start_instrument(run_instrument_t& in, const run_options_t& o, cli_publisher_t& publisher,
+                      cli_report_t& report) {
     cli_open_request_t request;
     request.model = in.section.model;
     request.resource = in.section.resource;
@@ -252,6 +258,7 @@ void start_instrument(run_instrument_t& in, const run_options_t& o, cli_report_t
         fail_instrument(in, report, cli_exit_link, "the scanner card refused its configuration");
         return;
     }
+    in.feed = publisher.attach(mngr);
     if (in.scanning)
         cfg.set_scan_run_state(1);
     else
@@ -447,6 +454,14 @@ int run_project(const run_options_t& o, cli_report_t& report) {
     std::vector<cfg_project_section_t> sections;
     if (!cfg_project_file::list_sections(doc, o.project, sections))
         return report.fail(cli_exit_usage, "\"" + o.project + "\" is not a project file");
+    // The targets and their spools before any instrument: a bad option touches nothing.
+    // Declared before the instruments, whose feeds hold on to it.
+    cli_publisher_t publisher;
+    {
+        std::string message;
+        const cli_exit_t opened_publisher = publisher.open(o.publish, message);
+        if (opened_publisher != cli_exit_ok) return report.fail(opened_publisher, message);
+    }
     std::vector<std::unique_ptr<run_instrument_t>> instruments;
     for (const cfg_project_section_t& s : sections) {
         if (!s.supported || s.resource.empty()) {
@@ -467,8 +482,8 @@ int run_project(const run_options_t& o, cli_report_t& report) {
         std::vector<std::thread> starts;
         for (auto& in : instruments) {
             run_instrument_t* one = in.get();
-            starts.emplace_back([one, &o, &report] {
-                if (s_stop_signal == 0) start_instrument(*one, o, report);
+            starts.emplace_back([one, &o, &publisher, &report] {
+                if (s_stop_signal == 0) start_instrument(*one, o, publisher, report);
             });
         }
         for (std::thread& t : starts) t.join();
@@ -531,6 +546,7 @@ int run_project(const run_options_t& o, cli_report_t& report) {
         else if (in->state == run_running)
             in->state = in->code == cli_exit_ok ? run_done : run_failed;
         unwatch_run(in->mngr());
+        in->feed.reset();  // after the run's last batch
         // The link engine calls a link lost only after several failures in a row: a link
         // that broke in the run's last ticks would pass for a good run. Ask once.
         if (in->state == run_done && in->code == cli_exit_ok) {
@@ -561,6 +577,11 @@ int run_project(const run_options_t& o, cli_report_t& report) {
     }
     report.doc()["stopped_by_signal"] = s_stop_signal != 0;
     if (!report.json()) write_results(text);
+    const int publish_code = publisher.finish(report);
+    if (code == cli_exit_ok && publish_code != cli_exit_ok) {
+        code = publish_code;
+        report.fail(code, "not every reading was published (see above); the spool keeps the rest");
+    }
     // Instruments are released (disconnected) here, in order.
     instruments.clear();
     return code;
@@ -577,6 +598,7 @@ void register_run_commands(CLI::App& app, cli_context_t& context) {
         ->check(CLI::Range(0.0, 1e7));
     cmd->add_option("--log-dir", o->log_dir, "Write each instrument's files into DIR/<n>-<model>");
     cmd->add_flag("--json", o->json, "Print one JSON document (summary per instrument, files, errors)");
+    add_publish_options(cmd, o->publish);
     cmd->add_flag("!--no-reconnect", o->reconnect,
                   "Do not open an instrument again after a lost link (by default it is, and its run goes on)");
     cmd->add_option("--reconnect-for", o->reconnect_for_s,
