@@ -3,8 +3,10 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "common/plib_format.h"
@@ -189,31 +191,44 @@ void acq_main_t::_stop(notify_list_t& notes) {
 
 void acq_main_t::_open_logging(notify_list_t& notes) {
     m_recording = false;
+    m_logged_count = 0;
+    m_log_id = plib_log_file_id_t{};
+    m_log_path.clear();
     if (m_record_enable != 1) return;
     if (m_run_state.load() != 1 || m_file_record_param.record_path.empty()) return;
     const std::string header = acq_record_header(m_file_record_param, m_interval_ms, format_local_time(":"));
-    switch (acq_append_to_file(m_file_record_param.record_path, header)) {
-        case acq_file_result_t::ok:
-            m_recording = true;
-            break;
-        case acq_file_result_t::open_failed:  // no log for this run, as with a missing directory
-            break;
-        case acq_file_result_t::write_failed:
-            notes.push(acq_notify_record_write_failed);
-            break;
+    plib_log_create_t created;
+    const acq_file_result_t r = acq_create_log_file(m_file_record_param.record_path, header, created);
+    if (r == acq_file_result_t::ok) {
+        m_recording = true;
+        m_log_id = created.id;
+        m_log_path = created.path;
+        if (created.renamed())
+            std::printf("acq_main_t: \"%s\" is taken; logging to \"%s\"\n", created.requested.c_str(),
+                        created.path.c_str());
+        return;
     }
+    // No such directory means no log for this run, as an empty one does; whatever else
+    // kept the file from being made (a read-only directory, a name the file system
+    // refuses, a full disk) is a failure the user must hear of.
+    if (created.error == ENOENT) return;
+    std::printf("acq_main_t: cannot create the record file \"%s\": %s\n", created.requested.c_str(),
+                std::strerror(created.error));
+    notes.push(acq_notify_record_write_failed);
 }
 
 void acq_main_t::_append_to_log(notify_list_t& notes) {
     if (m_batch.empty()) return;
     m_log_text.clear();
     m_line_formatter.append_lines(m_log_text, m_batch.data(), m_batch.size());
-    if (acq_append_to_file(m_file_record_param.record_path, m_log_text) != acq_file_result_t::ok) {
+    if (acq_append_to_file(m_log_path, m_log_id, m_log_text) != acq_file_result_t::ok) {
         // A disk that is full or a directory that is gone will not heal within the run:
         // stop logging and say so, rather than retry silently every tick.
         m_recording = false;
         notes.push(acq_notify_record_write_failed);
+        return;
     }
+    m_logged_count += m_batch.size();
 }
 
 bool acq_main_t::_auto_stop_check() {
@@ -451,6 +466,8 @@ int acq_main_t::_on_record_run_state_info_get(plib_record_run_state_info_t& info
     info.elapsed_s = m_elapsed_s;
     info.total_count = m_total_count;
     info.dropped_count = m_dropped_count;
+    info.logged_count = m_logged_count;
+    info.record_path = m_log_path;
     return 0;
 }
 

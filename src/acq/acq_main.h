@@ -202,6 +202,11 @@ private:
     uint32_t m_total_count = 0;
     uint64_t m_dropped_count = 0;  // reply pieces of this run that were no number
     plib_acq_file_record_param_t m_file_record_param;
+    // The run's log file as created (its name may differ from the record path's), and
+    // the readings that reached it.
+    std::string m_log_path;
+    plib_log_file_id_t m_log_id;
+    uint64_t m_logged_count = 0;
     acq_trend_t m_trend;
     acq_record_line_formatter_t m_line_formatter;
 

@@ -75,6 +75,10 @@ struct plib_record_run_state_info_t {
     // Pieces of the run's replies that were no number and were dropped (never stored
     // as readings).
     uint64_t dropped_count = 0;
+    // Readings of the run that reached its log file, and the file's path ("" when the
+    // run logs nothing); the path differs from the record path when that name was taken.
+    uint64_t logged_count = 0;
+    std::string record_path;
 };
 
 // A slice of the record buffer: filled only when [start, start + count) lies inside it.

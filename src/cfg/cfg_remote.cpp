@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "common/plib_format.h"
 #include "nsp_src/lib/lib_assert.h"
 
 cfg_identity_t cfg_parse_identification(std::string_view reply) {
@@ -20,7 +21,16 @@ cfg_identity_t cfg_parse_identification(std::string_view reply) {
     identity.product_type = next_field();
     identity.serial_number = next_field();
     if (!rest.empty() && rest.back() == '\n') rest.remove_suffix(1);
+    if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
     identity.software_version = std::string(rest);
+    // Each field goes into one line of file headers, project files and the console:
+    // a line break or other control character from the instrument becomes a blank.
+    // A field that took the rest of the reply (a comma missing) loses its line end too.
+    for (std::string* field : {&identity.manufacturer, &identity.product_type, &identity.serial_number,
+                               &identity.software_version}) {
+        while (!field->empty() && (field->back() == '\n' || field->back() == '\r')) field->pop_back();
+        *field = printable_line(*field);
+    }
     return identity;
 }
 
