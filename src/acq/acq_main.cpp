@@ -62,6 +62,7 @@ void acq_main_t::set_run_state(int s) {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_run_state.load() == 0) return;
         _stop(notes);
+        m_stop_cause = acq_stop_requested;
     }
     _deliver(notes);
 }
@@ -125,6 +126,8 @@ void acq_main_t::_start_run(plib_acq_file_record_param_t& info, bool have_info) 
         _clear();
         if (have_info) m_file_record_param = std::move(info);  // no callback: keep the last information
         m_start_timestamp = _now_us();
+        m_stop_cause = acq_stop_none;
+        m_run_record_path.clear();
         m_run_state.store(1);
         ++m_run_generation;
         _open_logging(notes);
@@ -142,6 +145,7 @@ void acq_main_t::_clear() {
     m_elapsed_s = 0.0;
     m_total_count = 0;
     m_dropped_count = 0;
+    m_statistics.reset();
     m_trend.reset();
     m_first_reading_pending = true;
 }
@@ -171,6 +175,7 @@ void acq_main_t::_open_logging(notify_list_t& notes) {
     switch (acq_append_to_file(m_file_record_param.record_path, header)) {
         case acq_file_result_t::ok:
             m_recording = true;
+            m_run_record_path = m_file_record_param.record_path;
             break;
         case acq_file_result_t::open_failed:  // no log for this run, as with a missing directory
             break;
@@ -232,7 +237,10 @@ void acq_main_t::_capacity_check(notify_list_t& notes) {
     }
     m_batch.clear();
     notes.push(acq_notify_buffer_full);
-    if (m_run_state.load() == 1) _stop(notes);
+    if (m_run_state.load() == 1) {
+        _stop(notes);
+        m_stop_cause = acq_stop_buffer_full;
+    }
 }
 
 void acq_main_t::_reserve_record_buffer() {
@@ -262,6 +270,7 @@ void acq_main_t::_merge_batch(notify_list_t& notes) {
     if (_auto_stop_check()) {
         const bool recording = m_recording;
         _stop(notes);
+        m_stop_cause = m_auto_stop_mode == acq_auto_stop_by_time ? acq_stop_by_time : acq_stop_by_count;
         m_recording = recording;
         close_log_after_tick = true;
     }
@@ -282,6 +291,7 @@ void acq_main_t::_merge_batch(notify_list_t& notes) {
         }
     }
     m_total_count += static_cast<uint32_t>(m_batch.size());
+    m_statistics.add(m_batch.data(), m_batch.size());
     if (!m_batch.empty()) {
         m_trend.set_sample_period(static_cast<double>(m_interval_ms) * 1000.0 /
                                   static_cast<double>(m_batch.size()));
@@ -426,6 +436,9 @@ int acq_main_t::_on_record_run_state_info_get(plib_record_run_state_info_t& info
     info.elapsed_s = m_elapsed_s;
     info.total_count = m_total_count;
     info.dropped_count = m_dropped_count;
+    info.statistics = m_statistics.get();
+    info.stop_cause = m_stop_cause;
+    info.record_path = m_run_record_path;
     return 0;
 }
 

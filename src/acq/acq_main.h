@@ -24,6 +24,7 @@
 
 #include "acq/acq_instrument.h"
 #include "acq/acq_record_file.h"
+#include "acq/acq_statistics.h"
 #include "acq/acq_trend.h"
 #include "acq/plib_acq_types.h"
 #include "nsp_src/lib/thd/lib_thd_engine.h"
@@ -193,6 +194,9 @@ private:
     double m_elapsed_s = 0.0;
     uint32_t m_total_count = 0;
     uint64_t m_dropped_count = 0;  // reply pieces of this run that were no number
+    acq_statistics_t m_statistics;  // of the readings accepted since the start or clear
+    plib_acq_stop_cause_t m_stop_cause = acq_stop_none;
+    std::string m_run_record_path;  // the record file this run opened, if any
     plib_acq_file_record_param_t m_file_record_param;
     acq_trend_t m_trend;
     acq_record_line_formatter_t m_line_formatter;

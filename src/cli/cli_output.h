@@ -19,6 +19,8 @@
 #include <utility>
 #include <vector>
 
+#include "acq/plib_acq_types.h"
+
 namespace velkaro_cli {
 
 // Keeps a handle on the real standard output for results and points file descriptor 1
@@ -46,6 +48,13 @@ nlohmann::json error_json(int exit_code, const std::string& message, int visa_st
 
 // A number for JSON: non-finite values (no reading, an overload's infinity) become null.
 nlohmann::json number_json(double v);
+
+// The run statistics for JSON: {"count", "min", "max", "mean", "stddev", "overloads"}
+// (figures null while no reading counted).
+nlohmann::json statistics_json(const plib_acq_statistics_t& st);
+// The same as text, one "name: value" line each, every line starting with `indent`;
+// "-" for figures without readings; the overloads line only when there were some.
+std::string statistics_text(const plib_acq_statistics_t& st, const std::string& indent);
 
 // What a command reports: its failures on standard error as they happen, and with
 // --json one document on standard output at the end (the command fills doc() with its
