@@ -207,14 +207,19 @@ ui_measure_frame_t::ui_measure_frame_t(QWidget* parent, ui_device_item_t* item)
     auto* top = new QHBoxLayout;
     top->setContentsMargins(0, 0, 0, 0);
     top->setSpacing(10);
-    top->addWidget(m_display);
+    // The run strip sits under the display, on its black, as part of the front panel.
+    m_run_info = new ui_measure_run_info_widget_t(this);
+    auto* panel = new QVBoxLayout;
+    panel->setContentsMargins(0, 0, 0, 0);
+    panel->setSpacing(0);
+    panel->addWidget(m_display);
+    panel->addWidget(m_run_info);
+    top->addLayout(panel);
     top->addWidget(m_param);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addLayout(top);
-    m_run_info = new ui_measure_run_info_widget_t(this);
-    layout->addWidget(m_run_info);
     layout->addWidget(m_buttons);
 
     if (m_pcfg != nullptr)
