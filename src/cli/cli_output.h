@@ -1,10 +1,11 @@
 // Where velkaro-cli writes what.
 //
 // Standard output carries results only, so that a script can read them. The core
-// libraries print their diagnostic lines on the process's standard output (the GUI keeps
-// them there); the command-line program moves those to standard error once, at start,
-// and writes its results through results() to the real standard output. --verbose adds
-// the program's own step lines on standard error. Progress is drawn on standard error,
+// libraries' step lines go through their log sink (common/plib_log.h), which the
+// command-line program points at standard error with --verbose and at nothing without;
+// whatever else a library prints on standard output is moved to standard error once, at
+// start, and the results go through results() to the real standard output. --verbose
+// adds the program's own step lines on standard error too. Progress is drawn on standard error,
 // only when it is a terminal.
 //
 // All of this is used from the command's thread only (the main thread).

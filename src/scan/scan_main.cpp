@@ -1,4 +1,5 @@
 #include "scan/scan_main.h"
+#include "common/plib_log.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -299,10 +300,10 @@ bool create_multi_file_path(const plib_scanner_channel_map_t& params,
         if (p.scan_state == 0) continue;
         const std::string path =
             scan_join_path(directory, scan_channel_file_name(name_stamp, channel, p.name, p.func));
-        std::printf("_create_multi_file_path multi path: %s\n", path.c_str());
+        plib_log("_create_multi_file_path multi path: " + path);
         paths[channel] = path;
         if (!scan_append_to_file(path, header)) {
-            std::printf("_create_multi_file_path open fail \n");
+            plib_log("_create_multi_file_path open fail ");
             return false;
         }
     }
@@ -338,7 +339,7 @@ int scan_main_t::_open_record_files() {
     m_file_record_param.column_titles = std::move(titles);
     m_file_record_param.m_single_file_path =
         scan_join_path(m_file_record_param.record_directory, scan_single_file_name(_stamp("'")));
-    std::printf("m_single_file_path: %s\n", m_file_record_param.m_single_file_path.c_str());
+    plib_log("m_single_file_path: " + m_file_record_param.m_single_file_path);
     auto table = std::make_unique<scan_csv_table_file_t>();
     if (!table->create(m_file_record_param.m_single_file_path, row)) return -1;
     m_single_file = std::move(table);
@@ -359,7 +360,7 @@ bool scan_main_t::_write_record() {
                 }
             }
             if (!scan_append_to_file(path, text)) {
-                std::printf("_deal_multi_file_record_process open fail \n");
+                plib_log("_deal_multi_file_record_process open fail ");
                 return false;
             }
         }
