@@ -1,3 +1,4 @@
+#include "ui/ui_file_places.h"
 #include "ui/ui_primary_window/ui_measure_frame.h"
 
 #include <QDir>
@@ -180,7 +181,7 @@ void ui_measure_btn_widget_t::slot_data_display_process() {
 void ui_measure_btn_widget_t::slot_save_data_process() {
     if (m_pmngr == nullptr || m_pmngr->get_cfg() == nullptr) return;
     const QString path =
-        QDir::toNativeSeparators(QFileDialog::getSaveFileName(this, "Save Data", "./", "csv(*.csv)"));
+        QDir::toNativeSeparators(ui_file_places::save_file_name(this, ui_file_places::kind_export, "Save Data", QString(), "csv(*.csv)"));
     if (path.isEmpty() || m_pmngr == nullptr) return;
     // A failed export must not look like a saved file.
     if (m_pmngr->get_cfg()->export_data(path.toLocal8Bit().toStdString()) != 0)
