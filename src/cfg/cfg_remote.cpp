@@ -1,4 +1,5 @@
 #include "cfg/cfg_remote.h"
+#include "common/plib_log.h"
 
 #include <iostream>
 
@@ -145,7 +146,7 @@ int cfg_remote_t::_open() {
         m_identify_status = status;
     }
     if (status != 0) {
-        std::cout << "get device information fail!" << std::endl;
+        plib_log("get device information fail!");
         std::lock_guard<std::mutex> lock(m_state_mutex);
         m_identify_failure = identify_no_reply;
         return result_not_the_model;
@@ -252,13 +253,13 @@ bool cfg_remote_t::_check_device_model_match(std::string& private_name) const {
     const bool match =
         private_name.size() >= model.size() && private_name.compare(0, model.size(), model) == 0;
     if (!match) return false;
-    std::cout << "_check_device_model_match: true" << std::endl;
+    plib_log("_check_device_model_match: true");
     return true;
 }
 
 int cfg_remote_t::_connection_failed() {
     const bool available = m_plink->resource_available(get_info().resource) != 0;
-    if (!available) std::cout << "resource_unavailable!" << std::endl;
+    if (!available) plib_log("resource_unavailable!");
     {
         std::lock_guard<std::mutex> lock(m_state_mutex);
         m_available = available;

@@ -235,11 +235,9 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     unwatch_run(mngr);
     feed.reset();  // after the run's last batch
 
-    // Counted in place: copying a full buffer out would cost 100 MiB and its page faults.
-    const acq_main_t::buffer_statistics_t buffered = opened.guard.mngr()->get_acq()->get_buffer_statistics();
+    unsigned int in_buffer = 0;
+    opened.guard.mngr()->get_acq()->m_acq_original_data_num_msg.fetch(in_buffer);
     const double elapsed = cfg.get_elapsed_s();
-    const double min = buffered.min, max = buffered.max, sum = buffered.sum;
-    const std::size_t valid = buffered.valid;
     // The buffer may hold fewer readings than the run delivered (and logged).
     const uint32_t total = cfg.get_total_count();
     const plib_record_run_state_info_t run_info = cfg.get_run_state_info();
@@ -247,10 +245,11 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     // What reached the file, not what was measured: a file that could not be made or
     // stopped taking lines counts only the readings it holds.
     const uint64_t logged_count = run_info.logged_count;
+    // The figures of the whole run, kept by the engine as the readings arrived.
+    const plib_acq_statistics_t& st = run_info.statistics;
     // Pieces of the instrument's replies that were no number: dropped, never logged as 0.
-    const uint64_t dropped = cfg.get_run_state_info().dropped_count;
+    const uint64_t dropped = run_info.dropped_count;
     const double rate = elapsed > 0 ? static_cast<double>(total) / elapsed : 0.0;
-    const double mean = valid > 0 ? sum / static_cast<double>(valid) : std::nan("");
 
     const bool exported = o.export_path.empty() || cfg.export_data(o.export_path) == 0;
     // This run's own files: another process logging into the same directory makes its own.
@@ -266,31 +265,22 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     nlohmann::json& summary = report.doc();
     summary["readings"] = total;
     summary["readings_logged"] = logs ? nlohmann::json(logged_count) : nlohmann::json();
-    summary["readings_in_buffer"] = buffered.count;
+    summary["readings_in_buffer"] = in_buffer;
     summary["dropped"] = dropped;
     summary["elapsed_s"] = elapsed;
     summary["rate"] = rate;
-    summary["statistics"] = {{"count", valid},
-                             {"min", number_json(valid > 0 ? min : std::nan(""))},
-                             {"max", number_json(valid > 0 ? max : std::nan(""))},
-                             {"mean", number_json(mean)},
-                             {"overloads", buffered.count - valid}};
+    summary["statistics"] = statistics_json(st);
     summary["files"] = files;
     if (!report.json()) {
         std::FILE* out = results();
         std::fprintf(out, "readings: %u\n", total);
         if (logs) std::fprintf(out, "readings logged: %llu\n", static_cast<unsigned long long>(logged_count));
-        std::fprintf(out, "readings in the buffer: %zu\n", buffered.count);
+        std::fprintf(out, "readings in the buffer: %u\n", in_buffer);
         if (dropped > 0)
             std::fprintf(out, "pieces dropped (not a number): %llu\n",
                          static_cast<unsigned long long>(dropped));
         std::fprintf(out, "rate: %.3f readings/s\n", rate);
-        if (valid > 0) {
-            std::fprintf(out, "min: %.10g\nmax: %.10g\nmean: %.10g\n", min, max, mean);
-        } else {
-            std::fprintf(out, "min: -\nmax: -\nmean: -\n");
-        }
-        if (valid != buffered.count) std::fprintf(out, "overloads: %zu\n", buffered.count - valid);
+        std::fputs(statistics_text(st, "").c_str(), out);
         for (const std::string& f : files) std::fprintf(out, "file: %s\n", f.c_str());
         std::fflush(out);
     }

@@ -440,31 +440,24 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
                         std::to_string(st.count) + "\n";
             }
         } else {
-            const acq_main_t::buffer_statistics_t buffered = in.mngr().get_acq()->get_buffer_statistics();
+            unsigned int in_buffer = 0;
+            in.mngr().get_acq()->m_acq_original_data_num_msg.fetch(in_buffer);
             const plib_record_run_state_info_t info = cfg.get_run_state_info();
-            const double min = buffered.min, max = buffered.max, sum = buffered.sum;
-            const std::size_t valid = buffered.valid;
             // What reached the file: none when it could not be made, fewer when it failed.
             const bool logs = !in.directory.empty();
             if (logs && !info.record_path.empty()) files.push_back(info.record_path);
             const double rate = info.elapsed_s > 0 ? info.total_count / info.elapsed_s : 0.0;
             j["readings"] = info.total_count;
             j["readings_logged"] = logs ? nlohmann::json(info.logged_count) : nlohmann::json();
-            j["readings_in_buffer"] = buffered.count;
+            j["readings_in_buffer"] = in_buffer;
             j["dropped"] = info.dropped_count;
             j["elapsed_s"] = info.elapsed_s;
             j["rate"] = rate;
-            j["statistics"] = {
-                {"count", valid},
-                {"min", number_json(valid ? min : std::nan(""))},
-                {"max", number_json(valid ? max : std::nan(""))},
-                {"mean", number_json(valid ? sum / static_cast<double>(valid) : std::nan(""))}};
+            j["statistics"] = statistics_json(info.statistics);
             text += "  readings: " + std::to_string(info.total_count) + "\n";
             if (logs) text += "  readings logged: " + std::to_string(info.logged_count) + "\n";
             text += "  rate: " + format_general(rate, 6) + " readings/s\n";
-            if (valid > 0)
-                text += "  min: " + value_text(min) + ", max: " + value_text(max) +
-                        ", mean: " + value_text(sum / static_cast<double>(valid)) + "\n";
+            text += statistics_text(info.statistics, "  ");
         }
     }
     if (in.opened && in.reconnect_words) {

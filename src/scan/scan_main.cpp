@@ -1,4 +1,5 @@
 #include "scan/scan_main.h"
+#include "common/plib_log.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -346,10 +347,9 @@ bool create_multi_file_path(const plib_scanner_channel_map_t& params,
             scan_join_path(directory, scan_channel_file_name(name_stamp, channel, p.name, p.func));
         plib_log_create_t created;
         const bool ok = scan_create_log_file(path, header, created);
-        std::printf("_create_multi_file_path multi path: %s\n",
-                    created.path.empty() ? path.c_str() : created.path.c_str());
+        plib_log("_create_multi_file_path multi path: " + (created.path.empty() ? path : created.path));
         if (!ok) {
-            std::printf("_create_multi_file_path open fail \n");
+            plib_log("_create_multi_file_path open fail ");
             return false;
         }
         paths[channel] = created.path;
@@ -387,7 +387,7 @@ int scan_main_t::_open_record_files() {
     m_file_record_param.column_titles = std::move(titles);
     m_file_record_param.m_single_file_path =
         scan_join_path(m_file_record_param.record_directory, scan_single_file_name(_stamp("'")));
-    std::printf("m_single_file_path: %s\n", m_file_record_param.m_single_file_path.c_str());
+    plib_log("m_single_file_path: " + m_file_record_param.m_single_file_path);
     auto table = std::make_unique<scan_csv_table_file_t>();
     if (!table->create(m_file_record_param.m_single_file_path, row)) return -1;
     m_file_record_param.m_single_file_path = table->path();
@@ -413,7 +413,7 @@ bool scan_main_t::_write_record() {
             // Every file is opened at every tick, so a file gone bad is noticed at once.
             const auto id = m_channel_file_ids.find(channel);
             if (id == m_channel_file_ids.end() || !scan_append_to_log_file(path, id->second, text)) {
-                std::printf("_deal_multi_file_record_process open fail \n");
+                plib_log("_deal_multi_file_record_process open fail ");
                 return false;
             }
             m_readings_logged += n;
@@ -456,7 +456,7 @@ int scan_main_t::export_scan_record_memory_data(const std::string& directory) {
             }
         }
         if (!text.empty() && !scan_append_to_log_file(path, ids[channel], text)) {
-            std::printf("export_scan_record_memory_data open fail \n");
+            plib_log("export_scan_record_memory_data open fail ");
             return -1;
         }
     }
