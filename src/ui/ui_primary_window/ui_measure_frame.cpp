@@ -118,12 +118,33 @@ void ui_measure_widget_t::show_reading(const QString& sign, const QString& digit
 
 void ui_measure_widget_t::set_range_texts(const QString& range, const QString& mode) {
     m_range->setText(range);
-    m_range_mode->setText(mode);
+    if (m_stale)
+        m_range_mode_before_stale = mode;
+    else
+        m_range_mode->setText(mode);
 }
 
 void ui_measure_widget_t::set_unit_text(const QString& text) { m_unit->setText(text); }
 
 void ui_measure_widget_t::set_function_text(const QString& text) { m_function->setText(text); }
+
+void ui_measure_widget_t::set_stale(bool stale) {
+    if (stale == m_stale) return;
+    m_stale = stale;
+    setProperty("stale", stale);
+    // Grey, and said in words: the reading is the last one before the link went.
+    const QString sheet = stale ? QString("color: #7a7a7a;") : QString();
+    for (QLabel* label : {m_polarity, m_digits, m_unit, m_function, m_range}) label->setStyleSheet(sheet);
+    if (stale) {
+        m_range_mode_before_stale = m_range_mode->text();
+        m_range_mode->setText("Not connected");
+        m_range_mode->setStyleSheet(sheet);
+    } else {
+        m_range_mode->setText(m_range_mode_before_stale);
+        m_range_mode->setStyleSheet(QString());
+    }
+    setToolTip(stale ? QString("Not connected: the reading shown is the last one received.") : QString());
+}
 
 // ---- Button row -----------------------------------------------------------------------
 
@@ -230,12 +251,19 @@ ui_measure_frame_t::ui_measure_frame_t(QWidget* parent, ui_device_item_t* item)
             &ui_measure_frame_t::slot_process_measure_run_stop);
     connect(m_buttons, &ui_measure_btn_widget_t::signal_process_clear_data, this,
             &ui_measure_frame_t::slot_process_clear_data);
+    m_param->set_device_item(m_pdev);
+    connect(m_param, &ui_measure_param_widget_t::signal_setting_refused, this,
+            &ui_measure_frame_t::_tell_setting_refused);
+    if (m_pdev != nullptr)
+        connect(m_pdev, &ui_device_item_t::signal_connection_changed, this,
+                [this](bool connected) { m_display->set_stale(!connected); });
     connect(m_param, &ui_measure_param_widget_t::signal_change_func, this,
-            &ui_measure_frame_t::slot_update_func_and_unit);
+            [this] { _update_func_and_unit(false); });
     connect(m_param, &ui_measure_param_widget_t::signal_change_func, this,
             &ui_measure_frame_t::signal_update_diagram_func);
     connect(m_param, &ui_measure_param_widget_t::signal_change_unit, this,
             &ui_measure_frame_t::slot_update_func_and_unit);
+    if (m_pdev != nullptr) m_display->set_stale(!m_pdev->is_connected());
 }
 
 void ui_measure_frame_t::release_instrument() {
@@ -414,9 +442,31 @@ void ui_measure_frame_t::slot_process_measure_run_stop() {
 
 void ui_measure_frame_t::slot_process_clear_data() { _show_placeholders(); }
 
-void ui_measure_frame_t::slot_update_func_and_unit() {
+void ui_measure_frame_t::_tell_setting_refused(int status) {
+    const QString why = ui_device_item_t::visa_status_words(status);
+    emit signal_console_line("Measure: the instrument did not take a setting (" + why +
+                             "); the previous value is back.");
+    QMessageBox::warning(this, "Warning",
+                         "The instrument did not take the change, so the previous value is back.\n" + why,
+                         QMessageBox::Ok);
+}
+
+void ui_measure_frame_t::slot_update_func_and_unit() { _update_func_and_unit(true); }
+
+void ui_measure_frame_t::_update_func_and_unit(bool restart) {
     if (m_pcfg == nullptr) return;
-    if (m_pcfg->get_run_state() != 0) m_pcfg->restart();
+    // A function change restarts in its own job; a unit change restarts here, on the lane
+    // behind the change itself.
+    if (restart && m_pcfg->get_run_state() != 0) {
+        if (m_pdev != nullptr) {
+            m_pdev->run_setting(this, [](cfg_main_t* cfg) {
+                cfg->restart();
+                return 0;
+            });
+        } else {
+            m_pcfg->restart();
+        }
+    }
     _show_placeholders();
     const auto function = static_cast<plib_measure_type_t>(m_pcfg->get_function());
     m_display->set_function_text(QString::fromStdString(measure_name(function)));

@@ -5,7 +5,9 @@
 // Everything here runs on the GUI thread. The acquisition engine's notifications arrive
 // as queued signals through the instrument window; the status label changes only on
 // them. Readings are fetched from the engine (acq_latest_msg_t), settings and run
-// control go through the facade.
+// control go through the facade; setting changes (and the restart they need) run on
+// the device item's lane, and one the instrument did not take is told in a "Warning"
+// box and a console line.
 #pragma once
 
 #include <QFrame>
@@ -39,8 +41,15 @@ public:
     void clear_range_texts() { set_range_texts(QString(), QString()); }
     void set_unit_text(const QString& text);
     void set_function_text(const QString& text);
+    // The instrument is not connected: the reading shown is its last one, greyed, with
+    // "Not connected" in place of the range mode (property "stale" true). Cleared when
+    // it connects again.
+    void set_stale(bool stale);
+    bool is_stale() const { return m_stale; }
 
 private:
+    bool m_stale = false;
+    QString m_range_mode_before_stale;
     QLabel* m_function = nullptr;
     QLabel* m_range = nullptr;
     QLabel* m_range_mode = nullptr;
@@ -103,6 +112,8 @@ public slots:
 
 private:
     void _show_placeholders();
+    void _update_func_and_unit(bool restart);
+    void _tell_setting_refused(int status);
     void _show_latest_reading();
     void _update_range_texts(int function);
     void _ask_auto_range(int function);
