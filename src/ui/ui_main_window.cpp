@@ -1,5 +1,6 @@
 #include "ui/ui_main_window.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -12,7 +13,10 @@
 #include <pugixml.hpp>
 #include <vector>
 
+#include "cfg/cfg_main.h"
 #include "cfg/cfg_project.h"
+#include "cfg/cfg_scan_config.h"
+#include "ui/mngr/plib_mngr.h"
 #include "ui/mngr/ui_connect_mngr.h"
 #include "ui/ui_device_column/ui_device_column.h"
 #include "ui/ui_device_column/ui_device_item.h"
@@ -59,7 +63,66 @@ void ui_main_window_t::_set_project_title(const std::string& path) {
 }
 
 void ui_main_window_t::open_start_project(const std::string& path) {
-    if (!path.empty()) slot_recall_xml_file(path);
+    if (!path.empty()) {
+        slot_recall_xml_file(path);
+        return;
+    }
+    if (!ui_preferences_t::load().reopen_last_project) return;
+    // Where the last exit wrote it: beside the program, else the user's data directory.
+    const std::string first = default_project_path(QCoreApplication::applicationDirPath());
+    const std::string fallback =
+        QDir::toNativeSeparators(QDir(user_data_dir()).filePath(default_project_name)).toLocal8Bit().toStdString();
+    for (const std::string& candidate : {first, fallback}) {
+        if (QFileInfo::exists(QString::fromLocal8Bit(candidate.c_str()))) {
+            slot_recall_xml_file(candidate);
+            return;
+        }
+    }
+}
+
+QStringList ui_main_window_t::running_instruments() const {
+    QStringList lines;
+    if (m_device_column == nullptr) return lines;
+    for (ui_device_item_t* item : m_device_column->get_device_items()) {
+        const cfg_main_t* cfg = item->get_mngr() != nullptr ? item->get_mngr()->get_cfg() : nullptr;
+        if (cfg == nullptr) continue;
+        const bool measuring = cfg->get_run_state() != 0;
+        const bool scanning = cfg->get_scan_run_state() != 0;
+        if (!measuring && !scanning) continue;
+        QString doing = measuring ? "measuring" : "scanning";
+        const bool logging = measuring ? cfg->is_recording()
+                                       : cfg->get_scan_config() != nullptr && cfg->get_scan_config()->get_record_enable() != 0;
+        if (logging) doing += ", logging to a file";
+        const QString where =
+            item->get_resource().empty() ? QString() : " at " + QString::fromStdString(item->get_resource());
+        lines << QString("%1%2: %3").arg(QString::fromStdString(item->get_model_name()), where, doing);
+    }
+    return lines;
+}
+
+bool ui_main_window_t::confirm_stop_running(const QString& action) {
+    const QStringList running = running_instruments();
+    if (running.isEmpty()) return true;
+    QMessageBox box(QMessageBox::Question, "Tips",
+                    QString("%1 stops what these instruments are doing:").arg(action),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setInformativeText(running.join('\n') + QString("\n\n%1 anyway?").arg(action));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void ui_main_window_t::slot_close_without_asking() {
+    m_close_without_asking = true;
+    close();
+}
+
+void ui_main_window_t::closeEvent(QCloseEvent* event) {
+    if (!m_close_without_asking && !confirm_stop_running("Quitting")) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 ui_main_window_t::~ui_main_window_t() {
@@ -147,6 +210,8 @@ void ui_main_window_t::slot_recall_xml_file(std::string path) {
     pugi::xml_document doc;
     std::vector<cfg_project_section_t> sections;
     if (!cfg_project_file::list_sections(doc, path, sections)) return;
+    // Every instrument is replaced: the running ones stop only when the user says so.
+    if (!confirm_stop_running("Recalling a project")) return;
 
     m_device_column->slot_clear_device();
     for (const cfg_project_section_t& section : sections)

@@ -4,6 +4,7 @@
 
 #include <QMainWindow>
 #include <QSize>
+#include <QStringList>
 #include <map>
 #include <string>
 
@@ -35,8 +36,15 @@ public:
     static std::string save_default_project();
 
     // Opens the project named on the command line exactly as Recall does; an empty path
-    // opens nothing.
+    // opens the last project (the default project written at exit) when the user's
+    // preferences ask for it, else nothing.
     void open_start_project(const std::string& path);
+    // What the running instruments are doing, one line each ("VXA-2 at <address>:
+    // measuring, logging to a file"); empty when none measures or scans.
+    QStringList running_instruments() const;
+    // When something runs: asks (a "Tips" question, No by default) whether `action`
+    // may stop it. True when nothing runs or the user said Yes.
+    bool confirm_stop_running(const QString& action);
     // The minimum size, never larger than the screen's available area (high scaling
     // factors would otherwise push the window off a small screen).
     static QSize clamped_minimum_size(const QSize& wanted, const QSize& available);
@@ -48,6 +56,12 @@ public slots:
     void slot_show_home_window();
     void slot_save_xml_file(std::string path);
     void slot_recall_xml_file(std::string path);
+    // Closes without the question (a quit signal from the system: nobody to ask).
+    void slot_close_without_asking();
+
+protected:
+    // The close button and Quit ask first while instruments run (confirm_stop_running).
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void _make_connections();
@@ -60,4 +74,5 @@ private:
     ui_menu_bar_t* m_menu_bar = nullptr;
     ui_device_column_t* m_device_column = nullptr;
     std::map<ui_device_item_t*, ui_primary_window_t*> m_primary_windows;
+    bool m_close_without_asking = false;
 };

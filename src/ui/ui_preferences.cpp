@@ -26,6 +26,7 @@ const char* const key_hosts = "search/hosts";
 const char* const key_ranges = "search/ranges";
 const char* const key_broadcast = "search/broadcast";
 const char* const key_port = "search/portmapper_port";
+const char* const key_reopen = "start/reopen_last_project";
 
 std::vector<std::string> to_std(const QStringList& list) {
     std::vector<std::string> out;
@@ -48,6 +49,7 @@ ui_preferences_t ui_preferences_t::load() {
     values.broadcast = settings.value(key_broadcast, false).toBool();
     const int port = settings.value(key_port, int(visa::portmap_default_port)).toInt();
     values.portmapper_port = port >= 1 && port <= 65535 ? port : int(visa::portmap_default_port);
+    values.reopen_last_project = settings.value(key_reopen, false).toBool();
     return values;
 }
 
@@ -57,6 +59,7 @@ void ui_preferences_t::save() const {
     settings.setValue(key_ranges, ranges);
     settings.setValue(key_broadcast, broadcast);
     settings.setValue(key_port, portmapper_port);
+    settings.setValue(key_reopen, reopen_last_project);
     settings.sync();
 }
 
@@ -103,11 +106,18 @@ ui_preferences_dialog_t::ui_preferences_dialog_t(QWidget* parent) : QDialog(pare
     m_port->setRange(1, 65535);
     m_port->setValue(current.portmapper_port);
 
+    m_reopen = new QCheckBox("Reopen the last project at start", this);
+    m_reopen->setObjectName("preferences_reopen_last_project");
+    m_reopen->setChecked(current.reopen_last_project);
+    m_reopen->setToolTip("The instruments in use when the program ended (default_save.dmm) are "
+                         "recalled when it starts without a project file.");
+
     auto* form = new QFormLayout;
     form->addRow("Hosts to search (one per line):", m_hosts);
     form->addRow("Address ranges (CIDR, at most 1024 addresses each):", m_ranges);
     form->addRow(QString(), m_broadcast);
     form->addRow("VXI-11 portmapper port:", m_port);
+    form->addRow(QString(), m_reopen);
 
     QStringList overriding;
     if (!qEnvironmentVariableIsEmpty("VELKARO_VISA_HOSTS")) overriding << "VELKARO_VISA_HOSTS";
@@ -140,6 +150,7 @@ ui_preferences_t ui_preferences_dialog_t::values() const {
     values.ranges = ui_preference_entries(m_ranges->toPlainText());
     values.broadcast = m_broadcast->isChecked();
     values.portmapper_port = m_port->value();
+    values.reopen_last_project = m_reopen->isChecked();
     return values;
 }
 
