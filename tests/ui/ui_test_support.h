@@ -70,8 +70,8 @@ private:
     QStringList m_seen;
 };
 
-// Connects and disconnects of the device items, and the instrument windows' scanner-card
-// checks, run in the background: runs the event loop until none runs or is due (false
+// Connects and disconnects of the device items, their setting changes, and the
+// instrument windows' scanner-card checks, run in the background: runs the event loop until none runs or is due (false
 // after timeout_ms).
 inline bool wait_instruments_idle(int timeout_ms = 30000) {
     const QDeadlineTimer deadline(timeout_ms);
@@ -79,7 +79,7 @@ inline bool wait_instruments_idle(int timeout_ms = 30000) {
         bool busy = false;
         for (QWidget* widget : QApplication::allWidgets()) {
             auto* item = qobject_cast<ui_device_item_t*>(widget);
-            if (item != nullptr && item->is_busy()) busy = true;
+            if (item != nullptr && (item->is_busy() || item->settings_in_flight() > 0)) busy = true;
             auto* window = qobject_cast<ui_primary_window_t*>(widget);
             if (window != nullptr && window->is_checking_scan_card()) busy = true;
         }

@@ -111,17 +111,26 @@ void ui_measure_widget_t::show_placeholder() {
 }
 
 void ui_measure_widget_t::show_reading(const QString& sign, const QString& digits) {
+    m_has_reading = digits != QString::fromUtf8(ui_measure_placeholder);
+    if (m_stale) _show_stale_mode();
     m_polarity->setText(sign);
     m_polarity->setVisible(!sign.isEmpty());
     m_digits->setText(digits);
 }
 
+void ui_measure_widget_t::_show_stale_mode() {
+    // Said in words only over a reading: the placeholder claims nothing.
+    m_range_mode->setText(m_has_reading ? QString("Not connected") : m_range_mode_before_stale);
+}
+
 void ui_measure_widget_t::set_range_texts(const QString& range, const QString& mode) {
     m_range->setText(range);
-    if (m_stale)
+    if (m_stale) {
         m_range_mode_before_stale = mode;
-    else
+        _show_stale_mode();
+    } else {
         m_range_mode->setText(mode);
+    }
 }
 
 void ui_measure_widget_t::set_unit_text(const QString& text) { m_unit->setText(text); }
@@ -135,13 +144,12 @@ void ui_measure_widget_t::set_stale(bool stale) {
     // Grey, and said in words: the reading is the last one before the link went.
     const QString sheet = stale ? QString("color: #7a7a7a;") : QString();
     for (QLabel* label : {m_polarity, m_digits, m_unit, m_function, m_range}) label->setStyleSheet(sheet);
+    m_range_mode->setStyleSheet(sheet);
     if (stale) {
         m_range_mode_before_stale = m_range_mode->text();
-        m_range_mode->setText("Not connected");
-        m_range_mode->setStyleSheet(sheet);
+        _show_stale_mode();
     } else {
         m_range_mode->setText(m_range_mode_before_stale);
-        m_range_mode->setStyleSheet(QString());
     }
     setToolTip(stale ? QString("Not connected: the reading shown is the last one received.") : QString());
 }

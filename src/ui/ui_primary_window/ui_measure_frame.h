@@ -41,14 +41,17 @@ public:
     void clear_range_texts() { set_range_texts(QString(), QString()); }
     void set_unit_text(const QString& text);
     void set_function_text(const QString& text);
-    // The instrument is not connected: the reading shown is its last one, greyed, with
-    // "Not connected" in place of the range mode (property "stale" true). Cleared when
-    // it connects again.
+    // The instrument is not connected: the texts are greyed and a reading shown (its last
+    // one) has "Not connected" in place of the range mode (property "stale" true).
+    // Cleared when it connects again.
     void set_stale(bool stale);
     bool is_stale() const { return m_stale; }
 
 private:
+    void _show_stale_mode();
+
     bool m_stale = false;
+    bool m_has_reading = false;  // digits of a reading, not the placeholder
     QString m_range_mode_before_stale;
     QLabel* m_function = nullptr;
     QLabel* m_range = nullptr;
