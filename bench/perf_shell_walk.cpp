@@ -275,7 +275,11 @@ int main(int argc, char** argv) {
             "Slow instrument: range 2nd entry", [&] { choose(panel_child("var_param_range_combo"), 1); },
             settled, held);
         run(
-            "Slow instrument: speed 1st entry", [&] { choose(panel_child("var_param_aperture_combo"), 0); },
+            "Slow instrument: speed last entry",
+            [&] {
+                if (auto* combo = qobject_cast<QComboBox*>(panel_child("var_param_aperture_combo")))
+                    combo->setCurrentIndex(combo->count() - 1);
+            },
             settled, held);
         run(
             "Slow instrument: Rel ON",
@@ -290,7 +294,7 @@ int main(int argc, char** argv) {
             "Slow instrument measuring: function back to DC Voltage",
             [&] { choose(function, measure_dcv); }, settled, held);
         run(
-            "Slow instrument measuring: range Auto", [&] { choose(panel_child("var_param_range_combo"), 0); },
+            "Slow instrument measuring: range 3rd entry", [&] { choose(panel_child("var_param_range_combo"), 2); },
             settled, held);
         cfg->set_run_state(0);
         spin(2000);
@@ -340,7 +344,7 @@ int main(int argc, char** argv) {
 
     run(
         "Recall the project", [&] { window->slot_recall_xml_file(project); },
-        [&] { return !column->get_device_items().empty() && instruments_idle(column); }, state);
+        [&] { return !window->is_recalling() && instruments_idle(column); }, state);
 
     // A project of 16 instruments where nothing answers (loopback addresses without a
     // listener): recalling it builds 16 instrument windows.
@@ -356,7 +360,10 @@ int main(int argc, char** argv) {
     spin_until([&] { return ui_device_jobs_t::instance().wait_idle(0); });
     run(
         "Recall a project of 16 instruments", [&] { window->slot_recall_xml_file(project16); },
-        [&] { return column->get_device_items().size() == 16 && instruments_idle(column); }, state);
+        [&] { return !window->is_recalling() && instruments_idle(column); }, state);
+    run(
+        "Recall it again (16 replace 16)", [&] { window->slot_recall_xml_file(project16); },
+        [&] { return !window->is_recalling() && instruments_idle(column); }, state);
 
     run(
         "Help, English",

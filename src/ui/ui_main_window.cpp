@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTimer>
 #include <cstdio>
 #include <pugixml.hpp>
 #include <vector>
@@ -207,17 +208,33 @@ void ui_main_window_t::slot_save_xml_file(std::string path) {
 }
 
 void ui_main_window_t::slot_recall_xml_file(std::string path) {
-    pugi::xml_document doc;
-    std::vector<cfg_project_section_t> sections;
-    if (!cfg_project_file::list_sections(doc, path, sections)) return;
+    auto doc = std::make_shared<pugi::xml_document>();
+    auto sections = std::make_shared<std::vector<cfg_project_section_t>>();
+    if (!cfg_project_file::list_sections(*doc, path, *sections)) return;
     // Every instrument is replaced: the running ones stop only when the user says so.
     if (!confirm_stop_running("Recalling a project")) return;
 
     m_device_column->slot_clear_device();
-    for (const cfg_project_section_t& section : sections)
-        if (section.supported)
-            m_device_column->slot_add_device(section.model, section.resource, section.node);
     _set_project_title(path);
+    m_recalling = true;
+    _recall_next(std::move(doc), std::move(sections), 0, ++m_recall_generation);
+}
+
+void ui_main_window_t::_recall_next(std::shared_ptr<pugi::xml_document> doc,
+                                    std::shared_ptr<std::vector<cfg_project_section_t>> sections,
+                                    std::size_t next, unsigned generation) {
+    if (generation != m_recall_generation) return;
+    while (next < sections->size() && !(*sections)[next].supported) ++next;
+    if (next >= sections->size()) {
+        m_recalling = false;
+        return;
+    }
+    const cfg_project_section_t& section = (*sections)[next];
+    m_device_column->slot_add_device(section.model, section.resource, section.node);
+    // One instrument (its manager and its window) per turn: the window paints between.
+    QTimer::singleShot(0, this, [this, doc, sections, next, generation] {
+        _recall_next(doc, sections, next + 1, generation);
+    });
 }
 
 std::string ui_main_window_t::default_project_path(const QString& app_dir) {

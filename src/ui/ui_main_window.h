@@ -5,8 +5,14 @@
 #include <QMainWindow>
 #include <QSize>
 #include <QStringList>
+#include <cstddef>
 #include <map>
+#include <memory>
+#include <pugixml.hpp>
 #include <string>
+#include <vector>
+
+#include "cfg/cfg_project.h"
 
 class ui_device_column_t;
 class ui_device_item_t;
@@ -39,6 +45,7 @@ public:
     // opens the last project (the default project written at exit) when the user's
     // preferences ask for it, else nothing.
     void open_start_project(const std::string& path);
+    bool is_recalling() const { return m_recalling; }
     // What the running instruments are doing, one line each ("VXA-2 at <address>:
     // measuring, logging to a file"); empty when none measures or scans.
     QStringList running_instruments() const;
@@ -55,6 +62,9 @@ public slots:
     void slot_show_delete_primary_window(ui_device_item_t* dev);
     void slot_show_home_window();
     void slot_save_xml_file(std::string path);
+    // Replaces the instruments by the project's (after asking, when some run). The
+    // instruments are added one per turn of the event loop, so a project of many keeps
+    // the window responsive; is_recalling() is true until the last one is in.
     void slot_recall_xml_file(std::string path);
     // Closes without the question (a quit signal from the system: nobody to ask).
     void slot_close_without_asking();
@@ -68,6 +78,10 @@ private:
     void _lay_out();
     // "Velkaro", followed by the project's file name once one was recalled or saved.
     void _set_project_title(const std::string& path);
+    // Adds the first supported section from `next` on, then queues the rest.
+    void _recall_next(std::shared_ptr<pugi::xml_document> doc,
+                      std::shared_ptr<std::vector<cfg_project_section_t>> sections, std::size_t next,
+                      unsigned generation);
 
     QWidget* m_central_widget = nullptr;
     ui_primary_manager_window_t* m_window_stack = nullptr;
@@ -75,4 +89,6 @@ private:
     ui_device_column_t* m_device_column = nullptr;
     std::map<ui_device_item_t*, ui_primary_window_t*> m_primary_windows;
     bool m_close_without_asking = false;
+    bool m_recalling = false;
+    unsigned m_recall_generation = 0;  // a newer recall abandons the rest of an older one
 };
