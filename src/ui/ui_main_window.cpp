@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <pugixml.hpp>
 #include <vector>
@@ -173,6 +174,10 @@ ui_primary_window_t* ui_main_window_t::primary_window_of(ui_device_item_t* dev) 
 }
 
 void ui_main_window_t::slot_bind_device_and_primary_window(ui_device_item_t* new_dev) {
+    if (m_defer_window) {  // a recall builds it in its next turn
+        m_deferred_window_item = new_dev;
+        return;
+    }
     auto* window = new ui_primary_window_t(m_window_stack, new_dev);
     m_window_stack->append_window(window);
     m_primary_windows[new_dev] = window;
@@ -230,10 +235,23 @@ void ui_main_window_t::_recall_next(std::shared_ptr<pugi::xml_document> doc,
         return;
     }
     const cfg_project_section_t& section = (*sections)[next];
+    // One instrument per turn, and its window in the turn after: the window paints between.
+    m_deferred_window_item = nullptr;
+    m_defer_window = true;
     m_device_column->slot_add_device(section.model, section.resource, section.node);
-    // One instrument (its manager and its window) per turn: the window paints between.
+    m_defer_window = false;
     QTimer::singleShot(0, this, [this, doc, sections, next, generation] {
-        _recall_next(doc, sections, next + 1, generation);
+        if (generation != m_recall_generation) return;
+        ui_device_item_t* item = m_deferred_window_item;
+        m_deferred_window_item = nullptr;
+        const auto items = m_device_column->get_device_items();
+        if (item != nullptr && std::find(items.begin(), items.end(), item) != items.end()) {
+            slot_bind_device_and_primary_window(item);
+            if (item->is_active()) slot_show_bound_primary_window(item);
+        }
+        QTimer::singleShot(0, this, [this, doc, sections, next, generation] {
+            _recall_next(doc, sections, next + 1, generation);
+        });
     });
 }
 

@@ -91,4 +91,6 @@ private:
     bool m_close_without_asking = false;
     bool m_recalling = false;
     unsigned m_recall_generation = 0;  // a newer recall abandons the rest of an older one
+    bool m_defer_window = false;       // a recall adds an instrument: its window comes next turn
+    ui_device_item_t* m_deferred_window_item = nullptr;
 };
