@@ -1,7 +1,7 @@
 // A new user's walk through the shell with a GUI-thread stall probe. Builds the real main
 // window against simulated instruments and runs the actions one after the other: add by
 // address, add by search, a wrong model, a slow instrument (1.5 s per reply) and its
-// function, range, speed and Rel changes (also while it measures), a killed instrument
+// function, range, speed and Rel changes, Run and Stop (changes also while it measures), a killed instrument
 // while measuring, save and recall, delete one, Delete All, a project of 16 instruments
 // recalled, the help. A 10 ms
 // timer on the GUI thread measures, per action, the longest gap between two of its ticks
@@ -288,7 +288,11 @@ int main(int argc, char** argv) {
                     if (group->button(1) != nullptr) group->button(1)->click();
             },
             settled, held);
-        cfg->set_run_state(1);
+        auto* run_stop = slow_window->findChild<QPushButton*>("measure_run_stop_btn");
+        run(
+            "Slow instrument: Run", [&] { run_stop->click(); },
+            [&, cfg] { return settled() && cfg->get_run_state() == 1; },
+            [&, cfg] { return QString("run state %1").arg(cfg->get_run_state()); });
         spin(2000);
         run(
             "Slow instrument measuring: function back to DC Voltage",
@@ -296,8 +300,10 @@ int main(int argc, char** argv) {
         run(
             "Slow instrument measuring: range 3rd entry", [&] { choose(panel_child("var_param_range_combo"), 2); },
             settled, held);
-        cfg->set_run_state(0);
-        spin(2000);
+        run(
+            "Slow instrument: Stop", [&] { run_stop->click(); },
+            [&, cfg] { return settled() && cfg->get_run_state() == 0; },
+            [&, cfg] { return QString("run state %1").arg(cfg->get_run_state()); });
     } else {
         complete = false;
         rows.push_back({"Slow instrument settings", 0, "skipped: the slow instrument is not connected"});

@@ -217,7 +217,7 @@ void test_measure_frame_t::run_stop_and_refusals() {
     bench.cfg()->set_scan_run_state(0);
 
     QCOMPARE(bench.click("measure_run_stop_btn"), QStringList());
-    QCOMPARE(bench.cfg()->get_run_state(), 1);
+    QTRY_COMPARE(bench.cfg()->get_run_state(), 1);  // started on the instrument's lane
     QTRY_COMPARE_WITH_TIMEOUT(bench.text("measure_acq_status_label"), QString("ON"), reading_wait_ms);
     QTRY_VERIFY_WITH_TIMEOUT(bench.shows_reading(), reading_wait_ms);
     QCOMPARE(bench.text("measure_data_polarity"), QString("+"));
@@ -236,7 +236,7 @@ void test_measure_frame_t::run_stop_and_refusals() {
     QCOMPARE(last.prefix + last.unit, bench.text("measure_data_unit"));
 
     QCOMPARE(bench.click("measure_run_stop_btn"), QStringList());
-    QCOMPARE(bench.cfg()->get_run_state(), 0);
+    QTRY_COMPARE(bench.cfg()->get_run_state(), 0);
     QTRY_COMPARE(bench.text("measure_acq_status_label"), QString("OFF"));
     QVERIFY(bench.shows_reading());  // the last reading stays
 }

@@ -430,10 +430,27 @@ void ui_measure_frame_t::_display_value(double value, int function) {
     emit signal_upload_latest_disp_data(m_last);
 }
 
+void ui_measure_frame_t::_set_run_state(int state) {
+    if (m_pdev == nullptr) {
+        m_pcfg->set_run_state(state);
+        return;
+    }
+    // Starting sends the trigger settings and waits for the instrument: on its lane,
+    // behind the setting changes made before. One press at a time.
+    m_run_pending = true;
+    m_pdev->run_setting(
+        this,
+        [state](cfg_main_t* cfg) {
+            cfg->set_run_state(state);
+            return 0;
+        },
+        [this](int) { m_run_pending = false; });
+}
+
 void ui_measure_frame_t::slot_process_measure_run_stop() {
-    if (m_pcfg == nullptr) return;
+    if (m_pcfg == nullptr || m_run_pending) return;
     if (m_pcfg->get_run_state() != 0) {
-        m_pcfg->set_run_state(0);
+        _set_run_state(0);
         return;
     }
     if (m_pdev == nullptr || !m_pdev->is_connected()) {
@@ -445,7 +462,7 @@ void ui_measure_frame_t::slot_process_measure_run_stop() {
                              QMessageBox::Ok);
         return;
     }
-    m_pcfg->set_run_state(1);
+    _set_run_state(1);
 }
 
 void ui_measure_frame_t::slot_process_clear_data() { _show_placeholders(); }

@@ -116,6 +116,7 @@ public slots:
 private:
     void _show_placeholders();
     void _update_func_and_unit(bool restart);
+    void _set_run_state(int state);
     void _tell_setting_refused(int status);
     void _show_latest_reading();
     void _update_range_texts(int function);
@@ -134,6 +135,7 @@ private:
     QTimer* m_dropped_line_timer = nullptr;  // runs while a dropped-pieces line may not be shown
     bool m_dropped_line_pending = false;     // pieces were dropped since the last line
     int m_dropped_line_interval_ms = dropped_line_interval_ms;
+    bool m_run_pending = false;  // a Run/Stop press is on its way to the instrument
     // The range the instrument chose in auto range is asked on the device item's lane
     // (the query waits behind the acquisition's fetch): one question at a time.
     QFutureWatcher<int>* m_range_watcher = nullptr;
