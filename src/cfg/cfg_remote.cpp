@@ -89,6 +89,11 @@ int cfg_remote_t::identify_status() const {
     return m_identify_status;
 }
 
+int cfg_remote_t::open_status() const {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    return m_open_status;
+}
+
 std::string cfg_remote_t::get_manufacturer() const {
     std::lock_guard<std::mutex> lock(m_state_mutex);
     return m_manufacturer;
@@ -129,7 +134,12 @@ int cfg_remote_t::_open() {
         m_found_private_model.clear();
     }
     unsigned long session = 0;
-    if (m_plink->open(resource, session) != 0) return _connection_failed();
+    const int opened = m_plink->open(resource, session);
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        m_open_status = opened;
+    }
+    if (opened != 0) return _connection_failed();
     {
         std::lock_guard<std::mutex> lock(m_state_mutex);
         m_available = true;

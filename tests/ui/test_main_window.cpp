@@ -286,6 +286,7 @@ void test_main_window_t::recall_skips_unknown_models() {
     ui_main_window_t window("");
     modal_closer_t closer;
     window.slot_recall_xml_file(path.toStdString());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     const auto items = window.device_column()->get_device_items();
     QCOMPARE(items.size(), size_t(2));
     QCOMPARE(items[0]->get_model_name(), std::string("VXB-2"));
