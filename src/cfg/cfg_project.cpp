@@ -607,7 +607,9 @@ int cfg_project_t::load_section(pugi::xml_node project) {
             std::fflush(stdout);
             c.speed = read_int(n, "speed");
             c.scaling = read_int(n, "scaling");
-            c.gain = read_double(n, "gain");
+            // A stored gain is taken as stored, 0 included (files of older versions hold
+            // 0 for channels never scaled); a file without one keeps the neutral gain.
+            if (n.child("gain")) c.gain = read_double(n, "gain");
             c.offset = read_double(n, "offset");
             c.alarm_limit = read_int(n, "alarm_limit");
             c.limit_low = read_double(n, "limit_low");

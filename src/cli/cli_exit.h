@@ -13,6 +13,7 @@ enum cli_exit_t : int {
     cli_exit_function = 5,
     cli_exit_file = 6,
     cli_exit_run = 7,
+    cli_exit_publish = 8,
 };
 
 struct cli_exit_info_t {
@@ -30,6 +31,9 @@ inline constexpr cli_exit_info_t cli_exit_table[] = {
     {cli_exit_function, "the model has no such measurement function"},
     {cli_exit_file, "a result file could not be written"},
     {cli_exit_run, "the run did not start (no scanner card) or did not stop in time"},
+    {cli_exit_publish,
+     "not every reading reached the databases in time: the rest is left spooled for the next run (or was "
+     "refused, or did not fit the spool)"},
 };
 
 }  // namespace velkaro_cli

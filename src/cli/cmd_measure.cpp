@@ -34,10 +34,12 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_instrument.h"
 #include "cli/cli_output.h"
+#include "cli/cli_publish.h"
 #include "common/plib_format.h"
 #include "common/plib_model_registry.h"
 #include "common/plib_number.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_mngr_publish.h"
 
 namespace velkaro_cli {
 namespace {
@@ -55,6 +57,7 @@ struct measure_options_t {
     std::string project;
     std::string resource;
     bool json = false;
+    cli_publish_options_t publish;
 };
 
 // A directory we can create files in.
@@ -110,6 +113,13 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
             return fail(cli_exit_usage, "\"" + o.project + "\" is not a project file");
         request.section = find_section(sections, o.model, o.resource);
         if (!request.section) return fail(cli_exit_usage, "the project has no " + o.model + " instrument");
+    }
+    // The targets and their spools before the instrument: a bad option touches nothing.
+    cli_publisher_t publisher;
+    {
+        std::string message;
+        const cli_exit_t opened_publisher = publisher.open(o.publish, message);
+        if (opened_publisher != cli_exit_ok) return fail(opened_publisher, message);
     }
     const plib_measure_type_t type = function_from_text(o.function);
     request.before_connect = [&](cfg_main_t& cfg, std::string& message) {
@@ -178,10 +188,13 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     const auto run_deadline =
         start + std::chrono::duration<double>(by_time ? cfg.get_stop_time() + stall_s : 0);
     const std::shared_ptr<cli_run_events_t> events = opened.events;
+    // Every reading the run logs is published (tags taken now, with the function set).
+    std::unique_ptr<plib_mngr_publish_t> feed = publisher.attach(mngr);
 
     cfg.set_run_state(1);
     if (cfg.get_run_state() != 1) {
         unwatch_run(mngr);
+        feed.reset();
         if (events->link_lost) {
             int status = 0;
             const std::string what = describe_link_lost(cfg, mngr, o.model, o.resource, &status);
@@ -220,12 +233,11 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     const bool stopped = cfg.get_run_state() == 0 && !link_lost && !stalled;
     if (cfg.get_run_state() != 0) cfg.set_run_state(0);
     unwatch_run(mngr);
+    feed.reset();  // after the run's last batch
 
-    // Counted in place: copying a full buffer out would cost 100 MiB and its page faults.
-    const acq_main_t::buffer_statistics_t buffered = opened.guard.mngr()->get_acq()->get_buffer_statistics();
+    unsigned int in_buffer = 0;
+    opened.guard.mngr()->get_acq()->m_acq_original_data_num_msg.fetch(in_buffer);
     const double elapsed = cfg.get_elapsed_s();
-    const double min = buffered.min, max = buffered.max, sum = buffered.sum;
-    const std::size_t valid = buffered.valid;
     // The buffer may hold fewer readings than the run delivered (and logged).
     const uint32_t total = cfg.get_total_count();
     const plib_record_run_state_info_t run_info = cfg.get_run_state_info();
@@ -233,10 +245,11 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     // What reached the file, not what was measured: a file that could not be made or
     // stopped taking lines counts only the readings it holds.
     const uint64_t logged_count = run_info.logged_count;
+    // The figures of the whole run, kept by the engine as the readings arrived.
+    const plib_acq_statistics_t& st = run_info.statistics;
     // Pieces of the instrument's replies that were no number: dropped, never logged as 0.
-    const uint64_t dropped = cfg.get_run_state_info().dropped_count;
+    const uint64_t dropped = run_info.dropped_count;
     const double rate = elapsed > 0 ? static_cast<double>(total) / elapsed : 0.0;
-    const double mean = valid > 0 ? sum / static_cast<double>(valid) : std::nan("");
 
     const bool exported = o.export_path.empty() || cfg.export_data(o.export_path) == 0;
     // This run's own files: another process logging into the same directory makes its own.
@@ -252,34 +265,26 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     nlohmann::json& summary = report.doc();
     summary["readings"] = total;
     summary["readings_logged"] = logs ? nlohmann::json(logged_count) : nlohmann::json();
-    summary["readings_in_buffer"] = buffered.count;
+    summary["readings_in_buffer"] = in_buffer;
     summary["dropped"] = dropped;
     summary["elapsed_s"] = elapsed;
     summary["rate"] = rate;
-    summary["statistics"] = {{"count", valid},
-                             {"min", number_json(valid > 0 ? min : std::nan(""))},
-                             {"max", number_json(valid > 0 ? max : std::nan(""))},
-                             {"mean", number_json(mean)},
-                             {"overloads", buffered.count - valid}};
+    summary["statistics"] = statistics_json(st);
     summary["files"] = files;
     if (!report.json()) {
         std::FILE* out = results();
         std::fprintf(out, "readings: %u\n", total);
         if (logs) std::fprintf(out, "readings logged: %llu\n", static_cast<unsigned long long>(logged_count));
-        std::fprintf(out, "readings in the buffer: %zu\n", buffered.count);
+        std::fprintf(out, "readings in the buffer: %u\n", in_buffer);
         if (dropped > 0)
             std::fprintf(out, "pieces dropped (not a number): %llu\n",
                          static_cast<unsigned long long>(dropped));
         std::fprintf(out, "rate: %.3f readings/s\n", rate);
-        if (valid > 0) {
-            std::fprintf(out, "min: %.10g\nmax: %.10g\nmean: %.10g\n", min, max, mean);
-        } else {
-            std::fprintf(out, "min: -\nmax: -\nmean: -\n");
-        }
-        if (valid != buffered.count) std::fprintf(out, "overloads: %zu\n", buffered.count - valid);
+        std::fputs(statistics_text(st, "").c_str(), out);
         for (const std::string& f : files) std::fprintf(out, "file: %s\n", f.c_str());
         std::fflush(out);
     }
+    const int publish_code = publisher.finish(report);
 
     if (!exported) return fail(cli_exit_file, "cannot write the export file \"" + o.export_path + "\"");
     if (link_lost) {
@@ -307,6 +312,8 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
                                        std::to_string(logged_count) + " of " + std::to_string(total) +
                                        " readings logged)");
     }
+    if (publish_code != cli_exit_ok)
+        return fail(publish_code, "not every reading was published (see above); the spool keeps the rest");
     return cli_exit_ok;
 }
 
@@ -334,6 +341,7 @@ void register_measure_commands(CLI::App& app, cli_context_t& context) {
     cmd->add_option("--export", o->export_path, "Write the buffered readings to this CSV file");
     cmd->add_option("--project", o->project, "Take the settings from this project file's section");
     cmd->add_flag("--json", o->json, "Print one JSON document (summary, statistics, files, errors)");
+    add_publish_options(cmd, o->publish);
     cmd->add_option("resource", o->resource, "VISA resource string")->required();
     cmd->callback([o, &context] {
         cli_report_t report("measure", o->json);

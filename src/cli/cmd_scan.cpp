@@ -31,12 +31,15 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_instrument.h"
 #include "cli/cli_output.h"
+#include "cli/cli_publish.h"
 #include "common/plib_format.h"
 #include "common/plib_model_registry.h"
 #include "common/plib_number.h"
 #include "scan/scan_main.h"
 #include "scan/scan_statistics.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_mngr_events.h"
+#include "ui/mngr/plib_mngr_publish.h"
 
 namespace velkaro_cli {
 namespace {
@@ -54,6 +57,7 @@ struct scan_options_t {
     std::string file_mode = "single";
     std::string export_dir;
     bool json = false;
+    cli_publish_options_t publish;
 };
 
 plib_measure_type_t parse_func(const std::string& name) {
@@ -112,13 +116,23 @@ std::string configure_channels(const scan_options_t& o, cfg_scan_config_t& confi
 struct scan_write_watch_t {
     std::shared_ptr<std::atomic<bool>> failed = std::make_shared<std::atomic<bool>>(false);
     bool told = false;
+    plib_mngr_events_t* events = nullptr;
+    int listener = 0;
 
-    void watch(scan_main_t& engine) {
-        engine.set_notify_callback([failed = failed](plib_scan_notify_t n) {
-            if (n == scan_notify_record_write_failed) failed->store(true);
+    void watch(plib_mngr_t& mngr) {
+        events = &mngr.events();
+        listener = events->add_listener([failed = failed](const plib_mngr_event_t& e) {
+            if (e.source == plib_mngr_event_t::source_scan && e.kind == scan_notify_record_write_failed)
+                failed->store(true);
         });
     }
-    static void stop_watching(scan_main_t& engine) { engine.set_notify_callback(nullptr); }
+    // Also hears what the engine reported up to now (the events pass through the fan-out).
+    void stop_watching() {
+        if (events == nullptr) return;
+        events->flush(2000);
+        events->remove_listener(listener);
+        events = nullptr;
+    }
     // Tells the user once, at once, on stderr: the run goes on, readings stay in memory.
     void tell(unsigned readings) {
         if (told || !failed->load()) return;
@@ -136,6 +150,13 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
     cli_open_request_t request;
     request.model = o.model;
     request.resource = o.resource;
+    // The targets and their spools before the instrument: a bad option touches nothing.
+    cli_publisher_t publisher;
+    {
+        std::string message;
+        const cli_exit_t opened_publisher = publisher.open(o.publish, message);
+        if (opened_publisher != cli_exit_ok) return report.fail(opened_publisher, message);
+    }
     const cli_opened_t opened = open_instrument(request);
     if (opened.result != cli_exit_ok) return report.fail(opened.result, opened.message, opened.visa_status);
     note("scan", "connected to the " + o.model + " at " + o.resource + " (" +
@@ -157,6 +178,7 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
     // The system's own card query first: without a card nothing below can work.
     int card = 0;
     const int card_status = config->query_scan_card(card);
+    mngr.events().flush(2000);  // a link lost by the query is heard before we go on
     if (events->link_lost) {
         unwatch_run(mngr);
         fail_link_lost("");
@@ -197,8 +219,10 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
         fail("the scanner card refused its configuration", cli_exit_link);
     if (code != cli_exit_ok) unwatch_run(mngr);
     scan_write_watch_t write_watch;
+    // Every reading the scan logs is published (tags taken now, with the channels set).
+    std::unique_ptr<plib_mngr_publish_t> feed = code == cli_exit_ok ? publisher.attach(mngr) : nullptr;
     if (code == cli_exit_ok) {
-        write_watch.watch(*engine);
+        write_watch.watch(mngr);
         cfg->set_scan_run_state(1);
         if (cfg->get_scan_run_state() != 1) {
             unwatch_run(mngr);
@@ -258,7 +282,8 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
         }
         progress.finish();
         unwatch_run(mngr);
-        scan_write_watch_t::stop_watching(*engine);
+        write_watch.stop_watching();
+        feed.reset();  // after the run's last batch (the feed flushes the events first)
         const plib_scan_run_state_t final_state = cfg->get_scan_run_state_info();
         write_watch.tell(final_state.readings_count);  // a failure of the last tick
         plib_scan_statistic_map_t stats;
@@ -309,8 +334,12 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
         for (const std::string& f : files) text += "file: " + f + "\n";
         doc["files"] = files;
         if (!report.json()) write_results(text);
+        const int publish_code = publisher.finish(report);
+        if (code == cli_exit_ok && publish_code != cli_exit_ok)
+            fail("not every reading was published (see above); the spool keeps the rest", publish_code);
     }
-    scan_write_watch_t::stop_watching(*engine);
+    feed.reset();
+    write_watch.stop_watching();
     return code;
 }
 
@@ -344,6 +373,7 @@ void register_scan_commands(CLI::App& app, cli_context_t& context) {
                      "Export the readings to per-channel files in this folder");
     scan->add_flag("--json", options->json,
                    "Print one JSON document (statistics per channel, files, errors)");
+    add_publish_options(scan, options->publish);
     scan->add_option("resource", options->resource, "VISA resource string")->required();
     scan->callback([options, &context] {
         cli_report_t report("scan", options->json);

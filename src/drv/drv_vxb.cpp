@@ -1,4 +1,5 @@
 #include "drv/drv_vxb.h"
+#include "common/plib_log.h"
 
 #include <iostream>
 
@@ -9,7 +10,7 @@ int drv_vxb_t::get_private_model_name(std::string& name) {
     const int status = _query("MACHINE_INFO?\n", reply);
     if (status != 0) return status;
     name = drv_parse_vxb_private_model(reply);
-    std::cout << "get_private_model_name: " << name << std::endl;
+    plib_log("get_private_model_name: " + name);
     return status;
 }
 

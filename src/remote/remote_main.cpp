@@ -1,4 +1,5 @@
 #include "remote/remote_main.h"
+#include "common/plib_log.h"
 
 #include <chrono>
 #include <climits>
@@ -173,8 +174,7 @@ int remote_main_t::_set_timeout(unsigned long session, int milliseconds) {
     const auto value = static_cast<visa::ViAttrState>(static_cast<visa::ViUInt32>(milliseconds));
     const visa::ViStatus status =
         visa::viSetAttribute(static_cast<visa::ViObject>(session), visa::VI_ATTR_TMO_VALUE, value);
-    std::printf("_printf_vistatus: status = %s\n", remote_status_text(status));
-    std::fflush(stdout);
+    plib_log(std::string("_printf_vistatus: status = ") + remote_status_text(status));
     return status;
 }
 

@@ -1,4 +1,5 @@
 #include "scan/scan_main.h"
+#include "common/plib_log.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -65,7 +66,7 @@ void scan_main_t::set_run_state(int state) {
     if (state == 1) {
         notify_list_t notes;
         _start_run(have_info ? &params : nullptr, have_info ? &info : nullptr, notes);
-        _deliver(notes);
+        _deliver_all(notes, nullptr);
         return;
     }
     if (state != 0) return;
@@ -81,7 +82,22 @@ void scan_main_t::set_run_state(int state) {
         std::lock_guard<std::mutex> io_lock(m_io_mutex);
         _send_pending_stop();
     }
+    _deliver_all(notes, nullptr);
+}
+
+void scan_main_t::set_event_callback(std::function<void(plib_scan_event_t)> callback, bool with_batches) {
+    m_batches_wanted.store(callback && with_batches);
+    m_event_notifier.set(std::move(callback));
+}
+
+void scan_main_t::_deliver_all(const notify_list_t& notes, std::shared_ptr<const plib_scan_batch_t> batch) {
     _deliver(notes);
+    for (int i = 0; i < notes.count; ++i) {
+        plib_scan_event_t event;
+        event.kind = notes.items[i];
+        if (event.kind == scan_notify_data) event.batch = batch;
+        if (!m_event_notifier.notify(std::move(event))) return;
+    }
 }
 
 void scan_main_t::set_record_info_callback(plib_scan_record_info_callback_t callback) {
@@ -136,6 +152,7 @@ void scan_main_t::_start_run(plib_scanner_channel_map_t* params, plib_scan_file_
 
 void scan_main_t::_run_tick(bool periodic) {
     notify_list_t notes;
+    std::shared_ptr<plib_scan_batch_t> handed_over;
     {
         std::lock_guard<std::mutex> io_lock(m_io_mutex);
         _send_pending_stop();
@@ -171,12 +188,35 @@ void scan_main_t::_run_tick(bool periodic) {
             m_instrument->read_scan_data(m_batch);  // a failed read leaves the batch empty
             std::lock_guard<std::mutex> lock(m_mutex);
             // A run stopped or restarted while the fetch was in flight gets none of it.
-            if (generation == m_run_generation) _merge_batch(notes);
+            if (generation == m_run_generation) {
+                _merge_batch(notes);
+                bool any = false;
+                for (const auto& entry : m_batch) any = any || !entry.second.empty();
+                if (any && m_batches_wanted.load()) {
+                    // The batch itself goes to the listeners; the next fetch starts a new one.
+                    handed_over = std::make_shared<plib_scan_batch_t>();
+                    handed_over->run_id = generation;
+                    for (const auto& [channel, readings] : m_batch) {
+                        if (readings.empty()) continue;
+                        const auto stat = m_statistics.find(channel);
+                        const auto param = m_channel_params.find(channel);
+                        int alarm = 0;
+                        if (stat != m_statistics.end() && param != m_channel_params.end()) {
+                            // Alarm modes: 1 low limit, 2 high limit, 3 both.
+                            const int mode = param->second.alarm_limit;
+                            if ((mode & 1) != 0 && stat->second.min < param->second.limit_low) alarm |= 1;
+                            if ((mode & 2) != 0 && stat->second.max > param->second.limit_high) alarm |= 2;
+                        }
+                        handed_over->alarm[channel] = alarm;
+                    }
+                    handed_over->readings.swap(m_batch);
+                }
+            }
         }
         // An automatic stop of this tick, or a stop that came in during its I/O.
         _send_pending_stop();
     }
-    _deliver(notes);
+    _deliver_all(notes, std::move(handed_over));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -307,10 +347,9 @@ bool create_multi_file_path(const plib_scanner_channel_map_t& params,
             scan_join_path(directory, scan_channel_file_name(name_stamp, channel, p.name, p.func));
         plib_log_create_t created;
         const bool ok = scan_create_log_file(path, header, created);
-        std::printf("_create_multi_file_path multi path: %s\n",
-                    created.path.empty() ? path.c_str() : created.path.c_str());
+        plib_log("_create_multi_file_path multi path: " + (created.path.empty() ? path : created.path));
         if (!ok) {
-            std::printf("_create_multi_file_path open fail \n");
+            plib_log("_create_multi_file_path open fail ");
             return false;
         }
         paths[channel] = created.path;
@@ -348,7 +387,7 @@ int scan_main_t::_open_record_files() {
     m_file_record_param.column_titles = std::move(titles);
     m_file_record_param.m_single_file_path =
         scan_join_path(m_file_record_param.record_directory, scan_single_file_name(_stamp("'")));
-    std::printf("m_single_file_path: %s\n", m_file_record_param.m_single_file_path.c_str());
+    plib_log("m_single_file_path: " + m_file_record_param.m_single_file_path);
     auto table = std::make_unique<scan_csv_table_file_t>();
     if (!table->create(m_file_record_param.m_single_file_path, row)) return -1;
     m_file_record_param.m_single_file_path = table->path();
@@ -374,7 +413,7 @@ bool scan_main_t::_write_record() {
             // Every file is opened at every tick, so a file gone bad is noticed at once.
             const auto id = m_channel_file_ids.find(channel);
             if (id == m_channel_file_ids.end() || !scan_append_to_log_file(path, id->second, text)) {
-                std::printf("_deal_multi_file_record_process open fail \n");
+                plib_log("_deal_multi_file_record_process open fail ");
                 return false;
             }
             m_readings_logged += n;
@@ -417,7 +456,7 @@ int scan_main_t::export_scan_record_memory_data(const std::string& directory) {
             }
         }
         if (!text.empty() && !scan_append_to_log_file(path, ids[channel], text)) {
-            std::printf("export_scan_record_memory_data open fail \n");
+            plib_log("export_scan_record_memory_data open fail ");
             return -1;
         }
     }

@@ -518,3 +518,39 @@ TEST(cfg_project, a_decimal_comma_locale_changes_no_byte) {
     EXPECT_EQ(stop_time, 0.1);
     EXPECT_EQ(rec_time, 123.25);
 }
+
+// A new instrument's channels scale by the neutral gain 1; a project file's stored gain is
+// taken as stored, 0 included (older files hold 0), and a channel without one keeps 1.
+TEST(cfg_project, channel_gain_is_neutral_on_a_new_instrument_and_kept_as_stored) {
+    ui_connect_mngr_t reg;
+    plib_mngr_t* fresh = reg.create_mngr("VXA-2");
+    const cfg_scan_section_t s = fresh->get_cfg()->get_scan_section();
+    ASSERT_FALSE(s.channel_param.empty());
+    for (const auto& [ch, c] : s.channel_param) EXPECT_EQ(c.gain, 1.0) << "channel " << ch;
+
+    std::string text = reg.project_text();
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(text.c_str()));
+    pugi::xml_node channels = doc.child("root").child("project").child("scan").child("channel_param");
+    ASSERT_TRUE(channels);
+    int edited = 0;
+    for (pugi::xml_node n = channels.child("channel"); n; n = n.next_sibling("channel")) {
+        const int index = n.attribute("index").as_int();
+        if (index == 3) n.child("gain").text().set("0"), ++edited;
+        if (index == 4) n.remove_child("gain"), ++edited;
+        if (index == 5) n.child("gain").text().set("2.5"), ++edited;
+    }
+    ASSERT_EQ(edited, 3);
+    std::ostringstream out;
+    doc.save(out);
+
+    ui_connect_mngr_t again;
+    recall(again, out.str());
+    ASSERT_EQ(again.unbound().size(), 1u);
+    plib_mngr_t* m = again.unbound().front().second;
+    const cfg_scan_section_t loaded = m->get_cfg()->get_scan_section();
+    EXPECT_EQ(loaded.channel_param.at(3).gain, 0.0);
+    EXPECT_EQ(loaded.channel_param.at(4).gain, 1.0);
+    EXPECT_EQ(loaded.channel_param.at(5).gain, 2.5);
+    EXPECT_EQ(loaded.channel_param.at(6).gain, 1.0);
+}

@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,7 +88,8 @@ TEST(cli_run, one_instrument_losing_its_link_is_reported_and_the_others_go_on) {
     const std::string project = write_project(
         dir.path(), {good1.instr_resource(), dropping.instr_resource(), good2.instr_resource()});
 
-    const process_result_t r = run_cli({"run", project, "--time", "4", "--log-dir", logs, "--json"});
+    const process_result_t r =
+        run_cli({"run", project, "--time", "4", "--log-dir", logs, "--json", "--no-reconnect"});
     EXPECT_EQ(r.exit_code, cli_exit_link) << r.out << r.err;
     EXPECT_NE(
         r.err.find("velkaro-cli run: instrument 2 (VXA-2 at " + dropping.instr_resource() + "): the link"),
@@ -110,7 +113,7 @@ TEST(cli_run, one_instrument_losing_its_link_is_reported_and_the_others_go_on) {
     expect_complete_records(doc);
 
     // The text form names the same facts, one block per instrument.
-    const process_result_t text = run_cli({"run", project, "--time", "1", "--log-dir", logs});
+    const process_result_t text = run_cli({"run", project, "--time", "1", "--log-dir", logs, "--no-reconnect"});
     EXPECT_NE(text.out.find("instrument 1: VXA-2 at " + good1.instr_resource() + "\n"), std::string::npos)
         << text.out;
     EXPECT_NE(text.out.find("instrument 3: VXA-2 at " + good2.instr_resource() + "\n"), std::string::npos);
@@ -359,5 +362,94 @@ TEST(cli_run, refuses_what_it_cannot_run) {
         EXPECT_EQ(r.exit_code, row.code) << r.err;
         EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
+    }
+}
+
+namespace {
+
+// The readings' times of day (seconds) in a record file, in file order.
+std::vector<double> record_times_s(const std::string& path) {
+    std::vector<double> times;
+    std::istringstream in(velkaro_test::read_file(path));
+    std::string line;
+    for (std::size_t n = 0; std::getline(in, line); ++n) {
+        if (n < record_header_lines) continue;
+        // "value,date time": the time of day is enough to see a gap within one run.
+        const std::size_t comma = line.find(',');
+        const std::size_t space = line.find(' ', comma == std::string::npos ? 0 : comma);
+        if (space == std::string::npos || comma == std::string::npos) continue;
+        const std::string tod = line.substr(space + 1);
+        int h = 0, m = 0;
+        double sec = 0;
+        if (std::sscanf(tod.c_str(), "%d:%d:%lf", &h, &m, &sec) == 3) times.push_back(h * 3600.0 + m * 60 + sec);
+    }
+    return times;
+}
+
+}  // namespace
+
+// A lost link is opened again and the run goes on into the same file; another instrument
+// at the address, or one that never comes back, ends that instrument's run with the
+// lost-link code. Each row is one simulated instrument whose network goes away mid-run.
+TEST(cli_run, a_lost_instrument_comes_back_and_its_run_goes_on_into_the_same_file) {
+    struct case_t {
+        const char* name;
+        std::vector<std::string> sim_args;
+        int exit_code;
+        const char* told;  // on standard error, after "instrument 1 (VXA-2 at RES): "
+        bool resumed;
+        const char* time_s;  // the run's length: room for the outage and readings after it
+    };
+    const std::vector<case_t> cases = {
+        // About 60 commands connect it; the network goes away a few ticks later for 3 s.
+        {"same instrument", {"--outage-after", "75", "--outage-for", "3"}, cli_exit_ok, " is back after ", true, "12"},
+        {"another instrument", {"--outage-after", "75", "--outage-for", "1", "--outage-serial", "OTHER-1"},
+         cli_exit_link, "another instrument answered at ", false, "6"},
+        {"never back", {"--drop-after", "75"}, cli_exit_link,
+         " was lost and had not come back when the run ended", false, "6"},
+    };
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim_process_t meter("VXA-2", c.sim_args);
+        ASSERT_TRUE(meter.ok());
+        temp_dir_t dir;
+        const std::string logs = (fs::path(dir.path()) / "logs").string();
+        fs::create_directories(logs);
+        const std::string project = write_project(dir.path(), {meter.instr_resource()});
+        const process_result_t r = run_cli({"run", project, "--time", c.time_s, "--log-dir", logs, "--json"});
+        EXPECT_EQ(r.exit_code, c.exit_code) << r.out << r.err;
+        const std::string who = "velkaro-cli run: instrument 1 (VXA-2 at " + meter.instr_resource() + "): ";
+        EXPECT_NE(r.err.find(who + "the link to the VXA-2 at " + meter.instr_resource() + " was lost; trying again"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find(c.told), std::string::npos) << r.err;
+        const json doc = json::parse(r.out, nullptr, false);
+        ASSERT_FALSE(doc.is_discarded()) << r.out;
+        const json& in = doc["instruments"][0];
+        ASSERT_TRUE(in["gaps"].is_array()) << in.dump();
+        ASSERT_EQ(in["gaps"].size(), 1u) << in.dump();
+        const json& gap = in["gaps"][0];
+        EXPECT_EQ(gap["resumed"], c.resumed) << gap.dump();
+        EXPECT_GT(gap["readings_before"].get<unsigned>(), 0u) << gap.dump();
+        if (!c.resumed) {
+            EXPECT_EQ(in["status"], "failed") << in.dump();
+            continue;
+        }
+        EXPECT_EQ(in["status"], "ok") << in.dump();
+        EXPECT_GE(gap["seconds"].get<double>(), 1.0) << gap.dump();
+        // Readings were taken after the gap too, and every one of them reached the one file.
+        EXPECT_GT(gap["readings_after"].get<unsigned>(), 0u) << gap.dump();
+        EXPECT_TRUE(gap["kept_running"].get<bool>()) << gap.dump();
+        expect_complete_records(doc);
+        // The instrument was never reset: one "*RST" in its whole log, at the first connect.
+        const auto log = meter.log_lines();
+        EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("*RST", 0) == 0; }),
+                  1);
+        // The gap shows in the readings' times.
+        const std::vector<double> times = record_times_s(in["files"][0].get<std::string>());
+        ASSERT_GT(times.size(), 2u);
+        double widest = 0;
+        for (std::size_t i = 1; i < times.size(); ++i) widest = std::max(widest, times[i] - times[i - 1]);
+        EXPECT_GE(widest, 1.0);
     }
 }

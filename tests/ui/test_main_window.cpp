@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QSettings>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -21,6 +22,7 @@
 #include "ui/mngr/ui_connect_mngr.h"
 #include "ui/ui_about_window.h"
 #include "ui/ui_device_column/ui_device_column.h"
+#include "ui/ui_file_places.h"
 #include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_help.h"
 #include "ui/ui_help_window.h"
@@ -77,6 +79,8 @@ private slots:
     void save_and_recall_dialogs_cancelled_emit_empty_path();
     void dialog_paths_use_native_separators();
     void about_box_and_help_documents();
+    void remembered_folders_per_kind();
+    void recent_projects_menu_and_dialog_start();
 
 private:
     QTemporaryDir m_dir;
@@ -86,6 +90,8 @@ void test_main_window_t::initTestCase() {
     velkaro_test::use_test_portmapper_port();
     qRegisterMetaType<std::string>("std::string");
     QVERIFY(m_dir.isValid());
+    // Remembered folders and recent projects go to a settings directory of the test's own.
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path() + "/settings");
 }
 
 void test_main_window_t::cleanup() { flush_deletions(); }
@@ -280,6 +286,7 @@ void test_main_window_t::recall_skips_unknown_models() {
     ui_main_window_t window("");
     modal_closer_t closer;
     window.slot_recall_xml_file(path.toStdString());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     const auto items = window.device_column()->get_device_items();
     QCOMPARE(items.size(), size_t(2));
     QCOMPARE(items[0]->get_model_name(), std::string("VXB-2"));
@@ -345,8 +352,16 @@ void test_main_window_t::menu_bar_entries() {
     QCOMPARE(bar->objectName(), QString("menu_bar"));
     QCOMPARE(window.menuBar(), bar);
     QStringList top;
-    for (QAction* a : bar->actions()) top << a->text();
+    QStringList mnemonics;
+    for (QAction* a : bar->actions()) {
+        top << QString(a->text()).remove('&');
+        mnemonics << QKeySequence::mnemonic(a->text()).toString();
+    }
     QCOMPARE(top, QStringList({"Instrument", "Project", "Control", "About", "Help"}));
+    // Every menu is reachable with Alt and its own letter.
+    QCOMPARE(mnemonics, QStringList({"Alt+I", "Alt+P", "Alt+C", "Alt+A", "Alt+H"}));
+    QCOMPARE(bar->quit_action()->shortcut().toString(), QString("Ctrl+Q"));
+    QVERIFY(bar->actions()[0]->menu()->actions().contains(bar->quit_action()));
     QCOMPARE(bar->actions()[0]->menu()->minimumWidth(), 220);
     QCOMPARE(bar->actions()[1]->menu()->minimumWidth(), 200);
     QCOMPARE(bar->add_action()->shortcut(), QKeySequence("Ctrl+A"));
@@ -455,6 +470,88 @@ void test_main_window_t::about_box_and_help_documents() {
     QCOMPARE(help_sources, QStringList({help_dir + "Velkaro_help_CN.html", help_dir + "Velkaro_help_EN.html",
                                         help_dir + "Velkaro_help_EN.html"}));
     QCOMPARE(sink.urls, QList<QUrl>());
+}
+
+namespace {
+QString make_file(const QString& path) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write("<root/>");
+    return QFileInfo(path).absoluteFilePath();
+}
+}  // namespace
+
+// Each kind of file remembers its own folder; a folder that is gone falls back to "./".
+void test_main_window_t::remembered_folders_per_kind() {
+    QTemporaryDir dir;
+    using namespace ui_file_places;
+    QSettings(QSettings::IniFormat, QSettings::UserScope, "Velkaro", "velkaro").remove("places");
+    for (kind_t k : {kind_record, kind_export, kind_project}) QCOMPARE(ui_file_places::dir(k), QString("./"));
+
+    remember(kind_export, dir.path() + "/exports/run.csv");  // a file: its folder
+    QDir().mkpath(dir.path() + "/exports");
+    QDir().mkpath(dir.path() + "/logs");
+    remember(kind_record, dir.path() + "/logs");              // a folder: itself
+    QCOMPARE(ui_file_places::dir(kind_export), dir.path() + "/exports");
+    QCOMPARE(ui_file_places::dir(kind_record), dir.path() + "/logs");
+    QCOMPARE(ui_file_places::dir(kind_project), QString("./"));
+    QCOMPARE(start(kind_export, "a.csv"), dir.path() + "/exports/a.csv");
+    remember(kind_export, QString());  // a cancelled dialog changes nothing
+    QCOMPARE(ui_file_places::dir(kind_export), dir.path() + "/exports");
+
+    QVERIFY(QDir(dir.path() + "/logs").removeRecursively());
+    QCOMPARE(ui_file_places::dir(kind_record), QString("./"));
+}
+
+// Saved and recalled projects go to the top of Project > Recent (once each, newest first,
+// existing files only, at most recent_limit); an entry recalls its file; the project
+// dialogs start in the folder of the last project.
+void test_main_window_t::recent_projects_menu_and_dialog_start() {
+    QTemporaryDir dir;
+    QSettings(QSettings::IniFormat, QSettings::UserScope, "Velkaro", "velkaro").remove("places");
+    QStringList files;
+    for (int i = 0; i < ui_file_places::recent_limit + 2; ++i)
+        files << make_file(QString("%1/p%2/bench%3.dmm").arg(dir.path()).arg(i % 3).arg(i));
+    for (const QString& f : files) ui_file_places::add_recent_project(f);
+    ui_file_places::add_recent_project(files[5]);  // again: moves to the top
+    QStringList expected = {files[5], files[9], files[8], files[7], files[6], files[4], files[3], files[2]};
+    QCOMPARE(ui_file_places::recent_projects(), expected);
+    QFile::remove(files[9]);
+    expected.removeAll(files[9]);
+    QCOMPARE(ui_file_places::recent_projects(), expected);
+
+    ui_main_window_t window("");
+    QMenu* recent = window.menu_bar()->recent_menu();
+    QVERIFY(recent != nullptr);
+    emit window.menu_bar()->actions()[1]->menu()->aboutToShow();
+    QStringList labels;
+    for (QAction* a : recent->actions()) labels << a->text();
+    QCOMPARE(labels.size(), expected.size());
+    QCOMPARE(labels.first(), QString("&1 bench5.dmm"));
+    QCOMPARE(recent->actions().first()->toolTip(), QDir::toNativeSeparators(files[5]));
+
+    QSignalSpy recalled(window.menu_bar(), &ui_menu_bar_t::signal_recall_xml);
+    {
+        modal_closer_t closer(QMessageBox::Ok, true);  // the recall may complain about the file
+        recent->actions()[1]->trigger();
+    }
+    QCOMPARE(recalled.count(), 1);
+    QCOMPARE(QString::fromStdString(recalled.first().first().value<std::string>()),
+             QDir::toNativeSeparators(files[8]));
+    QCOMPARE(ui_file_places::recent_projects().first(), files[8]);
+
+    // The save dialog opens in the last project's folder.
+    window.show();
+    QString opened_in;
+    QTimer::singleShot(100, [&] {
+        if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            opened_in = d->directory().absolutePath();
+            d->reject();
+        }
+    });
+    window.menu_bar()->save_action()->trigger();
+    QCOMPARE(opened_in, QFileInfo(files[8]).absolutePath());
 }
 
 QTEST_MAIN(test_main_window_t)
