@@ -553,6 +553,23 @@ TEST(acq_record_file, a_failing_append_leaves_whole_lines) {
     }
 }
 
+// An export gets the mode any new file of the process gets: 0666 less the umask.
+TEST_F(acq_record_fixture_t, export_honours_the_umask) {
+    const std::string path = (fs::path(dir.path()) / "export.csv").string();
+    for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{002}}) {
+        SCOPED_TRACE(mask);
+        const mode_t old = ::umask(mask);
+        testing::internal::CaptureStdout();
+        const int r = param(record_kind_export, [&](auto& m) { m.export_path = path; });
+        testing::internal::GetCapturedStdout();
+        ::umask(old);
+        ASSERT_EQ(r, 0);
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+    }
+}
+
 // An export that fails leaves the earlier export as it was and no temporary file.
 TEST_F(acq_record_fixture_t, a_failing_export_keeps_the_earlier_file) {
     const std::string path = (fs::path(dir.path()) / "export.csv").string();

@@ -554,3 +554,20 @@ TEST(cfg_project, channel_gain_is_neutral_on_a_new_instrument_and_kept_as_stored
     EXPECT_EQ(loaded.channel_param.at(5).gain, 2.5);
     EXPECT_EQ(loaded.channel_param.at(6).gain, 1.0);
 }
+
+// A saved project gets the mode any new file of the process gets: 0666 less the umask.
+TEST(cfg_project, a_save_honours_the_umask) {
+    temp_dir_t dir;
+    const std::string path = (fs::path(dir.path()) / "mode.dmm").string();
+    ui_connect_mngr_t reg;
+    for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{002}}) {
+        SCOPED_TRACE(mask);
+        const mode_t old = ::umask(mask);
+        const int saved = reg.save_project(path);
+        ::umask(old);
+        ASSERT_EQ(saved, 1);
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+    }
+}
