@@ -184,12 +184,14 @@ TEST_F(acq_record_fixture_t, two_starts_within_one_second_write_two_files) {
     tick_with(make_batch(2, 1.0));
     engine->set_run_state(0);
     EXPECT_EQ(run_info().record_path, log_path());
+    EXPECT_FALSE(run_info().record_renamed);
     EXPECT_EQ(run_info().logged_count, 2u);
     engine->set_run_state(1);
     tick_with(make_batch(3, 10.0));
     engine->set_run_state(0);
     const std::string second = plib_log_file_alternative(log_path(), 2);
     EXPECT_EQ(run_info().record_path, second);
+    EXPECT_TRUE(run_info().record_renamed);  // said, so the user knows which file
     EXPECT_EQ(run_info().logged_count, 3u);
     const auto lines = log_lines();
     ASSERT_EQ(lines.size(), 12u);

@@ -115,10 +115,10 @@ TEST(cli_hostile, control_characters_in_the_identification_stay_inside_their_lin
     EXPECT_EQ(id_lines[2], "serial_number: SN 12 34 [2J");
 
     temp_dir_t dir;
-    const process_result_t m = run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", "--count", "5",
-                                        "--interval", "50", "--log-dir", dir.path(), "--json",
-                                        sim.instr_resource()},
-                                       60000);
+    const process_result_t m =
+        run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", "--count", "5", "--interval", "50",
+                 "--log-dir", dir.path(), "--json", sim.instr_resource()},
+                60000);
     ASSERT_EQ(m.exit_code, cli_exit_ok) << m.err;
     const nlohmann::json doc = nlohmann::json::parse(m.out);
     ASSERT_EQ(doc["files"].size(), 1u) << m.out;
@@ -157,19 +157,17 @@ TEST(cli_hostile, settings_the_model_does_not_offer_are_refused) {
         const char* value;
         const char* allowed;  // one allowed value named in the message
     } cases[] = {
-        {"--range", "2000V", "20V"},
-        {"--range", "20", "20V"},
-        {"--nplc", "1e999", "10"},
-        {"--nplc", "1,2", "10"},
-        {"--nplc", "nan", "10"},
+        {"--range", "2000V", "20V"}, {"--range", "20", "20V"}, {"--nplc", "1e999", "10"},
+        {"--nplc", "1,2", "10"},     {"--nplc", "nan", "10"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.option) + " " + c.value);
-        const process_result_t r = run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", c.option, c.value,
-                                            "--count", "1", sim.instr_resource()},
+        const process_result_t r = run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", c.option,
+                                            c.value, "--count", "1", sim.instr_resource()},
                                            60000);
         EXPECT_EQ(r.exit_code, cli_exit_usage) << r.err;
-        EXPECT_NE(r.err.find(std::string(c.option) + " \"" + c.value + "\" is not offered"), std::string::npos)
+        EXPECT_NE(r.err.find(std::string(c.option) + " \"" + c.value + "\" is not offered"),
+                  std::string::npos)
             << r.err;
         EXPECT_NE(r.err.find(c.allowed), std::string::npos) << r.err;
         for (const std::string& line : sim.log_lines()) {
@@ -192,10 +190,10 @@ TEST(cli_hostile, record_file_names_from_hostile_serial_numbers) {
         sim_process_t sim("VXA-2", {"--serial", serial});
         ASSERT_TRUE(sim.ok());
         temp_dir_t dir;
-        const process_result_t m = run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", "--count", "4",
-                                            "--interval", "50", "--log-dir", dir.path(), "--json",
-                                            sim.instr_resource()},
-                                           60000);
+        const process_result_t m =
+            run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", "--count", "4", "--interval", "50",
+                     "--log-dir", dir.path(), "--json", sim.instr_resource()},
+                    60000);
         ASSERT_EQ(m.exit_code, cli_exit_ok) << m.err;
         const nlohmann::json doc = nlohmann::json::parse(m.out);
         ASSERT_EQ(doc["files"].size(), 1u) << m.out;

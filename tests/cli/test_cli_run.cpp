@@ -329,6 +329,8 @@ TEST(cli_run, a_log_folder_that_cannot_be_written_is_told_at_once_and_in_the_exi
     EXPECT_NE(r.out.find("  readings: "), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("  readings: 0\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("  file: "), std::string::npos) << r.out;
+    // Readings logged are the readings that reached a file: none.
+    EXPECT_NE(r.out.find("  readings logged: 0\n"), std::string::npos) << r.out;
 }
 
 TEST(cli_run, refuses_what_it_cannot_run) {
