@@ -1,5 +1,6 @@
 #include "ui/ui_main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -116,6 +117,14 @@ bool ui_main_window_t::confirm_stop_running(const QString& action) {
 
 void ui_main_window_t::slot_close_without_asking() {
     m_close_without_asking = true;
+    // A box or dialog that waits for an answer (nobody may be there to give it) goes
+    // first, so its own event loop ends and nothing holds the quit up. Bounded: each
+    // pass closes one modal widget, and a widget that refuses to close ends the loop.
+    for (int i = 0; i < 32; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal == this) break;
+        if (!modal->close()) break;
+    }
     close();
 }
 
