@@ -1,5 +1,7 @@
-// The user's preferences for finding instruments: hosts and CIDR ranges to probe, the
-// broadcast switch and the VXI-11 portmapper port. Stored with QSettings in the user's
+// The user's preferences, on two pages. Search: finding instruments: hosts and CIDR
+// ranges to probe, the broadcast switch and the VXI-11 portmapper port. Publish: the
+// databases every reading goes to (ui_publish.h keeps those settings and the secrets).
+// The search settings are Stored with QSettings in the user's
 // configuration directory (Velkaro/velkaro.ini); handed to the VISA layer's discovery,
 // where the environment variables (VELKARO_VISA_HOSTS, VELKARO_VXI11_PORTMAPPER_PORT)
 // still win when set. GUI thread only.
@@ -11,8 +13,10 @@
 
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QPlainTextEdit;
 class QSpinBox;
+class QTabWidget;
 
 struct ui_preferences_t {
     QStringList hosts;
@@ -42,8 +46,10 @@ public:
     ui_preferences_t values() const;
 
 private slots:
-    // Checks, saves and applies; a bad range keeps the dialog open with a "Tips" box.
+    // Checks, saves and applies both pages; a bad range or target keeps the dialog open
+    // with a "Tips" box.
     void slot_accept();
+    void slot_browse_ca();
 
 private:
     QPlainTextEdit* m_hosts = nullptr;
@@ -51,4 +57,15 @@ private:
     QCheckBox* m_broadcast = nullptr;
     QSpinBox* m_port = nullptr;
     QLabel* m_env_note = nullptr;
+    QTabWidget* m_pages = nullptr;
+    // Publish page.
+    QPlainTextEdit* m_targets = nullptr;
+    QLineEdit* m_station = nullptr;
+    QSpinBox* m_spool_cap = nullptr;
+    QLineEdit* m_ca_file = nullptr;
+    QLineEdit* m_token = nullptr;
+    QLineEdit* m_password = nullptr;
+    QLabel* m_secret_note = nullptr;
+    QString m_loaded_token;
+    QString m_loaded_password;
 };

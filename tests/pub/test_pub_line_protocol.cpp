@@ -41,7 +41,7 @@ TEST(pub_line_protocol, escapes_each_part_as_the_protocol_requires) {
 }
 
 TEST(pub_line_protocol, writes_the_schema_with_empty_tags_left_out) {
-    pub_series_tags_t tags{"bench 1", "VXA-2", "", "VOLT", "VDC", 0};
+    pub_series_tags_t tags{"bench 1", "VXA-2", "", "VOLT", "VDC", 0, ""};
     pub_series_t series(pub_measurement_reading, tags);
     std::string out;
     ASSERT_TRUE(series.append_reading(1.25, 1700000000123456, out));
@@ -57,7 +57,7 @@ TEST(pub_line_protocol, writes_the_schema_with_empty_tags_left_out) {
 }
 
 TEST(pub_line_protocol, numbers_round_trip_and_overload_is_flagged) {
-    pub_series_t series(pub_measurement_reading, {"s", "m", "n", "VOLT", "VDC", 0}, 1);
+    pub_series_t series(pub_measurement_reading, {"s", "m", "n", "VOLT", "VDC", 0, ""}, 1);
     struct value_case_t {
         double value;
         const char* text;
@@ -86,8 +86,8 @@ TEST(pub_line_protocol, numbers_round_trip_and_overload_is_flagged) {
 }
 
 TEST(pub_line_protocol, readings_sharing_a_time_get_distinct_increasing_stamps_per_series) {
-    pub_series_t a(pub_measurement_reading, {"s", "m", "n", "VOLT", "VDC", 0});
-    pub_series_t b(pub_measurement_reading, {"s", "m", "n", "CURR", "ADC", 0});
+    pub_series_t a(pub_measurement_reading, {"s", "m", "n", "VOLT", "VDC", 0, ""});
+    pub_series_t b(pub_measurement_reading, {"s", "m", "n", "CURR", "ADC", 0, ""});
     const int64_t block_us = 1700000000000000;
     EXPECT_EQ(a.next_stamp_ns(block_us), block_us * 1000);
     EXPECT_EQ(a.next_stamp_ns(block_us), block_us * 1000 + pub_default_step_ns);

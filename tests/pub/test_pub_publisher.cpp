@@ -28,9 +28,9 @@ constexpr int readings_per_batch = 20;
 const char* const test_db = "velkaro";
 
 // A hostile identification: commas, blanks, '=', quotes, backslashes.
-const pub_series_tags_t hostile_tags{"bench, 1", "VXA-2 \"x\"", "SN=12,3 \\", "VO\\LT", "Ω", 0};
+const pub_series_tags_t hostile_tags{"bench, 1", "VXA-2 \"x\"", "SN=12,3 \\", "VO\\LT", "Ω", 0, ""};
 // As the database keeps it: a backslash that ends a value becomes '/'.
-const pub_series_tags_t hostile_tags_stored{"bench, 1", "VXA-2 \"x\"", "SN=12,3 /", "VO\\LT", "Ω", 0};
+const pub_series_tags_t hostile_tags_stored{"bench, 1", "VXA-2 \"x\"", "SN=12,3 /", "VO\\LT", "Ω", 0, ""};
 
 struct event_log_t {
     std::mutex mutex;
