@@ -5,7 +5,7 @@ appends the readings to a CSV file and writes them to InfluxDB with the python3-
 client (one write per fetch, the same measurement and tags as ours). The reference for
 the publishing efficiency row of scripts/run-bench; the process is timed from outside.
 
-usage: publish_script.py RESOURCE SECONDS CSV_PATH INFLUX_HOST INFLUX_PORT DB [INTERVAL_MS]
+usage: publish_script.py RESOURCE SECONDS CSV_PATH INFLUX_HOST INFLUX_PORT DB [INTERVAL_MS [NPLC]]
 Prints "readings N" (readings written to the database) at the end.
 """
 import sys
@@ -20,6 +20,7 @@ def main():
     resource, seconds, csv_path = sys.argv[1], float(sys.argv[2]), sys.argv[3]
     host, port, db = sys.argv[4], int(sys.argv[5]), sys.argv[6]
     interval = (float(sys.argv[7]) if len(sys.argv) > 7 else 200.0) / 1000.0
+    nplc = sys.argv[8] if len(sys.argv) > 8 else '0.02'
     client = InfluxDBClient(host=host, port=port, database=db)
     rm = pyvisa.ResourceManager('@py')
     inst = rm.open_resource(resource)
@@ -29,7 +30,7 @@ def main():
     tags = {'station': 'script', 'model': idn[1] if len(idn) > 1 else '', 'serial': idn[2] if len(idn) > 2 else '',
             'function': 'VOLT', 'unit': 'VDC'}
     inst.write('*RST')
-    inst.write('VOLT:NPLC 0.02')
+    inst.write('VOLT:NPLC ' + nplc)
     inst.write('TRIG:COUNT INF')
     inst.write('INIT')
     readings = 0
