@@ -24,6 +24,7 @@
 
 #include "acq/acq_instrument.h"
 #include "acq/acq_record_file.h"
+#include "acq/acq_statistics.h"
 #include "acq/acq_trend.h"
 #include "acq/plib_acq_types.h"
 #include "nsp_src/lib/thd/lib_thd_engine.h"
@@ -201,7 +202,14 @@ private:
     double m_elapsed_s = 0.0;
     uint32_t m_total_count = 0;
     uint64_t m_dropped_count = 0;  // reply pieces of this run that were no number
+    acq_statistics_t m_statistics;  // of the readings accepted since the start or clear
+    plib_acq_stop_cause_t m_stop_cause = acq_stop_none;
     plib_acq_file_record_param_t m_file_record_param;
+    // The run's log file as created (its name may differ from the record path's), and
+    // the readings that reached it.
+    std::string m_log_path;
+    plib_log_file_id_t m_log_id;
+    uint64_t m_logged_count = 0;
     acq_trend_t m_trend;
     acq_record_line_formatter_t m_line_formatter;
 

@@ -1,7 +1,9 @@
 #include "cfg/cfg_remote.h"
+#include "common/plib_log.h"
 
 #include <iostream>
 
+#include "common/plib_format.h"
 #include "nsp_src/lib/lib_assert.h"
 
 cfg_identity_t cfg_parse_identification(std::string_view reply) {
@@ -20,7 +22,16 @@ cfg_identity_t cfg_parse_identification(std::string_view reply) {
     identity.product_type = next_field();
     identity.serial_number = next_field();
     if (!rest.empty() && rest.back() == '\n') rest.remove_suffix(1);
+    if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
     identity.software_version = std::string(rest);
+    // Each field goes into one line of file headers, project files and the console:
+    // a line break or other control character from the instrument becomes a blank.
+    // A field that took the rest of the reply (a comma missing) loses its line end too.
+    for (std::string* field : {&identity.manufacturer, &identity.product_type, &identity.serial_number,
+                               &identity.software_version}) {
+        while (!field->empty() && (field->back() == '\n' || field->back() == '\r')) field->pop_back();
+        *field = printable_line(*field);
+    }
     return identity;
 }
 
@@ -78,6 +89,11 @@ int cfg_remote_t::identify_status() const {
     return m_identify_status;
 }
 
+int cfg_remote_t::open_status() const {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    return m_open_status;
+}
+
 std::string cfg_remote_t::get_manufacturer() const {
     std::lock_guard<std::mutex> lock(m_state_mutex);
     return m_manufacturer;
@@ -118,7 +134,12 @@ int cfg_remote_t::_open() {
         m_found_private_model.clear();
     }
     unsigned long session = 0;
-    if (m_plink->open(resource, session) != 0) return _connection_failed();
+    const int opened = m_plink->open(resource, session);
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        m_open_status = opened;
+    }
+    if (opened != 0) return _connection_failed();
     {
         std::lock_guard<std::mutex> lock(m_state_mutex);
         m_available = true;
@@ -135,7 +156,7 @@ int cfg_remote_t::_open() {
         m_identify_status = status;
     }
     if (status != 0) {
-        std::cout << "get device information fail!" << std::endl;
+        plib_log("get device information fail!");
         std::lock_guard<std::mutex> lock(m_state_mutex);
         m_identify_failure = identify_no_reply;
         return result_not_the_model;
@@ -242,13 +263,13 @@ bool cfg_remote_t::_check_device_model_match(std::string& private_name) const {
     const bool match =
         private_name.size() >= model.size() && private_name.compare(0, model.size(), model) == 0;
     if (!match) return false;
-    std::cout << "_check_device_model_match: true" << std::endl;
+    plib_log("_check_device_model_match: true");
     return true;
 }
 
 int cfg_remote_t::_connection_failed() {
     const bool available = m_plink->resource_available(get_info().resource) != 0;
-    if (!available) std::cout << "resource_unavailable!" << std::endl;
+    if (!available) plib_log("resource_unavailable!");
     {
         std::lock_guard<std::mutex> lock(m_state_mutex);
         m_available = available;

@@ -90,6 +90,8 @@ public:
     identify_failure_t identify_failure() const;
     // VISA status of the last "*IDN?" query (0 when it succeeded).
     int identify_status() const;
+    // VISA status of the last open of the session (0 when it succeeded).
+    int open_status() const;
 
     std::string get_manufacturer() const;
     std::string get_product_type() const;
@@ -119,6 +121,7 @@ private:
     mutable std::mutex m_state_mutex;
     identify_failure_t m_identify_failure = identify_other_model;
     int m_identify_status = 0;
+    int m_open_status = 0;
 
     std::string m_model;
     std::string m_resource;

@@ -23,7 +23,8 @@ struct cli_exit_info_t {
 
 inline constexpr cli_exit_info_t cli_exit_table[] = {
     {cli_exit_ok, "success"},
-    {cli_exit_link, "the instrument or the VISA layer reported a failure, or the link was lost"},
+    {cli_exit_link,
+     "the instrument or the VISA layer reported a failure, the link was lost, or the instrument went silent"},
     {cli_exit_usage, "bad arguments or settings, an unusable path, not a project file"},
     {cli_exit_connect, "the instrument could not be opened or gave no readable identification"},
     {cli_exit_model, "the instrument is not the chosen model"},

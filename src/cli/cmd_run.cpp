@@ -25,13 +25,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <pugixml.hpp>
@@ -61,8 +64,10 @@
 namespace velkaro_cli {
 namespace {
 
-// Set by the signal handler, read by the command's loop.
-volatile std::sig_atomic_t s_stop_signal = 0;
+// Set by the signal handler, read by the command's loop and the stop watchdog (a
+// lock-free atomic: safe in a handler and between threads).
+std::atomic<int> s_stop_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void on_stop_signal(int signal_number) { s_stop_signal = signal_number; }
 
@@ -75,6 +80,50 @@ void install_stop_handlers() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
+
+// After SIGINT or SIGTERM the instruments get this long to stop and the files to be
+// finished; an instrument that holds its link (silent, each command waiting out its
+// time-out) must not hold the process too: a service manager kills it soon after.
+constexpr auto stop_grace = std::chrono::seconds(5);
+
+// Watches for a stop signal while the run goes on: when the run has not ended
+// `stop_grace` after the signal, says so and ends the process with cli_exit_run ("did
+// not stop in time"). Every log file is whole at every moment (each append ends at a
+// line end and closes the file), so nothing written is lost. Joined by its owner.
+class stop_watchdog_t {
+public:
+    stop_watchdog_t()
+        : m_thread([this] {
+              std::unique_lock<std::mutex> lock(m_mutex);
+              while (!m_done) {
+                  if (s_stop_signal != 0) {
+                      if (m_wake.wait_for(lock, stop_grace, [this] { return m_done; })) return;
+                      std::fprintf(stderr,
+                                   "velkaro-cli run: signal %d: the instruments did not stop within %lld s; "
+                                   "exiting (the files hold what was logged)\n",
+                                   static_cast<int>(s_stop_signal),
+                                   static_cast<long long>(stop_grace.count()));
+                      std::fflush(stderr);
+                      ::_exit(cli_exit_run);
+                  }
+                  m_wake.wait_for(lock, std::chrono::milliseconds(50));
+              }
+          }) {}
+    ~stop_watchdog_t() {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    std::thread m_thread;
+};
 
 struct run_options_t {
     std::string project;
@@ -334,8 +383,10 @@ void watch_instrument(run_instrument_t& in, cli_report_t& report) {
     }
     if (std::chrono::duration<double>(now - in.last_progress).count() > in.stall_s) {
         stop_instrument(in);
-        fail_instrument(in, report, cli_exit_run,
-                        "no reading for " + format_general(in.stall_s, 3) + " s: it did not go on; stopped");
+        // An instrument that stopped answering is a lost link, not a run that failed to stop.
+        fail_instrument(in, report, cli_exit_link,
+                        "no reading for " + format_general(in.stall_s, 3) +
+                            " s: the instrument went silent (link lost); stopped");
     }
 }
 
@@ -363,6 +414,7 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
          {"model", in.section.model},
          {"resource", in.section.resource},
          {"kind", in.scanning ? "scan" : "measure"}};
+    std::vector<std::string> files;  // this instrument's own files, as its engine made them
     if (in.opened) {
         cfg_main_t& cfg = in.cfg();
         if (in.scanning) {
@@ -370,10 +422,13 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
             plib_scan_statistic_map_t stats;
             in.mngr().get_scan()->m_scan_statistic_data_msg.fetch(stats);
             j["readings"] = s.readings_count;
+            if (!in.directory.empty()) j["readings_logged"] = s.readings_logged;
+            files = s.files;
             j["elapsed_s"] = s.elapsed_s;
             j["channels"] = nlohmann::json::array();
             text += "  scan: " + std::to_string(s.readings_count) + " readings in " +
                     format_general(s.elapsed_s, 4) + " s\n";
+            if (!in.directory.empty()) text += "  readings logged: " + std::to_string(s.readings_logged) + "\n";
             for (const auto& [ch, st] : stats) {
                 j["channels"].push_back({{"channel", ch},
                                          {"min", number_json(st.min)},
@@ -385,29 +440,24 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
                         std::to_string(st.count) + "\n";
             }
         } else {
-            const acq_main_t::buffer_statistics_t buffered = in.mngr().get_acq()->get_buffer_statistics();
+            unsigned int in_buffer = 0;
+            in.mngr().get_acq()->m_acq_original_data_num_msg.fetch(in_buffer);
             const plib_record_run_state_info_t info = cfg.get_run_state_info();
-            const double min = buffered.min, max = buffered.max, sum = buffered.sum;
-            const std::size_t valid = buffered.valid;
-            const bool logged = !in.directory.empty() && !in.opened->events->record_write_failed;
+            // What reached the file: none when it could not be made, fewer when it failed.
+            const bool logs = !in.directory.empty();
+            if (logs && !info.record_path.empty()) files.push_back(info.record_path);
             const double rate = info.elapsed_s > 0 ? info.total_count / info.elapsed_s : 0.0;
             j["readings"] = info.total_count;
-            j["readings_logged"] = logged ? nlohmann::json(info.total_count) : nlohmann::json();
-            j["readings_in_buffer"] = buffered.count;
+            j["readings_logged"] = logs ? nlohmann::json(info.logged_count) : nlohmann::json();
+            j["readings_in_buffer"] = in_buffer;
             j["dropped"] = info.dropped_count;
             j["elapsed_s"] = info.elapsed_s;
             j["rate"] = rate;
-            j["statistics"] = {
-                {"count", valid},
-                {"min", number_json(valid ? min : std::nan(""))},
-                {"max", number_json(valid ? max : std::nan(""))},
-                {"mean", number_json(valid ? sum / static_cast<double>(valid) : std::nan(""))}};
+            j["statistics"] = statistics_json(info.statistics);
             text += "  readings: " + std::to_string(info.total_count) + "\n";
-            if (logged) text += "  readings logged: " + std::to_string(info.total_count) + "\n";
+            if (logs) text += "  readings logged: " + std::to_string(info.logged_count) + "\n";
             text += "  rate: " + format_general(rate, 6) + " readings/s\n";
-            if (valid > 0)
-                text += "  min: " + value_text(min) + ", max: " + value_text(max) +
-                        ", mean: " + value_text(sum / static_cast<double>(valid)) + "\n";
+            text += statistics_text(info.statistics, "  ");
         }
     }
     if (in.opened && in.reconnect_words) {
@@ -430,7 +480,6 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
                     " after\n";
         }
     }
-    const std::vector<std::string> files = files_written(in.directory, in.before);
     j["files"] = files;
     for (const std::string& f : files) text += "  file: " + f + "\n";
     // Sections a signal reached before they were opened: not run, and no failure either.
@@ -448,6 +497,8 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
 
 int run_project(const run_options_t& o, cli_report_t& report) {
     report.doc() = {{"project", o.project}, {"instruments", nlohmann::json::array()}};
+    // NaN passes every range check (each comparison is false) and would never end a run.
+    if (std::isnan(o.time_s)) return report.fail(cli_exit_usage, "--time must be a number of seconds");
     if (!o.log_dir.empty() && !writable_directory(o.log_dir))
         return report.fail(cli_exit_usage, "cannot write to the log directory \"" + o.log_dir + "\"");
     pugi::xml_document doc;
@@ -474,9 +525,23 @@ int run_project(const run_options_t& o, cli_report_t& report) {
         instruments.push_back(std::move(in));
     }
     if (instruments.empty()) return report.fail(cli_exit_usage, "the project has no instrument to run");
+    // One instrument, one section: a resource listed twice would be opened (and fail,
+    // each after its own time-out) once per copy. Refused before anything is opened.
+    {
+        std::map<std::string, int> first_position;
+        for (const auto& in : instruments) {
+            const auto [it, fresh] = first_position.emplace(in->section.resource, in->section.position);
+            if (!fresh)
+                return report.fail(cli_exit_usage, "the project lists " + in->section.resource + " twice (" +
+                                                       std::to_string(it->second) + " and " +
+                                                       std::to_string(in->section.position) +
+                                                       "): one section per instrument");
+        }
+    }
 
     s_stop_signal = 0;
     install_stop_handlers();
+    const stop_watchdog_t watchdog;
     {
         // Side by side: one instrument's slow set-up delays nobody else's.
         std::vector<std::thread> starts;
@@ -553,10 +618,16 @@ int run_project(const run_options_t& o, cli_report_t& report) {
             std::string reply;
             const int status = in->mngr().get_remote()->query(
                 static_cast<unsigned long>(in->cfg().get_info().session), "*IDN?\n", reply);
+            // A reply cut at the read limit (VI_SUCCESS_MAX_CNT) or without its line end is
+            // no identification either.
             if (status < 0)
                 fail_instrument(*in, report, cli_exit_link,
                                 "the link to the " + in->name() + " failed at the end of the run (" +
                                     status_text(status) + ")",
+                                status);
+            else if (status != 0 || reply.empty() || reply.back() != '\n')
+                fail_instrument(*in, report, cli_exit_link,
+                                "the " + in->name() + " gave no whole identification at the end of the run",
                                 status);
         }
     };

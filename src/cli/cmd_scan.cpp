@@ -254,8 +254,10 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
             if (events->link_lost) {
                 cfg->set_scan_run_state(0);
                 progress.finish();
-                fail_link_lost("; " + std::to_string(last_count) +
-                               (o.log_dir.empty() ? " readings taken" : " readings logged"));
+                const plib_scan_run_state_t now_state = cfg->get_scan_run_state_info();
+                fail_link_lost("; " + std::to_string(last_count) + " readings taken" +
+                               (o.log_dir.empty() ? std::string()
+                                                  : ", " + std::to_string(now_state.readings_logged) + " logged"));
                 break;
             }
             const double since_progress = std::chrono::duration<double>(now - last_progress).count();
@@ -263,9 +265,12 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
             if (since_progress > stall_s || (sweeps == 0 && since_begin > o.time_s + stall_s)) {
                 cfg->set_scan_run_state(0);
                 progress.finish();
-                fail("no reading for " + format_general(since_progress, 3) +
-                         " s: the run did not stop in time; stopped",
-                     cli_exit_run);
+                if (since_progress > stall_s)
+                    fail("no reading for " + format_general(since_progress, 3) +
+                             " s: the instrument went silent (link lost); stopped",
+                         cli_exit_link);
+                else
+                    fail("the run went past its time: it did not stop in time; stopped", cli_exit_run);
                 break;
             }
             if (progress.enabled())
@@ -286,9 +291,11 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
         const auto& params = config->get_channel_params();
         nlohmann::json& doc = report.doc();
         doc["readings"] = final_state.readings_count;
+        if (!o.log_dir.empty()) doc["readings_logged"] = final_state.readings_logged;
         doc["sweeps"] = (final_state.readings_count + sweep_readings - 1) / sweep_readings;
         doc["elapsed_s"] = final_state.elapsed_s;
         std::string text;
+        if (!o.log_dir.empty()) text += "readings logged: " + std::to_string(final_state.readings_logged) + "\n";
         for (int ch : o.channels) {
             const auto it = stats.find(ch);
             const auto p = params.find(ch);
@@ -318,10 +325,11 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
             fail("export failed", cli_exit_file);
         if (code == cli_exit_ok && write_watch.failed->load())
             fail("the log file is incomplete: writing it failed during the run", cli_exit_file);
-        std::vector<std::string> files = files_written(o.log_dir, before);
-        if (!o.export_dir.empty() && o.export_dir != o.log_dir) {
-            const std::vector<std::string> exported = files_written(o.export_dir, before_export);
-            files.insert(files.end(), exported.begin(), exported.end());
+        // The run's own log files (another process may log into the same directory).
+        std::vector<std::string> files = final_state.files;
+        if (!o.export_dir.empty()) {
+            for (const std::string& f : files_written(o.export_dir, before_export))
+                if (std::find(files.begin(), files.end(), f) == files.end()) files.push_back(f);
         }
         for (const std::string& f : files) text += "file: " + f + "\n";
         doc["files"] = files;

@@ -35,6 +35,8 @@ struct plib_scan_run_state_t {
     uint64_t start_timestamp = 0;  // microseconds since the epoch when the start condition was met
     double elapsed_s = 0.0;
     uint32_t readings_count = 0;  // readings fetched this run, all channels together
+    uint64_t readings_logged = 0;  // of those, the readings that reached the log files
+    std::vector<std::string> files;  // the run's log files as created
 };
 
 // Parameter kinds of plib_scan_record_parameter_set_t.

@@ -184,6 +184,9 @@ private:
     plib_scanner_channel_map_t m_channel_params;
     double m_elapsed_s = 0.0;
     uint32_t m_readings_count = 0;
+    uint64_t m_readings_logged = 0;
+    bool m_opened_files = false;     // this run created log files (listed by the run state)  // readings of this run that reached its log files
+    std::map<int, plib_log_file_id_t> m_channel_file_ids;  // the per-channel files as created
     uint32_t m_poll_interval_ms = default_poll_interval_ms;
     plib_scan_file_record_param_t m_file_record_param;
     std::unique_ptr<scan_csv_table_file_t> m_single_file;  // table state of the single log file

@@ -58,17 +58,36 @@ plib_reconnect_t::~plib_reconnect_t() {
     if (m_thread.joinable()) m_thread.join();
 }
 
+namespace {
+std::mutex default_mutex;  // guards default_value
+plib_reconnect_policy_t default_value;
+}  // namespace
+
+void plib_reconnect_t::set_default_policy(const plib_reconnect_policy_t& policy) {
+    std::lock_guard<std::mutex> lock(default_mutex);
+    default_value = policy;
+}
+
+plib_reconnect_policy_t plib_reconnect_t::default_policy() {
+    std::lock_guard<std::mutex> lock(default_mutex);
+    return default_value;
+}
+
 void plib_reconnect_t::set_policy(const plib_reconnect_policy_t& policy) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_policy = policy;
+        m_policy_set = true;
     }
     m_cond.notify_all();
 }
 
 plib_reconnect_policy_t plib_reconnect_t::policy() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_policy;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_policy_set) return m_policy;
+    }
+    return default_policy();
 }
 
 plib_reconnect_t::state_t plib_reconnect_t::state() const {
@@ -119,10 +138,12 @@ void plib_reconnect_t::_on_event(const plib_mngr_event_t& event) {
     const bool scanning = m_scan != nullptr && m_scan->get_run_state() == 1;
     const uint64_t readings = (measuring || scanning) ? _readings() : 0;
     double first = 1.0;
+    const plib_reconnect_policy_t current = policy();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         // Repeated reports of one outage (the engines keep failing) are one gap.
-        if (!m_policy.enabled || m_state == state_reconnecting) return;
+        if (!current.enabled || m_state == state_reconnecting) return;
+        m_policy = current;  // the policy of this outage
         m_state = state_reconnecting;
         m_was_measuring = measuring;
         m_was_scanning = scanning;
@@ -130,7 +151,7 @@ void plib_reconnect_t::_on_event(const plib_mngr_event_t& event) {
         gap.start_us = now_us();
         gap.readings_before = readings;
         m_gaps.push_back(gap);
-        first = m_policy.first_delay_s;
+        first = current.first_delay_s;
     }
     m_cond.notify_all();
     _post(mngr_notify_reconnecting, "the link to " + _where() + " was lost; trying again in " +

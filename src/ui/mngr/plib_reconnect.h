@@ -65,8 +65,12 @@ public:
     plib_reconnect_t(const plib_reconnect_t&) = delete;
     plib_reconnect_t& operator=(const plib_reconnect_t&) = delete;
 
+    // The policy of this instrument; until one is set, the process-wide default holds.
     void set_policy(const plib_reconnect_policy_t& policy);
     plib_reconnect_policy_t policy() const;
+    // The default of every instrument without a policy of its own (the desktop's setting).
+    static void set_default_policy(const plib_reconnect_policy_t& policy);
+    static plib_reconnect_policy_t default_policy();
     state_t state() const;
     std::vector<plib_link_gap_t> gaps() const;
     // Ends a reconnection in progress (the user disconnected or the run ends); the state
@@ -94,6 +98,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_cond;
     plib_reconnect_policy_t m_policy;
+    bool m_policy_set = false;  // m_policy was given; else the default holds
     state_t m_state = state_idle;
     bool m_quit = false;
     bool m_cancel = false;

@@ -1,3 +1,4 @@
+#include "ui/ui_file_places.h"
 #include "ui/ui_primary_window/ui_measure_frame.h"
 
 #include <QDir>
@@ -22,6 +23,7 @@
 #include "ui/ui_primary_window/ui_measure_format.h"
 #include "ui/ui_primary_window/ui_measure_param_widget.h"
 #include "ui/ui_primary_window/ui_measure_record_config_dialog.h"
+#include "ui/ui_primary_window/ui_measure_run_info_widget.h"
 
 // ---- Display --------------------------------------------------------------------------
 
@@ -111,19 +113,48 @@ void ui_measure_widget_t::show_placeholder() {
 }
 
 void ui_measure_widget_t::show_reading(const QString& sign, const QString& digits) {
+    m_has_reading = digits != QString::fromUtf8(ui_measure_placeholder);
+    if (m_stale) _show_stale_mode();
     m_polarity->setText(sign);
     m_polarity->setVisible(!sign.isEmpty());
     m_digits->setText(digits);
 }
 
+void ui_measure_widget_t::_show_stale_mode() {
+    // Said in words only over a reading: the placeholder claims nothing.
+    m_range_mode->setText(m_has_reading ? QString("Not connected") : m_range_mode_before_stale);
+}
+
 void ui_measure_widget_t::set_range_texts(const QString& range, const QString& mode) {
     m_range->setText(range);
-    m_range_mode->setText(mode);
+    if (m_stale) {
+        m_range_mode_before_stale = mode;
+        _show_stale_mode();
+    } else {
+        m_range_mode->setText(mode);
+    }
 }
 
 void ui_measure_widget_t::set_unit_text(const QString& text) { m_unit->setText(text); }
 
 void ui_measure_widget_t::set_function_text(const QString& text) { m_function->setText(text); }
+
+void ui_measure_widget_t::set_stale(bool stale) {
+    if (stale == m_stale) return;
+    m_stale = stale;
+    setProperty("stale", stale);
+    // Grey, and said in words: the reading is the last one before the link went.
+    const QString sheet = stale ? QString("color: #7a7a7a;") : QString();
+    for (QLabel* label : {m_polarity, m_digits, m_unit, m_function, m_range}) label->setStyleSheet(sheet);
+    m_range_mode->setStyleSheet(sheet);
+    if (stale) {
+        m_range_mode_before_stale = m_range_mode->text();
+        _show_stale_mode();
+    } else {
+        m_range_mode->setText(m_range_mode_before_stale);
+    }
+    setToolTip(stale ? QString("Not connected: the reading shown is the last one received.") : QString());
+}
 
 // ---- Button row -----------------------------------------------------------------------
 
@@ -179,7 +210,7 @@ void ui_measure_btn_widget_t::slot_data_display_process() {
 void ui_measure_btn_widget_t::slot_save_data_process() {
     if (m_pmngr == nullptr || m_pmngr->get_cfg() == nullptr) return;
     const QString path =
-        QDir::toNativeSeparators(QFileDialog::getSaveFileName(this, "Save Data", "./", "csv(*.csv)"));
+        QDir::toNativeSeparators(ui_file_places::save_file_name(this, ui_file_places::kind_export, "Save Data", QString(), "csv(*.csv)"));
     if (path.isEmpty() || m_pmngr == nullptr) return;
     // A failed export must not look like a saved file.
     if (m_pmngr->get_cfg()->export_data(path.toLocal8Bit().toStdString()) != 0)
@@ -206,7 +237,14 @@ ui_measure_frame_t::ui_measure_frame_t(QWidget* parent, ui_device_item_t* item)
     auto* top = new QHBoxLayout;
     top->setContentsMargins(0, 0, 0, 0);
     top->setSpacing(10);
-    top->addWidget(m_display);
+    // The run strip sits under the display, on its black, as part of the front panel.
+    m_run_info = new ui_measure_run_info_widget_t(this);
+    auto* panel = new QVBoxLayout;
+    panel->setContentsMargins(0, 0, 0, 0);
+    panel->setSpacing(0);
+    panel->addWidget(m_display);
+    panel->addWidget(m_run_info);
+    top->addLayout(panel);
     top->addWidget(m_param);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -230,12 +268,19 @@ ui_measure_frame_t::ui_measure_frame_t(QWidget* parent, ui_device_item_t* item)
             &ui_measure_frame_t::slot_process_measure_run_stop);
     connect(m_buttons, &ui_measure_btn_widget_t::signal_process_clear_data, this,
             &ui_measure_frame_t::slot_process_clear_data);
+    m_param->set_device_item(m_pdev);
+    connect(m_param, &ui_measure_param_widget_t::signal_setting_refused, this,
+            &ui_measure_frame_t::_tell_setting_refused);
+    if (m_pdev != nullptr)
+        connect(m_pdev, &ui_device_item_t::signal_connection_changed, this,
+                [this](bool connected) { m_display->set_stale(!connected); });
     connect(m_param, &ui_measure_param_widget_t::signal_change_func, this,
-            &ui_measure_frame_t::slot_update_func_and_unit);
+            [this] { _update_func_and_unit(false); });
     connect(m_param, &ui_measure_param_widget_t::signal_change_func, this,
             &ui_measure_frame_t::signal_update_diagram_func);
     connect(m_param, &ui_measure_param_widget_t::signal_change_unit, this,
             &ui_measure_frame_t::slot_update_func_and_unit);
+    if (m_pdev != nullptr) m_display->set_stale(!m_pdev->is_connected());
 }
 
 void ui_measure_frame_t::release_instrument() {
@@ -257,10 +302,13 @@ void ui_measure_frame_t::slot_recv_measure_notify_update(plib_acq_notify_t acq_n
             m_write_failure_told = false;
             m_param->set_status(1);
             _show_placeholders();
+            m_run_info->set_note(QString());
+            _show_run_info();
             if (m_pdev != nullptr) m_pdev->slot_update_ui();
             break;
         case acq_notify_data:
             _show_latest_reading();
+            _show_run_info();
             break;
         case acq_notify_buffer_full:
             QMessageBox::information(this, "Notice", "Data buffer is full. Stop data collection now.",
@@ -268,6 +316,8 @@ void ui_measure_frame_t::slot_recv_measure_notify_update(plib_acq_notify_t acq_n
             break;
         case acq_notify_stop:
             m_param->set_status(0);
+            _show_run_info();
+            _tell_run_stopped();
             break;
         case acq_notify_record_write_failed:
             _tell_record_write_failed();
@@ -276,6 +326,45 @@ void ui_measure_frame_t::slot_recv_measure_notify_update(plib_acq_notify_t acq_n
             _tell_pieces_dropped();
             break;
     }
+}
+
+void ui_measure_frame_t::_show_run_info() {
+    if (m_pcfg == nullptr) return;
+    const auto function = static_cast<plib_measure_type_t>(m_pcfg->get_function());
+    m_run_info->show_info(m_pcfg->get_run_state_info(), m_pcfg->get_run_state() == 1,
+                          ui_measure_unit_text(function, false, m_pcfg->get_temp_display(), m_pcfg->get_temp_unit()));
+}
+
+QString ui_measure_frame_t::stop_text(const plib_record_run_state_info_t& info, double stop_time_s,
+                                      uint32_t stop_num) {
+    QString text;
+    switch (info.stop_cause) {
+        case acq_stop_by_time:
+            text = "Stopped automatically after " + QString::number(stop_time_s, 'g', 10) + " s (" +
+                   QString::number(info.total_count) + " readings).";
+            break;
+        case acq_stop_by_count:
+            text = "Stopped automatically after " + QString::number(stop_num) + " readings.";
+            break;
+        case acq_stop_buffer_full:
+            text = "Stopped: the data buffer was full (" + QString::number(info.total_count) + " readings).";
+            break;
+        default:
+            break;
+    }
+    if (!info.record_path.empty()) {
+        if (!text.isEmpty()) text += " ";
+        text += "Record file: " + QDir::toNativeSeparators(QString::fromStdString(info.record_path));
+    }
+    return text;
+}
+
+void ui_measure_frame_t::_tell_run_stopped() {
+    if (m_pcfg == nullptr) return;
+    const plib_record_run_state_info_t info = m_pcfg->get_run_state_info();
+    const QString text = stop_text(info, m_pcfg->get_stop_time(), m_pcfg->get_stop_num());
+    m_run_info->set_note(text);
+    if (!text.isEmpty() && info.stop_cause != acq_stop_requested) emit signal_console_line("Measure: " + text);
 }
 
 void ui_measure_frame_t::_tell_pieces_dropped() {
@@ -394,10 +483,27 @@ void ui_measure_frame_t::_display_value(double value, int function) {
     emit signal_upload_latest_disp_data(m_last);
 }
 
+void ui_measure_frame_t::_set_run_state(int state) {
+    if (m_pdev == nullptr) {
+        m_pcfg->set_run_state(state);
+        return;
+    }
+    // Starting sends the trigger settings and waits for the instrument: on its lane,
+    // behind the setting changes made before. One press at a time.
+    m_run_pending = true;
+    m_pdev->run_setting(
+        this,
+        [state](cfg_main_t* cfg) {
+            cfg->set_run_state(state);
+            return 0;
+        },
+        [this](int) { m_run_pending = false; });
+}
+
 void ui_measure_frame_t::slot_process_measure_run_stop() {
-    if (m_pcfg == nullptr) return;
+    if (m_pcfg == nullptr || m_run_pending) return;
     if (m_pcfg->get_run_state() != 0) {
-        m_pcfg->set_run_state(0);
+        _set_run_state(0);
         return;
     }
     if (m_pdev == nullptr || !m_pdev->is_connected()) {
@@ -409,14 +515,39 @@ void ui_measure_frame_t::slot_process_measure_run_stop() {
                              QMessageBox::Ok);
         return;
     }
-    m_pcfg->set_run_state(1);
+    _set_run_state(1);
 }
 
-void ui_measure_frame_t::slot_process_clear_data() { _show_placeholders(); }
+void ui_measure_frame_t::slot_process_clear_data() {
+    _show_placeholders();
+    _show_run_info();
+}
 
-void ui_measure_frame_t::slot_update_func_and_unit() {
+void ui_measure_frame_t::_tell_setting_refused(int status) {
+    const QString why = ui_device_item_t::visa_status_words(status);
+    emit signal_console_line("Measure: the instrument did not take a setting (" + why +
+                             "); the previous value is back.");
+    QMessageBox::warning(this, "Warning",
+                         "The instrument did not take the change, so the previous value is back.\n" + why,
+                         QMessageBox::Ok);
+}
+
+void ui_measure_frame_t::slot_update_func_and_unit() { _update_func_and_unit(true); }
+
+void ui_measure_frame_t::_update_func_and_unit(bool restart) {
     if (m_pcfg == nullptr) return;
-    if (m_pcfg->get_run_state() != 0) m_pcfg->restart();
+    // A function change restarts in its own job; a unit change restarts here, on the lane
+    // behind the change itself.
+    if (restart && m_pcfg->get_run_state() != 0) {
+        if (m_pdev != nullptr) {
+            m_pdev->run_setting(this, [](cfg_main_t* cfg) {
+                cfg->restart();
+                return 0;
+            });
+        } else {
+            m_pcfg->restart();
+        }
+    }
     _show_placeholders();
     const auto function = static_cast<plib_measure_type_t>(m_pcfg->get_function());
     m_display->set_function_text(QString::fromStdString(measure_name(function)));
