@@ -1,6 +1,6 @@
 // Unattended runs of a whole project:
 //
-//   velkaro-cli run PROJECT.dmm [--time S] [--log-dir DIR] [--json]
+//   velkaro-cli run PROJECT.dmm [--time S] [--log-dir DIR] [--json] [--publish URL ...]
 //
 // Connects every instrument of the project (each with its own section, as a recall
 // does), starts each one at once: a scan when its section enables a scanner channel,

@@ -25,6 +25,7 @@
 #include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_menu_bar.h"
 #include "ui/ui_preferences.h"
+#include "ui/ui_publish.h"
 #include "ui/ui_primary_manager_window.h"
 #include "ui/ui_primary_window/ui_primary_window.h"
 
@@ -41,6 +42,8 @@ QString user_data_dir() {
 ui_main_window_t::ui_main_window_t(const std::string& /*path*/, QWidget* parent) : QMainWindow(parent) {
     // Where the search looks: the user's stored preferences (the environment still wins).
     ui_preferences_t::load().apply();
+    // Publishing as the Preferences' Publish page left it.
+    ui_publish_service_t::instance().reconfigure();
     m_device_column = new ui_device_column_t(this);
     m_device_column->setMaximumWidth(340);
     m_device_column->setMinimumWidth(300);
