@@ -6,6 +6,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -66,6 +68,28 @@ struct plib_record_parameter_set_msg_t {
     std::string export_path;
 };
 
+// Why the last run ended (plib_record_run_state_info_t::stop_cause).
+enum plib_acq_stop_cause_t : int {
+    acq_stop_none = 0,         // running, or never run
+    acq_stop_requested = 1,    // set_run_state(0): the user, a program, a lost link
+    acq_stop_by_time = 2,      // the automatic stop after a time
+    acq_stop_by_count = 3,     // the automatic stop after a number of readings
+    acq_stop_buffer_full = 4,  // the record buffer was full in stop-when-full mode
+};
+
+// Figures of every reading of the run (not only those still in the buffer). `count`
+// counts the numeric readings the figures are made of; overloads are counted apart.
+// min, max, mean and stddev are NaN while count is 0; stddev is the sample standard
+// deviation (n - 1 in the denominator), 0 for a single reading.
+struct plib_acq_statistics_t {
+    uint64_t count = 0;
+    uint64_t overloads = 0;
+    double min = std::numeric_limits<double>::quiet_NaN();
+    double max = std::numeric_limits<double>::quiet_NaN();
+    double mean = std::numeric_limits<double>::quiet_NaN();
+    double stddev = std::numeric_limits<double>::quiet_NaN();
+};
+
 struct plib_record_run_state_info_t {
     bool recording = false;
     int64_t start_timestamp = 0;  // timestamp of the first reading of the run, us
@@ -74,6 +98,12 @@ struct plib_record_run_state_info_t {
     // Pieces of the run's replies that were no number and were dropped (never stored
     // as readings).
     uint64_t dropped_count = 0;
+    // Readings of the run that reached its log file, and the file's path ("" when the
+    // run logs nothing); the path differs from the record path when that name was taken.
+    uint64_t logged_count = 0;
+    std::string record_path;
+    plib_acq_statistics_t statistics;  // of every reading accepted since the start or clear
+    plib_acq_stop_cause_t stop_cause = acq_stop_none;
 };
 
 // A slice of the record buffer: filled only when [start, start + count) lies inside it.
@@ -104,4 +134,18 @@ struct plib_acq_file_record_param_t {
     std::string software_version;          // this application's version
     std::string record_path;               // full path of the log file, or empty: no log
     std::string column_title;              // display name of the measurement function
+};
+
+// The readings one tick accepted into the record buffer (exactly what the record file
+// gets while logging), oldest first. Shared read-only between the listeners of an event.
+struct plib_acq_batch_t {
+    uint64_t run_id = 0;  // differs between runs of one engine
+    std::vector<plib_data_t> readings;
+};
+
+// A notification with its data: `batch` is set on acq_notify_data when the tick accepted
+// readings and someone asked for batches (acq_main_t::set_event_callback).
+struct plib_acq_event_t {
+    plib_acq_notify_t kind = acq_notify_start;
+    std::shared_ptr<const plib_acq_batch_t> batch;
 };

@@ -1,4 +1,5 @@
 #include "cfg/cfg_acq.h"
+#include "common/plib_log.h"
 
 #include <iostream>
 
@@ -52,5 +53,5 @@ void cfg_acq_t::_get_file_record_info(plib_acq_file_record_param_t& param) {
                           plib_software_version,
                           measure_name(static_cast<plib_measure_type_t>(m_measure.get_function())),
                           m_measure.get_record_directory(), format_local_time("'"));
-    std::cout << "cfg_acq_t::_get_file_record_info: param.record_path " << param.record_path << std::endl;
+    plib_log("cfg_acq_t::_get_file_record_info: param.record_path " + param.record_path);
 }

@@ -92,6 +92,7 @@ plib_scan_run_state_t cfg_main_t::get_scan_run_state_info() const {
 // Measurement parameters
 bool cfg_main_t::has_function(int f) const { return m_pmeasure->has_function(f); }
 int cfg_main_t::set_function(int f) { return m_pmeasure->set_function(f); }
+int cfg_main_t::send_function(int f) const { return m_pmeasure->send_function(f); }
 int cfg_main_t::get_function() const { return m_pmeasure->get_function(); }
 void cfg_main_t::store_function(int f) { m_pmeasure->store_function(f); }
 int cfg_main_t::set_auto_range(int f, int on) { return m_pmeasure->set_auto_range(f, on); }

@@ -16,6 +16,19 @@
 // No caller changes a setting or a run state through an engine or the driver directly,
 // so that the rules kept here (a start needs a connected instrument; measuring and
 // scanning exclude each other) cannot be bypassed.
+//
+// Threads and locks:
+// - Talking to the instrument: any thread may call an operation that does I/O; the I/O
+//   itself always runs on the instrument's link thread ("remote"), one call at a time
+//   (the link engine's send mutex serialises the callers). The driver's session is an
+//   atomic.
+// - The configuration objects (cfg_measure_t, cfg_acq_t, cfg_trig_t, the scan config,
+//   the diagram settings) have no lock: they belong to the thread that owns the
+//   instrument (the GUI thread, or the command's thread in the command-line tool).
+//   Workers of the pages may call only operations that store nothing, such as
+//   send_function, with values read on the owning thread.
+// - cfg_remote_t's connection record is guarded by its own m_state_mutex (connect may
+//   run on a worker); the engines guard their state with their own mutexes.
 #pragma once
 
 #include <cstdint>
@@ -94,6 +107,8 @@ public:
     // Whether the model has function f (Period may share the Frequency record).
     bool has_function(int f) const;
     int set_function(int f);
+    // Sends f to the instrument without storing it (any thread; see the header).
+    int send_function(int f) const;
     int get_function() const;
     // Stores f as the current function only; set_function sends it later.
     void store_function(int f);

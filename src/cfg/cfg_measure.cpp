@@ -10,6 +10,7 @@
 
 #include "acq/acq_main.h"
 #include "common/plib_format.h"
+#include "common/plib_number.h"
 #include "drv/if/drv_if.h"
 #include "nsp_src/lib/lib_assert.h"
 
@@ -180,6 +181,37 @@ bool cfg_measure_t::offers(int f, cfg_text_setting_t s, const std::string& value
     return false;
 }
 
+std::string cfg_measure_t::offered_text(int f, cfg_text_setting_t s) const {
+    if (m_pdrv == nullptr) return std::string();
+    const func_offer_t o = offer_of(*m_pdrv, f);
+    auto list_text = [](const std::vector<std::string>& list) {
+        std::string text;
+        for (const std::string& v : list) text += (text.empty() ? "" : ", ") + v;
+        return text;
+    };
+    auto limits_text = [](double min, double max) {
+        return max > min ? "a number from " + format_general(min, 10) + " to " + format_general(max, 10)
+                         : std::string();
+    };
+    switch (s) {
+        case cfg_text_setting_t::range:
+            return list_text(o.ranges);
+        case cfg_text_setting_t::nplc:
+            return list_text(o.speeds);
+        case cfg_text_setting_t::impedance:
+            return list_text(o.impedances);
+        case cfg_text_setting_t::bandwidth:
+            return list_text(o.bandwidths);
+        case cfg_text_setting_t::aperture:
+            return list_text(o.apertures);
+        case cfg_text_setting_t::rel_value:
+            return limits_text(o.rel_min, o.rel_max);
+        case cfg_text_setting_t::threshold:
+            return limits_text(o.threshold_min, o.threshold_max);
+    }
+    return std::string();
+}
+
 const plib_measure_func_cfg_t* cfg_measure_t::_find(int f) const {
     auto it = m_cfg_map.find(resolve_function(f));
     NSP_ASSERT(it != m_cfg_map.end());
@@ -203,6 +235,8 @@ int cfg_measure_t::set_function(int f) {
     }
     return m_pdrv->set_function(as_type(f));
 }
+
+int cfg_measure_t::send_function(int f) const { return m_pdrv->set_function(as_type(f)); }
 
 void cfg_measure_t::store_function(int f) {
     std::lock_guard<std::mutex> lock(m_store_mutex);

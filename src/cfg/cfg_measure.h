@@ -80,9 +80,15 @@ public:
     // limits (relative value, threshold). "" (not set) is taken, and so is any value of
     // a setting the model does not have for f (it is carried, never sent).
     bool offers(int f, cfg_text_setting_t s, const std::string& value) const;
+    // What the model offers for setting `s` of f, for a message: "20V, 200V, ..." or
+    // "a number from -1000 to 1000"; "" when it has no such setting for f.
+    std::string offered_text(int f, cfg_text_setting_t s) const;
 
     // Stores f, then the driver's set_function; returns the driver status.
     int set_function(int f);
+    // Only the driver's set_function: stores nothing, so a worker thread may call it
+    // (with a function read on the GUI thread) while the GUI reads the configuration.
+    int send_function(int f) const;
     int get_function() const;
     // Stores f as the current function without telling the instrument (a caller that
     // shows the new function at once and sends it later).

@@ -63,19 +63,43 @@ nlohmann::json error_json(int exit_code, const std::string& message, int visa_st
 
 nlohmann::json number_json(double v) { return std::isfinite(v) ? nlohmann::json(v) : nlohmann::json(); }
 
+nlohmann::json statistics_json(const plib_acq_statistics_t& st) {
+    return {{"count", st.count},         {"min", number_json(st.min)},       {"max", number_json(st.max)},
+            {"mean", number_json(st.mean)}, {"stddev", number_json(st.stddev)}, {"overloads", st.overloads}};
+}
+
+std::string statistics_text(const plib_acq_statistics_t& st, const std::string& indent) {
+    auto figure = [&st](double v) {
+        if (st.count == 0 || !std::isfinite(v)) return std::string("-");
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%.10g", v);
+        return std::string(buf);
+    };
+    std::string text = indent + "count: " + std::to_string(st.count) + "\n";
+    text += indent + "min: " + figure(st.min) + "\n";
+    text += indent + "max: " + figure(st.max) + "\n";
+    text += indent + "mean: " + figure(st.mean) + "\n";
+    text += indent + "stddev: " + figure(st.stddev) + "\n";
+    if (st.overloads > 0) text += indent + "overloads: " + std::to_string(st.overloads) + "\n";
+    return text;
+}
+
 int cli_report_t::fail(int code, const std::string& message, int visa_status) {
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::fprintf(stderr, "velkaro-cli %s: %s\n", m_command.c_str(), message.c_str());
     m_errors.push_back(error_json(code, message, visa_status));
     return code;
 }
 
 void cli_report_t::warn(const std::string& message) {
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::fprintf(stderr, "velkaro-cli %s: %s\n", m_command.c_str(), message.c_str());
     m_warnings.push_back(message);
 }
 
 int cli_report_t::finish(int code) {
     if (!m_json) return code;
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_doc["warnings"] = m_warnings;
     m_doc["errors"] = m_errors;
     m_doc["exit_code"] = code;

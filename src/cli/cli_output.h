@@ -1,10 +1,11 @@
 // Where velkaro-cli writes what.
 //
 // Standard output carries results only, so that a script can read them. The core
-// libraries print their diagnostic lines on the process's standard output (the GUI keeps
-// them there); the command-line program moves those to standard error once, at start,
-// and writes its results through results() to the real standard output. --verbose adds
-// the program's own step lines on standard error. Progress is drawn on standard error,
+// libraries' step lines go through their log sink (common/plib_log.h), which the
+// command-line program points at standard error with --verbose and at nothing without;
+// whatever else a library prints on standard output is moved to standard error once, at
+// start, and the results go through results() to the real standard output. --verbose
+// adds the program's own step lines on standard error too. Progress is drawn on standard error,
 // only when it is a terminal.
 //
 // All of this is used from the command's thread only (the main thread).
@@ -15,9 +16,12 @@
 #include <cstdio>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "acq/plib_acq_types.h"
 
 namespace velkaro_cli {
 
@@ -47,6 +51,13 @@ nlohmann::json error_json(int exit_code, const std::string& message, int visa_st
 // A number for JSON: non-finite values (no reading, an overload's infinity) become null.
 nlohmann::json number_json(double v);
 
+// The run statistics for JSON: {"count", "min", "max", "mean", "stddev", "overloads"}
+// (figures null while no reading counted).
+nlohmann::json statistics_json(const plib_acq_statistics_t& st);
+// The same as text, one "name: value" line each, every line starting with `indent`;
+// "-" for figures without readings; the overloads line only when there were some.
+std::string statistics_text(const plib_acq_statistics_t& st, const std::string& indent);
+
 // What a command reports: its failures on standard error as they happen, and with
 // --json one document on standard output at the end (the command fills doc() with its
 // facts; "errors" and "exit_code" are added here).
@@ -58,7 +69,8 @@ public:
     bool json() const { return m_json; }
     nlohmann::json& doc() { return m_doc; }
     // "velkaro-cli <command>: <message>" on standard error; recorded for the document.
-    // Returns code, so that `return report.fail(...)` reads naturally.
+    // Returns code, so that `return report.fail(...)` reads naturally. fail() and warn()
+    // may be called from several threads at once.
     int fail(int code, const std::string& message, int visa_status = 0);
     // A warning: on standard error and in the document's "warnings", no exit code.
     void warn(const std::string& message);
@@ -69,6 +81,7 @@ private:
     std::string m_command;
     bool m_json = false;
     nlohmann::json m_doc;
+    std::mutex m_mutex;  // guards m_errors and m_warnings, and keeps their lines whole
     nlohmann::json m_errors = nlohmann::json::array();
     nlohmann::json m_warnings = nlohmann::json::array();
 };

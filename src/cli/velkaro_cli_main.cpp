@@ -5,6 +5,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
+#include "common/plib_log.h"
 #include "common/plib_version.h"
 #include "remote/remote_main.h"
 #include "visa/visa_types.h"
@@ -37,6 +38,11 @@ std::string terminated_command(const std::string& command) {
 int main(int argc, char** argv) {
     // Before anything can print: the libraries' diagnostic lines go to standard error.
     velkaro_cli::route_diagnostics_to_stderr();
+    // The core's step lines (identification, record paths, VISA statuses) are for
+    // --verbose only; a script reading standard error sees failures and warnings.
+    plib_set_log_sink([](const std::string& line) {
+        if (velkaro_cli::verbose()) std::fprintf(stderr, "velkaro-cli: %s\n", line.c_str());
+    });
     CLI::App app{"Command-line access to VXA and VXB multimeters over VISA."};
     app.require_subcommand(1);
     app.fallthrough();  // --verbose after the subcommand too

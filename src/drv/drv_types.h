@@ -135,7 +135,7 @@ struct plib_scanner_channel_param_t {
     std::string range;
     int speed = 0;
     int scaling = 0;
-    double gain = 0.0;
+    double gain = 1.0;  // neutral: scaling a new channel changes nothing until K is set
     double offset = 0.0;
     int alarm_limit = 0;
     double limit_low = 0.0;

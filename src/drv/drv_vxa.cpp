@@ -1,4 +1,5 @@
 #include "drv/drv_vxa.h"
+#include "common/plib_log.h"
 
 #include <iostream>
 
@@ -9,6 +10,6 @@ int drv_vxa_t::get_private_model_name(std::string& name) {
     const int status = _query("IDN-MRQX-PRI?\n", reply);
     if (status != 0) return status;
     name = drv_parse_vxa_private_model(reply);
-    std::cout << "get_private_model_name: " << name << std::endl;
+    plib_log("get_private_model_name: " + name);
     return status;
 }

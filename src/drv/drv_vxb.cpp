@@ -1,4 +1,5 @@
 #include "drv/drv_vxb.h"
+#include "common/plib_log.h"
 
 #include <iostream>
 
@@ -9,7 +10,7 @@ int drv_vxb_t::get_private_model_name(std::string& name) {
     const int status = _query("MACHINE_INFO?\n", reply);
     if (status != 0) return status;
     name = drv_parse_vxb_private_model(reply);
-    std::cout << "get_private_model_name: " << name << std::endl;
+    plib_log("get_private_model_name: " + name);
     return status;
 }
 
@@ -20,7 +21,8 @@ int drv_vxb_t::read_measure_data(std::vector<plib_data_t>& data) {
     if (status != 0) return status;
     // Each entry carries the instrument's own timestamp, in microseconds since the
     // Unix epoch, which replaces the time of parsing.
-    drv_parse_measure_data(reply, data);
+    // Entries that are no reading are dropped and counted, as the first family's are.
+    m_dropped_readings += drv_parse_measure_data(reply, data);
     return 0;
 }
 

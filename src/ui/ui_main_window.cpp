@@ -213,9 +213,27 @@ void ui_main_window_t::slot_save_xml_file(std::string path) {
 }
 
 void ui_main_window_t::slot_recall_xml_file(std::string path) {
+    if (path.empty()) return;  // the file dialog was cancelled
     auto doc = std::make_shared<pugi::xml_document>();
     auto sections = std::make_shared<std::vector<cfg_project_section_t>>();
-    if (!cfg_project_file::list_sections(*doc, path, *sections)) return;
+    // A file that cannot be recalled changes nothing: the instruments in use stay.
+    std::string why;
+    if (!cfg_project_file::list_sections(*doc, path, *sections)) {
+        why = cfg_project_file::load_failure_text(path);
+        if (why.empty()) why = "it is not a project file";
+    } else if (const std::string twice = cfg_project_file::duplicate_resource(*sections); !twice.empty()) {
+        why = "it lists the instrument at " + twice + " twice";
+    }
+    if (!why.empty()) {
+        std::printf("Cannot recall the project %s: %s\n", path.c_str(), why.c_str());
+        std::fflush(stdout);
+        QMessageBox::warning(this, "Warning",
+                             "Cannot recall the project \"" +
+                                 QDir::toNativeSeparators(QString::fromLocal8Bit(path.c_str())) +
+                                 "\":\n" + QString::fromStdString(why) +
+                                 ".\nThe instruments in use stay as they are.");
+        return;
+    }
     // Every instrument is replaced: the running ones stop only when the user says so.
     if (!confirm_stop_running("Recalling a project")) return;
 

@@ -6,6 +6,7 @@
 #include <string>
 
 class QAction;
+class QMenu;
 class ui_device_column_t;
 
 class ui_menu_bar_t : public QMenuBar {
@@ -23,6 +24,8 @@ public:
     QAction* chinese_action() const { return m_chinese; }
     QAction* english_action() const { return m_english; }
     QAction* website_action() const { return m_website; }
+    QAction* quit_action() const { return m_quit; }
+    QMenu* recent_menu() const { return m_recent; }
 
     // The path a file dialog answered, as the signals carry it: native separators,
     // local 8-bit (UTF-8 here). Empty stays empty.
@@ -46,7 +49,12 @@ private slots:
     void slot_preferences();
 
 private:
+    // The Recent submenu from the remembered projects.
+    void _fill_recent();
+
     ui_device_column_t* m_pcolumn = nullptr;
+    QAction* m_quit = nullptr;
+    QMenu* m_recent = nullptr;
     QAction* m_add = nullptr;
     QAction* m_delete_all = nullptr;
     QAction* m_preferences = nullptr;

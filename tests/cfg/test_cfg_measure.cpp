@@ -355,6 +355,18 @@ TEST(cfg_measure, read_range_stores_only_a_range_the_instrument_named) {
     EXPECT_EQ(stored, "200mV");
 }
 
+// send_function is the measure operation a page's worker may call: it sends the
+// function and stores nothing (the stored function stays the GUI thread's).
+TEST(cfg_measure, send_function_sends_and_stores_nothing) {
+    cfg_fixture_t f("VXA-2");
+    f.cfg().set_function(measure_dcv);
+    f.link.commands.clear();
+    EXPECT_EQ(f.cfg().send_function(measure_acv), 0);
+    ASSERT_EQ(f.link.commands.size(), 1u);
+    EXPECT_NE(f.link.commands[0].find("VOLT:AC"), std::string::npos) << f.link.commands[0];
+    EXPECT_EQ(f.cfg().get_function(), measure_dcv);
+}
+
 // A setter hands back the driver's status (the user interface undoes a change the
 // instrument did not take) and still stores the value (sent again at the next connect).
 TEST(cfg_measure, setters_return_the_driver_status_and_store) {

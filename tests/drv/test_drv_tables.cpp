@@ -200,6 +200,8 @@ TEST(drv_tables, scanner_descriptions) {
     EXPECT_EQ(params[1].range, "Auto");
     EXPECT_EQ(params[1].scan_counts, 1);
     EXPECT_EQ(params[1].scan_state, 0);
+    EXPECT_EQ(params[1].gain, 1.0);  // neutral: ticking Scaling changes nothing by itself
+    EXPECT_EQ(params[1].offset, 0.0);
     EXPECT_EQ(params[14].func, measure_dci);
     EXPECT_EQ(params[14].range, "2A");
 

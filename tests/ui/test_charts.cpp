@@ -15,7 +15,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QXmlStreamReader>
+#include <QSvgRenderer>
+#include <QWheelEvent>
 #include <QtTest>
+#include <qwt_plot_picker.h>
+#include <qwt_plot_zoomer.h>
+#include "support/temp_dir.h"
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -218,6 +224,10 @@ private slots:
     void scan_chart_auto_range_and_wrong_timestamps();
     void scan_chart_reduced_curves_keep_column_extremes();
     void scan_chart_reduced_picture_matches_full_picture();
+    void chart_zoom_pan_and_back_to_the_automatic_view();
+    void chart_cursor_reads_the_nearest_point_with_unit();
+    void chart_exports_png_svg_and_csv();
+    void scan_chart_cursor_export_and_zoom_kept_by_redraws();
 };
 
 // ---------------------------------------------------------------------------------------
@@ -1108,6 +1118,8 @@ void test_charts_t::scan_chart_reduced_picture_matches_full_picture() {
     page.resize(700, 400);
     auto* chart = new fixture_scan_chart_t(nullptr, &page);
     chart->resize(700, 400);
+    // The cursor's readout would be grabbed with the canvas and hide curve pixels.
+    chart->picker()->setTrackerMode(QwtPicker::AlwaysOff);
     page.show();
     QVERIFY(QTest::qWaitForWindowExposed(&page));
     const int64_t start = 1733826000000000;
@@ -1220,6 +1232,168 @@ void test_charts_t::scan_curve_fill_matches_draw_rects() {
         }
         QCOMPARE(drawn, expected);
     }
+}
+
+// ---------------------------------------------------------------------------------------
+// View tools
+
+namespace {
+
+// A measure chart in "Recent" over [-60, 0] s with three readings on the 0..2 V range.
+void fill_recent(fixture_trend_chart_t& chart) {
+    chart.resize(900, 500);
+    chart.set_range(0.0, 2.0);
+    chart.set_range_mode(2);
+    chart.set_timebase(60);
+    chart.set_trend_mode(0);
+    chart.trend.count = 3;
+    set_pair(chart.trend, 0, 10000000, 0.5, 10000000, 0.5);   // -20 s
+    set_pair(chart.trend, 1, 20000000, 1.5, 20000000, 1.5);   // -10 s
+    set_pair(chart.trend, 2, 30000000, 1.0, 30000000, 1.0);   // 0 s
+    chart.set_latest_display("+", "1.000000", "", "VDC");
+    chart.redraw_now();
+}
+
+// A left-button drag as the mouse sends it: press, moves with the button held, release.
+void drag(QWidget* w, QPoint from, QPoint to, Qt::KeyboardModifiers mods) {
+    auto send = [w, mods](QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held) {
+        QMouseEvent e(type, QPointF(at), QPointF(w->mapToGlobal(at)), button, held, mods);
+        QApplication::sendEvent(w, &e);
+    };
+    send(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    for (int k = 1; k <= 4; ++k) send(QEvent::MouseMove, from + (to - from) * k / 4, Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, to, Qt::LeftButton, Qt::NoButton);
+    QCoreApplication::processEvents();
+}
+
+QwtInterval x_interval(const ui_common_trend_chart_t& chart) {
+    return chart.plot()->axisScaleDiv(QwtPlot::xBottom).interval();
+}
+
+}  // namespace
+
+void test_charts_t::chart_zoom_pan_and_back_to_the_automatic_view() {
+    fixture_trend_chart_t chart(nullptr);
+    fill_recent(chart);
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    QVERIFY(!chart.is_user_view());
+    QCOMPARE(x_interval(chart).minValue(), -60.0);
+    QCOMPARE(chart.plot()->axisTitle(QwtPlot::yLeft).text(), QString("Value (VDC)"));
+
+    // A rubber band over the canvas's middle half zooms in on it.
+    QWidget* canvas = chart.plot()->canvas();
+    const QPoint a(canvas->width() / 4, canvas->height() / 4), b(3 * canvas->width() / 4, 3 * canvas->height() / 4);
+    drag(canvas, a, b, Qt::NoModifier);
+    QVERIFY(chart.is_user_view());
+    QwtInterval x = x_interval(chart);
+    QVERIFY2(x.minValue() > -50 && x.maxValue() < -10, qPrintable(QString("%1..%2").arg(x.minValue()).arg(x.maxValue())));
+    // Redraws keep the user's view.
+    chart.redraw_now();
+    QCOMPARE(x_interval(chart), x);
+
+    // Ctrl + drag pans: the view moves left by the dragged distance.
+    const QPoint from(canvas->width() / 2, canvas->height() / 2), to = from + QPoint(canvas->width() / 4, 0);
+    drag(canvas, from, to, Qt::ControlModifier);
+    const QwtInterval panned = x_interval(chart);
+    QVERIFY2(panned.minValue() < x.minValue() - 1, qPrintable(QString::number(panned.minValue())));
+    QVERIFY(qAbs(panned.width() - x.width()) < 1e-6 * x.width());
+
+    // The wheel (away from the user) zooms out.
+    QWheelEvent wheel(QPointF(from), QPointF(canvas->mapToGlobal(from)), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(canvas, &wheel);
+    QVERIFY(x_interval(chart).width() > panned.width());
+
+    chart.reset_view();
+    QVERIFY(!chart.is_user_view());
+    QCOMPARE(x_interval(chart).minValue(), -60.0);
+    QCOMPARE(x_interval(chart).maxValue(), 0.0);
+    QCOMPARE(chart.plot()->axisScaleDiv(QwtPlot::xBottom).ticks(QwtScaleDiv::MajorTick),
+             QList<double>({-60, -45, -30, -15, 0}));
+    QCOMPARE(chart.plot()->axisScaleDiv(QwtPlot::yLeft).interval().maxValue(), chart_overload_y);
+}
+
+void test_charts_t::chart_cursor_reads_the_nearest_point_with_unit() {
+    fixture_trend_chart_t chart(nullptr);
+    fill_recent(chart);
+    // Near the reading of 1.5 V, 10 s before the latest; the others are far.
+    QCOMPARE(chart.cursor_text(QPointF(-11.0, chart_measure_y(1.45, 0.0, 2.0))), QString("-10.00s  1.5 VDC"));
+    QCOMPARE(chart.cursor_text(QPointF(-19.0, chart_measure_y(0.4, 0.0, 2.0))), QString("-20.00s  500 mVDC"));
+    // An overload reads as such.
+    chart.trend.count = 1;
+    set_pair(chart.trend, 0, 30000000, ovl, 30000000, ovl);
+    chart.redraw_now();
+    QCOMPARE(chart.cursor_text(QPointF(0.0, 30000.0)), QString("0.00s  OVERLOAD"));
+    // The picker shows the same text.
+    QVERIFY(chart.picker() != nullptr);
+    QCOMPARE(chart.picker()->trackerMode(), QwtPicker::AlwaysOn);
+}
+
+void test_charts_t::chart_exports_png_svg_and_csv() {
+    velkaro_test::temp_dir_t dir;
+    fixture_trend_chart_t chart(nullptr);
+    fill_recent(chart);
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    const QString png = QString::fromStdString(dir.path()) + "/chart.png";
+    const QString svg = QString::fromStdString(dir.path()) + "/chart.svg";
+    const QString csv = QString::fromStdString(dir.path()) + "/points.csv";
+    QVERIFY(chart.export_image(png));
+    QImage image(png);
+    QVERIFY(!image.isNull());
+    QVERIFY(image.width() > 400 && image.height() > 200);
+    QVERIFY(chart.export_image(svg));
+    QFile svg_file(svg);
+    QVERIFY(svg_file.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&svg_file);
+    QVERIFY(xml.readNextStartElement());
+    QCOMPARE(xml.name().toString(), QString("svg"));
+    while (!xml.atEnd()) xml.readNext();
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QVERIFY(QSvgRenderer(svg).isValid());
+
+    QVERIFY(chart.export_csv(csv));
+    QFile f(csv);
+    QVERIFY(f.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList lines = QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    // Each time has its max and min point (equal here).
+    QCOMPARE(lines, QStringList({"Time before the latest reading (s),Value (VDC)", "-20,0.5", "-20,0.5", "-10,1.5",
+                                 "-10,1.5", "0,1", "0,1"}));
+    QVERIFY(!chart.export_csv(QString::fromStdString(dir.path()) + "/no/such/dir/x.csv"));
+}
+
+void test_charts_t::scan_chart_cursor_export_and_zoom_kept_by_redraws() {
+    fixture_scan_chart_t chart(nullptr);
+    chart.resize(900, 500);
+    chart.set_curve_valid(1, true);
+    chart.set_auto_range(1, false);
+    chart.set_range(1, 10.0, 0.0);
+    chart.run.start_timestamp = 1000000;
+    chart.data[1] = {{2.0, 1000000}, {8.0, 3000000}, {4.0, 5000000}};
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    chart.redraw_now();
+    QCOMPARE(chart.cursor_text(QPointF(2.1, chart_scan_y(7.5, 0.0, 10.0))), QString("CH:1  2.00s  8"));
+    const QStringList lines = [&] {
+        velkaro_test::temp_dir_t dir;
+        const QString csv = QString::fromStdString(dir.path()) + "/scan.csv";
+        if (!chart.export_csv(csv)) return QStringList();
+        QFile f(csv);
+        f.open(QIODevice::ReadOnly | QIODevice::Text);
+        return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    }();
+    QCOMPARE(lines, QStringList({"Channel,Time since the scan start (s),Value,Unit", "1,0,2,", "1,2,8,", "1,4,4,"}));
+
+    // A zoom survives the redraws that follow the run; the automatic view follows it again.
+    chart.zoomer()->zoom(QRectF(QPointF(1.0, -10000.0), QPointF(3.0, 10000.0)));
+    QVERIFY(chart.is_user_view());
+    chart.data[1].push_back({6.0, 9000000});
+    chart.redraw_now();
+    QCOMPARE(x_interval(chart).minValue(), 1.0);
+    QCOMPARE(x_interval(chart).maxValue(), 3.0);
+    chart.reset_view();
+    QCOMPARE(x_interval(chart).maxValue(), 8.0);
 }
 
 QTEST_MAIN(test_charts_t)

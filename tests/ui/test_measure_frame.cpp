@@ -26,6 +26,7 @@
 #include "ui/ui_primary_window/ui_measure_format.h"
 #include "ui/ui_primary_window/ui_measure_frame.h"
 #include "ui/ui_primary_window/ui_measure_param_widget.h"
+#include "ui/ui_primary_window/ui_measure_run_info_widget.h"
 #include "ui/ui_primary_window/ui_primary_window.h"
 #include "ui_test_support.h"
 
@@ -99,6 +100,9 @@ private slots:
     void front_panel_fits_and_reads_in_the_main_window();
     void save_exports_the_buffer();
     void setting_and_data_dialogs();
+    void run_strip_shows_rec_count_statistics_and_the_automatic_stop();
+    void stop_text_names_the_rule_and_the_file_data();
+    void stop_text_names_the_rule_and_the_file();
 };
 
 void test_measure_frame_t::initTestCase() {
@@ -421,7 +425,8 @@ void test_measure_frame_t::front_panel_fits_and_reads_in_the_main_window() {
     auto check_and_save = [&](ui_primary_window_t* w, const QString& tag) {
         QTest::qWait(50);  // the layout follows a new text on the next turn
         for (const char* name : {"measure_data", "measure_data_polarity", "measure_data_unit",
-                                 "measure_data_function", "measure_data_param", "measure_acq_status_label"})
+                                 "measure_data_function", "measure_data_param", "measure_acq_status_label",
+                                 "measure_stat_min", "measure_stat_max", "measure_stat_mean", "measure_run_count"})
             verify_not_clipped(w, name);
         QVERIFY(blue_pixels(w->findChild<QLabel*>("measure_data")) > 100);
         QVERIFY(blue_pixels(w->findChild<QLabel*>("measure_data_unit")) > 20);
@@ -558,6 +563,99 @@ void test_measure_frame_t::setting_and_data_dialogs() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(data_list == nullptr);
     bench.window.reset();
+}
+
+
+// A run that logs and stops after 12 readings: REC while it runs, then the count, the
+// statistics of exactly those readings and a note (page and console) naming the rule and
+// the file.
+void test_measure_frame_t::run_strip_shows_rec_count_statistics_and_the_automatic_stop() {
+    velkaro_test::sim_process_t sim("VXA-2");
+    QVERIFY(sim.ok());
+    velkaro_test::temp_dir_t dir;
+    bench_t bench("VXA-2", sim.instr_resource());
+    cfg_main_t* cfg = bench.cfg();
+    cfg->set_record_directory(dir.path());
+    cfg->set_record_position(1);
+    cfg->set_auto_enable(true);
+    cfg->set_auto_stop_mode(acq_auto_stop_by_count);
+    cfg->set_stop_num(12);
+    ui_measure_run_info_widget_t* strip = bench.frame()->run_info_widget();
+    QVERIFY(!strip->rec_visible());
+
+    bench.click("measure_run_stop_btn");
+    QTRY_VERIFY_WITH_TIMEOUT(strip->rec_visible() || cfg->get_run_state() == 0, reading_wait_ms);
+    const bool rec_seen = strip->rec_visible();
+    QTRY_COMPARE_WITH_TIMEOUT(cfg->get_run_state(), 0, reading_wait_ms);
+    QTRY_COMPARE(bench.text("measure_acq_status_label"), QString("OFF"));
+    Q_UNUSED(rec_seen);  // a 12-reading run may end between two looks
+    QVERIFY(!strip->rec_visible());  // not running any more
+
+    const plib_record_run_state_info_t info = cfg->get_run_state_info();
+    QCOMPARE(info.stop_cause, acq_stop_by_count);
+    QCOMPARE(strip->count_text(), QString("12 readings"));
+    QCOMPARE(strip->statistic_text("measure_stat_count"), QString("12"));
+    std::vector<plib_data_t> readings;
+    bench.item->get_mngr()->get_acq()->m_acq_original_data_list_msg.fetch(readings);
+    QCOMPARE(readings.size(), std::size_t(12));
+    double lo = readings[0].value, hi = readings[0].value;
+    for (const plib_data_t& d : readings) {
+        lo = std::min(lo, d.value);
+        hi = std::max(hi, d.value);
+    }
+    QCOMPARE(strip->statistic_text("measure_stat_min"), ui_value_unit_text(lo, "VDC"));
+    QCOMPARE(strip->statistic_text("measure_stat_max"), ui_value_unit_text(hi, "VDC"));
+    QVERIFY(strip->statistic_text("measure_stat_mean").endsWith("VDC"));
+
+    const QString path = QDir::toNativeSeparators(QString::fromStdString(info.record_path));
+    QVERIFY(!info.record_path.empty());
+    QVERIFY(QFileInfo::exists(path));
+    QVERIFY(path.startsWith(QString::fromStdString(dir.path())));
+    QCOMPARE(strip->note_text(), "Stopped automatically after 12 readings. Record file: " + path);
+    QTRY_VERIFY(bench.notices().contains("Measure: " + strip->note_text()));
+
+    // REC shows exactly while a run logs; the time reads as a clock past a minute.
+    plib_record_run_state_info_t logging = info;
+    logging.recording = true;
+    logging.elapsed_s = 3725.0;
+    strip->show_info(logging, true, "VDC");
+    QVERIFY(strip->rec_visible());
+    QCOMPARE(strip->elapsed_text(), QString("1:02:05"));
+    strip->show_info(logging, false, "VDC");
+    QVERIFY(!strip->rec_visible());
+    logging.recording = false;
+    strip->show_info(logging, true, "VDC");
+    QVERIFY(!strip->rec_visible());
+
+    // Delete clears the figures with the buffer.
+    bench.click("measure_delete_btn");
+    QCOMPARE(strip->statistic_text("measure_stat_count"), QString("0"));
+    QCOMPARE(strip->statistic_text("measure_stat_mean"), QString("-"));
+}
+
+void test_measure_frame_t::stop_text_names_the_rule_and_the_file_data() {
+    QTest::addColumn<int>("cause");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("by time") << int(acq_stop_by_time) << QString()
+                             << "Stopped automatically after 2.5 s (40 readings).";
+    QTest::newRow("by count, file") << int(acq_stop_by_count) << "/d/a.csv"
+                                    << "Stopped automatically after 100 readings. Record file: /d/a.csv";
+    QTest::newRow("buffer full") << int(acq_stop_buffer_full) << QString()
+                                 << "Stopped: the data buffer was full (40 readings).";
+    QTest::newRow("asked, file") << int(acq_stop_requested) << "/d/b.csv" << "Record file: /d/b.csv";
+    QTest::newRow("asked, no file") << int(acq_stop_requested) << QString() << QString();
+}
+
+void test_measure_frame_t::stop_text_names_the_rule_and_the_file() {
+    QFETCH(int, cause);
+    QFETCH(QString, file);
+    QFETCH(QString, expected);
+    plib_record_run_state_info_t info;
+    info.stop_cause = static_cast<plib_acq_stop_cause_t>(cause);
+    info.total_count = 40;
+    info.record_path = file.toStdString();
+    QCOMPARE(ui_measure_frame_t::stop_text(info, 2.5, 100), expected);
 }
 
 QTEST_MAIN(test_measure_frame_t)

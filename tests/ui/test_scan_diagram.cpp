@@ -138,6 +138,8 @@ private slots:
     void chosen_colour_reaches_the_curve();
     void bad_project_window_keeps_the_previous_one();
     void channel_store_follows_engine_tails();
+    void colour_without_alpha_is_a_valid_style_data();
+    void colour_without_alpha_is_a_valid_style();
 };
 
 void test_scan_diagram_t::initTestCase() {
@@ -536,6 +538,43 @@ void test_scan_diagram_t::channel_store_follows_engine_tails() {
     QCOMPARE(ra.count, rb.count);
     QCOMPARE(ra.min, rb.min);
     QCOMPARE(ra.max, rb.max);
+}
+
+void test_scan_diagram_t::colour_without_alpha_is_a_valid_style_data() {
+    QTest::addColumn<uint>("stored");
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<QColor>("drawn");
+    QTest::newRow("green, no alpha") << 0x0000FF00u << "background-color: #00ff00" << QColor(0, 255, 0);
+    QTest::newRow("blue, no alpha") << 0x000000FFu << "background-color: #0000ff" << QColor(0, 0, 255);
+    QTest::newRow("black, no alpha") << 0x00000000u << "background-color: #000000" << QColor(0, 0, 0);
+    QTest::newRow("default, no alpha") << 0x00A6CEE3u << "background-color: #a6cee3" << QColor(0xA6, 0xCE, 0xE3);
+    QTest::newRow("opaque green") << 0xFF00FF00u << "background-color: #ff00ff00" << QColor(0, 255, 0);
+}
+
+// The button is filled with the colour, never the grey of a style Qt could not parse.
+void test_scan_diagram_t::colour_without_alpha_is_a_valid_style() {
+    QFETCH(uint, stored);
+    QFETCH(QString, style);
+    QFETCH(QColor, drawn);
+    ui_scan_diagram_color_btn_t button;
+    button.resize(40, 20);
+    button.set_color(stored);
+    QCOMPARE(button.styleSheet(), style);
+    // The style draws its own bevel over the fill: the middle is nearer the colour than
+    // the plain button of a style that did not parse.
+    QPushButton plain;
+    plain.resize(40, 20);
+    plain.setStyleSheet("background-color: #ff00");  // what a padded-less green once gave
+    auto middle = [](QWidget& w) {
+        const QImage image = w.grab().toImage();
+        return image.pixelColor(image.width() / 2, image.height() / 2);
+    };
+    auto distance = [](const QColor& a, const QColor& b) {
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+    };
+    const QColor got = middle(button);
+    QVERIFY2(distance(got, drawn) < distance(middle(plain), drawn) || distance(got, drawn) < 60,
+             qPrintable(got.name() + " vs " + drawn.name()));
 }
 
 QTEST_MAIN(test_scan_diagram_t)

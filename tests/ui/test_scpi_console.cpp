@@ -132,6 +132,8 @@ private slots:
     void conversions();
     void status_messages_data();
     void status_messages();
+    void completion_notes_data();
+    void completion_notes();
     void initial_page();
     void history_separator_and_choice();
     void history_adds_once_and_drops_the_oldest();
@@ -182,6 +184,33 @@ void test_scpi_console_t::status_messages() {
     QFETCH(int, status);
     QFETCH(QString, text);
     QCOMPARE(ui_scpi_config_frame_t::status_message(status), text);
+}
+
+void test_scpi_console_t::completion_notes_data() {
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<QString>("note");
+    QTest::newRow("success") << "Query" << 0 << 12 << QString();
+    QTest::newRow("ended on the term char") << "Read" << int(0x3FFF0005) << 12 << QString();
+    QTest::newRow("failure") << "Read" << int(0xBFFF0015U) << 0 << QString();
+    QTest::newRow("buffer filled") << "Query" << int(0x3FFF0006) << 800000
+                                   << "The reply filled the whole read buffer (800000 bytes) and was cut there; "
+                                      "Read fetches the rest.";
+    QTest::newRow("other warning") << "Read" << int(0x3FFF0077) << 5
+                                   << "Read completed with a warning: " +
+                                          ui_scpi_config_frame_t::status_message(0x3FFF0077);
+    QTest::newRow("write warning") << "Write" << int(0x3FFF1234) << 0
+                                   << "Write completed with a warning: VISA status 0x3FFF1234";
+}
+
+// A positive status is a warning, not a plain success: the log says so after the reply.
+void test_scpi_console_t::completion_notes() {
+    QFETCH(QString, operation);
+    QFETCH(int, status);
+    QFETCH(int, bytes);
+    QFETCH(QString, note);
+    QCOMPARE(ui_scpi_config_frame_t::completion_note(operation, status, bytes), note);
 }
 
 void test_scpi_console_t::initial_page() {

@@ -16,6 +16,8 @@
 #include <QEvent>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <iostream>
 
 #include "cfg/cfg_main.h"
@@ -24,6 +26,7 @@
 #include "ui/chart/ui_chart_math.h"
 #include "ui/chart/ui_scale_draw.h"
 #include "ui/chart/ui_scan_curve.h"
+#include "ui/ui_primary_window/ui_measure_format.h"
 
 namespace {
 
@@ -313,7 +316,9 @@ void ui_scan_trend_chart_t::_redraw() {
 
     double start = 0.0;
     double end = 0.0;
-    if (get_display_mode() == scan_trend_display_auto) {
+    // The user's zoom or pan keeps its axes; the automatic view follows the run.
+    if (is_user_view()) {
+    } else if (get_display_mode() == scan_trend_display_auto) {
         for (const auto& entry : m_stores) end = std::max(end, entry.second.last_x(m_start_us));
         // A run whose readings all carry the start time still needs an axis of some width.
         if (!(end > 0.0)) end = 1.0;
@@ -322,6 +327,7 @@ void ui_scan_trend_chart_t::_redraw() {
         get_display_period(start, end);
         _set_x_axis(start, end);
     }
+    _mark_auto_view();
     // The scale maps of the new axis, in device pixels.
     m_pplot->updateAxes();
     const QwtScaleMap x_map = m_pplot->canvasMap(QwtPlot::xBottom);
@@ -338,4 +344,64 @@ void ui_scan_trend_chart_t::_redraw() {
         c->set_points(m_points, m_dense, columns);
     }
     m_pplot->replot();
+}
+
+QString ui_scan_trend_chart_t::_channel_unit(int ch) const {
+    if (m_pcfg == nullptr) return QString();
+    const cfg_scan_section_t section = m_pcfg->get_scan_section();
+    const auto it = section.channel_param.find(ch);
+    if (it == section.channel_param.end()) return QString();
+    return ui_measure_unit_text(static_cast<plib_measure_type_t>(it->second.func), false, m_pcfg->get_temp_display(),
+                                m_pcfg->get_temp_unit());
+}
+
+QString ui_scan_trend_chart_t::_cursor_text(const QPointF& plot_pos) const {
+    const QwtScaleMap xm = m_pplot->canvasMap(QwtPlot::xBottom);
+    const QwtScaleMap ym = m_pplot->canvasMap(QwtPlot::yLeft);
+    const QPointF at(xm.transform(plot_pos.x()), ym.transform(plot_pos.y()));
+    int best_ch = -1;
+    QPointF best;
+    double best_d = std::numeric_limits<double>::infinity();
+    for (const auto& [ch, c] : m_curves) {
+        if (c->plot() == nullptr || !c->isVisible()) continue;
+        const QwtSeriesData<QPointF>* data = c->data();
+        for (size_t i = 0; i < data->size(); ++i) {
+            const QPointF q = data->sample(i);
+            const double dx = xm.transform(q.x()) - at.x();
+            const double dy = ym.transform(q.y()) - at.y();
+            if (dx * dx + dy * dy < best_d) {
+                best_d = dx * dx + dy * dy;
+                best_ch = ch;
+                best = q;
+            }
+        }
+    }
+    if (best_ch < 0) return QString();
+    double upper = 0.0;
+    double lower = 0.0;
+    get_range(best_ch, upper, lower);
+    return QString("CH:%1  %2  %3")
+        .arg(best_ch)
+        .arg(chart_time_label(best.x()), ui_value_unit_text(chart_value_of_y(best.y(), lower, upper),
+                                                             _channel_unit(best_ch)));
+}
+
+QString ui_scan_trend_chart_t::_csv_text() const {
+    QString text = "Channel,Time since the scan start (s),Value,Unit\n";
+    for (const auto& [ch, c] : m_curves) {
+        if (c->plot() == nullptr || !c->isVisible()) continue;
+        double upper = 0.0;
+        double lower = 0.0;
+        get_range(ch, upper, lower);
+        const QString unit = _channel_unit(ch);
+        const QwtSeriesData<QPointF>* data = c->data();
+        for (size_t i = 0; i < data->size(); ++i) {
+            const QPointF q = data->sample(i);
+            text += QString("%1,%2,%3,%4\n")
+                        .arg(ch)
+                        .arg(QString::number(q.x(), 'g', 10), QString::number(chart_value_of_y(q.y(), lower, upper), 'g', 10),
+                             unit);
+        }
+    }
+    return text;
 }

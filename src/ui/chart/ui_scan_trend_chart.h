@@ -79,6 +79,8 @@ protected:
     virtual bool _fetch_new_data(plib_scan_new_data_t& data);
     // Without new readings: a whole set of readings each redraw (test fixtures).
     virtual bool _fetch_scan(plib_scan_data_map_t& data, plib_scan_run_state_t& run);
+    QString _cursor_text(const QPointF& plot_pos) const override;
+    QString _csv_text() const override;
 
 private:
     void _set_x_axis(double start, double end);
@@ -88,6 +90,8 @@ private:
     void _update_stores(const plib_scan_new_data_t& data, uint64_t start_us);
     void _update_auto_range(int ch);
     void _new_run(uint64_t start_us);
+    // The unit of channel ch's readings ("VDC"); empty without an instrument.
+    QString _channel_unit(int ch) const;
 
     cfg_scan_diagram_t* m_psettings = nullptr;
     std::unique_ptr<cfg_scan_diagram_t> m_pown_settings;  // when there is no facade

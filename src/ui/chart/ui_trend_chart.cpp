@@ -12,12 +12,16 @@
 #include <QLabel>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 #include "acq/acq_main.h"
 #include "cfg/cfg_main.h"
 #include "cfg/cfg_measure_diagram.h"
 #include "ui/chart/ui_chart_math.h"
+#include "common/plib_format.h"
 #include "ui/chart/ui_scale_draw.h"
+#include "ui/ui_primary_window/ui_measure_format.h"
 
 namespace {
 
@@ -156,6 +160,7 @@ void ui_trend_chart_t::set_timebase(double seconds) {
 double ui_trend_chart_t::get_timebase() const { return m_psettings->get_rec_time(); }
 
 void ui_trend_chart_t::_update_x_axis() {
+    _leave_user_view();
     QList<double> ticks;
     double first = 0.0;
     if (get_trend_mode() == trend_mode_all) {
@@ -170,7 +175,66 @@ void ui_trend_chart_t::_update_x_axis() {
         m_pplot->setAxisScaleDiv(QwtPlot::xBottom,
                                  QwtScaleDiv(first, 0.0, QList<double>(), QList<double>(), ticks));
     }
+    _update_axis_titles();
+    _mark_auto_view();
     m_pplot->replot();
+}
+
+QString ui_trend_chart_t::_value_unit() const {
+    if (!m_unit.isEmpty()) return m_unit;
+    if (m_pcfg == nullptr) return QString();
+    return ui_measure_unit_text(static_cast<plib_measure_type_t>(m_pcfg->get_function()), false,
+                                m_pcfg->get_temp_display(), m_pcfg->get_temp_unit());
+}
+
+void ui_trend_chart_t::_update_axis_titles() {
+    const QString unit = _value_unit();
+    _set_axis_title(QwtPlot::yLeft, unit.isEmpty() ? QString("Value") : "Value (" + unit + ")");
+    _set_axis_title(QwtPlot::xBottom, get_trend_mode() == trend_mode_all ? QString("Readings (whole run)")
+                                                                        : QString("Time before the latest reading"));
+}
+
+double ui_trend_chart_t::_value_of_y(double y) const {
+    if (std::fabs(y) >= chart_overload_y - 1e-6) return y > 0 ? plib_overload_value : -plib_overload_value;
+    double lower = 0.0;
+    double upper = 0.0;
+    get_range(lower, upper);
+    return chart_value_of_y(y, lower, upper);
+}
+
+QString ui_trend_chart_t::_cursor_text(const QPointF& plot_pos) const {
+    if (m_points.isEmpty()) return QString();
+    const QwtScaleMap xm = m_pplot->canvasMap(QwtPlot::xBottom);
+    const QwtScaleMap ym = m_pplot->canvasMap(QwtPlot::yLeft);
+    const QPointF at(xm.transform(plot_pos.x()), ym.transform(plot_pos.y()));
+    int best = -1;
+    double best_d = std::numeric_limits<double>::infinity();
+    for (int i = 0; i < m_points.size(); ++i) {
+        const QPointF p(xm.transform(m_points[i].x()), ym.transform(m_points[i].y()));
+        const double d = (p.x() - at.x()) * (p.x() - at.x()) + (p.y() - at.y()) * (p.y() - at.y());
+        if (d < best_d) {
+            best_d = d;
+            best = i;
+        }
+    }
+    const QPointF& p = m_points[best];
+    const QString where = get_trend_mode() == trend_mode_all ? QString("point %1").arg(std::lround(p.x()))
+                                                             : chart_time_label(p.x());
+    return where + "  " + ui_value_unit_text(_value_of_y(p.y()), _value_unit());
+}
+
+QString ui_trend_chart_t::_csv_text() const {
+    const QString unit = _value_unit();
+    const bool all = get_trend_mode() == trend_mode_all;
+    QString text = (all ? QString("Point") : QString("Time before the latest reading (s)")) + ",Value" +
+                   (unit.isEmpty() ? QString() : " (" + unit + ")") + "\n";
+    for (const QPointF& p : m_points) {
+        const double v = _value_of_y(p.y());
+        const QString value = is_overload(std::fabs(v)) ? (v < 0 ? QString("-OVERLOAD") : QString("OVERLOAD"))
+                                                        : QString::number(v, 'g', 10);
+        text += QString::number(p.x(), 'g', 10) + "," + value + "\n";
+    }
+    return text;
 }
 
 void ui_trend_chart_t::set_range(double lower, double upper) {
@@ -258,6 +322,7 @@ void ui_trend_chart_t::_redraw() {
     // The readings label sits on an unchanged scale: its axis does not repaint by itself.
     if (trend_mode == trend_mode_all) m_pplot->axisWidget(QwtPlot::xBottom)->update();
     _update_header();
+    _update_axis_titles();
     m_pcurve->setSamples(m_points);
     m_pplot->replot();
     update();

@@ -56,11 +56,18 @@ protected:
     // Where the data comes from: the acquisition engine (replaced by the benchmarks).
     virtual bool _fetch_trend(plib_trend_data_info_t& info);
     virtual bool _fetch_run_state(plib_record_run_state_info_t& info);
+    QString _cursor_text(const QPointF& plot_pos) const override;
+    QString _csv_text() const override;
 
 private:
     void _init_header();
     void _update_x_axis();
     void _update_header();
+    void _update_axis_titles();
+    // The unit of the values drawn: the reading's, or the function's before any reading.
+    QString _value_unit() const;
+    // The value a point's y stands for; the overload value on the overload lines.
+    double _value_of_y(double y) const;
 
     cfg_measure_diagram_t* m_psettings = nullptr;
     std::unique_ptr<cfg_measure_diagram_t> m_pown_settings;  // when there is no facade

@@ -1,4 +1,5 @@
 #include "ui/mngr/ui_connect_mngr.h"
+#include "common/plib_log.h"
 
 #include <algorithm>
 #include <iostream>
@@ -31,13 +32,13 @@ int ui_connect_mngr_t::bind_mngr(const std::string& res, plib_mngr_t* mngr) {
     NSP_ASSERT(!res.empty() && mngr);
     if (res.empty() || mngr == nullptr) return 0;
     if (m_bound.count(res) != 0) {
-        std::cout << res << " already bound other mngr!" << std::endl;
+        plib_log(res + " already bound other mngr!");
         return 0;
     }
     auto it =
         std::find_if(m_unbound.begin(), m_unbound.end(), [mngr](const auto& e) { return e.second == mngr; });
     if (it == m_unbound.end()) {
-        std::cout << res << " mngr is not created by create_mngr function!" << std::endl;
+        plib_log(res + " mngr is not created by create_mngr function!");
         return 0;
     }
     mngr->set_bound(true);

@@ -19,6 +19,7 @@
 #include "cfg/cfg_main.h"
 #include "nsp_src/lib/lib_assert.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_reconnect.h"
 #include "ui/mngr/ui_connect_mngr.h"
 #include "ui/ui_device_change_addr_dialog.h"
 #include "ui/ui_primary_window/ui_scpi_config_frame.h"
@@ -304,6 +305,8 @@ void ui_device_item_t::_start_connect(bool on, bool quiet, std::function<void(bo
     plib_mngr_t* mngr = m_pmngr;
     m_connect_watcher->setFuture(ui_device_jobs_t::instance().run(m_lane, [mngr, on, stop_first]() -> int {
         cfg_main_t* job_cfg = mngr->get_cfg();
+        // The user's own connect or disconnect ends a reconnection in progress.
+        mngr->reconnect().cancel();
         if (stop_first == stop_measuring) job_cfg->set_run_state(0);
         if (stop_first == stop_scanning) job_cfg->set_scan_run_state(0);
         const int status = job_cfg->connect(on ? 1 : 0);
@@ -448,8 +451,14 @@ void ui_device_item_t::slot_update_ui() {
             m_mode = "Scan";
         }
     }
-    m_mode_label->setText(QString::fromStdString(m_mode));
+    m_mode_label->setText(m_link_note.isEmpty() ? QString::fromStdString(m_mode) : m_link_note);
     _fill_detail_table();
+}
+
+void ui_device_item_t::set_link_note(const QString& text, const QString& details) {
+    m_link_note = text;
+    m_mode_label->setToolTip(details);
+    slot_update_ui();
 }
 
 void ui_device_item_t::_activate() {

@@ -83,6 +83,11 @@ public:
     // own identification; empty when nothing readable answered.
     QString last_found_identity() const;
 
+    // A word on the link shown instead of the activity ("Reconnecting"), with its
+    // details as the tooltip; an empty text shows the activity again.
+    void set_link_note(const QString& text, const QString& details);
+    const QString& link_note() const { return m_link_note; }
+
     QWidget* header_widget() const { return m_header; }
     QLabel* active_sign() const { return m_active_sign; }
     QPushButton* connection_button() const { return m_connection_btn; }
@@ -150,6 +155,7 @@ private:
     std::string m_resource;
     unsigned m_index = 0;
     std::string m_model;
+    QString m_link_note;
     std::string m_mode;
     bool m_active = false;
     bool m_expanded = false;

@@ -68,3 +68,14 @@ ui_measure_reading_text_t ui_format_measure_reading(double value, const ui_measu
     out.unit = ui_measure_unit_text(f, false, in.temp_display, in.temp_unit);
     return out;
 }
+
+QString ui_value_unit_text(double value, const QString& unit, int digits) {
+    if (!std::isfinite(value) || is_equal(value, plib_no_reading_value)) return QStringLiteral("-");
+    if (is_overload(std::fabs(value))) return QStringLiteral("OVERLOAD");
+    // Temperatures read best without a prefix ("0.5 ℃", not "500 m℃").
+    if (unit.isEmpty() || unit == QString::fromUtf8("℃") || unit == QString::fromUtf8("℉") || unit == "K")
+        return unit.isEmpty() ? QString::number(value, 'g', digits) : QString::number(value, 'g', digits) + " " + unit;
+    const plib_si_scaled_t scaled = si_auto_scale(value);
+    return QString::number(scaled.value, 'g', digits) + " " + QString::fromStdString(si_prefix_text(scaled.index)) +
+           unit;
+}

@@ -33,3 +33,8 @@ QString ui_measure_unit_text(plib_measure_type_t function, bool open, int temp_d
 // Readings approximately 9.9e37 are "OVERLOAD" ("OPEN" for Continuity and Diode);
 // NaN, infinity and the engine's no-reading value give the placeholder.
 ui_measure_reading_text_t ui_format_measure_reading(double value, const ui_measure_format_input_t& in);
+
+// A number with SI prefix and unit, for statistics, tooltips and chart cursors:
+// "12.3457 mVDC", "-1.5 kΩ", "0 VDC"; `digits` significant digits; "OVERLOAD" for the
+// overload value, "-" for NaN, infinity and no reading. An empty unit gives the bare number.
+QString ui_value_unit_text(double value, const QString& unit, int digits = 6);

@@ -1,3 +1,4 @@
+#include "ui/ui_file_places.h"
 #include "ui/ui_primary_window/ui_measure_frame.h"
 
 #include <QDir>
@@ -22,6 +23,7 @@
 #include "ui/ui_primary_window/ui_measure_format.h"
 #include "ui/ui_primary_window/ui_measure_param_widget.h"
 #include "ui/ui_primary_window/ui_measure_record_config_dialog.h"
+#include "ui/ui_primary_window/ui_measure_run_info_widget.h"
 
 // ---- Display --------------------------------------------------------------------------
 
@@ -208,7 +210,7 @@ void ui_measure_btn_widget_t::slot_data_display_process() {
 void ui_measure_btn_widget_t::slot_save_data_process() {
     if (m_pmngr == nullptr || m_pmngr->get_cfg() == nullptr) return;
     const QString path =
-        QDir::toNativeSeparators(QFileDialog::getSaveFileName(this, "Save Data", "./", "csv(*.csv)"));
+        QDir::toNativeSeparators(ui_file_places::save_file_name(this, ui_file_places::kind_export, "Save Data", QString(), "csv(*.csv)"));
     if (path.isEmpty() || m_pmngr == nullptr) return;
     // A failed export must not look like a saved file.
     if (m_pmngr->get_cfg()->export_data(path.toLocal8Bit().toStdString()) != 0)
@@ -235,7 +237,14 @@ ui_measure_frame_t::ui_measure_frame_t(QWidget* parent, ui_device_item_t* item)
     auto* top = new QHBoxLayout;
     top->setContentsMargins(0, 0, 0, 0);
     top->setSpacing(10);
-    top->addWidget(m_display);
+    // The run strip sits under the display, on its black, as part of the front panel.
+    m_run_info = new ui_measure_run_info_widget_t(this);
+    auto* panel = new QVBoxLayout;
+    panel->setContentsMargins(0, 0, 0, 0);
+    panel->setSpacing(0);
+    panel->addWidget(m_display);
+    panel->addWidget(m_run_info);
+    top->addLayout(panel);
     top->addWidget(m_param);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -293,10 +302,13 @@ void ui_measure_frame_t::slot_recv_measure_notify_update(plib_acq_notify_t acq_n
             m_write_failure_told = false;
             m_param->set_status(1);
             _show_placeholders();
+            m_run_info->set_note(QString());
+            _show_run_info();
             if (m_pdev != nullptr) m_pdev->slot_update_ui();
             break;
         case acq_notify_data:
             _show_latest_reading();
+            _show_run_info();
             break;
         case acq_notify_buffer_full:
             QMessageBox::information(this, "Notice", "Data buffer is full. Stop data collection now.",
@@ -304,6 +316,8 @@ void ui_measure_frame_t::slot_recv_measure_notify_update(plib_acq_notify_t acq_n
             break;
         case acq_notify_stop:
             m_param->set_status(0);
+            _show_run_info();
+            _tell_run_stopped();
             break;
         case acq_notify_record_write_failed:
             _tell_record_write_failed();
@@ -312,6 +326,45 @@ void ui_measure_frame_t::slot_recv_measure_notify_update(plib_acq_notify_t acq_n
             _tell_pieces_dropped();
             break;
     }
+}
+
+void ui_measure_frame_t::_show_run_info() {
+    if (m_pcfg == nullptr) return;
+    const auto function = static_cast<plib_measure_type_t>(m_pcfg->get_function());
+    m_run_info->show_info(m_pcfg->get_run_state_info(), m_pcfg->get_run_state() == 1,
+                          ui_measure_unit_text(function, false, m_pcfg->get_temp_display(), m_pcfg->get_temp_unit()));
+}
+
+QString ui_measure_frame_t::stop_text(const plib_record_run_state_info_t& info, double stop_time_s,
+                                      uint32_t stop_num) {
+    QString text;
+    switch (info.stop_cause) {
+        case acq_stop_by_time:
+            text = "Stopped automatically after " + QString::number(stop_time_s, 'g', 10) + " s (" +
+                   QString::number(info.total_count) + " readings).";
+            break;
+        case acq_stop_by_count:
+            text = "Stopped automatically after " + QString::number(stop_num) + " readings.";
+            break;
+        case acq_stop_buffer_full:
+            text = "Stopped: the data buffer was full (" + QString::number(info.total_count) + " readings).";
+            break;
+        default:
+            break;
+    }
+    if (!info.record_path.empty()) {
+        if (!text.isEmpty()) text += " ";
+        text += "Record file: " + QDir::toNativeSeparators(QString::fromStdString(info.record_path));
+    }
+    return text;
+}
+
+void ui_measure_frame_t::_tell_run_stopped() {
+    if (m_pcfg == nullptr) return;
+    const plib_record_run_state_info_t info = m_pcfg->get_run_state_info();
+    const QString text = stop_text(info, m_pcfg->get_stop_time(), m_pcfg->get_stop_num());
+    m_run_info->set_note(text);
+    if (!text.isEmpty() && info.stop_cause != acq_stop_requested) emit signal_console_line("Measure: " + text);
 }
 
 void ui_measure_frame_t::_tell_pieces_dropped() {
@@ -465,7 +518,10 @@ void ui_measure_frame_t::slot_process_measure_run_stop() {
     _set_run_state(1);
 }
 
-void ui_measure_frame_t::slot_process_clear_data() { _show_placeholders(); }
+void ui_measure_frame_t::slot_process_clear_data() {
+    _show_placeholders();
+    _show_run_info();
+}
 
 void ui_measure_frame_t::_tell_setting_refused(int status) {
     const QString why = ui_device_item_t::visa_status_words(status);

@@ -26,6 +26,7 @@ class QPushButton;
 class QTimer;
 class ui_measure_data_list_dialog_t;
 class ui_measure_param_widget_t;
+class ui_measure_run_info_widget_t;
 
 // The display: function and range labels, sign and digits, prefix with unit.
 class ui_measure_widget_t : public QFrame {
@@ -98,6 +99,11 @@ public:
     // Console lines about dropped reply pieces come at most once per this interval;
     // drops within it are told in one line when it ends.
     static constexpr int dropped_line_interval_ms = 10000;
+    // Test-only: the strip with the run's facts and statistics.
+    ui_measure_run_info_widget_t* run_info_widget() const { return m_run_info; }
+    // "Stopped automatically after 100 readings. Record file: /x/y.csv" for the run that
+    // ended as `info` says; empty for a stop the user asked for without a file.
+    static QString stop_text(const plib_record_run_state_info_t& info, double stop_time_s, uint32_t stop_num);
     // Test-only: a shorter interval.
     void set_dropped_line_interval_ms(int ms) { m_dropped_line_interval_ms = ms; }
 
@@ -126,10 +132,13 @@ private:
     void _tell_record_write_failed();
     void _tell_pieces_dropped();
     void _emit_dropped_line();
+    void _show_run_info();
+    void _tell_run_stopped();
 
     ui_measure_widget_t* m_display = nullptr;
     ui_measure_param_widget_t* m_param = nullptr;
     ui_measure_btn_widget_t* m_buttons = nullptr;
+    ui_measure_run_info_widget_t* m_run_info = nullptr;  // REC, count, time, statistics
     plib_measure_data_disp_t m_last;         // texts of the reading shown last
     bool m_write_failure_told = false;       // once per run
     QTimer* m_dropped_line_timer = nullptr;  // runs while a dropped-pieces line may not be shown

@@ -1,3 +1,4 @@
+#include "ui/ui_file_places.h"
 #include "ui/ui_primary_window/ui_measure_record_config_dialog.h"
 
 #include <QCheckBox>
@@ -190,7 +191,7 @@ void ui_measure_record_config_dialog_t::slot_record_enable_toggled(bool on) {
 
 void ui_measure_record_config_dialog_t::slot_choose_directory() {
     const QString dir =
-        QFileDialog::getExistingDirectory(this, "Select Directory", "./", QFileDialog::ShowDirsOnly);
+        ui_file_places::existing_directory(this, ui_file_places::kind_record, "Select Directory");
     if (!dir.isEmpty()) m_directory_edit->setText(QDir::toNativeSeparators(dir));
 }
 

@@ -92,7 +92,11 @@ void ui_scan_diagram_color_btn_t::set_color(QRgb color) {
     m_color = color;
     // The fill is the user's per-curve colour, data rather than a look the shared style
     // sheet could name.
-    setStyleSheet("background-color: #" + QString::number(color, 16));
+    // A colour stored without alpha (0x00RRGGBB, older project files) is opaque and needs
+    // all six digits: unpadded, a red byte of 0 left four or five, which is no colour.
+    const QString hex = qAlpha(color) == 0 ? QString("%1").arg(color & 0xFFFFFFu, 6, 16, QChar('0'))
+                                           : QString::number(color, 16);
+    setStyleSheet("background-color: #" + hex);
     emit signal_color_change(color);
 }
 

@@ -1,3 +1,4 @@
+#include "ui/ui_file_places.h"
 #include "ui/ui_primary_window/ui_scan_param_setting_dialog.h"
 
 #include <QButtonGroup>
@@ -64,7 +65,7 @@ QDateTime from_timestamp_us(uint64_t t_us) {
 
 QString ask_directory(QWidget* parent) {
     const QString dir =
-        QFileDialog::getExistingDirectory(parent, "Select Directory", "./", QFileDialog::ShowDirsOnly);
+        ui_file_places::existing_directory(parent, ui_file_places::kind_record, "Select Directory");
     return QDir::toNativeSeparators(dir);
 }
 

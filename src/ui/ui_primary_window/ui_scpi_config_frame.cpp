@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QVBoxLayout>
+#include <chrono>
 #include <string>
 
 #include "cfg/cfg_main.h"
@@ -268,11 +269,17 @@ bool ui_scpi_config_frame_t::_start_io(io_kind_t kind, const QByteArray& command
             case io_kind_t::write:
                 status = remote->write(session, bytes);
                 break;
+            // The console's reads do not count toward the link's failure rule: reading an
+            // instrument that has nothing to say is the user's question, not a lost link.
             case io_kind_t::read:
-                status = remote->read(session, reply);
+                status = remote->console_read(session, reply);
                 break;
             case io_kind_t::query:
-                status = remote->query(session, bytes, reply);
+                status = remote->write(session, bytes);
+                if (status >= 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    status = remote->console_read(session, reply);
+                }
                 break;
         }
         const QByteArray data = QByteArray::fromStdString(reply);
@@ -283,6 +290,16 @@ bool ui_scpi_config_frame_t::_start_io(io_kind_t kind, const QByteArray& command
     return true;
 }
 
+QString ui_scpi_config_frame_t::completion_note(const QString& operation, int status, int reply_bytes) {
+    // A read that ended on the termination character is complete: a plain success.
+    if (status <= 0 || status == visa::VI_SUCCESS_TERM_CHAR) return QString();
+    if (status == visa::VI_SUCCESS_MAX_CNT)
+        return QString("The reply filled the whole read buffer (%1 bytes) and was cut there; "
+                       "Read fetches the rest.")
+            .arg(reply_bytes);
+    return QString("%1 completed with a warning: %2").arg(operation, status_message(status));
+}
+
 void ui_scpi_config_frame_t::_finish_io(io_kind_t kind, int status, const QByteArray& reply) {
     if (m_io_thread.joinable()) m_io_thread.join();  // it posted this call as its last act
     _set_busy(false);
@@ -291,8 +308,11 @@ void ui_scpi_config_frame_t::_finish_io(io_kind_t kind, int status, const QByteA
         QString text = QString("%1 failed: %2").arg(_io_name(kind), status_name(status));
         if (!status_text(status).isEmpty()) text += "\n" + status_text(status);
         _append_log(text, log_kind_failure);
-    } else if (kind != io_kind_t::write) {
-        _append_log(to_log(reply), log_kind_reply);
+    } else {
+        if (kind != io_kind_t::write) _append_log(to_log(reply), log_kind_reply);
+        // A warning is no plain success: say what it means for the reply shown.
+        const QString note = completion_note(_io_name(kind), status, reply.size());
+        if (!note.isEmpty()) _append_log(note, log_kind_notice);
     }
     m_log->scrollToBottom();
     emit signal_io_finished();

@@ -51,6 +51,11 @@ public:
     static QString status_text(int status);
     // Both: "VI_ERROR_TMO (0xBFFF0015): Timeout expired before operation completed."
     static QString status_message(int status);
+    // What the log adds after a call that completed with a positive VISA status (a
+    // warning): a reply that filled the whole read buffer was cut ("Read fetches the
+    // rest"); other warnings are named. Empty for VI_SUCCESS, VI_SUCCESS_TERM_CHAR (a
+    // complete reply) and failures.
+    static QString completion_note(const QString& operation, int status, int reply_bytes);
 
 public slots:
     // Appends a notice of another page (the Measure page's) to the log.
