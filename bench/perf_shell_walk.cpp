@@ -122,6 +122,10 @@ void spin(int ms) {
 }
 
 bool instruments_idle(ui_device_column_t* column) {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* main_window = qobject_cast<ui_main_window_t*>(widget);
+        if (main_window != nullptr && main_window->is_recalling()) return false;
+    }
     for (ui_device_item_t* item : column->get_device_items()) {
         if (item->is_busy() || item->settings_in_flight() > 0) return false;
     }
@@ -209,7 +213,7 @@ int main(int argc, char** argv) {
 
     run(
         "Add a VXA-2 by address",
-        [&] { column->slot_add_device_by_hand("VXA-2", first.instr_resource(), {}); }, idle, state);
+        [&] { emit window->menu_bar()->signal_add_device("VXA-2", first.instr_resource(), pugi::xml_node()); }, idle, state);
 
     bool listed = false;
     std::vector<std::string> found_resources;
@@ -229,7 +233,7 @@ int main(int argc, char** argv) {
             for (std::size_t i = 0; i < found_resources.size(); ++i) {
                 if (found_resources[i] == found.instr_resource()) {
                     text += QString(" (%1)").arg(QString::fromStdString(found_labels[i]));
-                    column->slot_add_device_by_hand("VXA-2", found_resources[i], {});
+                    emit window->menu_bar()->signal_add_device("VXA-2", found_resources[i], pugi::xml_node());
                 }
             }
             spin_until(idle);
@@ -238,11 +242,11 @@ int main(int argc, char** argv) {
 
     run(
         "Add a VXB-1 as VXA-2 (wrong model)",
-        [&] { column->slot_add_device_by_hand("VXA-2", other_model.instr_resource(), {}); }, idle, state);
+        [&] { emit window->menu_bar()->signal_add_device("VXA-2", other_model.instr_resource(), pugi::xml_node()); }, idle, state);
 
     run(
         "Add a slow VXA-2 (1.5 s per reply)",
-        [&] { column->slot_add_device_by_hand("VXA-2", slow.instr_resource(), {}); }, idle, state);
+        [&] { emit window->menu_bar()->signal_add_device("VXA-2", slow.instr_resource(), pugi::xml_node()); }, idle, state);
 
     // The slow instrument's settings: each goes to the instrument on its lane; the action
     // ends once the instrument has answered (and the page shows what it holds).
