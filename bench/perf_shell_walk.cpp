@@ -213,7 +213,10 @@ int main(int argc, char** argv) {
 
     run(
         "Add a VXA-2 by address",
-        [&] { emit window->menu_bar()->signal_add_device("VXA-2", first.instr_resource(), pugi::xml_node()); }, idle, state);
+        [&] {
+            emit window->menu_bar()->signal_add_device("VXA-2", first.instr_resource(), pugi::xml_node());
+        },
+        idle, state);
 
     bool listed = false;
     std::vector<std::string> found_resources;
@@ -242,11 +245,16 @@ int main(int argc, char** argv) {
 
     run(
         "Add a VXB-1 as VXA-2 (wrong model)",
-        [&] { emit window->menu_bar()->signal_add_device("VXA-2", other_model.instr_resource(), pugi::xml_node()); }, idle, state);
+        [&] {
+            emit window->menu_bar()->signal_add_device("VXA-2", other_model.instr_resource(),
+                                                       pugi::xml_node());
+        },
+        idle, state);
 
     run(
         "Add a slow VXA-2 (1.5 s per reply)",
-        [&] { emit window->menu_bar()->signal_add_device("VXA-2", slow.instr_resource(), pugi::xml_node()); }, idle, state);
+        [&] { emit window->menu_bar()->signal_add_device("VXA-2", slow.instr_resource(), pugi::xml_node()); },
+        idle, state);
 
     // The slow instrument's settings: each goes to the instrument on its lane; the action
     // ends once the instrument has answered (and the page shows what it holds).
@@ -260,12 +268,14 @@ int main(int argc, char** argv) {
             const int f = cfg->get_function();
             return QString("function %1, range %2, speed %3, rel %4")
                 .arg(QString::fromStdString(measure_name(static_cast<plib_measure_type_t>(f))))
-                .arg(cfg->get_auto_range(f) != 0 ? QString("Auto") : QString::fromStdString(cfg->get_range(f)))
+                .arg(cfg->get_auto_range(f) != 0 ? QString("Auto")
+                                                 : QString::fromStdString(cfg->get_range(f)))
                 .arg(QString::fromStdString(cfg->get_nplc(f)))
                 .arg(cfg->get_rel_state(f) != 0 ? "on" : "off");
         };
         auto panel_child = [&, cfg](const char* name) -> QObject* {
-            QWidget* panel = slow_window->findChild<QWidget*>(QString("var_param_panel_%1").arg(cfg->get_function()));
+            QWidget* panel =
+                slow_window->findChild<QWidget*>(QString("var_param_panel_%1").arg(cfg->get_function()));
             return panel != nullptr ? panel->findChild<QObject*>(name) : nullptr;
         };
         auto* function = slow_window->findChild<QComboBox*>("measure_function_selector");
@@ -273,8 +283,8 @@ int main(int argc, char** argv) {
             if (auto* combo = qobject_cast<QComboBox*>(object)) combo->setCurrentIndex(index);
         };
         run(
-            "Slow instrument: function DC Voltage to DC Current",
-            [&] { choose(function, measure_dci); }, settled, held);
+            "Slow instrument: function DC Voltage to DC Current", [&] { choose(function, measure_dci); },
+            settled, held);
         run(
             "Slow instrument: range 2nd entry", [&] { choose(panel_child("var_param_range_combo"), 1); },
             settled, held);
@@ -299,11 +309,11 @@ int main(int argc, char** argv) {
             [&, cfg] { return QString("run state %1").arg(cfg->get_run_state()); });
         spin(2000);
         run(
-            "Slow instrument measuring: function back to DC Voltage",
-            [&] { choose(function, measure_dcv); }, settled, held);
-        run(
-            "Slow instrument measuring: range 3rd entry", [&] { choose(panel_child("var_param_range_combo"), 2); },
+            "Slow instrument measuring: function back to DC Voltage", [&] { choose(function, measure_dcv); },
             settled, held);
+        run(
+            "Slow instrument measuring: range 3rd entry",
+            [&] { choose(panel_child("var_param_range_combo"), 2); }, settled, held);
         run(
             "Slow instrument: Stop", [&] { run_stop->click(); },
             [&, cfg] { return settled() && cfg->get_run_state() == 0; },

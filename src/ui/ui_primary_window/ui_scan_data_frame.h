@@ -16,9 +16,9 @@
 // lane); its outcome then reaches nobody.
 #pragma once
 
+#include <QFutureWatcher>
 #include <cstdint>
 #include <deque>
-#include <QFutureWatcher>
 #include <functional>
 
 #include "scan/plib_scan_types.h"
