@@ -584,6 +584,7 @@ void test_measure_frame_t::run_strip_shows_rec_count_statistics_and_the_automati
     QVERIFY(!strip->rec_visible());
 
     bench.click("measure_run_stop_btn");
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());  // the start went to the instrument
     QTRY_VERIFY_WITH_TIMEOUT(strip->rec_visible() || cfg->get_run_state() == 0, reading_wait_ms);
     const bool rec_seen = strip->rec_visible();
     QTRY_COMPARE_WITH_TIMEOUT(cfg->get_run_state(), 0, reading_wait_ms);
