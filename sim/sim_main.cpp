@@ -50,6 +50,10 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0LL, 1LL << 40));
     app.add_option("--drop-at", opt.drop_at_s, "Close all links SECONDS after start")
         ->check(CLI::Range(0.0, 1e7));
+    app.add_option("--freeze-after", opt.freeze_after,
+                   "Stop the whole process (SIGSTOP) after N commands: links stay open, nothing answers "
+                   "until SIGCONT")
+        ->check(CLI::Range(0LL, 1LL << 40));
     app.add_option("--outage-after", opt.outage_after,
                    "After N commands drop the network for --outage-for seconds; the instrument keeps measuring")
         ->check(CLI::Range(0LL, 1LL << 40));

@@ -24,6 +24,7 @@ struct sim_options_t {
     // network is back. outage_serial, when set, is the serial number *IDN? reports after it
     // (another instrument came back at the address).
     long long outage_after = 0;
+    long long freeze_after = 0;  // 0: never; else the whole simulator stops (SIGSTOP) after N commands
     double outage_s = 3.0;
     std::string outage_serial;
     bool garbage = false;

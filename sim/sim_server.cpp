@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -200,6 +201,12 @@ std::string sim_front_t::process_line(const std::string& line, std::mt19937& rng
     const long long count = ++m_commands;
     if (m_options.drop_after > 0 && count >= m_options.drop_after) {
         halt();
+    }
+    if (m_options.freeze_after > 0 && count == m_options.freeze_after) {
+        // A silent instrument: the connections stay open and nothing answers, not even
+        // the reply to this command, until the process is continued.
+        _log("# frozen");
+        ::kill(::getpid(), SIGSTOP);
     }
     if (reply.empty()) {
         return reply;

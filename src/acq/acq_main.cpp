@@ -198,6 +198,7 @@ void acq_main_t::_open_logging(notify_list_t& notes) {
     m_logged_count = 0;
     m_log_id = plib_log_file_id_t{};
     m_log_path.clear();
+    m_log_renamed = false;
     if (m_record_enable != 1) return;
     if (m_run_state.load() != 1 || m_file_record_param.record_path.empty()) return;
     const std::string header = acq_record_header(m_file_record_param, m_interval_ms, format_local_time(":"));
@@ -207,6 +208,7 @@ void acq_main_t::_open_logging(notify_list_t& notes) {
         m_recording = true;
         m_log_id = created.id;
         m_log_path = created.path;
+        m_log_renamed = created.renamed();
         if (created.renamed())
             plib_log("acq_main_t: \"" + created.requested + "\" is taken; logging to \"" + created.path + "\"");
         return;
@@ -476,6 +478,7 @@ int acq_main_t::_on_record_run_state_info_get(plib_record_run_state_info_t& info
     info.dropped_count = m_dropped_count;
     info.logged_count = m_logged_count;
     info.record_path = m_log_path;
+    info.record_renamed = m_log_renamed;
     info.statistics = m_statistics.get();
     info.stop_cause = m_stop_cause;
     return 0;

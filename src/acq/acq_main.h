@@ -210,6 +210,7 @@ private:
     std::string m_log_path;
     plib_log_file_id_t m_log_id;
     uint64_t m_logged_count = 0;
+    bool m_log_renamed = false;
     acq_trend_t m_trend;
     acq_record_line_formatter_t m_line_formatter;
 

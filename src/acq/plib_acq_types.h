@@ -102,6 +102,7 @@ struct plib_record_run_state_info_t {
     // run logs nothing); the path differs from the record path when that name was taken.
     uint64_t logged_count = 0;
     std::string record_path;
+    bool record_renamed = false;  // the record path's name was taken: another was made
     plib_acq_statistics_t statistics;  // of every reading accepted since the start or clear
     plib_acq_stop_cause_t stop_cause = acq_stop_none;
 };

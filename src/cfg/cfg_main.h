@@ -22,11 +22,13 @@
 //   itself always runs on the instrument's link thread ("remote"), one call at a time
 //   (the link engine's send mutex serialises the callers). The driver's session is an
 //   atomic.
-// - The configuration objects (cfg_measure_t, cfg_acq_t, cfg_trig_t, the scan config,
-//   the diagram settings) have no lock: they belong to the thread that owns the
-//   instrument (the GUI thread, or the command's thread in the command-line tool).
-//   Workers of the pages may call only operations that store nothing, such as
-//   send_function, with values read on the owning thread.
+// - cfg_measure_t's stored measurement values (the function and the per-function
+//   records) are guarded by its m_store_mutex (setters may run on the lane, see above).
+//   The other configuration objects (cfg_acq_t, cfg_trig_t, the scan config, the
+//   diagram settings) have no lock: they belong to the thread that owns the instrument
+//   (the GUI thread, or the command's thread in the command-line tool). Other workers
+//   of the pages (the Scan Data page's) may call only operations that store nothing,
+//   such as send_function, with values read on the owning thread.
 // - cfg_remote_t's connection record is guarded by its own m_state_mutex (connect may
 //   run on a worker); the engines guard their state with their own mutexes.
 #pragma once

@@ -462,7 +462,8 @@ std::string cfg_measure_t::get_temp_ext_source_val() const {
     CFG_GET(temp_ext_source_val, std::string());
 }
 int cfg_measure_t::set_temp_sensor(const plib_temp_sensor_t& sensor) {
-    if (_refused("temp_sensor", sensor.name, true)) return status_refused;
+    // Sent unquoted inside the command: refused like every setting (no ';' either).
+    if (_refused("temp_sensor", sensor.name)) return status_refused;
     const int status = m_pdrv->set_temp_transducer(sensor);
     CFG_STORE(measure_temp, e.temp_sensor = sensor);
     return status;

@@ -257,7 +257,8 @@ plib_temp_sensor_t read_sensor(pugi::xml_node node, const plib_temp_sensor_t& ba
     plib_temp_sensor_t s;
     s.define = read_int(node, "define");
     s.type = read_int(node, "type");
-    read_instrument_text(node, "name", s.name, base.name, instrument_text_t::name);
+    // The name goes unquoted into "TEMP:...:TRAN <name>": a ';' would chain a command.
+    read_instrument_text(node, "name", s.name, base.name, instrument_text_t::setting);
     return s;
 }
 
@@ -300,8 +301,13 @@ plib_measure_func_cfg_t read_func_cfg(pugi::xml_node node, int function,
         c.temp_source = read_int(node, "temp_source");
         read_instrument_text(node, "temp_ext_source_val", c.temp_ext_source_val, base.temp_ext_source_val);
         c.temp_sensor = read_sensor(node.child("temp_sensor"), base.temp_sensor);
-        for (pugi::xml_node s = node.child("udef_sensor").first_child(); s; s = s.next_sibling())
-            if (s.type() == pugi::node_element) c.udef_sensor.push_back(read_sensor(s, plib_temp_sensor_t()));
+        // The user-defined sensors are offered in a menu and sent when picked: a name
+        // refused here leaves its entry out of the list.
+        for (pugi::xml_node s = node.child("udef_sensor").first_child(); s; s = s.next_sibling()) {
+            if (s.type() != pugi::node_element) continue;
+            const plib_temp_sensor_t sensor = read_sensor(s, plib_temp_sensor_t());
+            if (!s.child("name") || !sensor.name.empty()) c.udef_sensor.push_back(sensor);
+        }
         return c;
     }
     c.auto_range = read_int(node, "auto_range");

@@ -247,6 +247,9 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     // What reached the file, not what was measured: a file that could not be made or
     // stopped taking lines counts only the readings it holds.
     const uint64_t logged_count = run_info.logged_count;
+    if (logs && run_info.record_renamed)
+        report.warn("the record file's name was taken (another run or program logs there); logged to \"" +
+                    run_info.record_path + "\"");
     // The figures of the whole run, kept by the engine as the readings arrived.
     const plib_acq_statistics_t& st = run_info.statistics;
     // Pieces of the instrument's replies that were no number: dropped, never logged as 0.

@@ -449,6 +449,8 @@ std::string summarize(run_instrument_t& in, nlohmann::json& j) {
             // What reached the file: none when it could not be made, fewer when it failed.
             const bool logs = !in.directory.empty();
             if (logs && !info.record_path.empty()) files.push_back(info.record_path);
+            if (logs && info.record_renamed)
+                text += "  note: the record file's name was taken; logged to " + info.record_path + "\n";
             const double rate = info.elapsed_s > 0 ? info.total_count / info.elapsed_s : 0.0;
             j["readings"] = info.total_count;
             j["readings_logged"] = logs ? nlohmann::json(info.logged_count) : nlohmann::json();

@@ -26,10 +26,10 @@ struct plib_log_file_id_t {
 };
 
 struct plib_log_create_t {
-    int fd = -1;           // open for appending (the caller closes it); -1 on failure
-    std::string path;      // the path created: the one asked for, or its alternative
+    int fd = -1;       // open for appending (the caller closes it); -1 on failure
+    std::string path;  // the path created: the one asked for, or its alternative
     plib_log_file_id_t id;
-    int error = 0;         // errno of the failure
+    int error = 0;  // errno of the failure
     bool renamed() const { return !path.empty() && path != requested; }
     std::string requested;  // the path asked for
 };

@@ -77,6 +77,7 @@ int remote_main_t::get_timeout(unsigned long session, int& milliseconds) {
 // ---- handlers (link thread) --------------------------------------------------------
 
 int remote_main_t::_open(const std::string& resource, unsigned long& session) {
+    if (m_io_shut_down.load()) return visa::VI_ERROR_CONN_LOST;
     visa::ViSession new_session = 0;
     const visa::ViStatus status =
         visa::viOpen(m_default_session, resource.c_str(), visa::VI_NULL, 0, &new_session);
@@ -91,6 +92,7 @@ int remote_main_t::_close(unsigned long session) {
 }
 
 int remote_main_t::_write(unsigned long session, const std::string& bytes) {
+    if (m_io_shut_down.load()) return visa::VI_ERROR_CONN_LOST;
     if (_is_lost(session)) {
         _count_result(session, visa::VI_ERROR_CONN_LOST, m_write_failures);
         return visa::VI_ERROR_CONN_LOST;
@@ -113,6 +115,10 @@ int remote_main_t::_console_read(unsigned long session, std::string& reply) {
 }
 
 int remote_main_t::_read_once(unsigned long session, std::string& reply, bool count_result) {
+    if (m_io_shut_down.load()) {
+        reply.clear();
+        return visa::VI_ERROR_CONN_LOST;
+    }
     if (_is_lost(session)) {
         reply.clear();
         if (count_result) _count_result(session, visa::VI_ERROR_CONN_LOST, m_read_failures);

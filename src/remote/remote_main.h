@@ -13,6 +13,7 @@
 // called outside every lock; replacing it waits for a call running on another thread.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -55,6 +56,12 @@ public:
     int resource_available(const std::string& resource);
     int set_timeout(unsigned long session, int milliseconds);
     int get_timeout(unsigned long session, int& milliseconds);
+    // From any thread, when the program lets go of the instrument (quitting, removing
+    // it): every later open, write and read fails at once with VI_ERROR_CONN_LOST (not
+    // counted toward the failure rule); close still works. An instrument that holds its
+    // link then cannot hold the program: only an I/O already under way waits out its
+    // time-out.
+    void shut_down_io() { m_io_shut_down.store(true); }
 
     // set_notify_callback (engine_t): the callback runs on the link thread.
 
@@ -124,6 +131,7 @@ private:
     // the rule instead of waiting out one time-out per command. Closing the session (or
     // opening a new one with the same handle) clears it. Link thread only.
     std::set<unsigned long> m_lost_sessions;
+    std::atomic<bool> m_io_shut_down{false};  // set by shut_down_io, from any thread
     // Allocated once on the heap: 800 KB on the link thread's stack per read is too
     // close to common thread stack limits.
     std::unique_ptr<unsigned char[]> m_read_buffer;

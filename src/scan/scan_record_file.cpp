@@ -1,6 +1,7 @@
 #include "scan/scan_record_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,20 +88,6 @@ bool read_all_at(int fd, std::string& out, std::size_t n, off_t offset) {
     return true;
 }
 
-bool read_whole_file(const std::string& path, std::string& out, bool& missing) {
-    missing = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        missing = errno == ENOENT;
-        return false;
-    }
-    struct stat st {};
-    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-                    read_all_at(fd, out, static_cast<std::size_t>(st.st_size), 0);
-    ::close(fd);
-    return ok;
-}
-
 constexpr const char* journal_suffix = ".tail";
 // A directory with more entries than this is not searched further for journals.
 constexpr int journal_search_limit = 100000;
@@ -145,9 +132,19 @@ std::string scan_csv_table_journal_path(const std::string& path) { return path +
 
 bool scan_csv_table_recover(const std::string& path) {
     const std::string journal = scan_csv_table_journal_path(path);
+    const int jfd = ::open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (jfd < 0) return errno == ENOENT;
+    struct journal_guard_t {
+        int fd;
+        ~journal_guard_t() { ::close(fd); }
+    } journal_guard{jfd};
+    // A writer still alive holds its journal locked: that rewrite is its own to finish.
+    if (::flock(jfd, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK;
     std::string text;
-    bool missing = false;
-    if (!read_whole_file(journal, text, missing)) return missing;
+    struct stat jst {};
+    if (::fstat(jfd, &jst) != 0 || !S_ISREG(jst.st_mode) ||
+        !read_all_at(jfd, text, static_cast<std::size_t>(jst.st_size), 0))
+        return false;
     // "<offset> <length>\n" and then exactly <length> bytes; anything else is a journal
     // the crash cut short, written before the file was touched.
     uint64_t offset = 0, length = 0;
@@ -275,20 +272,25 @@ bool scan_csv_table_file_t::_rewrite_tail(uint64_t offset, const std::string& te
     bool ok = fault == scan_table_fault_t::none;
     const int jfd =
         ok ? ::open(journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666) : -1;
-    ok = ok && jfd >= 0 && write_all_at(jfd, head.data(), head.size(), 0);
+    // Held (with its lock) until this rewrite ends: another run starting in the same
+    // directory recovers only journals no live writer holds.
+    struct journal_guard_t {
+        int fd;
+        ~journal_guard_t() {
+            if (fd >= 0) ::close(fd);
+        }
+    } journal_guard{jfd};
+    ok = ok && jfd >= 0 && ::flock(jfd, LOCK_EX) == 0;
+    ok = ok && write_all_at(jfd, head.data(), head.size(), 0);
     const std::size_t half = text.size() / 2;
     ok = ok && write_all_at(jfd, text.data(), half, static_cast<off_t>(head.size()));
     if (ok) {
         fault = _fault(scan_table_step_t::journal_half);
-        if (fault == scan_table_fault_t::crash) {
-            ::close(jfd);
-            return false;
-        }
+        if (fault == scan_table_fault_t::crash) return false;
         ok = fault == scan_table_fault_t::none;
     }
     ok = ok &&
          write_all_at(jfd, text.data() + half, text.size() - half, static_cast<off_t>(head.size() + half));
-    if (jfd >= 0 && ::close(jfd) != 0) ok = false;
     if (!ok) {
         // The file was not touched: it holds what it held.
         ::unlink(journal.c_str());
@@ -296,7 +298,7 @@ bool scan_csv_table_file_t::_rewrite_tail(uint64_t offset, const std::string& te
     }
 
     fault = _fault(scan_table_step_t::file_begin);
-    if (fault == scan_table_fault_t::crash) return false;
+    if (fault == scan_table_fault_t::crash) return false;  // the guard lets the lock go, as an ended process would
     const int fd = fault == scan_table_fault_t::none ? plib_log_file_open_owned(m_path, m_id, true) : -1;
     // The old tail, to put back should the new one not fit (a full disk).
     std::string old_tail;

@@ -58,7 +58,9 @@ std::string scan_csv_table_journal_path(const std::string& path);
 
 // Finishes or drops a rewrite of `path` that a crash cut short: a whole journal is
 // written over the file's tail, a torn one is removed (the file was not yet touched).
-// True when the file is consistent afterwards (also when there was no journal).
+// A journal its writer still holds (locked: a live run in the middle of a rewrite) is
+// left to it. True when the file is consistent afterwards (also when there was no
+// journal, or a live writer holds it).
 bool scan_csv_table_recover(const std::string& path);
 
 // Recovers every table journal in `directory` (at most a bounded number of entries are

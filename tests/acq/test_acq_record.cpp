@@ -184,12 +184,14 @@ TEST_F(acq_record_fixture_t, two_starts_within_one_second_write_two_files) {
     tick_with(make_batch(2, 1.0));
     engine->set_run_state(0);
     EXPECT_EQ(run_info().record_path, log_path());
+    EXPECT_FALSE(run_info().record_renamed);
     EXPECT_EQ(run_info().logged_count, 2u);
     engine->set_run_state(1);
     tick_with(make_batch(3, 10.0));
     engine->set_run_state(0);
     const std::string second = plib_log_file_alternative(log_path(), 2);
     EXPECT_EQ(run_info().record_path, second);
+    EXPECT_TRUE(run_info().record_renamed);  // said, so the user knows which file
     EXPECT_EQ(run_info().logged_count, 3u);
     const auto lines = log_lines();
     ASSERT_EQ(lines.size(), 12u);
@@ -550,6 +552,23 @@ TEST(acq_record_file, a_failing_append_leaves_whole_lines) {
         EXPECT_LE(after.size(), limit);
         EXPECT_EQ(after.substr(0, 5), "head\n");
         EXPECT_EQ(after.substr(5), text.substr(0, after.size() - 5));  // a prefix of whole lines
+    }
+}
+
+// An export gets the mode any new file of the process gets: 0666 less the umask.
+TEST_F(acq_record_fixture_t, export_honours_the_umask) {
+    const std::string path = (fs::path(dir.path()) / "export.csv").string();
+    for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{002}}) {
+        SCOPED_TRACE(mask);
+        const mode_t old = ::umask(mask);
+        testing::internal::CaptureStdout();
+        const int r = param(record_kind_export, [&](auto& m) { m.export_path = path; });
+        testing::internal::GetCapturedStdout();
+        ::umask(old);
+        ASSERT_EQ(r, 0);
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
     }
 }
 

@@ -362,7 +362,25 @@ TEST(cfg_project, instrument_texts_with_control_characters_are_refused) {
              return s.channel_param.at(3).name + "|" + s.channel_param.at(3).range + "|" +
                     s.channel_param.at(4).name + "|" + s.channel_param.at(4).range;
          },
-         "", 2},
+         "|Auto|four|20V", 2},
+        {"sensor names chained after a ';'",
+         "<measure><func_cfg><TEMP><temp_sensor><define>1</define><type>0</type><name>PT;*RST</name>"
+         "</temp_sensor><udef_sensor><_0><define>1</define><type>0</type><name>GOOD</name></_0>"
+         "<_1><define>1</define><type>0</type><name>BAD;SYST:BEEP</name></_1></udef_sensor></TEMP>"
+         "</func_cfg></measure>",
+         [](cfg_main_t& c) {
+             std::string names = c.get_temp_sensor().name;
+             const auto map = c.measure()->snapshot().cfg_map;
+             const auto temp = map.find(measure_temp);
+             if (temp != map.end())
+                 for (const auto& u : temp->second.udef_sensor) names += "|" + u.name;
+             // Picking each listed sensor (as the menu does) sends no chained command.
+             if (temp != map.end())
+                 for (const auto& u : temp->second.udef_sensor) c.measure()->set_temp_sensor(u);
+             c.measure()->set_temp_sensor({1, 0, "PICKED;*RST"});
+             return names;
+         },
+         "KITS90|GOOD", 2},
     };
     for (const case_t& tc : cases) {
         SCOPED_TRACE(tc.name);
@@ -377,9 +395,8 @@ TEST(cfg_project, instrument_texts_with_control_characters_are_refused) {
         for (std::size_t at = 0; (at = out.find("Project value refused: ", at)) != std::string::npos; ++at)
             ++lines;
         EXPECT_EQ(lines, static_cast<std::size_t>(tc.refused)) << out;
-        if (!scan) {
-            EXPECT_EQ(tc.observe(f.cfg()), tc.expected);
-        } else {
+        EXPECT_EQ(tc.observe(f.cfg()), tc.expected);
+        if (scan) {
             const auto s = f.cfg().get_scan_section();
             EXPECT_EQ(s.channel_param.at(4).name, "four");
             EXPECT_EQ(s.channel_param.at(4).range, "20V");
@@ -465,7 +482,7 @@ TEST(cfg_project, values_the_model_does_not_offer_are_skipped) {
         // Nothing skipped reaches the instrument.
         f.cfg().measure()->apply_to_instrument();
         for (const std::string& cmd : f.link.commands) {
-            for (const char* bad : {"3V", "0.2", "1T", "1e30", "2A", "abc", " 7", "0.5", "99999"})
+            for (const char* bad : {"3V", "0.2", "1T", "1e30", "2A", "abc", "7", "0.5", "99999"})
                 EXPECT_EQ(cmd.find(std::string(" ") + bad + "\n"), std::string::npos) << cmd;
         }
     }
@@ -536,4 +553,21 @@ TEST(cfg_project, channel_gain_is_neutral_on_a_new_instrument_and_kept_as_stored
     EXPECT_EQ(loaded.channel_param.at(4).gain, 1.0);
     EXPECT_EQ(loaded.channel_param.at(5).gain, 2.5);
     EXPECT_EQ(loaded.channel_param.at(6).gain, 1.0);
+}
+
+// A saved project gets the mode any new file of the process gets: 0666 less the umask.
+TEST(cfg_project, a_save_honours_the_umask) {
+    temp_dir_t dir;
+    const std::string path = (fs::path(dir.path()) / "mode.dmm").string();
+    ui_connect_mngr_t reg;
+    for (const mode_t mask : {mode_t{022}, mode_t{077}, mode_t{002}}) {
+        SCOPED_TRACE(mask);
+        const mode_t old = ::umask(mask);
+        const int saved = reg.save_project(path);
+        ::umask(old);
+        ASSERT_EQ(saved, 1);
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+    }
 }

@@ -115,10 +115,10 @@ TEST(cli_hostile, control_characters_in_the_identification_stay_inside_their_lin
     EXPECT_EQ(id_lines[2], "serial_number: SN 12 34 [2J");
 
     temp_dir_t dir;
-    const process_result_t m = run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", "--count", "5",
-                                        "--interval", "50", "--log-dir", dir.path(), "--json",
-                                        sim.instr_resource()},
-                                       60000);
+    const process_result_t m =
+        run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", "--count", "5", "--interval", "50",
+                 "--log-dir", dir.path(), "--json", sim.instr_resource()},
+                60000);
     ASSERT_EQ(m.exit_code, cli_exit_ok) << m.err;
     const nlohmann::json doc = nlohmann::json::parse(m.out);
     ASSERT_EQ(doc["files"].size(), 1u) << m.out;
@@ -157,24 +157,60 @@ TEST(cli_hostile, settings_the_model_does_not_offer_are_refused) {
         const char* value;
         const char* allowed;  // one allowed value named in the message
     } cases[] = {
-        {"--range", "2000V", "20V"},
-        {"--range", "20", "20V"},
-        {"--nplc", "1e999", "10"},
-        {"--nplc", "1,2", "10"},
-        {"--nplc", "nan", "10"},
+        {"--range", "2000V", "20V"}, {"--range", "20", "20V"}, {"--nplc", "1e999", "10"},
+        {"--nplc", "1,2", "10"},     {"--nplc", "nan", "10"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.option) + " " + c.value);
-        const process_result_t r = run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", c.option, c.value,
-                                            "--count", "1", sim.instr_resource()},
+        const process_result_t r = run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", c.option,
+                                            c.value, "--count", "1", sim.instr_resource()},
                                            60000);
         EXPECT_EQ(r.exit_code, cli_exit_usage) << r.err;
-        EXPECT_NE(r.err.find(std::string(c.option) + " \"" + c.value + "\" is not offered"), std::string::npos)
+        EXPECT_NE(r.err.find(std::string(c.option) + " \"" + c.value + "\" is not offered"),
+                  std::string::npos)
             << r.err;
         EXPECT_NE(r.err.find(c.allowed), std::string::npos) << r.err;
         for (const std::string& line : sim.log_lines()) {
             EXPECT_EQ(line.find(c.value), std::string::npos) << line;
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The record file's name comes from the instrument: a serial number longer than a file
+// name may be, or one with a path separator, still gives one file in the log directory,
+// whose readings are the readings logged.
+TEST(cli_hostile, record_file_names_from_hostile_serial_numbers) {
+    const std::string cases[] = {std::string(300, 'S'), "../../etc/x", "A/B\\C"};
+    for (const std::string& serial : cases) {
+        SCOPED_TRACE(serial);
+        sim_process_t sim("VXA-2", {"--serial", serial});
+        ASSERT_TRUE(sim.ok());
+        temp_dir_t dir;
+        const process_result_t m =
+            run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", "--count", "4", "--interval", "50",
+                     "--log-dir", dir.path(), "--json", sim.instr_resource()},
+                    60000);
+        ASSERT_EQ(m.exit_code, cli_exit_ok) << m.err;
+        const nlohmann::json doc = nlohmann::json::parse(m.out);
+        ASSERT_EQ(doc["files"].size(), 1u) << m.out;
+        const std::filesystem::path file = doc["files"][0].get<std::string>();
+        EXPECT_EQ(file.parent_path(), std::filesystem::path(dir.path()));
+        EXPECT_LE(file.filename().string().size(), 255u);
+        std::ifstream in(file);
+        std::stringstream text;
+        text << in.rdbuf();
+        const auto lines = lines_of(text.str());
+        ASSERT_GE(lines.size(), 10u);
+        EXPECT_EQ(lines[1], "Product SRLN : " + serial);
+        EXPECT_EQ(doc["readings_logged"].get<std::size_t>(), lines.size() - 10);
+        EXPECT_EQ(doc["readings_logged"], doc["readings"]);
+        std::size_t entries = 0;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path())) entries += e.exists() ? 1 : 0;
+        EXPECT_EQ(entries, 1u);
     }
 }
 

@@ -257,7 +257,13 @@ TEST(cli_output, progress_is_drawn_on_a_terminal_and_never_into_a_pipe) {
     }
     close(master);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
-    EXPECT_NE(seen.find("\r"), std::string::npos) << seen;
+    // A pseudo-terminal turns every line feed into "\r\n": the line drawn in place is a
+    // "\r" that is not the start of one, followed by the clearing escape.
+    bool drawn_in_place = false;
+    for (std::size_t at = seen.find('\r'); at != std::string::npos; at = seen.find('\r', at + 1))
+        if (at + 1 < seen.size() && seen[at + 1] != '\n') drawn_in_place = true;
+    EXPECT_TRUE(drawn_in_place) << seen;
+    EXPECT_NE(seen.find("\033[K"), std::string::npos) << seen;
     EXPECT_NE(seen.find(" readings/s, "), std::string::npos) << seen;
     EXPECT_NE(seen.find("readings: "), std::string::npos) << seen;
 }

@@ -330,6 +330,8 @@ TEST(cli_run, a_log_folder_that_cannot_be_written_is_told_at_once_and_in_the_exi
     EXPECT_NE(r.out.find("  readings: "), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("  readings: 0\n"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("  file: "), std::string::npos) << r.out;
+    // Readings logged are the readings that reached a file: none.
+    EXPECT_NE(r.out.find("  readings logged: 0\n"), std::string::npos) << r.out;
 }
 
 TEST(cli_run, refuses_what_it_cannot_run) {
@@ -453,6 +455,32 @@ TEST(cli_run, a_lost_instrument_comes_back_and_its_run_goes_on_into_the_same_fil
         for (std::size_t i = 1; i < times.size(); ++i) widest = std::max(widest, times[i] - times[i - 1]);
         EXPECT_GE(widest, 1.0);
     }
+}
+
+// An instrument that goes silent right after identifying itself (the whole simulator
+// stopped: its links stay open, nothing answers) fails at the link's failure rule with
+// the lost-link code instead of holding the run one time-out per setting; the next
+// instrument still runs and logs every reading it counts.
+TEST(cli_run, an_instrument_silent_after_identifying_fails_at_the_failure_rule) {
+    // Frozen at the third command, after "*IDN?" and the private name were answered.
+    sim_process_t silent("VXA-2", {"--freeze-after", "3"});
+    sim_process_t healthy("VXA-2");
+    ASSERT_TRUE(silent.ok() && healthy.ok());
+    temp_dir_t dir;
+    const std::string logs = (fs::path(dir.path()) / "logs").string();
+    fs::create_directories(logs);
+    const std::string project = write_project(dir.path(), {silent.instr_resource(), healthy.instr_resource()});
+    const process_result_t r = run_cli({"run", project, "--time", "1", "--log-dir", logs, "--json"}, 90000);
+    kill(silent.pid(), SIGCONT);
+    ASSERT_FALSE(r.timed_out) << "the silent instrument held the run";
+    EXPECT_EQ(r.exit_code, cli_exit_link) << r.err;
+    const json doc = json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << r.out << r.err;
+    ASSERT_EQ(doc["instruments"].size(), 2u);
+    EXPECT_EQ(doc["instruments"][0]["status"], "failed") << doc.dump();
+    EXPECT_EQ(doc["instruments"][0]["error"]["exit_code"], cli_exit_link) << doc.dump();
+    EXPECT_EQ(doc["instruments"][1]["status"], "ok") << doc.dump();
+    expect_complete_records(doc);
 }
 
 // A scanning instrument whose network goes away comes back scanning the same channels

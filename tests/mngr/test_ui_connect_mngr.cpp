@@ -3,6 +3,8 @@
 
 #include "cfg/cfg_main.h"
 #include "nsp_src/lib/lib_assert.h"
+#include "remote/remote_main.h"
+#include "support/sim_process.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/mngr/ui_connect_mngr.h"
 
@@ -100,6 +102,28 @@ TEST(plib_mngr, owns_its_engines_and_disconnects_on_destruction) {
     EXPECT_EQ(m->get_cfg()->get_driver(), m->get_driver());
     EXPECT_EQ(m->get_cfg()->get_app_software_version(), "V1.0.3");
     m.reset();  // joins the threads without a connection to close
+
+    // Connected: destruction closes the instrument's link. The simulator serves one
+    // link at a time, so another link is answered only once the manager's is closed.
+    velkaro_test::use_test_portmapper_port();
+    velkaro_test::sim_process_t sim("VXB-1", {"--max-connections", "1"});
+    ASSERT_TRUE(sim.ok());
+    m = std::make_unique<plib_mngr_t>("VXB-1", pugi::xml_node());
+    m->get_cfg()->set_info({sim.socket_resource(), false, false, 0});
+    ASSERT_EQ(m->get_cfg()->connect(1), 0);
+    ASSERT_TRUE(m->get_cfg()->get_info().connected);
+    auto answers = [&sim] {
+        remote_main_t link;
+        unsigned long session = 0;
+        std::string reply;
+        const bool ok = link.open(sim.socket_resource(), session) >= 0 &&
+                        link.query(session, "*IDN?\n", reply) >= 0 && !reply.empty();
+        link.close(session);
+        return ok;
+    };
+    EXPECT_FALSE(answers()) << "the simulator serves one link at a time";
+    m.reset();
+    EXPECT_TRUE(answers()) << "the manager's link was closed";
 }
 
 TEST(ui_connect_mngr, take_hands_the_manager_over_without_destroying_it) {

@@ -198,36 +198,42 @@ TEST(thd_msg, call_before_registration_succeeds_once_registered) {
     double_msg_t msg;
     test_engine_t engine;
     nsp_test::assert_recorder_t asserts;
-    int result = -1;
+    std::atomic<int> result{-1};
+    std::atomic<bool> calling{false};
     std::thread caller([&] {
         int value = 4;
+        calling = true;
         result = msg.send(value);
     });
+    // The call is under way and waits for the registration: it has not returned.
+    ASSERT_TRUE(nsp_test::wait_for([&] { return calling.load(); }));
     std::this_thread::sleep_for(50ms);
-    EXPECT_FALSE(msg.is_registered());
+    EXPECT_EQ(result.load(), -1);
     engine.start({&msg});
     caller.join();
-    EXPECT_EQ(result, 8);
+    EXPECT_TRUE(msg.is_registered());
+    EXPECT_EQ(result.load(), 8);
     EXPECT_TRUE(asserts.exprs().empty());
 }
 
-TEST(thd_msg, engine_stops_within_one_dispatch_timeout) {
+// An idle engine stops: its loop sees the quit flag at the end of the current wait and
+// the thread ends (ctest's time-out guards a hang).
+TEST(thd_msg, an_idle_engine_stops_and_serves_nothing_after) {
     double_msg_t msg;
     test_engine_t engine;
     engine.start({&msg}, 200);
-    std::this_thread::sleep_for(30ms);
-    const auto begin = std::chrono::steady_clock::now();
+    int value = 1;
+    EXPECT_EQ(msg.send(value), 2);  // running
     engine.stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, 200ms + 250ms);
+    EXPECT_FALSE(engine.thread.joinable());
 }
 
 TEST(thd_msg, idle_dispatch_waits_for_its_whole_timeout) {
     msg_manager_t manager;
     const auto begin = std::chrono::steady_clock::now();
     manager.dispatch_one(80);
-    const auto elapsed = std::chrono::steady_clock::now() - begin;
-    EXPECT_GE(elapsed, 80ms);
-    EXPECT_LT(elapsed, 80ms + 250ms);
+    // A lower bound only: a loaded machine can make the wait longer, never shorter.
+    EXPECT_GE(std::chrono::steady_clock::now() - begin, 80ms);
 }
 
 // Records that reach execute malformed: checked, no handler runs, the caller gets 0.

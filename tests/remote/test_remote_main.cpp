@@ -431,3 +431,24 @@ TEST_F(remote_link_test, console_reads_do_not_count_toward_the_failure_rule) {
     for (int i = 0; i < 6; ++i) EXPECT_LT(m_link.read(invalid_session, reply), 0);
     EXPECT_EQ(probe.count(), 1);  // the link's own reads still do
 }
+
+// Once the program lets go of the instrument, every later open, write and read fails at
+// once with the lost-link status and does not count toward the rule; close still works.
+TEST_F(remote_link_test, shut_down_io_fails_every_later_call_at_once) {
+    notify_probe_t probe;
+    m_link.set_notify_callback(probe.callback());
+    unsigned long session = 0;
+    ASSERT_EQ(m_link.open(s_sim->instr_resource(), session), visa::VI_SUCCESS);
+    m_link.shut_down_io();
+    std::string reply = "old";
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(m_link.write(session, "*IDN?\n"), visa::VI_ERROR_CONN_LOST);
+        EXPECT_EQ(m_link.query(session, "*IDN?\n", reply), visa::VI_ERROR_CONN_LOST);
+        EXPECT_EQ(m_link.read(session, reply), visa::VI_ERROR_CONN_LOST);
+        EXPECT_TRUE(reply.empty());
+    }
+    EXPECT_EQ(probe.count(), 0);
+    unsigned long other = 0;
+    EXPECT_EQ(m_link.open(s_sim->instr_resource(), other), visa::VI_ERROR_CONN_LOST);
+    EXPECT_EQ(m_link.close(session), visa::VI_SUCCESS);
+}

@@ -1,8 +1,10 @@
 // The single log file under crashes and failed writes: every reading that reached the
 // file stays on disk at every step of an append, a failed append leaves the file as it
 // was, and the engine reports a failed write.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -171,6 +173,27 @@ TEST(scan_table_faults, recovery_drops_torn_journals_and_refuses_foreign_ones) {
         EXPECT_EQ(scan_read_file(path), c.file_after);
         EXPECT_EQ(std::filesystem::exists(scan_csv_table_journal_path(path)), !c.ok);
     }
+}
+
+// A journal its writer still holds (another run logging into the same directory, in the
+// middle of a rewrite) is that writer's: recovery leaves it and the file alone, and
+// applies it once the writer has let go of it (as a crashed writer does).
+TEST(scan_table_faults, a_journal_a_live_writer_holds_is_left_to_it) {
+    scan_temp_dir_t dir;
+    const std::string path = dir.path() + "/t.csv";
+    ASSERT_TRUE(scan_append_to_file(path, "a\n1\n"));
+    const std::string journal = scan_csv_table_journal_path(path);
+    ASSERT_TRUE(scan_append_to_file(journal, "2 4\n1\n2\n"));
+    const int held = ::open(journal.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    EXPECT_TRUE(scan_csv_table_recover(path));
+    EXPECT_EQ(scan_read_file(path), "a\n1\n");
+    EXPECT_TRUE(std::filesystem::exists(journal));
+    ::close(held);
+    EXPECT_TRUE(scan_csv_table_recover(path));
+    EXPECT_EQ(scan_read_file(path), "a\n1\n2\n");
+    EXPECT_FALSE(std::filesystem::exists(journal));
 }
 
 // Opening a run's log recovers every journal a crash left in the directory.

@@ -8,6 +8,7 @@
 #include <QStackedLayout>
 #include <QTableWidget>
 #include <QtTest>
+#include <csignal>
 
 #include "acq/acq_main.h"
 #include "cfg/cfg_main.h"
@@ -17,6 +18,7 @@
 #include "ui/ui_device_change_addr_dialog.h"
 #include "ui/ui_device_column/ui_device_column.h"
 #include "ui/ui_device_column/ui_device_item.h"
+#include "ui/ui_device_column/ui_device_jobs.h"
 #include "ui/ui_main_window.h"
 #include "ui/ui_primary_manager_window.h"
 #include "ui/ui_primary_window/ui_primary_window.h"
@@ -77,6 +79,7 @@ private slots:
     void connect_and_disconnect_through_the_button();
     void disconnect_while_measuring_asks();
     void wrong_model_and_unreachable_warnings();
+    void a_silent_instrument_does_not_hold_its_removal();
     void change_of_address();
     void change_of_address_dialog_from_the_table();
 };
@@ -354,6 +357,29 @@ void test_device_column_t::wrong_model_and_unreachable_warnings() {
     QCOMPARE(click_connection(away),
              QStringList({"Warning|Fail to connect the device, check the connection please."}));
     QVERIFY(!away->is_connected());
+}
+
+// An instrument that goes silent right after identifying itself (the simulator stopped:
+// its link stays open, nothing answers) while its settings are sent: removing it lets
+// go of its link, the connect ends, and the removal completes; the column goes on.
+void test_device_column_t::a_silent_instrument_does_not_hold_its_removal() {
+    velkaro_test::sim_process_t sim("VXA-2", {"--freeze-after", "3"});
+    QVERIFY(sim.ok());
+    {
+        modal_closer_t closer;
+        ui_device_column_t column;
+        column.slot_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
+        // The connect is in the settings transfer once the simulator has frozen.
+        QTRY_VERIFY_WITH_TIMEOUT(sim.log_lines().size() >= 3, 30000);
+        QCOMPARE(sim.log_lines().back(), std::string("# frozen"));
+        column.slot_clear_device();
+        QVERIFY(column.get_device_items().empty());
+    }
+    // Every job of the lanes (the connect, then the release) ends: ctest's time-out
+    // guards a hang.
+    QVERIFY(ui_device_jobs_t::instance().wait_idle(120000));
+    ::kill(sim.pid(), SIGCONT);
+    QCOMPARE(ui_connect_mngr_t::instance().bound().size(), size_t(0));
 }
 
 void test_device_column_t::change_of_address() {

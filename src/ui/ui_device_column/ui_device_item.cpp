@@ -19,6 +19,7 @@
 
 #include "cfg/cfg_main.h"
 #include "nsp_src/lib/lib_assert.h"
+#include "remote/remote_main.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/mngr/plib_reconnect.h"
 #include "ui/mngr/ui_connect_mngr.h"
@@ -94,6 +95,9 @@ void ui_device_item_t::release_instrument() {
         // Out of the registry now; destroyed (disconnect, engine threads joined) on the
         // lane, after any connect of this item that still runs.
         plib_mngr_t* mngr = ui_connect_mngr_t::instance().take_mngr(m_pmngr, m_resource);
+        // A connect still running on the lane ends at once: a silent instrument must not
+        // hold its removal or the program's end one time-out per setting.
+        if (mngr != nullptr && mngr->get_remote() != nullptr) mngr->get_remote()->shut_down_io();
         if (mngr != nullptr) ui_device_jobs_t::instance().post(m_lane, [mngr] { delete mngr; });
     }
     m_pmngr = nullptr;
