@@ -122,6 +122,10 @@ void spin(int ms) {
 }
 
 bool instruments_idle(ui_device_column_t* column) {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        auto* main_window = qobject_cast<ui_main_window_t*>(widget);
+        if (main_window != nullptr && main_window->is_recalling()) return false;
+    }
     for (ui_device_item_t* item : column->get_device_items()) {
         if (item->is_busy() || item->settings_in_flight() > 0) return false;
     }
@@ -209,7 +213,10 @@ int main(int argc, char** argv) {
 
     run(
         "Add a VXA-2 by address",
-        [&] { column->slot_add_device_by_hand("VXA-2", first.instr_resource(), {}); }, idle, state);
+        [&] {
+            emit window->menu_bar()->signal_add_device("VXA-2", first.instr_resource(), pugi::xml_node());
+        },
+        idle, state);
 
     bool listed = false;
     std::vector<std::string> found_resources;
@@ -229,7 +236,7 @@ int main(int argc, char** argv) {
             for (std::size_t i = 0; i < found_resources.size(); ++i) {
                 if (found_resources[i] == found.instr_resource()) {
                     text += QString(" (%1)").arg(QString::fromStdString(found_labels[i]));
-                    column->slot_add_device_by_hand("VXA-2", found_resources[i], {});
+                    emit window->menu_bar()->signal_add_device("VXA-2", found_resources[i], pugi::xml_node());
                 }
             }
             spin_until(idle);
@@ -238,11 +245,16 @@ int main(int argc, char** argv) {
 
     run(
         "Add a VXB-1 as VXA-2 (wrong model)",
-        [&] { column->slot_add_device_by_hand("VXA-2", other_model.instr_resource(), {}); }, idle, state);
+        [&] {
+            emit window->menu_bar()->signal_add_device("VXA-2", other_model.instr_resource(),
+                                                       pugi::xml_node());
+        },
+        idle, state);
 
     run(
         "Add a slow VXA-2 (1.5 s per reply)",
-        [&] { column->slot_add_device_by_hand("VXA-2", slow.instr_resource(), {}); }, idle, state);
+        [&] { emit window->menu_bar()->signal_add_device("VXA-2", slow.instr_resource(), pugi::xml_node()); },
+        idle, state);
 
     // The slow instrument's settings: each goes to the instrument on its lane; the action
     // ends once the instrument has answered (and the page shows what it holds).
@@ -256,12 +268,14 @@ int main(int argc, char** argv) {
             const int f = cfg->get_function();
             return QString("function %1, range %2, speed %3, rel %4")
                 .arg(QString::fromStdString(measure_name(static_cast<plib_measure_type_t>(f))))
-                .arg(cfg->get_auto_range(f) != 0 ? QString("Auto") : QString::fromStdString(cfg->get_range(f)))
+                .arg(cfg->get_auto_range(f) != 0 ? QString("Auto")
+                                                 : QString::fromStdString(cfg->get_range(f)))
                 .arg(QString::fromStdString(cfg->get_nplc(f)))
                 .arg(cfg->get_rel_state(f) != 0 ? "on" : "off");
         };
         auto panel_child = [&, cfg](const char* name) -> QObject* {
-            QWidget* panel = slow_window->findChild<QWidget*>(QString("var_param_panel_%1").arg(cfg->get_function()));
+            QWidget* panel =
+                slow_window->findChild<QWidget*>(QString("var_param_panel_%1").arg(cfg->get_function()));
             return panel != nullptr ? panel->findChild<QObject*>(name) : nullptr;
         };
         auto* function = slow_window->findChild<QComboBox*>("measure_function_selector");
@@ -269,8 +283,8 @@ int main(int argc, char** argv) {
             if (auto* combo = qobject_cast<QComboBox*>(object)) combo->setCurrentIndex(index);
         };
         run(
-            "Slow instrument: function DC Voltage to DC Current",
-            [&] { choose(function, measure_dci); }, settled, held);
+            "Slow instrument: function DC Voltage to DC Current", [&] { choose(function, measure_dci); },
+            settled, held);
         run(
             "Slow instrument: range 2nd entry", [&] { choose(panel_child("var_param_range_combo"), 1); },
             settled, held);
@@ -295,11 +309,11 @@ int main(int argc, char** argv) {
             [&, cfg] { return QString("run state %1").arg(cfg->get_run_state()); });
         spin(2000);
         run(
-            "Slow instrument measuring: function back to DC Voltage",
-            [&] { choose(function, measure_dcv); }, settled, held);
-        run(
-            "Slow instrument measuring: range 3rd entry", [&] { choose(panel_child("var_param_range_combo"), 2); },
+            "Slow instrument measuring: function back to DC Voltage", [&] { choose(function, measure_dcv); },
             settled, held);
+        run(
+            "Slow instrument measuring: range 3rd entry",
+            [&] { choose(panel_child("var_param_range_combo"), 2); }, settled, held);
         run(
             "Slow instrument: Stop", [&] { run_stop->click(); },
             [&, cfg] { return settled() && cfg->get_run_state() == 0; },

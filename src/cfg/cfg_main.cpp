@@ -112,16 +112,20 @@ int cfg_main_t::set_filter(int f, int on) { return m_pmeasure->set_filter(f, on)
 int cfg_main_t::get_filter(int f) const { return m_pmeasure->get_filter(f); }
 int cfg_main_t::set_auto_zero(int f, int on) { return m_pmeasure->set_auto_zero(f, on); }
 int cfg_main_t::get_auto_zero(int f) const { return m_pmeasure->get_auto_zero(f); }
-int cfg_main_t::set_bandwidth(int f, const std::string& bandwidth) { return m_pmeasure->set_bandwidth(f, bandwidth);
+int cfg_main_t::set_bandwidth(int f, const std::string& bandwidth) {
+    return m_pmeasure->set_bandwidth(f, bandwidth);
 }
 std::string cfg_main_t::get_bandwidth(int f) const { return m_pmeasure->get_bandwidth(f); }
 int cfg_main_t::set_diverter(int f, int v) { return m_pmeasure->set_diverter(f, v); }
 int cfg_main_t::get_diverter(int f) const { return m_pmeasure->get_diverter(f); }
-int cfg_main_t::set_aperture(int f, const std::string& aperture) { return m_pmeasure->set_aperture(f, aperture); }
+int cfg_main_t::set_aperture(int f, const std::string& aperture) {
+    return m_pmeasure->set_aperture(f, aperture);
+}
 std::string cfg_main_t::get_aperture(int f) const { return m_pmeasure->get_aperture(f); }
 int cfg_main_t::set_beeper(int f, int v) { return m_pmeasure->set_beeper(f, v); }
 int cfg_main_t::get_beeper(int f) const { return m_pmeasure->get_beeper(f); }
-int cfg_main_t::set_threshold(int f, const std::string& threshold) { return m_pmeasure->set_threshold(f, threshold);
+int cfg_main_t::set_threshold(int f, const std::string& threshold) {
+    return m_pmeasure->set_threshold(f, threshold);
 }
 std::string cfg_main_t::get_threshold(int f) const { return m_pmeasure->get_threshold(f); }
 int cfg_main_t::set_impedance(const std::string& impedance) { return m_pmeasure->set_impedance(impedance); }
@@ -132,12 +136,16 @@ int cfg_main_t::set_temp_display(int v) { return m_pmeasure->set_temp_display(v)
 int cfg_main_t::get_temp_display() const { return m_pmeasure->get_temp_display(); }
 int cfg_main_t::set_temp_source(int v) { return m_pmeasure->set_temp_source(v); }
 int cfg_main_t::get_temp_source() const { return m_pmeasure->get_temp_source(); }
-int cfg_main_t::set_temp_ext_source_val(const std::string& value) { return m_pmeasure->set_temp_ext_source_val(value);
+int cfg_main_t::set_temp_ext_source_val(const std::string& value) {
+    return m_pmeasure->set_temp_ext_source_val(value);
 }
 std::string cfg_main_t::get_temp_ext_source_val() const { return m_pmeasure->get_temp_ext_source_val(); }
-int cfg_main_t::set_temp_sensor(const plib_temp_sensor_t& sensor) { return m_pmeasure->set_temp_sensor(sensor); }
+int cfg_main_t::set_temp_sensor(const plib_temp_sensor_t& sensor) {
+    return m_pmeasure->set_temp_sensor(sensor);
+}
 plib_temp_sensor_t cfg_main_t::get_temp_sensor() const { return m_pmeasure->get_temp_sensor(); }
-int cfg_main_t::sync_udef_sensors(std::vector<plib_udef_sensor_t>& out) { return m_pmeasure->sync_udef_sensors(out);
+int cfg_main_t::sync_udef_sensors(std::vector<plib_udef_sensor_t>& out) {
+    return m_pmeasure->sync_udef_sensors(out);
 }
 void cfg_main_t::apply_to_instrument() { m_pmeasure->apply_to_instrument(); }
 cfg_measure_settings_t cfg_main_t::stored_settings() const { return m_pmeasure->stored_settings(); }

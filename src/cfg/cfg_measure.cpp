@@ -248,17 +248,17 @@ int cfg_measure_t::get_function() const {
     return m_function;
 }
 
-#define CFG_GET(field, fallback)                              \
-    std::lock_guard<std::mutex> lock(m_store_mutex);          \
-    const plib_measure_func_cfg_t* e = _find(f);              \
+#define CFG_GET(field, fallback)                     \
+    std::lock_guard<std::mutex> lock(m_store_mutex); \
+    const plib_measure_func_cfg_t* e = _find(f);     \
     return e ? e->field : fallback
 
 // Stores into the record of f under the store lock.
-#define CFG_STORE(f, statement)                              \
-    do {                                                     \
-        std::lock_guard<std::mutex> lock(m_store_mutex);     \
-        plib_measure_func_cfg_t& e = _entry(f);              \
-        statement;                                           \
+#define CFG_STORE(f, statement)                          \
+    do {                                                 \
+        std::lock_guard<std::mutex> lock(m_store_mutex); \
+        plib_measure_func_cfg_t& e = _entry(f);          \
+        statement;                                       \
     } while (0)
 
 namespace {

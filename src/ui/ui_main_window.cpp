@@ -77,7 +77,9 @@ void ui_main_window_t::open_start_project(const std::string& path) {
     // Where the last exit wrote it: beside the program, else the user's data directory.
     const std::string first = default_project_path(QCoreApplication::applicationDirPath());
     const std::string fallback =
-        QDir::toNativeSeparators(QDir(user_data_dir()).filePath(default_project_name)).toLocal8Bit().toStdString();
+        QDir::toNativeSeparators(QDir(user_data_dir()).filePath(default_project_name))
+            .toLocal8Bit()
+            .toStdString();
     for (const std::string& candidate : {first, fallback}) {
         if (QFileInfo::exists(QString::fromLocal8Bit(candidate.c_str()))) {
             slot_recall_xml_file(candidate);
@@ -96,8 +98,9 @@ QStringList ui_main_window_t::running_instruments() const {
         const bool scanning = cfg->get_scan_run_state() != 0;
         if (!measuring && !scanning) continue;
         QString doing = measuring ? "measuring" : "scanning";
-        const bool logging = measuring ? cfg->is_recording()
-                                       : cfg->get_scan_config() != nullptr && cfg->get_scan_config()->get_record_enable() != 0;
+        const bool logging =
+            measuring ? cfg->is_recording()
+                      : cfg->get_scan_config() != nullptr && cfg->get_scan_config()->get_record_enable() != 0;
         if (logging) doing += ", logging to a file";
         const QString where =
             item->get_resource().empty() ? QString() : " at " + QString::fromStdString(item->get_resource());

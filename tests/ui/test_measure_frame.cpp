@@ -424,9 +424,10 @@ void test_measure_frame_t::front_panel_fits_and_reads_in_the_main_window() {
     const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", "1");
     auto check_and_save = [&](ui_primary_window_t* w, const QString& tag) {
         QTest::qWait(50);  // the layout follows a new text on the next turn
-        for (const char* name : {"measure_data", "measure_data_polarity", "measure_data_unit",
-                                 "measure_data_function", "measure_data_param", "measure_acq_status_label",
-                                 "measure_stat_min", "measure_stat_max", "measure_stat_mean", "measure_run_count"})
+        for (const char* name :
+             {"measure_data", "measure_data_polarity", "measure_data_unit", "measure_data_function",
+              "measure_data_param", "measure_acq_status_label", "measure_stat_min", "measure_stat_max",
+              "measure_stat_mean", "measure_run_count"})
             verify_not_clipped(w, name);
         QVERIFY(blue_pixels(w->findChild<QLabel*>("measure_data")) > 100);
         QVERIFY(blue_pixels(w->findChild<QLabel*>("measure_data_unit")) > 20);
@@ -565,7 +566,6 @@ void test_measure_frame_t::setting_and_data_dialogs() {
     bench.window.reset();
 }
 
-
 // A run that logs and stops after 12 readings: REC while it runs, then the count, the
 // statistics of exactly those readings and a note (page and console) naming the rule and
 // the file.
@@ -584,11 +584,12 @@ void test_measure_frame_t::run_strip_shows_rec_count_statistics_and_the_automati
     QVERIFY(!strip->rec_visible());
 
     bench.click("measure_run_stop_btn");
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());  // the start went to the instrument
     QTRY_VERIFY_WITH_TIMEOUT(strip->rec_visible() || cfg->get_run_state() == 0, reading_wait_ms);
     const bool rec_seen = strip->rec_visible();
     QTRY_COMPARE_WITH_TIMEOUT(cfg->get_run_state(), 0, reading_wait_ms);
     QTRY_COMPARE(bench.text("measure_acq_status_label"), QString("OFF"));
-    Q_UNUSED(rec_seen);  // a 12-reading run may end between two looks
+    Q_UNUSED(rec_seen);              // a 12-reading run may end between two looks
     QVERIFY(!strip->rec_visible());  // not running any more
 
     const plib_record_run_state_info_t info = cfg->get_run_state_info();
@@ -643,7 +644,8 @@ void test_measure_frame_t::stop_text_names_the_rule_and_the_file_data() {
                                     << "Stopped automatically after 100 readings. Record file: /d/a.csv";
     QTest::newRow("buffer full") << int(acq_stop_buffer_full) << QString()
                                  << "Stopped: the data buffer was full (40 readings).";
-    QTest::newRow("asked, file") << int(acq_stop_requested) << "/d/b.csv" << "Record file: /d/b.csv";
+    QTest::newRow("asked, file") << int(acq_stop_requested) << "/d/b.csv"
+                                 << "Record file: /d/b.csv";
     QTest::newRow("asked, no file") << int(acq_stop_requested) << QString() << QString();
 }
 

@@ -297,22 +297,25 @@ void test_unattended_t::quit_and_recall_ask_only_while_running() {
 
     shell.cfg()->set_run_state(1);
     QTRY_COMPARE_WITH_TIMEOUT(shell.cfg()->get_run_state(), 1, 5000);
-    QCOMPARE(window.running_instruments(),
-             QStringList({QString("VXA-2 at %1: measuring").arg(QString::fromStdString(sim.instr_resource()))}));
+    QCOMPARE(
+        window.running_instruments(),
+        QStringList({QString("VXA-2 at %1: measuring").arg(QString::fromStdString(sim.instr_resource()))}));
 
     {  // Running: the question, and No (the default) keeps everything.
         box_reader_t boxes(QMessageBox::No);
         QVERIFY(!window.close());
         QCOMPARE(boxes.seen.size(), 1);
-        QVERIFY2(boxes.seen.first().startsWith("Tips|Quitting stops what these instruments are doing:|VXA-2 at "),
-                 qPrintable(boxes.seen.first()));
+        QVERIFY2(
+            boxes.seen.first().startsWith("Tips|Quitting stops what these instruments are doing:|VXA-2 at "),
+            qPrintable(boxes.seen.first()));
         QVERIFY(window.isVisible());
         QCOMPARE(shell.cfg()->get_run_state(), 1);
 
         boxes.seen.clear();
         window.slot_recall_xml_file(project.toStdString());
         QCOMPARE(boxes.seen.size(), 1);
-        QVERIFY(boxes.seen.first().startsWith("Tips|Recalling a project stops what these instruments are doing:"));
+        QVERIFY(boxes.seen.first().startsWith(
+            "Tips|Recalling a project stops what these instruments are doing:"));
         QCOMPARE(window.device_column()->get_device_items(), std::vector<ui_device_item_t*>({shell.item}));
         QCOMPARE(shell.cfg()->get_run_state(), 1);
     }

@@ -72,8 +72,8 @@ private:
 };
 
 // Connects and disconnects of the device items, their setting changes, the instrument
-// windows' scanner-card checks and a recall's instruments, run in the background: runs the event loop until none runs or is due (false
-// after timeout_ms).
+// windows' scanner-card checks and a recall's instruments, run in the background: runs the event loop until
+// none runs or is due (false after timeout_ms).
 inline bool wait_instruments_idle(int timeout_ms = 30000) {
     const QDeadlineTimer deadline(timeout_ms);
     for (;;) {

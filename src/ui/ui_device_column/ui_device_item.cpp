@@ -378,8 +378,9 @@ bool ui_device_item_t::_handle_connect_status(int status, bool quiet) {
     if (status == cfg_remote_t::result_visa_failed) {
         m_last_warning = "Fail to connect the device, check the connection please.";
         const int visa = remote != nullptr ? remote->open_status() : 0;
-        m_last_warning_details = visa != 0 ? QString("Nothing answered at %1: %2").arg(res, visa_status_words(visa))
-                                           : QString("Nothing answered at %1.").arg(res);
+        m_last_warning_details = visa != 0
+                                     ? QString("Nothing answered at %1: %2").arg(res, visa_status_words(visa))
+                                     : QString("Nothing answered at %1.").arg(res);
     } else if (status == cfg_remote_t::result_not_the_model) {
         const cfg_remote_t::identify_failure_t why =
             remote != nullptr ? remote->identify_failure() : cfg_remote_t::identify_other_model;

@@ -1,4 +1,3 @@
-#include "ui/ui_file_places.h"
 #include "ui/ui_primary_window/ui_measure_frame.h"
 
 #include <QDir>
@@ -19,6 +18,7 @@
 #include "common/plib_format.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/ui_device_column/ui_device_item.h"
+#include "ui/ui_file_places.h"
 #include "ui/ui_primary_window/ui_measure_data_list_dialog.h"
 #include "ui/ui_primary_window/ui_measure_format.h"
 #include "ui/ui_primary_window/ui_measure_param_widget.h"
@@ -209,8 +209,8 @@ void ui_measure_btn_widget_t::slot_data_display_process() {
 
 void ui_measure_btn_widget_t::slot_save_data_process() {
     if (m_pmngr == nullptr || m_pmngr->get_cfg() == nullptr) return;
-    const QString path =
-        QDir::toNativeSeparators(ui_file_places::save_file_name(this, ui_file_places::kind_export, "Save Data", QString(), "csv(*.csv)"));
+    const QString path = QDir::toNativeSeparators(ui_file_places::save_file_name(
+        this, ui_file_places::kind_export, "Save Data", QString(), "csv(*.csv)"));
     if (path.isEmpty() || m_pmngr == nullptr) return;
     // A failed export must not look like a saved file.
     if (m_pmngr->get_cfg()->export_data(path.toLocal8Bit().toStdString()) != 0)
@@ -331,8 +331,9 @@ void ui_measure_frame_t::slot_recv_measure_notify_update(plib_acq_notify_t acq_n
 void ui_measure_frame_t::_show_run_info() {
     if (m_pcfg == nullptr) return;
     const auto function = static_cast<plib_measure_type_t>(m_pcfg->get_function());
-    m_run_info->show_info(m_pcfg->get_run_state_info(), m_pcfg->get_run_state() == 1,
-                          ui_measure_unit_text(function, false, m_pcfg->get_temp_display(), m_pcfg->get_temp_unit()));
+    m_run_info->show_info(
+        m_pcfg->get_run_state_info(), m_pcfg->get_run_state() == 1,
+        ui_measure_unit_text(function, false, m_pcfg->get_temp_display(), m_pcfg->get_temp_unit()));
 }
 
 QString ui_measure_frame_t::stop_text(const plib_record_run_state_info_t& info, double stop_time_s,
@@ -364,7 +365,8 @@ void ui_measure_frame_t::_tell_run_stopped() {
     const plib_record_run_state_info_t info = m_pcfg->get_run_state_info();
     const QString text = stop_text(info, m_pcfg->get_stop_time(), m_pcfg->get_stop_num());
     m_run_info->set_note(text);
-    if (!text.isEmpty() && info.stop_cause != acq_stop_requested) emit signal_console_line("Measure: " + text);
+    if (!text.isEmpty() && info.stop_cause != acq_stop_requested)
+        emit signal_console_line("Measure: " + text);
 }
 
 void ui_measure_frame_t::_tell_pieces_dropped() {

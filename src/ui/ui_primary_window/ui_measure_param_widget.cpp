@@ -138,7 +138,8 @@ void ui_measure_param_widget_t::set_device_item(ui_device_item_t* item) {
     m_pdev = item;
     for (const auto& entry : m_panels) entry.second->set_device_item(item);
     if (item == nullptr) return;
-    connect(item, &ui_device_item_t::signal_settings_busy_changed, this, &ui_measure_param_widget_t::_set_busy);
+    connect(item, &ui_device_item_t::signal_settings_busy_changed, this,
+            &ui_measure_param_widget_t::_set_busy);
     _set_busy(item->settings_in_flight() > 0);
 }
 
@@ -199,10 +200,13 @@ void ui_measure_param_widget_t::slot_func_selector_index_changed(QString func) {
     m_pcfg->store_function(type);
     _show_panel(type);
     emit signal_change_func();
-    m_pdev->run_setting(this, job, [this](int status) {
-        if (status == 0) return;
-        refresh();
-        emit signal_change_func();
-        emit signal_setting_refused(status);
-    }, previous);
+    m_pdev->run_setting(
+        this, job,
+        [this](int status) {
+            if (status == 0) return;
+            refresh();
+            emit signal_change_func();
+            emit signal_setting_refused(status);
+        },
+        previous);
 }

@@ -313,7 +313,8 @@ void ui_measure_var_param_base_widget_t::_init_option_row() {
     connect(m_option_group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (!checked) return;
         const int f = m_func;
-        _apply([f, id](cfg_main_t* cfg) { return cfg->set_diverter(f, id); }, [this] { _apply_diverter_enabling(); });
+        _apply([f, id](cfg_main_t* cfg) { return cfg->set_diverter(f, id); },
+               [this] { _apply_diverter_enabling(); });
     });
 }
 

@@ -1,7 +1,5 @@
 #include "ui/ui_primary_window/ui_measure_var_param_temp_widget.h"
 
-#include <memory>
-
 #include <QAction>
 #include <QButtonGroup>
 #include <QHBoxLayout>
@@ -12,6 +10,7 @@
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <memory>
 
 #include "cfg/cfg_main.h"
 
@@ -122,10 +121,11 @@ void ui_measure_var_param_temp_widget_t::_init_disp_row() {
     m_disp_group = _add_radios(row, line, "disp", {{"Temp", 0}, {"Meas", 1}});
     connect(m_disp_group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (!checked) return;
-        _apply([id](cfg_main_t* cfg) { return cfg->set_temp_display(id); }, [this] {
-            _sync_display_dependents();
-            emit signal_change_unit();
-        });
+        _apply([id](cfg_main_t* cfg) { return cfg->set_temp_display(id); },
+               [this] {
+                   _sync_display_dependents();
+                   emit signal_change_unit();
+               });
     });
 }
 
@@ -137,10 +137,11 @@ void ui_measure_var_param_temp_widget_t::_init_units_row() {
     m_units_group = _add_radios(row, line, "units", {{"℃", 0}, {"℉", 1}, {"K", 2}});
     connect(m_units_group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (!checked) return;
-        _apply([id](cfg_main_t* cfg) { return cfg->set_temp_unit(id); }, [this] {
-            _sync_display_dependents();
-            emit signal_change_unit();
-        });
+        _apply([id](cfg_main_t* cfg) { return cfg->set_temp_unit(id); },
+               [this] {
+                   _sync_display_dependents();
+                   emit signal_change_unit();
+               });
     });
 }
 

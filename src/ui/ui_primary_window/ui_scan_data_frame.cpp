@@ -69,13 +69,10 @@ ui_scan_data_frame_t::ui_scan_data_frame_t(QWidget* parent, ui_device_item_t* it
     }
 }
 
-ui_scan_data_frame_t::~ui_scan_data_frame_t() {
-    // No caller may be left waiting on an engine, and no outcome may reach a deleted page.
-    if (m_io_thread.joinable()) m_io_thread.join();
-}
+// A running job's watcher goes with the page: its outcome reaches no deleted page.
+ui_scan_data_frame_t::~ui_scan_data_frame_t() = default;
 
 void ui_scan_data_frame_t::release_instrument() {
-    if (m_io_thread.joinable()) m_io_thread.join();
     m_jobs.clear();
     m_current_done = nullptr;
     m_deferred.clear();
@@ -178,24 +175,31 @@ void ui_scan_data_frame_t::_start_scan() {
 void ui_scan_data_frame_t::_queue_job(job_t job) {
     m_jobs.push_back(std::move(job));
     _set_busy(true);
-    if (!m_io_thread.joinable()) _run_next_job();
+    if (!m_job_running) _run_next_job();
 }
 
 void ui_scan_data_frame_t::_run_next_job() {
     if (m_jobs.empty()) return;
+    if (m_pdev == nullptr) {  // the instrument is gone: nothing left to send
+        m_jobs.clear();
+        _set_busy(false);
+        return;
+    }
     job_t job = std::move(m_jobs.front());
     m_jobs.pop_front();
     m_current_done = std::move(job.done);
-    m_io_thread = std::thread([this, work = std::move(job.work)] {
-        const int result = work();
-        // Queued to the GUI thread; dropped if this page is being destroyed (it joins us first).
-        QMetaObject::invokeMethod(
-            this, [this, result] { _finish_job(result); }, Qt::QueuedConnection);
-    });
+    if (m_job_watcher == nullptr) {
+        m_job_watcher = new QFutureWatcher<int>(this);
+        connect(m_job_watcher, &QFutureWatcher<int>::finished, this, [this] {
+            m_job_running = false;
+            _finish_job(m_job_watcher->future().resultCount() > 0 ? m_job_watcher->result() : 0);
+        });
+    }
+    m_job_running = true;
+    m_job_watcher->setFuture(m_pdev->run_io([work = std::move(job.work)](cfg_main_t*) { return work(); }));
 }
 
 void ui_scan_data_frame_t::_finish_job(int result) {
-    if (m_io_thread.joinable()) m_io_thread.join();  // it posted this call as its last act
     std::function<void(int)> done = std::move(m_current_done);
     m_current_done = nullptr;
     if (!m_jobs.empty()) {

@@ -4,20 +4,22 @@
 //
 // Threads: widgets are touched on the GUI thread only. Instrument I/O started here (the
 // scanner-card query and programming of a start, a stop request, the clean-up after a
-// stop) runs as a job on one worker std::thread (m_io_thread, one job at a time, later
-// jobs wait in m_jobs); the job hands its outcome back with a queued call, and the page
+// stop) runs as a job on the device item's lane (run_io: one job at a time, in order
+// with the Measure page's setting changes; later jobs of this page wait in m_jobs); the
+// job hands its outcome back through m_job_watcher, and the page
 // shows a busy state (busy cursor, start switch and Setting disabled) until the queue
 // is empty. A job gets copies of what it needs (the table's rows, the function to
 // restore) and borrows the facade: while a job runs the scan configuration belongs to
 // it, so this page does not touch it, and scan notifications that arrive meanwhile are
-// handled, in order, once the queue is empty. The destructor and the release of the
-// instrument join the worker (bounded by the link time-outs of one job).
+// handled, in order, once the queue is empty. A job still running when the page or the
+// instrument goes keeps the facade alive (the manager's release waits behind it on the
+// lane); its outcome then reaches nobody.
 #pragma once
 
+#include <QFutureWatcher>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <thread>
 
 #include "scan/plib_scan_types.h"
 #include "ui/ui_primary_window/ui_primary_base_window.h"
@@ -90,5 +92,6 @@ private:
     std::function<void(int)> m_current_done;    // completion of the running job
     std::deque<plib_scan_notify_t> m_deferred;  // notifications that came while busy
     bool m_write_failure_told = false;          // once per run (GUI thread only)
-    std::thread m_io_thread;                    // the worker of the running job
+    QFutureWatcher<int>* m_job_watcher = nullptr;  // the running job on the lane
+    bool m_job_running = false;                    // GUI thread only
 };
