@@ -109,7 +109,7 @@ protected:
 
 TEST_F(cli_publish, a_measure_run_publishes_every_logged_reading_with_its_tags) {
     // Fast readings: a tick fetches several readings that share their block time.
-    const process_result_t r = run_cli(measure_args(m_db->write_url(db), {"--nplc", "0.2", "--count", "300"}));
+    const process_result_t r = run_cli(measure_args(m_db->write_url(db), {"--nplc", "0.3", "--count", "300"}));
     ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
     EXPECT_NE(r.out.find(": 300 readings"), std::string::npos) << r.out;
     const auto p = points();
@@ -211,7 +211,7 @@ TEST_F(cli_publish, a_refusal_is_told_and_kept_and_the_exit_code_says_so) {
 TEST_F(cli_publish, a_full_spool_counts_what_was_not_published) {
     m_db->stop();
     const process_result_t r = run_cli(
-        measure_args(m_db->write_url(db), {"--nplc", "0.2", "--count", "1500", "--publish-spool-cap", "0.0625",
+        measure_args(m_db->write_url(db), {"--nplc", "0.3", "--count", "800", "--publish-spool-cap", "0.0625",
                                            "--publish-wait", "0", "--json"}));
     ASSERT_EQ(r.exit_code, velkaro_cli::cli_exit_publish) << r.out << r.err;
     EXPECT_NE(r.err.find("is full"), std::string::npos) << r.err;
