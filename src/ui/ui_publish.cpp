@@ -2,6 +2,7 @@
 
 #include <qt5keychain/keychain.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -180,6 +181,9 @@ ui_publish_service_t::ui_publish_service_t() {
     m_timer = new QTimer(this);
     m_timer->setInterval(1000);
     connect(m_timer, &QTimer::timeout, this, &ui_publish_service_t::signal_state_changed);
+    // The threads end with the event loop, not at static destruction after the application.
+    if (QCoreApplication::instance() != nullptr)
+        connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, [this] { _stop(); });
 }
 
 ui_publish_service_t::~ui_publish_service_t() { _stop(); }

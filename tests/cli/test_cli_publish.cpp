@@ -141,6 +141,34 @@ TEST_F(cli_publish, a_scan_run_publishes_every_logged_reading_per_channel) {
     }
 }
 
+// run: two instruments of a project, each one's readings under its own serial.
+TEST_F(cli_publish, a_project_run_publishes_each_instruments_logged_readings) {
+    velkaro_test::sim_process_t other("VXA-2", {"--serial", "OTHER-2"});
+    ASSERT_TRUE(other.ok());
+    const std::string project = m_dir.path() + "/bench.dmm";
+    {
+        std::ofstream out(project);
+        out << "<?xml version=\"1.0\"?>\n<root>\n\t<SoftwareVersion>V1.0.3</SoftwareVersion>\n";
+        for (const std::string& r : {m_sim->instr_resource(), other.instr_resource()})
+            out << "\t<project><product_type>VXA-2</product_type><resource>" << r
+                << "</resource><measure><function>0</function><acq_param><record_position>1</record_position>"
+                   "</acq_param></measure></project>\n";
+        out << "</root>\n";
+    }
+    const process_result_t r = run_cli({"run", project, "--time", "3", "--log-dir", m_logs, "--publish",
+                                        m_db->write_url(db), "--publish-spool", m_spool, "--station", "bench"});
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    const auto all = points();
+    const std::pair<const char*, const char*> instruments[] = {{"1-VXA-2", "SN \"7\"=x"}, {"2-VXA-2", "OTHER-2"}};
+    for (const auto& [folder, serial] : instruments) {
+        SCOPED_TRACE(folder);
+        std::vector<tsdb_point_t> mine;
+        for (const auto& p : all)
+            if (p.tags.at("serial") == serial) mine.push_back(p);
+        expect_same_readings(csv_values(m_logs + "/" + folder), mine);
+    }
+}
+
 // The database is down for part of the run: the run measures on, the readings wait in
 // the spool and reach the database once it is back, each once.
 struct outage_case_t {
@@ -211,7 +239,7 @@ TEST_F(cli_publish, a_refusal_is_told_and_kept_and_the_exit_code_says_so) {
 TEST_F(cli_publish, a_full_spool_counts_what_was_not_published) {
     m_db->stop();
     const process_result_t r = run_cli(
-        measure_args(m_db->write_url(db), {"--nplc", "0.3", "--count", "1500", "--publish-spool-cap", "0.0625",
+        measure_args(m_db->write_url(db), {"--nplc", "0.3", "--count", "800", "--publish-spool-cap", "0.0625",
                                            "--publish-wait", "0", "--json"}));
     ASSERT_EQ(r.exit_code, velkaro_cli::cli_exit_publish) << r.out << r.err;
     EXPECT_NE(r.err.find("is full"), std::string::npos) << r.err;
