@@ -7,6 +7,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QEvent>
+#include <QPalette>
 #include <QSettings>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -94,6 +96,10 @@ ui_preferences_dialog_t::ui_preferences_dialog_t(QWidget* parent) : QDialog(pare
     m_ranges = new QPlainTextEdit(current.ranges.join('\n'), this);
     m_ranges->setObjectName("preferences_ranges");
     m_ranges->setPlaceholderText("192.168.1.0/24");
+    // Examples, not entries: drawn in grey. The style sheet gives placeholders the text's
+    // colour when it polishes the edits, so the grey is set after that.
+    m_hosts->installEventFilter(this);
+    m_ranges->installEventFilter(this);
     m_broadcast = new QCheckBox("Search by broadcast", this);
     m_broadcast->setObjectName("preferences_broadcast");
     m_broadcast->setChecked(current.broadcast);
@@ -153,4 +159,16 @@ void ui_preferences_dialog_t::slot_accept() {
     chosen.save();
     chosen.apply();
     accept();
+}
+
+bool ui_preferences_dialog_t::eventFilter(QObject* watched, QEvent* event) {
+    // After the style sheet's polish, and again whenever it gives the palette back.
+    if ((event->type() == QEvent::Polish || event->type() == QEvent::Show) &&
+        (watched == m_hosts || watched == m_ranges)) {
+        auto* edit = static_cast<QPlainTextEdit*>(watched);
+        QPalette palette = edit->palette();
+        palette.setColor(QPalette::PlaceholderText, QColor(0x9A, 0x9A, 0x9A));
+        edit->setPalette(palette);
+    }
+    return QDialog::eventFilter(watched, event);
 }
