@@ -1,7 +1,9 @@
 // A new user's walk through the shell with a GUI-thread stall probe. Builds the real main
 // window against simulated instruments and runs the actions one after the other: add by
-// address, add by search, a wrong model, a slow instrument (1.5 s per reply), a killed
-// instrument while measuring, save and recall, delete one, Delete All, the help. A 10 ms
+// address, add by search, a wrong model, a slow instrument (1.5 s per reply) and its
+// function, range, speed and Rel changes, Run and Stop (changes also while it measures), a killed instrument
+// while measuring, save and recall, delete one, Delete All, a project of 16 instruments
+// recalled, the help. A 10 ms
 // timer on the GUI thread measures, per action, the longest gap between two of its ticks
 // (a frozen window shows as a long gap) from the action's start until its outcome shows.
 // Message boxes are answered the way a user would (Yes to questions, OK otherwise) and
@@ -14,6 +16,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QButtonGroup>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -119,7 +123,7 @@ void spin(int ms) {
 
 bool instruments_idle(ui_device_column_t* column) {
     for (ui_device_item_t* item : column->get_device_items()) {
-        if (item->is_busy()) return false;
+        if (item->is_busy() || item->settings_in_flight() > 0) return false;
     }
     for (QWidget* widget : QApplication::allWidgets()) {
         auto* window = qobject_cast<ui_primary_window_t*>(widget);
@@ -240,6 +244,71 @@ int main(int argc, char** argv) {
         "Add a slow VXA-2 (1.5 s per reply)",
         [&] { column->slot_add_device_by_hand("VXA-2", slow.instr_resource(), {}); }, idle, state);
 
+    // The slow instrument's settings: each goes to the instrument on its lane; the action
+    // ends once the instrument has answered (and the page shows what it holds).
+    ui_device_item_t* slow_item = item_at(column, slow.instr_resource());
+    ui_primary_window_t* slow_window = slow_item != nullptr ? window->primary_window_of(slow_item) : nullptr;
+    if (slow_item != nullptr && slow_item->is_connected() && slow_window != nullptr) {
+        window->slot_show_bound_primary_window(slow_item);
+        cfg_main_t* cfg = slow_item->get_mngr()->get_cfg();
+        auto settled = [&] { return slow_item->settings_in_flight() == 0; };
+        auto held = [&, cfg] {
+            const int f = cfg->get_function();
+            return QString("function %1, range %2, speed %3, rel %4")
+                .arg(QString::fromStdString(measure_name(static_cast<plib_measure_type_t>(f))))
+                .arg(cfg->get_auto_range(f) != 0 ? QString("Auto") : QString::fromStdString(cfg->get_range(f)))
+                .arg(QString::fromStdString(cfg->get_nplc(f)))
+                .arg(cfg->get_rel_state(f) != 0 ? "on" : "off");
+        };
+        auto panel_child = [&, cfg](const char* name) -> QObject* {
+            QWidget* panel = slow_window->findChild<QWidget*>(QString("var_param_panel_%1").arg(cfg->get_function()));
+            return panel != nullptr ? panel->findChild<QObject*>(name) : nullptr;
+        };
+        auto* function = slow_window->findChild<QComboBox*>("measure_function_selector");
+        auto choose = [](QObject* object, int index) {
+            if (auto* combo = qobject_cast<QComboBox*>(object)) combo->setCurrentIndex(index);
+        };
+        run(
+            "Slow instrument: function DC Voltage to DC Current",
+            [&] { choose(function, measure_dci); }, settled, held);
+        run(
+            "Slow instrument: range 2nd entry", [&] { choose(panel_child("var_param_range_combo"), 1); },
+            settled, held);
+        run(
+            "Slow instrument: speed last entry",
+            [&] {
+                if (auto* combo = qobject_cast<QComboBox*>(panel_child("var_param_aperture_combo")))
+                    combo->setCurrentIndex(combo->count() - 1);
+            },
+            settled, held);
+        run(
+            "Slow instrument: Rel ON",
+            [&] {
+                if (auto* group = qobject_cast<QButtonGroup*>(panel_child("var_param_rel_group")))
+                    if (group->button(1) != nullptr) group->button(1)->click();
+            },
+            settled, held);
+        auto* run_stop = slow_window->findChild<QPushButton*>("measure_run_stop_btn");
+        run(
+            "Slow instrument: Run", [&] { run_stop->click(); },
+            [&, cfg] { return settled() && cfg->get_run_state() == 1; },
+            [&, cfg] { return QString("run state %1").arg(cfg->get_run_state()); });
+        spin(2000);
+        run(
+            "Slow instrument measuring: function back to DC Voltage",
+            [&] { choose(function, measure_dcv); }, settled, held);
+        run(
+            "Slow instrument measuring: range 3rd entry", [&] { choose(panel_child("var_param_range_combo"), 2); },
+            settled, held);
+        run(
+            "Slow instrument: Stop", [&] { run_stop->click(); },
+            [&, cfg] { return settled() && cfg->get_run_state() == 0; },
+            [&, cfg] { return QString("run state %1").arg(cfg->get_run_state()); });
+    } else {
+        complete = false;
+        rows.push_back({"Slow instrument settings", 0, "skipped: the slow instrument is not connected"});
+    }
+
     ui_device_item_t* measured = item_at(column, first.instr_resource());
     if (measured != nullptr && measured->is_connected()) {
         window->slot_show_bound_primary_window(measured);
@@ -281,7 +350,26 @@ int main(int argc, char** argv) {
 
     run(
         "Recall the project", [&] { window->slot_recall_xml_file(project); },
-        [&] { return !column->get_device_items().empty() && instruments_idle(column); }, state);
+        [&] { return !window->is_recalling() && instruments_idle(column); }, state);
+
+    // A project of 16 instruments where nothing answers (loopback addresses without a
+    // listener): recalling it builds 16 instrument windows.
+    const std::string project16 = dir.filePath("walk16.dmm").toStdString();
+    column->slot_clear_device();
+    spin_until([&] { return ui_device_jobs_t::instance().wait_idle(0); });
+    for (int i = 1; i <= 16; ++i)
+        column->slot_add_device(i % 2 != 0 ? "VXA-2" : "VXB-1",
+                                "TCPIP0::127.0.99." + std::to_string(i) + "::inst0::INSTR", {});
+    spin_until(idle);
+    window->slot_save_xml_file(project16);
+    column->slot_clear_device();
+    spin_until([&] { return ui_device_jobs_t::instance().wait_idle(0); });
+    run(
+        "Recall a project of 16 instruments", [&] { window->slot_recall_xml_file(project16); },
+        [&] { return !window->is_recalling() && instruments_idle(column); }, state);
+    run(
+        "Recall it again (16 replace 16)", [&] { window->slot_recall_xml_file(project16); },
+        [&] { return !window->is_recalling() && instruments_idle(column); }, state);
 
     run(
         "Help, English",

@@ -406,9 +406,18 @@ void sim_instrument_t::_reset() {
     m_scan_buffer.clear();
 }
 
+void sim_instrument_t::set_serial(const std::string& serial) {
+    std::lock_guard<std::mutex> lock(m_serial_mutex);
+    m_serial = serial;
+}
+
 bool sim_instrument_t::_identify(const request_t&, std::string& reply) {
-    reply =
-        std::string(maker_name) + "," + m_options.model + "," + m_options.serial + "," + m_options.firmware;
+    std::string serial;
+    {
+        std::lock_guard<std::mutex> lock(m_serial_mutex);
+        serial = m_serial.empty() ? m_options.serial : m_serial;
+    }
+    reply = std::string(maker_name) + "," + m_options.model + "," + serial + "," + m_options.firmware;
     return true;
 }
 

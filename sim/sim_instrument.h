@@ -20,6 +20,8 @@ namespace vx_sim {
 class sim_instrument_t {
 public:
     explicit sim_instrument_t(const sim_options_t& options);
+    // The serial number *IDN? reports from now on (any thread).
+    void set_serial(const std::string& serial);
 
     // Executes one command (no line feed, no ';'). Returns true when it produced a reply,
     // which then ends in "\n".
@@ -142,6 +144,8 @@ private:
     double _channel_reading_time(const channel_t& ch) const;
 
     const sim_options_t m_options;
+    mutable std::mutex m_serial_mutex;  // guards m_serial
+    std::string m_serial;
     int m_family = 0;  // 1 VXA, 2 VXB, 0 unknown
     int64_t m_epoch_us = 0;
     int64_t m_steady_origin_us = 0;

@@ -50,6 +50,13 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0LL, 1LL << 40));
     app.add_option("--drop-at", opt.drop_at_s, "Close all links SECONDS after start")
         ->check(CLI::Range(0.0, 1e7));
+    app.add_option("--outage-after", opt.outage_after,
+                   "After N commands drop the network for --outage-for seconds; the instrument keeps measuring")
+        ->check(CLI::Range(0LL, 1LL << 40));
+    app.add_option("--outage-for", opt.outage_s, "Length of the outage of --outage-after in seconds")
+        ->check(CLI::Range(0.1, 1e6))
+        ->capture_default_str();
+    app.add_option("--outage-serial", opt.outage_serial, "Serial number *IDN? reports after the outage");
     app.add_flag("--garbage", opt.garbage, "Replace replies by random bytes");
     app.add_flag("--truncate", opt.truncate, "Cut replies short (no line feed)");
     app.add_flag("--fast", opt.fast, "Take 1,000,000 readings/s whatever the settings");

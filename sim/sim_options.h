@@ -19,6 +19,13 @@ struct sim_options_t {
     int reply_delay_ms = 0;
     long long drop_after = 0;  // 0: never
     double drop_at_s = 0.0;    // 0: never
+    // A network outage: after this many commands (0: never) every link closes and new ones
+    // are refused for outage_s seconds, while the instrument goes on measuring; then the
+    // network is back. outage_serial, when set, is the serial number *IDN? reports after it
+    // (another instrument came back at the address).
+    long long outage_after = 0;
+    double outage_s = 3.0;
+    std::string outage_serial;
     bool garbage = false;
     bool truncate = false;
     bool fast = false;    // readings at 1,000,000/s whatever the settings

@@ -154,6 +154,16 @@ void sim_front_t::_log(const std::string& line) {
 }
 
 void sim_front_t::check_drop_time() {
+    if (m_outage_state.load() == 1) {
+        const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                                  m_started);
+        if (since.count() >= m_outage_end_ms.load()) {
+            if (!m_options.outage_serial.empty()) m_instrument.set_serial(m_options.outage_serial);
+            m_outage_state.store(2);
+            m_halted.store(false);  // the network is back
+            _log("# outage over");
+        }
+    }
     if (m_options.drop_at_s > 0 &&
         std::chrono::steady_clock::now() - m_started >= std::chrono::duration<double>(m_options.drop_at_s)) {
         halt();
@@ -169,6 +179,17 @@ std::string sim_front_t::process_line(const std::string& line, std::mt19937& rng
         return {};
     }
     _log(text);
+    int not_begun = 0;
+    if (m_options.outage_after > 0 && m_commands.load() + 1 >= m_options.outage_after &&
+        m_outage_state.compare_exchange_strong(not_begun, 1)) {
+        // The network goes before the command arrives: it is not executed, nothing is lost.
+        const auto since = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                                  m_started);
+        m_outage_end_ms.store(since.count() + static_cast<int64_t>(m_options.outage_s * 1000.0));
+        _log("# outage begins");
+        halt();
+        return {};
+    }
     std::string reply;
     for (const auto& unit : split_units(text)) {
         std::string one;

@@ -41,6 +41,9 @@ private:
     sim_instrument_t& m_instrument;
     std::atomic<bool> m_halted{false};
     std::atomic<long long> m_commands{0};
+    // The outage of --outage-after: 0 not begun, 1 the network is down, 2 over.
+    std::atomic<int> m_outage_state{0};
+    std::atomic<int64_t> m_outage_end_ms{0};  // steady clock, ms since m_started
     const std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
     std::mutex m_log_mutex;  // guards m_log
     std::ofstream m_log;

@@ -3,8 +3,10 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "common/plib_format.h"
@@ -65,6 +67,21 @@ void acq_main_t::set_run_state(int s) {
         m_stop_cause = acq_stop_requested;
     }
     _deliver(notes);
+    _deliver_events(notes, nullptr);
+}
+
+void acq_main_t::set_event_callback(std::function<void(plib_acq_event_t)> callback, bool with_batches) {
+    m_batches_wanted.store(callback && with_batches);
+    m_event_notifier.set(std::move(callback));
+}
+
+void acq_main_t::_deliver_events(const notify_list_t& notes, std::shared_ptr<const plib_acq_batch_t> batch) {
+    for (int i = 0; i < notes.count; ++i) {
+        plib_acq_event_t event;
+        event.kind = notes.items[i];
+        if (event.kind == acq_notify_data) event.batch = batch;
+        if (!m_event_notifier.notify(std::move(event))) return;
+    }
 }
 
 void acq_main_t::set_record_info_callback(std::function<void(plib_acq_file_record_param_t&)> callback) {
@@ -79,6 +96,7 @@ void acq_main_t::_on_timer_task() {
 
 void acq_main_t::_run_tick(bool periodic) {
     notify_list_t notes;
+    std::shared_ptr<plib_acq_batch_t> handed_over;
     {
         std::lock_guard<std::mutex> io_lock(m_io_mutex);
         uint64_t generation = 0;
@@ -101,12 +119,19 @@ void acq_main_t::_run_tick(bool periodic) {
                     m_dropped_count += dropped;
                     notes.push(acq_notify_pieces_dropped);
                 }
-                _merge_batch(notes);
+                const bool merged = _merge_batch(notes);
+                if (merged && !m_batch.empty() && m_batches_wanted.load()) {
+                    // The batch itself goes to the listeners; the next fetch starts a new one.
+                    handed_over = std::make_shared<plib_acq_batch_t>();
+                    handed_over->run_id = generation;
+                    handed_over->readings.swap(m_batch);
+                }
             }
         }
         m_batch.clear();
     }
     _deliver(notes);
+    _deliver_events(notes, std::move(handed_over));
 }
 
 void acq_main_t::_start_run(plib_acq_file_record_param_t& info, bool have_info) {
@@ -127,13 +152,13 @@ void acq_main_t::_start_run(plib_acq_file_record_param_t& info, bool have_info) 
         if (have_info) m_file_record_param = std::move(info);  // no callback: keep the last information
         m_start_timestamp = _now_us();
         m_stop_cause = acq_stop_none;
-        m_run_record_path.clear();
         m_run_state.store(1);
         ++m_run_generation;
         _open_logging(notes);
         notes.push(acq_notify_start);
     }
     _deliver(notes);
+    _deliver_events(notes, nullptr);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -169,32 +194,43 @@ void acq_main_t::_stop(notify_list_t& notes) {
 
 void acq_main_t::_open_logging(notify_list_t& notes) {
     m_recording = false;
+    m_logged_count = 0;
+    m_log_id = plib_log_file_id_t{};
+    m_log_path.clear();
     if (m_record_enable != 1) return;
     if (m_run_state.load() != 1 || m_file_record_param.record_path.empty()) return;
     const std::string header = acq_record_header(m_file_record_param, m_interval_ms, format_local_time(":"));
-    switch (acq_append_to_file(m_file_record_param.record_path, header)) {
-        case acq_file_result_t::ok:
-            m_recording = true;
-            m_run_record_path = m_file_record_param.record_path;
-            break;
-        case acq_file_result_t::open_failed:  // no log for this run, as with a missing directory
-            break;
-        case acq_file_result_t::write_failed:
-            notes.push(acq_notify_record_write_failed);
-            break;
+    plib_log_create_t created;
+    const acq_file_result_t r = acq_create_log_file(m_file_record_param.record_path, header, created);
+    if (r == acq_file_result_t::ok) {
+        m_recording = true;
+        m_log_id = created.id;
+        m_log_path = created.path;
+        if (created.renamed())
+            plib_log("acq_main_t: \"" + created.requested + "\" is taken; logging to \"" + created.path + "\"");
+        return;
     }
+    // No such directory means no log for this run, as an empty one does; whatever else
+    // kept the file from being made (a read-only directory, a name the file system
+    // refuses, a full disk) is a failure the user must hear of.
+    if (created.error == ENOENT) return;
+    plib_log("acq_main_t: cannot create the record file \"" + created.requested + "\": " +
+             std::strerror(created.error));
+    notes.push(acq_notify_record_write_failed);
 }
 
 void acq_main_t::_append_to_log(notify_list_t& notes) {
     if (m_batch.empty()) return;
     m_log_text.clear();
     m_line_formatter.append_lines(m_log_text, m_batch.data(), m_batch.size());
-    if (acq_append_to_file(m_file_record_param.record_path, m_log_text) != acq_file_result_t::ok) {
+    if (acq_append_to_file(m_log_path, m_log_id, m_log_text) != acq_file_result_t::ok) {
         // A disk that is full or a directory that is gone will not heal within the run:
         // stop logging and say so, rather than retry silently every tick.
         m_recording = false;
         notes.push(acq_notify_record_write_failed);
+        return;
     }
+    m_logged_count += m_batch.size();
 }
 
 bool acq_main_t::_auto_stop_check() {
@@ -262,8 +298,8 @@ void acq_main_t::_reserve_record_buffer() {
     if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // a hint only
 }
 
-void acq_main_t::_merge_batch(notify_list_t& notes) {
-    if (m_run_state.load() != 1) return;
+bool acq_main_t::_merge_batch(notify_list_t& notes) {
+    if (m_run_state.load() != 1) return false;
     // An automatic stop keeps the log open until this tick's accepted readings are
     // written: the log holds exactly what the buffer accepted.
     bool close_log_after_tick = false;
@@ -300,6 +336,7 @@ void acq_main_t::_merge_batch(notify_list_t& notes) {
     if (m_recording) _append_to_log(notes);
     if (close_log_after_tick) m_recording = false;
     notes.push(acq_notify_data);
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -436,9 +473,10 @@ int acq_main_t::_on_record_run_state_info_get(plib_record_run_state_info_t& info
     info.elapsed_s = m_elapsed_s;
     info.total_count = m_total_count;
     info.dropped_count = m_dropped_count;
+    info.logged_count = m_logged_count;
+    info.record_path = m_log_path;
     info.statistics = m_statistics.get();
     info.stop_cause = m_stop_cause;
-    info.record_path = m_run_record_path;
     return 0;
 }
 

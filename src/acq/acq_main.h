@@ -56,6 +56,12 @@ public:
 
     // set_notify_callback (engine_t): see the threads above.
 
+    // A second subscriber with the same rules as the notify callback: every notification
+    // as an event, in the same order. With `with_batches`, the events of acq_notify_data
+    // carry the readings the tick accepted: the tick's own batch, handed over once the
+    // engine's locks are released (no copy is made for it). An empty callback clears it.
+    void set_event_callback(std::function<void(plib_acq_event_t)> callback, bool with_batches);
+
     // Called at every start, before the engine mutex is taken, to refill the record
     // information (instrument identity, function name, log path).
     void set_record_info_callback(std::function<void(plib_acq_file_record_param_t&)> callback);
@@ -148,7 +154,9 @@ private:
     void _reserve_record_buffer();
     std::size_t _buffered() const { return m_record_buffer.size() - m_buffer_head; }
     const plib_data_t* _buffer_begin() const { return m_record_buffer.data() + m_buffer_head; }
-    void _merge_batch(notify_list_t& notes);
+    // True when the batch went into the run (the record buffer and the log).
+    bool _merge_batch(notify_list_t& notes);
+    void _deliver_events(const notify_list_t& notes, std::shared_ptr<const plib_acq_batch_t> batch);
     void _append_to_log(notify_list_t& notes);
     bool _auto_stop_check();  // true: the run must stop
     void _capacity_check(notify_list_t& notes);
@@ -196,10 +204,18 @@ private:
     uint64_t m_dropped_count = 0;  // reply pieces of this run that were no number
     acq_statistics_t m_statistics;  // of the readings accepted since the start or clear
     plib_acq_stop_cause_t m_stop_cause = acq_stop_none;
-    std::string m_run_record_path;  // the record file this run opened, if any
     plib_acq_file_record_param_t m_file_record_param;
+    // The run's log file as created (its name may differ from the record path's), and
+    // the readings that reached it.
+    std::string m_log_path;
+    plib_log_file_id_t m_log_id;
+    uint64_t m_logged_count = 0;
     acq_trend_t m_trend;
     acq_record_line_formatter_t m_line_formatter;
+
+    // The event subscriber (its own locks); m_batches_wanted: hand batches over.
+    nsp::thd::notifier_t<plib_acq_event_t> m_event_notifier;
+    std::atomic<bool> m_batches_wanted{false};
     std::string m_log_text;  // one tick's reading lines, reused between ticks
 };
 

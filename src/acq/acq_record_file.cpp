@@ -142,6 +142,18 @@ bool write_all(int fd, const char* p, std::size_t n) {
     return true;
 }
 
+bool write_all_at(int fd, const char* p, std::size_t n, off_t offset) {
+    while (n > 0) {
+        const ssize_t w = ::pwrite(fd, p, n, offset);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        offset += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
 // Cuts a torn last line (left by a crash or a full disk) back to the last "\n", so
 // what is appended next starts on a line of its own. Reads backwards in bounded steps.
 bool repair_torn_tail(int fd, off_t size) {
@@ -169,10 +181,12 @@ std::string acq_record_header(const plib_acq_file_record_param_t& param, int int
                               std::string_view date_text) {
     std::string h;
     h.reserve(256);
-    h += "Product type : " + param.product_type + "\n";
-    h += "Product SRLN : " + param.serial_number + "\n";
-    h += "Product Software Version : " + param.product_software_version + "\n";
-    h += "Software Version : " + param.software_version + "\n";
+    // Each text is one header line whatever the instrument sent: the nine lines before
+    // the readings stay nine.
+    h += "Product type : " + printable_line(param.product_type) + "\n";
+    h += "Product SRLN : " + printable_line(param.serial_number) + "\n";
+    h += "Product Software Version : " + printable_line(param.product_software_version) + "\n";
+    h += "Software Version : " + printable_line(param.software_version) + "\n";
     h += "File type: CSV\n";
     h += "File version: 1.0\n";
     h += "Interval : " + std::to_string(interval_ms) + "ms\n";
@@ -180,7 +194,7 @@ std::string acq_record_header(const plib_acq_file_record_param_t& param, int int
     h += date_text;
     h += "\n";
     h += "\n";
-    h += param.column_title + ",Time(s)\n";
+    h += printable_line(param.column_title) + ",Time(s)\n";
     return h;
 }
 
@@ -269,22 +283,29 @@ void acq_fill_record_param(plib_acq_file_record_param_t& param, std::string_view
         record_directory, acq_record_file_name(stamp, column_title, product_type, serial_number));
 }
 
-acq_file_result_t acq_append_to_file(const std::string& path, std::string_view text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+acq_file_result_t acq_create_log_file(const std::string& path, std::string_view header,
+                                      plib_log_create_t& created) {
+    created = plib_log_file_create(path);
+    if (created.fd < 0) return acq_file_result_t::open_failed;
+    bool ok = write_all(created.fd, header.data(), header.size());
+    if (!ok) (void)!::ftruncate(created.fd, 0);
+    ok = ::close(created.fd) == 0 && ok;
+    created.fd = -1;
+    return ok ? acq_file_result_t::ok : acq_file_result_t::write_failed;
+}
+
+acq_file_result_t acq_append_to_file(const std::string& path, const plib_log_file_id_t& id, std::string_view text) {
+    // Only the file this writer created: the repair below cuts bytes, which it may do
+    // to its own file alone.
+    const int fd = plib_log_file_open_owned(path, id, true);
     if (fd < 0) return acq_file_result_t::open_failed;
     struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    bool ok = true;
-    off_t good_size = regular ? st.st_size : 0;
-    if (regular && good_size > 0) {
-        // O_APPEND does not stop pread: the repair reads through the same descriptor.
-        const int rfd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-        ok = rfd >= 0 && repair_torn_tail(rfd, good_size);
-        if (rfd >= 0) {
-            struct stat after {};
-            if (::fstat(rfd, &after) == 0) good_size = after.st_size;
-            ::close(rfd);
-        }
+    bool ok = ::fstat(fd, &st) == 0;
+    off_t good_size = ok ? st.st_size : 0;
+    if (ok && good_size > 0) {
+        ok = repair_torn_tail(fd, good_size);
+        struct stat after {};
+        if (::fstat(fd, &after) == 0) good_size = after.st_size;
     }
     const char* p = text.data();
     const char* const end = p + text.size();
@@ -299,13 +320,13 @@ acq_file_result_t acq_append_to_file(const std::string& path, std::string_view t
                                   static_cast<std::size_t>(end - p) - append_chunk_bytes);
             stop = hit != nullptr ? static_cast<const char*>(hit) + 1 : end;
         }
-        ok = write_all(fd, p, static_cast<std::size_t>(stop - p));
+        ok = write_all_at(fd, p, static_cast<std::size_t>(stop - p), good_size);
         if (ok) good_size += static_cast<off_t>(stop - p);
         p = stop;
     }
     // A short write (full disk) leaves part of a line: cut it off, so the file ends at
     // a line boundary whatever happens next.
-    if (!ok && regular) (void)!::ftruncate(fd, good_size);
+    if (!ok) (void)!::ftruncate(fd, good_size);
     if (::close(fd) != 0) ok = false;
     return ok ? acq_file_result_t::ok : acq_file_result_t::write_failed;
 }
@@ -322,8 +343,11 @@ acq_file_result_t acq_export_file(const std::string& path, const std::string& he
     // A device or pipe cannot be replaced by renaming (and must not be): written into.
     const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
     std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = device ? ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC) : ::mkstemp(temp.data());
+    // A pipe nobody reads would hold the engine forever: opened without waiting.
+    const int fd = device ? ::open(target.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC)
+                          : ::mkstemp(temp.data());
     if (fd < 0) return acq_file_result_t::open_failed;
+    if (device) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::printf("Success to open: %s\n", path.c_str());
     std::fflush(stdout);
     bool ok = write_all(fd, header.data(), header.size());
@@ -342,9 +366,10 @@ acq_file_result_t acq_export_file(const std::string& path, const std::string& he
         ok = ::close(fd) == 0 && ok;
         return ok ? acq_file_result_t::ok : acq_file_result_t::write_failed;
     }
+    // mkstemp makes the file 0600: give it the mode any new file of this process gets.
+    ok = ok && plib_apply_file_mode(fd) == 0;
     ok = ::fsync(fd) == 0 && ok;
     ok = ::close(fd) == 0 && ok;
-    if (ok) ::chmod(temp.c_str(), 0644);
     if (!ok || std::rename(temp.c_str(), target.c_str()) != 0) {
         ::unlink(temp.c_str());
         return acq_file_result_t::write_failed;

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "acq/plib_acq_types.h"
+#include "common/plib_log_file.h"
 
 inline constexpr int acq_record_value_digits = 10;
 // Longest value text: sign, ten digits, point, "e-308".
@@ -67,12 +68,18 @@ enum class acq_file_result_t {
     write_failed,  // opened, but not every byte reached the file (disk full, I/O error)
 };
 
-// Opens `path` for appending (created if missing), writes `text`, closes it. A torn
-// last line already in the file (a crash mid-write) is first cut back to the last
-// "\n"; `text` goes out in writes that end at line ends, and a write that fails part-way
-// is cut back too: the file ends at a line end after a failure, and by the next
-// append after a crash.
-acq_file_result_t acq_append_to_file(const std::string& path, std::string_view text);
+// Creates the run's log file new (plib_log_file_create: another name when the name is
+// taken, a shorter one when it is too long) and writes `header` into it. `created`
+// tells the path and identity of the file; open_failed when no file could be created.
+acq_file_result_t acq_create_log_file(const std::string& path, std::string_view header,
+                                      plib_log_create_t& created);
+
+// Opens the log file `id` at `path` (refused when anything else is at the name now),
+// writes `text`, closes it. A torn last line already in the file (a crash mid-write)
+// is first cut back to the last "\n"; `text` goes out in writes that end at line ends,
+// and a write that fails part-way is cut back too: the file ends at a line end after a
+// failure, and by the next append after a crash.
+acq_file_result_t acq_append_to_file(const std::string& path, const plib_log_file_id_t& id, std::string_view text);
 
 // Export: writes the header and one line per reading to a temporary file beside `path`,
 // syncs it and renames it over `path` (a device is written into directly),

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -97,9 +98,12 @@ struct plib_record_run_state_info_t {
     // Pieces of the run's replies that were no number and were dropped (never stored
     // as readings).
     uint64_t dropped_count = 0;
+    // Readings of the run that reached its log file, and the file's path ("" when the
+    // run logs nothing); the path differs from the record path when that name was taken.
+    uint64_t logged_count = 0;
+    std::string record_path;
     plib_acq_statistics_t statistics;  // of every reading accepted since the start or clear
     plib_acq_stop_cause_t stop_cause = acq_stop_none;
-    std::string record_path;  // the run's record file, empty when the run logged to none
 };
 
 // A slice of the record buffer: filled only when [start, start + count) lies inside it.
@@ -130,4 +134,18 @@ struct plib_acq_file_record_param_t {
     std::string software_version;          // this application's version
     std::string record_path;               // full path of the log file, or empty: no log
     std::string column_title;              // display name of the measurement function
+};
+
+// The readings one tick accepted into the record buffer (exactly what the record file
+// gets while logging), oldest first. Shared read-only between the listeners of an event.
+struct plib_acq_batch_t {
+    uint64_t run_id = 0;  // differs between runs of one engine
+    std::vector<plib_data_t> readings;
+};
+
+// A notification with its data: `batch` is set on acq_notify_data when the tick accepted
+// readings and someone asked for batches (acq_main_t::set_event_callback).
+struct plib_acq_event_t {
+    plib_acq_notify_t kind = acq_notify_start;
+    std::shared_ptr<const plib_acq_batch_t> batch;
 };

@@ -23,10 +23,11 @@ int main(int argc, char* argv[]) {
     ui_application_t::install_window_icon();
 
     ui_main_window_t main_window(path);
-    // SIGTERM and Ctrl+C close the window like its close button, so shutdown is one path.
+    // SIGTERM and Ctrl+C close the window like its close button, so shutdown is one path
+    // (without the question about running instruments: nobody may be there to answer).
     ui_quit_signal_t quit_signal;
     QObject::connect(&quit_signal, &ui_quit_signal_t::signal_quit_requested, &main_window,
-                     &ui_main_window_t::close);
+                     &ui_main_window_t::slot_close_without_asking);
     main_window.show();
     // A project named on the command line (the desktop opens .dmm files this way).
     main_window.open_start_project(path);

@@ -92,56 +92,58 @@ plib_scan_run_state_t cfg_main_t::get_scan_run_state_info() const {
 // Measurement parameters
 bool cfg_main_t::has_function(int f) const { return m_pmeasure->has_function(f); }
 int cfg_main_t::set_function(int f) { return m_pmeasure->set_function(f); }
+int cfg_main_t::send_function(int f) const { return m_pmeasure->send_function(f); }
 int cfg_main_t::get_function() const { return m_pmeasure->get_function(); }
-void cfg_main_t::set_auto_range(int f, int on) { m_pmeasure->set_auto_range(f, on); }
+void cfg_main_t::store_function(int f) { m_pmeasure->store_function(f); }
+int cfg_main_t::set_auto_range(int f, int on) { return m_pmeasure->set_auto_range(f, on); }
 int cfg_main_t::get_auto_range(int f) const { return m_pmeasure->get_auto_range(f); }
-void cfg_main_t::set_range(int f, const std::string& range) { m_pmeasure->set_range(f, range); }
+int cfg_main_t::set_range(int f, const std::string& range) { return m_pmeasure->set_range(f, range); }
 std::string cfg_main_t::get_range(int f) const { return m_pmeasure->get_range(f); }
 std::string cfg_main_t::read_range(int f) { return m_pmeasure->read_range(f); }
 std::string cfg_main_t::query_range(int f) const { return m_pmeasure->query_range(f); }
 void cfg_main_t::store_read_range(int f, const std::string& range) { m_pmeasure->store_read_range(f, range); }
-void cfg_main_t::set_nplc(int f, const std::string& nplc) { m_pmeasure->set_nplc(f, nplc); }
+int cfg_main_t::set_nplc(int f, const std::string& nplc) { return m_pmeasure->set_nplc(f, nplc); }
 std::string cfg_main_t::get_nplc(int f) const { return m_pmeasure->get_nplc(f); }
-void cfg_main_t::set_rel_state(int f, int on) { m_pmeasure->set_rel_state(f, on); }
+int cfg_main_t::set_rel_state(int f, int on) { return m_pmeasure->set_rel_state(f, on); }
 int cfg_main_t::get_rel_state(int f) const { return m_pmeasure->get_rel_state(f); }
-void cfg_main_t::set_rel_value(int f, const std::string& value) { m_pmeasure->set_rel_value(f, value); }
+int cfg_main_t::set_rel_value(int f, const std::string& value) { return m_pmeasure->set_rel_value(f, value); }
 std::string cfg_main_t::get_rel_value(int f) const { return m_pmeasure->get_rel_value(f); }
-void cfg_main_t::set_filter(int f, int on) { m_pmeasure->set_filter(f, on); }
+int cfg_main_t::set_filter(int f, int on) { return m_pmeasure->set_filter(f, on); }
 int cfg_main_t::get_filter(int f) const { return m_pmeasure->get_filter(f); }
-void cfg_main_t::set_auto_zero(int f, int on) { m_pmeasure->set_auto_zero(f, on); }
+int cfg_main_t::set_auto_zero(int f, int on) { return m_pmeasure->set_auto_zero(f, on); }
 int cfg_main_t::get_auto_zero(int f) const { return m_pmeasure->get_auto_zero(f); }
-void cfg_main_t::set_bandwidth(int f, const std::string& bandwidth) {
-    m_pmeasure->set_bandwidth(f, bandwidth);
+int cfg_main_t::set_bandwidth(int f, const std::string& bandwidth) { return m_pmeasure->set_bandwidth(f, bandwidth);
 }
 std::string cfg_main_t::get_bandwidth(int f) const { return m_pmeasure->get_bandwidth(f); }
-void cfg_main_t::set_diverter(int f, int v) { m_pmeasure->set_diverter(f, v); }
+int cfg_main_t::set_diverter(int f, int v) { return m_pmeasure->set_diverter(f, v); }
 int cfg_main_t::get_diverter(int f) const { return m_pmeasure->get_diverter(f); }
-void cfg_main_t::set_aperture(int f, const std::string& aperture) { m_pmeasure->set_aperture(f, aperture); }
+int cfg_main_t::set_aperture(int f, const std::string& aperture) { return m_pmeasure->set_aperture(f, aperture); }
 std::string cfg_main_t::get_aperture(int f) const { return m_pmeasure->get_aperture(f); }
-void cfg_main_t::set_beeper(int f, int v) { m_pmeasure->set_beeper(f, v); }
+int cfg_main_t::set_beeper(int f, int v) { return m_pmeasure->set_beeper(f, v); }
 int cfg_main_t::get_beeper(int f) const { return m_pmeasure->get_beeper(f); }
-void cfg_main_t::set_threshold(int f, const std::string& threshold) {
-    m_pmeasure->set_threshold(f, threshold);
+int cfg_main_t::set_threshold(int f, const std::string& threshold) { return m_pmeasure->set_threshold(f, threshold);
 }
 std::string cfg_main_t::get_threshold(int f) const { return m_pmeasure->get_threshold(f); }
-void cfg_main_t::set_impedance(const std::string& impedance) { m_pmeasure->set_impedance(impedance); }
+int cfg_main_t::set_impedance(const std::string& impedance) { return m_pmeasure->set_impedance(impedance); }
 std::string cfg_main_t::get_impedance() const { return m_pmeasure->get_impedance(); }
-void cfg_main_t::set_temp_unit(int v) { m_pmeasure->set_temp_unit(v); }
+int cfg_main_t::set_temp_unit(int v) { return m_pmeasure->set_temp_unit(v); }
 int cfg_main_t::get_temp_unit() const { return m_pmeasure->get_temp_unit(); }
-void cfg_main_t::set_temp_display(int v) { m_pmeasure->set_temp_display(v); }
+int cfg_main_t::set_temp_display(int v) { return m_pmeasure->set_temp_display(v); }
 int cfg_main_t::get_temp_display() const { return m_pmeasure->get_temp_display(); }
-void cfg_main_t::set_temp_source(int v) { m_pmeasure->set_temp_source(v); }
+int cfg_main_t::set_temp_source(int v) { return m_pmeasure->set_temp_source(v); }
 int cfg_main_t::get_temp_source() const { return m_pmeasure->get_temp_source(); }
-void cfg_main_t::set_temp_ext_source_val(const std::string& value) {
-    m_pmeasure->set_temp_ext_source_val(value);
+int cfg_main_t::set_temp_ext_source_val(const std::string& value) { return m_pmeasure->set_temp_ext_source_val(value);
 }
 std::string cfg_main_t::get_temp_ext_source_val() const { return m_pmeasure->get_temp_ext_source_val(); }
-void cfg_main_t::set_temp_sensor(const plib_temp_sensor_t& sensor) { m_pmeasure->set_temp_sensor(sensor); }
+int cfg_main_t::set_temp_sensor(const plib_temp_sensor_t& sensor) { return m_pmeasure->set_temp_sensor(sensor); }
 plib_temp_sensor_t cfg_main_t::get_temp_sensor() const { return m_pmeasure->get_temp_sensor(); }
-void cfg_main_t::sync_udef_sensors(std::vector<plib_udef_sensor_t>& out) {
-    m_pmeasure->sync_udef_sensors(out);
+int cfg_main_t::sync_udef_sensors(std::vector<plib_udef_sensor_t>& out) { return m_pmeasure->sync_udef_sensors(out);
 }
 void cfg_main_t::apply_to_instrument() { m_pmeasure->apply_to_instrument(); }
+cfg_measure_settings_t cfg_main_t::stored_settings() const { return m_pmeasure->stored_settings(); }
+void cfg_main_t::restore_settings(const cfg_measure_settings_t& settings) {
+    m_pmeasure->restore_settings(settings);
+}
 
 // Acquisition parameters
 void cfg_main_t::set_acq_mode(int v) { m_pmeasure->set_acq_mode(v); }

@@ -1,5 +1,10 @@
-// Per-instrument configuration facade. Each operation forwards to one sub-object; all
-// run on the UI thread.
+// Per-instrument configuration facade. Each operation forwards to one sub-object.
+//
+// Threads: the pages run the measurement setters (which wait for the instrument) as
+// jobs on the device item's lane, one at a time in the order the user made them; the
+// stored measurement values they write are guarded by cfg_measure_t's store lock, so
+// the GUI thread may read them meanwhile. Everything else runs on the GUI thread.
+// Each measurement setter returns the driver's status (0: the instrument took it).
 //
 // An instrument has two doors, and every caller (user interface, command line) uses
 // the same two:
@@ -11,6 +16,19 @@
 // No caller changes a setting or a run state through an engine or the driver directly,
 // so that the rules kept here (a start needs a connected instrument; measuring and
 // scanning exclude each other) cannot be bypassed.
+//
+// Threads and locks:
+// - Talking to the instrument: any thread may call an operation that does I/O; the I/O
+//   itself always runs on the instrument's link thread ("remote"), one call at a time
+//   (the link engine's send mutex serialises the callers). The driver's session is an
+//   atomic.
+// - The configuration objects (cfg_measure_t, cfg_acq_t, cfg_trig_t, the scan config,
+//   the diagram settings) have no lock: they belong to the thread that owns the
+//   instrument (the GUI thread, or the command's thread in the command-line tool).
+//   Workers of the pages may call only operations that store nothing, such as
+//   send_function, with values read on the owning thread.
+// - cfg_remote_t's connection record is guarded by its own m_state_mutex (connect may
+//   run on a worker); the engines guard their state with their own mutexes.
 #pragma once
 
 #include <cstdint>
@@ -89,50 +107,58 @@ public:
     // Whether the model has function f (Period may share the Frequency record).
     bool has_function(int f) const;
     int set_function(int f);
+    // Sends f to the instrument without storing it (any thread; see the header).
+    int send_function(int f) const;
     int get_function() const;
-    void set_auto_range(int f, int on);
+    // Stores f as the current function only; set_function sends it later.
+    void store_function(int f);
+    int set_auto_range(int f, int on);
     int get_auto_range(int f) const;
-    void set_range(int f, const std::string& range);
+    int set_range(int f, const std::string& range);
     std::string get_range(int f) const;
     std::string read_range(int f);
     // read_range in two halves: the instrument's answer (no stored value touched: may run
     // on the device item's lane) and its store (on the GUI thread).
     std::string query_range(int f) const;
     void store_read_range(int f, const std::string& range);
-    void set_nplc(int f, const std::string& nplc);
+    int set_nplc(int f, const std::string& nplc);
     std::string get_nplc(int f) const;
-    void set_rel_state(int f, int on);
+    int set_rel_state(int f, int on);
     int get_rel_state(int f) const;
-    void set_rel_value(int f, const std::string& value);
+    int set_rel_value(int f, const std::string& value);
     std::string get_rel_value(int f) const;
-    void set_filter(int f, int on);
+    int set_filter(int f, int on);
     int get_filter(int f) const;
-    void set_auto_zero(int f, int on);
+    int set_auto_zero(int f, int on);
     int get_auto_zero(int f) const;
-    void set_bandwidth(int f, const std::string& bandwidth);
+    int set_bandwidth(int f, const std::string& bandwidth);
     std::string get_bandwidth(int f) const;
-    void set_diverter(int f, int v);
+    int set_diverter(int f, int v);
     int get_diverter(int f) const;
-    void set_aperture(int f, const std::string& aperture);
+    int set_aperture(int f, const std::string& aperture);
     std::string get_aperture(int f) const;
-    void set_beeper(int f, int v);
+    int set_beeper(int f, int v);
     int get_beeper(int f) const;
-    void set_threshold(int f, const std::string& threshold);
+    int set_threshold(int f, const std::string& threshold);
     std::string get_threshold(int f) const;
-    void set_impedance(const std::string& impedance);
+    int set_impedance(const std::string& impedance);
     std::string get_impedance() const;
-    void set_temp_unit(int v);
+    int set_temp_unit(int v);
     int get_temp_unit() const;
-    void set_temp_display(int v);
+    int set_temp_display(int v);
     int get_temp_display() const;
-    void set_temp_source(int v);
+    int set_temp_source(int v);
     int get_temp_source() const;
-    void set_temp_ext_source_val(const std::string& value);
+    int set_temp_ext_source_val(const std::string& value);
     std::string get_temp_ext_source_val() const;
-    void set_temp_sensor(const plib_temp_sensor_t& sensor);
+    int set_temp_sensor(const plib_temp_sensor_t& sensor);
     plib_temp_sensor_t get_temp_sensor() const;
-    void sync_udef_sensors(std::vector<plib_udef_sensor_t>& out);
+    int sync_udef_sensors(std::vector<plib_udef_sensor_t>& out);
     void apply_to_instrument();
+    // The stored function and records, and putting them back (store only): a change the
+    // instrument refused is undone with these.
+    cfg_measure_settings_t stored_settings() const;
+    void restore_settings(const cfg_measure_settings_t& settings);
 
     // Acquisition parameters
     void set_acq_mode(int v);

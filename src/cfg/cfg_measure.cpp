@@ -10,6 +10,7 @@
 
 #include "acq/acq_main.h"
 #include "common/plib_format.h"
+#include "common/plib_number.h"
 #include "drv/if/drv_if.h"
 #include "nsp_src/lib/lib_assert.h"
 
@@ -32,7 +33,11 @@ int cfg_measure_t::resolve_function(int f) const {
     return f;
 }
 
-bool cfg_measure_t::has_function(int f) const { return m_cfg_map.count(resolve_function(f)) != 0; }
+bool cfg_measure_t::has_function(int f) const {
+    const int key = resolve_function(f);
+    std::lock_guard<std::mutex> lock(m_store_mutex);
+    return m_cfg_map.count(key) != 0;
+}
 
 namespace {
 // The impedance choice the model offers on its impedance ranges.
@@ -176,6 +181,37 @@ bool cfg_measure_t::offers(int f, cfg_text_setting_t s, const std::string& value
     return false;
 }
 
+std::string cfg_measure_t::offered_text(int f, cfg_text_setting_t s) const {
+    if (m_pdrv == nullptr) return std::string();
+    const func_offer_t o = offer_of(*m_pdrv, f);
+    auto list_text = [](const std::vector<std::string>& list) {
+        std::string text;
+        for (const std::string& v : list) text += (text.empty() ? "" : ", ") + v;
+        return text;
+    };
+    auto limits_text = [](double min, double max) {
+        return max > min ? "a number from " + format_general(min, 10) + " to " + format_general(max, 10)
+                         : std::string();
+    };
+    switch (s) {
+        case cfg_text_setting_t::range:
+            return list_text(o.ranges);
+        case cfg_text_setting_t::nplc:
+            return list_text(o.speeds);
+        case cfg_text_setting_t::impedance:
+            return list_text(o.impedances);
+        case cfg_text_setting_t::bandwidth:
+            return list_text(o.bandwidths);
+        case cfg_text_setting_t::aperture:
+            return list_text(o.apertures);
+        case cfg_text_setting_t::rel_value:
+            return limits_text(o.rel_min, o.rel_max);
+        case cfg_text_setting_t::threshold:
+            return limits_text(o.threshold_min, o.threshold_max);
+    }
+    return std::string();
+}
+
 const plib_measure_func_cfg_t* cfg_measure_t::_find(int f) const {
     auto it = m_cfg_map.find(resolve_function(f));
     NSP_ASSERT(it != m_cfg_map.end());
@@ -193,17 +229,47 @@ plib_measure_func_cfg_t& cfg_measure_t::_entry(int f) {
 }
 
 int cfg_measure_t::set_function(int f) {
-    m_function = f;
+    {
+        std::lock_guard<std::mutex> lock(m_store_mutex);
+        m_function = f;
+    }
     return m_pdrv->set_function(as_type(f));
 }
 
-#define CFG_GET(field, fallback)                 \
-    const plib_measure_func_cfg_t* e = _find(f); \
+int cfg_measure_t::send_function(int f) const { return m_pdrv->set_function(as_type(f)); }
+
+void cfg_measure_t::store_function(int f) {
+    std::lock_guard<std::mutex> lock(m_store_mutex);
+    m_function = f;
+}
+
+int cfg_measure_t::get_function() const {
+    std::lock_guard<std::mutex> lock(m_store_mutex);
+    return m_function;
+}
+
+#define CFG_GET(field, fallback)                              \
+    std::lock_guard<std::mutex> lock(m_store_mutex);          \
+    const plib_measure_func_cfg_t* e = _find(f);              \
     return e ? e->field : fallback
 
-void cfg_measure_t::set_auto_range(int f, int on) {
-    m_pdrv->set_range_auto(as_type(f), on);
-    _entry(f).auto_range = on;
+// Stores into the record of f under the store lock.
+#define CFG_STORE(f, statement)                              \
+    do {                                                     \
+        std::lock_guard<std::mutex> lock(m_store_mutex);     \
+        plib_measure_func_cfg_t& e = _entry(f);              \
+        statement;                                           \
+    } while (0)
+
+namespace {
+// The instrument refused a value before anything was sent (see _refused).
+constexpr int status_refused = -1;
+}  // namespace
+
+int cfg_measure_t::set_auto_range(int f, int on) {
+    const int status = m_pdrv->set_range_auto(as_type(f), on);
+    CFG_STORE(f, e.auto_range = on);
+    return status;
 }
 int cfg_measure_t::get_auto_range(int f) const { CFG_GET(auto_range, 0); }
 
@@ -223,12 +289,14 @@ bool _refused(const char* what, std::string_view text, bool name = false) {
 }
 }  // namespace
 
-void cfg_measure_t::set_range(int f, const std::string& range) {
-    if (_refused("range", range)) return;
-    m_pdrv->set_range(as_type(f), range);
-    plib_measure_func_cfg_t& e = _entry(f);
-    e.range = range;
-    e.auto_range = 0;
+int cfg_measure_t::set_range(int f, const std::string& range) {
+    if (_refused("range", range)) return status_refused;
+    const int status = m_pdrv->set_range(as_type(f), range);
+    CFG_STORE(f, {
+        e.range = range;
+        e.auto_range = 0;
+    });
+    return status;
 }
 std::string cfg_measure_t::get_range(int f) const { CFG_GET(range, std::string()); }
 
@@ -248,155 +316,203 @@ std::string cfg_measure_t::query_range(int f) const {
 }
 
 void cfg_measure_t::store_read_range(int f, const std::string& range) {
-    if (!range.empty()) _entry(f).range = range;
+    if (!range.empty()) CFG_STORE(f, e.range = range);
 }
 
-void cfg_measure_t::set_nplc(int f, const std::string& nplc) {
-    if (_refused("nplc", nplc)) return;
-    m_pdrv->set_nplc(as_type(f), nplc);
-    _entry(f).nplc = nplc;
+int cfg_measure_t::set_nplc(int f, const std::string& nplc) {
+    if (_refused("nplc", nplc)) return status_refused;
+    const int status = m_pdrv->set_nplc(as_type(f), nplc);
+    CFG_STORE(f, e.nplc = nplc);
+    return status;
 }
 std::string cfg_measure_t::get_nplc(int f) const { CFG_GET(nplc, std::string()); }
 
-void cfg_measure_t::set_rel_value(int f, const std::string& value) {
-    if (_refused("rel_value", value)) return;
-    m_pdrv->set_null_value(as_type(f), value);
-    _entry(f).rel_value = value;
+int cfg_measure_t::set_rel_value(int f, const std::string& value) {
+    if (_refused("rel_value", value)) return status_refused;
+    const int status = m_pdrv->set_null_value(as_type(f), value);
+    CFG_STORE(f, e.rel_value = value);
+    return status;
 }
 std::string cfg_measure_t::get_rel_value(int f) const { CFG_GET(rel_value, std::string()); }
 
-void cfg_measure_t::set_rel_state(int f, int on) {
-    m_pdrv->set_null(as_type(f), on);
-    _entry(f).rel_state = on;
+int cfg_measure_t::set_rel_state(int f, int on) {
+    int status = m_pdrv->set_null(as_type(f), on);
+    CFG_STORE(f, e.rel_state = on);
     if (on != 0) {
         std::string value;
-        m_pdrv->get_null_value(as_type(f), value);
-        _entry(f).rel_value = value;
+        const int read = m_pdrv->get_null_value(as_type(f), value);
+        if (status == 0) status = read;
+        CFG_STORE(f, e.rel_value = value);
     }
+    return status;
 }
 int cfg_measure_t::get_rel_state(int f) const { CFG_GET(rel_state, 0); }
 
-void cfg_measure_t::set_impedance(const std::string& impedance) {
-    if (_refused("impedance", impedance)) return;
-    m_pdrv->set_volt_impedance(impedance);
-    _entry(measure_dcv).impedance = impedance;
+int cfg_measure_t::set_impedance(const std::string& impedance) {
+    if (_refused("impedance", impedance)) return status_refused;
+    const int status = m_pdrv->set_volt_impedance(impedance);
+    CFG_STORE(measure_dcv, e.impedance = impedance);
+    return status;
 }
 std::string cfg_measure_t::get_impedance() const {
     const int f = measure_dcv;
     CFG_GET(impedance, std::string());
 }
 
-void cfg_measure_t::set_filter(int f, int on) {
-    m_pdrv->set_filter(as_type(f), on);
-    _entry(f).filter = on;
+int cfg_measure_t::set_filter(int f, int on) {
+    const int status = m_pdrv->set_filter(as_type(f), on);
+    CFG_STORE(f, e.filter = on);
+    return status;
 }
 int cfg_measure_t::get_filter(int f) const { CFG_GET(filter, 0); }
 
-void cfg_measure_t::set_auto_zero(int f, int on) {
-    m_pdrv->set_auto_zero(as_type(f), on);
-    _entry(f).auto_zero = on;
+int cfg_measure_t::set_auto_zero(int f, int on) {
+    const int status = m_pdrv->set_auto_zero(as_type(f), on);
+    CFG_STORE(f, e.auto_zero = on);
+    return status;
 }
 int cfg_measure_t::get_auto_zero(int f) const { CFG_GET(auto_zero, 0); }
 
-void cfg_measure_t::set_bandwidth(int f, const std::string& bandwidth) {
-    if (_refused("bandwidth", bandwidth)) return;
-    m_pdrv->set_bandwidth(as_type(f), bandwidth);
-    _entry(f).bandwidth = bandwidth;
+int cfg_measure_t::set_bandwidth(int f, const std::string& bandwidth) {
+    if (_refused("bandwidth", bandwidth)) return status_refused;
+    const int status = m_pdrv->set_bandwidth(as_type(f), bandwidth);
+    CFG_STORE(f, e.bandwidth = bandwidth);
+    return status;
 }
 std::string cfg_measure_t::get_bandwidth(int f) const { CFG_GET(bandwidth, std::string()); }
 
-void cfg_measure_t::set_diverter(int f, int v) {
-    m_pdrv->set_diverter(as_type(f), v);
-    _entry(f).diverter = v;
-    if (v == 1) set_auto_range(f, 1);
+int cfg_measure_t::set_diverter(int f, int v) {
+    int status = m_pdrv->set_diverter(as_type(f), v);
+    CFG_STORE(f, e.diverter = v);
+    if (v == 1) {
+        const int ranged = set_auto_range(f, 1);
+        if (status == 0) status = ranged;
+    }
+    return status;
 }
 int cfg_measure_t::get_diverter(int f) const { CFG_GET(diverter, 0); }
 
-void cfg_measure_t::set_aperture(int f, const std::string& aperture) {
-    if (_refused("aperture", aperture)) return;
-    m_pdrv->set_aperture(as_type(f), aperture);
-    _entry(f).aperture = aperture;
+int cfg_measure_t::set_aperture(int f, const std::string& aperture) {
+    if (_refused("aperture", aperture)) return status_refused;
+    const int status = m_pdrv->set_aperture(as_type(f), aperture);
+    CFG_STORE(f, e.aperture = aperture);
+    return status;
 }
 std::string cfg_measure_t::get_aperture(int f) const { CFG_GET(aperture, std::string()); }
 
-void cfg_measure_t::set_beeper(int f, int v) {
+int cfg_measure_t::set_beeper(int f, int v) {
     drv_cont_caps_t caps;
     m_pdrv->get_cont_caps(caps);
-    if (caps.beeper_shared) {
-        if (m_cfg_map.count(measure_cont) != 0) m_cfg_map[measure_cont].beeper = v;
-        if (m_cfg_map.count(measure_diode) != 0) m_cfg_map[measure_diode].beeper = v;
-    } else {
-        _entry(f).beeper = v;
+    {
+        std::lock_guard<std::mutex> lock(m_store_mutex);
+        if (caps.beeper_shared) {
+            if (m_cfg_map.count(measure_cont) != 0) m_cfg_map[measure_cont].beeper = v;
+            if (m_cfg_map.count(measure_diode) != 0) m_cfg_map[measure_diode].beeper = v;
+        } else {
+            _entry(f).beeper = v;
+        }
     }
-    m_pdrv->set_beep(as_type(f), v);
+    return m_pdrv->set_beep(as_type(f), v);
 }
 int cfg_measure_t::get_beeper(int f) const { CFG_GET(beeper, 0); }
 
-void cfg_measure_t::set_threshold(int f, const std::string& threshold) {
-    if (_refused("threshold", threshold)) return;
-    m_pdrv->set_threshold(as_type(f), threshold);
-    _entry(f).threshold = threshold;
+int cfg_measure_t::set_threshold(int f, const std::string& threshold) {
+    if (_refused("threshold", threshold)) return status_refused;
+    const int status = m_pdrv->set_threshold(as_type(f), threshold);
+    CFG_STORE(f, e.threshold = threshold);
+    return status;
 }
 std::string cfg_measure_t::get_threshold(int f) const { CFG_GET(threshold, std::string()); }
 
-void cfg_measure_t::set_temp_unit(int v) {
-    m_pdrv->set_temp_unit(v);
-    _entry(measure_temp).temp_unit = v;
+int cfg_measure_t::set_temp_unit(int v) {
+    const int status = m_pdrv->set_temp_unit(v);
+    CFG_STORE(measure_temp, e.temp_unit = v);
+    return status;
 }
 int cfg_measure_t::get_temp_unit() const {
     const int f = measure_temp;
     CFG_GET(temp_unit, 0);
 }
-void cfg_measure_t::set_temp_display(int v) {
-    m_pdrv->set_temp_type(v);
-    _entry(measure_temp).temp_display = v;
+int cfg_measure_t::set_temp_display(int v) {
+    const int status = m_pdrv->set_temp_type(v);
+    CFG_STORE(measure_temp, e.temp_display = v);
+    return status;
 }
 int cfg_measure_t::get_temp_display() const {
     const int f = measure_temp;
     CFG_GET(temp_display, 0);
 }
-void cfg_measure_t::set_temp_source(int v) {
-    m_pdrv->set_temp_ref_source(v);
-    _entry(measure_temp).temp_source = v;
+int cfg_measure_t::set_temp_source(int v) {
+    const int status = m_pdrv->set_temp_ref_source(v);
+    CFG_STORE(measure_temp, e.temp_source = v);
+    return status;
 }
 int cfg_measure_t::get_temp_source() const {
     const int f = measure_temp;
     CFG_GET(temp_source, 0);
 }
-void cfg_measure_t::set_temp_ext_source_val(const std::string& value) {
-    if (_refused("temp_ext_source_val", value)) return;
-    m_pdrv->set_temp_ref_value(value);
-    _entry(measure_temp).temp_ext_source_val = value;
+int cfg_measure_t::set_temp_ext_source_val(const std::string& value) {
+    if (_refused("temp_ext_source_val", value)) return status_refused;
+    const int status = m_pdrv->set_temp_ref_value(value);
+    CFG_STORE(measure_temp, e.temp_ext_source_val = value);
+    return status;
 }
 std::string cfg_measure_t::get_temp_ext_source_val() const {
     const int f = measure_temp;
     CFG_GET(temp_ext_source_val, std::string());
 }
-void cfg_measure_t::set_temp_sensor(const plib_temp_sensor_t& sensor) {
-    if (_refused("temp_sensor", sensor.name, true)) return;
-    m_pdrv->set_temp_transducer(sensor);
-    _entry(measure_temp).temp_sensor = sensor;
+int cfg_measure_t::set_temp_sensor(const plib_temp_sensor_t& sensor) {
+    if (_refused("temp_sensor", sensor.name, true)) return status_refused;
+    const int status = m_pdrv->set_temp_transducer(sensor);
+    CFG_STORE(measure_temp, e.temp_sensor = sensor);
+    return status;
 }
 plib_temp_sensor_t cfg_measure_t::get_temp_sensor() const {
     const int f = measure_temp;
     CFG_GET(temp_sensor, plib_temp_sensor_t());
 }
-void cfg_measure_t::sync_udef_sensors(std::vector<plib_udef_sensor_t>& out) {
+int cfg_measure_t::sync_udef_sensors(std::vector<plib_udef_sensor_t>& out) {
     out.clear();
-    m_pdrv->get_udef_tran_lists(out);
-    _entry(measure_temp).udef_sensor = out;
+    const int status = m_pdrv->get_udef_tran_lists(out);
+    CFG_STORE(measure_temp, e.udef_sensor = out);
+    return status;
 }
 #undef CFG_GET
+#undef CFG_STORE
+
+plib_measure_cfg_map_t cfg_measure_t::cfg_map_copy() const {
+    std::lock_guard<std::mutex> lock(m_store_mutex);
+    return m_cfg_map;
+}
+
+cfg_measure_settings_t cfg_measure_t::stored_settings() const {
+    std::lock_guard<std::mutex> lock(m_store_mutex);
+    return {m_function, m_cfg_map};
+}
+
+void cfg_measure_t::restore_settings(const cfg_measure_settings_t& settings) {
+    std::lock_guard<std::mutex> lock(m_store_mutex);
+    m_function = settings.function;
+    // The keys never change: only records of keys the model has are taken back.
+    for (auto& [key, entry] : m_cfg_map) {
+        const auto it = settings.cfg_map.find(key);
+        if (it != settings.cfg_map.end()) entry = it->second;
+    }
+}
 
 void cfg_measure_t::apply_to_instrument() {
-    m_pdrv->apply_cfg_map(m_cfg_map);
-    m_pdrv->set_function(as_type(m_function));
+    const cfg_measure_settings_t settings = stored_settings();
+    m_pdrv->apply_cfg_map(settings.cfg_map);
+    m_pdrv->set_function(as_type(settings.function));
 }
 
 plib_measure_cfg_t cfg_measure_t::snapshot() const {
     plib_measure_cfg_t s;
-    s.function = m_function;
-    s.cfg_map = m_cfg_map;
+    {
+        std::lock_guard<std::mutex> lock(m_store_mutex);
+        s.function = m_function;
+        s.cfg_map = m_cfg_map;
+    }
     s.acq_mode = m_acq_mode;
     s.buffer_mode = m_buffer_mode;
     s.record_position = m_record_position;
@@ -411,11 +527,7 @@ plib_measure_cfg_t cfg_measure_t::snapshot() const {
 }
 
 void cfg_measure_t::apply_snapshot(const plib_measure_cfg_t& s) {
-    m_function = s.function;
-    for (auto& [key, entry] : m_cfg_map) {
-        auto it = s.cfg_map.find(key);
-        if (it != s.cfg_map.end()) entry = it->second;
-    }
+    restore_settings({s.function, s.cfg_map});
     set_acq_mode(s.acq_mode);
     m_buffer_mode = s.buffer_mode;
     m_record_position = s.record_position;

@@ -3,10 +3,18 @@
 //
 // Every parameter setter writes the instrument first (through the driver holder) and
 // then stores the value, whatever the driver answered: the stored configuration is
-// written again as a whole after each connection (apply_to_instrument).
+// written again as a whole after each connection (apply_to_instrument). Each setter
+// returns the driver's status (0: the instrument took it), so a caller that wants the
+// old value back after a refusal can put it back (stored_settings, restore_settings).
+//
+// Threads: the parameter setters may run on the instrument's lane (a worker thread of
+// the user interface) while the GUI thread reads; m_store_mutex guards the current
+// function and the per-function records (every getter and setter of them takes it).
+// The acquisition parameters belong to the thread that owns the object (the GUI).
 #pragma once
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -45,6 +53,12 @@ struct plib_measure_cfg_t {
     std::string export_path;
 };
 
+// The stored measurement settings alone: current function and per-function records.
+struct cfg_measure_settings_t {
+    int function = 0;
+    plib_measure_cfg_map_t cfg_map;
+};
+
 // The text settings of a function whose values come from the model's tables.
 enum class cfg_text_setting_t { range, nplc, rel_value, impedance, bandwidth, aperture, threshold };
 
@@ -66,14 +80,23 @@ public:
     // limits (relative value, threshold). "" (not set) is taken, and so is any value of
     // a setting the model does not have for f (it is carried, never sent).
     bool offers(int f, cfg_text_setting_t s, const std::string& value) const;
+    // What the model offers for setting `s` of f, for a message: "20V, 200V, ..." or
+    // "a number from -1000 to 1000"; "" when it has no such setting for f.
+    std::string offered_text(int f, cfg_text_setting_t s) const;
 
     // Stores f, then the driver's set_function; returns the driver status.
     int set_function(int f);
-    int get_function() const { return m_function; }
+    // Only the driver's set_function: stores nothing, so a worker thread may call it
+    // (with a function read on the GUI thread) while the GUI reads the configuration.
+    int send_function(int f) const;
+    int get_function() const;
+    // Stores f as the current function without telling the instrument (a caller that
+    // shows the new function at once and sends it later).
+    void store_function(int f);
 
-    void set_auto_range(int f, int on);
+    int set_auto_range(int f, int on);
     int get_auto_range(int f) const;
-    void set_range(int f, const std::string& range);
+    int set_range(int f, const std::string& range);
     std::string get_range(int f) const;
     // ":RANGE?" turned into the range name of f, stored and returned; empty, and nothing
     // stored, when the instrument gives no usable answer.
@@ -82,43 +105,43 @@ public:
     // run off the GUI thread while the link is free to use) and the store of its answer.
     std::string query_range(int f) const;
     void store_read_range(int f, const std::string& range);
-    void set_nplc(int f, const std::string& nplc);
+    int set_nplc(int f, const std::string& nplc);
     std::string get_nplc(int f) const;
-    void set_rel_value(int f, const std::string& value);
+    int set_rel_value(int f, const std::string& value);
     std::string get_rel_value(int f) const;
     // On: also reads the instrument's null value back as rel_value.
-    void set_rel_state(int f, int on);
+    int set_rel_state(int f, int on);
     int get_rel_state(int f) const;
-    void set_impedance(const std::string& impedance);
+    int set_impedance(const std::string& impedance);
     std::string get_impedance() const;
-    void set_filter(int f, int on);
+    int set_filter(int f, int on);
     int get_filter(int f) const;
-    void set_auto_zero(int f, int on);
+    int set_auto_zero(int f, int on);
     int get_auto_zero(int f) const;
-    void set_bandwidth(int f, const std::string& bandwidth);
+    int set_bandwidth(int f, const std::string& bandwidth);
     std::string get_bandwidth(int f) const;
     // 1 (diverter) also turns automatic ranging of f on.
-    void set_diverter(int f, int v);
+    int set_diverter(int f, int v);
     int get_diverter(int f) const;
-    void set_aperture(int f, const std::string& aperture);
+    int set_aperture(int f, const std::string& aperture);
     std::string get_aperture(int f) const;
     // With a shared beeper, Continuity and Diode store the same value.
-    void set_beeper(int f, int v);
+    int set_beeper(int f, int v);
     int get_beeper(int f) const;
-    void set_threshold(int f, const std::string& threshold);
+    int set_threshold(int f, const std::string& threshold);
     std::string get_threshold(int f) const;
-    void set_temp_unit(int v);
+    int set_temp_unit(int v);
     int get_temp_unit() const;
-    void set_temp_display(int v);
+    int set_temp_display(int v);
     int get_temp_display() const;
-    void set_temp_source(int v);
+    int set_temp_source(int v);
     int get_temp_source() const;
-    void set_temp_ext_source_val(const std::string& value);
+    int set_temp_ext_source_val(const std::string& value);
     std::string get_temp_ext_source_val() const;
-    void set_temp_sensor(const plib_temp_sensor_t& sensor);
+    int set_temp_sensor(const plib_temp_sensor_t& sensor);
     plib_temp_sensor_t get_temp_sensor() const;
     // Reads the user-defined sensors, stores them in the Temperature entry, returns them.
-    void sync_udef_sensors(std::vector<plib_udef_sensor_t>& out);
+    int sync_udef_sensors(std::vector<plib_udef_sensor_t>& out);
 
     // The whole map, then the current function.
     void apply_to_instrument();
@@ -126,7 +149,14 @@ public:
     void apply_snapshot(const plib_measure_cfg_t& snapshot);
     void reset_acq_param();
     void apply_acq_param(const plib_acq_param_t& param);
+    // The records themselves: for a caller that owns the object alone (tests, loading).
     const plib_measure_cfg_map_t& cfg_map() const { return m_cfg_map; }
+    // A copy taken under the store lock, safe while a lane job stores a setting.
+    plib_measure_cfg_map_t cfg_map_copy() const;
+    // The current function and every record, to put back after a change the
+    // instrument did not take; restore stores only (nothing is sent).
+    cfg_measure_settings_t stored_settings() const;
+    void restore_settings(const cfg_measure_settings_t& settings);
 
     void set_acq_mode(int v);
     int get_acq_mode() const { return m_acq_mode; }
@@ -159,6 +189,10 @@ private:
 
     drv_if_t* m_pdrv = nullptr;
     acq_main_t* m_pacq = nullptr;
+    // Guards m_function and m_cfg_map: a setter may run on the instrument's lane (a
+    // worker thread) while the GUI thread reads the stored values. Never held while the
+    // driver talks to the instrument.
+    mutable std::mutex m_store_mutex;
     int m_function = 0;
     plib_measure_cfg_map_t m_cfg_map;
     int m_acq_mode = 0;

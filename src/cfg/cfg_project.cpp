@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string_view>
 
@@ -24,8 +25,10 @@
 #include "cfg/cfg_remote.h"
 #include "cfg/cfg_scan_config.h"
 #include "cfg/cfg_scan_diagram.h"
+#include "common/plib_log_file.h"
 #include "common/plib_measure_type.h"
 #include "common/plib_model_registry.h"
+#include "common/plib_number.h"
 
 namespace cfg_project_file {
 
@@ -89,8 +92,10 @@ int write_file_atomic(const std::string& path, const std::string& bytes) {
     if (::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
         // A device or pipe cannot be replaced by renaming (and must not be): write into it.
         if (S_ISDIR(st.st_mode)) return -1;
-        const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+        // Without waiting: a pipe nobody reads must not hold the program.
+        const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) return -1;
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         const bool ok = write_all(fd, bytes);
         return (::close(fd) == 0 && ok) ? 0 : -1;
     }
@@ -98,10 +103,11 @@ int write_file_atomic(const std::string& path, const std::string& bytes) {
     std::string temp = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) return -1;
-    bool ok = write_all(fd, bytes);
+    // mkstemp makes the file 0600: give it the mode any new file of this process gets.
+    bool ok = plib_apply_file_mode(fd) == 0;
+    ok = write_all(fd, bytes) && ok;
     ok = (::fsync(fd) == 0) && ok;
     ok = (::close(fd) == 0) && ok;
-    if (ok) ::chmod(temp.c_str(), 0644);
     if (!ok || std::rename(temp.c_str(), target.c_str()) != 0) {
         ::unlink(temp.c_str());
         return -1;
@@ -120,6 +126,27 @@ bool load_file(pugi::xml_document& doc, const std::string& path) {
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     const pugi::xml_parse_result result = doc.load_file(path.c_str());
     return result && doc.child("root");
+}
+
+std::string load_failure_text(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return errno == ENOENT ? "there is no such file" : std::strerror(errno);
+    if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+    if (::access(path.c_str(), R_OK) != 0) return "it cannot be read";
+    pugi::xml_document doc;
+    const pugi::xml_parse_result result = doc.load_file(path.c_str());
+    if (!result)
+        return std::string("it is not XML (") + result.description() + " at byte " +
+               std::to_string(static_cast<long long>(result.offset)) + ")";
+    if (!doc.child("root")) return "it has no root element";
+    return std::string();
+}
+
+std::string duplicate_resource(const std::vector<cfg_project_section_t>& sections) {
+    std::set<std::string> seen;
+    for (const cfg_project_section_t& s : sections)
+        if (!s.resource.empty() && !seen.insert(s.resource).second) return s.resource;
+    return std::string();
 }
 
 bool list_sections(pugi::xml_document& doc, const std::string& path,
@@ -193,9 +220,9 @@ void read_instrument_text(pugi::xml_node parent, const char* name, std::string& 
 }
 
 std::string format_double(double value) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.17g", value);
-    return buf;
+    // Locale-free: a project saved under a decimal-comma locale reads the same on every
+    // desk and in the command-line tool.
+    return format_general(value, 17);
 }
 
 }  // namespace cfg_project_file

@@ -108,6 +108,13 @@ bool load_file(pugi::xml_document& doc, const std::string& path);
 // sections, when the file is not a project file.
 bool list_sections(pugi::xml_document& doc, const std::string& path,
                    std::vector<cfg_project_section_t>& sections);
+// Why `path` is no project file, for a message: "there is no such file", "it is not a
+// regular file", "it cannot be read", "it is not XML (<parser's words> at byte N)", "it
+// has no root element"; "" when it loads.
+std::string load_failure_text(const std::string& path);
+// The first resource that two sections name, or "": a project lists each instrument
+// once (a copy would be opened, and fail, once per section).
+std::string duplicate_resource(const std::vector<cfg_project_section_t>& sections);
 
 // Decimal readers of element texts: missing, malformed or out-of-range texts give 0.
 int read_int(pugi::xml_node parent, const char* name);

@@ -3,6 +3,7 @@
 
 #include <iostream>
 
+#include "common/plib_format.h"
 #include "nsp_src/lib/lib_assert.h"
 
 cfg_identity_t cfg_parse_identification(std::string_view reply) {
@@ -21,7 +22,16 @@ cfg_identity_t cfg_parse_identification(std::string_view reply) {
     identity.product_type = next_field();
     identity.serial_number = next_field();
     if (!rest.empty() && rest.back() == '\n') rest.remove_suffix(1);
+    if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
     identity.software_version = std::string(rest);
+    // Each field goes into one line of file headers, project files and the console:
+    // a line break or other control character from the instrument becomes a blank.
+    // A field that took the rest of the reply (a comma missing) loses its line end too.
+    for (std::string* field : {&identity.manufacturer, &identity.product_type, &identity.serial_number,
+                               &identity.software_version}) {
+        while (!field->empty() && (field->back() == '\n' || field->back() == '\r')) field->pop_back();
+        *field = printable_line(*field);
+    }
     return identity;
 }
 
@@ -79,6 +89,11 @@ int cfg_remote_t::identify_status() const {
     return m_identify_status;
 }
 
+int cfg_remote_t::open_status() const {
+    std::lock_guard<std::mutex> lock(m_state_mutex);
+    return m_open_status;
+}
+
 std::string cfg_remote_t::get_manufacturer() const {
     std::lock_guard<std::mutex> lock(m_state_mutex);
     return m_manufacturer;
@@ -119,7 +134,12 @@ int cfg_remote_t::_open() {
         m_found_private_model.clear();
     }
     unsigned long session = 0;
-    if (m_plink->open(resource, session) != 0) return _connection_failed();
+    const int opened = m_plink->open(resource, session);
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        m_open_status = opened;
+    }
+    if (opened != 0) return _connection_failed();
     {
         std::lock_guard<std::mutex> lock(m_state_mutex);
         m_available = true;
@@ -160,6 +180,50 @@ int cfg_remote_t::_open() {
     m_pdrv->reset();
     if (m_config_transfer) m_config_transfer(*m_pdrv);
     return result_ok;
+}
+
+int cfg_remote_t::reconnect(cfg_identity_t& found) {
+    unsigned long old_session = 0;
+    std::string resource;
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        old_session = m_session;
+        resource = m_resource;
+        m_connected = false;
+        m_session = 0;
+    }
+    m_pdrv->set_session(0);
+    if (old_session != 0) m_plink->close(old_session);  // the dead session: its status does not matter
+    unsigned long session = 0;
+    if (m_plink->open(resource, session) != 0) return result_visa_failed;
+    std::string reply;
+    if (m_plink->query(session, "*IDN?\n", reply) != 0 || !_readable_identification(reply)) {
+        m_plink->close(session);
+        return result_visa_failed;
+    }
+    found = cfg_parse_identification(reply);
+    bool same = false;
+    {
+        std::lock_guard<std::mutex> lock(m_state_mutex);
+        m_found_identity = found;
+        same = found.manufacturer == m_manufacturer && found.product_type == m_product_type &&
+               found.serial_number == m_serial_number;
+        if (same) {
+            m_available = true;
+            m_connected = true;
+            m_session = session;
+        }
+    }
+    if (!same) {
+        m_plink->close(session);
+        return result_not_the_model;
+    }
+    m_pdrv->set_session(session);
+    return result_ok;
+}
+
+void cfg_remote_t::restore_configuration() {
+    if (m_config_transfer) m_config_transfer(*m_pdrv);
 }
 
 int cfg_remote_t::_close() {

@@ -6,7 +6,8 @@
 // Threads: connect() may run on a worker thread (the GUI does not wait for a slow
 // instrument) while the GUI reads the connection record and the identification.
 // m_state_mutex guards every field below it in the class; it is never held during I/O.
-// connect() itself is called by one thread at a time (the device item queues them).
+// connect() and reconnect() are called by one thread at a time (the device item queues
+// connects; the reconnection supervisor runs only while the link is lost).
 #pragma once
 
 #include <functional>
@@ -72,6 +73,15 @@ public:
 
     void set_config_transfer(config_transfer_t transfer) { m_config_transfer = std::move(transfer); }
 
+    // After a lost link: closes the dead session, opens a new one and asks "*IDN?", without
+    // resetting the instrument or sending any setting (it may still be measuring).
+    // result_ok when the same instrument answers (maker, model and serial number as at
+    // the connect), result_not_the_model when another one does (`found` says which; the
+    // new session is closed again), result_visa_failed when nothing readable answers yet.
+    int reconnect(cfg_identity_t& found);
+    // Sends the stored configuration again, as after a connect but without "*RST".
+    void restore_configuration();
+
     void set_model(const std::string& model);
     std::string get_model() const;
     void set_info(const cfg_remote_info_t& info);
@@ -80,6 +90,8 @@ public:
     identify_failure_t identify_failure() const;
     // VISA status of the last "*IDN?" query (0 when it succeeded).
     int identify_status() const;
+    // VISA status of the last open of the session (0 when it succeeded).
+    int open_status() const;
 
     std::string get_manufacturer() const;
     std::string get_product_type() const;
@@ -109,6 +121,7 @@ private:
     mutable std::mutex m_state_mutex;
     identify_failure_t m_identify_failure = identify_other_model;
     int m_identify_status = 0;
+    int m_open_status = 0;
 
     std::string m_model;
     std::string m_resource;

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <mutex>
 #include <utility>
 
 #include "acq/acq_main.h"
 #include "cfg/cfg_main.h"
 #include "remote/remote_main.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_mngr_events.h"
 #include "ui/mngr/ui_connect_mngr.h"
 #include "visa/visa_types.h"
 
@@ -86,20 +89,38 @@ std::string status_text(int status) {
     return hex;
 }
 
+namespace {
+// The listener of watch_run per manager, so unwatch_run needs only the manager.
+std::mutex watch_mutex;
+std::map<plib_mngr_t*, int> watch_listeners;
+}  // namespace
+
 std::shared_ptr<cli_run_events_t> watch_run(plib_mngr_t& mngr) {
     auto events = std::make_shared<cli_run_events_t>();
-    mngr.get_remote()->set_notify_callback([events](plib_remote_notify_t n) {
-        if (n == remote_notify_link_lost) events->link_lost = true;
+    std::weak_ptr<cli_run_events_t> weak = events;
+    events->listener = mngr.events().add_listener([weak](const plib_mngr_event_t& e) {
+        const std::shared_ptr<cli_run_events_t> ev = weak.lock();
+        if (!ev) return;
+        if (e.source == plib_mngr_event_t::source_remote && e.kind == remote_notify_link_lost) ev->link_lost = true;
+        if (e.source == plib_mngr_event_t::source_acq && e.kind == acq_notify_record_write_failed)
+            ev->record_write_failed = true;
     });
-    mngr.get_acq()->set_notify_callback([events](plib_acq_notify_t n) {
-        if (n == acq_notify_record_write_failed) events->record_write_failed = true;
-    });
+    std::lock_guard<std::mutex> lock(watch_mutex);
+    watch_listeners[&mngr] = events->listener;
     return events;
 }
 
 void unwatch_run(plib_mngr_t& mngr) {
-    mngr.get_remote()->set_notify_callback(nullptr);
-    mngr.get_acq()->set_notify_callback(nullptr);
+    int listener = 0;
+    {
+        std::lock_guard<std::mutex> lock(watch_mutex);
+        const auto it = watch_listeners.find(&mngr);
+        if (it == watch_listeners.end()) return;
+        listener = it->second;
+        watch_listeners.erase(it);
+    }
+    mngr.events().flush(2000);
+    mngr.events().remove_listener(listener);
 }
 
 double stall_limit_s(cfg_main_t& cfg, plib_mngr_t& mngr, double pace_s) {

@@ -47,6 +47,7 @@ std::string status_text(int status);
 struct cli_run_events_t {
     std::atomic<bool> link_lost{false};
     std::atomic<bool> record_write_failed{false};
+    int listener = 0;  // the fan-out listener of watch_run; written before it is shared
 };
 
 struct cli_open_request_t {
@@ -70,11 +71,11 @@ struct cli_opened_t {
 
 cli_opened_t open_instrument(const cli_open_request_t& request);
 
-// Subscribes to the link engine's link lost and the acquisition engine's record-write
-// failure (open_instrument does, at once). Nothing else of the manager installs
-// these callbacks in the command-line program, so ours are the only ones.
+// Listens to the link engine's link lost and the acquisition engine's record-write
+// failure (open_instrument does, at once), through the manager's event fan-out.
 std::shared_ptr<cli_run_events_t> watch_run(plib_mngr_t& mngr);
-// Stops the engines' calls into `events` (before the manager goes).
+// Hands over what the engines reported up to now, then stops the calls into the events
+// of watch_run (before the manager goes). Idempotent.
 void unwatch_run(plib_mngr_t& mngr);
 
 // The longest a healthy run may go without a new reading, from the link's own time-out:

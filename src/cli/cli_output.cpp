@@ -85,18 +85,21 @@ std::string statistics_text(const plib_acq_statistics_t& st, const std::string& 
 }
 
 int cli_report_t::fail(int code, const std::string& message, int visa_status) {
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::fprintf(stderr, "velkaro-cli %s: %s\n", m_command.c_str(), message.c_str());
     m_errors.push_back(error_json(code, message, visa_status));
     return code;
 }
 
 void cli_report_t::warn(const std::string& message) {
+    std::lock_guard<std::mutex> lock(m_mutex);
     std::fprintf(stderr, "velkaro-cli %s: %s\n", m_command.c_str(), message.c_str());
     m_warnings.push_back(message);
 }
 
 int cli_report_t::finish(int code) {
     if (!m_json) return code;
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_doc["warnings"] = m_warnings;
     m_doc["errors"] = m_errors;
     m_doc["exit_code"] = code;

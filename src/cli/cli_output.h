@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,7 +69,8 @@ public:
     bool json() const { return m_json; }
     nlohmann::json& doc() { return m_doc; }
     // "velkaro-cli <command>: <message>" on standard error; recorded for the document.
-    // Returns code, so that `return report.fail(...)` reads naturally.
+    // Returns code, so that `return report.fail(...)` reads naturally. fail() and warn()
+    // may be called from several threads at once.
     int fail(int code, const std::string& message, int visa_status = 0);
     // A warning: on standard error and in the document's "warnings", no exit code.
     void warn(const std::string& message);
@@ -79,6 +81,7 @@ private:
     std::string m_command;
     bool m_json = false;
     nlohmann::json m_doc;
+    std::mutex m_mutex;  // guards m_errors and m_warnings, and keeps their lines whole
     nlohmann::json m_errors = nlohmann::json::array();
     nlohmann::json m_warnings = nlohmann::json::array();
 };

@@ -27,7 +27,9 @@
 namespace velkaro_cli {
 namespace {
 
-constexpr int max_continuation_reads = 1000;  // 800 MB: far beyond any instrument reply
+// A command's reply is a few lines of text; a reply still going on past this many bytes
+// (an instrument that never sends its end) is cut and reported as a failure.
+constexpr std::size_t max_reply_bytes = 4u * 1024u * 1024u;
 
 struct link_options_t {
     std::string resource;
@@ -60,14 +62,21 @@ int open_session(remote_main_t& link, const link_options_t& options, const char*
 // Appends further reads while the link reports a full buffer; returns the last status.
 int complete_reply(remote_main_t& link, unsigned long session, int status, std::string& reply) {
     std::string more;
-    for (int i = 0; status == visa::VI_SUCCESS_MAX_CNT && i < max_continuation_reads; ++i) {
+    while (status == visa::VI_SUCCESS_MAX_CNT && reply.size() < max_reply_bytes) {
         status = link.read(session, more);
         reply += more;
+        if (more.empty()) break;  // no progress: the status says what happened
     }
     return status;
 }
 
 int print_reply(const char* what, int status, const std::string& reply) {
+    if (status == visa::VI_SUCCESS_MAX_CNT) {
+        // Cut at the limit: not a reply, and not printed as one.
+        std::fprintf(stderr, "velkaro-cli %s: the reply did not end within %zu bytes (no end of message); cut\n",
+                     what, max_reply_bytes);
+        return cli_exit_link;
+    }
     write_results(reply);
     return status < 0 ? report_failure(what, status) : cli_exit_ok;
 }

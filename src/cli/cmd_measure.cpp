@@ -29,14 +29,17 @@
 
 #include "acq/acq_main.h"
 #include "cfg/cfg_main.h"
+#include "cfg/cfg_measure.h"
 #include "cfg/cfg_project.h"
 #include "cli/cli_commands.h"
 #include "cli/cli_instrument.h"
 #include "cli/cli_output.h"
+#include "cli/cli_publish.h"
 #include "common/plib_format.h"
 #include "common/plib_model_registry.h"
 #include "common/plib_number.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_mngr_publish.h"
 
 namespace velkaro_cli {
 namespace {
@@ -54,6 +57,7 @@ struct measure_options_t {
     std::string project;
     std::string resource;
     bool json = false;
+    cli_publish_options_t publish;
 };
 
 // A directory we can create files in.
@@ -85,6 +89,8 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
         return report.fail(code, message, status);
     };
     report.doc() = {{"model", o.model}, {"resource", o.resource}, {"function", o.function}};
+    // NaN passes every range check (each comparison is false).
+    if (std::isnan(o.time_s)) return fail(cli_exit_usage, "--time must be a number of seconds");
     // The acquisition counts its stop number in an int: a larger count would wrap.
     constexpr long long max_count = std::numeric_limits<int>::max();
     if (o.count > max_count)
@@ -108,11 +114,43 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
         request.section = find_section(sections, o.model, o.resource);
         if (!request.section) return fail(cli_exit_usage, "the project has no " + o.model + " instrument");
     }
+    // The targets and their spools before the instrument: a bad option touches nothing.
+    cli_publisher_t publisher;
+    {
+        std::string message;
+        const cli_exit_t opened_publisher = publisher.open(o.publish, message);
+        if (opened_publisher != cli_exit_ok) return fail(opened_publisher, message);
+    }
     const plib_measure_type_t type = function_from_text(o.function);
     request.before_connect = [&](cfg_main_t& cfg, std::string& message) {
-        if (type != measure_none && cfg.has_function(type)) return cli_exit_ok;
-        message = "the " + o.model + " has no function \"" + o.function + "\"";
-        return cli_exit_function;
+        if (type == measure_none || !cfg.has_function(type)) {
+            message = "the " + o.model + " has no function \"" + o.function + "\"";
+            return cli_exit_function;
+        }
+        // Settings are checked against the model's tables, as a project's are: nothing
+        // the model does not offer goes to the instrument.
+        const struct {
+            const char* option;
+            const std::string& value;
+            cfg_text_setting_t setting;
+        } settings[] = {{"--range", o.range, cfg_text_setting_t::range},
+                        {"--nplc", o.nplc, cfg_text_setting_t::nplc}};
+        for (const auto& s : settings) {
+            if (s.value.empty()) continue;
+            const cfg_measure_t& measure = *cfg.measure();
+            const std::string offered = measure.offered_text(type, s.setting);
+            if (offered.empty()) {
+                message = std::string(s.option) + " \"" + s.value + "\": the " + o.model + "'s " +
+                          measure_name(type) + " has no such setting";
+                return cli_exit_usage;
+            }
+            if (!measure.offers(type, s.setting, s.value)) {
+                message = std::string(s.option) + " \"" + s.value + "\" is not offered by the " + o.model +
+                          "'s " + measure_name(type) + "; allowed: " + offered;
+                return cli_exit_usage;
+            }
+        }
+        return cli_exit_ok;
     };
     const cli_opened_t opened = open_instrument(request);
     if (opened.result != cli_exit_ok) return fail(opened.result, opened.message, opened.visa_status);
@@ -150,10 +188,13 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     const auto run_deadline =
         start + std::chrono::duration<double>(by_time ? cfg.get_stop_time() + stall_s : 0);
     const std::shared_ptr<cli_run_events_t> events = opened.events;
+    // Every reading the run logs is published (tags taken now, with the function set).
+    std::unique_ptr<plib_mngr_publish_t> feed = publisher.attach(mngr);
 
     cfg.set_run_state(1);
     if (cfg.get_run_state() != 1) {
         unwatch_run(mngr);
+        feed.reset();
         if (events->link_lost) {
             int status = 0;
             const std::string what = describe_link_lost(cfg, mngr, o.model, o.resource, &status);
@@ -161,7 +202,6 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
         }
         return fail(cli_exit_run, "the acquisition did not start");
     }
-    const dir_snapshot_t before = snapshot_dir(o.log_dir);
     cli_progress_t progress;
     uint32_t last_count = 0;
     auto last_progress = start;
@@ -193,23 +233,28 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     const bool stopped = cfg.get_run_state() == 0 && !link_lost && !stalled;
     if (cfg.get_run_state() != 0) cfg.set_run_state(0);
     unwatch_run(mngr);
+    feed.reset();  // after the run's last batch
 
     unsigned int in_buffer = 0;
     opened.guard.mngr()->get_acq()->m_acq_original_data_num_msg.fetch(in_buffer);
     const double elapsed = cfg.get_elapsed_s();
     // The buffer may hold fewer readings than the run delivered (and logged).
     const uint32_t total = cfg.get_total_count();
-    const bool logged = !o.log_dir.empty() && !events->record_write_failed;
-    // The figures of the whole run, kept by the engine as the readings arrived.
     const plib_record_run_state_info_t run_info = cfg.get_run_state_info();
+    const bool logs = !o.log_dir.empty();
+    // What reached the file, not what was measured: a file that could not be made or
+    // stopped taking lines counts only the readings it holds.
+    const uint64_t logged_count = run_info.logged_count;
+    // The figures of the whole run, kept by the engine as the readings arrived.
     const plib_acq_statistics_t& st = run_info.statistics;
     // Pieces of the instrument's replies that were no number: dropped, never logged as 0.
     const uint64_t dropped = run_info.dropped_count;
     const double rate = elapsed > 0 ? static_cast<double>(total) / elapsed : 0.0;
 
     const bool exported = o.export_path.empty() || cfg.export_data(o.export_path) == 0;
-    std::vector<std::string> files = files_written(o.log_dir, before);
-    // An export into the log directory is already listed.
+    // This run's own files: another process logging into the same directory makes its own.
+    std::vector<std::string> files;
+    if (logs && !run_info.record_path.empty()) files.push_back(run_info.record_path);
     const bool listed = std::any_of(files.begin(), files.end(), [&o](const std::string& f) {
         std::error_code ec;
         return std::filesystem::equivalent(f, o.export_path, ec);
@@ -219,7 +264,7 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
 
     nlohmann::json& summary = report.doc();
     summary["readings"] = total;
-    summary["readings_logged"] = logged ? nlohmann::json(total) : nlohmann::json();
+    summary["readings_logged"] = logs ? nlohmann::json(logged_count) : nlohmann::json();
     summary["readings_in_buffer"] = in_buffer;
     summary["dropped"] = dropped;
     summary["elapsed_s"] = elapsed;
@@ -229,7 +274,7 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
     if (!report.json()) {
         std::FILE* out = results();
         std::fprintf(out, "readings: %u\n", total);
-        if (logged) std::fprintf(out, "readings logged: %u\n", total);
+        if (logs) std::fprintf(out, "readings logged: %llu\n", static_cast<unsigned long long>(logged_count));
         std::fprintf(out, "readings in the buffer: %u\n", in_buffer);
         if (dropped > 0)
             std::fprintf(out, "pieces dropped (not a number): %llu\n",
@@ -239,21 +284,36 @@ int run_measure(const measure_options_t& o, cli_report_t& report) {
         for (const std::string& f : files) std::fprintf(out, "file: %s\n", f.c_str());
         std::fflush(out);
     }
+    const int publish_code = publisher.finish(report);
 
     if (!exported) return fail(cli_exit_file, "cannot write the export file \"" + o.export_path + "\"");
     if (link_lost) {
         int status = 0;
         const std::string what = describe_link_lost(cfg, mngr, o.model, o.resource, &status);
         return fail(cli_exit_link,
-                    what + "; " + std::to_string(total) + (logged ? " readings logged" : " readings taken"),
+                    what + "; " +
+                        (logs ? std::to_string(logged_count) + " readings logged"
+                              : std::to_string(total) + " readings taken"),
                     status);
     }
+    if (!stopped && by_time)
+        return fail(cli_exit_run, "the run went " + format_general(stall_s, 3) +
+                                      " s past its time: the acquisition did not stop in time; stopped");
+    // No reading for longer than the link's time-outs allow: the instrument went silent.
     if (!stopped)
-        return fail(cli_exit_run, (by_time ? "the run went " + format_general(stall_s, 3) + " s past its time"
-                                           : "no reading for " + format_general(stall_s, 3) + " s") +
-                                      ": the acquisition did not stop in time; stopped");
-    if (events->record_write_failed)
-        return fail(cli_exit_file, "the record file is incomplete: writing it failed during the run");
+        return fail(cli_exit_link, "no reading for " + format_general(stall_s, 3) +
+                                       " s: the instrument went silent (link lost); stopped");
+    if (events->record_write_failed) {
+        if (run_info.record_path.empty())
+            return fail(cli_exit_file, "the record file could not be created in \"" + o.log_dir +
+                                           "\": no reading was logged");
+        return fail(cli_exit_file, "the record file \"" + run_info.record_path +
+                                       "\" is incomplete: writing it failed during the run (" +
+                                       std::to_string(logged_count) + " of " + std::to_string(total) +
+                                       " readings logged)");
+    }
+    if (publish_code != cli_exit_ok)
+        return fail(publish_code, "not every reading was published (see above); the spool keeps the rest");
     return cli_exit_ok;
 }
 
@@ -281,6 +341,7 @@ void register_measure_commands(CLI::App& app, cli_context_t& context) {
     cmd->add_option("--export", o->export_path, "Write the buffered readings to this CSV file");
     cmd->add_option("--project", o->project, "Take the settings from this project file's section");
     cmd->add_flag("--json", o->json, "Print one JSON document (summary, statistics, files, errors)");
+    add_publish_options(cmd, o->publish);
     cmd->add_option("resource", o->resource, "VISA resource string")->required();
     cmd->callback([o, &context] {
         cli_report_t report("measure", o->json);

@@ -31,12 +31,15 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_instrument.h"
 #include "cli/cli_output.h"
+#include "cli/cli_publish.h"
 #include "common/plib_format.h"
 #include "common/plib_model_registry.h"
 #include "common/plib_number.h"
 #include "scan/scan_main.h"
 #include "scan/scan_statistics.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_mngr_events.h"
+#include "ui/mngr/plib_mngr_publish.h"
 
 namespace velkaro_cli {
 namespace {
@@ -54,6 +57,7 @@ struct scan_options_t {
     std::string file_mode = "single";
     std::string export_dir;
     bool json = false;
+    cli_publish_options_t publish;
 };
 
 plib_measure_type_t parse_func(const std::string& name) {
@@ -112,13 +116,23 @@ std::string configure_channels(const scan_options_t& o, cfg_scan_config_t& confi
 struct scan_write_watch_t {
     std::shared_ptr<std::atomic<bool>> failed = std::make_shared<std::atomic<bool>>(false);
     bool told = false;
+    plib_mngr_events_t* events = nullptr;
+    int listener = 0;
 
-    void watch(scan_main_t& engine) {
-        engine.set_notify_callback([failed = failed](plib_scan_notify_t n) {
-            if (n == scan_notify_record_write_failed) failed->store(true);
+    void watch(plib_mngr_t& mngr) {
+        events = &mngr.events();
+        listener = events->add_listener([failed = failed](const plib_mngr_event_t& e) {
+            if (e.source == plib_mngr_event_t::source_scan && e.kind == scan_notify_record_write_failed)
+                failed->store(true);
         });
     }
-    static void stop_watching(scan_main_t& engine) { engine.set_notify_callback(nullptr); }
+    // Also hears what the engine reported up to now (the events pass through the fan-out).
+    void stop_watching() {
+        if (events == nullptr) return;
+        events->flush(2000);
+        events->remove_listener(listener);
+        events = nullptr;
+    }
     // Tells the user once, at once, on stderr: the run goes on, readings stay in memory.
     void tell(unsigned readings) {
         if (told || !failed->load()) return;
@@ -136,6 +150,13 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
     cli_open_request_t request;
     request.model = o.model;
     request.resource = o.resource;
+    // The targets and their spools before the instrument: a bad option touches nothing.
+    cli_publisher_t publisher;
+    {
+        std::string message;
+        const cli_exit_t opened_publisher = publisher.open(o.publish, message);
+        if (opened_publisher != cli_exit_ok) return report.fail(opened_publisher, message);
+    }
     const cli_opened_t opened = open_instrument(request);
     if (opened.result != cli_exit_ok) return report.fail(opened.result, opened.message, opened.visa_status);
     note("scan", "connected to the " + o.model + " at " + o.resource + " (" +
@@ -157,6 +178,7 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
     // The system's own card query first: without a card nothing below can work.
     int card = 0;
     const int card_status = config->query_scan_card(card);
+    mngr.events().flush(2000);  // a link lost by the query is heard before we go on
     if (events->link_lost) {
         unwatch_run(mngr);
         fail_link_lost("");
@@ -197,8 +219,10 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
         fail("the scanner card refused its configuration", cli_exit_link);
     if (code != cli_exit_ok) unwatch_run(mngr);
     scan_write_watch_t write_watch;
+    // Every reading the scan logs is published (tags taken now, with the channels set).
+    std::unique_ptr<plib_mngr_publish_t> feed = code == cli_exit_ok ? publisher.attach(mngr) : nullptr;
     if (code == cli_exit_ok) {
-        write_watch.watch(*engine);
+        write_watch.watch(mngr);
         cfg->set_scan_run_state(1);
         if (cfg->get_scan_run_state() != 1) {
             unwatch_run(mngr);
@@ -230,8 +254,10 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
             if (events->link_lost) {
                 cfg->set_scan_run_state(0);
                 progress.finish();
-                fail_link_lost("; " + std::to_string(last_count) +
-                               (o.log_dir.empty() ? " readings taken" : " readings logged"));
+                const plib_scan_run_state_t now_state = cfg->get_scan_run_state_info();
+                fail_link_lost("; " + std::to_string(last_count) + " readings taken" +
+                               (o.log_dir.empty() ? std::string()
+                                                  : ", " + std::to_string(now_state.readings_logged) + " logged"));
                 break;
             }
             const double since_progress = std::chrono::duration<double>(now - last_progress).count();
@@ -239,9 +265,12 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
             if (since_progress > stall_s || (sweeps == 0 && since_begin > o.time_s + stall_s)) {
                 cfg->set_scan_run_state(0);
                 progress.finish();
-                fail("no reading for " + format_general(since_progress, 3) +
-                         " s: the run did not stop in time; stopped",
-                     cli_exit_run);
+                if (since_progress > stall_s)
+                    fail("no reading for " + format_general(since_progress, 3) +
+                             " s: the instrument went silent (link lost); stopped",
+                         cli_exit_link);
+                else
+                    fail("the run went past its time: it did not stop in time; stopped", cli_exit_run);
                 break;
             }
             if (progress.enabled())
@@ -253,7 +282,8 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
         }
         progress.finish();
         unwatch_run(mngr);
-        scan_write_watch_t::stop_watching(*engine);
+        write_watch.stop_watching();
+        feed.reset();  // after the run's last batch (the feed flushes the events first)
         const plib_scan_run_state_t final_state = cfg->get_scan_run_state_info();
         write_watch.tell(final_state.readings_count);  // a failure of the last tick
         plib_scan_statistic_map_t stats;
@@ -261,9 +291,11 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
         const auto& params = config->get_channel_params();
         nlohmann::json& doc = report.doc();
         doc["readings"] = final_state.readings_count;
+        if (!o.log_dir.empty()) doc["readings_logged"] = final_state.readings_logged;
         doc["sweeps"] = (final_state.readings_count + sweep_readings - 1) / sweep_readings;
         doc["elapsed_s"] = final_state.elapsed_s;
         std::string text;
+        if (!o.log_dir.empty()) text += "readings logged: " + std::to_string(final_state.readings_logged) + "\n";
         for (int ch : o.channels) {
             const auto it = stats.find(ch);
             const auto p = params.find(ch);
@@ -293,16 +325,21 @@ int run_scan(const scan_options_t& o, cli_report_t& report) {
             fail("export failed", cli_exit_file);
         if (code == cli_exit_ok && write_watch.failed->load())
             fail("the log file is incomplete: writing it failed during the run", cli_exit_file);
-        std::vector<std::string> files = files_written(o.log_dir, before);
-        if (!o.export_dir.empty() && o.export_dir != o.log_dir) {
-            const std::vector<std::string> exported = files_written(o.export_dir, before_export);
-            files.insert(files.end(), exported.begin(), exported.end());
+        // The run's own log files (another process may log into the same directory).
+        std::vector<std::string> files = final_state.files;
+        if (!o.export_dir.empty()) {
+            for (const std::string& f : files_written(o.export_dir, before_export))
+                if (std::find(files.begin(), files.end(), f) == files.end()) files.push_back(f);
         }
         for (const std::string& f : files) text += "file: " + f + "\n";
         doc["files"] = files;
         if (!report.json()) write_results(text);
+        const int publish_code = publisher.finish(report);
+        if (code == cli_exit_ok && publish_code != cli_exit_ok)
+            fail("not every reading was published (see above); the spool keeps the rest", publish_code);
     }
-    scan_write_watch_t::stop_watching(*engine);
+    feed.reset();
+    write_watch.stop_watching();
     return code;
 }
 
@@ -336,6 +373,7 @@ void register_scan_commands(CLI::App& app, cli_context_t& context) {
                      "Export the readings to per-channel files in this folder");
     scan->add_flag("--json", options->json,
                    "Print one JSON document (statistics per channel, files, errors)");
+    add_publish_options(scan, options->publish);
     scan->add_option("resource", options->resource, "VISA resource string")->required();
     scan->callback([options, &context] {
         cli_report_t report("scan", options->json);

@@ -227,3 +227,12 @@ plib_hms_t split_seconds(double seconds) {
     hms.fraction = seconds - static_cast<double>(whole);
     return hms;
 }
+
+std::string printable_line(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7f) c = ' ';
+    }
+    return out;
+}

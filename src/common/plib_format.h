@@ -72,6 +72,11 @@ std::vector<std::string> split_string(std::string_view text, std::string_view de
 // returns the text unchanged.
 std::string replace_all(std::string text, std::string_view from, std::string_view to);
 
+// One line of printable text from an instrument's (or a file's) text: every control
+// character (below 0x20, and 0x7F) becomes a blank, so the text cannot break a line
+// of a header, a file or the console. Bytes of UTF-8 sequences are kept.
+std::string printable_line(std::string_view text);
+
 // Wall clock, microseconds since the Unix epoch.
 uint64_t now_us();
 // Local time "YYYY-MM-DD HH:MM:SS.ffffff" (six-digit microsecond fraction); floor

@@ -183,13 +183,13 @@ std::size_t drv_parse_block_readings(std::string_view reply, std::vector<plib_da
     return dropped;
 }
 
-void drv_parse_measure_data(std::string_view reply, std::vector<plib_data_t>& out) {
+std::size_t drv_parse_measure_data(std::string_view reply, std::vector<plib_data_t>& out) {
     std::string_view line;
-    if (!drv_line(reply, line) || line == null_reply) return;
+    if (!drv_line(reply, line) || line == null_reply) return 0;
     out.reserve(out.size() + std::min(_count_byte(line, ','), drv_max_readings - 1) + 1);
     const char* p = line.data();
     const char* const end = p + line.size();
-    std::size_t kept = 0;
+    std::size_t kept = 0, dropped = 0;
     for (;;) {
         // Fast path: "number:digits" ending at ',' or at the end of the line, which has
         // exactly two ':' pieces, both converted.
@@ -202,13 +202,14 @@ void drv_parse_measure_data(std::string_view reply, std::vector<plib_data_t>& ou
             stop = _find_byte(p, end, ',');
             keep = _measure_entry(std::string_view(p, static_cast<std::size_t>(stop - p)), reading);
         }
+        if (!keep) ++dropped;
         if (keep) {
-            if (kept++ >= drv_max_readings) return;
+            if (kept++ >= drv_max_readings) return dropped;
             plib_data_t& slot = out.emplace_back();
             slot.value = reading.value;
             slot.timestamp = reading.timestamp;
         }
-        if (stop == end) return;
+        if (stop == end) return dropped;
         p = stop + 1;
     }
 }

@@ -50,8 +50,9 @@ bool drv_block_piece_value(std::string_view piece, double& value);
 
 // "MEASURE_DATA?": "value:timestamp,value:timestamp,...\n" or "NULL\n". An entry is
 // kept only when it has exactly two ':' pieces that both convert; the timestamp is
-// the instrument's own (microseconds since the Unix epoch). Appends to `out`.
-void drv_parse_measure_data(std::string_view reply, std::vector<plib_data_t>& out);
+// the instrument's own (microseconds since the Unix epoch). Appends to `out`; returns
+// the number of entries dropped (kept + dropped = entries of the reply).
+std::size_t drv_parse_measure_data(std::string_view reply, std::vector<plib_data_t>& out);
 
 // "ROUT:DATA:REMOVE?": "channel:value unit,...\n" or "NULL\n". The unit's SI prefix
 // scales the value ("2.5 mVDC" -> 0.0025). A channel that does not start with an

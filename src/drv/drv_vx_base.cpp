@@ -38,12 +38,12 @@ std::string drv_format_double(double value) { return format_general(value, 6); }
 
 int drv_vx_base_t::_write(const std::string& command) {
     if (!NSP_ASSERT(m_plink != nullptr)) return visa::VI_ERROR_INV_OBJECT;
-    return m_plink->write(m_session, command);
+    return m_plink->write(m_session.load(), command);
 }
 
 int drv_vx_base_t::_query(const std::string& command, std::string& reply) {
     if (!NSP_ASSERT(m_plink != nullptr)) return visa::VI_ERROR_INV_OBJECT;
-    return m_plink->query(m_session, command, reply);
+    return m_plink->query(m_session.load(), command, reply);
 }
 
 int drv_vx_base_t::_query_complete(const std::string& command, std::string& reply) {
@@ -51,7 +51,7 @@ int drv_vx_base_t::_query_complete(const std::string& command, std::string& repl
     std::string more;
     for (int reads = 0; status == visa::VI_SUCCESS_MAX_CNT && reads < max_completion_reads; ++reads) {
         if (reply.size() > drv_max_reply_bytes) return status;
-        status = m_plink->read(m_session, more);
+        status = m_plink->read(m_session.load(), more);
         reply += more;
     }
     return status;

@@ -108,8 +108,11 @@ public:
 
     // Not virtual.
     int reset();
-    void set_session(unsigned long session) { m_session = session; }
-    unsigned long get_session() const { return m_session; }
+    // The session is set by whoever connects (the user-interface or command thread) and
+    // read by every thread that calls an operation (the timer's ticks, the pages):
+    // atomic, no lock.
+    void set_session(unsigned long session) { m_session.store(session); }
+    unsigned long get_session() const { return m_session.load(); }
 
 protected:
     int _write(const std::string& command);
@@ -121,7 +124,7 @@ protected:
     static std::string _range_prefix(plib_measure_type_t type);
 
     drv_link_t* m_plink = nullptr;
-    unsigned long m_session = 0;
+    std::atomic<unsigned long> m_session{0};
     // Added by the fetching thread, taken by whoever reports it: atomic, no lock.
     std::atomic<uint64_t> m_dropped_readings{0};
 };

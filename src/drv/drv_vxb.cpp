@@ -21,7 +21,8 @@ int drv_vxb_t::read_measure_data(std::vector<plib_data_t>& data) {
     if (status != 0) return status;
     // Each entry carries the instrument's own timestamp, in microseconds since the
     // Unix epoch, which replaces the time of parsing.
-    drv_parse_measure_data(reply, data);
+    // Entries that are no reading are dropped and counted, as the first family's are.
+    m_dropped_readings += drv_parse_measure_data(reply, data);
     return 0;
 }
 

@@ -50,6 +50,10 @@ int remote_main_t::write(unsigned long session, const std::string& bytes) {
 
 int remote_main_t::read(unsigned long session, std::string& reply) { return m_msg_read.send(session, reply); }
 
+int remote_main_t::console_read(unsigned long session, std::string& reply) {
+    return m_msg_console_read.send(session, reply);
+}
+
 int remote_main_t::query(unsigned long session, const std::string& command, std::string& reply) {
     return m_msg_query.send(session, command, reply);
 }
@@ -77,14 +81,20 @@ int remote_main_t::_open(const std::string& resource, unsigned long& session) {
     const visa::ViStatus status =
         visa::viOpen(m_default_session, resource.c_str(), visa::VI_NULL, 0, &new_session);
     session = new_session;
+    if (status >= 0) m_lost_sessions.erase(session);
     return status;
 }
 
 int remote_main_t::_close(unsigned long session) {
+    m_lost_sessions.erase(session);
     return visa::viClose(static_cast<visa::ViObject>(session));
 }
 
 int remote_main_t::_write(unsigned long session, const std::string& bytes) {
+    if (_is_lost(session)) {
+        _count_result(session, visa::VI_ERROR_CONN_LOST, m_write_failures);
+        return visa::VI_ERROR_CONN_LOST;
+    }
     visa::ViUInt32 count = 0;
     // A single VISA write carries at most 4 GiB; nothing we send comes near that.
     const visa::ViUInt32 length = bytes.size() > UINT32_MAX ? static_cast<visa::ViUInt32>(UINT32_MAX)
@@ -92,18 +102,29 @@ int remote_main_t::_write(unsigned long session, const std::string& bytes) {
     const visa::ViStatus status =
         visa::viWrite(static_cast<visa::ViSession>(session), reinterpret_cast<visa::ViConstBuf>(bytes.data()),
                       length, &count);
-    _count_result(status, m_write_failures);
+    _count_result(session, status, m_write_failures);
     return status;
 }
 
-int remote_main_t::_read(unsigned long session, std::string& reply) {
+int remote_main_t::_read(unsigned long session, std::string& reply) { return _read_once(session, reply, true); }
+
+int remote_main_t::_console_read(unsigned long session, std::string& reply) {
+    return _read_once(session, reply, false);
+}
+
+int remote_main_t::_read_once(unsigned long session, std::string& reply, bool count_result) {
+    if (_is_lost(session)) {
+        reply.clear();
+        if (count_result) _count_result(session, visa::VI_ERROR_CONN_LOST, m_read_failures);
+        return visa::VI_ERROR_CONN_LOST;
+    }
     visa::ViUInt32 count = 0;
     const visa::ViStatus status = visa::viRead(static_cast<visa::ViSession>(session), m_read_buffer.get(),
                                                static_cast<visa::ViUInt32>(read_buffer_size), &count);
     // Never trust a count larger than the buffer we handed out.
     const std::size_t used = count > read_buffer_size ? read_buffer_size : count;
     reply.assign(reinterpret_cast<const char*>(m_read_buffer.get()), used);
-    _count_result(status, m_read_failures);
+    if (count_result) _count_result(session, status, m_read_failures);
     return status;
 }
 
@@ -166,12 +187,13 @@ int remote_main_t::_get_timeout(unsigned long session, int& milliseconds) {
     return status;
 }
 
-void remote_main_t::_count_result(int status, int& failures) {
+void remote_main_t::_count_result(unsigned long session, int status, int& failures) {
     if (!is_failure(status)) {
         failures = 0;
         return;
     }
     if (failures < INT_MAX) ++failures;
+    if (failures >= link_lost_failures) m_lost_sessions.insert(session);
     // Without a callback the count keeps growing until the next success.
     if (failures >= link_lost_failures && _notify(remote_notify_link_lost)) failures = 0;
 }

@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,7 @@ enum plib_remote_notify_t {
 };
 
 // Text of a VISA status for diagnostics and the command-line tool: the known statuses
-// of the link's table, "unkown error" for every other value.
+// of the link's table, "unknown error" for every other value.
 const char* remote_status_text(int status);
 
 class remote_main_t : public nsp::thd::engine_t<plib_remote_notify_t> {
@@ -44,6 +45,9 @@ public:
     int close(unsigned long session);
     int write(unsigned long session, const std::string& bytes);
     int read(unsigned long session, std::string& reply);
+    // A read for the user's console: the user may read when the instrument has nothing
+    // to say, so its failures do not count toward the link's failure rule.
+    int console_read(unsigned long session, std::string& reply);
     // Status of the write if it failed (reply untouched), else of the read.
     int query(unsigned long session, const std::string& command, std::string& reply);
     // Appends the instruments that "(USB|TCPIP)?*INSTR" finds and that can be opened now.
@@ -63,6 +67,9 @@ private:
     int _close(unsigned long session);
     int _write(unsigned long session, const std::string& bytes);
     int _read(unsigned long session, std::string& reply);
+    int _console_read(unsigned long session, std::string& reply);
+    // One viRead into the reply; `count` says whether the result counts.
+    int _read_once(unsigned long session, std::string& reply, bool count);
     int _query(unsigned long session, const std::string& command, std::string& reply);
     int _resource_available(const std::string& resource);
 
@@ -89,6 +96,9 @@ public:
     // session, reply (out; replaced by the bytes read, empty on failure).
     using remote_msg_read_t =
         nsp::thd::handler_msg_t<args_t<const unsigned long, std::string>, &remote_main_t::_read>;
+    // session, reply (out): a read whose failures do not count.
+    using remote_msg_console_read_t =
+        nsp::thd::handler_msg_t<args_t<const unsigned long, std::string>, &remote_main_t::_console_read>;
     // session, command, reply (out): write, pause 10 ms, read.
     using remote_msg_query_t =
         nsp::thd::handler_msg_t<args_t<const unsigned long, const std::string, std::string>,
@@ -98,8 +108,10 @@ public:
         nsp::thd::handler_msg_t<args_t<const std::string>, &remote_main_t::_resource_available>;
 
 private:
-    // Counts a failure (or resets on success) and raises link lost on the sixth in a row.
-    void _count_result(int status, int& failures);
+    // Counts a failure (or resets on success) and raises link lost on the sixth in a row;
+    // the session of that sixth failure is then lost (see m_lost_sessions).
+    void _count_result(unsigned long session, int status, int& failures);
+    bool _is_lost(unsigned long session) const { return m_lost_sessions.count(session) != 0; }
 
     std::uint32_t m_default_session = 0;  // VISA default resource manager
 
@@ -107,6 +119,11 @@ private:
     // against another one.
     int m_write_failures = 0;
     int m_read_failures = 0;
+    // Sessions that met the failure rule. Every further write or read on one fails at
+    // once with VI_ERROR_CONN_LOST (and counts): a transfer to a dead instrument ends at
+    // the rule instead of waiting out one time-out per command. Closing the session (or
+    // opening a new one with the same handle) clears it. Link thread only.
+    std::set<unsigned long> m_lost_sessions;
     // Allocated once on the heap: 800 KB on the link thread's stack per read is too
     // close to common thread stack limits.
     std::unique_ptr<unsigned char[]> m_read_buffer;
@@ -117,6 +134,7 @@ private:
     remote_msg_close_t m_msg_close{this};
     remote_msg_write_t m_msg_write{this};
     remote_msg_read_t m_msg_read{this};
+    remote_msg_console_read_t m_msg_console_read{this};
     remote_msg_query_t m_msg_query{this};
     remote_msg_resource_available_t m_msg_resource_available{this};
 };
@@ -127,5 +145,6 @@ using remote_msg_open_t = remote_main_t::remote_msg_open_t;
 using remote_msg_close_t = remote_main_t::remote_msg_close_t;
 using remote_msg_write_t = remote_main_t::remote_msg_write_t;
 using remote_msg_read_t = remote_main_t::remote_msg_read_t;
+using remote_msg_console_read_t = remote_main_t::remote_msg_console_read_t;
 using remote_msg_query_t = remote_main_t::remote_msg_query_t;
 using remote_msg_resource_available_t = remote_main_t::remote_msg_resource_available_t;

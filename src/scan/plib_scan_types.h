@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ struct plib_scan_run_state_t {
     uint64_t start_timestamp = 0;  // microseconds since the epoch when the start condition was met
     double elapsed_s = 0.0;
     uint32_t readings_count = 0;  // readings fetched this run, all channels together
+    uint64_t readings_logged = 0;  // of those, the readings that reached the log files
+    std::vector<std::string> files;  // the run's log files as created
 };
 
 // Parameter kinds of plib_scan_record_parameter_set_t.
@@ -123,3 +126,20 @@ struct plib_scan_new_data_t {
     std::map<int, plib_scan_channel_tail_t> channels;
 };
 using plib_scan_statistic_map_t = std::map<int, plib_scan_statistic_data_t>;
+
+// The readings one scan tick stored, per channel, scaled as they are logged. Shared
+// read-only between the listeners of an event.
+struct plib_scan_batch_t {
+    uint64_t run_id = 0;  // differs between runs of one engine
+    plib_scan_data_map_t readings;
+    // Per channel of the batch, its alarm state after the batch (the run's extremes
+    // against the channel's enabled limits): bit 0 below the low limit, bit 1 above the high.
+    std::map<int, int> alarm;
+};
+
+// A notification with its data: `batch` is set on scan_notify_data when the tick stored
+// readings and someone asked for batches (scan_main_t::set_event_callback).
+struct plib_scan_event_t {
+    plib_scan_notify_t kind = scan_notify_start;
+    std::shared_ptr<const plib_scan_batch_t> batch;
+};

@@ -66,7 +66,7 @@ void scan_main_t::set_run_state(int state) {
     if (state == 1) {
         notify_list_t notes;
         _start_run(have_info ? &params : nullptr, have_info ? &info : nullptr, notes);
-        _deliver(notes);
+        _deliver_all(notes, nullptr);
         return;
     }
     if (state != 0) return;
@@ -82,7 +82,22 @@ void scan_main_t::set_run_state(int state) {
         std::lock_guard<std::mutex> io_lock(m_io_mutex);
         _send_pending_stop();
     }
+    _deliver_all(notes, nullptr);
+}
+
+void scan_main_t::set_event_callback(std::function<void(plib_scan_event_t)> callback, bool with_batches) {
+    m_batches_wanted.store(callback && with_batches);
+    m_event_notifier.set(std::move(callback));
+}
+
+void scan_main_t::_deliver_all(const notify_list_t& notes, std::shared_ptr<const plib_scan_batch_t> batch) {
     _deliver(notes);
+    for (int i = 0; i < notes.count; ++i) {
+        plib_scan_event_t event;
+        event.kind = notes.items[i];
+        if (event.kind == scan_notify_data) event.batch = batch;
+        if (!m_event_notifier.notify(std::move(event))) return;
+    }
 }
 
 void scan_main_t::set_record_info_callback(plib_scan_record_info_callback_t callback) {
@@ -127,14 +142,17 @@ void scan_main_t::_start_run(plib_scanner_channel_map_t* params, plib_scan_file_
     m_run_state.store(1);
     ++m_run_generation;
     m_recording = false;
+    m_opened_files = false;
     if (m_record_enable != 1) return;
     const int opened = _open_record_files();
+    m_opened_files = opened != 0;
     m_recording = opened == 1;
     if (opened < 0) notes.push(scan_notify_record_write_failed);
 }
 
 void scan_main_t::_run_tick(bool periodic) {
     notify_list_t notes;
+    std::shared_ptr<plib_scan_batch_t> handed_over;
     {
         std::lock_guard<std::mutex> io_lock(m_io_mutex);
         _send_pending_stop();
@@ -170,12 +188,35 @@ void scan_main_t::_run_tick(bool periodic) {
             m_instrument->read_scan_data(m_batch);  // a failed read leaves the batch empty
             std::lock_guard<std::mutex> lock(m_mutex);
             // A run stopped or restarted while the fetch was in flight gets none of it.
-            if (generation == m_run_generation) _merge_batch(notes);
+            if (generation == m_run_generation) {
+                _merge_batch(notes);
+                bool any = false;
+                for (const auto& entry : m_batch) any = any || !entry.second.empty();
+                if (any && m_batches_wanted.load()) {
+                    // The batch itself goes to the listeners; the next fetch starts a new one.
+                    handed_over = std::make_shared<plib_scan_batch_t>();
+                    handed_over->run_id = generation;
+                    for (const auto& [channel, readings] : m_batch) {
+                        if (readings.empty()) continue;
+                        const auto stat = m_statistics.find(channel);
+                        const auto param = m_channel_params.find(channel);
+                        int alarm = 0;
+                        if (stat != m_statistics.end() && param != m_channel_params.end()) {
+                            // Alarm modes: 1 low limit, 2 high limit, 3 both.
+                            const int mode = param->second.alarm_limit;
+                            if ((mode & 1) != 0 && stat->second.min < param->second.limit_low) alarm |= 1;
+                            if ((mode & 2) != 0 && stat->second.max > param->second.limit_high) alarm |= 2;
+                        }
+                        handed_over->alarm[channel] = alarm;
+                    }
+                    handed_over->readings.swap(m_batch);
+                }
+            }
         }
         // An automatic stop of this tick, or a stop that came in during its I/O.
         _send_pending_stop();
     }
-    _deliver(notes);
+    _deliver_all(notes, std::move(handed_over));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -189,9 +230,12 @@ void scan_main_t::_clear_memory_data() {
     ++m_memory_id;
     m_elapsed_s = 0.0;
     m_readings_count = 0;
+    m_readings_logged = 0;
 }
 
 void scan_main_t::_stop(notify_list_t& notes) {
+    // A single file that got no data row still ends with a line break.
+    if (m_recording && m_single_file && !m_single_file->finish()) notes.push(scan_notify_record_write_failed);
     m_stop_command_pending = true;
     notes.push(scan_notify_stop);
     m_run_state.store(0);
@@ -288,24 +332,28 @@ void scan_main_t::_count_readings() {
 // Logging (m_mutex held; m_io_mutex too where the batch is used)
 
 namespace {
-// Creates one file per scanned channel with its header; false when a file cannot be
-// written (channels after it get no file) or there is nothing to log into.
+// Creates one file per scanned channel with its header, each new and this writer's
+// alone (another name when a name is taken); false when a file cannot be written
+// (channels after it get no file) or there is nothing to log into.
 bool create_multi_file_path(const plib_scanner_channel_map_t& params,
                             const plib_scan_file_record_param_t& info, const std::string& directory,
                             const std::string& name_stamp, const std::string& header_stamp,
-                            std::map<int, std::string>& paths) {
+                            std::map<int, std::string>& paths, std::map<int, plib_log_file_id_t>& ids) {
     if (params.empty() || directory.empty()) return false;
     const std::string header = scan_channel_header(info, header_stamp);
     for (const auto& [channel, p] : params) {
         if (p.scan_state == 0) continue;
         const std::string path =
             scan_join_path(directory, scan_channel_file_name(name_stamp, channel, p.name, p.func));
-        plib_log("_create_multi_file_path multi path: " + path);
-        paths[channel] = path;
-        if (!scan_append_to_file(path, header)) {
+        plib_log_create_t created;
+        const bool ok = scan_create_log_file(path, header, created);
+        plib_log("_create_multi_file_path multi path: " + (created.path.empty() ? path : created.path));
+        if (!ok) {
             plib_log("_create_multi_file_path open fail ");
             return false;
         }
+        paths[channel] = created.path;
+        ids[channel] = created.id;
     }
     return true;
 }
@@ -323,11 +371,11 @@ int scan_main_t::_open_record_files() {
     scan_csv_table_recover_directory(directory);
     if (m_file_mode == scan_file_mode_per_channel) {
         std::map<int, std::string> paths;
-        if (!create_multi_file_path(m_channel_params, m_file_record_param, directory, _stamp("'"),
-                                    _stamp(":"), paths))
-            return -1;
-        m_file_record_param.channel_paths = std::move(paths);
-        return 1;
+        m_channel_file_ids.clear();
+        const bool ok = create_multi_file_path(m_channel_params, m_file_record_param, directory, _stamp("'"),
+                                               _stamp(":"), paths, m_channel_file_ids);
+        m_file_record_param.channel_paths = std::move(paths);  // the files made, even after a failure
+        return ok ? 1 : -1;
     }
     std::map<int, std::string> titles;
     std::vector<std::string> row;
@@ -342,6 +390,7 @@ int scan_main_t::_open_record_files() {
     plib_log("m_single_file_path: " + m_file_record_param.m_single_file_path);
     auto table = std::make_unique<scan_csv_table_file_t>();
     if (!table->create(m_file_record_param.m_single_file_path, row)) return -1;
+    m_file_record_param.m_single_file_path = table->path();
     m_single_file = std::move(table);
     return 1;
 }
@@ -352,39 +401,48 @@ bool scan_main_t::_write_record() {
         for (const auto& [channel, path] : m_file_record_param.channel_paths) {
             text.clear();
             const auto it = m_batch.find(channel);
+            std::size_t n = 0;
             if (it != m_batch.end()) {
                 for (const auto& d : it->second) {
                     const double t =
                         static_cast<double>(d.timestamp - static_cast<int64_t>(m_start_timestamp)) / 1e6;
                     scan_append_channel_line(text, d.value, t);
                 }
+                n = it->second.size();
             }
-            if (!scan_append_to_file(path, text)) {
+            // Every file is opened at every tick, so a file gone bad is noticed at once.
+            const auto id = m_channel_file_ids.find(channel);
+            if (id == m_channel_file_ids.end() || !scan_append_to_log_file(path, id->second, text)) {
                 plib_log("_deal_multi_file_record_process open fail ");
                 return false;
             }
+            m_readings_logged += n;
         }
         return true;
     }
     if (!m_single_file) return false;
     std::map<std::size_t, std::vector<double>> columns;
-    std::size_t index = 0;
+    std::size_t index = 0, n = 0;
     for (const auto& entry : m_file_record_param.column_titles) {
         const auto it = m_batch.find(entry.first);
         if (it != m_batch.end() && !it->second.empty()) {
             auto& column = columns[index];
             column.reserve(it->second.size());
             for (const auto& d : it->second) column.push_back(d.value);
+            n += it->second.size();
         }
         ++index;
     }
-    return m_single_file->append(columns);
+    if (!m_single_file->append(columns)) return false;
+    m_readings_logged += n;
+    return true;
 }
 
 int scan_main_t::export_scan_record_memory_data(const std::string& directory) {
     std::map<int, std::string> paths;
+    std::map<int, plib_log_file_id_t> ids;
     if (!create_multi_file_path(m_channel_params, m_file_record_param, directory, _stamp("'"), _stamp(":"),
-                                paths))
+                                paths, ids))
         return -1;
     std::string text;
     for (const auto& [channel, path] : paths) {
@@ -397,8 +455,8 @@ int scan_main_t::export_scan_record_memory_data(const std::string& directory) {
                 scan_append_channel_line(text, d.value, t);
             }
         }
-        if (!scan_append_to_file(path, text)) {
-            std::printf("export_scan_record_memory_data open fail \n");
+        if (!text.empty() && !scan_append_to_log_file(path, ids[channel], text)) {
+            plib_log("export_scan_record_memory_data open fail ");
             return -1;
         }
     }
@@ -511,6 +569,15 @@ int scan_main_t::_on_run_state_info_get(plib_scan_run_state_t& info) {
     info.start_timestamp = m_start_timestamp;
     info.elapsed_s = m_elapsed_s;
     info.readings_count = m_readings_count;
+    info.readings_logged = m_readings_logged;
+    info.files.clear();
+    if (m_opened_files) {
+        if (m_file_mode == scan_file_mode_per_channel) {
+            for (const auto& entry : m_file_record_param.channel_paths) info.files.push_back(entry.second);
+        } else if (m_single_file) {
+            info.files.push_back(m_single_file->path());
+        }
+    }
     return 0;
 }
 

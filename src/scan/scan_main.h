@@ -61,6 +61,12 @@ public:
 
     // set_notify_callback (engine_t): see the threads above.
 
+    // A second subscriber with the same rules as the notify callback: every notification
+    // as an event, in the same order. With `with_batches`, the events of scan_notify_data
+    // carry the readings the tick stored: the tick's own batch, handed over once the
+    // engine's locks are released (no copy is made for it). An empty callback clears it.
+    void set_event_callback(std::function<void(plib_scan_event_t)> callback, bool with_batches);
+
     // Called at every start, before the engine mutex is taken, to refill the channel
     // parameters and the logging information.
     void set_record_info_callback(plib_scan_record_info_callback_t callback);
@@ -137,6 +143,8 @@ private:
     int export_scan_record_memory_data(const std::string& directory);
     // And with m_io_mutex held (they use the tick's batch).
     void _merge_batch(notify_list_t& notes);
+    // Both subscribers, in order; `batch` goes with scan_notify_data. No lock held.
+    void _deliver_all(const notify_list_t& notes, std::shared_ptr<const plib_scan_batch_t> batch);
     bool _check_stop_condition();  // true: the run stops after this tick's batch
     void _apply_scaling();
     void _limit_stored_readings();
@@ -176,6 +184,9 @@ private:
     plib_scanner_channel_map_t m_channel_params;
     double m_elapsed_s = 0.0;
     uint32_t m_readings_count = 0;
+    uint64_t m_readings_logged = 0;
+    bool m_opened_files = false;     // this run created log files (listed by the run state)  // readings of this run that reached its log files
+    std::map<int, plib_log_file_id_t> m_channel_file_ids;  // the per-channel files as created
     uint32_t m_poll_interval_ms = default_poll_interval_ms;
     plib_scan_file_record_param_t m_file_record_param;
     std::unique_ptr<scan_csv_table_file_t> m_single_file;  // table state of the single log file
@@ -189,6 +200,10 @@ private:
     double m_stop_duration = 0.0;
     int m_stop_scan_count = 0;
     int m_sweep_readings = 0;
+
+    // The event subscriber (its own locks); m_batches_wanted: hand batches over.
+    nsp::thd::notifier_t<plib_scan_event_t> m_event_notifier;
+    std::atomic<bool> m_batches_wanted{false};
 };
 
 // The message types under their own names.

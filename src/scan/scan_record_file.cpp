@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/plib_format.h"
 #include "common/plib_measure_type.h"
 #include "common/plib_number.h"
 
@@ -40,10 +41,11 @@ std::string scan_column_title(int channel, const std::string& name, int func) {
 
 std::string scan_channel_header(const plib_scan_file_record_param_t& info, const std::string& stamp) {
     std::string h;
-    h += "Product type : " + info.product_type + "\n";
-    h += "Product SRLN : " + info.serial_number + "\n";
-    h += "Product Software Version : " + info.product_software_version + "\n";
-    h += "Software Version : " + info.software_version + "\n";
+    // Each text is one header line whatever the instrument sent.
+    h += "Product type : " + printable_line(info.product_type) + "\n";
+    h += "Product SRLN : " + printable_line(info.serial_number) + "\n";
+    h += "Product Software Version : " + printable_line(info.product_software_version) + "\n";
+    h += "Software Version : " + printable_line(info.software_version) + "\n";
     h += "File type: CSV\n";
     h += "File version: 1.0\n";
     h += "Date : " + stamp + "\n";
@@ -87,7 +89,7 @@ bool read_all_at(int fd, std::string& out, std::size_t n, off_t offset) {
 
 bool read_whole_file(const std::string& path, std::string& out, bool& missing) {
     missing = false;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         missing = errno == ENOENT;
         return false;
@@ -104,26 +106,38 @@ constexpr const char* journal_suffix = ".tail";
 constexpr int journal_search_limit = 100000;
 }  // namespace
 
-bool scan_append_to_file(const std::string& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+namespace {
+// Writes `text` at the end of the open file; on a short write the file is cut back to
+// where it ended.
+bool append_whole(int fd, const std::string& text) {
     struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    bool ok = true;
-    const char* p = text.data();
-    std::size_t left = text.size();
-    while (ok && left > 0) {
-        const ssize_t w = ::write(fd, p, left);
-        if (w < 0 && errno == EINTR) continue;
-        ok = w > 0;
-        if (ok) {
-            p += w;
-            left -= static_cast<std::size_t>(w);
-        }
-    }
-    // A short write (full disk) would leave part of a line: the file keeps ending where
-    // it ended before this call.
-    if (!ok && regular) (void)!::ftruncate(fd, st.st_size);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const bool ok = write_all_at(fd, text.data(), text.size(), st.st_size);
+    if (!ok) (void)!::ftruncate(fd, st.st_size);
+    return ok;
+}
+}  // namespace
+
+bool scan_append_to_file(const std::string& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    const bool ok = append_whole(fd, text);
+    return (::close(fd) == 0) && ok;
+}
+
+bool scan_create_log_file(const std::string& path, const std::string& text, plib_log_create_t& created) {
+    created = plib_log_file_create(path);
+    if (created.fd < 0) return false;
+    const bool ok = append_whole(created.fd, text);
+    const bool closed = ::close(created.fd) == 0;
+    created.fd = -1;
+    return ok && closed;
+}
+
+bool scan_append_to_log_file(const std::string& path, const plib_log_file_id_t& id, const std::string& text) {
+    const int fd = plib_log_file_open_owned(path, id, true);
+    if (fd < 0) return false;
+    const bool ok = append_whole(fd, text);
     return (::close(fd) == 0) && ok;
 }
 
@@ -155,7 +169,7 @@ bool scan_csv_table_recover(const std::string& path) {
                 parse(head.substr(space + 1), length) && text.size() - eol - 1 == length;
     }
     if (!whole) return ::unlink(journal.c_str()) == 0;
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
     // The tail starts inside the file (or at its end): anything else is not this file's.
@@ -208,16 +222,33 @@ bool scan_csv_table_file_t::create(const std::string& path, const std::vector<st
     m_base_row = 0;
     m_rows_start.clear();
     m_failed = false;
+    m_finished = false;
     // A rewrite of this file that a crash cut short is finished first.
     if (!scan_csv_table_recover(path)) return false;
-    // The file may already hold a run started within the same second: the table starts
-    // where this run's titles row starts.
-    std::error_code ec;
-    const auto existing = std::filesystem::exists(path, ec) ? std::filesystem::file_size(path, ec) : 0;
-    if (ec) return false;
-    if (!scan_append_to_file(path, row)) return false;
-    m_header_size = existing + row.size();
+    // The file is this writer's alone: never one already there (a run started within
+    // the same second, another program's), never through a link.
+    plib_log_create_t created;
+    if (!scan_create_log_file(path, row, created)) return false;
+    if (created.renamed())
+        std::printf("scan_csv_table_file_t: \"%s\" is taken; logging to \"%s\"\n", path.c_str(),
+                    created.path.c_str());
+    m_path = created.path;
+    m_id = created.id;
+    m_header_size = row.size();
     m_file_size = m_header_size;
+    return true;
+}
+
+bool scan_csv_table_file_t::finish() {
+    if (m_path.empty() || m_failed) return false;
+    if (m_row_count != 0) return true;
+    // No data row gave the titles row its line break: the file gets it now.
+    if (!scan_append_to_log_file(m_path, m_id, "\n")) return false;
+    m_header_size += 1;
+    m_file_size = m_header_size;
+    m_rows_start.clear();
+    m_base_row = 0;
+    m_finished = true;
     return true;
 }
 
@@ -242,7 +273,8 @@ bool scan_csv_table_file_t::_rewrite_tail(uint64_t offset, const std::string& te
     if (fault == scan_table_fault_t::crash) return false;
     const std::string head = std::to_string(offset) + " " + std::to_string(text.size()) + "\n";
     bool ok = fault == scan_table_fault_t::none;
-    const int jfd = ok ? ::open(journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644) : -1;
+    const int jfd =
+        ok ? ::open(journal.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666) : -1;
     ok = ok && jfd >= 0 && write_all_at(jfd, head.data(), head.size(), 0);
     const std::size_t half = text.size() / 2;
     ok = ok && write_all_at(jfd, text.data(), half, static_cast<off_t>(head.size()));
@@ -265,7 +297,7 @@ bool scan_csv_table_file_t::_rewrite_tail(uint64_t offset, const std::string& te
 
     fault = _fault(scan_table_step_t::file_begin);
     if (fault == scan_table_fault_t::crash) return false;
-    const int fd = fault == scan_table_fault_t::none ? ::open(m_path.c_str(), O_RDWR | O_CLOEXEC) : -1;
+    const int fd = fault == scan_table_fault_t::none ? plib_log_file_open_owned(m_path, m_id, true) : -1;
     // The old tail, to put back should the new one not fit (a full disk).
     std::string old_tail;
     if (fd < 0 || !read_all_at(fd, old_tail, static_cast<std::size_t>(m_file_size - offset),
@@ -322,7 +354,7 @@ bool scan_csv_table_file_t::append(const std::map<std::size_t, std::vector<doubl
     if (first_changed - m_base_row < m_rows_start.size()) {
         cut = m_rows_start[first_changed - m_base_row];
         m_rows_start.resize(first_changed - m_base_row);
-    } else if (m_rows_start.empty() && m_base_row == 0) {
+    } else if (m_rows_start.empty() && m_base_row == 0 && !m_finished) {
         cut = m_header_size;
         text = "\n";
     }

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "common/plib_log_file.h"
 #include "drv/drv_types.h"
 #include "scan/plib_scan_types.h"
 
@@ -40,8 +41,17 @@ std::string scan_channel_header(const plib_scan_file_record_param_t& info, const
 // value + "," + seconds since the start, each with at most 10 significant digits, "\n".
 void scan_append_channel_line(std::string& out, double value, double seconds);
 
-// Appends `text` to the file (created if missing). False when it cannot be written whole.
+// Appends `text` to the regular file at `path` (created if missing; a link, pipe or
+// device at the name is refused). False when it cannot be written whole.
 bool scan_append_to_file(const std::string& path, const std::string& text);
+
+// Creates a log file of this writer (plib_log_file_create: another name when the name
+// is taken) with `text` in it; `created` tells its path and identity. False when no file
+// could be made or `text` not written whole.
+bool scan_create_log_file(const std::string& path, const std::string& text, plib_log_create_t& created);
+// Appends `text` to the log file `id` at `path`; false when anything else is at the name
+// now or the text cannot be written whole (the file then ends where it ended).
+bool scan_append_to_log_file(const std::string& path, const plib_log_file_id_t& id, const std::string& text);
 
 // The journal of a table file's pending rewrite.
 std::string scan_csv_table_journal_path(const std::string& path);
@@ -70,9 +80,11 @@ using scan_table_fault_hook_t = std::function<scan_table_fault_t(scan_table_step
 // The single log file as a table: a titles row and one column per channel.
 class scan_csv_table_file_t {
 public:
-    // Creates (or appends to) `path` with the titles row, without a line break.
-    // False when the file cannot be written.
+    // Creates a new file at `path` (or at a free alternative name, see path()) with the
+    // titles row, without a line break. False when the file cannot be written.
     bool create(const std::string& path, const std::vector<std::string>& titles);
+    // Ends a table without a data row with the titles row's line break.
+    bool finish();
 
     // Appends values to the columns (index into the titles); values are written with
     // 17 significant digits, and the cells a shorter column lacks stay empty. The file
@@ -96,6 +108,7 @@ private:
     scan_table_fault_t _fault(scan_table_step_t step) const;
 
     std::string m_path;
+    plib_log_file_id_t m_id;
     uint64_t m_header_size = 0;  // bytes of the titles row, without its line break
     uint64_t m_file_size = 0;    // bytes this writer has put in the file
     std::size_t m_row_count = 0;
@@ -105,6 +118,7 @@ private:
     std::vector<std::size_t> m_column_length;
     std::vector<std::deque<std::string>> m_cells;  // per column, cells from m_base_row on
     bool m_failed = false;                         // a write failed: the file is left as it was
+    bool m_finished = false;                       // the titles row has its line break
     scan_table_fault_hook_t m_fault_hook;
 };
 

@@ -26,7 +26,10 @@ const char* const usage_text =
     "  --version      show the version and exit\n"
     "  --help-path    print the directory of the help documents and exit\n"
     "\n"
-    "Without FILE.dmm the program opens its default project (default_save.dmm).\n";
+    "Without FILE.dmm the program starts with no instrument. The instruments in use\n"
+    "are saved to the default project (default_save.dmm) when the program ends; Project >\n"
+    "Recall opens it again, and so does every start once \"Reopen the last project at\n"
+    "start\" is set in Preferences.\n";
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "ui/ui_main_window.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -8,11 +9,16 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <pugixml.hpp>
 #include <vector>
 
+#include "cfg/cfg_main.h"
 #include "cfg/cfg_project.h"
+#include "cfg/cfg_scan_config.h"
+#include "ui/mngr/plib_mngr.h"
 #include "ui/mngr/ui_connect_mngr.h"
 #include "ui/ui_device_column/ui_device_column.h"
 #include "ui/ui_device_column/ui_device_item.h"
@@ -59,7 +65,66 @@ void ui_main_window_t::_set_project_title(const std::string& path) {
 }
 
 void ui_main_window_t::open_start_project(const std::string& path) {
-    if (!path.empty()) slot_recall_xml_file(path);
+    if (!path.empty()) {
+        slot_recall_xml_file(path);
+        return;
+    }
+    if (!ui_preferences_t::load().reopen_last_project) return;
+    // Where the last exit wrote it: beside the program, else the user's data directory.
+    const std::string first = default_project_path(QCoreApplication::applicationDirPath());
+    const std::string fallback =
+        QDir::toNativeSeparators(QDir(user_data_dir()).filePath(default_project_name)).toLocal8Bit().toStdString();
+    for (const std::string& candidate : {first, fallback}) {
+        if (QFileInfo::exists(QString::fromLocal8Bit(candidate.c_str()))) {
+            slot_recall_xml_file(candidate);
+            return;
+        }
+    }
+}
+
+QStringList ui_main_window_t::running_instruments() const {
+    QStringList lines;
+    if (m_device_column == nullptr) return lines;
+    for (ui_device_item_t* item : m_device_column->get_device_items()) {
+        const cfg_main_t* cfg = item->get_mngr() != nullptr ? item->get_mngr()->get_cfg() : nullptr;
+        if (cfg == nullptr) continue;
+        const bool measuring = cfg->get_run_state() != 0;
+        const bool scanning = cfg->get_scan_run_state() != 0;
+        if (!measuring && !scanning) continue;
+        QString doing = measuring ? "measuring" : "scanning";
+        const bool logging = measuring ? cfg->is_recording()
+                                       : cfg->get_scan_config() != nullptr && cfg->get_scan_config()->get_record_enable() != 0;
+        if (logging) doing += ", logging to a file";
+        const QString where =
+            item->get_resource().empty() ? QString() : " at " + QString::fromStdString(item->get_resource());
+        lines << QString("%1%2: %3").arg(QString::fromStdString(item->get_model_name()), where, doing);
+    }
+    return lines;
+}
+
+bool ui_main_window_t::confirm_stop_running(const QString& action) {
+    const QStringList running = running_instruments();
+    if (running.isEmpty()) return true;
+    QMessageBox box(QMessageBox::Question, "Tips",
+                    QString("%1 stops what these instruments are doing:").arg(action),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setInformativeText(running.join('\n') + QString("\n\n%1 anyway?").arg(action));
+    box.setDefaultButton(QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void ui_main_window_t::slot_close_without_asking() {
+    m_close_without_asking = true;
+    close();
+}
+
+void ui_main_window_t::closeEvent(QCloseEvent* event) {
+    if (!m_close_without_asking && !confirm_stop_running("Quitting")) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 ui_main_window_t::~ui_main_window_t() {
@@ -109,6 +174,10 @@ ui_primary_window_t* ui_main_window_t::primary_window_of(ui_device_item_t* dev) 
 }
 
 void ui_main_window_t::slot_bind_device_and_primary_window(ui_device_item_t* new_dev) {
+    if (m_defer_window) {  // a recall builds it in its next turn
+        m_deferred_window_item = new_dev;
+        return;
+    }
     auto* window = new ui_primary_window_t(m_window_stack, new_dev);
     m_window_stack->append_window(window);
     m_primary_windows[new_dev] = window;
@@ -144,15 +213,64 @@ void ui_main_window_t::slot_save_xml_file(std::string path) {
 }
 
 void ui_main_window_t::slot_recall_xml_file(std::string path) {
-    pugi::xml_document doc;
-    std::vector<cfg_project_section_t> sections;
-    if (!cfg_project_file::list_sections(doc, path, sections)) return;
+    if (path.empty()) return;  // the file dialog was cancelled
+    auto doc = std::make_shared<pugi::xml_document>();
+    auto sections = std::make_shared<std::vector<cfg_project_section_t>>();
+    // A file that cannot be recalled changes nothing: the instruments in use stay.
+    std::string why;
+    if (!cfg_project_file::list_sections(*doc, path, *sections)) {
+        why = cfg_project_file::load_failure_text(path);
+        if (why.empty()) why = "it is not a project file";
+    } else if (const std::string twice = cfg_project_file::duplicate_resource(*sections); !twice.empty()) {
+        why = "it lists the instrument at " + twice + " twice";
+    }
+    if (!why.empty()) {
+        std::printf("Cannot recall the project %s: %s\n", path.c_str(), why.c_str());
+        std::fflush(stdout);
+        QMessageBox::warning(this, "Warning",
+                             "Cannot recall the project \"" +
+                                 QDir::toNativeSeparators(QString::fromLocal8Bit(path.c_str())) +
+                                 "\":\n" + QString::fromStdString(why) +
+                                 ".\nThe instruments in use stay as they are.");
+        return;
+    }
+    // Every instrument is replaced: the running ones stop only when the user says so.
+    if (!confirm_stop_running("Recalling a project")) return;
 
     m_device_column->slot_clear_device();
-    for (const cfg_project_section_t& section : sections)
-        if (section.supported)
-            m_device_column->slot_add_device(section.model, section.resource, section.node);
     _set_project_title(path);
+    m_recalling = true;
+    _recall_next(std::move(doc), std::move(sections), 0, ++m_recall_generation);
+}
+
+void ui_main_window_t::_recall_next(std::shared_ptr<pugi::xml_document> doc,
+                                    std::shared_ptr<std::vector<cfg_project_section_t>> sections,
+                                    std::size_t next, unsigned generation) {
+    if (generation != m_recall_generation) return;
+    while (next < sections->size() && !(*sections)[next].supported) ++next;
+    if (next >= sections->size()) {
+        m_recalling = false;
+        return;
+    }
+    const cfg_project_section_t& section = (*sections)[next];
+    // One instrument per turn, and its window in the turn after: the window paints between.
+    m_deferred_window_item = nullptr;
+    m_defer_window = true;
+    m_device_column->slot_add_device(section.model, section.resource, section.node);
+    m_defer_window = false;
+    QTimer::singleShot(0, this, [this, doc, sections, next, generation] {
+        if (generation != m_recall_generation) return;
+        ui_device_item_t* item = m_deferred_window_item;
+        m_deferred_window_item = nullptr;
+        const auto items = m_device_column->get_device_items();
+        if (item != nullptr && std::find(items.begin(), items.end(), item) != items.end()) {
+            slot_bind_device_and_primary_window(item);
+            if (item->is_active()) slot_show_bound_primary_window(item);
+        }
+        QTimer::singleShot(0, this, [this, doc, sections, next, generation] {
+            _recall_next(doc, sections, next + 1, generation);
+        });
+    });
 }
 
 std::string ui_main_window_t::default_project_path(const QString& app_dir) {

@@ -4,8 +4,15 @@
 
 #include <QMainWindow>
 #include <QSize>
+#include <QStringList>
+#include <cstddef>
 #include <map>
+#include <memory>
+#include <pugixml.hpp>
 #include <string>
+#include <vector>
+
+#include "cfg/cfg_project.h"
 
 class ui_device_column_t;
 class ui_device_item_t;
@@ -35,8 +42,16 @@ public:
     static std::string save_default_project();
 
     // Opens the project named on the command line exactly as Recall does; an empty path
-    // opens nothing.
+    // opens the last project (the default project written at exit) when the user's
+    // preferences ask for it, else nothing.
     void open_start_project(const std::string& path);
+    bool is_recalling() const { return m_recalling; }
+    // What the running instruments are doing, one line each ("VXA-2 at <address>:
+    // measuring, logging to a file"); empty when none measures or scans.
+    QStringList running_instruments() const;
+    // When something runs: asks (a "Tips" question, No by default) whether `action`
+    // may stop it. True when nothing runs or the user said Yes.
+    bool confirm_stop_running(const QString& action);
     // The minimum size, never larger than the screen's available area (high scaling
     // factors would otherwise push the window off a small screen).
     static QSize clamped_minimum_size(const QSize& wanted, const QSize& available);
@@ -47,17 +62,35 @@ public slots:
     void slot_show_delete_primary_window(ui_device_item_t* dev);
     void slot_show_home_window();
     void slot_save_xml_file(std::string path);
+    // Replaces the instruments by the project's (after asking, when some run). The
+    // instruments are added one per turn of the event loop, so a project of many keeps
+    // the window responsive; is_recalling() is true until the last one is in.
     void slot_recall_xml_file(std::string path);
+    // Closes without the question (a quit signal from the system: nobody to ask).
+    void slot_close_without_asking();
+
+protected:
+    // The close button and Quit ask first while instruments run (confirm_stop_running).
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void _make_connections();
     void _lay_out();
     // "Velkaro", followed by the project's file name once one was recalled or saved.
     void _set_project_title(const std::string& path);
+    // Adds the first supported section from `next` on, then queues the rest.
+    void _recall_next(std::shared_ptr<pugi::xml_document> doc,
+                      std::shared_ptr<std::vector<cfg_project_section_t>> sections, std::size_t next,
+                      unsigned generation);
 
     QWidget* m_central_widget = nullptr;
     ui_primary_manager_window_t* m_window_stack = nullptr;
     ui_menu_bar_t* m_menu_bar = nullptr;
     ui_device_column_t* m_device_column = nullptr;
     std::map<ui_device_item_t*, ui_primary_window_t*> m_primary_windows;
+    bool m_close_without_asking = false;
+    bool m_recalling = false;
+    unsigned m_recall_generation = 0;  // a newer recall abandons the rest of an older one
+    bool m_defer_window = false;       // a recall adds an instrument: its window comes next turn
+    ui_device_item_t* m_deferred_window_item = nullptr;
 };

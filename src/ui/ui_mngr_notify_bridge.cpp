@@ -8,15 +8,17 @@
 #include "acq/acq_main.h"
 #include "scan/scan_main.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_mngr_events.h"
 
 namespace {
 
-enum engine_t : int { engine_remote = 0, engine_acq = 1, engine_scan = 2, engine_count = 3 };
+enum engine_t : int { engine_remote = 0, engine_acq = 1, engine_scan = 2, engine_mngr = 3, engine_count = 4 };
 
 struct entry_t {
     engine_t engine;
     int kind;
     bool data;
+    std::string text;
 };
 
 }  // namespace
@@ -34,13 +36,13 @@ struct ui_mngr_notify_bridge_t::inbox_t {
     bool has_newest[engine_count] = {};
     ui_mngr_notify_bridge_t* target = nullptr;  // valid while open
 
-    void push(engine_t engine, int kind, bool data) {
+    void push(engine_t engine, int kind, bool data, std::string text = std::string()) {
         std::lock_guard<std::mutex> lock(mutex);
         if (!open) return;
         const uint64_t first_queued = next_seq - queue.size();
         if (data && has_newest[engine] && newest_is_data[engine] && newest_seq[engine] >= first_queued)
             return;  // merged into the data kind still waiting
-        queue.push_back({engine, kind, data});
+        queue.push_back({engine, kind, data, std::move(text)});
         newest_seq[engine] = next_seq++;
         newest_is_data[engine] = data;
         has_newest[engine] = true;
@@ -59,15 +61,44 @@ void ui_mngr_notify_bridge_t::register_meta_types() {
     qRegisterMetaType<plib_scan_notify_t>("plib_scan_notify_t");
 }
 
+namespace {
+// One setter of ui_notify_sources_t over the manager's event fan-out: installs a listener
+// for one engine's events, or (given an empty callback) removes it.
+template <typename Kind>
+std::function<void(std::function<void(Kind)>)> hub_setter(plib_mngr_events_t* events,
+                                                          plib_mngr_event_t::source_t source) {
+    auto id = std::make_shared<int>(0);  // the setter's own listener; used on the GUI thread only
+    return [events, source, id](std::function<void(Kind)> cb) {
+        if (*id != 0) {
+            events->remove_listener(*id);
+            *id = 0;
+        }
+        if (!cb) return;
+        *id = events->add_listener([source, cb = std::move(cb)](const plib_mngr_event_t& event) {
+            if (event.source == source) cb(static_cast<Kind>(event.kind));
+        });
+    };
+}
+}  // namespace
+
 ui_notify_sources_t ui_notify_sources_t::of(plib_mngr_t* mngr) {
     ui_notify_sources_t sources;
     if (mngr == nullptr) return sources;
-    if (remote_main_t* remote = mngr->get_remote())
-        sources.set_remote = [remote](remote_cb_t cb) { remote->set_notify_callback(std::move(cb)); };
-    if (acq_main_t* acq = mngr->get_acq())
-        sources.set_acq = [acq](acq_cb_t cb) { acq->set_notify_callback(std::move(cb)); };
-    if (scan_main_t* scan = mngr->get_scan())
-        sources.set_scan = [scan](scan_cb_t cb) { scan->set_notify_callback(std::move(cb)); };
+    plib_mngr_events_t* events = &mngr->events();
+    sources.set_remote = hub_setter<plib_remote_notify_t>(events, plib_mngr_event_t::source_remote);
+    sources.set_acq = hub_setter<plib_acq_notify_t>(events, plib_mngr_event_t::source_acq);
+    sources.set_scan = hub_setter<plib_scan_notify_t>(events, plib_mngr_event_t::source_scan);
+    auto id = std::make_shared<int>(0);
+    sources.set_mngr = [events, id](mngr_cb_t cb) {
+        if (*id != 0) {
+            events->remove_listener(*id);
+            *id = 0;
+        }
+        if (!cb) return;
+        *id = events->add_listener([cb = std::move(cb)](const plib_mngr_event_t& event) {
+            if (event.source == plib_mngr_event_t::source_mngr) cb(event.kind, event.text);
+        });
+    };
     return sources;
 }
 
@@ -92,6 +123,9 @@ ui_mngr_notify_bridge_t::ui_mngr_notify_bridge_t(ui_notify_sources_t sources, QO
         m_sources.set_scan([inbox](plib_scan_notify_t type) {
             inbox->push(engine_scan, static_cast<int>(type), type == scan_notify_data);
         });
+    if (m_sources.set_mngr)
+        m_sources.set_mngr(
+            [inbox](int kind, const std::string& text) { inbox->push(engine_mngr, kind, false, text); });
 }
 
 ui_mngr_notify_bridge_t::~ui_mngr_notify_bridge_t() { detach(); }
@@ -109,6 +143,7 @@ void ui_mngr_notify_bridge_t::detach() {
     if (m_sources.set_remote) m_sources.set_remote(nullptr);
     if (m_sources.set_acq) m_sources.set_acq(nullptr);
     if (m_sources.set_scan) m_sources.set_scan(nullptr);
+    if (m_sources.set_mngr) m_sources.set_mngr(nullptr);
     m_sources = ui_notify_sources_t();
 }
 
@@ -117,7 +152,7 @@ void ui_mngr_notify_bridge_t::_flush() {
         std::lock_guard<std::mutex> lock(m_inbox->mutex);
         m_inbox->flush_posted = false;
         if (!m_inbox->open) return;
-        for (const entry_t& entry : m_inbox->queue) m_pending.push_back({entry.engine, entry.kind});
+        for (const entry_t& entry : m_inbox->queue) m_pending.push_back({entry.engine, entry.kind, entry.text});
         m_inbox->queue.clear();
     }
     // Entries leave m_pending one at a time: when a receiver opens a nested event loop
@@ -135,6 +170,9 @@ void ui_mngr_notify_bridge_t::_flush() {
                 break;
             case engine_scan:
                 emit signal_scan_notify(static_cast<plib_scan_notify_t>(entry.kind));
+                break;
+            case engine_mngr:
+                emit signal_mngr_notify(entry.kind, QString::fromStdString(entry.text));
                 break;
             default:
                 break;

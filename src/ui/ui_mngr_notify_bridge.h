@@ -1,7 +1,7 @@
 // The user interface's end of one instrument manager's notifications.
 //
-// The link, acquisition and scan engines call their notify callbacks on the link
-// thread, the timer thread, the acquisition or scan thread, or the caller's thread.
+// The events of the link, acquisition and scan engines come from the manager's event
+// fan-out, on its event thread (tests may give other sources and threads).
 // The callbacks installed here only append the kind to an inbox and, when the inbox
 // was empty, post one flush to this object; the flush runs on the GUI thread (this
 // object's thread) and emits the queued kinds as signals, in arrival order. No widget
@@ -26,6 +26,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "acq/plib_acq_types.h"
 #include "remote/remote_main.h"
@@ -44,9 +45,12 @@ struct ui_notify_sources_t {
     using remote_cb_t = std::function<void(plib_remote_notify_t)>;
     using acq_cb_t = std::function<void(plib_acq_notify_t)>;
     using scan_cb_t = std::function<void(plib_scan_notify_t)>;
+    // The manager's own events (reconnection): kind and words.
+    using mngr_cb_t = std::function<void(int, const std::string&)>;
     std::function<void(remote_cb_t)> set_remote;
     std::function<void(acq_cb_t)> set_acq;
     std::function<void(scan_cb_t)> set_scan;
+    std::function<void(mngr_cb_t)> set_mngr;
 
     // The engines of `mngr` (borrowed); empty setters for a null manager.
     static ui_notify_sources_t of(plib_mngr_t* mngr);
@@ -77,6 +81,8 @@ signals:
     void signal_remote_notify(plib_remote_notify_t type);
     void signal_acq_notify(plib_acq_notify_t type);
     void signal_scan_notify(plib_scan_notify_t type);
+    // plib_mngr_notify_t with the words for the user.
+    void signal_mngr_notify(int kind, QString text);
 
 private:
     struct inbox_t;
@@ -84,6 +90,7 @@ private:
     struct pending_t {
         int engine;
         int kind;
+        std::string text;
     };
 
     void _flush();

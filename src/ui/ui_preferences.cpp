@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/mngr/plib_reconnect.h"
 #include "visa/visa_discovery.h"
 #include "visa/visa_portmap.h"
 
@@ -27,7 +28,9 @@ QSettings user_settings() {
 const char* const key_hosts = "search/hosts";
 const char* const key_ranges = "search/ranges";
 const char* const key_broadcast = "search/broadcast";
+const char* const key_reconnect = "link/reconnect";
 const char* const key_port = "search/portmapper_port";
+const char* const key_reopen = "start/reopen_last_project";
 
 std::vector<std::string> to_std(const QStringList& list) {
     std::vector<std::string> out;
@@ -48,8 +51,10 @@ ui_preferences_t ui_preferences_t::load() {
     values.hosts = settings.value(key_hosts).toStringList();
     values.ranges = settings.value(key_ranges).toStringList();
     values.broadcast = settings.value(key_broadcast, false).toBool();
+    values.reconnect = settings.value(key_reconnect, false).toBool();
     const int port = settings.value(key_port, int(visa::portmap_default_port)).toInt();
     values.portmapper_port = port >= 1 && port <= 65535 ? port : int(visa::portmap_default_port);
+    values.reopen_last_project = settings.value(key_reopen, false).toBool();
     return values;
 }
 
@@ -58,7 +63,9 @@ void ui_preferences_t::save() const {
     settings.setValue(key_hosts, hosts);
     settings.setValue(key_ranges, ranges);
     settings.setValue(key_broadcast, broadcast);
+    settings.setValue(key_reconnect, reconnect);
     settings.setValue(key_port, portmapper_port);
+    settings.setValue(key_reopen, reopen_last_project);
     settings.sync();
 }
 
@@ -69,6 +76,9 @@ void ui_preferences_t::apply() const {
     settings.broadcast = broadcast;
     settings.portmapper_port = static_cast<uint16_t>(portmapper_port);
     visa::set_discovery_settings(settings);
+    plib_reconnect_policy_t policy;
+    policy.enabled = reconnect;
+    plib_reconnect_t::set_default_policy(policy);
 }
 
 bool ui_preferences_t::check(QString& error) const {
@@ -108,12 +118,25 @@ ui_preferences_dialog_t::ui_preferences_dialog_t(QWidget* parent) : QDialog(pare
     m_port->setObjectName("preferences_portmapper_port");
     m_port->setRange(1, 65535);
     m_port->setValue(current.portmapper_port);
+    m_reconnect = new QCheckBox("Reconnect lost instruments automatically", this);
+    m_reconnect->setObjectName("preferences_reconnect");
+    m_reconnect->setChecked(current.reconnect);
+    m_reconnect->setToolTip("After a lost link, try again (after 1 s, then at most every 30 s) and, when the "
+                            "same instrument answers, go on measuring or scanning into the same files.");
+
+    m_reopen = new QCheckBox("Reopen the last project at start", this);
+    m_reopen->setObjectName("preferences_reopen_last_project");
+    m_reopen->setChecked(current.reopen_last_project);
+    m_reopen->setToolTip("The instruments in use when the program ended (default_save.dmm) are "
+                         "recalled when it starts without a project file.");
 
     auto* form = new QFormLayout;
     form->addRow("Hosts to search (one per line):", m_hosts);
     form->addRow("Address ranges (CIDR, at most 1024 addresses each):", m_ranges);
     form->addRow(QString(), m_broadcast);
     form->addRow("VXI-11 portmapper port:", m_port);
+    form->addRow(QString(), m_reconnect);
+    form->addRow(QString(), m_reopen);
 
     QStringList overriding;
     if (!qEnvironmentVariableIsEmpty("VELKARO_VISA_HOSTS")) overriding << "VELKARO_VISA_HOSTS";
@@ -146,6 +169,8 @@ ui_preferences_t ui_preferences_dialog_t::values() const {
     values.ranges = ui_preference_entries(m_ranges->toPlainText());
     values.broadcast = m_broadcast->isChecked();
     values.portmapper_port = m_port->value();
+    values.reconnect = m_reconnect->isChecked();
+    values.reopen_last_project = m_reopen->isChecked();
     return values;
 }
 

@@ -1,5 +1,6 @@
 // The user's preferences for finding instruments: hosts and CIDR ranges to probe, the
-// broadcast switch and the VXI-11 portmapper port. Stored with QSettings in the user's
+// broadcast switch and the VXI-11 portmapper port; and whether the last project (the
+// default project written at exit) opens again at start. Stored with QSettings in the user's
 // configuration directory (Velkaro/velkaro.ini); handed to the VISA layer's discovery,
 // where the environment variables (VELKARO_VISA_HOSTS, VELKARO_VXI11_PORTMAPPER_PORT)
 // still win when set. GUI thread only.
@@ -19,11 +20,16 @@ struct ui_preferences_t {
     QStringList ranges;
     bool broadcast = false;
     int portmapper_port = 111;
+    // Open a lost instrument again and go on with its run (off: a lost link disconnects it).
+    bool reconnect = false;
+    // Off unless the user sets it: a start opens no project by itself.
+    bool reopen_last_project = false;
 
     // From the user's settings (defaults where nothing is stored: no host, no range).
     static ui_preferences_t load();
     void save() const;
-    // Hands the hosts, ranges and port to the discovery of the VISA layer.
+    // Hands the hosts, ranges and port to the discovery of the VISA layer, and the
+    // reconnection switch to every instrument.
     void apply() const;
     // Each range must be a CIDR block the discovery accepts; the first that is not is
     // named in `error`.
@@ -54,5 +60,7 @@ private:
     QPlainTextEdit* m_ranges = nullptr;
     QCheckBox* m_broadcast = nullptr;
     QSpinBox* m_port = nullptr;
+    QCheckBox* m_reconnect = nullptr;
+    QCheckBox* m_reopen = nullptr;
     QLabel* m_env_note = nullptr;
 };

@@ -124,12 +124,12 @@ constexpr const char* status_name(ViStatus status) {
     return nullptr;
 }
 
-// The link's text for a status, or "unkown error" (sic, the link's diagnostic wording)
+// The link's text for a status, or "unknown error"
 // for a status it has no text for.
 constexpr const char* status_text(ViStatus status) {
     for (const status_info_t& s : status_table)
         if (s.status == status && s.text != nullptr) return s.text;
-    return "unkown error";
+    return "unknown error";
 }
 
 }  // namespace visa

@@ -1,7 +1,10 @@
 // Record file: header, reading lines, file naming, logging during a run and export.
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
+#include <fstream>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -13,6 +16,29 @@ namespace {
 
 namespace fs = std::filesystem;
 using N = plib_acq_notify_t;
+
+// Lowers the file-size limit of the process for one scope: writes beyond it fail with
+// EFBIG, as on a full disk (SIGXFSZ ignored meanwhile).
+struct file_size_limit_t {
+    explicit file_size_limit_t(rlim_t bytes) {
+        m_old_handler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit r = m_old;
+        r.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &r);
+    }
+    ~file_size_limit_t() {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_old_handler);
+    }
+    rlimit m_old{};
+    void (*m_old_handler)(int) = nullptr;
+};
+
+void write_text(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
 
 plib_acq_file_record_param_t sample_param(const std::string& directory) {
     plib_acq_file_record_param_t p;
@@ -149,22 +175,134 @@ TEST_F(acq_record_fixture_t, a_run_logs_its_header_and_every_accepted_reading) {
     EXPECT_FALSE(run_info().recording);
 }
 
-TEST_F(acq_record_fixture_t, two_starts_within_one_second_append_to_one_file) {
+// A log file belongs to one run: a second start within the same second finds the name
+// taken and logs into "<name> (2).csv"; neither file gets the other's lines.
+TEST_F(acq_record_fixture_t, two_starts_within_one_second_write_two_files) {
     param(record_kind_interval, [](auto& p) { p.interval_ms = 500; });
     engine->set_run_state(0);
     engine->set_run_state(1);
     tick_with(make_batch(2, 1.0));
     engine->set_run_state(0);
+    EXPECT_EQ(run_info().record_path, log_path());
+    EXPECT_EQ(run_info().logged_count, 2u);
     engine->set_run_state(1);
     tick_with(make_batch(3, 10.0));
     engine->set_run_state(0);
+    const std::string second = plib_log_file_alternative(log_path(), 2);
+    EXPECT_EQ(run_info().record_path, second);
+    EXPECT_EQ(run_info().logged_count, 3u);
     const auto lines = log_lines();
-    ASSERT_EQ(lines.size(), 25u);
+    ASSERT_EQ(lines.size(), 12u);
     EXPECT_EQ(lines[6], "Interval : 500ms");
     EXPECT_EQ(lines[10].substr(0, 2), "1,");
-    EXPECT_EQ(lines[12], "Product type : VXA-2");
-    EXPECT_EQ(lines[22].substr(0, 3), "10,");
-    EXPECT_EQ(std::distance(fs::directory_iterator(log_dir), fs::directory_iterator()), 1);
+    const auto lines2 = split_lines(read_file(second));
+    ASSERT_EQ(lines2.size(), 13u);
+    EXPECT_EQ(lines2[0], "Product type : VXA-2");
+    EXPECT_EQ(lines2[10].substr(0, 3), "10,");
+    EXPECT_EQ(std::distance(fs::directory_iterator(log_dir), fs::directory_iterator()), 2);
+}
+
+// Whatever is at the log file's name before the run, the run never writes through it
+// nor into it: it logs into a new file of its own (and says which in the run state),
+// and every reading it logged is in that file.
+TEST_F(acq_record_fixture_t, whatever_is_at_the_log_name_is_left_alone) {
+    struct case_t {
+        const char* name;
+        std::function<void(const std::string& at, const std::string& outside)> put;
+    };
+    const case_t cases[] = {
+        {"nothing", [](const std::string&, const std::string&) {}},
+        {"another program's file", [](const std::string& at, const std::string&) { write_text(at, "other\n1,x"); }},
+        {"a link to a file", [](const std::string& at, const std::string& outside) {
+             write_text(outside, "keep\n1,torn");
+             fs::create_symlink(outside, at);
+         }},
+        {"a dangling link", [](const std::string& at, const std::string& outside) { fs::create_symlink(outside, at); }},
+        {"a pipe", [](const std::string& at, const std::string&) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }},
+        {"a directory", [](const std::string& at, const std::string&) { fs::create_directory(at); }},
+    };
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(log_dir);
+        fs::create_directory(log_dir);
+        const std::string outside = (fs::path(dir.path()) / "outside.txt").string();
+        fs::remove(outside);
+        c.put(log_path(), outside);
+        const bool was_there = fs::exists(fs::symlink_status(log_path()));
+        const std::string outside_before = fs::exists(outside) ? read_file(outside) : "";
+        take_notes();
+        engine->set_run_state(1);
+        tick_with(make_batch(4, 1.0));
+        engine->set_run_state(0);
+        EXPECT_EQ(take_notes(), (std::vector<N>{acq_notify_start, acq_notify_data, acq_notify_stop}));
+        const plib_record_run_state_info_t info = run_info();
+        EXPECT_EQ(info.logged_count, 4u);
+        EXPECT_EQ(info.record_path, was_there ? plib_log_file_alternative(log_path(), 2) : log_path());
+        EXPECT_EQ(split_lines(read_file(info.record_path)).size(), 14u);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(info.record_path)));
+        // The link's target is not written, cut or created.
+        EXPECT_EQ(fs::exists(outside) ? read_file(outside) : "", outside_before);
+        if (std::string(c.name) == "another program's file") {
+            EXPECT_EQ(read_file(log_path()), "other\n1,x");  // its torn tail is not this program's to cut
+        }
+    }
+}
+
+// A name longer than the file system allows (a very long serial number from the
+// instrument) is shortened: the file is made, two such names stay apart, and the header
+// keeps the whole serial number.
+TEST_F(acq_record_fixture_t, a_name_too_long_is_shortened) {
+    const std::string serial(300, 'S');
+    for (const std::string& tail : {std::string("A"), std::string("B")}) {
+        engine->set_record_info_callback([this, serial, tail](plib_acq_file_record_param_t& p) {
+            acq_fill_record_param(p, "VELKARO", "VXA-2", serial + tail, "01.02.03", "V1.0.3", "DC Voltage",
+                                  log_dir, "2024-10-28 14'05'09");
+        });
+        engine->set_run_state(1);
+        tick_with(make_batch(3, 1.0));
+        engine->set_run_state(0);
+        const plib_record_run_state_info_t info = run_info();
+        EXPECT_EQ(info.logged_count, 3u);
+        ASSERT_FALSE(info.record_path.empty());
+        EXPECT_LE(fs::path(info.record_path).filename().string().size(), 255u);
+        EXPECT_EQ(fs::path(info.record_path).extension(), ".csv");
+        const auto lines = split_lines(read_file(info.record_path));
+        ASSERT_EQ(lines.size(), 13u);
+        EXPECT_EQ(lines[1], "Product SRLN : " + serial + tail);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(log_dir), fs::directory_iterator()), 2);
+}
+
+// A log file that cannot be made is told at the start; nothing counts as logged.
+TEST_F(acq_record_fixture_t, a_log_file_that_cannot_be_made_is_told) {
+    const std::string not_a_dir = (fs::path(dir.path()) / "plain-file").string();
+    write_text(not_a_dir, "x");
+    set_record_dir(not_a_dir);  // the file's directory is a regular file: ENOTDIR
+    take_notes();
+    engine->set_run_state(1);
+    EXPECT_EQ(take_notes(), (std::vector<N>{acq_notify_record_write_failed, acq_notify_start}));
+    tick_with(make_batch(3, 1.0));
+    engine->set_run_state(0);
+    EXPECT_EQ(run_info().logged_count, 0u);
+    EXPECT_EQ(run_info().record_path, "");
+    EXPECT_EQ(run_info().total_count, 3u);
+}
+
+// The file is replaced by a link during the run: the next append is refused and told,
+// and the link's target is not written.
+TEST_F(acq_record_fixture_t, a_log_file_replaced_during_the_run_is_not_written) {
+    engine->set_run_state(1);
+    tick_with(make_batch(2, 1.0));
+    const std::string outside = (fs::path(dir.path()) / "outside.txt").string();
+    write_text(outside, "keep\n");
+    fs::remove(log_path());
+    fs::create_symlink(outside, log_path());
+    take_notes();
+    tick_with(make_batch(3, 1.0));
+    EXPECT_EQ(take_notes(), (std::vector<N>{acq_notify_record_write_failed, acq_notify_data}));
+    engine->set_run_state(0);
+    EXPECT_EQ(read_file(outside), "keep\n");
+    EXPECT_EQ(run_info().logged_count, 2u);
 }
 
 TEST_F(acq_record_fixture_t, logging_switch_and_directory_apply_from_the_next_start) {
@@ -291,14 +429,25 @@ TEST_F(acq_record_fixture_t, a_removed_directory_stops_logging_and_is_reported) 
 }
 
 TEST_F(acq_record_fixture_t, a_full_disk_is_reported) {
-    engine->set_record_info_callback([](plib_acq_file_record_param_t& p) { p.record_path = "/dev/full"; });
-    engine->set_run_state(1);
+    {
+        file_size_limit_t cap(0);  // not even the header fits
+        engine->set_run_state(1);
+    }
     EXPECT_EQ(take_notes(), (std::vector<N>{acq_notify_record_write_failed, acq_notify_start}));
     EXPECT_FALSE(run_info().recording);
     tick_with(make_batch(2));
     EXPECT_EQ(buffer_size(), 2u);
-    EXPECT_EQ(acq_append_to_file("/dev/full", "x\n"), acq_file_result_t::write_failed);
-    EXPECT_EQ(acq_append_to_file("/nonexistent-dir/x.csv", "x\n"), acq_file_result_t::open_failed);
+    EXPECT_EQ(run_info().logged_count, 0u);
+    plib_log_create_t created;
+    const std::string path = (fs::path(dir.path()) / "full.csv").string();
+    ASSERT_EQ(acq_create_log_file(path, "h\n", created), acq_file_result_t::ok);
+    {
+        file_size_limit_t cap(2);
+        EXPECT_EQ(acq_append_to_file(path, created.id, "x\n"), acq_file_result_t::write_failed);
+    }
+    EXPECT_EQ(read_file(path), "h\n");
+    EXPECT_EQ(acq_append_to_file("/nonexistent-dir/x.csv", created.id, "x\n"), acq_file_result_t::open_failed);
+    EXPECT_EQ(acq_create_log_file("/nonexistent-dir/x.csv", "h\n", created), acq_file_result_t::open_failed);
 }
 
 TEST_F(acq_record_fixture_t, export_writes_header_and_buffer) {
@@ -338,24 +487,6 @@ TEST_F(acq_record_fixture_t, export_writes_header_and_buffer) {
 
 namespace {
 
-// Lowers the file-size limit of the process for one scope: writes beyond it fail with
-// EFBIG, as on a full disk (SIGXFSZ ignored meanwhile).
-struct file_size_limit_t {
-    explicit file_size_limit_t(rlim_t bytes) {
-        m_old_handler = std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &m_old);
-        rlimit r = m_old;
-        r.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &r);
-    }
-    ~file_size_limit_t() {
-        setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_old_handler);
-    }
-    rlimit m_old{};
-    void (*m_old_handler)(int) = nullptr;
-};
-
 void write_bytes(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
@@ -382,10 +513,12 @@ TEST(acq_record_file, append_repairs_a_torn_tail) {
     };
     temp_dir_t dir;
     const std::string path = (fs::path(dir.path()) / "log.csv").string();
+    plib_log_create_t created;
+    ASSERT_EQ(acq_create_log_file(path, "", created), acq_file_result_t::ok);
     for (const case_t& c : cases) {
         SCOPED_TRACE(c.name);
-        write_bytes(path, c.before);
-        ASSERT_EQ(acq_append_to_file(path, "7,t7\n8,t8\n"), acq_file_result_t::ok);
+        write_bytes(path, c.before);  // the same file, truncated and rewritten
+        ASSERT_EQ(acq_append_to_file(path, created.id, "7,t7\n8,t8\n"), acq_file_result_t::ok);
         EXPECT_EQ(read_file(path), c.kept + "7,t7\n8,t8\n");
     }
 }
@@ -399,6 +532,8 @@ TEST(acq_record_file, a_failing_append_leaves_whole_lines) {
     acq_record_line_formatter_t formatter;
     for (int i = 0; i < 120000; ++i) formatter.append_line(text, {1.0 + i, 1730124309000000 + i});
     ASSERT_GT(text.size(), 3u * 1024 * 1024);
+    plib_log_create_t created;
+    ASSERT_EQ(acq_create_log_file(path, "", created), acq_file_result_t::ok);
     const rlim_t limits[] = {100, 1024 * 1024 + 17, 2500000};
     for (rlim_t limit : limits) {
         SCOPED_TRACE("limit " + std::to_string(limit));
@@ -406,7 +541,7 @@ TEST(acq_record_file, a_failing_append_leaves_whole_lines) {
         acq_file_result_t r;
         {
             file_size_limit_t cap(limit);
-            r = acq_append_to_file(path, text);
+            r = acq_append_to_file(path, created.id, text);
         }
         EXPECT_EQ(r, acq_file_result_t::write_failed);
         const std::string after = read_file(path);

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "acq/acq_main.h"
 #include "cfg_test_util.h"
@@ -351,4 +353,86 @@ TEST(cfg_measure, read_range_stores_only_a_range_the_instrument_named) {
         EXPECT_TRUE(f.link.replies.empty()) << "one query per read";
     }
     EXPECT_EQ(stored, "200mV");
+}
+
+// send_function is the measure operation a page's worker may call: it sends the
+// function and stores nothing (the stored function stays the GUI thread's).
+TEST(cfg_measure, send_function_sends_and_stores_nothing) {
+    cfg_fixture_t f("VXA-2");
+    f.cfg().set_function(measure_dcv);
+    f.link.commands.clear();
+    EXPECT_EQ(f.cfg().send_function(measure_acv), 0);
+    ASSERT_EQ(f.link.commands.size(), 1u);
+    EXPECT_NE(f.link.commands[0].find("VOLT:AC"), std::string::npos) << f.link.commands[0];
+    EXPECT_EQ(f.cfg().get_function(), measure_dcv);
+}
+
+// A setter hands back the driver's status (the user interface undoes a change the
+// instrument did not take) and still stores the value (sent again at the next connect).
+TEST(cfg_measure, setters_return_the_driver_status_and_store) {
+    cfg_fixture_t f("VXA-2");
+    EXPECT_EQ(f.cfg().set_range(measure_dcv, "20V"), 0);
+    f.link.write_status = visa::VI_ERROR_TMO;
+    EXPECT_EQ(f.cfg().set_range(measure_dcv, "200V"), visa::VI_ERROR_TMO);
+    EXPECT_EQ(f.cfg().get_range(measure_dcv), "200V");
+    EXPECT_EQ(f.cfg().set_function(measure_acv), visa::VI_ERROR_TMO);
+    EXPECT_EQ(f.cfg().set_filter(measure_dcv, 1), visa::VI_ERROR_TMO);
+    EXPECT_EQ(f.cfg().set_diverter(measure_dci, 1), visa::VI_ERROR_TMO);
+    f.link.write_status = 0;
+    // A value that would end the command is refused before anything is sent or stored.
+    const size_t sent = f.link.commands.size();
+    EXPECT_NE(f.cfg().set_nplc(measure_dcv, "1\n*RST"), 0);
+    EXPECT_EQ(f.link.commands.size(), sent);
+    EXPECT_NE(f.cfg().get_nplc(measure_dcv), "1\n*RST");
+}
+
+// What the user interface takes back after a refusal: the current function and every
+// record as they were; nothing is sent; keys the model lacks are not added.
+TEST(cfg_measure, restore_settings_puts_function_and_records_back_silently) {
+    cfg_fixture_t f("VXA-2");
+    const cfg_measure_settings_t before = f.cfg().stored_settings();
+    f.cfg().set_function(measure_aci);
+    f.cfg().set_range(measure_dcv, "20V");
+    f.cfg().set_beeper(measure_cont, before.cfg_map.at(measure_cont).beeper == 0 ? 1 : 0);
+    cfg_measure_settings_t with_foreign = before;
+    with_foreign.cfg_map[measure_sensor] = plib_measure_func_cfg_t();
+    const size_t sent = f.link.commands.size();
+    f.cfg().restore_settings(with_foreign);
+    EXPECT_EQ(f.link.commands.size(), sent);
+    EXPECT_EQ(f.cfg().get_function(), before.function);
+    EXPECT_EQ(f.cfg().get_range(measure_dcv), before.cfg_map.at(measure_dcv).range);
+    EXPECT_EQ(f.cfg().get_auto_range(measure_dcv), before.cfg_map.at(measure_dcv).auto_range);
+    EXPECT_EQ(f.cfg().get_beeper(measure_cont), before.cfg_map.at(measure_cont).beeper);
+    EXPECT_EQ(f.cfg().measure()->cfg_map_copy().count(measure_sensor), 0u);
+    // Storing the function alone sends nothing either.
+    f.cfg().store_function(measure_res_2w);
+    EXPECT_EQ(f.link.commands.size(), sent);
+    EXPECT_EQ(f.cfg().get_function(), int(measure_res_2w));
+}
+
+// A setter on a worker thread (the device item's lane) while the owner reads: the store
+// lock keeps every read whole (run under ThreadSanitizer with the core tests).
+TEST(cfg_measure, a_lane_setter_and_owner_reads_do_not_race) {
+    cfg_fixture_t f("VXA-2");
+    const std::vector<std::string> ranges = {"200mV", "2V", "20V"};
+    std::atomic<bool> done{false};
+    std::thread lane([&] {
+        for (int i = 0; i < 300; ++i) {
+            f.cfg().set_range(measure_dcv, ranges[i % ranges.size()]);
+            f.cfg().set_function(i % 2 == 0 ? measure_dcv : measure_acv);
+        }
+        done = true;
+    });
+    int reads = 0;
+    while (!done || reads == 0) {
+        const std::string range = f.cfg().get_range(measure_dcv);
+        EXPECT_TRUE(std::find(ranges.begin(), ranges.end(), range) != ranges.end()) << range;
+        const cfg_measure_settings_t now = f.cfg().stored_settings();
+        EXPECT_TRUE(now.function == measure_dcv || now.function == measure_acv) << now.function;
+        ++reads;
+        if (reads > 100000) break;
+    }
+    lane.join();
+    EXPECT_EQ(f.cfg().get_range(measure_dcv), ranges[299 % ranges.size()]);
+    EXPECT_EQ(f.cfg().get_function(), int(measure_acv));
 }

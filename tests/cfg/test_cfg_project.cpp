@@ -4,7 +4,9 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <clocale>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -467,6 +469,37 @@ TEST(cfg_project, values_the_model_does_not_offer_are_skipped) {
                 EXPECT_EQ(cmd.find(std::string(" ") + bad + "\n"), std::string::npos) << cmd;
         }
     }
+}
+
+// Numbers in project files do not depend on the desk: a project written under a
+// decimal-comma locale (as the GUI runs when the environment says so) has the same
+// bytes as one written under "C", and reads back the same values there.
+TEST(cfg_project, a_decimal_comma_locale_changes_no_byte) {
+    auto project_text = [] {
+        ui_connect_mngr_t reg;
+        plib_mngr_t* vxa = reg.create_mngr("VXA-2");
+        customise(*vxa->get_cfg(), 0);
+        vxa->get_cfg()->set_info({res_vxa, false, false, 0});
+        EXPECT_EQ(reg.bind_mngr(res_vxa, vxa), 1);
+        return reg.project_text();
+    };
+    const std::string in_c = project_text();
+    const std::string old_locale = std::setlocale(LC_ALL, nullptr);
+    // scripts/bootstrap makes this locale.
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "no de_DE.UTF-8 locale";
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 0.5);
+    EXPECT_STREQ(probe, "0,5");  // the locale is in force
+    const std::string in_de = project_text();
+    ui_connect_mngr_t again;
+    recall(again, in_de);
+    const double stop_time = again.find_mngr(res_vxa)->get_cfg()->get_stop_time();
+    const double rec_time = again.find_mngr(res_vxa)->get_cfg()->get_rec_time();
+    std::setlocale(LC_ALL, old_locale.c_str());
+    EXPECT_EQ(in_de, in_c);
+    EXPECT_NE(in_de.find("<stop_time>0.10000000000000001</stop_time>"), std::string::npos);
+    EXPECT_EQ(stop_time, 0.1);
+    EXPECT_EQ(rec_time, 123.25);
 }
 
 // A new instrument's channels scale by the neutral gain 1; a project file's stored gain is

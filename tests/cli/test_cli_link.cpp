@@ -68,7 +68,7 @@ TEST_F(cli_test, read_with_nothing_pending_times_out) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err,
               "_printf_vistatus: status = success\n"
-              "velkaro-cli read: 0xBFFF0015 VI_ERROR_TMO: unkown error\n");
+              "velkaro-cli read: 0xBFFF0015 VI_ERROR_TMO: unknown error\n");
 }
 
 TEST_F(cli_test, failures_exit_non_zero_with_the_status_text) {

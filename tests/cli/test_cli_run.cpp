@@ -8,11 +8,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,7 +88,8 @@ TEST(cli_run, one_instrument_losing_its_link_is_reported_and_the_others_go_on) {
     const std::string project = write_project(
         dir.path(), {good1.instr_resource(), dropping.instr_resource(), good2.instr_resource()});
 
-    const process_result_t r = run_cli({"run", project, "--time", "4", "--log-dir", logs, "--json"});
+    const process_result_t r =
+        run_cli({"run", project, "--time", "4", "--log-dir", logs, "--json", "--no-reconnect"});
     EXPECT_EQ(r.exit_code, cli_exit_link) << r.out << r.err;
     EXPECT_NE(
         r.err.find("velkaro-cli run: instrument 2 (VXA-2 at " + dropping.instr_resource() + "): the link"),
@@ -110,7 +113,7 @@ TEST(cli_run, one_instrument_losing_its_link_is_reported_and_the_others_go_on) {
     expect_complete_records(doc);
 
     // The text form names the same facts, one block per instrument.
-    const process_result_t text = run_cli({"run", project, "--time", "1", "--log-dir", logs});
+    const process_result_t text = run_cli({"run", project, "--time", "1", "--log-dir", logs, "--no-reconnect"});
     EXPECT_NE(text.out.find("instrument 1: VXA-2 at " + good1.instr_resource() + "\n"), std::string::npos)
         << text.out;
     EXPECT_NE(text.out.find("instrument 3: VXA-2 at " + good2.instr_resource() + "\n"), std::string::npos);
@@ -122,64 +125,142 @@ TEST(cli_run, one_instrument_losing_its_link_is_reported_and_the_others_go_on) {
     EXPECT_EQ(statuses, 3u) << text.out;
 }
 
-TEST(cli_run, sigterm_stops_every_instrument_with_complete_record_files) {
-    sim_process_t a("VXA-2");
-    sim_process_t b("VXA-2");
-    ASSERT_TRUE(a.ok() && b.ok());
-    temp_dir_t dir;
-    const std::string logs = (fs::path(dir.path()) / "logs").string();
-    fs::create_directories(logs);
-    const std::string project = write_project(dir.path(), {a.instr_resource(), b.instr_resource()});
-    const std::string out_path = (fs::path(dir.path()) / "out.json").string();
-    const std::string err_path = (fs::path(dir.path()) / "err.txt").string();
+namespace {
 
-    // No --time and no automatic stop in the project: only the signal ends the run.
+struct spawned_t {
+    pid_t pid = 0;
+    std::string out_path, err_path;
+};
+
+// Starts `velkaro-cli run PROJECT --log-dir LOGS --json` with its output in files.
+spawned_t spawn_run(const std::string& dir, const std::string& project, const std::string& logs) {
+    spawned_t sp;
+    sp.out_path = (fs::path(dir) / "out.json").string();
+    sp.err_path = (fs::path(dir) / "err.txt").string();
     velkaro_test::use_test_portmapper_port();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, sp.out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, sp.err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> args = {VELKARO_CLI_PATH, "run", project, "--log-dir", logs, "--json"};
     std::vector<char*> argv;
-    for (std::string& s : args) argv.push_back(s.data());
+    for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, VELKARO_CLI_PATH, &actions, nullptr, argv.data(), environ), 0);
+    EXPECT_EQ(posix_spawn(&sp.pid, VELKARO_CLI_PATH, &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
+    return sp;
+}
 
-    // Wait (bounded) until both instruments have logged readings, then ask it to stop.
-    auto logged_lines = [&] {
-        std::size_t with_readings = 0;
-        std::error_code ec;
-        for (const auto& d : fs::recursive_directory_iterator(logs, ec))
-            if (d.is_regular_file() && read_record(d.path().string()).lines > record_header_lines + 2)
-                ++with_readings;
-        return with_readings;
-    };
-    for (int i = 0; i < 300 && logged_lines() < 2; ++i)
+// Record files under `logs` holding more than `readings` readings.
+std::size_t files_with_readings(const std::string& logs, std::size_t readings = 2) {
+    std::size_t n = 0;
+    std::error_code ec;
+    for (const auto& d : fs::recursive_directory_iterator(logs, ec))
+        if (d.is_regular_file() && read_record(d.path().string()).lines > record_header_lines + readings) ++n;
+    return n;
+}
+
+// Waits (bounded: a hang guard, not a measure of speed) for the process to end.
+bool wait_for_exit(pid_t pid, int& status) {
+    for (int i = 0; i < 1200; ++i) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(logged_lines(), 2u);
-    ASSERT_EQ(kill(pid, SIGTERM), 0);
-    int status = 0;
-    pid_t done = 0;
-    for (int i = 0; i < 600 && done == 0; ++i) {
-        done = waitpid(pid, &status, WNOHANG);
-        if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (done == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        FAIL() << "the run did not end after SIGTERM";
-    }
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal instead of stopping cleanly";
-    EXPECT_EQ(WEXITSTATUS(status), cli_exit_ok) << velkaro_test::read_file(err_path);
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return false;
+}
 
-    const json doc = json::parse(velkaro_test::read_file(out_path), nullptr, false);
-    ASSERT_FALSE(doc.is_discarded()) << velkaro_test::read_file(out_path);
-    EXPECT_EQ(doc["stopped_by_signal"], true);
+}  // namespace
+
+// SIGTERM (a service manager) and SIGINT (Ctrl-C) both stop every instrument cleanly:
+// exit 0, every record file whole and holding exactly the readings the summary counts.
+TEST(cli_run, a_stop_signal_stops_every_instrument_with_complete_record_files) {
+    for (const int signal_number : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal_number);
+        sim_process_t a("VXA-2");
+        sim_process_t b("VXA-2");
+        ASSERT_TRUE(a.ok() && b.ok());
+        temp_dir_t dir;
+        const std::string logs = (fs::path(dir.path()) / "logs").string();
+        fs::create_directories(logs);
+        const std::string project = write_project(dir.path(), {a.instr_resource(), b.instr_resource()});
+        // No --time and no automatic stop in the project: only the signal ends the run.
+        const spawned_t sp = spawn_run(dir.path(), project, logs);
+        ASSERT_GT(sp.pid, 0);
+        for (int i = 0; i < 300 && files_with_readings(logs) < 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(files_with_readings(logs), 2u);
+        ASSERT_EQ(kill(sp.pid, signal_number), 0);
+        int status = 0;
+        ASSERT_TRUE(wait_for_exit(sp.pid, status)) << "the run did not end after the signal";
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal instead of stopping cleanly";
+        EXPECT_EQ(WEXITSTATUS(status), cli_exit_ok) << velkaro_test::read_file(sp.err_path);
+
+        const json doc = json::parse(velkaro_test::read_file(sp.out_path), nullptr, false);
+        ASSERT_FALSE(doc.is_discarded()) << velkaro_test::read_file(sp.out_path);
+        EXPECT_EQ(doc["stopped_by_signal"], true);
+        ASSERT_EQ(doc["instruments"].size(), 2u);
+        for (const json& in : doc["instruments"]) EXPECT_EQ(in["status"], "ok") << in.dump();
+        expect_complete_records(doc);
+    }
+}
+
+// An instrument that goes silent mid-run (its process stopped: the link stays open, no
+// reply comes) does not hold a stop signal: the run says it did not stop in time and
+// exits 7 within its grace, and the record file holds whole lines.
+TEST(cli_run, a_silent_instrument_does_not_hold_a_stop_signal) {
+    sim_process_t sim("VXA-2");
+    ASSERT_TRUE(sim.ok());
+    temp_dir_t dir;
+    const std::string logs = (fs::path(dir.path()) / "logs").string();
+    fs::create_directories(logs);
+    const spawned_t sp = spawn_run(dir.path(), write_project(dir.path(), {sim.instr_resource()}), logs);
+    ASSERT_GT(sp.pid, 0);
+    for (int i = 0; i < 300 && files_with_readings(logs) < 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(files_with_readings(logs), 1u);
+    ASSERT_EQ(kill(sim.pid(), SIGSTOP), 0);  // silent from now on
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_EQ(kill(sp.pid, SIGTERM), 0);
+    int status = 0;
+    const bool ended = wait_for_exit(sp.pid, status);
+    kill(sim.pid(), SIGCONT);
+    ASSERT_TRUE(ended) << "the run did not end after SIGTERM";
+    ASSERT_TRUE(WIFEXITED(status));
+    const std::string err = velkaro_test::read_file(sp.err_path);
+    EXPECT_EQ(WEXITSTATUS(status), cli_exit_run) << err;
+    EXPECT_NE(err.find("did not stop within"), std::string::npos) << err;
+    std::error_code ec;
+    for (const auto& d : fs::recursive_directory_iterator(logs, ec))
+        if (d.is_regular_file()) EXPECT_TRUE(read_record(d.path().string()).ends_at_line_end) << d.path();
+}
+
+// Two instruments whose sections log into the same folder (often starting within one
+// second, when their file names would be equal; the engine tests force that case):
+// each gets a file of its own, and each file holds exactly its instrument's readings.
+TEST(cli_run, two_instruments_logging_into_one_folder_get_a_file_each) {
+    sim_process_t a("VXA-2", {"--serial", "SAME"});
+    sim_process_t b("VXA-2", {"--serial", "SAME"});
+    ASSERT_TRUE(a.ok() && b.ok());
+    temp_dir_t dir;
+    const std::string logs = (fs::path(dir.path()) / "shared").string();
+    fs::create_directories(logs);
+    std::string project = velkaro_test::read_file(write_project(dir.path(), {a.instr_resource(), b.instr_resource()}));
+    const std::string tag = "<record_position>1</record_position>";
+    for (std::size_t at = project.find(tag); at != std::string::npos; at = project.find(tag, at + 1))
+        project.insert(at + tag.size(), "<record_directory>" + logs + "</record_directory>");
+    const std::string path = (fs::path(dir.path()) / "shared.dmm").string();
+    std::ofstream(path) << project;
+    const process_result_t r = run_cli({"run", path, "--time", "1", "--json"});
+    ASSERT_EQ(r.exit_code, cli_exit_ok) << r.err;
+    const json doc = json::parse(r.out);
     ASSERT_EQ(doc["instruments"].size(), 2u);
-    for (const json& in : doc["instruments"]) EXPECT_EQ(in["status"], "ok") << in.dump();
+    const std::string f0 = doc["instruments"][0]["files"][0].get<std::string>();
+    const std::string f1 = doc["instruments"][1]["files"][0].get<std::string>();
+    EXPECT_NE(f0, f1);
     expect_complete_records(doc);
+    EXPECT_EQ(std::distance(fs::directory_iterator(logs), fs::directory_iterator()), 2);
 }
 
 TEST(cli_run, a_scanning_section_scans_and_automatic_stops_end_the_run) {
@@ -255,6 +336,11 @@ TEST(cli_run, refuses_what_it_cannot_run) {
     const std::string not_a_project = (fs::path(dir.path()) / "x.dmm").string();
     std::ofstream(not_a_project) << "<html/>";
     const std::string empty = write_project(dir.path(), {});
+    temp_dir_t dup_dir;
+    // Two sections of one instrument: refused before anything is opened (the address
+    // has no instrument; opening it would fail after a time-out).
+    const std::string duplicate =
+        write_project(dup_dir.path(), {"TCPIP0::127.0.0.9::inst0::INSTR", "TCPIP0::127.0.0.9::inst0::INSTR"});
     struct row_t {
         std::vector<std::string> args;
         int code;
@@ -267,6 +353,8 @@ TEST(cli_run, refuses_what_it_cannot_run) {
          cli_exit_usage,
          "cannot write to the log directory"},
         {{"run", empty, "--time", "-1"}, cli_exit_usage, ""},
+        {{"run", empty, "--time", "nan"}, cli_exit_usage, "--time"},
+        {{"run", duplicate}, cli_exit_usage, "twice"},
     };
     for (const row_t& row : rows) {
         SCOPED_TRACE(testing::PrintToString(row.args));
@@ -274,5 +362,94 @@ TEST(cli_run, refuses_what_it_cannot_run) {
         EXPECT_EQ(r.exit_code, row.code) << r.err;
         EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
         EXPECT_EQ(r.out, "");
+    }
+}
+
+namespace {
+
+// The readings' times of day (seconds) in a record file, in file order.
+std::vector<double> record_times_s(const std::string& path) {
+    std::vector<double> times;
+    std::istringstream in(velkaro_test::read_file(path));
+    std::string line;
+    for (std::size_t n = 0; std::getline(in, line); ++n) {
+        if (n < record_header_lines) continue;
+        // "value,date time": the time of day is enough to see a gap within one run.
+        const std::size_t comma = line.find(',');
+        const std::size_t space = line.find(' ', comma == std::string::npos ? 0 : comma);
+        if (space == std::string::npos || comma == std::string::npos) continue;
+        const std::string tod = line.substr(space + 1);
+        int h = 0, m = 0;
+        double sec = 0;
+        if (std::sscanf(tod.c_str(), "%d:%d:%lf", &h, &m, &sec) == 3) times.push_back(h * 3600.0 + m * 60 + sec);
+    }
+    return times;
+}
+
+}  // namespace
+
+// A lost link is opened again and the run goes on into the same file; another instrument
+// at the address, or one that never comes back, ends that instrument's run with the
+// lost-link code. Each row is one simulated instrument whose network goes away mid-run.
+TEST(cli_run, a_lost_instrument_comes_back_and_its_run_goes_on_into_the_same_file) {
+    struct case_t {
+        const char* name;
+        std::vector<std::string> sim_args;
+        int exit_code;
+        const char* told;  // on standard error, after "instrument 1 (VXA-2 at RES): "
+        bool resumed;
+        const char* time_s;  // the run's length: room for the outage and readings after it
+    };
+    const std::vector<case_t> cases = {
+        // About 60 commands connect it; the network goes away a few ticks later for 3 s.
+        {"same instrument", {"--outage-after", "75", "--outage-for", "3"}, cli_exit_ok, " is back after ", true, "12"},
+        {"another instrument", {"--outage-after", "75", "--outage-for", "1", "--outage-serial", "OTHER-1"},
+         cli_exit_link, "another instrument answered at ", false, "6"},
+        {"never back", {"--drop-after", "75"}, cli_exit_link,
+         " was lost and had not come back when the run ended", false, "6"},
+    };
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim_process_t meter("VXA-2", c.sim_args);
+        ASSERT_TRUE(meter.ok());
+        temp_dir_t dir;
+        const std::string logs = (fs::path(dir.path()) / "logs").string();
+        fs::create_directories(logs);
+        const std::string project = write_project(dir.path(), {meter.instr_resource()});
+        const process_result_t r = run_cli({"run", project, "--time", c.time_s, "--log-dir", logs, "--json"});
+        EXPECT_EQ(r.exit_code, c.exit_code) << r.out << r.err;
+        const std::string who = "velkaro-cli run: instrument 1 (VXA-2 at " + meter.instr_resource() + "): ";
+        EXPECT_NE(r.err.find(who + "the link to the VXA-2 at " + meter.instr_resource() + " was lost; trying again"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find(c.told), std::string::npos) << r.err;
+        const json doc = json::parse(r.out, nullptr, false);
+        ASSERT_FALSE(doc.is_discarded()) << r.out;
+        const json& in = doc["instruments"][0];
+        ASSERT_TRUE(in["gaps"].is_array()) << in.dump();
+        ASSERT_EQ(in["gaps"].size(), 1u) << in.dump();
+        const json& gap = in["gaps"][0];
+        EXPECT_EQ(gap["resumed"], c.resumed) << gap.dump();
+        EXPECT_GT(gap["readings_before"].get<unsigned>(), 0u) << gap.dump();
+        if (!c.resumed) {
+            EXPECT_EQ(in["status"], "failed") << in.dump();
+            continue;
+        }
+        EXPECT_EQ(in["status"], "ok") << in.dump();
+        EXPECT_GE(gap["seconds"].get<double>(), 1.0) << gap.dump();
+        // Readings were taken after the gap too, and every one of them reached the one file.
+        EXPECT_GT(gap["readings_after"].get<unsigned>(), 0u) << gap.dump();
+        EXPECT_TRUE(gap["kept_running"].get<bool>()) << gap.dump();
+        expect_complete_records(doc);
+        // The instrument was never reset: one "*RST" in its whole log, at the first connect.
+        const auto log = meter.log_lines();
+        EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("*RST", 0) == 0; }),
+                  1);
+        // The gap shows in the readings' times.
+        const std::vector<double> times = record_times_s(in["files"][0].get<std::string>());
+        ASSERT_GT(times.size(), 2u);
+        double widest = 0;
+        for (std::size_t i = 1; i < times.size(); ++i) widest = std::max(widest, times[i] - times[i - 1]);
+        EXPECT_GE(widest, 1.0);
     }
 }

@@ -1,8 +1,12 @@
 // Exact command texts of every driver operation on both families, over a scripted link.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "drv/drv_vxb.h"
 #include "drv/if/drv_if.h"
@@ -588,3 +592,39 @@ TEST(drv_commands, udef_lists_send_the_second_query_whatever_the_first_returned)
 }
 
 }  // namespace
+
+namespace {
+// A link that only counts the sessions it is called with; safe from several threads.
+class session_counting_link_t : public velkaro_test::drv_fake_link_t {
+public:
+    int write(unsigned long session, const std::string&) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        ++seen[session];
+        return 0;
+    }
+    std::mutex m_mutex;
+    std::map<unsigned long, int> seen;
+};
+}  // namespace
+
+// The session is set by the connecting thread while another thread's operations read
+// it (a tick during a reconnection): every operation uses one whole session value.
+// Under the thread sanitizer this also proves the handover is race-free.
+TEST(drv_commands, the_session_is_set_and_read_on_different_threads) {
+    session_counting_link_t link;
+    drv_if_t driver(&link, "VXA-2");
+    driver.set_session(7);
+    std::atomic<bool> go{true};
+    std::thread setter([&] {
+        for (int i = 0; i < 20000 && go; ++i) driver.set_session(i % 2 ? 8 : 7);
+    });
+    for (int i = 0; i < 20000; ++i) driver.init();
+    go = false;
+    setter.join();
+    int total = 0;
+    for (const auto& [session, count] : link.seen) {
+        EXPECT_TRUE(session == 7 || session == 8) << session;
+        total += count;
+    }
+    EXPECT_EQ(total, 20000);
+}

@@ -164,6 +164,27 @@ TEST(drv_parse, measure_data) {
     }
 }
 
+// Entries that are no reading are counted as dropped: kept + dropped = entries.
+TEST(drv_parse, measure_data_counts_what_it_drops) {
+    const struct {
+        const char* reply;
+        std::size_t kept, dropped;
+    } cases[] = {
+        {"1.5:1700000000000000,-2.5E-3:1700000000000100\n", 2, 0},
+        {"NULL\n", 0, 0},
+        {"1:2:3,4:5\n", 1, 1},
+        {"x:1,nan:2,inf:3,1e999:4,5:6\n", 1, 4},
+        {",,:,2:6,\n", 1, 4},
+        {"\xff:1,2:\xfe\n", 0, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reply);
+        std::vector<plib_data_t> data;
+        EXPECT_EQ(drv_parse_measure_data(c.reply, data), c.dropped);
+        EXPECT_EQ(data.size(), c.kept);
+    }
+}
+
 struct scan_case_t {
     const char* name;
     std::string reply;

@@ -26,6 +26,7 @@ expected_files() {
     share/metainfo/org.velkaro.Velkaro.metainfo.xml \
     share/icons/hicolor/scalable/apps/org.velkaro.Velkaro.svg \
     lib/udev/rules.d/70-velkaro-usbtmc.rules \
+    lib/systemd/system/velkaro-run@.service share/doc/velkaro/examples/velkaro-run.conf.example \
     share/velkaro/help/Velkaro_help_CN.html share/velkaro/help/Velkaro_help_EN.html \
     share/velkaro/help/open-source_software_acknowledgment.html \
     share/man/man1/velkaro.1.gz share/man/man1/velkaro-cli.1.gz share/man/man1/vx_sim.1.gz \
@@ -95,6 +96,18 @@ for p in velkaro velkaro-cli vx_sim; do
   gzip -dc "$prefix/share/man/man1/$p.1.gz" >"$work/$p.1"
   grep -qF ".TH ${p^^} \"1\"" "$work/$p.1" && grep -q "^\.SH OPTIONS" "$work/$p.1" || fail "manual page of $p"
 done
+# The service unit, as systemd reads it: an instance of the template, pointing at the
+# staged program and finding the staged manual page.
+if command -v systemd-analyze >/dev/null; then
+  mkdir -p "$work/unit"
+  sed "s|/usr/bin/velkaro-cli|$prefix/bin/velkaro-cli|" "$prefix/lib/systemd/system/velkaro-run@.service" \
+    >"$work/unit/velkaro-run@bench.service"
+  out="$(cd "$work/unit" && MANPATH="$prefix/share/man" timeout 60 systemd-analyze verify \
+    ./velkaro-run@bench.service 2>&1)" || fail "systemd-analyze verify: $out"
+  [ -z "$out" ] || fail "systemd-analyze verify complains: $out"
+else
+  note "systemd-analyze not installed: the service unit not verified"
+fi
 note "metadata valid"
 
 # ---- the staged programs

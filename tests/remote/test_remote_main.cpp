@@ -76,7 +76,7 @@ protected:
 };
 sim_process_t* remote_link_test::s_sim = nullptr;
 
-TEST(remote_status_text_test, known_statuses_have_their_text_and_others_unkown_error) {
+TEST(remote_status_text_test, known_statuses_have_their_text_and_others_unknown_error) {
     struct row_t {
         unsigned status;
         const char* text;
@@ -92,9 +92,9 @@ TEST(remote_status_text_test, known_statuses_have_their_text_and_others_unkown_e
         {0xBFFF003CU, "Insufficient system resources to parse the string."},
         {0xBFFF009EU, "A code library required by VISA could not be located or loaded."},
         {0xBFFF00A5U, "The interface type is valid, but the specified interface number is not configured."},
-        {0xBFFF0015U, "unkown error"},  // time-out: not in the table
-        {0x3FFF0006U, "unkown error"},
-        {0xFFFFFFFFU, "unkown error"},
+        {0xBFFF0015U, "unknown error"},  // time-out: not in the table
+        {0x3FFF0006U, "unknown error"},
+        {0xFFFFFFFFU, "unknown error"},
     };
     for (const auto& row : rows)
         EXPECT_STREQ(remote_status_text(static_cast<int>(row.status)), row.text) << std::hex << row.status;
@@ -396,3 +396,38 @@ TEST(remote_link_drop_test, instrument_that_drops_the_link_is_reported_lost_once
 }
 
 }  // namespace
+
+// After the failure rule has declared a session lost, every further write and read on
+// it fails at once (no I/O, no time-out to wait out) and still counts, until the
+// session is closed; a fresh session works again.
+TEST_F(remote_link_test, a_lost_session_fails_at_once_until_it_is_closed) {
+    notify_probe_t probe;
+    m_link.set_notify_callback(probe.callback());
+    unsigned long session = 0;
+    ASSERT_EQ(m_link.open(s_sim->instr_resource(), session), visa::VI_SUCCESS);
+    std::string reply;
+    for (int i = 0; i < 6; ++i) EXPECT_LT(m_link.write(invalid_session, "*IDN?\n"), 0);
+    EXPECT_EQ(probe.count(), 1);
+    // The healthy session is not touched by another session's rule.
+    ASSERT_EQ(m_link.query(session, "*IDN?\n", reply), visa::VI_SUCCESS);
+    // The lost session: refused with the lost-link status, still counted.
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(m_link.write(invalid_session, "*IDN?\n"), visa::VI_ERROR_CONN_LOST);
+    }
+    EXPECT_EQ(probe.count(), 2);
+    EXPECT_EQ(m_link.read(invalid_session, reply), visa::VI_ERROR_CONN_LOST);
+    EXPECT_TRUE(reply.empty());
+    m_link.close(session);
+}
+
+// The console's reads do not count toward the rule: an idle console that reads an
+// instrument with nothing to say never declares it lost.
+TEST_F(remote_link_test, console_reads_do_not_count_toward_the_failure_rule) {
+    notify_probe_t probe;
+    m_link.set_notify_callback(probe.callback());
+    std::string reply;
+    for (int i = 0; i < 12; ++i) EXPECT_LT(m_link.console_read(invalid_session, reply), 0);
+    EXPECT_EQ(probe.count(), 0);
+    for (int i = 0; i < 6; ++i) EXPECT_LT(m_link.read(invalid_session, reply), 0);
+    EXPECT_EQ(probe.count(), 1);  // the link's own reads still do
+}

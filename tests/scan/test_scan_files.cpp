@@ -1,6 +1,10 @@
 // Scan log files: names, per-channel header and lines, the single-file table, export.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
+#include <functional>
 #include <random>
 
 #include "common/plib_number.h"
@@ -218,4 +222,75 @@ TEST_F(scan_file_fixture_t, export_writes_every_stored_reading_per_scanned_chann
         header_vxa + "3,0\n");
     EXPECT_NE(param(scan_param_export_data, [&](auto& p) { p.export_path = ""; }), 0);
     EXPECT_EQ(out.files().size(), 2u);
+}
+
+// Two writers of one name in the same second (two instruments, two processes) never
+// share a file: the second gets the next free name, and each file holds exactly its
+// own writer's rows.
+TEST(scan_files, two_tables_of_one_name_get_two_files) {
+    scan_temp_dir_t dir;
+    const std::string path = dir.path() + "/VX_Scan s.csv";
+    scan_csv_table_file_t first, second;
+    ASSERT_TRUE(first.create(path, {"a"}));
+    ASSERT_TRUE(second.create(path, {"b"}));
+    EXPECT_EQ(first.path(), path);
+    EXPECT_EQ(second.path(), dir.path() + "/VX_Scan s (2).csv");
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(first.append({{0, {1.0 + i}}}));
+        ASSERT_TRUE(second.append({{0, {10.0 + i}}}));
+    }
+    EXPECT_EQ(scan_read_file(first.path()), "a\n1\n2\n3\n");
+    EXPECT_EQ(scan_read_file(second.path()), "b\n10\n11\n12\n");
+}
+
+// What is at the single file's name before a run (a link, a pipe, a file of someone
+// else) is left as it is: the run logs into a file of its own, and a run stopped
+// before its first sweep still ends its titles row with a line break.
+TEST_F(scan_file_fixture_t, whatever_is_at_the_log_name_is_left_alone) {
+    const std::string name = "VX_Scan 2024-10-28 14'05'09.csv";
+    const std::string titles = "\"Channel_1: DC Voltage\",\"Channel_3Oven: 2 Wire Resistance\"";
+    struct case_t {
+        const char* what;
+        std::function<void(const std::string& at, const std::string& outside)> put;
+    };
+    const case_t cases[] = {
+        {"a link to a file", [](const std::string& at, const std::string& outside) {
+             std::ofstream(outside) << "keep\n1,torn";
+             std::filesystem::create_symlink(outside, at);
+         }},
+        {"a pipe", [](const std::string& at, const std::string&) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }},
+        {"another file", [](const std::string& at, const std::string&) { std::ofstream(at) << "x"; }},
+    };
+    scan_temp_dir_t elsewhere;
+    const std::string outside = elsewhere.path() + "/outside.txt";
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& f : dir.files()) std::filesystem::remove_all(path(f));
+        std::filesystem::remove(outside);
+        c.put(path(name), outside);
+        start_scanning();
+        engine->set_run_state(0);  // before the first sweep
+        const plib_scan_run_state_t info = run_info();
+        const std::string own = path(plib_log_file_alternative(name, 2));
+        EXPECT_EQ(info.files, std::vector<std::string>{own});
+        EXPECT_EQ(scan_read_file(own), titles + "\n");
+        if (std::string(c.what) == "a link to a file") {
+            EXPECT_EQ(scan_read_file(outside), "keep\n1,torn");
+        }
+    }
+}
+
+// Readings logged are the readings that reached the files.
+TEST_F(scan_file_fixture_t, readings_logged_are_those_in_the_files) {
+    param(scan_param_file_mode, [](auto& p) { p.file_mode = 1; });
+    start_scanning();
+    tick_with({{1, readings({1, 2})}, {3, readings({3})}});
+    EXPECT_EQ(run_info().readings_logged, 3u);
+    const std::string f1 = path("VX_Scan 2024-10-28 14'05'09 Channel_1 DC Voltage.csv");
+    std::filesystem::remove(f1);
+    std::filesystem::create_symlink("/dev/null", f1);  // a link put in its place: refused
+    tick_with({{1, readings({4})}, {3, readings({5})}});
+    EXPECT_EQ(run_info().readings_logged, 3u);
+    EXPECT_EQ(run_info().readings_count, 5u);
+    engine->set_run_state(0);
 }

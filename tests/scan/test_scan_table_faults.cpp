@@ -266,14 +266,39 @@ TEST_F(scan_write_failure_fixture_t, a_failed_log_write_is_reported_once_and_the
     }
 }
 
-// A directory where the log cannot be created at all is reported at the start; a
-// missing directory is no log and no report, as before.
+// A log that cannot be created at all (here: not one byte fits) is reported at the
+// start; a missing directory is no log and no report, as before; a directory at the
+// file's name is not this run's file: the run logs under the next free name.
 TEST_F(scan_write_failure_fixture_t, a_log_that_cannot_be_created_is_reported_at_the_start) {
-    ASSERT_TRUE(std::filesystem::create_directory(path("VX_Scan 2024-10-28 14'05'09.csv")));
+    const std::string name = "VX_Scan 2024-10-28 14'05'09.csv";
+    ASSERT_TRUE(std::filesystem::create_directory(path(name)));
     start_scanning();
     auto notes = take_notes();
-    EXPECT_EQ(std::count(notes.begin(), notes.end(), scan_notify_record_write_failed), 1);
+    EXPECT_EQ(std::count(notes.begin(), notes.end(), scan_notify_record_write_failed), 0);
+    tick_with({{1, readings({1})}, {2, readings({2})}});
     engine->set_run_state(0);
+    EXPECT_EQ(run_info().files,
+              std::vector<std::string>{path(plib_log_file_alternative(name, 2))});
+    EXPECT_EQ(run_info().readings_logged, 2u);
+    EXPECT_TRUE(std::filesystem::is_directory(path(name)));
+
+    {
+        void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+        rlimit old_limit{};
+        getrlimit(RLIMIT_FSIZE, &old_limit);
+        rlimit zero = old_limit;
+        zero.rlim_cur = 0;
+        setrlimit(RLIMIT_FSIZE, &zero);
+        start_scanning();
+        setrlimit(RLIMIT_FSIZE, &old_limit);
+        signal(SIGXFSZ, old_handler);
+    }
+    notes = take_notes();
+    EXPECT_EQ(std::count(notes.begin(), notes.end(), scan_notify_record_write_failed), 1);
+    tick_with({{1, readings({1})}});
+    EXPECT_EQ(run_info().readings_logged, 0u);
+    engine->set_run_state(0);
+
     file_info.record_directory = dir.path() + "/missing";
     start_scanning();
     notes = take_notes();

@@ -1,15 +1,19 @@
 // Main window: project recall (two instruments, malformed files), save, the default
 // project at exit, the menu bar, the about box and the help documents.
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QSettings>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QPushButton>
 #include <QStackedLayout>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QtTest>
+#include <clocale>
+#include <cstdio>
 #include <pugixml.hpp>
 
 #include "cfg/cfg_main.h"
@@ -64,6 +68,7 @@ private slots:
     void initTestCase();
     void cleanup();
     void save_and_recall_two_instruments();
+    void save_recall_and_record_under_a_decimal_comma_locale();
     void recall_failures_change_nothing_data();
     void recall_failures_change_nothing();
     void recall_without_projects_clears();
@@ -134,22 +139,101 @@ void test_main_window_t::save_and_recall_two_instruments() {
     QCOMPARE(ui_connect_mngr_t::instance().bound().size(), size_t(2));
 }
 
+// The GUI runs under the environment's locale: with a decimal comma (de_DE), the project
+// it saves, the values it recalls and the record file it logs are the same bytes as
+// anywhere else.
+void test_main_window_t::save_recall_and_record_under_a_decimal_comma_locale() {
+    const std::string old_c_locale = std::setlocale(LC_ALL, nullptr);
+    const QLocale old_locale;
+    // scripts/bootstrap makes this locale.
+    QVERIFY2(std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr, "no de_DE.UTF-8 locale");
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    struct restore_t {
+        std::string c;
+        QLocale q;
+        ~restore_t() {
+            std::setlocale(LC_ALL, c.c_str());
+            QLocale::setDefault(q);
+        }
+    } restore{old_c_locale, old_locale};
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 0.5);
+    QCOMPARE(QString(probe), QString("0,5"));  // the desk's locale is in force
+
+    velkaro_test::sim_process_t sim("VXA-2");
+    QVERIFY(sim.ok());
+    const std::string path = m_dir.filePath("comma.dmm").toStdString();
+    const QString logs = m_dir.filePath("comma-logs");
+    QDir().mkpath(logs);
+    ui_main_window_t window("");
+    window.device_column()->slot_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
+    ui_device_item_t* item = window.device_column()->get_device_items()[0];
+    QVERIFY(item->is_connected());
+    cfg_main_t* cfg = item->get_mngr()->get_cfg();
+    cfg->set_stop_time(0.1);
+    cfg->set_record_directory(logs.toStdString());
+    cfg->set_record_position(1);
+    window.slot_save_xml_file(path);
+    QFile file(QString::fromStdString(path));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    QVERIFY2(text.contains("<stop_time>0.10000000000000001</stop_time>"), text.constData());
+    QVERIFY2(!text.contains(",1"), "a decimal comma in the project");
+
+    // A short logged run: the reading lines' values use a point.
+    cfg->set_auto_stop_mode(acq_auto_stop_by_count);
+    cfg->set_stop_num(3);
+    cfg->set_auto_enable(true);
+    cfg->set_run_state(1);
+    QTRY_VERIFY_WITH_TIMEOUT(cfg->get_run_state() == 0, 30000);
+    const QStringList files = QDir(logs).entryList(QDir::Files);
+    QCOMPARE(files.size(), 1);
+    QFile record(QDir(logs).filePath(files[0]));
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = record.readAll().split('\n');
+    QVERIFY(lines.size() >= 11);
+    QCOMPARE(lines[9], QByteArray("DC Voltage,Time(s)"));
+    const QByteArray first_value = lines[10].left(lines[10].indexOf(','));
+    QVERIFY2(!first_value.isEmpty() && !first_value.contains(' '), lines[10].constData());
+    QCOMPARE(lines[10].count(','), 1);  // one separator: the value has no decimal comma
+    bool ok = false;
+    QLocale::c().toDouble(QString::fromLatin1(first_value), &ok);
+    QVERIFY2(ok, first_value.constData());
+
+    cfg->set_stop_time(7);
+    window.slot_recall_xml_file(path);
+    flush_deletions();
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
+    cfg = window.device_column()->get_device_items()[0]->get_mngr()->get_cfg();
+    QCOMPARE(cfg->get_stop_time(), 0.1);
+}
+
 void test_main_window_t::recall_failures_change_nothing_data() {
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<bool>("exists");
-    QTest::newRow("missing file") << QByteArray() << false;
-    QTest::newRow("not XML") << QByteArray("this is not xml <<<") << true;
+    QTest::addColumn<QString>("why");
+    QTest::newRow("missing file") << QByteArray() << false << "there is no such file";
+    QTest::newRow("not XML") << QByteArray("this is not xml <<<") << true << "it is not XML";
     QTest::newRow("truncated") << QByteArray("<?xml version=\"1.0\"?><root><project><product_type>VXA-2")
-                               << true;
+                               << true << "it is not XML";
     QTest::newRow("no root") << QByteArray(
                                     "<other><project><product_type>VXA-2</product_type></project></other>")
-                             << true;
-    QTest::newRow("empty") << QByteArray("") << true;
+                             << true << "it has no root element";
+    QTest::newRow("empty") << QByteArray("") << true << "it is not XML";
+    QTest::newRow("one instrument twice")
+        << QByteArray("<?xml version=\"1.0\"?><root>"
+                      "<project><product_type>VXA-2</product_type><resource>TCPIP0::127.0.0.9::inst0::INSTR"
+                      "</resource></project>"
+                      "<project><product_type>VXA-2</product_type><resource>TCPIP0::127.0.0.9::inst0::INSTR"
+                      "</resource></project></root>")
+        << true << "twice";
 }
 
 void test_main_window_t::recall_failures_change_nothing() {
     QFETCH(QByteArray, content);
     QFETCH(bool, exists);
+    QFETCH(QString, why);
     const QString path = m_dir.filePath("bad.dmm");
     QFile::remove(path);
     if (exists) QVERIFY(write_file(path, content));
@@ -158,8 +242,14 @@ void test_main_window_t::recall_failures_change_nothing() {
     window.device_column()->slot_add_device("VXA-2", unreachable(1), pugi::xml_node());
     window.device_column()->slot_add_device("VXA-1", unreachable(2), pugi::xml_node());
     const auto before = window.device_column()->get_device_items();
+    velkaro_ui_test::modal_closer_t closer;
     window.slot_recall_xml_file(path.toStdString());
     flush_deletions();
+    // The user is told why, in a Warning naming the file.
+    QCOMPARE(closer.count(), 1);
+    QVERIFY2(closer.seen()[0].startsWith("Warning|"), qPrintable(closer.seen()[0]));
+    QVERIFY2(closer.seen()[0].contains(QDir::toNativeSeparators(path)), qPrintable(closer.seen()[0]));
+    QVERIFY2(closer.seen()[0].contains(why), qPrintable(closer.seen()[0]));
     QCOMPARE(window.device_column()->get_device_items(), before);
     QCOMPARE(window.window_stack()->stacked_layout()->count(), 3);
 }
@@ -196,6 +286,7 @@ void test_main_window_t::recall_skips_unknown_models() {
     ui_main_window_t window("");
     modal_closer_t closer;
     window.slot_recall_xml_file(path.toStdString());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
     const auto items = window.device_column()->get_device_items();
     QCOMPARE(items.size(), size_t(2));
     QCOMPARE(items[0]->get_model_name(), std::string("VXB-2"));

@@ -1,6 +1,7 @@
 // The Measure page: the digit-field formatting as a table, and against the simulator
 // Run/Stop with its refusals, function changes while running, overload, clear and the
 // messages the acquisition's notifications raise.
+#include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -220,7 +221,7 @@ void test_measure_frame_t::run_stop_and_refusals() {
     bench.cfg()->set_scan_run_state(0);
 
     QCOMPARE(bench.click("measure_run_stop_btn"), QStringList());
-    QCOMPARE(bench.cfg()->get_run_state(), 1);
+    QTRY_COMPARE(bench.cfg()->get_run_state(), 1);  // started on the instrument's lane
     QTRY_COMPARE_WITH_TIMEOUT(bench.text("measure_acq_status_label"), QString("ON"), reading_wait_ms);
     QTRY_VERIFY_WITH_TIMEOUT(bench.shows_reading(), reading_wait_ms);
     QCOMPARE(bench.text("measure_data_polarity"), QString("+"));
@@ -239,7 +240,7 @@ void test_measure_frame_t::run_stop_and_refusals() {
     QCOMPARE(last.prefix + last.unit, bench.text("measure_data_unit"));
 
     QCOMPARE(bench.click("measure_run_stop_btn"), QStringList());
-    QCOMPARE(bench.cfg()->get_run_state(), 0);
+    QTRY_COMPARE(bench.cfg()->get_run_state(), 0);
     QTRY_COMPARE(bench.text("measure_acq_status_label"), QString("OFF"));
     QVERIFY(bench.shows_reading());  // the last reading stays
 }
@@ -254,17 +255,19 @@ void test_measure_frame_t::function_change_while_running() {
     QTRY_VERIFY_WITH_TIMEOUT(bench.shows_reading(), reading_wait_ms);
     QVERIFY(bench.text("measure_data_unit").endsWith("VDC"));
 
-    // What the function selector does: set the function, then announce the change.
-    bench.cfg()->set_function(measure_acv);
-    auto* param = bench.window->findChild<ui_measure_param_widget_t*>("measure_param_widget");
-    QVERIFY(param != nullptr);
-    emit param->signal_change_func();
+    // The function selector: the page shows the new function at once; the instrument
+    // gets it (and the restart) on its lane.
+    auto* selector = bench.window->findChild<QComboBox*>("measure_function_selector");
+    QVERIFY(selector != nullptr);
+    selector->setCurrentIndex(measure_acv);
     QCOMPARE(diagram.count(), 1);
     QCOMPARE(bench.text("measure_data"), placeholder);
     QVERIFY(bench.label("measure_data_polarity")->isHidden());
     QCOMPARE(bench.text("measure_data_function"), QString("AC Voltage"));
     QCOMPARE(bench.text("measure_data_unit"), QString("VAC"));
     for (QLabel* l : bench.params()) QVERIFY(l->text().isEmpty());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
+    QCOMPARE(bench.cfg()->get_function(), int(measure_acv));
     QCOMPARE(bench.cfg()->get_run_state(), 1);  // restarted
 
     QTRY_VERIFY_WITH_TIMEOUT(bench.shows_reading(), reading_wait_ms);

@@ -12,6 +12,7 @@
 #include "cfg/cfg_main.h"
 #include "support/sim_process.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_reconnect.h"
 #include "ui/ui_device_column/ui_device_column.h"
 #include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_mngr_notify_bridge.h"
@@ -69,6 +70,7 @@ private slots:
     void pages_and_tabs();
     void scan_pages_arrive_when_connected_later();
     void link_lost_while_measuring();
+    void link_lost_with_reconnection_goes_on_measuring();
     void link_lost_without_resource_changes_nothing();
     void nothing_reaches_a_deleted_window();
     void released_instrument_detaches_before_the_window_goes();
@@ -204,6 +206,49 @@ void test_primary_window_t::link_lost_while_measuring() {
                              .arg(QString::fromStdString(sim.instr_resource()));
     QCOMPARE(closer.count(), 1);
     QVERIFY2(closer.seen().first().startsWith(told), qPrintable(closer.seen().first()));
+}
+
+void test_primary_window_t::link_lost_with_reconnection_goes_on_measuring() {
+    // The network goes away a few ticks after the connection, for 2 s; the instrument keeps measuring.
+    velkaro_test::sim_process_t sim("VXA-2", {"--outage-after", "80", "--outage-for", "2"});
+    QVERIFY(sim.ok());
+    plib_reconnect_policy_t on;
+    on.enabled = true;
+    plib_reconnect_t::set_default_policy(on);
+    struct restore_t {
+        ~restore_t() { plib_reconnect_t::set_default_policy(plib_reconnect_policy_t()); }
+    } restore;
+    modal_closer_t closer;
+    ui_device_column_t column;
+    column.slot_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
+    ui_device_item_t* item = column.get_device_items().front();
+    QVERIFY(item->is_connected());
+    ui_primary_window_t window(nullptr, item);
+    auto* status = window.findChild<QLabel*>("measure_acq_status_label");
+    closer.clear();
+    window.findChild<QPushButton*>("measure_run_stop_btn")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("ON"), reading_wait_ms);
+
+    // The item says it is reconnecting, then the note goes; the run never stopped.
+    QTRY_COMPARE_WITH_TIMEOUT(item->link_note(), QString("Reconnecting"), 60000);
+    QCOMPARE(item->mode_label()->text(), QString("Reconnecting"));
+    QCOMPARE(item->get_mngr()->get_acq()->get_run_state(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(item->link_note(), QString(), 60000);
+    QVERIFY(item->is_connected());
+    QCOMPARE(item->get_mngr()->get_acq()->get_run_state(), 1);
+    QCOMPARE(status->text(), QString("ON"));
+    // Readings arrive again after the outage.
+    const uint32_t back = item->get_mngr()->get_cfg()->get_total_count();
+    QTRY_VERIFY_WITH_TIMEOUT(item->get_mngr()->get_cfg()->get_total_count() > back, reading_wait_ms);
+    QCOMPARE(closer.count(), 0);  // no box: nothing was lost
+    QStringList console;
+    for (const QLabel* entry : window.findChildren<QLabel*>("scpi_log_entry")) console << entry->text();
+    const QString where = QString("the VXA-2 at %1").arg(QString::fromStdString(sim.instr_resource()));
+    QVERIFY2(console.filter(where + " was lost; trying again").size() == 1, qPrintable(console.join('\n')));
+    QVERIFY2(console.filter(where + " is back after").size() == 1, qPrintable(console.join('\n')));
+    window.findChild<QPushButton*>("measure_run_stop_btn")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("OFF"), reading_wait_ms);
 }
 
 void test_primary_window_t::link_lost_without_resource_changes_nothing() {

@@ -431,6 +431,7 @@ void test_shell_looks_t::start_project_is_recalled() {
         // The constructor opens nothing; the start-up entry does.
         QCOMPARE(window.device_column()->get_device_items().size(), size_t(0));
         window.open_start_project(path.toStdString());
+        QVERIFY(wait_instruments_idle());
         const auto items = window.device_column()->get_device_items();
         QCOMPARE(items.size(), size_t(2));
         QCOMPARE(items[0]->get_model_name(), std::string("VXA-2"));

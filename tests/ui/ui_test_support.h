@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "ui/ui_device_column/ui_device_item.h"
+#include "ui/ui_main_window.h"
 #include "ui/ui_primary_window/ui_primary_window.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -70,8 +71,8 @@ private:
     QStringList m_seen;
 };
 
-// Connects and disconnects of the device items, and the instrument windows' scanner-card
-// checks, run in the background: runs the event loop until none runs or is due (false
+// Connects and disconnects of the device items, their setting changes, the instrument
+// windows' scanner-card checks and a recall's instruments, run in the background: runs the event loop until none runs or is due (false
 // after timeout_ms).
 inline bool wait_instruments_idle(int timeout_ms = 30000) {
     const QDeadlineTimer deadline(timeout_ms);
@@ -79,9 +80,11 @@ inline bool wait_instruments_idle(int timeout_ms = 30000) {
         bool busy = false;
         for (QWidget* widget : QApplication::allWidgets()) {
             auto* item = qobject_cast<ui_device_item_t*>(widget);
-            if (item != nullptr && item->is_busy()) busy = true;
+            if (item != nullptr && (item->is_busy() || item->settings_in_flight() > 0)) busy = true;
             auto* window = qobject_cast<ui_primary_window_t*>(widget);
             if (window != nullptr && window->is_checking_scan_card()) busy = true;
+            auto* main_window = qobject_cast<ui_main_window_t*>(widget);
+            if (main_window != nullptr && main_window->is_recalling()) busy = true;
         }
         if (!busy) return true;
         if (deadline.hasExpired()) return false;

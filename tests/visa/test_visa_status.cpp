@@ -68,9 +68,9 @@ TEST(visa_status, texts_are_the_links_and_unknown_ones_say_so) {
         {VI_ERROR_LIBRARY_NFOUND, "A code library required by VISA could not be located or loaded."},
         {VI_ERROR_INTF_NUM_NCONFIG,
          "The interface type is valid, but the specified interface number is not configured."},
-        {VI_ERROR_TMO, "unkown error"},  // named, but the link has no text for it
-        {VI_SUCCESS_MAX_CNT, "unkown error"},
-        {static_cast<ViStatus>(0xFFFFFFFFU), "unkown error"},
+        {VI_ERROR_TMO, "unknown error"},  // named, but the link has no text for it
+        {VI_SUCCESS_MAX_CNT, "unknown error"},
+        {static_cast<ViStatus>(0xFFFFFFFFU), "unknown error"},
     };
     for (const auto& c : cases) EXPECT_STREQ(status_text(c.status), c.text) << std::hex << c.status;
     static_assert(status_name(VI_ERROR_TMO)[3] == 'E', "usable at compile time");

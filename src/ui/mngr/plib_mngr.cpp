@@ -9,6 +9,8 @@
 #include "remote/remote_main.h"
 #include "scan/scan_drv_adapter.h"
 #include "scan/scan_main.h"
+#include "ui/mngr/plib_mngr_events.h"
+#include "ui/mngr/plib_reconnect.h"
 
 plib_mngr_t::plib_mngr_t(const std::string& model, pugi::xml_node project) {
     _construct(model, project, nullptr);
@@ -28,6 +30,10 @@ void plib_mngr_t::_construct(const std::string& model, pugi::xml_node project, d
     m_pscan_adapter = std::make_unique<scan_drv_adapter_t>(*m_pdrv);
     m_pscan = std::make_unique<scan_main_t>(m_pscan_adapter.get());
     m_pcfg = std::make_unique<cfg_main_t>(m_pacq.get(), m_pscan.get(), m_pdrv.get(), used_link);
+    m_pevents = std::make_unique<plib_mngr_events_t>();
+    m_pevents->attach(m_premote.get(), m_pacq.get(), m_pscan.get());
+    m_preconnect = std::make_unique<plib_reconnect_t>(m_pcfg.get(), m_pacq.get(), m_pscan.get(), m_pdrv.get(),
+                                                      used_link, m_pevents.get(), model);
     m_bound = false;
     NSP_ASSERT(!model.empty());
     m_pcfg->set_model(model);
@@ -35,7 +41,9 @@ void plib_mngr_t::_construct(const std::string& model, pugi::xml_node project, d
 }
 
 plib_mngr_t::~plib_mngr_t() {
-    m_pcfg.reset();  // disconnects the instrument first
+    m_preconnect.reset();  // no attempt runs any more
+    m_pcfg.reset();        // disconnects the instrument first
+    m_pevents.reset();  // then no engine event goes anywhere
     m_pscan.reset();
     m_pscan_adapter.reset();
     m_pacq.reset();

@@ -16,6 +16,8 @@ class acq_main_t;
 class scan_drv_adapter_t;
 class scan_main_t;
 class cfg_main_t;
+class plib_mngr_events_t;
+class plib_reconnect_t;
 
 class plib_mngr_t {
 public:
@@ -33,6 +35,10 @@ public:
     scan_main_t* get_scan() const { return m_pscan.get(); }
     drv_if_t* get_driver() const { return m_pdrv.get(); }
     remote_main_t* get_remote() const { return m_premote.get(); }
+    // The fan-out of the engines' events: the one way to listen to this instrument.
+    plib_mngr_events_t& events() const { return *m_pevents; }
+    // Automatic reconnection after a lost link (off until its policy turns it on).
+    plib_reconnect_t& reconnect() const { return *m_preconnect; }
 
     std::string get_model_name() const;
     void set_model_name(const std::string& model);
@@ -52,5 +58,7 @@ private:
     std::unique_ptr<scan_drv_adapter_t> m_pscan_adapter;
     std::unique_ptr<scan_main_t> m_pscan;
     std::unique_ptr<cfg_main_t> m_pcfg;
+    std::unique_ptr<plib_mngr_events_t> m_pevents;
+    std::unique_ptr<plib_reconnect_t> m_preconnect;
     bool m_bound = false;
 };

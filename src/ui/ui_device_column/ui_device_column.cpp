@@ -78,31 +78,30 @@ void ui_device_column_t::slot_add_device_by_hand(std::string model, std::string 
     slot_add_device(model, res, model_node);
     ui_device_item_t* item = find_item(index);
     if (item == nullptr) return;
-    // The first connect runs in the background; its answer is said when it comes.
+    // The first connect runs in the background; its answer is said when it comes: an
+    // address where nothing answers, or something that is not the chosen model.
     auto once = std::make_shared<QMetaObject::Connection>();
     *once = connect(item, &ui_device_item_t::signal_connect_finished, this,
                     [this, item, once, model, res](int status) {
                         QObject::disconnect(*once);
-                        if (status == cfg_remote_t::result_not_the_model) _say_wrong_model(item, model, res);
+                        if (status == cfg_remote_t::result_not_the_model ||
+                            status == cfg_remote_t::result_visa_failed)
+                            _say_connect_failed(item, model, res);
                     });
 }
 
-void ui_device_column_t::_say_wrong_model(ui_device_item_t* item, const std::string& model,
-                                          const std::string& res) {
+void ui_device_column_t::_say_connect_failed(ui_device_item_t* item, const std::string& model,
+                                             const std::string& res) {
     const QString found = item->last_found_identity();
     const QString answer = found.isEmpty() ? QString("The instrument there gave no readable identification.")
                                            : QString("The instrument there answers as %1.").arg(found);
     const QString details = QString("Chosen model: %1\nResource: %2\n%3")
                                 .arg(QString::fromStdString(model), QString::fromStdString(res), answer);
-    if (found.isEmpty()) {
-        std::printf("%s is not a %s: no readable identification\n", res.c_str(), model.c_str());
-    } else {
-        std::printf("%s is not a %s: the instrument answers as %s\n", res.c_str(), model.c_str(),
-                    found.toUtf8().constData());
-    }
+    std::printf("%s: %s %s\n", res.c_str(), item->last_connect_warning().toUtf8().constData(),
+                item->last_connect_warning_details().toUtf8().constData());
     std::fflush(stdout);
-    QMessageBox box(QMessageBox::Information, "Warning", "The device doesn't match the model!",
-                    QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::Information, "Warning", item->last_connect_warning(), QMessageBox::Ok, this);
+    box.setInformativeText(item->last_connect_warning_details());
     box.setDetailedText(details);
     box.exec();
 }
@@ -113,7 +112,12 @@ void ui_device_column_t::_show_item_window(unsigned index) {
 }
 
 void ui_device_column_t::_show_warning(const QString& text) {
-    QMessageBox::information(this, "Warning", text, QMessageBox::Ok);
+    // A connect warning names the address and what went wrong below its headline.
+    auto* item = qobject_cast<ui_device_item_t*>(sender());
+    QMessageBox box(QMessageBox::Information, "Warning", text, QMessageBox::Ok, this);
+    if (item != nullptr && item->last_connect_warning() == text)
+        box.setInformativeText(item->last_connect_warning_details());
+    box.exec();
 }
 
 // The item may be the sender of the signal being handled (its context menu): its

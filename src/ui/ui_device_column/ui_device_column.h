@@ -45,8 +45,9 @@ public slots:
 private:
     void _show_item_window(unsigned index);
     void _show_warning(const QString& text);
-    // The box for an instrument of another model added by hand, naming what answered.
-    void _say_wrong_model(ui_device_item_t* item, const std::string& model, const std::string& res);
+    // The box for an instrument added by hand whose first connect failed: nothing
+    // answered, no readable identification, or another model (naming what answered).
+    void _say_connect_failed(ui_device_item_t* item, const std::string& model, const std::string& res);
 
     QFrame* m_frame = nullptr;
     QVBoxLayout* m_layout = nullptr;

@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStyle>
@@ -18,8 +19,10 @@
 #include "cfg/cfg_main.h"
 #include "nsp_src/lib/lib_assert.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_reconnect.h"
 #include "ui/mngr/ui_connect_mngr.h"
 #include "ui/ui_device_change_addr_dialog.h"
+#include "ui/ui_primary_window/ui_scpi_config_frame.h"
 
 namespace {
 
@@ -251,6 +254,41 @@ QFuture<int> ui_device_item_t::run_io(std::function<int(cfg_main_t*)> job) {
                                             [mngr, job = std::move(job)] { return job(mngr->get_cfg()); });
 }
 
+QString ui_device_item_t::visa_status_words(int status) {
+    return ui_scpi_config_frame_t::status_message(status);
+}
+
+void ui_device_item_t::run_setting(QObject* receiver, std::function<int(cfg_main_t*)> job,
+                                   std::function<void(int)> done, int previous_function) {
+    if (m_pmngr == nullptr || m_pmngr->get_cfg() == nullptr) return;
+    if (receiver == nullptr) {
+        job(m_pmngr->get_cfg());
+        return;
+    }
+    auto undo = [job = std::move(job), previous_function](cfg_main_t* cfg) -> int {
+        // A disconnected instrument keeps what the user chose: it gets it at the next
+        // connect. A connected one that did not take it gets the old values back.
+        const bool connected = cfg->get_info().connected;
+        cfg_measure_settings_t before = cfg->stored_settings();
+        if (previous_function >= 0) before.function = previous_function;
+        const int status = job(cfg);
+        if (status == 0 || !connected) return 0;
+        cfg->restore_settings(before);
+        return status;
+    };
+    if (m_settings_in_flight++ == 0) emit signal_settings_busy_changed(true);
+    // Owned by the item, so the count stays right when the page goes first.
+    auto* watcher = new QFutureWatcher<int>(this);
+    QPointer<QObject> target(receiver);
+    connect(watcher, &QFutureWatcher<int>::finished, this, [this, watcher, target, done = std::move(done)] {
+        const int status = watcher->future().resultCount() > 0 ? watcher->result() : 0;
+        watcher->deleteLater();
+        if (--m_settings_in_flight == 0) emit signal_settings_busy_changed(false);
+        if (done && target != nullptr) done(status);
+    });
+    watcher->setFuture(run_io(std::move(undo)));
+}
+
 void ui_device_item_t::_start_connect(bool on, bool quiet, std::function<void(bool)> then, int stop_first) {
     NSP_ASSERT(!m_busy);
     if (m_pmngr == nullptr || m_pmngr->get_cfg() == nullptr) return;
@@ -271,6 +309,8 @@ void ui_device_item_t::_start_connect(bool on, bool quiet, std::function<void(bo
     plib_mngr_t* mngr = m_pmngr;
     m_connect_watcher->setFuture(ui_device_jobs_t::instance().run(m_lane, [mngr, on, stop_first]() -> int {
         cfg_main_t* job_cfg = mngr->get_cfg();
+        // The user's own connect or disconnect ends a reconnection in progress.
+        mngr->reconnect().cancel();
         if (stop_first == stop_measuring) job_cfg->set_run_state(0);
         if (stop_first == stop_scanning) job_cfg->set_scan_run_state(0);
         const int status = job_cfg->connect(on ? 1 : 0);
@@ -304,10 +344,32 @@ void ui_device_item_t::_finish_connect() {
 
 bool ui_device_item_t::_handle_connect_status(int status, bool quiet) {
     m_last_warning.clear();
+    m_last_warning_details.clear();
+    const QString res = QString::fromStdString(m_resource);
+    const cfg_remote_t* remote = m_pmngr != nullptr ? m_pmngr->get_cfg()->remote() : nullptr;
     if (status == cfg_remote_t::result_visa_failed) {
         m_last_warning = "Fail to connect the device, check the connection please.";
+        const int visa = remote != nullptr ? remote->open_status() : 0;
+        m_last_warning_details = visa != 0 ? QString("Nothing answered at %1: %2").arg(res, visa_status_words(visa))
+                                           : QString("Nothing answered at %1.").arg(res);
     } else if (status == cfg_remote_t::result_not_the_model) {
-        m_last_warning = "The device doesn't match the model!";
+        const cfg_remote_t::identify_failure_t why =
+            remote != nullptr ? remote->identify_failure() : cfg_remote_t::identify_other_model;
+        const QString found = last_found_identity();
+        if (why == cfg_remote_t::identify_other_model && !found.isEmpty()) {
+            m_last_warning = "The device doesn't match the model!";
+            m_last_warning_details = QString("The instrument at %1 answers as %2, not as %3.")
+                                         .arg(res, found, QString::fromStdString(m_model));
+        } else {
+            // Too slow or garbled to identify: the link is the trouble, not the model.
+            m_last_warning = "Fail to connect the device: it gave no readable identification.";
+            if (why == cfg_remote_t::identify_no_reply && remote != nullptr && remote->identify_status() != 0)
+                m_last_warning_details = QString("The instrument at %1 did not answer \"*IDN?\": %2")
+                                             .arg(res, visa_status_words(remote->identify_status()));
+            else
+                m_last_warning_details =
+                    QString("The instrument at %1 answered \"*IDN?\" with a garbled or cut reply.").arg(res);
+        }
     } else {
         return true;
     }
@@ -393,8 +455,14 @@ void ui_device_item_t::slot_update_ui() {
             m_mode = "Scan";
         }
     }
-    m_mode_label->setText(QString::fromStdString(m_mode));
+    m_mode_label->setText(m_link_note.isEmpty() ? QString::fromStdString(m_mode) : m_link_note);
     _fill_detail_table();
+}
+
+void ui_device_item_t::set_link_note(const QString& text, const QString& details) {
+    m_link_note = text;
+    m_mode_label->setToolTip(details);
+    slot_update_ui();
 }
 
 void ui_device_item_t::_activate() {

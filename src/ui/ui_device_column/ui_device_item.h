@@ -53,6 +53,19 @@ public:
     // future is finished at once and holds no result. Watch it with a QFutureWatcher
     // owned by the caller.
     QFuture<int> run_io(std::function<int(cfg_main_t*)> job);
+    // A setting change the user made: `job` runs the facade's setter on the lane (it
+    // writes the instrument, then stores), behind every change queued before it, so the
+    // instrument gets them in the order they were made. When the instrument was
+    // connected and did not take it (time-out, lost reply, refused value), the stored
+    // measurement settings are put back as they were before the job (with
+    // `previous_function` as the current function when it is not negative: a caller that
+    // stored the new function at once). Back on the GUI thread `done` gets the status
+    // when the change was undone, 0 otherwise; it is dropped when `receiver` is gone.
+    // Without an instrument the job runs at once on the GUI thread.
+    void run_setting(QObject* receiver, std::function<int(cfg_main_t*)> job,
+                     std::function<void(int status)> done = nullptr, int previous_function = -1);
+    // Setting changes queued or running.
+    int settings_in_flight() const { return m_settings_in_flight; }
     const std::string& get_resource() const { return m_resource; }
     unsigned get_index() const { return m_index; }
     void set_index(unsigned index) { m_index = index; }
@@ -60,9 +73,20 @@ public:
     const std::string& get_mode_text() const { return m_mode; }
     // The warning of the last connect or disconnect attempt, empty when it had none.
     const QString& last_connect_warning() const { return m_last_warning; }
+    // What went wrong in words: the address, the VISA status, the model that answered;
+    // empty when the last attempt had no warning.
+    const QString& last_connect_warning_details() const { return m_last_warning_details; }
+    // The VISA status in words: "VI_ERROR_TMO (0xBFFF0015): Timeout expired before
+    // operation completed." or the code alone for one VISA does not name.
+    static QString visa_status_words(int status);
     // Who answered at the address on the last connect, as "model (serial)" from its
     // own identification; empty when nothing readable answered.
     QString last_found_identity() const;
+
+    // A word on the link shown instead of the activity ("Reconnecting"), with its
+    // details as the tooltip; an empty text shows the activity again.
+    void set_link_note(const QString& text, const QString& details);
+    const QString& link_note() const { return m_link_note; }
 
     QWidget* header_widget() const { return m_header; }
     QLabel* active_sign() const { return m_active_sign; }
@@ -85,6 +109,8 @@ signals:
     void signal_connection_changed(bool connected);
     // A connect or disconnect started (true) or ended (false).
     void signal_busy_changed(bool busy);
+    // The first setting change was queued (true) or the last one ended (false).
+    void signal_settings_busy_changed(bool busy);
     // After a connect or disconnect attempt has been handled, with its result
     // (cfg_remote_t::result_*), also for the quiet first connect.
     void signal_connect_finished(int status);
@@ -129,10 +155,13 @@ private:
     std::string m_resource;
     unsigned m_index = 0;
     std::string m_model;
+    QString m_link_note;
     std::string m_mode;
     bool m_active = false;
     bool m_expanded = false;
     QString m_last_warning;
+    QString m_last_warning_details;
+    int m_settings_in_flight = 0;
 
     std::shared_ptr<ui_device_jobs_t::lane_t> m_lane;
     QFutureWatcher<int>* m_connect_watcher = nullptr;

@@ -113,19 +113,48 @@ void ui_measure_widget_t::show_placeholder() {
 }
 
 void ui_measure_widget_t::show_reading(const QString& sign, const QString& digits) {
+    m_has_reading = digits != QString::fromUtf8(ui_measure_placeholder);
+    if (m_stale) _show_stale_mode();
     m_polarity->setText(sign);
     m_polarity->setVisible(!sign.isEmpty());
     m_digits->setText(digits);
 }
 
+void ui_measure_widget_t::_show_stale_mode() {
+    // Said in words only over a reading: the placeholder claims nothing.
+    m_range_mode->setText(m_has_reading ? QString("Not connected") : m_range_mode_before_stale);
+}
+
 void ui_measure_widget_t::set_range_texts(const QString& range, const QString& mode) {
     m_range->setText(range);
-    m_range_mode->setText(mode);
+    if (m_stale) {
+        m_range_mode_before_stale = mode;
+        _show_stale_mode();
+    } else {
+        m_range_mode->setText(mode);
+    }
 }
 
 void ui_measure_widget_t::set_unit_text(const QString& text) { m_unit->setText(text); }
 
 void ui_measure_widget_t::set_function_text(const QString& text) { m_function->setText(text); }
+
+void ui_measure_widget_t::set_stale(bool stale) {
+    if (stale == m_stale) return;
+    m_stale = stale;
+    setProperty("stale", stale);
+    // Grey, and said in words: the reading is the last one before the link went.
+    const QString sheet = stale ? QString("color: #7a7a7a;") : QString();
+    for (QLabel* label : {m_polarity, m_digits, m_unit, m_function, m_range}) label->setStyleSheet(sheet);
+    m_range_mode->setStyleSheet(sheet);
+    if (stale) {
+        m_range_mode_before_stale = m_range_mode->text();
+        _show_stale_mode();
+    } else {
+        m_range_mode->setText(m_range_mode_before_stale);
+    }
+    setToolTip(stale ? QString("Not connected: the reading shown is the last one received.") : QString());
+}
 
 // ---- Button row -----------------------------------------------------------------------
 
@@ -239,12 +268,19 @@ ui_measure_frame_t::ui_measure_frame_t(QWidget* parent, ui_device_item_t* item)
             &ui_measure_frame_t::slot_process_measure_run_stop);
     connect(m_buttons, &ui_measure_btn_widget_t::signal_process_clear_data, this,
             &ui_measure_frame_t::slot_process_clear_data);
+    m_param->set_device_item(m_pdev);
+    connect(m_param, &ui_measure_param_widget_t::signal_setting_refused, this,
+            &ui_measure_frame_t::_tell_setting_refused);
+    if (m_pdev != nullptr)
+        connect(m_pdev, &ui_device_item_t::signal_connection_changed, this,
+                [this](bool connected) { m_display->set_stale(!connected); });
     connect(m_param, &ui_measure_param_widget_t::signal_change_func, this,
-            &ui_measure_frame_t::slot_update_func_and_unit);
+            [this] { _update_func_and_unit(false); });
     connect(m_param, &ui_measure_param_widget_t::signal_change_func, this,
             &ui_measure_frame_t::signal_update_diagram_func);
     connect(m_param, &ui_measure_param_widget_t::signal_change_unit, this,
             &ui_measure_frame_t::slot_update_func_and_unit);
+    if (m_pdev != nullptr) m_display->set_stale(!m_pdev->is_connected());
 }
 
 void ui_measure_frame_t::release_instrument() {
@@ -447,10 +483,27 @@ void ui_measure_frame_t::_display_value(double value, int function) {
     emit signal_upload_latest_disp_data(m_last);
 }
 
+void ui_measure_frame_t::_set_run_state(int state) {
+    if (m_pdev == nullptr) {
+        m_pcfg->set_run_state(state);
+        return;
+    }
+    // Starting sends the trigger settings and waits for the instrument: on its lane,
+    // behind the setting changes made before. One press at a time.
+    m_run_pending = true;
+    m_pdev->run_setting(
+        this,
+        [state](cfg_main_t* cfg) {
+            cfg->set_run_state(state);
+            return 0;
+        },
+        [this](int) { m_run_pending = false; });
+}
+
 void ui_measure_frame_t::slot_process_measure_run_stop() {
-    if (m_pcfg == nullptr) return;
+    if (m_pcfg == nullptr || m_run_pending) return;
     if (m_pcfg->get_run_state() != 0) {
-        m_pcfg->set_run_state(0);
+        _set_run_state(0);
         return;
     }
     if (m_pdev == nullptr || !m_pdev->is_connected()) {
@@ -462,7 +515,7 @@ void ui_measure_frame_t::slot_process_measure_run_stop() {
                              QMessageBox::Ok);
         return;
     }
-    m_pcfg->set_run_state(1);
+    _set_run_state(1);
 }
 
 void ui_measure_frame_t::slot_process_clear_data() {
@@ -470,9 +523,31 @@ void ui_measure_frame_t::slot_process_clear_data() {
     _show_run_info();
 }
 
-void ui_measure_frame_t::slot_update_func_and_unit() {
+void ui_measure_frame_t::_tell_setting_refused(int status) {
+    const QString why = ui_device_item_t::visa_status_words(status);
+    emit signal_console_line("Measure: the instrument did not take a setting (" + why +
+                             "); the previous value is back.");
+    QMessageBox::warning(this, "Warning",
+                         "The instrument did not take the change, so the previous value is back.\n" + why,
+                         QMessageBox::Ok);
+}
+
+void ui_measure_frame_t::slot_update_func_and_unit() { _update_func_and_unit(true); }
+
+void ui_measure_frame_t::_update_func_and_unit(bool restart) {
     if (m_pcfg == nullptr) return;
-    if (m_pcfg->get_run_state() != 0) m_pcfg->restart();
+    // A function change restarts in its own job; a unit change restarts here, on the lane
+    // behind the change itself.
+    if (restart && m_pcfg->get_run_state() != 0) {
+        if (m_pdev != nullptr) {
+            m_pdev->run_setting(this, [](cfg_main_t* cfg) {
+                cfg->restart();
+                return 0;
+            });
+        } else {
+            m_pcfg->restart();
+        }
+    }
     _show_placeholders();
     const auto function = static_cast<plib_measure_type_t>(m_pcfg->get_function());
     m_display->set_function_text(QString::fromStdString(measure_name(function)));

@@ -5,7 +5,9 @@
 // Everything here runs on the GUI thread. The acquisition engine's notifications arrive
 // as queued signals through the instrument window; the status label changes only on
 // them. Readings are fetched from the engine (acq_latest_msg_t), settings and run
-// control go through the facade.
+// control go through the facade; setting changes (and the restart they need) run on
+// the device item's lane, and one the instrument did not take is told in a "Warning"
+// box and a console line.
 #pragma once
 
 #include <QFrame>
@@ -40,8 +42,18 @@ public:
     void clear_range_texts() { set_range_texts(QString(), QString()); }
     void set_unit_text(const QString& text);
     void set_function_text(const QString& text);
+    // The instrument is not connected: the texts are greyed and a reading shown (its last
+    // one) has "Not connected" in place of the range mode (property "stale" true).
+    // Cleared when it connects again.
+    void set_stale(bool stale);
+    bool is_stale() const { return m_stale; }
 
 private:
+    void _show_stale_mode();
+
+    bool m_stale = false;
+    bool m_has_reading = false;  // digits of a reading, not the placeholder
+    QString m_range_mode_before_stale;
     QLabel* m_function = nullptr;
     QLabel* m_range = nullptr;
     QLabel* m_range_mode = nullptr;
@@ -109,6 +121,9 @@ public slots:
 
 private:
     void _show_placeholders();
+    void _update_func_and_unit(bool restart);
+    void _set_run_state(int state);
+    void _tell_setting_refused(int status);
     void _show_latest_reading();
     void _update_range_texts(int function);
     void _ask_auto_range(int function);
@@ -129,6 +144,7 @@ private:
     QTimer* m_dropped_line_timer = nullptr;  // runs while a dropped-pieces line may not be shown
     bool m_dropped_line_pending = false;     // pieces were dropped since the last line
     int m_dropped_line_interval_ms = dropped_line_interval_ms;
+    bool m_run_pending = false;  // a Run/Stop press is on its way to the instrument
     // The range the instrument chose in auto range is asked on the device item's lane
     // (the query waits behind the acquisition's fetch): one question at a time.
     QFutureWatcher<int>* m_range_watcher = nullptr;

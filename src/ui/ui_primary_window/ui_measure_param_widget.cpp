@@ -9,6 +9,7 @@
 
 #include "cfg/cfg_main.h"
 #include "drv/if/drv_if.h"
+#include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_primary_window/ui_measure_var_param_temp_widget.h"
 #include "ui/ui_primary_window/ui_measure_var_param_widgets.h"
 
@@ -129,6 +130,26 @@ void ui_measure_param_widget_t::_init_panels() {
 void ui_measure_param_widget_t::_add_panel(ui_measure_var_param_base_widget_t* panel) {
     m_panels[panel->function()] = panel;
     m_stack->addWidget(panel);
+    connect(panel, &ui_measure_var_param_base_widget_t::signal_setting_refused, this,
+            &ui_measure_param_widget_t::signal_setting_refused);
+}
+
+void ui_measure_param_widget_t::set_device_item(ui_device_item_t* item) {
+    m_pdev = item;
+    for (const auto& entry : m_panels) entry.second->set_device_item(item);
+    if (item == nullptr) return;
+    connect(item, &ui_device_item_t::signal_settings_busy_changed, this, &ui_measure_param_widget_t::_set_busy);
+    _set_busy(item->settings_in_flight() > 0);
+}
+
+void ui_measure_param_widget_t::_set_busy(bool busy) {
+    // Only this instrument's column: the rest of the window and other instruments go on.
+    m_func_selector->setEnabled(!busy);
+    m_stack->parentWidget()->setEnabled(!busy);
+    if (busy)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
 }
 
 ui_measure_var_param_base_widget_t* ui_measure_param_widget_t::panel(int func) const {
@@ -159,9 +180,29 @@ void ui_measure_param_widget_t::refresh() {
 void ui_measure_param_widget_t::slot_func_selector_index_changed(QString func) {
     const plib_measure_type_t type = measure_type_from_name(func.toStdString());
     if (type == measure_none) return;
-    m_pcfg->set_function(type);
-    // Readings of different functions never share one record.
-    m_pcfg->clear_data();
+    // Readings of different functions never share one record; a running measurement
+    // starts again on the new function.
+    auto job = [type](cfg_main_t* cfg) {
+        const int status = cfg->set_function(type);
+        cfg->clear_data();
+        if (cfg->get_run_state() != 0) cfg->restart();
+        return status;
+    };
+    if (m_pdev == nullptr) {
+        job(m_pcfg);
+        _show_panel(type);
+        emit signal_change_func();
+        return;
+    }
+    // The page shows the new function at once: stored now, sent on the lane.
+    const int previous = m_pcfg->get_function();
+    m_pcfg->store_function(type);
     _show_panel(type);
     emit signal_change_func();
+    m_pdev->run_setting(this, job, [this](int status) {
+        if (status == 0) return;
+        refresh();
+        emit signal_change_func();
+        emit signal_setting_refused(status);
+    }, previous);
 }

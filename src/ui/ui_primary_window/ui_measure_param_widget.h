@@ -1,8 +1,11 @@
 // The parameter column of the Measure page: the acquisition status, the function
 // selector, and below them the stack of parameter panels, one per function the model
-// has, built from the driver's capability records. Changing the function sets it
-// through the facade, clears the recorded readings and shows that function's panel.
-// GUI thread only.
+// has, built from the driver's capability records. Changing the function shows that
+// function's panel at once, and on the instrument's lane sets it through the facade,
+// clears the recorded readings and restarts a running measurement; a function the
+// instrument did not take is undone (the old one shown again, signal_setting_refused).
+// While changes of this instrument are on their way the column is disabled with a busy
+// cursor: no other change is taken until the instrument answered. GUI thread only.
 #pragma once
 
 #include <QFrame>
@@ -13,6 +16,7 @@ class QLabel;
 class QStackedLayout;
 class cfg_main_t;
 class drv_if_t;
+class ui_device_item_t;
 class ui_measure_var_param_base_widget_t;
 
 class ui_measure_param_widget_t : public QFrame {
@@ -31,9 +35,15 @@ public:
     // The panel of a function; null when the model has none.
     ui_measure_var_param_base_widget_t* panel(int func) const;
 
+    // The instrument whose lane runs the changes (and whose busy state this column
+    // shows); without one every change is sent at once.
+    void set_device_item(ui_device_item_t* item);
+
 signals:
     void signal_change_func();
     void signal_change_unit();
+    // A change the instrument did not take (VISA status); the old value is shown again.
+    void signal_setting_refused(int status);
 
 private slots:
     void slot_func_selector_index_changed(QString func);
@@ -43,8 +53,11 @@ private:
     void _add_panel(ui_measure_var_param_base_widget_t* panel);
     void _show_panel(int func);
 
+    void _set_busy(bool busy);
+
     cfg_main_t* m_pcfg = nullptr;
     drv_if_t* m_pdrv = nullptr;
+    ui_device_item_t* m_pdev = nullptr;
     QLabel* m_status_label = nullptr;
     QComboBox* m_func_selector = nullptr;
     QStackedLayout* m_stack = nullptr;

@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "cfg/cfg_main.h"
+#include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_tool_validator.h"
 
 namespace {
@@ -153,10 +154,32 @@ QLineEdit* ui_measure_var_param_base_widget_t::_add_number_edit(QWidget* row, QH
     return edit;
 }
 
-void ui_measure_var_param_base_widget_t::_send_number(QLineEdit* edit, text_setter_t setter) {
+void ui_measure_var_param_base_widget_t::_apply(std::function<int(cfg_main_t*)> job,
+                                                std::function<void()> after) {
+    if (m_pdev == nullptr) {
+        job(m_pcfg);
+        if (after) after();
+        return;
+    }
+    m_pdev->run_setting(this, std::move(job), [this, after = std::move(after)](int status) {
+        if (status != 0) {
+            refresh();
+            emit signal_setting_refused(status);
+        }
+        if (after) after();
+    });
+}
+
+void ui_measure_var_param_base_widget_t::_send_number(QLineEdit* edit, text_setter_t setter,
+                                                      std::function<void()> after) {
     // An empty or half-typed number ("-", "1e") is not a value: nothing is sent.
-    if (!edit->hasAcceptableInput()) return;
-    (m_pcfg->*setter)(m_func, edit->text().toStdString());
+    if (!edit->hasAcceptableInput()) {
+        if (after) after();
+        return;
+    }
+    const int f = m_func;
+    const std::string text = edit->text().toStdString();
+    _apply([setter, f, text](cfg_main_t* cfg) { return (cfg->*setter)(f, text); }, std::move(after));
 }
 
 void ui_measure_var_param_base_widget_t::_select_text(QComboBox* combo, const QString& text) {
@@ -176,11 +199,11 @@ void ui_measure_var_param_base_widget_t::_init_range_row() {
     line->addWidget(m_range, 1);
     connect(m_range, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int index) {
         if (index < 0) return;
-        const QString name = m_range->itemText(index);
-        if (name == "Auto")
-            m_pcfg->set_auto_range(m_func, 1);
-        else
-            m_pcfg->set_range(m_func, name.toStdString());
+        const std::string name = m_range->itemText(index).toStdString();
+        const int f = m_func;
+        _apply([f, name](cfg_main_t* cfg) {
+            return name == "Auto" ? cfg->set_auto_range(f, 1) : cfg->set_range(f, name);
+        });
         _sync_impedance_visibility();
     });
 }
@@ -194,7 +217,10 @@ void ui_measure_var_param_base_widget_t::_init_aperture_row() {
     fill(m_aperture, m_rows.speeds);
     line->addWidget(m_aperture, 1);
     connect(m_aperture, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int index) {
-        if (index >= 0) m_pcfg->set_nplc(m_func, m_aperture->itemText(index).toStdString());
+        if (index < 0) return;
+        const std::string nplc = m_aperture->itemText(index).toStdString();
+        const int f = m_func;
+        _apply([f, nplc](cfg_main_t* cfg) { return cfg->set_nplc(f, nplc); });
     });
 }
 
@@ -224,13 +250,11 @@ void ui_measure_var_param_base_widget_t::_init_rel_row() {
 
     connect(m_rel_group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (!checked) return;
-        m_pcfg->set_rel_state(m_func, id);
-        _sync_rel();
+        const int f = m_func;
+        _apply([f, id](cfg_main_t* cfg) { return cfg->set_rel_state(f, id); }, [this] { _sync_rel(); });
     });
-    connect(m_rel_set, &QPushButton::clicked, this, [this] {
-        _send_number(m_rel_edit, &cfg_main_t::set_rel_value);
-        _sync_rel();
-    });
+    connect(m_rel_set, &QPushButton::clicked, this,
+            [this] { _send_number(m_rel_edit, &cfg_main_t::set_rel_value, [this] { _sync_rel(); }); });
 }
 
 void ui_measure_var_param_base_widget_t::_init_switch_row(const QString& key, const QString& caption,
@@ -241,7 +265,9 @@ void ui_measure_var_param_base_widget_t::_init_switch_row(const QString& key, co
     line->addStretch();
     group = _add_radios(row, line, key, on_off_radios);
     connect(group, &QButtonGroup::idToggled, this, [this, setter](int id, bool checked) {
-        if (checked) (m_pcfg->*setter)(m_func, id);
+        if (!checked) return;
+        const int f = m_func;
+        _apply([setter, f, id](cfg_main_t* cfg) { return (cfg->*setter)(f, id); });
     });
 }
 
@@ -252,7 +278,9 @@ void ui_measure_var_param_base_widget_t::_init_impedance_row() {
     line->addStretch();
     m_impedance_group = _add_radios(m_impedance_row, line, "impedance", {{"10M", 0}, {"10G", 1}});
     connect(m_impedance_group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked) m_pcfg->set_impedance(m_impedance_group->button(id)->text().toStdString());
+        if (!checked) return;
+        const std::string impedance = m_impedance_group->button(id)->text().toStdString();
+        _apply([impedance](cfg_main_t* cfg) { return cfg->set_impedance(impedance); });
     });
     _sync_impedance_visibility();
 }
@@ -269,8 +297,10 @@ void ui_measure_var_param_base_widget_t::_init_bandwidth_row() {
     unit->setObjectName("var_param_unit");
     line->addWidget(unit);
     connect(m_bandwidth, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int index) {
-        if (index >= 0)
-            m_pcfg->set_bandwidth(m_func, bandwidth_value(m_bandwidth->itemText(index)).toStdString());
+        if (index < 0) return;
+        const std::string bandwidth = bandwidth_value(m_bandwidth->itemText(index)).toStdString();
+        const int f = m_func;
+        _apply([f, bandwidth](cfg_main_t* cfg) { return cfg->set_bandwidth(f, bandwidth); });
     });
 }
 
@@ -282,8 +312,8 @@ void ui_measure_var_param_base_widget_t::_init_option_row() {
     m_option_group = _add_radios(row, line, "option", {{"None", 0}, {"Diverter", 1}});
     connect(m_option_group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (!checked) return;
-        m_pcfg->set_diverter(m_func, id);
-        _apply_diverter_enabling();
+        const int f = m_func;
+        _apply([f, id](cfg_main_t* cfg) { return cfg->set_diverter(f, id); }, [this] { _apply_diverter_enabling(); });
     });
 }
 
@@ -299,7 +329,10 @@ void ui_measure_var_param_base_widget_t::_init_gate_row() {
     unit->setObjectName("var_param_unit");
     line->addWidget(unit);
     connect(m_gate, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this](int index) {
-        if (index >= 0) m_pcfg->set_aperture(m_func, m_gate->itemText(index).toStdString());
+        if (index < 0) return;
+        const std::string aperture = m_gate->itemText(index).toStdString();
+        const int f = m_func;
+        _apply([f, aperture](cfg_main_t* cfg) { return cfg->set_aperture(f, aperture); });
     });
 }
 
@@ -314,7 +347,9 @@ void ui_measure_var_param_base_widget_t::_init_beeper_threshold_rows() {
     }
     m_beeper_group = beeper;
     connect(m_beeper_group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
-        if (checked) m_pcfg->set_beeper(m_func, id);
+        if (!checked) return;
+        const int f = m_func;
+        _apply([f, id](cfg_main_t* cfg) { return cfg->set_beeper(f, id); });
     });
 
     QHBoxLayout* line = nullptr;
@@ -330,9 +365,10 @@ void ui_measure_var_param_base_widget_t::_init_beeper_threshold_rows() {
     set->setMinimumWidth(50);
     line->addWidget(set);
     connect(set, &QPushButton::clicked, this, [this] {
-        _send_number(m_threshold_edit, &cfg_main_t::set_threshold);
-        m_threshold_edit->setPlaceholderText(qs(m_pcfg->get_threshold(m_func)));
-        m_threshold_edit->clear();
+        _send_number(m_threshold_edit, &cfg_main_t::set_threshold, [this] {
+            m_threshold_edit->setPlaceholderText(qs(m_pcfg->get_threshold(m_func)));
+            m_threshold_edit->clear();
+        });
     });
 }
 

@@ -3,13 +3,21 @@
 // builder lays out the rows it names, in one fixed order. The per-function classes are
 // thin: they only say which record they take.
 //
-// Every user change goes at once through the facade (which writes the instrument and
-// stores the value). `refresh` shows the stored configuration with every widget's
-// signals blocked, so a refresh never sends anything. GUI thread only.
+// Every user change goes through the facade (which writes the instrument and stores the
+// value) as a job on the instrument's lane (the device item's run_setting): the widget
+// shows the new choice at once, the instrument gets the changes in the order they were
+// made, and a change the instrument did not take is undone: the panel shows the stored
+// (old) values again and signal_setting_refused tells why. Without a device item (a
+// panel on its own) the facade is called at once. `refresh` shows the stored
+// configuration with every widget's signals blocked, so a refresh never sends anything.
+// The widgets live on the GUI thread; the facade's stored measurement values may be
+// written by the lane meanwhile (the facade's store lock guards them).
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +32,7 @@ class QLineEdit;
 class QPushButton;
 class QVBoxLayout;
 class cfg_main_t;
+class ui_device_item_t;
 
 // The rows a panel shows and the choices they offer. A row flag set with an empty list
 // gives an empty combo; the Aperture (integration time) row exists only when `speeds`
@@ -63,6 +72,14 @@ public:
     // Shows the stored configuration; sends nothing.
     virtual void refresh();
 
+    // The instrument whose lane runs the changes; null runs them at once.
+    void set_device_item(ui_device_item_t* item) { m_pdev = item; }
+
+signals:
+    // The instrument did not take a change (VISA status); the panel shows the old value.
+    void signal_setting_refused(int status);
+
+public:
     // The first character of a unit longer than two bytes ("VDC" -> "V"); "Ω", "Hz" stay.
     static QString short_unit_text(const std::string& unit);
 
@@ -84,15 +101,19 @@ protected:
                                 double high);
 
     void _sync_rel();
+    // Runs one change (see the class comment); `after` runs on the GUI thread once the
+    // instrument answered, also after an undo.
+    void _apply(std::function<int(cfg_main_t*)> job, std::function<void()> after = nullptr);
 
     cfg_main_t* m_pcfg = nullptr;
+    ui_device_item_t* m_pdev = nullptr;  // outlives the panel (its window goes first)
     plib_measure_type_t m_func = measure_none;
     QWidget* m_rel_row = nullptr;
     QLabel* m_rel_unit = nullptr;
 
 private:
-    using switch_setter_t = void (cfg_main_t::*)(int, int);
-    using text_setter_t = void (cfg_main_t::*)(int, const std::string&);
+    using switch_setter_t = int (cfg_main_t::*)(int, int);
+    using text_setter_t = int (cfg_main_t::*)(int, const std::string&);
 
     void _init_range_row();
     void _init_aperture_row();
@@ -109,7 +130,8 @@ private:
     void _sync_impedance_visibility();
     void _apply_diverter_enabling();
     // Sends the edit's text when it is a complete number within the validator's limits.
-    void _send_number(QLineEdit* edit, text_setter_t setter);
+    // `after` runs once it was answered (at once when nothing was sent).
+    void _send_number(QLineEdit* edit, text_setter_t setter, std::function<void()> after = nullptr);
     static void _select_text(QComboBox* combo, const QString& text);
 
     ui_var_param_rows_t m_rows;

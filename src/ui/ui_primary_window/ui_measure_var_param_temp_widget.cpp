@@ -1,5 +1,7 @@
 #include "ui/ui_primary_window/ui_measure_var_param_temp_widget.h"
 
+#include <memory>
+
 #include <QAction>
 #include <QButtonGroup>
 #include <QHBoxLayout>
@@ -73,7 +75,7 @@ void ui_measure_var_param_temp_widget_t::_init_load_row(const drv_temp_caps_t& c
 
     for (const drv_temp_sensor_t& sensor : caps.sensors) _add_sensor_action(sensor);
     // The user entries read at an earlier Sync (kept in the project) are offered again.
-    const auto& map = m_pcfg->measure()->cfg_map();
+    const plib_measure_cfg_map_t map = m_pcfg->measure()->cfg_map_copy();
     const auto temp = map.find(measure_temp);
     if (temp != map.end()) _set_user_sensors(temp->second.udef_sensor);
 }
@@ -82,8 +84,8 @@ QAction* ui_measure_var_param_temp_widget_t::_add_sensor_action(const drv_temp_s
     QMenu* sub = m_sensor_menu[index_of(sensor.define)][index_of(sensor.type)];
     QAction* action = sub->addAction(qs(sensor.name));
     connect(action, &QAction::triggered, this, [this, sensor] {
-        m_pcfg->set_temp_sensor(sensor);
         m_load->setText(qs(sensor.name));
+        _apply([sensor](cfg_main_t* cfg) { return cfg->set_temp_sensor(sensor); });
     });
     return action;
 }
@@ -102,9 +104,14 @@ void ui_measure_var_param_temp_widget_t::slot_sync_udef_tran() {
         QMessageBox::information(this, "Warning", "It's not connected to the device yet.", QMessageBox::Ok);
         return;
     }
-    std::vector<plib_udef_sensor_t> sensors;
-    m_pcfg->sync_udef_sensors(sensors);
-    _set_user_sensors(sensors);
+    auto sensors = std::make_shared<std::vector<plib_udef_sensor_t>>();
+    _apply([sensors](cfg_main_t* cfg) { return cfg->sync_udef_sensors(*sensors); },
+           [this] {
+               // What is stored now: the new list, or the old one when the read failed.
+               const plib_measure_cfg_map_t map = m_pcfg->measure()->cfg_map_copy();
+               const auto temp = map.find(measure_temp);
+               if (temp != map.end()) _set_user_sensors(temp->second.udef_sensor);
+           });
 }
 
 void ui_measure_var_param_temp_widget_t::_init_disp_row() {
@@ -115,9 +122,10 @@ void ui_measure_var_param_temp_widget_t::_init_disp_row() {
     m_disp_group = _add_radios(row, line, "disp", {{"Temp", 0}, {"Meas", 1}});
     connect(m_disp_group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (!checked) return;
-        m_pcfg->set_temp_display(id);
-        _sync_display_dependents();
-        emit signal_change_unit();
+        _apply([id](cfg_main_t* cfg) { return cfg->set_temp_display(id); }, [this] {
+            _sync_display_dependents();
+            emit signal_change_unit();
+        });
     });
 }
 
@@ -129,9 +137,10 @@ void ui_measure_var_param_temp_widget_t::_init_units_row() {
     m_units_group = _add_radios(row, line, "units", {{"℃", 0}, {"℉", 1}, {"K", 2}});
     connect(m_units_group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (!checked) return;
-        m_pcfg->set_temp_unit(id);
-        _sync_display_dependents();
-        emit signal_change_unit();
+        _apply([id](cfg_main_t* cfg) { return cfg->set_temp_unit(id); }, [this] {
+            _sync_display_dependents();
+            emit signal_change_unit();
+        });
     });
 }
 
@@ -167,14 +176,20 @@ void ui_measure_var_param_temp_widget_t::_init_ref_temp_row(const drv_temp_caps_
 
     connect(m_ref_group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (!checked) return;
-        m_pcfg->set_temp_source(id);
         m_ref_box->setVisible(id == 1);
+        _apply([id](cfg_main_t* cfg) { return cfg->set_temp_source(id); });
     });
     connect(set, &QPushButton::clicked, this, [this] {
-        if (m_ref_edit->hasAcceptableInput())
-            m_pcfg->set_temp_ext_source_val(m_ref_edit->text().toStdString());
-        m_ref_edit->setPlaceholderText(qs(m_pcfg->get_temp_ext_source_val()));
-        m_ref_edit->clear();
+        auto shown = [this] {
+            m_ref_edit->setPlaceholderText(qs(m_pcfg->get_temp_ext_source_val()));
+            m_ref_edit->clear();
+        };
+        if (!m_ref_edit->hasAcceptableInput()) {
+            shown();
+            return;
+        }
+        const std::string value = m_ref_edit->text().toStdString();
+        _apply([value](cfg_main_t* cfg) { return cfg->set_temp_ext_source_val(value); }, shown);
     });
 }
 

@@ -10,6 +10,8 @@
 #include "cfg/cfg_scan_config.h"
 #include "ui/chart/ui_measure_diagram_frame.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_mngr_events.h"
+#include "ui/mngr/plib_reconnect.h"
 #include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_mngr_notify_bridge.h"
 #include "ui/ui_primary_window/ui_measure_frame.h"
@@ -142,6 +144,8 @@ void ui_primary_window_t::_init_notify() {
             &ui_primary_window_t::signal_recv_acq_notify);
     connect(m_bridge, &ui_mngr_notify_bridge_t::signal_scan_notify, this,
             &ui_primary_window_t::signal_recv_scan_notify);
+    connect(m_bridge, &ui_mngr_notify_bridge_t::signal_mngr_notify, this,
+            &ui_primary_window_t::slot_process_mngr_notify);
 }
 
 void ui_primary_window_t::_init_connect() {
@@ -171,6 +175,35 @@ void ui_primary_window_t::slot_process_remote_notify(int type) {
     if (m_pdev->get_resource().empty()) return;
     cfg_main_t* cfg = facade_of(m_pdev);
     if (cfg == nullptr) return;
+    // With reconnection on, the supervisor has the instrument now (its events follow).
+    if (plib_mngr_t* mngr = m_pdev->get_mngr(); mngr != nullptr && mngr->reconnect().policy().enabled &&
+                                                 mngr->reconnect().state() != plib_reconnect_t::state_refused &&
+                                                 mngr->reconnect().state() != plib_reconnect_t::state_gave_up)
+        return;
+    _give_up_lost_link(cfg, QString());
+}
+
+void ui_primary_window_t::slot_process_mngr_notify(int kind, QString text) {
+    if (m_pdev == nullptr) return;
+    m_scpi_frame->slot_append_notice(text);
+    switch (kind) {
+        case mngr_notify_reconnecting:
+            m_pdev->set_link_note("Reconnecting", text);
+            break;
+        case mngr_notify_reconnected:
+            m_pdev->set_link_note(QString(), QString());
+            break;
+        case mngr_notify_reconnect_refused:
+        case mngr_notify_reconnect_gave_up:
+            m_pdev->set_link_note(QString(), QString());
+            if (cfg_main_t* cfg = facade_of(m_pdev)) _give_up_lost_link(cfg, text);
+            break;
+        default:
+            break;
+    }
+}
+
+void ui_primary_window_t::_give_up_lost_link(cfg_main_t* cfg, const QString& why) {
     const bool was_connected = m_pdev->is_connected();
     m_pdev->disconnect_device();
     m_pdev->slot_update_ui();
@@ -182,8 +215,9 @@ void ui_primary_window_t::slot_process_remote_notify(int type) {
                          QString("Lost the connection to %1 at %2.\nThe instrument is disconnected; "
                                  "measuring and scanning have stopped. Check the cable or network, "
                                  "then connect again.")
-                             .arg(QString::fromStdString(m_pdev->get_model_name()),
-                                  QString::fromStdString(m_pdev->get_resource())),
+                                 .arg(QString::fromStdString(m_pdev->get_model_name()),
+                                      QString::fromStdString(m_pdev->get_resource())) +
+                             (why.isEmpty() ? QString() : "\n\n" + why),
                          QMessageBox::Ok);
 }
 

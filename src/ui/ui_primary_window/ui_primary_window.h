@@ -27,6 +27,7 @@
 class QStackedLayout;
 class QTimer;
 class ui_device_item_t;
+class cfg_main_t;
 class ui_measure_diagram_frame_t;
 class ui_measure_frame_t;
 class ui_scan_data_frame_t;
@@ -58,6 +59,9 @@ signals:
 public slots:
     void slot_change_current_page(ui_tab_index_t index);
     void slot_process_remote_notify(int type);
+    // The manager's reconnection events: the console, the device item and, when the
+    // instrument does not come back, what a lost link does.
+    void slot_process_mngr_notify(int kind, QString text);
 
 private slots:
     void _on_instrument_releasing();
@@ -65,6 +69,8 @@ private slots:
 
 private:
     void _init_notify();
+    // A lost link that will not be mended: disconnect, stop, and tell (with `why`).
+    void _give_up_lost_link(cfg_main_t* cfg, const QString& why);
     void _check_scan_card();
     void _try_scan_card();
     void _scan_card_answered();

@@ -269,11 +269,13 @@ void ui_scan_data_frame_t::_handle_notify(plib_scan_notify_t type) {
             m_param->switch_off_silently();
             m_param->set_status("STOP");
             cfg_main_t* cfg = m_pcfg;
-            const int function = cfg->get_function();
+            const int function = cfg->get_function();  // read here, on the GUI thread
             _queue_job({[cfg, function] {
                             if (cfg_scan_config_t* config = cfg->get_scan_config())
                                 config->set_scan_enable(0);
-                            return cfg->set_function(function);
+                            // Sent, not stored: the Measure page's function belongs to
+                            // the GUI thread (the configuration objects have no lock).
+                            return cfg->send_function(function);
                         },
                         nullptr});
             break;

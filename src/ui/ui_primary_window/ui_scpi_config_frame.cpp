@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTextEdit>
 #include <QVBoxLayout>
+#include <chrono>
 #include <string>
 
 #include "cfg/cfg_main.h"
@@ -268,11 +269,17 @@ bool ui_scpi_config_frame_t::_start_io(io_kind_t kind, const QByteArray& command
             case io_kind_t::write:
                 status = remote->write(session, bytes);
                 break;
+            // The console's reads do not count toward the link's failure rule: reading an
+            // instrument that has nothing to say is the user's question, not a lost link.
             case io_kind_t::read:
-                status = remote->read(session, reply);
+                status = remote->console_read(session, reply);
                 break;
             case io_kind_t::query:
-                status = remote->query(session, bytes, reply);
+                status = remote->write(session, bytes);
+                if (status >= 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    status = remote->console_read(session, reply);
+                }
                 break;
         }
         const QByteArray data = QByteArray::fromStdString(reply);

@@ -1,5 +1,10 @@
-// The common frame of an engine: its message thread, its periodic timer task, its
-// notification callback, and messages declared in one line each.
+// The common frame of an engine: its message thread, its periodic timer task with the
+// tick lane that runs it, its notification callback, and messages declared in one line each.
+//
+// Ticks: the shared timer thread only posts a tick request to the engine's own tick lane
+// (a thread "<name>-tick", made with the task) and goes on at once; the lane runs the
+// tick. A slow or hung instrument so holds up its own ticks and nobody else's. Requests
+// that arrive while a tick runs fold into one: the lane runs at most one tick behind.
 //
 // An engine derives from engine_t<its notification kind> and declares each message as
 // a member built from its handlers:
@@ -16,8 +21,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -51,11 +58,12 @@ protected:
 
     // Starts the message thread; the last step of the derived constructor.
     void _start_thread();
-    // Removes the timer task (waiting for a tick that runs now, so none runs after it),
-    // then quits and joins the message thread. Safe to call twice.
+    // Removes the timer task, then quits and joins the tick lane (waiting for a tick that
+    // runs now, so none runs after it) and the message thread. Safe to call twice.
     void _stop_engine();
 
-    // Creates the engine's periodic task on the shared timer thread (one per engine).
+    // Creates the engine's periodic task on the shared timer thread (one per engine) and
+    // the tick lane that runs `tick`.
     void _create_timer_task(std::function<void()> tick, int period_ms, bool enabled);
     // A new period, counted from now; enables the task.
     void _restart_timer_task(int period_ms);
@@ -65,6 +73,9 @@ private:
     friend class handler_msg_t;
 
     void _register_msg(msg_base_t* msg) { m_msg_manager.register_msg(msg); }
+    // Timer thread: asks the lane for a tick and returns at once.
+    void _request_tick();
+    void _tick_lane_main();
 
     const std::string m_thread_name;
     const unsigned m_dispatch_timeout_ms;
@@ -72,6 +83,14 @@ private:
     msg_manager_t m_msg_manager;
     std::atomic<bool> m_quit{false};
     std::thread m_thread;
+
+    // The tick lane. m_tick is written by _create_timer_task before the lane starts.
+    std::function<void()> m_tick;
+    std::thread m_tick_thread;
+    std::mutex m_tick_mutex;  // guards the two flags below
+    std::condition_variable m_tick_cond;
+    bool m_tick_requested = false;
+    bool m_tick_quit = false;
 };
 
 // An engine whose notifications are of kind Notify.

@@ -1,0 +1,47 @@
+// One kind of publishing target behind one interface: the publisher hands each target
+// the spooled lines and learns whether they were taken, should be tried again later, or
+// were refused for good. InfluxDB-compatible HTTP targets are pub_influx_target_t; a
+// broker target (MQTT) takes the same lines through the same calls.
+//
+// Threads: send() runs on the target's own sender thread only; abort() may be called
+// from any thread to cut a send in progress short (shutdown); name() is fixed at
+// construction and safe anywhere.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+struct pub_send_result_t {
+    enum kind_t {
+        sent,     // the target took every line
+        retry,    // not now (network, 5xx, 429, time-out): send the same lines again later
+        refused,  // the target will never take these lines (4xx): keep them aside
+    };
+    kind_t kind = retry;
+    std::string reason;       // for retry and refused: what the target or the network said
+    double retry_after_s = 0;  // the target's own Retry-After, when it gave one
+};
+
+class pub_target_t {
+public:
+    virtual ~pub_target_t() = default;
+    // The target as users know it: its URL without any credentials.
+    virtual const std::string& name() const = 0;
+    // Delivers complete line-protocol lines.
+    virtual pub_send_result_t send(std::string_view lines) = 0;
+    virtual void abort() = 0;
+};
+
+// How a target is given: its URL and what goes with it.
+struct pub_target_config_t {
+    std::string url;
+    std::string ca_file;   // private CA bundle (PEM), or empty for the system's
+    std::string password;  // InfluxDB 1.x: the password of the URL's user
+    std::string token;     // InfluxDB 2/3: the API token
+    double timeout_s = 30;  // longest one delivery may take
+};
+
+// A target for `config.url`, or null with `error` said (unknown scheme, bad URL,
+// credentials in the URL).
+std::unique_ptr<pub_target_t> pub_make_target(const pub_target_config_t& config, std::string& error);

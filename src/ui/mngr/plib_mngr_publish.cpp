@@ -1,0 +1,121 @@
+#include "ui/mngr/plib_mngr_publish.h"
+
+#include <cmath>
+
+#include "cfg/cfg_main.h"
+#include "cfg/cfg_scan_config.h"
+#include "common/plib_measure_type.h"
+#include "pub/pub_publisher.h"
+#include "ui/mngr/plib_mngr.h"
+#include "ui/mngr/plib_mngr_events.h"
+
+namespace {
+// The longest the end of a feed waits for the events still queued (a listener of its
+// own or of another part that hangs must not hang the end of a run).
+constexpr int flush_timeout_ms = 5000;
+}  // namespace
+
+plib_mngr_publish_t::plib_mngr_publish_t(plib_mngr_t& mngr, pub_publisher_t& publisher, std::string station)
+    : m_mngr(mngr), m_publisher(publisher), m_station(std::move(station)) {
+    refresh();
+    m_listener = m_mngr.events().add_listener([this](const plib_mngr_event_t& e) { _on_event(e); }, true);
+}
+
+plib_mngr_publish_t::~plib_mngr_publish_t() {
+    // The batches of the last ticks may still be queued: hand them over first.
+    m_mngr.events().flush(flush_timeout_ms);
+    m_mngr.events().remove_listener(m_listener);
+}
+
+void plib_mngr_publish_t::refresh() {
+    cfg_main_t* cfg = m_mngr.get_cfg();
+    if (cfg == nullptr) return;
+    pub_series_tags_t acq;
+    acq.station = m_station;
+    acq.model = cfg->product_type();
+    if (acq.model.empty()) acq.model = cfg->get_model();
+    acq.serial = cfg->serial_number();
+    const auto function = static_cast<plib_measure_type_t>(cfg->get_function());
+    acq.function = measure_scpi(function);
+    acq.unit = measure_unit_text(function);
+    std::map<int, channel_tags_t> channels;
+    if (cfg_scan_config_t* scan = cfg->get_scan_config(); scan != nullptr) {
+        for (const auto& [channel, p] : scan->get_channel_params()) {
+            const auto f = static_cast<plib_measure_type_t>(p.func);
+            channels[channel] = {measure_scpi(f), measure_unit_text(f), p.name};
+        }
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_acq_tags = acq;
+    m_channels = std::move(channels);
+}
+
+uint64_t plib_mngr_publish_t::submitted() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_submitted;
+}
+
+uint64_t plib_mngr_publish_t::skipped() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_skipped;
+}
+
+pub_series_t& plib_mngr_publish_t::_series(const char* measurement, const pub_series_tags_t& tags) {
+    std::string key = measurement + pub_tag_set(tags);
+    auto it = m_series.find(key);
+    if (it == m_series.end()) it = m_series.emplace(key, pub_series_t(measurement, tags)).first;
+    return it->second;
+}
+
+void plib_mngr_publish_t::_on_event(const plib_mngr_event_t& event) {
+    auto batch = std::make_shared<pub_batch_t>();
+    uint64_t skipped = 0;
+    if (event.acq_batch && !event.acq_batch->readings.empty()) {
+        pub_series_tags_t tags;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            tags = m_acq_tags;
+        }
+        pub_series_t& series = _series(pub_measurement_reading, tags);
+        batch->lines.reserve(event.acq_batch->readings.size() * (series.key().size() + 40));
+        for (const plib_data_t& r : event.acq_batch->readings) {
+            if (series.append_reading(r.value, r.timestamp, batch->lines))
+                ++batch->readings;
+            else
+                ++skipped;
+        }
+    }
+    if (event.scan_batch) {
+        std::map<int, channel_tags_t> channels;
+        pub_series_tags_t base;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            channels = m_channels;
+            base = m_acq_tags;
+        }
+        for (const auto& [channel, readings] : event.scan_batch->readings) {
+            if (readings.empty()) continue;
+            pub_series_tags_t tags = base;
+            tags.channel = channel;
+            auto c = channels.find(channel);
+            tags.function = c != channels.end() ? c->second.function : std::string();
+            tags.unit = c != channels.end() ? c->second.unit : std::string();
+            tags.channel_name = c != channels.end() ? c->second.name : std::string();
+            auto a = event.scan_batch->alarm.find(channel);
+            const int alarm = a != event.scan_batch->alarm.end() ? a->second : 0;
+            pub_series_t& series = _series(pub_measurement_scan, tags);
+            for (const plib_data_t& r : readings) {
+                if (series.append_scan(r.value, alarm, r.timestamp, batch->lines))
+                    ++batch->readings;
+                else
+                    ++skipped;
+            }
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_submitted += batch->readings;
+        m_skipped += skipped;
+    }
+    if (batch->readings > 0) m_publisher.submit(std::move(batch));
+}

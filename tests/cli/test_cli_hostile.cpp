@@ -1,0 +1,181 @@
+// Hostile instruments and arguments against velkaro-cli: what the user gets (exit code,
+// the stderr line, standard output, files) when an instrument sends control characters
+// in its identification, a reply that never ends, or the arguments are not numbers.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli_test_util.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using velkaro_test::process_result_t;
+using velkaro_test::run_cli;
+using velkaro_test::sim_process_t;
+using velkaro_test::temp_dir_t;
+using namespace velkaro_cli;
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+// A raw socket "instrument" on loopback that answers every command with bytes that
+// never end in a line feed: at most `limit` bytes, then it waits for the client to go.
+class endless_socket_server_t {
+public:
+    explicit endless_socket_server_t(std::size_t limit) : m_limit(limit) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(0x7f000001);
+        a.sin_port = 0;
+        socklen_t len = sizeof a;
+        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(m_fd, 4) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return;
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this] { _serve(); });
+    }
+    ~endless_socket_server_t() {
+        m_stop = true;
+        if (m_thread.joinable()) m_thread.join();
+        ::close(m_fd);
+    }
+    std::string resource() const { return "TCPIP0::127.0.0.1::" + std::to_string(m_port) + "::SOCKET"; }
+    bool ok() const { return m_port != 0; }
+
+private:
+    void _serve() {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!m_stop && std::chrono::steady_clock::now() < give_up) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            const int c = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (c < 0) continue;
+            char buf[256];
+            if (::recv(c, buf, sizeof buf, 0) > 0) {
+                const std::string chunk(64 * 1024, 'x');
+                std::size_t sent = 0;
+                while (!m_stop && sent < m_limit && std::chrono::steady_clock::now() < give_up) {
+                    const ssize_t n = ::send(c, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+                    if (n <= 0) break;
+                    sent += static_cast<std::size_t>(n);
+                }
+            }
+            ::close(c);
+        }
+    }
+    int m_fd = -1;
+    int m_port = 0;
+    std::size_t m_limit;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// A reply that never ends is read up to the command reply's limit and reported as a
+// failure: nothing is printed as if it were the reply.
+TEST(cli_hostile, a_reply_that_never_ends_is_an_error) {
+    endless_socket_server_t server(64u * 1024u * 1024u);
+    ASSERT_TRUE(server.ok());
+    const process_result_t r = run_cli({"query", server.resource(), "*IDN?", "--timeout", "2000"}, 60000);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_code, cli_exit_link) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("the reply did not end within"), std::string::npos) << r.err;
+}
+
+// Control characters inside the identification never reach a file or the console as
+// line breaks: identify prints four lines, the record file keeps its ten header lines,
+// and the readings logged are the lines after them.
+TEST(cli_hostile, control_characters_in_the_identification_stay_inside_their_line) {
+    const std::string serial = "SN\n12\r34\x1b[2J";
+    sim_process_t sim("VXA-2", {"--serial", serial});
+    ASSERT_TRUE(sim.ok());
+    const process_result_t id = run_cli({"identify", "--model", "VXA-2", sim.instr_resource()}, 60000);
+    EXPECT_EQ(id.exit_code, cli_exit_ok) << id.err;
+    const auto id_lines = lines_of(id.out);
+    ASSERT_EQ(id_lines.size(), 4u) << id.out;
+    EXPECT_EQ(id_lines[2], "serial_number: SN 12 34 [2J");
+
+    temp_dir_t dir;
+    const process_result_t m = run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", "--count", "5",
+                                        "--interval", "50", "--log-dir", dir.path(), "--json",
+                                        sim.instr_resource()},
+                                       60000);
+    ASSERT_EQ(m.exit_code, cli_exit_ok) << m.err;
+    const nlohmann::json doc = nlohmann::json::parse(m.out);
+    ASSERT_EQ(doc["files"].size(), 1u) << m.out;
+    std::ifstream in(doc["files"][0].get<std::string>());
+    std::stringstream text;
+    text << in.rdbuf();
+    const auto lines = lines_of(text.str());
+    ASSERT_GE(lines.size(), 10u);
+    EXPECT_EQ(lines[1], "Product SRLN : SN 12 34 [2J");
+    EXPECT_EQ(lines[9], "DC Voltage,Time(s)");
+    EXPECT_EQ(doc["readings_logged"].get<std::size_t>(), lines.size() - 10);
+    EXPECT_EQ(doc["readings_logged"].get<std::size_t>(), doc["readings"].get<std::size_t>());
+}
+
+// Arguments that pass a range check but are not numbers are refused before anything
+// is opened.
+TEST(cli_hostile, a_time_that_is_not_a_number_is_refused) {
+    temp_dir_t dir;
+    const process_result_t r = run_cli({"run", dir.path() + "/none.dmm", "--time", "nan"}, 60000);
+    EXPECT_EQ(r.exit_code, cli_exit_usage) << r.err;
+    EXPECT_NE(r.err.find("--time"), std::string::npos) << r.err;
+}
+
+}  // namespace
+
+namespace {
+
+// Settings on the command line are checked against the model's tables before anything
+// goes to the instrument: a value the model does not offer exits 2 and names the
+// allowed values; the simulator never sees the command.
+TEST(cli_hostile, settings_the_model_does_not_offer_are_refused) {
+    sim_process_t sim("VXA-2");
+    ASSERT_TRUE(sim.ok());
+    const struct {
+        const char* option;
+        const char* value;
+        const char* allowed;  // one allowed value named in the message
+    } cases[] = {
+        {"--range", "2000V", "20V"},
+        {"--range", "20", "20V"},
+        {"--nplc", "1e999", "10"},
+        {"--nplc", "1,2", "10"},
+        {"--nplc", "nan", "10"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.option) + " " + c.value);
+        const process_result_t r = run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", c.option, c.value,
+                                            "--count", "1", sim.instr_resource()},
+                                           60000);
+        EXPECT_EQ(r.exit_code, cli_exit_usage) << r.err;
+        EXPECT_NE(r.err.find(std::string(c.option) + " \"" + c.value + "\" is not offered"), std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find(c.allowed), std::string::npos) << r.err;
+        for (const std::string& line : sim.log_lines()) {
+            EXPECT_EQ(line.find(c.value), std::string::npos) << line;
+        }
+    }
+}
+
+}  // namespace

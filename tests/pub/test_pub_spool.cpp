@@ -1,0 +1,177 @@
+// The on-disk spool: order, replay after a reopen, torn and corrupt tails, the cap,
+// refused batches kept aside.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "pub/pub_spool.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::string batch_text(int i) { return "m value=" + std::to_string(i) + " " + std::to_string(1000 + i) + "\n"; }
+
+std::vector<std::string> segment_files(const std::string& dir) {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().filename().string().rfind("seg-", 0) == 0) out.push_back(e.path().string());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// Reads everything left, acknowledging as it goes; returns the payloads joined.
+std::string drain(pub_spool_t& spool, std::size_t max_bytes = 1 << 20) {
+    std::string all;
+    for (int guard = 0; guard < 100000; ++guard) {
+        pub_spool_batch_t b = spool.peek(max_bytes);
+        if (b.records == 0) break;
+        all += b.payload;
+        spool.ack(b);
+    }
+    return all;
+}
+
+TEST(pub_spool, delivers_in_order_across_segments_and_reopens_at_the_ack) {
+    velkaro_test::temp_dir_t dir;
+    const std::string path = dir.path() + "/q";
+    std::string expected_rest;
+    {
+        pub_spool_t spool(path, 128 * 1024);  // small segments (32 KiB): several of them
+        std::string error;
+        ASSERT_TRUE(spool.open(error)) << error;
+        for (int i = 0; i < 2000; ++i) ASSERT_EQ(spool.append(batch_text(i), 1), pub_spool_t::append_ok) << i;
+        // 2000 records of about 34 bytes: under the cap, over three segments.
+        EXPECT_EQ(spool.pending_readings(), 2000u);
+        EXPECT_GT(segment_files(path).size(), 2u);
+        // Deliver the first 700 in batches of about 1 KiB.
+        uint64_t delivered = 0;
+        while (delivered < 700) {
+            pub_spool_batch_t b = spool.peek(1024);
+            ASSERT_GT(b.records, 0u);
+            const std::string expected_head = batch_text(static_cast<int>(delivered));
+            EXPECT_EQ(b.payload.compare(0, expected_head.size(), expected_head), 0);
+            spool.ack(b);
+            delivered += b.readings;
+        }
+        for (uint64_t i = delivered; i < 2000; ++i) expected_rest += batch_text(static_cast<int>(i));
+        EXPECT_EQ(spool.pending_readings(), 2000 - delivered);
+    }
+    // A new process: the rest, in order, once.
+    pub_spool_t again(path, 128 * 1024);
+    std::string error;
+    ASSERT_TRUE(again.open(error)) << error;
+    EXPECT_EQ(drain(again), expected_rest);
+    EXPECT_EQ(again.pending_readings(), 0u);
+    // Delivered segments are gone.
+    EXPECT_LE(segment_files(path).size(), 2u);
+}
+
+TEST(pub_spool, a_second_owner_is_refused) {
+    velkaro_test::temp_dir_t dir;
+    pub_spool_t first(dir.path() + "/q", 1 << 20);
+    pub_spool_t second(dir.path() + "/q", 1 << 20);
+    std::string error;
+    ASSERT_TRUE(first.open(error)) << error;
+    EXPECT_FALSE(second.open(error));
+    EXPECT_NE(error.find("in use"), std::string::npos) << error;
+}
+
+// Damage done to the last segment after the records were written, as a crash or a bad
+// disk leaves it: what was whole before the damage is replayed, the rest dropped.
+struct tail_case_t {
+    const char* name;
+    int records_kept;  // of 10
+    std::function<void(const std::string& segment, const std::vector<uint64_t>& ends)> damage;
+};
+
+TEST(pub_spool, replays_whole_records_and_drops_a_torn_or_corrupt_tail) {
+    const tail_case_t cases[] = {
+        {"torn in the payload", 9,
+         [](const std::string& seg, const std::vector<uint64_t>& ends) {
+             ASSERT_EQ(::truncate(seg.c_str(), static_cast<off_t>(ends[8] + 20)), 0);
+         }},
+        {"torn in the header", 9,
+         [](const std::string& seg, const std::vector<uint64_t>& ends) {
+             ASSERT_EQ(::truncate(seg.c_str(), static_cast<off_t>(ends[8] + 5)), 0);
+         }},
+        {"flipped byte in record 7", 6,
+         [](const std::string& seg, const std::vector<uint64_t>& ends) {
+             std::fstream f(seg, std::ios::in | std::ios::out | std::ios::binary);
+             f.seekp(static_cast<std::streamoff>(ends[6] - 3));
+             f.put('#');
+         }},
+        {"garbage appended", 10,
+         [](const std::string& seg, const std::vector<uint64_t>&) {
+             std::ofstream f(seg, std::ios::app | std::ios::binary);
+             f << "\x01\x02garbage that is no record";
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        velkaro_test::temp_dir_t dir;
+        const std::string path = dir.path() + "/q";
+        std::vector<uint64_t> ends;
+        {
+            pub_spool_t spool(path, 1 << 20);
+            std::string error;
+            ASSERT_TRUE(spool.open(error)) << error;
+            for (int i = 0; i < 10; ++i) {
+                ASSERT_EQ(spool.append(batch_text(i), 1), pub_spool_t::append_ok);
+                ends.push_back(spool.disk_bytes());
+            }
+        }
+        const auto segs = segment_files(path);
+        ASSERT_EQ(segs.size(), 1u);
+        c.damage(segs[0], ends);
+        pub_spool_t again(path, 1 << 20);
+        std::string error;
+        ASSERT_TRUE(again.open(error)) << error;
+        EXPECT_EQ(again.pending_readings(), static_cast<uint64_t>(c.records_kept));
+        std::string expected;
+        for (int i = 0; i < c.records_kept; ++i) expected += batch_text(i);
+        // New appends follow the last whole record, not the damage.
+        ASSERT_EQ(again.append(batch_text(99), 1), pub_spool_t::append_ok);
+        EXPECT_EQ(drain(again), expected + batch_text(99));
+    }
+}
+
+TEST(pub_spool, the_cap_refuses_appends_until_records_are_delivered) {
+    velkaro_test::temp_dir_t dir;
+    pub_spool_t spool(dir.path() + "/q", 16 * 1024);
+    std::string error;
+    ASSERT_TRUE(spool.open(error)) << error;
+    const std::string big(1000, 'x');
+    int accepted = 0;
+    while (spool.append(big + "\n", 10) == pub_spool_t::append_ok && accepted < 1000) ++accepted;
+    EXPECT_GE(accepted, 10);
+    EXPECT_LE(spool.disk_bytes(), 16u * 1024);
+    EXPECT_EQ(spool.append(big + "\n", 10), pub_spool_t::append_full);
+    EXPECT_EQ(spool.pending_readings(), static_cast<uint64_t>(accepted) * 10);
+    // Delivering frees room again.
+    drain(spool, 4096);
+    EXPECT_EQ(spool.append(big + "\n", 10), pub_spool_t::append_ok);
+}
+
+TEST(pub_spool, refused_records_are_kept_aside_with_the_reason) {
+    velkaro_test::temp_dir_t dir;
+    pub_spool_t spool(dir.path() + "/q", 1 << 20);
+    std::string error;
+    ASSERT_TRUE(spool.open(error)) << error;
+    ASSERT_EQ(spool.append(batch_text(1), 1), pub_spool_t::append_ok);
+    ASSERT_EQ(spool.append(batch_text(2), 1), pub_spool_t::append_ok);
+    pub_spool_batch_t b = spool.peek(1);  // one record
+    ASSERT_EQ(b.records, 1u);
+    spool.set_aside(b, "HTTP 404: database not found");
+    EXPECT_EQ(spool.pending_readings(), 1u);
+    std::ifstream lp(spool.rejected_directory() + "/1.lp"), why(spool.rejected_directory() + "/1.txt");
+    std::string lines((std::istreambuf_iterator<char>(lp)), {}), reason;
+    std::getline(why, reason);
+    EXPECT_EQ(lines, batch_text(1));
+    EXPECT_EQ(reason, "HTTP 404: database not found");
+    EXPECT_EQ(drain(spool), batch_text(2));
+}
+
+}  // namespace
