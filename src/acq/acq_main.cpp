@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "common/plib_format.h"
+#include "common/plib_log.h"
 #include "nsp_src/lib/lib_assert.h"
 
 namespace {

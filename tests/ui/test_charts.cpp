@@ -1328,6 +1328,21 @@ void test_charts_t::chart_cursor_reads_the_nearest_point_with_unit() {
     // The picker shows the same text.
     QVERIFY(chart.picker() != nullptr);
     QCOMPARE(chart.picker()->trackerMode(), QwtPicker::AlwaysOn);
+
+    // With VELKARO_SCREENSHOT_DIR set: the chart with its axis titles and the cursor's readout.
+    const QString dir = qEnvironmentVariable("VELKARO_SCREENSHOT_DIR");
+    if (dir.isEmpty()) return;
+    fill_recent(chart);
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    QWidget* canvas = chart.plot()->canvas();
+    const QPoint at(chart.plot()->transform(QwtPlot::xBottom, -10.0),
+                    chart.plot()->transform(QwtPlot::yLeft, chart_measure_y(1.45, 0.0, 2.0)));
+    QMouseEvent enter(QEvent::MouseMove, QPointF(at), QPointF(canvas->mapToGlobal(at)), Qt::NoButton, Qt::NoButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(canvas, &enter);
+    QTest::qWait(100);
+    QVERIFY(chart.grab().save(dir + "/chart-cursor-x" + qEnvironmentVariable("QT_SCALE_FACTOR", "1") + ".png"));
 }
 
 void test_charts_t::chart_exports_png_svg_and_csv() {
