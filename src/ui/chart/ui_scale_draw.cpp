@@ -2,6 +2,7 @@
 
 #include <qwt_text.h>
 
+#include <QPainter>
 #include <QPalette>
 
 #include "ui/chart/ui_chart_math.h"
@@ -45,6 +46,20 @@ QwtText ui_x_scale_draw_t::label(double value) const {
 
 void ui_x_scale_draw_t::draw(QPainter* painter, const QPalette& palette) const {
     QwtScaleDraw::draw(painter, white_palette(palette));
+}
+
+void ui_x_scale_draw_t::drawLabel(QPainter* painter, double value) const {
+    const QwtInterval bounds = scaleDiv().interval().normalized();
+    const bool first = qAbs(value - bounds.minValue()) <= 1e-9 * qMax(1.0, qAbs(bounds.width()));
+    if (m_labels != labels_t::time || !first || alignment() != QwtScaleDraw::BottomScale) {
+        QwtScaleDraw::drawLabel(painter, value);
+        return;
+    }
+    const QwtText text = tickLabel(painter->font(), value);
+    if (text.isEmpty()) return;
+    const QPointF at = labelPosition(value);
+    const QSizeF size = text.textSize(painter->font());
+    text.draw(painter, QRectF(at.x(), at.y(), size.width(), size.height()));
 }
 
 ui_y_scale_draw_t::ui_y_scale_draw_t() { setTickLength(QwtScaleDiv::MajorTick, 12); }

@@ -19,6 +19,11 @@ public:
     QwtText label(double value) const override;
     void draw(QPainter* painter, const QPalette& palette) const override;
 
+protected:
+    // The time label at the axis's left end starts at its tick instead of being centred
+    // on it: centred, its left half fell outside the axis and was cut ("00s" of "-1m00s").
+    void drawLabel(QPainter* painter, double value) const override;
+
 private:
     labels_t m_labels = labels_t::time;
     quint64 m_readings = 0;
