@@ -22,6 +22,7 @@
 #include <qwt_plot_picker.h>
 #include <qwt_plot_zoomer.h>
 #include "support/temp_dir.h"
+#include "ui/ui_application.h"
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -1332,6 +1333,7 @@ void test_charts_t::chart_cursor_reads_the_nearest_point_with_unit() {
     // With VELKARO_SCREENSHOT_DIR set: the chart with its axis titles and the cursor's readout.
     const QString dir = qEnvironmentVariable("VELKARO_SCREENSHOT_DIR");
     if (dir.isEmpty()) return;
+    QVERIFY(ui_application_t::install_style_and_font());  // as the program looks
     fill_recent(chart);
     chart.show();
     QVERIFY(QTest::qWaitForWindowExposed(&chart));
