@@ -33,6 +33,10 @@ LOG_LONG_SECONDS = 20.0     # row 3: one longer run of ours, past the record buf
 MEMORY_INSTRUMENTS = 16     # row 7
 GUI_INSTRUMENTS = 4         # row 6
 GUI_SECONDS = 10            # row 6: seconds of measuring
+PUB_SECONDS = 8.0           # row 9: seconds of measuring per process
+PUB_INSTRUMENTS = 16        # row 9: simulated instruments publishing at once
+PUB_NPLC = '0.002'          # row 9: 25,000 readings a second (one instrument)
+PUB_NPLC_MANY = '0.02'      # row 9: 2,500 readings a second each of 16 instruments
 
 
 def log(text):
@@ -503,6 +507,252 @@ def row8_project(results):
             '50 ms (goal)', '%.2f' % (s / 0.05), goal, verdict(s <= 0.05))
 
 
+class influxd_t:
+    """An InfluxDB 1.x server (Debian's influxd) on a loopback address with its own data
+    directory, removed on stop."""
+
+    def __init__(self, address):
+        self.proc = None
+        self.address = address
+        self.port = 8086
+        if shutil.which('influxd') is None:
+            return
+        self.dir = tempfile.mkdtemp(prefix='velkaro_bench_influx_')
+        conf = os.path.join(self.dir, 'influxdb.conf')
+        with open(conf, 'w') as f:
+            f.write('reporting-enabled = false\nbind-address = "%s:8088"\n'
+                    '[meta]\n  dir = "%s/meta"\n  logging-enabled = false\n'
+                    '[data]\n  dir = "%s/data"\n  wal-dir = "%s/wal"\n  query-log-enabled = false\n'
+                    '[monitor]\n  store-enabled = false\n[subscriber]\n  enabled = false\n'
+                    '[http]\n  bind-address = "%s:%d"\n  log-enabled = false\n[logging]\n  level = "warn"\n'
+                    % (address, self.dir, self.dir, self.dir, address, self.port))
+        self.proc = subprocess.Popen(['influxd', 'run', '-config', conf], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        for _ in range(200):
+            if self.query('SHOW DATABASES') is not None:
+                return
+            time.sleep(0.05)
+        self.stop()
+
+    def url(self, db):
+        return 'http://%s:%d/write?db=%s' % (self.address, self.port, db)
+
+    def query(self, q, db=None):
+        import urllib.parse
+        import urllib.request
+        params = {'q': q}
+        if db:
+            params['db'] = db
+        try:
+            with urllib.request.urlopen('http://%s:%d/query' % (self.address, self.port),
+                                        urllib.parse.urlencode(params).encode(), timeout=30) as r:
+                return json.loads(r.read())
+        except Exception:
+            return None
+
+    def count(self, db):
+        r = self.query('SELECT count(value) FROM velkaro_reading', db)
+        try:
+            return int(r['results'][0]['series'][0]['values'][0][1])
+        except (KeyError, IndexError, TypeError):
+            return 0
+
+    def disk_bytes(self):
+        total = 0
+        for root, _, files in os.walk(self.dir):
+            total += sum(os.path.getsize(os.path.join(root, f)) for f in files)
+        return total
+
+    def stop(self):
+        if self.proc is not None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(5)
+            self.proc = None
+        if getattr(self, 'dir', None):
+            shutil.rmtree(self.dir, ignore_errors=True)
+            self.dir = None
+
+    @property
+    def ok(self):
+        return self.proc is not None and self.proc.poll() is None
+
+
+def csv_readings(directory):
+    n = 0
+    for name in os.listdir(directory):
+        if name.endswith('.csv'):
+            with open(os.path.join(directory, name), 'rb') as f:
+                n += sum(chunk.count(b'\n') for chunk in iter(lambda: f.read(1 << 20), b'')) - 10
+    return n
+
+
+def row9_publishing():
+    """Publishing to InfluxDB: the CPU it adds per reading, the rate 16 instruments sustain
+    with zero loss, and the readings delivered per CPU-second against a pyvisa script with
+    python3-influxdb. Also measures the bytes per reading on the wire, in the spool and in
+    the database, for the sizing in docs/lab.md."""
+    cli = exe('velkaro-cli')
+    m_cpu = '9. Publishing: CPU per reading, logging + publishing against logging alone'
+    m_rate = '9. Publishing: readings/s sustained into InfluxDB from %d instruments, zero loss' % PUB_INSTRUMENTS
+    m_script = '9. Publishing: readings delivered per CPU-second'
+    if cli is None or shutil.which('influxd') is None:
+        why = 'velkaro-cli not built' if cli is None else 'influxd not installed'
+        for m, g in ((m_cpu, '<= 1.5 x'), (m_rate, '(reported)'), (m_script, 'ours >= 10 x script')):
+            na(m, g, why)
+        return
+    db = influxd_t('127.77.9.1')
+    if not db.ok:
+        for m, g in ((m_cpu, '<= 1.5 x'), (m_rate, '(reported)'), (m_script, 'ours >= 10 x script')):
+            na(m, g, 'influxd did not start')
+        return
+    port = 11119
+    env = dict(os.environ, VELKARO_VXI11_PORTMAPPER_PORT=str(port))
+    try:
+        # --- CPU per reading: the same run with and without --publish, alternating.
+        sim = sim_t('127.77.9.2', port)
+        if not sim.ok:
+            na(m_cpu, '<= 1.5 x', 'simulator did not start')
+        else:
+            # Short and long runs of each side: the difference is what each further reading
+            # costs, past the per-process costs (start, connection, TLS and HTTP set-up).
+            sides = {}
+            wire = None
+            for seconds in (PUB_SECONDS, 3 * PUB_SECONDS):
+                for publish in (False, True):
+                    with tempfile.TemporaryDirectory() as tmp:
+                        argv = [cli, 'measure', '--model', 'VXA-2', '--function', 'VOLT', '--nplc', PUB_NPLC,
+                                '--time', str(seconds), '--log-dir', tmp, sim.resource]
+                        if publish:
+                            db.query('DROP DATABASE cpu')
+                            db.query('CREATE DATABASE cpu')
+                            argv[2:2] = ['--publish', db.url('cpu'), '--publish-spool', os.path.join(tmp, 'spool'),
+                                         '--station', 'bench', '--publish-wait', '60']
+                        code, cpu, _, text = run_timed(argv, env=env, timeout=seconds + 120)
+                        n = csv_readings(tmp)
+                        if code != 0 or n <= 0:
+                            sim.stop()
+                            return na(m_cpu, '<= 1.5 x', 'velkaro-cli measure failed: ' + text.strip()[-80:])
+                        if publish and db.count('cpu') != n:
+                            log('row 9: %d readings logged, %d in the database' % (n, db.count('cpu')))
+                        sides[(seconds, publish)] = (n, cpu)
+                        if publish and wire is None:
+                            # One line as the program writes it for this run's tags.
+                            wire = len('velkaro_reading,station=bench,model=VXA-2,serial=NL2611A0042,'
+                                       'function=VOLT,unit=VDC value=1.23460424 1796964018948109000\n')
+            sim.stop()
+            for label, short, long_ in (('whole %.0f s runs' % PUB_SECONDS, None, PUB_SECONDS),
+                                        ('each further reading (%.0f s against %.0f s runs)'
+                                         % (3 * PUB_SECONDS, PUB_SECONDS), PUB_SECONDS, 3 * PUB_SECONDS)):
+                def cost(publish):
+                    n, cpu = sides[(long_, publish)]
+                    if short is None:
+                        return cpu / n, n, cpu
+                    n0, cpu0 = sides[(short, publish)]
+                    return (cpu - cpu0) / max(1, n - n0), n - n0, cpu - cpu0
+                alone, an, ac = cost(False)
+                with_pub, pn, pc = cost(True)
+                row(m_cpu + ', ' + label, '%.0f ns per reading (%d readings, %.2f CPU-s)' % (with_pub * 1e9, pn, pc),
+                    'logging alone: %.0f ns per reading (%d readings, %.2f CPU-s)' % (alone * 1e9, an, ac),
+                    '%.2f' % (with_pub / alone), '<= 1.5 x', verdict(with_pub <= 1.5 * alone))
+                if short is not None and with_pub > 1.5 * alone:
+                    notes.append('Row 9: publishing adds %.0f ns per reading to logging\'s %.0f ns at %s NPLC '
+                                 '(25,000 readings/s). A profile puts it in the work each reading needs: its '
+                                 'line of about 121 bytes (against 25 in the CSV) formatted, checksummed '
+                                 '(CRC-32) and written to the spool, read back and sent over loopback TCP, '
+                                 'and the hand-overs between the event, spool and sender threads.'
+                                 % ((with_pub - alone) * 1e9, alone * 1e9, PUB_NPLC))
+            if wire:
+                notes.append('Row 9: one reading is about %d bytes of line protocol on the wire (before HTTP '
+                             'compression, none is used), and the same plus 16 bytes per batch in the spool.'
+                             % wire)
+
+        # --- 16 instruments at once, each its own process and spool, one database.
+        sims = [sim_t('127.77.9.%d' % (10 + i), port) for i in range(PUB_INSTRUMENTS)]
+        try:
+            if not all(s.ok for s in sims):
+                na(m_rate, '(reported)', 'simulators did not start')
+            else:
+                db.query('CREATE DATABASE many')
+                before = db.disk_bytes()
+                with tempfile.TemporaryDirectory() as tmp:
+                    procs = []
+                    start = time.monotonic()
+                    for i, s in enumerate(sims):
+                        d = os.path.join(tmp, str(i))
+                        os.makedirs(d)
+                        procs.append(subprocess.Popen(
+                            [cli, 'measure', '--model', 'VXA-2', '--function', 'VOLT', '--nplc', PUB_NPLC_MANY,
+                             '--time', str(PUB_SECONDS), '--log-dir', d, '--publish', db.url('many'),
+                             '--publish-spool', os.path.join(d, 'spool'), '--station', 'bench%d' % i,
+                             '--publish-wait', '120', s.resource],
+                            env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+                    codes = [p.wait(PUB_SECONDS + 300) for p in procs]
+                    wall = time.monotonic() - start
+                    logged = sum(csv_readings(os.path.join(tmp, str(i))) for i in range(PUB_INSTRUMENTS))
+                stored = db.count('many')
+                db_bytes = db.disk_bytes() - before
+                ok = all(c == 0 for c in codes) and stored == logged
+                row(m_rate, '%.0f readings/s (%d readings in %.1f s, all %d runs ended delivered)'
+                    % (stored / PUB_SECONDS, stored, wall, PUB_INSTRUMENTS),
+                    '%d readings logged to CSV' % logged, '%.3f' % (stored / logged if logged else 0),
+                    'database == CSV (zero loss)', verdict(ok))
+                if stored:
+                    notes.append('Row 9: InfluxDB 1.x took %.0f bytes of disk per reading here (WAL and '
+                                 'uncompacted TSM; compaction brings it down later).' % (db_bytes / stored))
+        finally:
+            for s in sims:
+                s.stop()
+
+        # --- against a pyvisa-py + python3-influxdb script, readings delivered per CPU-second.
+        probe = subprocess.run([SYSTEM_PYTHON, '-c', 'import pyvisa, pyvisa_py, influxdb'], capture_output=True) \
+            if os.access(SYSTEM_PYTHON, os.X_OK) else None
+        if probe is None or probe.returncode != 0:
+            return na(m_script, 'ours >= 10 x script', 'pyvisa-py or python3-influxdb not installed')
+        sim = sim_t('127.77.9.79', 111)  # pyvisa-py asks the portmapper on port 111
+        if not sim.ok:
+            return na(m_script, 'ours >= 10 x script', 'port 111 cannot be bound')
+        env111 = dict(os.environ, VELKARO_VXI11_PORTMAPPER_PORT='111')
+        try:
+            ours_n = ours_cpu = theirs_n = theirs_cpu = 0
+            for rnd in range(2):
+                with tempfile.TemporaryDirectory() as tmp:
+                    name = 'ours%d' % rnd
+                    db.query('CREATE DATABASE ' + name)
+                    code, cpu, _, text = run_timed(
+                        [cli, 'measure', '--model', 'VXA-2', '--function', 'VOLT', '--nplc', PUB_NPLC, '--time',
+                         str(PUB_SECONDS), '--log-dir', tmp, '--publish', db.url(name), '--publish-spool',
+                         os.path.join(tmp, 'spool'), '--station', 'bench', '--publish-wait', '60', sim.resource],
+                        env=env111, timeout=PUB_SECONDS + 120)
+                    if code != 0:
+                        return na(m_script, 'ours >= 10 x script', 'velkaro-cli failed: ' + text.strip()[-80:])
+                    ours_n += db.count(name)
+                    ours_cpu += cpu
+                with tempfile.TemporaryDirectory() as tmp:
+                    name = 'theirs%d' % rnd
+                    db.query('CREATE DATABASE ' + name)
+                    code, cpu, _, text = run_timed(
+                        [SYSTEM_PYTHON, os.path.join(HERE, 'publish_script.py'), sim.resource, str(PUB_SECONDS),
+                         os.path.join(tmp, 'log.csv'), db.address, str(db.port), name, '200', PUB_NPLC],
+                        timeout=PUB_SECONDS + 120)
+                    if code != 0:
+                        return na(m_script, 'ours >= 10 x script', 'publish_script.py failed: ' + text.strip()[-80:])
+                    theirs_n += db.count(name)
+                    theirs_cpu += cpu
+            o, t = ours_n / ours_cpu, theirs_n / theirs_cpu
+            row(m_script, '%.0f k/CPU-s (%d in %.2f CPU-s)' % (o / 1e3, ours_n, ours_cpu),
+                'pyvisa-py + python3-influxdb script: %.0f k/CPU-s (%d in %.2f CPU-s)' % (t / 1e3, theirs_n,
+                                                                                        theirs_cpu),
+                '%.1f' % (o / t), 'ours >= 10 x script', verdict(o >= 10 * t))
+        finally:
+            sim.stop()
+    finally:
+        db.stop()
+
+
 def table():
     head = ('Measure', 'Ours', 'Reference (same run)', 'Ratio', 'Goal', 'Met')
     lines = ['| ' + ' | '.join(head) + ' |', '|' + '|'.join('---' for _ in head) + '|']
@@ -515,6 +765,10 @@ def main():
     if not os.path.isdir(BIN):
         log('bench_summary: %s has no bin/ (build it first)' % BUILD)
         return 2
+    if os.environ.get('VELKARO_BENCH_ONLY') == 'publishing':  # one row family alone
+        row9_publishing()
+        log(table() + ''.join('- ' + n + '\n' for n in notes))
+        return 0
     with tempfile.TemporaryDirectory() as json_dir:
         results = run_google_benchmarks(json_dir)
     log('== whole-process comparisons')
@@ -526,6 +780,7 @@ def main():
     row6_charts(results)
     row7_memory(results)
     row8_project(results)
+    row9_publishing()
     text = table()
     if notes:
         text += '\n' + '\n'.join('- ' + n for n in notes) + '\n'

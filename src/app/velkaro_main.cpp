@@ -31,5 +31,8 @@ int main(int argc, char* argv[]) {
     main_window.show();
     // A project named on the command line (the desktop opens .dmm files this way).
     main_window.open_start_project(path);
+    // A quit asked for while the start was still busy (a box about the project was open)
+    // has closed the window already: there is no loop left to run.
+    if (!main_window.isVisible()) return 0;
     return app.exec();
 }

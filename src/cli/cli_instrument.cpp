@@ -16,11 +16,22 @@
 
 namespace velkaro_cli {
 
+namespace {
+// The registry belongs to one thread at a time; `run` opens its instruments side by side.
+std::mutex registry_mutex;
+}  // namespace
+
 cli_mngr_guard_t::cli_mngr_guard_t(cli_mngr_guard_t&& other) noexcept
     : m_pmngr(std::exchange(other.m_pmngr, nullptr)), m_resource(std::move(other.m_resource)) {}
 
 cli_mngr_guard_t::~cli_mngr_guard_t() {
-    if (m_pmngr != nullptr) ui_connect_mngr_t::instance().release_mngr(m_pmngr, m_resource);
+    if (m_pmngr == nullptr) return;
+    plib_mngr_t* taken = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(registry_mutex);
+        taken = ui_connect_mngr_t::instance().take_mngr(m_pmngr, m_resource);
+    }
+    delete taken;  // disconnects and joins its threads, outside the registry's lock
 }
 
 cfg_main_t& cli_mngr_guard_t::cfg() const { return *m_pmngr->get_cfg(); }
@@ -33,7 +44,10 @@ cli_opened_t open_instrument(const cli_open_request_t& request) {
         return std::move(opened);
     };
     ui_connect_mngr_t& registry = ui_connect_mngr_t::instance();
-    opened.guard.m_pmngr = registry.create_mngr(request.model, request.section);
+    {
+        std::lock_guard<std::mutex> lock(registry_mutex);
+        opened.guard.m_pmngr = registry.create_mngr(request.model, request.section);
+    }
     cfg_main_t& cfg = opened.guard.cfg();
     opened.events = watch_run(*opened.guard.mngr());
     if (request.before_connect) {
@@ -42,10 +56,18 @@ cli_opened_t open_instrument(const cli_open_request_t& request) {
         if (result != cli_exit_ok) return refuse(result, message);
     }
 
-    if (registry.is_bound(request.resource)) return refuse(cli_exit_usage, request.resource + " is in use");
-    if (registry.bind_mngr(request.resource, opened.guard.mngr()) != 1)
-        return refuse(cli_exit_usage, "cannot register " + request.resource);
-    opened.guard.m_resource = request.resource;
+    {
+        std::unique_lock<std::mutex> lock(registry_mutex);
+        if (registry.is_bound(request.resource)) {
+            lock.unlock();
+            return refuse(cli_exit_usage, request.resource + " is in use");
+        }
+        if (registry.bind_mngr(request.resource, opened.guard.mngr()) != 1) {
+            lock.unlock();
+            return refuse(cli_exit_usage, "cannot register " + request.resource);
+        }
+        opened.guard.m_resource = request.resource;
+    }
 
     cfg_remote_info_t info = cfg.get_info();
     info.resource = request.resource;

@@ -89,7 +89,8 @@ std::string host_name() {
 void add_publish_options(CLI::App* cmd, cli_publish_options_t& o) {
     cmd->add_option("--publish", o.urls,
                     "Publish every logged reading to this database (repeatable): "
-                    "http[s]://HOST:PORT/write?db=DB or http[s]://HOST:PORT/api/v2/write?org=ORG&bucket=B");
+                    "http[s]://HOST:PORT/write?db=DB, http[s]://HOST:PORT/api/v2/write?org=ORG&bucket=B "
+                    "or mqtt[s]://[USER@]HOST[:PORT]/PREFIX");
     cmd->add_option("--station", o.station, "Station tag of the published readings (default: the host name)");
     cmd->add_option("--publish-secret-file", o.secret_file,
                     "File (mode 0600) with VELKARO_PUBLISH_TOKEN=... or VELKARO_PUBLISH_PASSWORD=...");

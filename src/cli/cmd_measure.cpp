@@ -2,7 +2,8 @@
 //
 //   velkaro-cli measure --model M --function NAME [--range R] [--nplc X]
 //                       [--count N | --time S] [--interval MS] [--log-dir DIR]
-//                       [--export FILE] [--project FILE] [--json] RESOURCE
+//                       [--export FILE] [--project FILE] [--json]
+//                       [--publish URL ... --station NAME --publish-wait S ...] RESOURCE
 //
 // Opens the instrument (open_instrument: the connection writes the stored
 // configuration, the project section when one is given), applies the options, runs the
@@ -12,7 +13,8 @@
 // too) or an unwritable path, connect, model, function for a function the model lacks,
 // link when the link is lost (at once, with the readings logged so far), file when the
 // export or the record file fails, run when the acquisition did not start or delivered
-// nothing for longer than the link's own time-outs allow.
+// nothing for longer than the link's own time-outs allow, publish when readings were left
+// spooled, refused or not spooled (cli_publish.h).
 #include <unistd.h>
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 // Unattended runs of a whole project:
 //
-//   velkaro-cli run PROJECT.dmm [--time S] [--log-dir DIR] [--json]
+//   velkaro-cli run PROJECT.dmm [--time S] [--log-dir DIR] [--json] [--publish URL ...]
 //
 // Connects every instrument of the project (each with its own section, as a recall
 // does), starts each one at once: a scan when its section enables a scanner channel,
@@ -280,6 +280,9 @@ void start_instrument(run_instrument_t& in, const run_options_t& o, cli_publishe
         if (o.time_s >= 0) {
             scan.set_stop_mode(scan_stop_after_duration);
             scan.set_stop_duration(o.time_s);
+            // The card sweeps until the run's time is up, as `scan --time` does (a count
+            // of sweeps saved in the section would leave it idle after that count).
+            scan.set_auto_count(1);
         }
     } else {
         if (!own_dir.empty()) cfg.set_record_directory(own_dir);

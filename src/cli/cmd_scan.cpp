@@ -2,7 +2,7 @@
 //
 //   velkaro-cli scan --model M --channels 1,3,5 [--func CH=NAME] [--sweeps N | --time S]
 //                    [--mode scan|step] [--delay S] [--log-dir DIR --file-mode single|per-channel]
-//                    [--export DIR] [--json] RESOURCE
+//                    [--export DIR] [--json] [--publish URL ... --station NAME ...] RESOURCE
 //
 // Opens the instrument (open_instrument: identification, "*RST", configuration),
 // programs the scanner card, runs until the stop condition (N sweeps, by default 1, or

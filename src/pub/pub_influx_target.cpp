@@ -1,4 +1,5 @@
 #include "pub/pub_influx_target.h"
+#include "pub/pub_mqtt_target.h"
 
 #include <curl/curl.h>
 
@@ -64,10 +65,12 @@ std::string query_value(const std::string& query, const std::string& key) {
 }  // namespace
 
 std::unique_ptr<pub_target_t> pub_make_target(const pub_target_config_t& config, std::string& error) {
+    if (config.url.rfind("mqtt://", 0) == 0 || config.url.rfind("mqtts://", 0) == 0)
+        return pub_make_mqtt_target(config, error);
     url_parts_t parts;
     if (!parse_url(config.url, parts, error)) return nullptr;
     if (parts.scheme != "http" && parts.scheme != "https") {
-        error = "\"" + config.url + "\": unknown kind of target (http://, https://)";
+        error = "\"" + config.url + "\": unknown kind of target (http://, https://, mqtt://, mqtts://)";
         return nullptr;
     }
     if (!parts.password.empty()) {

@@ -1,5 +1,6 @@
 #include "pub/pub_line_protocol.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -82,27 +83,43 @@ pub_series_t::pub_series_t(const char* measurement, const pub_series_tags_t& tag
     m_key += pub_tag_set(tags);
 }
 
-int64_t pub_series_t::next_stamp_ns(int64_t reading_us) {
+void pub_series_t::stamp_block(int64_t block_us, std::size_t count, int64_t* stamps) {
+    if (count == 0) return;
     // Readings before 1970 or past 2262 do not fit the protocol's nanoseconds.
     constexpr int64_t max_us = INT64_MAX / 1000 - 1;
-    if (reading_us < 0) reading_us = 0;
-    if (reading_us > max_us) reading_us = max_us;
-    int64_t stamp = reading_us * 1000;
-    if (m_have_last && stamp < m_last_ns + m_step_ns) stamp = m_last_ns + m_step_ns;
-    m_last_ns = stamp;
+    block_us = std::clamp<int64_t>(block_us, 0, max_us);
+    const int64_t block = block_us * 1000;
+    const auto n = static_cast<int64_t>(std::min<std::size_t>(count, INT64_MAX / 2 / std::max<int64_t>(1, m_step_ns)));
+    // The first block of a series spreads back from its time at the full step.
+    const int64_t last = m_have_last ? m_last_ns : block - n * m_step_ns;
+    const int64_t spacing = std::clamp<int64_t>((block - last) / n, 1, m_step_ns);
+    int64_t previous = last;
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto behind = static_cast<int64_t>(count - 1 - i);
+        int64_t stamp = behind < n ? block - behind * spacing : previous + 1;
+        if (stamp <= previous) stamp = previous + 1;
+        stamps[i] = stamp;
+        previous = stamp;
+    }
+    m_last_ns = previous;
     m_have_last = true;
+}
+
+int64_t pub_series_t::next_stamp_ns(int64_t reading_us) {
+    int64_t stamp = 0;
+    stamp_block(reading_us, 1, &stamp);
     return stamp;
 }
 
-bool pub_series_t::append_reading(double value, int64_t reading_us, std::string& out) {
-    return _append(value, nullptr, reading_us, out);
+bool pub_series_t::append_reading_at(double value, int64_t stamp_ns, std::string& out) {
+    return _append(value, nullptr, stamp_ns, out);
 }
 
-bool pub_series_t::append_scan(double value, int alarm, int64_t reading_us, std::string& out) {
-    return _append(value, &alarm, reading_us, out);
+bool pub_series_t::append_scan_at(double value, int alarm, int64_t stamp_ns, std::string& out) {
+    return _append(value, &alarm, stamp_ns, out);
 }
 
-bool pub_series_t::_append(double value, const int* alarm, int64_t reading_us, std::string& out) {
+bool pub_series_t::_append(double value, const int* alarm, int64_t stamp_ns, std::string& out) {
     if (!std::isfinite(value)) return false;
     const std::size_t mark = out.size();
     out += m_key;
@@ -120,7 +137,7 @@ bool pub_series_t::_append(double value, const int* alarm, int64_t reading_us, s
     }
     out += ' ';
     char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, next_stamp_ns(reading_us)).ptr;
+    const auto end = std::to_chars(digits, digits + sizeof digits, stamp_ns).ptr;
     out.append(digits, end);
     out += '\n';
     return true;

@@ -13,15 +13,17 @@
 // escaped at all: it becomes a blank. An empty tag value is not allowed:
 // the tag is left out.
 //
-// Timestamps: a batch of readings may share one block time (the driver stamps a
-// whole reply at once), and points of one series with the same time overwrite each
-// other. pub_series_t therefore moves every reading to at least one step after
-// the previous reading of the same series (max(reading_ns, last_ns + step)). The
-// step is 1 ms by default, because VictoriaMetrics keeps milliseconds: readings are
-// distinct in every database, and only a series running faster than 1,000 readings a
-// second drifts ahead of its clock. The stamps are computed once, before a batch is
-// spooled, so a batch sent again after a retry carries the same stamps and overwrites
-// itself instead of doubling.
+// Timestamps: the readings of one fetch share its block time (the driver stamps a whole
+// reply at once), and points of one series with the same time overwrite each other.
+// pub_series_t therefore spreads a block of n readings over the time since the series'
+// previous stamp: at most one step (1 ms) apart, the last one at the block time itself,
+// none earlier than or equal to the previous stamp. Below 1,000 readings a second per
+// series every reading has a millisecond of its own (VictoriaMetrics keeps
+// milliseconds); faster series are spread evenly, at least 1 ns apart (InfluxDB keeps
+// nanoseconds); no stamp runs ahead of its block time but by a few nanoseconds when
+// blocks come faster than their readings can be spread. The stamps are computed once,
+// before a batch is spooled, so a batch sent again after a retry carries the same stamps
+// and overwrites itself instead of doubling.
 //
 // Not a library: no Debian package writes the line protocol for C++ (the client
 // libraries are for other languages), and its rules fit in this file.
@@ -69,19 +71,27 @@ public:
     pub_series_t() = default;
     pub_series_t(const char* measurement, const pub_series_tags_t& tags, int64_t step_ns = pub_default_step_ns);
 
-    // The stamp of the next reading taken at `reading_us`: later than every earlier one.
+    // The stamps (ns) of a block of `count` readings that share the time `block_us`, into
+    // stamps[0, count): increasing, later than every earlier stamp (see above).
+    void stamp_block(int64_t block_us, std::size_t count, int64_t* stamps);
+    // A block of one.
     int64_t next_stamp_ns(int64_t reading_us);
 
-    // Appends one measure reading; false (nothing written) when the value is no number.
-    bool append_reading(double value, int64_t reading_us, std::string& out);
+    // Appends one measure reading at `stamp_ns`; false (nothing written) when the value
+    // is no number.
+    bool append_reading_at(double value, int64_t stamp_ns, std::string& out);
     // Appends one scan reading with the channel's alarm state (0 within limits; bit 0
     // below the low limit, bit 1 above the high limit); false when the value is no number.
-    bool append_scan(double value, int alarm, int64_t reading_us, std::string& out);
+    bool append_scan_at(double value, int alarm, int64_t stamp_ns, std::string& out);
+    // The same, stamped as a block of one.
+    bool append_reading(double value, int64_t reading_us, std::string& out) {
+        return append_reading_at(value, next_stamp_ns(reading_us), out);
+    }
 
     const std::string& key() const { return m_key; }
 
 private:
-    bool _append(double value, const int* alarm, int64_t reading_us, std::string& out);
+    bool _append(double value, const int* alarm, int64_t stamp_ns, std::string& out);
 
     std::string m_key;  // escaped measurement and tag set: the start of every line
     int64_t m_step_ns = pub_default_step_ns;

@@ -1,7 +1,7 @@
 // One kind of publishing target behind one interface: the publisher hands each target
 // the spooled lines and learns whether they were taken, should be tried again later, or
-// were refused for good. InfluxDB-compatible HTTP targets are pub_influx_target_t; a
-// broker target (MQTT) takes the same lines through the same calls.
+// were refused for good. InfluxDB-compatible HTTP targets are pub_influx_target_t, MQTT
+// brokers pub_mqtt_target_t; both take the same lines through the same calls.
 //
 // Threads: send() runs on the target's own sender thread only; abort() may be called
 // from any thread to cut a send in progress short (shutdown); name() is fixed at
@@ -42,6 +42,6 @@ struct pub_target_config_t {
     double timeout_s = 30;  // longest one delivery may take
 };
 
-// A target for `config.url`, or null with `error` said (unknown scheme, bad URL,
-// credentials in the URL).
+// A target for `config.url` (http, https, mqtt, mqtts), or null with `error` said
+// (unknown scheme, bad URL, credentials in the URL).
 std::unique_ptr<pub_target_t> pub_make_target(const pub_target_config_t& config, std::string& error);

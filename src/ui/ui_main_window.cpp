@@ -1,5 +1,6 @@
 #include "ui/ui_main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -24,6 +25,7 @@
 #include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_menu_bar.h"
 #include "ui/ui_preferences.h"
+#include "ui/ui_publish.h"
 #include "ui/ui_primary_manager_window.h"
 #include "ui/ui_primary_window/ui_primary_window.h"
 
@@ -40,6 +42,8 @@ QString user_data_dir() {
 ui_main_window_t::ui_main_window_t(const std::string& /*path*/, QWidget* parent) : QMainWindow(parent) {
     // Where the search looks: the user's stored preferences (the environment still wins).
     ui_preferences_t::load().apply();
+    // Publishing as the Preferences' Publish page left it.
+    ui_publish_service_t::instance().reconfigure();
     m_device_column = new ui_device_column_t(this);
     m_device_column->setMaximumWidth(340);
     m_device_column->setMinimumWidth(300);
@@ -116,6 +120,14 @@ bool ui_main_window_t::confirm_stop_running(const QString& action) {
 
 void ui_main_window_t::slot_close_without_asking() {
     m_close_without_asking = true;
+    // A box or dialog that waits for an answer (nobody may be there to give it) goes
+    // first, so its own event loop ends and nothing holds the quit up. Bounded: each
+    // pass closes one modal widget, and a widget that refuses to close ends the loop.
+    for (int i = 0; i < 32; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || modal == this) break;
+        if (!modal->close()) break;
+    }
     close();
 }
 

@@ -2,7 +2,12 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -16,6 +21,7 @@
 #include <vector>
 
 #include "ui/mngr/plib_reconnect.h"
+#include "ui/ui_publish.h"
 #include "visa/visa_discovery.h"
 #include "visa/visa_portmap.h"
 
@@ -156,11 +162,72 @@ ui_preferences_dialog_t::ui_preferences_dialog_t(QWidget* parent) : QDialog(pare
     connect(buttons, &QDialogButtonBox::accepted, this, &ui_preferences_dialog_t::slot_accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
+    auto* search = new QWidget(this);
+    search->setObjectName("preferences_general_page");
+    auto* search_layout = new QVBoxLayout(search);
+    search_layout->addLayout(form);
+    search_layout->addWidget(m_env_note);
+
+    // Publish page.
+    const ui_publish_settings_t publish = ui_publish_settings_t::load();
+    QString secrets_where;
+    const ui_publish_secrets_t secrets = ui_publish_secrets_t::load(&secrets_where);
+    m_loaded_token = secrets.token;
+    m_loaded_password = secrets.password;
+    auto* publish_page = new QWidget(this);
+    publish_page->setObjectName("preferences_publish_page");
+    m_targets = new QPlainTextEdit(publish.targets.join('\n'), publish_page);
+    m_targets->setObjectName("preferences_publish_targets");
+    m_targets->setPlaceholderText("http://db.lab:8086/write?db=lab\nhttps://db2.lab:8086/api/v2/write?org=lab&bucket=benches");
+    m_station = new QLineEdit(publish.station, publish_page);
+    m_station->setObjectName("preferences_publish_station");
+    m_station->setPlaceholderText(publish.station_or_host());
+    m_spool_cap = new QSpinBox(publish_page);
+    m_spool_cap->setObjectName("preferences_publish_spool_cap");
+    m_spool_cap->setRange(1, 1024 * 1024);
+    m_spool_cap->setSuffix(" MiB");
+    m_spool_cap->setValue(publish.spool_cap_mib);
+    m_ca_file = new QLineEdit(publish.ca_file, publish_page);
+    m_ca_file->setObjectName("preferences_publish_ca");
+    auto* browse = new QPushButton("Browse...", publish_page);
+    browse->setObjectName("preferences_publish_ca_browse");
+    connect(browse, &QPushButton::clicked, this, &ui_preferences_dialog_t::slot_browse_ca);
+    auto* ca_row = new QHBoxLayout;
+    ca_row->addWidget(m_ca_file);
+    ca_row->addWidget(browse);
+    m_token = new QLineEdit(secrets.token, publish_page);
+    m_token->setObjectName("preferences_publish_token");
+    m_token->setEchoMode(QLineEdit::Password);
+    m_password = new QLineEdit(secrets.password, publish_page);
+    m_password->setObjectName("preferences_publish_password");
+    m_password->setEchoMode(QLineEdit::Password);
+    m_secret_note = new QLabel(publish_page);
+    m_secret_note->setObjectName("preferences_publish_secret_note");
+    m_secret_note->setWordWrap(true);
+    m_secret_note->setText("The token and the password are kept in the desktop's keyring, or without one in a "
+                           "file only you can read (" + ui_publish_secrets_t::fallback_path() +
+                           "), never in a project." +
+                           (secrets_where.isEmpty() ? QString() : " Now kept in " + secrets_where + "."));
+    auto* publish_form = new QFormLayout;
+    publish_form->addRow("Databases (one write URL per line):", m_targets);
+    publish_form->addRow("Station name:", m_station);
+    publish_form->addRow("Spool size cap per database:", m_spool_cap);
+    publish_form->addRow("CA certificates (PEM):", ca_row);
+    publish_form->addRow("InfluxDB 2/3 token:", m_token);
+    publish_form->addRow("InfluxDB 1.x password (user in the URL):", m_password);
+    auto* publish_layout = new QVBoxLayout(publish_page);
+    publish_layout->addLayout(publish_form);
+    publish_layout->addWidget(m_secret_note);
+
+    m_pages = new QTabWidget(this);
+    m_pages->setObjectName("preferences_pages");
+    m_pages->addTab(search, "General");
+    m_pages->addTab(publish_page, "Publish");
+
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(form);
-    layout->addWidget(m_env_note);
+    layout->addWidget(m_pages);
     layout->addWidget(buttons);
-    resize(560, 380);
+    resize(620, 440);
 }
 
 ui_preferences_t ui_preferences_dialog_t::values() const {
@@ -174,15 +241,47 @@ ui_preferences_t ui_preferences_dialog_t::values() const {
     return values;
 }
 
+void ui_preferences_dialog_t::slot_browse_ca() {
+    const QString file = QFileDialog::getOpenFileName(this, "CA certificates", m_ca_file->text(),
+                                                      "PEM certificates (*.pem *.crt);;All files (*)");
+    if (!file.isEmpty()) m_ca_file->setText(file);
+}
+
 void ui_preferences_dialog_t::slot_accept() {
     const ui_preferences_t chosen = values();
     QString error;
     if (!chosen.check(error)) {
+        m_pages->setCurrentIndex(0);
         QMessageBox::warning(this, "Tips", error, QMessageBox::Ok);
         return;
     }
+    ui_publish_settings_t publish;
+    publish.targets = m_targets->toPlainText().split(QRegularExpression("\\s+"), Qt::SkipEmptyParts);
+    publish.station = m_station->text().trimmed();
+    publish.spool_cap_mib = m_spool_cap->value();
+    publish.ca_file = m_ca_file->text().trimmed();
+    if (!publish.check(error)) {
+        m_pages->setCurrentIndex(1);
+        QMessageBox::warning(this, "Tips", error, QMessageBox::Ok);
+        return;
+    }
+    const bool publish_changed = publish.targets != ui_publish_settings_t::load().targets ||
+                                 publish.station != ui_publish_settings_t::load().station ||
+                                 publish.spool_cap_mib != ui_publish_settings_t::load().spool_cap_mib ||
+                                 publish.ca_file != ui_publish_settings_t::load().ca_file;
+    const bool secrets_changed = m_token->text() != m_loaded_token || m_password->text() != m_loaded_password;
+    if (secrets_changed) {
+        ui_publish_secrets_t secrets{m_token->text(), m_password->text()};
+        if (!secrets.save(error)) {
+            m_pages->setCurrentIndex(1);
+            QMessageBox::warning(this, "Tips", error, QMessageBox::Ok);
+            return;
+        }
+    }
     chosen.save();
     chosen.apply();
+    publish.save();
+    if (publish_changed || secrets_changed) ui_publish_service_t::instance().reconfigure();
     accept();
 }
 

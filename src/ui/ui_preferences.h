@@ -1,6 +1,8 @@
-// The user's preferences for finding instruments: hosts and CIDR ranges to probe, the
-// broadcast switch and the VXI-11 portmapper port; and whether the last project (the
-// default project written at exit) opens again at start. Stored with QSettings in the user's
+// The user's preferences, on two pages. General: finding instruments (hosts and CIDR
+// ranges to probe, the broadcast switch and the VXI-11 portmapper port), and whether the
+// last project (the default project written at exit) opens again at start. Publish: the
+// databases every reading goes to (ui_publish.h keeps those settings and the secrets).
+// The first page's settings are stored with QSettings in the user's
 // configuration directory (Velkaro/velkaro.ini); handed to the VISA layer's discovery,
 // where the environment variables (VELKARO_VISA_HOSTS, VELKARO_VXI11_PORTMAPPER_PORT)
 // still win when set. GUI thread only.
@@ -12,8 +14,10 @@
 
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QPlainTextEdit;
 class QSpinBox;
+class QTabWidget;
 
 struct ui_preferences_t {
     QStringList hosts;
@@ -52,8 +56,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
-    // Checks, saves and applies; a bad range keeps the dialog open with a "Tips" box.
+    // Checks, saves and applies both pages; a bad range or target keeps the dialog open
+    // with a "Tips" box.
     void slot_accept();
+    void slot_browse_ca();
 
 private:
     QPlainTextEdit* m_hosts = nullptr;
@@ -63,4 +69,15 @@ private:
     QCheckBox* m_reconnect = nullptr;
     QCheckBox* m_reopen = nullptr;
     QLabel* m_env_note = nullptr;
+    QTabWidget* m_pages = nullptr;
+    // Publish page.
+    QPlainTextEdit* m_targets = nullptr;
+    QLineEdit* m_station = nullptr;
+    QSpinBox* m_spool_cap = nullptr;
+    QLineEdit* m_ca_file = nullptr;
+    QLineEdit* m_token = nullptr;
+    QLineEdit* m_password = nullptr;
+    QLabel* m_secret_note = nullptr;
+    QString m_loaded_token;
+    QString m_loaded_password;
 };

@@ -65,13 +65,25 @@ TEST_F(cli_test, write_sends_one_command) {
 }
 
 TEST_F(cli_test, read_with_nothing_pending_times_out) {
-    const auto result = run_cli({"read", s_sim->instr_resource(), "--timeout", "200"});
-    EXPECT_EQ(result.exit_code, cli_exit_link);
-    // The link engine's diagnostic line is no result: standard error, before the failure.
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err,
-              "_printf_vistatus: status = success\n"
-              "velkaro-cli read: 0xBFFF0015 VI_ERROR_TMO: unknown error\n");
+    // The link engine's diagnostic line is no result: with --verbose it goes to standard
+    // error before the failure, without it only the failure is said.
+    const struct {
+        bool verbose;
+        const char* err;
+    } rows[] = {
+        {false, "velkaro-cli read: 0xBFFF0015 VI_ERROR_TMO: unknown error\n"},
+        {true,
+         "velkaro-cli: _printf_vistatus: status = success\n"
+         "velkaro-cli read: 0xBFFF0015 VI_ERROR_TMO: unknown error\n"},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = {"read", s_sim->instr_resource(), "--timeout", "200"};
+        if (row.verbose) args.insert(args.begin(), "--verbose");
+        const auto result = run_cli(args);
+        EXPECT_EQ(result.exit_code, cli_exit_link);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, row.err);
+    }
 }
 
 TEST_F(cli_test, failures_exit_non_zero_with_the_status_text) {

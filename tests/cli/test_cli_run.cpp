@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -452,4 +453,51 @@ TEST(cli_run, a_lost_instrument_comes_back_and_its_run_goes_on_into_the_same_fil
         for (std::size_t i = 1; i < times.size(); ++i) widest = std::max(widest, times[i] - times[i - 1]);
         EXPECT_GE(widest, 1.0);
     }
+}
+
+// A scanning instrument whose network goes away comes back scanning the same channels
+// into the same log; the sweeps it made meanwhile are fetched.
+TEST(cli_run, a_lost_scanner_comes_back_scanning_its_channels) {
+    // About 80 commands set the card up; the network goes a few polls later, for 3 s.
+    sim_process_t scanner("VXA-2", {"--outage-after", "100", "--outage-for", "3"});
+    ASSERT_TRUE(scanner.ok());
+    temp_dir_t dir;
+    const std::string logs = (fs::path(dir.path()) / "logs").string();
+    fs::create_directories(logs);
+    const std::string project = (fs::path(dir.path()) / "scan.dmm").string();
+    {
+        std::ofstream out(project);
+        out << "<?xml version=\"1.0\"?>\n<root><SoftwareVersion>V1.0.3</SoftwareVersion>\n"
+            << "<project><product_type>VXA-2</product_type><resource>" << scanner.instr_resource()
+            << "</resource><scan><record_position>1</record_position><record_mode>0</record_mode>"
+               "<delay>0</delay><channel_param>";
+        for (int ch : {1, 2})
+            out << "<channel index=\"" << ch
+                << "\"><scan_state>1</scan_state><scan_counts>1</scan_counts><func>0</func><range>Auto</range>"
+                   "</channel>";
+        out << "</channel_param></scan></project>\n</root>\n";
+    }
+    const process_result_t r = run_cli({"run", project, "--time", "12", "--log-dir", logs, "--json"});
+    ASSERT_EQ(r.exit_code, cli_exit_ok) << r.out << r.err;
+    EXPECT_NE(r.err.find(" is back after "), std::string::npos) << r.err;
+    const json doc = json::parse(r.out, nullptr, false);
+    ASSERT_FALSE(doc.is_discarded()) << r.out;
+    const json& in = doc["instruments"][0];
+    EXPECT_EQ(in["kind"], "scan");
+    EXPECT_EQ(in["status"], "ok") << in.dump();
+    ASSERT_EQ(in["gaps"].size(), 1u) << in.dump();
+    const json& gap = in["gaps"][0];
+    EXPECT_TRUE(gap["resumed"].get<bool>()) << gap.dump();
+    EXPECT_TRUE(gap["kept_running"].get<bool>()) << gap.dump();
+    EXPECT_GT(gap["readings_after"].get<unsigned>(), 0u) << gap.dump();
+    // Both channels went on (the stop may fall between the two of a sweep), and one log
+    // holds the whole run.
+    ASSERT_EQ(in["channels"].size(), 2u) << in.dump();
+    const int first = in["channels"][0]["count"].get<int>(), second = in["channels"][1]["count"].get<int>();
+    EXPECT_LE(std::abs(first - second), 1) << in.dump();
+    EXPECT_GT(second, 10) << in.dump();
+    EXPECT_EQ(in["files"].size(), 1u) << in.dump();
+    const auto log = scanner.log_lines();
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& l) { return l.rfind("*RST", 0) == 0; }),
+              1);
 }

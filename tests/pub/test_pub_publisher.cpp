@@ -28,9 +28,9 @@ constexpr int readings_per_batch = 20;
 const char* const test_db = "velkaro";
 
 // A hostile identification: commas, blanks, '=', quotes, backslashes.
-const pub_series_tags_t hostile_tags{"bench, 1", "VXA-2 \"x\"", "SN=12,3 \\", "VO\\LT", "Ω", 0};
+const pub_series_tags_t hostile_tags{"bench, 1", "VXA-2 \"x\"", "SN=12,3 \\", "VO\\LT", "Ω", 0, ""};
 // As the database keeps it: a backslash that ends a value becomes '/'.
-const pub_series_tags_t hostile_tags_stored{"bench, 1", "VXA-2 \"x\"", "SN=12,3 /", "VO\\LT", "Ω", 0};
+const pub_series_tags_t hostile_tags_stored{"bench, 1", "VXA-2 \"x\"", "SN=12,3 /", "VO\\LT", "Ω", 0, ""};
 
 struct event_log_t {
     std::mutex mutex;
@@ -63,16 +63,21 @@ class reading_source_t {
 public:
     explicit reading_source_t(pub_series_tags_t tags = hostile_tags)
         : m_series(pub_measurement_reading, tags),
+          // A minute ago, so that every batch's time (200 ms apart) is in the past: a
+          // database reads back only up to now.
           m_block_us(std::chrono::duration_cast<std::chrono::microseconds>(
                          std::chrono::system_clock::now().time_since_epoch())
-                         .count()) {}
+                         .count() -
+                     60000000) {}
     std::shared_ptr<const pub_batch_t> next() {
         auto b = std::make_shared<pub_batch_t>();
+        int64_t stamps[readings_per_batch];
+        m_series.stamp_block(m_block_us, readings_per_batch, stamps);
         for (int i = 0; i < readings_per_batch; ++i) {
-            m_series.append_reading(0.001 * static_cast<double>(m_next++), m_block_us, b->lines);
+            m_series.append_reading_at(0.001 * static_cast<double>(m_next++), stamps[i], b->lines);
             b->readings++;
         }
-        m_block_us += 1000;  // readings come faster than the stamps' step: they share times
+        m_block_us += 200000;  // a tick's readings share one block time
         return b;
     }
     int produced() const { return m_next; }

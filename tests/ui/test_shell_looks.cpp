@@ -299,9 +299,12 @@ void test_shell_looks_t::window_title_names_the_project() {
     window.slot_recall_xml_file(recalled.toStdString());
     QCOMPARE(window.windowTitle(), QString("Velkaro - other.dmm"));
 
-    // A file that cannot be read is no project: the title stays.
+    // A file that cannot be read is no project: the title stays, and the user hears why.
+    modal_closer_t closer;
     window.slot_recall_xml_file(m_dir.filePath("missing.dmm").toStdString());
     QCOMPARE(window.windowTitle(), QString("Velkaro - other.dmm"));
+    QCOMPARE(closer.count(), 1);
+    QVERIFY2(closer.seen().first().startsWith("Warning|Cannot recall the project"), qPrintable(closer.seen().first()));
 }
 
 // A 1600 x 900 screen at 150 % offers 1066 x 570 logical pixels below its panel; the

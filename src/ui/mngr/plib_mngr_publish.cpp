@@ -13,6 +13,17 @@ namespace {
 // The longest the end of a feed waits for the events still queued (a listener of its
 // own or of another part that hangs must not hang the end of a run).
 constexpr int flush_timeout_ms = 5000;
+
+// The stamps of a tick's readings: each run of readings that share a time is one block.
+void stamp_readings(pub_series_t& series, const std::vector<plib_data_t>& readings, std::vector<int64_t>& stamps) {
+    stamps.resize(readings.size());
+    for (std::size_t i = 0; i < readings.size();) {
+        std::size_t j = i + 1;
+        while (j < readings.size() && readings[j].timestamp == readings[i].timestamp) ++j;
+        series.stamp_block(readings[i].timestamp, j - i, stamps.data() + i);
+        i = j;
+    }
+}
 }  // namespace
 
 plib_mngr_publish_t::plib_mngr_publish_t(plib_mngr_t& mngr, pub_publisher_t& publisher, std::string station)
@@ -77,9 +88,11 @@ void plib_mngr_publish_t::_on_event(const plib_mngr_event_t& event) {
             tags = m_acq_tags;
         }
         pub_series_t& series = _series(pub_measurement_reading, tags);
-        batch->lines.reserve(event.acq_batch->readings.size() * (series.key().size() + 40));
-        for (const plib_data_t& r : event.acq_batch->readings) {
-            if (series.append_reading(r.value, r.timestamp, batch->lines))
+        const std::vector<plib_data_t>& readings = event.acq_batch->readings;
+        batch->lines.reserve(readings.size() * (series.key().size() + 40));
+        stamp_readings(series, readings, m_stamps);
+        for (std::size_t i = 0; i < readings.size(); ++i) {
+            if (series.append_reading_at(readings[i].value, m_stamps[i], batch->lines))
                 ++batch->readings;
             else
                 ++skipped;
@@ -104,8 +117,9 @@ void plib_mngr_publish_t::_on_event(const plib_mngr_event_t& event) {
             auto a = event.scan_batch->alarm.find(channel);
             const int alarm = a != event.scan_batch->alarm.end() ? a->second : 0;
             pub_series_t& series = _series(pub_measurement_scan, tags);
-            for (const plib_data_t& r : readings) {
-                if (series.append_scan(r.value, alarm, r.timestamp, batch->lines))
+            stamp_readings(series, readings, m_stamps);
+            for (std::size_t i = 0; i < readings.size(); ++i) {
+                if (series.append_scan_at(readings[i].value, alarm, m_stamps[i], batch->lines))
                     ++batch->readings;
                 else
                     ++skipped;

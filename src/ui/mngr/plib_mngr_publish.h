@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "pub/pub_line_protocol.h"
 
@@ -64,4 +65,5 @@ private:
 
     // Listener only: one series per tag set, so stamps stay distinct for the process.
     std::map<std::string, pub_series_t> m_series;
+    std::vector<int64_t> m_stamps;  // a batch's stamps, reused
 };

@@ -1,4 +1,5 @@
 #include "ui/ui_device_column/ui_device_item.h"
+#include "ui/ui_publish.h"
 
 #include <QApplication>
 #include <QFutureInterface>
@@ -65,7 +66,18 @@ ui_device_item_t::ui_device_item_t(std::string model, std::string res, pugi::xml
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_header, 0, Qt::AlignTop);
+    m_publish_label = new QLabel(this);
+    m_publish_label->setObjectName("device_publish_state");
+    layout->addWidget(m_publish_label, 0, Qt::AlignTop);
     layout->addWidget(m_detail_table, 0, Qt::AlignTop);
+    // Every reading this instrument logs is published while publishing is on.
+    ui_publish_service_t::instance().attach(m_pmngr);
+    connect(&ui_publish_service_t::instance(), &ui_publish_service_t::signal_state_changed, this,
+            &ui_device_item_t::_update_publish_label);
+    // The tags (identification, function, channels) as the connection left them.
+    connect(this, &ui_device_item_t::signal_connection_changed, this,
+            [this] { ui_publish_service_t::instance().refresh(m_pmngr); });
+    _update_publish_label();
     // Nobody listens yet: a failed first connect shows no box (a recalled project of
     // many instruments would otherwise bury the user in them).
     _start_connect(true, true, nullptr);
@@ -77,12 +89,28 @@ ui_device_item_t::~ui_device_item_t() { release_instrument(); }
 void ui_device_item_t::release_instrument() {
     if (m_pmngr != nullptr) {
         emit signal_releasing_instrument();
+        // The feed hands over the last batches and lets go of the manager first.
+        ui_publish_service_t::instance().detach(m_pmngr);
         // Out of the registry now; destroyed (disconnect, engine threads joined) on the
         // lane, after any connect of this item that still runs.
         plib_mngr_t* mngr = ui_connect_mngr_t::instance().take_mngr(m_pmngr, m_resource);
         if (mngr != nullptr) ui_device_jobs_t::instance().post(m_lane, [mngr] { delete mngr; });
     }
     m_pmngr = nullptr;
+}
+
+void ui_device_item_t::_update_publish_label() {
+    ui_publish_service_t& service = ui_publish_service_t::instance();
+    const bool on = service.enabled() && m_pmngr != nullptr;
+    m_publish_label->setVisible(on);
+    if (!on) return;
+    // Tags follow a function or channel change made since the last look.
+    service.refresh(m_pmngr);
+    const pub_state_t state = service.state();
+    m_publish_label->setText("Publishing: " + service.state_text());
+    m_publish_label->setProperty("publish_state", state == pub_state_failing       ? "failing"
+                                                  : state == pub_state_catching_up ? "catching_up"
+                                                                                   : "live");
 }
 
 QString ui_device_item_t::last_found_identity() const {

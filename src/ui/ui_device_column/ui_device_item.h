@@ -93,6 +93,8 @@ public:
     QPushButton* connection_button() const { return m_connection_btn; }
     QLabel* name_label() const { return m_name_label; }
     QLabel* mode_label() const { return m_mode_label; }
+    // "Publishing: live" and the like; hidden while publishing is off.
+    QLabel* publish_label() const { return m_publish_label; }
     QPushButton* expand_button() const { return m_expand_btn; }
     QTableWidget* detail_table() const { return m_detail_table; }
     QMenu* context_menu() const { return m_context_menu; }
@@ -150,6 +152,7 @@ private:
     void _create_detail_table();
     void _create_context_menu();
     void _open_change_address_dialog(int row, int column);
+    void _update_publish_label();
 
     plib_mngr_t* m_pmngr = nullptr;
     std::string m_resource;
@@ -177,5 +180,6 @@ private:
     QLabel* m_mode_label = nullptr;
     QPushButton* m_expand_btn = nullptr;
     QTableWidget* m_detail_table = nullptr;
+    QLabel* m_publish_label = nullptr;
     QMenu* m_context_menu = nullptr;
 };
