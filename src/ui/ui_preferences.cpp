@@ -178,6 +178,7 @@ ui_preferences_dialog_t::ui_preferences_dialog_t(QWidget* parent) : QDialog(pare
     publish_page->setObjectName("preferences_publish_page");
     m_targets = new QPlainTextEdit(publish.targets.join('\n'), publish_page);
     m_targets->setObjectName("preferences_publish_targets");
+    m_targets->installEventFilter(this);  // grey examples, as the hosts
     m_targets->setPlaceholderText("http://db.lab:8086/write?db=lab\nhttps://db2.lab:8086/api/v2/write?org=lab&bucket=benches");
     m_station = new QLineEdit(publish.station, publish_page);
     m_station->setObjectName("preferences_publish_station");
@@ -288,7 +289,7 @@ void ui_preferences_dialog_t::slot_accept() {
 bool ui_preferences_dialog_t::eventFilter(QObject* watched, QEvent* event) {
     // After the style sheet's polish, and again whenever it gives the palette back.
     if ((event->type() == QEvent::Polish || event->type() == QEvent::Show) &&
-        (watched == m_hosts || watched == m_ranges)) {
+        (watched == m_hosts || watched == m_ranges || watched == m_targets)) {
         auto* edit = static_cast<QPlainTextEdit*>(watched);
         QPalette palette = edit->palette();
         palette.setColor(QPalette::PlaceholderText, QColor(0x9A, 0x9A, 0x9A));
