@@ -1411,6 +1411,20 @@ void test_charts_t::scan_chart_cursor_export_and_zoom_kept_by_redraws() {
     QCOMPARE(x_interval(chart).maxValue(), 3.0);
     chart.reset_view();
     QCOMPARE(x_interval(chart).maxValue(), 8.0);
+
+    // The value axis carries no labels until a channel is chosen; then it reads that
+    // channel's range, and goes back to none.
+    const QwtScaleDraw* y_draw = chart.plot()->axisScaleDraw(QwtPlot::yLeft);
+    QCOMPARE(y_draw->label(30000.0).text(), QString());
+    chart.set_value_axis_channel(1);
+    QCOMPARE(chart.value_axis_channel(), 1);
+    QCOMPARE(y_draw->label(30000.0).text(), QString("10"));
+    QCOMPARE(y_draw->label(-30000.0).text(), QString("0"));
+    QCOMPARE(y_draw->label(0.0).text(), QString("5"));
+    QCOMPARE(chart.plot()->axisTitle(QwtPlot::yLeft).text(), QString("CH:1"));
+    chart.set_value_axis_channel(99);  // no such channel: none
+    QCOMPARE(chart.value_axis_channel(), 0);
+    QCOMPARE(y_draw->label(30000.0).text(), QString());
 }
 
 QTEST_MAIN(test_charts_t)

@@ -81,4 +81,15 @@ void ui_y_scale_draw_t::draw(QPainter* painter, const QPalette& palette) const {
 
 ui_scan_x_scan_draw_t::ui_scan_x_scan_draw_t() { set_labels(labels_t::time); }
 
-QwtText ui_scan_y_scale_draw_t::label(double) const { return QwtText(); }
+bool ui_scan_y_scale_draw_t::set_channel_range(bool on, double lower, double upper) {
+    if (on == m_on && (!on || (lower == m_lower && upper == m_upper))) return false;
+    m_on = on;
+    set_range(lower, upper);
+    invalidateCache();
+    return true;
+}
+
+QwtText ui_scan_y_scale_draw_t::label(double value) const {
+    if (!m_on) return QwtText();
+    return QwtText(chart_y_label(value, m_lower, m_upper));
+}
