@@ -1,6 +1,9 @@
 // Link subcommands: find, query, write, read.
 //
-//   velkaro-cli find [--hosts H1,H2] [--json]  instruments that can be opened now
+//   velkaro-cli find [--hosts H1,H2] [--ranges CIDR,...] [--json]
+//       instruments that can be opened now, each with its identification (model and
+//       serial number, as the GUI's search shows them); without --hosts and --ranges the
+//       hosts and ranges saved in the GUI's Preferences are probed
 //   velkaro-cli query RESOURCE "CMD" [--timeout MS]
 //   velkaro-cli write RESOURCE "CMD" [--timeout MS]
 //   velkaro-cli read RESOURCE [--timeout MS]
@@ -21,7 +24,12 @@
 #include "cli/cli_commands.h"
 #include "cli/cli_instrument.h"
 #include "cli/cli_output.h"
+#include "cli/cli_preferences.h"
+#include "cfg/cfg_remote.h"
+#include "cfg/resource_registry.h"
+#include "common/plib_format.h"
 #include "remote/remote_main.h"
+#include "visa/visa_discovery.h"
 #include "visa/visa_types.h"
 
 namespace velkaro_cli {
@@ -36,6 +44,7 @@ struct link_options_t {
     std::string command;
     int timeout_ms = -1;  // -1: keep the VISA default
     std::string hosts;
+    std::string ranges;
     bool json = false;
 };
 
@@ -82,18 +91,62 @@ int print_reply(const char* what, int status, const std::string& reply) {
 }
 
 int run_find(const link_options_t& options) {
+    visa::discovery_settings_t settings = visa::discovery_settings();
+    std::vector<std::string> ranges;
+    for (std::string r : split_string(options.ranges, ',')) {
+        r.erase(0, r.find_first_not_of(" \t"));
+        r.erase(r.find_last_not_of(" \t") + 1);
+        if (r.empty()) continue;
+        std::vector<std::string> expanded;
+        std::string error;
+        if (!visa::parse_cidr_range(r, expanded, error)) {
+            std::fprintf(stderr, "velkaro-cli find: --ranges \"%s\": %s\n", r.c_str(), error.c_str());
+            return cli_exit_usage;
+        }
+        ranges.push_back(r);
+    }
+    if (options.hosts.empty() && ranges.empty() && std::getenv("VELKARO_VISA_HOSTS") == nullptr) {
+        // Nothing named: what the GUI's Preferences saved, as its search would probe.
+        const cli_search_preferences_t saved = load_search_preferences();
+        settings.hosts = saved.hosts;
+        settings.ranges = saved.ranges;
+        if (saved.portmapper_port > 0) settings.portmapper_port = saved.portmapper_port;
+        if (!saved.hosts.empty() || !saved.ranges.empty()) note("find", "probing the hosts and ranges saved in Preferences");
+    } else {
+        settings.ranges = ranges;
+    }
+    visa::set_discovery_settings(settings);
     // Discovery reads the configured hosts when it runs; set them before the link starts.
     if (!options.hosts.empty()) setenv("VELKARO_VISA_HOSTS", options.hosts.c_str(), 1);
     remote_main_t link;
     std::vector<std::string> resources;
     const int status = link.find_resource(resources);
+    // Each with what it says it is, as the GUI's search lists them.
+    const std::vector<cfg_identity_t> identities = resource_identify_all(resources);
     if (options.json) {
-        nlohmann::json doc = {{"resources", resources}, {"error", nullptr}};
+        nlohmann::json list = nlohmann::json::array();
+        for (std::size_t i = 0; i < resources.size(); ++i) {
+            const cfg_identity_t id = i < identities.size() ? identities[i] : cfg_identity_t();
+            list.push_back({{"resource", resources[i]},
+                            {"manufacturer", id.manufacturer},
+                            {"model", id.product_type},
+                            {"serial_number", id.serial_number},
+                            {"software_version", id.software_version}});
+        }
+        nlohmann::json doc = {{"resources", resources}, {"instruments", list}, {"error", nullptr}};
         if (status < 0) doc["error"] = error_json(cli_exit_link, status_description(status), status);
         write_json(doc);
     } else {
         std::string text;
-        for (const auto& resource : resources) text += resource + "\n";
+        for (std::size_t i = 0; i < resources.size(); ++i) {
+            text += resources[i];
+            const cfg_identity_t id = i < identities.size() ? identities[i] : cfg_identity_t();
+            if (!id.product_type.empty()) {
+                text += "  " + id.product_type;
+                if (!id.serial_number.empty()) text += "  " + id.serial_number;
+            }
+            text += "\n";
+        }
         write_results(text);
     }
     return status < 0 ? report_failure("find", status) : cli_exit_ok;
@@ -145,7 +198,9 @@ void register_link_commands(CLI::App& app, cli_context_t& context) {
 
     CLI::App* find = app.add_subcommand("find", "List the instruments that can be opened now");
     find->add_option("--hosts", options->hosts,
-                     "Comma-separated LAN hosts to probe (default: VELKARO_VISA_HOSTS)");
+                     "Comma-separated LAN hosts to probe (default: VELKARO_VISA_HOSTS, else Preferences)");
+    find->add_option("--ranges", options->ranges,
+                     "Comma-separated CIDR ranges to probe, e.g. 192.168.1.0/24 (default: Preferences)");
     find->add_flag("--json", options->json, "Print one JSON document");
     find->callback([options, &context] { context.exit_code = run_find(*options); });
 

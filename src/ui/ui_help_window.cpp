@@ -1,9 +1,14 @@
 #include "ui/ui_help_window.h"
 
 #include <QDesktopServices>
+#include <algorithm>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QGuiApplication>
+#include <QKeySequence>
 #include <QMessageBox>
+#include <QScreen>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -61,6 +66,23 @@ ui_help_window_t::ui_help_window_t(QWidget* parent) : QWidget(parent, Qt::Window
     connect(m_browser, &QTextBrowser::forwardAvailable, m_forward, &QToolButton::setEnabled);
     connect(m_browser, &QTextBrowser::anchorClicked, this, &ui_help_window_t::_follow_link);
     connect(m_browser, &QTextBrowser::sourceChanged, this, &ui_help_window_t::_update_title);
+
+    // Esc closes, as in any help viewer.
+    auto* close_key = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    close_key->setContext(Qt::WindowShortcut);
+    connect(close_key, &QShortcut::activated, this, &QWidget::close);
+}
+
+void ui_help_window_t::fit_into_screen() {
+    QScreen* screen = parentWidget() != nullptr && parentWidget()->window()->screen() != nullptr
+                          ? parentWidget()->window()->screen()
+                          : QGuiApplication::primaryScreen();
+    if (screen == nullptr) return;
+    const QRect room = screen->availableGeometry();
+    // At most nine tenths of the screen each way, so the frame and title bar fit too.
+    const QSize size(std::min(820, room.width() * 9 / 10), std::min(640, room.height() * 9 / 10));
+    resize(size);
+    move(room.center() - QPoint(size.width() / 2, size.height() / 2));
 }
 
 ui_help_window_t* ui_help_window_t::open(QWidget* owner, const char* document) {
@@ -77,6 +99,7 @@ ui_help_window_t* ui_help_window_t::open(QWidget* owner, const char* document) {
     if (window == nullptr) {
         window = new ui_help_window_t(owner);
         if (owner == nullptr) window->setAttribute(Qt::WA_DeleteOnClose);
+        window->fit_into_screen();
     }
     window->show_url(url);
     window->show();

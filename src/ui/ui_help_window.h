@@ -22,6 +22,8 @@ public:
 
     // Loads a local document into the window; false (and nothing changes) when the file
     // is missing.
+    // Sized and placed inside the available area of the owner's screen (820 x 640 at most).
+    void fit_into_screen();
     bool show_url(const QUrl& url);
 
     QTextBrowser* browser() const { return m_browser; }

@@ -12,6 +12,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QEvent>
+#include <QPalette>
 #include <QSettings>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -110,6 +112,10 @@ ui_preferences_dialog_t::ui_preferences_dialog_t(QWidget* parent) : QDialog(pare
     m_ranges = new QPlainTextEdit(current.ranges.join('\n'), this);
     m_ranges->setObjectName("preferences_ranges");
     m_ranges->setPlaceholderText("192.168.1.0/24");
+    // Examples, not entries: drawn in grey. The style sheet gives placeholders the text's
+    // colour when it polishes the edits, so the grey is set after that.
+    m_hosts->installEventFilter(this);
+    m_ranges->installEventFilter(this);
     m_broadcast = new QCheckBox("Search by broadcast", this);
     m_broadcast->setObjectName("preferences_broadcast");
     m_broadcast->setChecked(current.broadcast);
@@ -172,6 +178,7 @@ ui_preferences_dialog_t::ui_preferences_dialog_t(QWidget* parent) : QDialog(pare
     publish_page->setObjectName("preferences_publish_page");
     m_targets = new QPlainTextEdit(publish.targets.join('\n'), publish_page);
     m_targets->setObjectName("preferences_publish_targets");
+    m_targets->installEventFilter(this);  // grey examples, as the hosts
     m_targets->setPlaceholderText("http://db.lab:8086/write?db=lab\nhttps://db2.lab:8086/api/v2/write?org=lab&bucket=benches");
     m_station = new QLineEdit(publish.station, publish_page);
     m_station->setObjectName("preferences_publish_station");
@@ -277,4 +284,16 @@ void ui_preferences_dialog_t::slot_accept() {
     publish.save();
     if (publish_changed || secrets_changed) ui_publish_service_t::instance().reconfigure();
     accept();
+}
+
+bool ui_preferences_dialog_t::eventFilter(QObject* watched, QEvent* event) {
+    // After the style sheet's polish, and again whenever it gives the palette back.
+    if ((event->type() == QEvent::Polish || event->type() == QEvent::Show) &&
+        (watched == m_hosts || watched == m_ranges || watched == m_targets)) {
+        auto* edit = static_cast<QPlainTextEdit*>(watched);
+        QPalette palette = edit->palette();
+        palette.setColor(QPalette::PlaceholderText, QColor(0x9A, 0x9A, 0x9A));
+        edit->setPalette(palette);
+    }
+    return QDialog::eventFilter(watched, event);
 }

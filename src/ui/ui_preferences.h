@@ -51,6 +51,10 @@ public:
     // The values the widgets hold now.
     ui_preferences_t values() const;
 
+protected:
+    // Grey placeholders: set once the style sheet has polished and shown the edits.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private slots:
     // Checks, saves and applies both pages; a bad range or target keeps the dialog open
     // with a "Tips" box.

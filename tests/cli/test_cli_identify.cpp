@@ -40,4 +40,29 @@ TEST(cli_identify, failures_exit_with_the_result_code) {
     EXPECT_EQ(sim.log_lines(), (std::vector<std::string>{"*IDN?", "IDN-MRQX-PRI?"}));
 }
 
+// Without --model: whatever answers is identified and its model printed; only "*IDN?"
+// is sent (no reset). Table of models, as each answers.
+TEST(cli_identify, without_a_model_identifies_whatever_answers) {
+    for (const char* model : {"VXA-2", "VXB-1"}) {
+        SCOPED_TRACE(model);
+        velkaro_test::sim_process_t sim(model);
+        ASSERT_TRUE(sim.ok());
+        const process_result_t run = run_cli({"identify", sim.instr_resource()});
+        EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+        EXPECT_EQ(run.out.rfind(std::string("model: ") + model + "\nmanufacturer: Norvale Labs\nproduct_type: " +
+                                    model + "\nserial_number: ",
+                                0),
+                  0u)
+            << run.out;
+        EXPECT_NE(run.out.find("\nsupported: yes\n"), std::string::npos) << run.out;
+        EXPECT_EQ(sim.log_lines(), (std::vector<std::string>{"*IDN?"}));
+        const process_result_t json = run_cli({"identify", "--json", sim.instr_resource()});
+        EXPECT_EQ(json.exit_code, 0);
+        EXPECT_NE(json.out.find(std::string("\"model\": \"") + model + "\""), std::string::npos) << json.out;
+    }
+    const process_result_t unreachable = run_cli({"identify", "TCPIP0::127.0.0.0::inst0::INSTR"});
+    EXPECT_EQ(unreachable.exit_code, cli_exit_connect) << unreachable.out << unreachable.err;
+    EXPECT_TRUE(unreachable.out.empty()) << unreachable.out;
+}
+
 }  // namespace

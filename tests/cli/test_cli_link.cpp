@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include <filesystem>
+#include <fstream>
+#include "support/temp_dir.h"
 #include "cli_test_util.h"
 
 namespace {
@@ -121,7 +124,35 @@ TEST_F(cli_test, usage_errors_exit_non_zero) {
 TEST_F(cli_test, find_lists_the_configured_host) {
     const auto result = run_cli({"find", "--hosts", s_sim->address()});
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(result.out, s_sim->instr_resource() + "\n");
+    // Each resource with its identification, as the GUI's search lists it.
+    EXPECT_EQ(result.out.rfind(s_sim->instr_resource() + "  VXA-3  ", 0), 0u) << result.out;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1) << result.out;
+}
+
+// CIDR ranges are probed; malformed ones are usage errors. With neither --hosts nor
+// --ranges, the ranges the GUI's Preferences saved are probed.
+TEST_F(cli_test, find_probes_ranges_given_or_saved_in_preferences) {
+    const std::string block = s_sim->address() + "/32";
+    const auto given = run_cli({"find", "--ranges", block});
+    EXPECT_EQ(given.exit_code, 0) << given.err;
+    EXPECT_EQ(given.out.rfind(s_sim->instr_resource() + "  VXA-3  ", 0), 0u) << given.out;
+
+    const auto bad = run_cli({"find", "--ranges", "127.0.0.1/99"});
+    EXPECT_EQ(bad.exit_code, cli_exit_usage) << bad.out << bad.err;
+    EXPECT_NE(bad.err.find("127.0.0.1/99"), std::string::npos) << bad.err;
+
+    velkaro_test::temp_dir_t config;
+    std::filesystem::create_directories(config.path() + "/Velkaro");
+    std::ofstream(config.path() + "/Velkaro/velkaro.ini") << "[search]\nranges=" << block << "\n";
+    const char* old_config = std::getenv("XDG_CONFIG_HOME");
+    const std::string kept = old_config != nullptr ? old_config : "";
+    setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    unsetenv("VELKARO_VISA_HOSTS");
+    const auto saved = run_cli({"find", "--json"});
+    if (old_config != nullptr) setenv("XDG_CONFIG_HOME", kept.c_str(), 1); else unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(saved.exit_code, 0) << saved.err;
+    EXPECT_NE(saved.out.find("\"resource\": \"" + s_sim->instr_resource() + "\""), std::string::npos) << saved.out;
+    EXPECT_NE(saved.out.find("\"model\": \"VXA-3\""), std::string::npos) << saved.out;
 }
 
 }  // namespace

@@ -22,16 +22,16 @@ note() { echo "-- $*"; }
 # Every file the install lays out, relative to the prefix; nothing more, nothing less.
 expected_files() {
   printf '%s\n' bin/velkaro bin/velkaro-cli bin/vx_sim \
-    share/applications/velkaro.desktop share/mime/packages/velkaro.xml \
+    share/applications/org.velkaro.Velkaro.desktop share/mime/packages/velkaro.xml \
     share/metainfo/org.velkaro.Velkaro.metainfo.xml \
-    share/icons/hicolor/scalable/apps/velkaro.svg \
+    share/icons/hicolor/scalable/apps/org.velkaro.Velkaro.svg \
     lib/udev/rules.d/70-velkaro-usbtmc.rules \
     lib/systemd/system/velkaro-run@.service share/doc/velkaro/examples/velkaro-run.conf.example \
     share/velkaro/help/Velkaro_help_CN.html share/velkaro/help/Velkaro_help_EN.html \
     share/velkaro/help/open-source_software_acknowledgment.html \
     share/man/man1/velkaro.1.gz share/man/man1/velkaro-cli.1.gz share/man/man1/vx_sim.1.gz \
     share/doc/velkaro/copyright share/doc/velkaro/changelog.gz
-  for side in $icon_sizes; do echo "share/icons/hicolor/${side}x${side}/apps/velkaro.png"; done
+  for side in $icon_sizes; do echo "share/icons/hicolor/${side}x${side}/apps/org.velkaro.Velkaro.png"; done
 }
 icon_sizes="16 22 24 32 48 64 128 256 512"
 
@@ -49,7 +49,7 @@ for p in velkaro velkaro-cli vx_sim; do [ -x "$prefix/bin/$p" ] || fail "bin/$p 
 note "layout: $(wc -l <"$work/installed.txt") files as expected"
 
 # ---- metadata
-desktop="$prefix/share/applications/velkaro.desktop"
+desktop="$prefix/share/applications/org.velkaro.Velkaro.desktop"
 if command -v desktop-file-validate >/dev/null; then
   out="$(desktop-file-validate "$desktop" 2>&1)" || fail "desktop-file-validate: $out"
   [ -z "$out" ] || fail "desktop-file-validate complains: $out"
@@ -57,7 +57,7 @@ else
   note "desktop-file-validate not installed: desktop entry not validated"
 fi
 grep -qx 'Exec=velkaro %f' "$desktop" || fail "desktop entry does not hand the file to velkaro"
-grep -qx 'Icon=velkaro' "$desktop" || fail "desktop entry icon"
+grep -qx 'Icon=org.velkaro.Velkaro' "$desktop" || fail "desktop entry icon"
 mime_type="$(sed -n 's/.*<mime-type type="\([^"]*\)".*/\1/p' "$prefix/share/mime/packages/velkaro.xml")"
 grep -qx "MimeType=$mime_type;" "$desktop" || fail "desktop entry does not claim $mime_type"
 
@@ -78,10 +78,14 @@ else
   note "appstreamcli not installed: AppStream metadata not validated"
 fi
 grep -q "<release version=\"$version\"" "$metainfo" || fail "metainfo release is not $version"
-grep -q '<launchable type="desktop-id">velkaro.desktop</launchable>' "$metainfo" || fail "metainfo launchable"
+grep -q '<launchable type="desktop-id">org.velkaro.Velkaro.desktop</launchable>' "$metainfo" || fail "metainfo launchable"
+grep -q '<project_license>GPL-3.0-or-later</project_license>' "$metainfo" || fail "metainfo licence"
+grep -q '<developer_name>Velkaro developers</developer_name>' "$metainfo" || fail "metainfo developer"
+grep -qx 'License: GPL-3.0+' "$prefix/share/doc/velkaro/copyright" || fail "copyright licence"
+! grep -rqi 'example\.org\|not stated yet\|proprietary' "$prefix/share/doc/velkaro/copyright" "$metainfo" || fail "placeholders left in the package texts"
 
 for side in $icon_sizes; do
-  png="$prefix/share/icons/hicolor/${side}x${side}/apps/velkaro.png"
+  png="$prefix/share/icons/hicolor/${side}x${side}/apps/org.velkaro.Velkaro.png"
   # PNG header: width and height are the big-endian words at bytes 16 and 20.
   read -r w h < <(od -An -tu1 -j16 -N8 "$png" | awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}')
   [ "$w" = "$side" ] && [ "$h" = "$side" ] || fail "icon ${side}x${side} is ${w}x${h}"
@@ -178,6 +182,13 @@ if command -v dpkg-deb >/dev/null && command -v dpkg-shlibdeps >/dev/null; then
   dpkg-deb -x "$deb" "$work/unpacked"
   [ "$("$work/unpacked/usr/bin/velkaro" --help-path)" = "$work/unpacked/usr/share/velkaro/help" ] ||
     fail "packaged velkaro does not find its help"
+  [ "$(dpkg-deb -f "$deb" Maintainer)" = "Velkaro developers <developers@velkaro.org>" ] || fail "package maintainer"
+  if command -v lintian >/dev/null; then
+    timeout 600 lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log"; fail "lintian"; }
+    note "lintian: $(grep -c . "$work/lintian.log" || true) lines, no error or warning"
+  else
+    note "lintian not installed: package not checked by lintian"
+  fi
   note "package $(basename "$deb"): Depends: $depends"
 else
   note "dpkg-deb or dpkg-shlibdeps not installed: Debian package not built"

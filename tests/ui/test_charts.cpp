@@ -22,6 +22,7 @@
 #include <qwt_plot_picker.h>
 #include <qwt_plot_zoomer.h>
 #include "support/temp_dir.h"
+#include "ui/ui_application.h"
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -1328,6 +1329,22 @@ void test_charts_t::chart_cursor_reads_the_nearest_point_with_unit() {
     // The picker shows the same text.
     QVERIFY(chart.picker() != nullptr);
     QCOMPARE(chart.picker()->trackerMode(), QwtPicker::AlwaysOn);
+
+    // With VELKARO_SCREENSHOT_DIR set: the chart with its axis titles and the cursor's readout.
+    const QString dir = qEnvironmentVariable("VELKARO_SCREENSHOT_DIR");
+    if (dir.isEmpty()) return;
+    QVERIFY(ui_application_t::install_style_and_font());  // as the program looks
+    fill_recent(chart);
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    QWidget* canvas = chart.plot()->canvas();
+    const QPoint at(chart.plot()->transform(QwtPlot::xBottom, -10.0),
+                    chart.plot()->transform(QwtPlot::yLeft, chart_measure_y(1.45, 0.0, 2.0)));
+    QMouseEvent enter(QEvent::MouseMove, QPointF(at), QPointF(canvas->mapToGlobal(at)), Qt::NoButton, Qt::NoButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(canvas, &enter);
+    QTest::qWait(100);
+    QVERIFY(chart.grab().save(dir + "/chart-cursor-x" + qEnvironmentVariable("QT_SCALE_FACTOR", "1") + ".png"));
 }
 
 void test_charts_t::chart_exports_png_svg_and_csv() {
@@ -1394,6 +1411,20 @@ void test_charts_t::scan_chart_cursor_export_and_zoom_kept_by_redraws() {
     QCOMPARE(x_interval(chart).maxValue(), 3.0);
     chart.reset_view();
     QCOMPARE(x_interval(chart).maxValue(), 8.0);
+
+    // The value axis carries no labels until a channel is chosen; then it reads that
+    // channel's range, and goes back to none.
+    const QwtScaleDraw* y_draw = chart.plot()->axisScaleDraw(QwtPlot::yLeft);
+    QCOMPARE(y_draw->label(30000.0).text(), QString());
+    chart.set_value_axis_channel(1);
+    QCOMPARE(chart.value_axis_channel(), 1);
+    QCOMPARE(y_draw->label(30000.0).text(), QString("10"));
+    QCOMPARE(y_draw->label(-30000.0).text(), QString("0"));
+    QCOMPARE(y_draw->label(0.0).text(), QString("5"));
+    QCOMPARE(chart.plot()->axisTitle(QwtPlot::yLeft).text(), QString("CH:1"));
+    chart.set_value_axis_channel(99);  // no such channel: none
+    QCOMPARE(chart.value_axis_channel(), 0);
+    QCOMPARE(y_draw->label(30000.0).text(), QString());
 }
 
 QTEST_MAIN(test_charts_t)

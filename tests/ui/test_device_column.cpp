@@ -295,6 +295,9 @@ void test_device_column_t::connect_and_disconnect_through_the_button() {
     QVERIFY(!detail(item, 2).isEmpty());  // serial number from the identification
     QVERIFY(!detail(item, 3).isEmpty());
     QCOMPARE(detail(item, 0), QString("TCP/IP"));
+    // Collapsed, the header's tooltip tells this VXA-2 from another: address and serial.
+    QCOMPARE(item->header_widget()->toolTip(), "VXA-2\nAddress: " + QString::fromStdString(sim.instr_resource()) +
+                                                   "\nSerial number: " + detail(item, 2));
 
     // The connecting icon is painted before the blocking disconnect.
     column.show();

@@ -2,7 +2,9 @@
 // navigate with Back and Forward, images load, outside addresses go to the desktop and
 // a missing document is said.
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QImage>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QtTest>
@@ -40,6 +42,7 @@ private slots:
     void images_of_a_document_load();
     void missing_document_is_said();
     void screenshot();
+    void covers_every_page_fits_the_screen_and_closes_with_esc();
 };
 
 void test_help_window_t::each_document_opens_in_the_window_data() {
@@ -154,6 +157,38 @@ void test_help_window_t::screenshot() {
     QTest::qWait(300);
     QVERIFY(window->grab().save(dir + "/help_window" + qEnvironmentVariable("VELKARO_SCREENSHOT_SUFFIX") +
                                 ".png"));
+}
+
+// Every page has its section (reached from the list at the top); the window opens inside
+// the screen's available area and Esc closes it.
+void test_help_window_t::covers_every_page_fits_the_screen_and_closes_with_esc() {
+    QWidget owner;
+    ui_help_window_t* window = ui_help_window_t::open(&owner, ui_help_document_en);
+    QVERIFY(window != nullptr);
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    auto* browser = window->findChild<QTextBrowser*>("help_browser");
+    const QString html = browser->toHtml();
+    for (const char* id : {"measure", "setting", "data", "save", "diagram", "scandata", "scandiagram", "charts",
+                           "console", "preferences", "publish", "keys", "add", "column", "project", "control", "lan"}) {
+        QVERIFY2(html.contains(QString("name=\"%1\"").arg(id)) || html.contains(QString("id=\"%1\"").arg(id)),
+                 id);
+        QVERIFY2(html.contains(QString("href=\"#%1\"").arg(id)) || QString(id) == "add" || QString(id) == "column" ||
+                     QString(id) == "project" || QString(id) == "control" || QString(id) == "lan",
+                 id);
+    }
+    const QRect room = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY2(room.contains(window->frameGeometry()) || room.contains(window->geometry()),
+             qPrintable(QString("%1x%2+%3+%4 in %5x%6")
+                            .arg(window->width())
+                            .arg(window->height())
+                            .arg(window->x())
+                            .arg(window->y())
+                            .arg(room.width())
+                            .arg(room.height())));
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_Escape);
+    QTRY_VERIFY(!window->isVisible());
 }
 
 QTEST_MAIN(test_help_window_t)

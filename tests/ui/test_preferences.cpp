@@ -65,6 +65,7 @@ private slots:
     void environment_is_named_in_the_dialog();
     void loopback_range_finds_exactly_the_two_meters();
     void screenshot();
+    void examples_are_drawn_as_placeholders_not_entries();
 
 private:
     velkaro_test::temp_dir_t m_config;
@@ -223,6 +224,37 @@ void test_preferences_t::screenshot() {
     if (QGuiApplication::platformName() == "xcb")
         QVERIFY(QGuiApplication::primaryScreen()->grabWindow(0).save(dir + "/preferences_screen" + suffix +
                                                                      ".png"));
+}
+
+// The example hosts are grey placeholder text; an entry of the same text is drawn bright.
+void test_preferences_t::examples_are_drawn_as_placeholders_not_entries() {
+    QVERIFY(ui_application_t::install_style_and_font());
+    QWidget parent;
+    std::unique_ptr<ui_preferences_dialog_t> dialog(open_dialog(&parent));
+    auto* hosts = dialog->findChild<QPlainTextEdit*>("preferences_hosts");
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    auto count = [hosts](auto test) {
+        hosts->viewport()->repaint();
+        const QImage image = hosts->viewport()->grab().toImage();
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) n += test(image.pixelColor(x, y));
+        return n;
+    };
+    auto bright = [](const QColor& c) { return c.red() > 0xE0 && c.green() > 0xE0 && c.blue() > 0xE0; };
+    auto grey = [](const QColor& c) {
+        return qAbs(c.red() - 0x9A) < 12 && qAbs(c.green() - 0x9A) < 12 && qAbs(c.blue() - 0x9A) < 12;
+    };
+    QVERIFY(hosts->toPlainText().isEmpty());
+    QCOMPARE(count(bright), 0);
+    QVERIFY(count(grey) > 20);
+    const QString dir = qEnvironmentVariable("VELKARO_SCREENSHOT_DIR");
+    if (!dir.isEmpty())
+        QVERIFY(dialog->grab().save(dir + "/preferences-placeholders" +
+                                    qEnvironmentVariable("VELKARO_SCREENSHOT_SUFFIX") + ".png"));
+    hosts->setPlainText("192.168.1.20");
+    QVERIFY(count(bright) > 20);
 }
 
 QTEST_MAIN(test_preferences_t)

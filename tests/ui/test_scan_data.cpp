@@ -240,6 +240,7 @@ private slots:
     void page_deleted_or_released_while_starting_data();
     void page_deleted_or_released_while_starting();
     void live_scan_screenshots();
+    void units_in_value_and_limit_tooltips();
 };
 
 void test_scan_data_t::initTestCase() {
@@ -937,6 +938,43 @@ void test_scan_data_t::live_scan_screenshots() {
     QVERIFY(f.press_switch());
     QTRY_COMPARE_WITH_TIMEOUT(f.status(), QString("STOP"), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(!f.page->is_busy(), io_timeout_ms);
+}
+
+// The cells show bare numbers (their texts stay as they are); the tooltips give the unit
+// of the channel's function.
+void test_scan_data_t::units_in_value_and_limit_tooltips() {
+    scan_fixture_t f;
+    QVERIFY(f.ok());
+    ui_scan_channel_config_widget_t* table = f.table();
+    const int low = ui_scan_channel_config_widget_t::column_of("Low");
+    const int high = ui_scan_channel_config_widget_t::column_of("High");
+    QComboBox* function = table->combo(0, "Function");
+    function->setCurrentIndex(function->findText("DC Voltage"));
+    QCOMPARE(table->item(0, low)->toolTip(), QString("Low alarm limit (VDC)"));
+    QCOMPARE(table->item(0, high)->toolTip(), QString("High alarm limit (VDC)"));
+    function->setCurrentIndex(function->findText("2 Wire Resistance"));
+    QCOMPARE(table->item(0, high)->toolTip(), QString::fromUtf8("High alarm limit (Ω)"));
+
+    ui_scan_channel_result_widget_t* results = f.page->result_widget();
+    plib_scan_latest_map_t latest;
+    latest[1] = {0.0123456, 0};
+    plib_scan_statistic_map_t stats;
+    stats[1].min = 0.01;
+    stats[1].max = 1500.0;
+    stats[1].average = 9.9e37;
+    stats[1].count = 3;
+    plib_scanner_channel_map_t params;
+    params[1].func = measure_dcv;
+    results->show_results(latest, stats, params);
+    auto tip = [results](const char* column) {
+        return results->item(0, ui_scan_channel_result_widget_t::column_of(column))->toolTip();
+    };
+    QCOMPARE(tip("Data"), QString("12.3456 mVDC"));
+    QCOMPARE(tip("Min"), QString("10 mVDC"));
+    QCOMPARE(tip("Max"), QString("1.5 kVDC"));
+    QCOMPARE(tip("Average"), QString("OVERLOAD"));
+    results->clear_results();
+    QCOMPARE(tip("Data"), QString());
 }
 
 QTEST_MAIN(test_scan_data_t)

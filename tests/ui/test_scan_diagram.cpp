@@ -13,6 +13,8 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QtTest>
+#include <qwt_plot.h>
+#include <qwt_scale_draw.h>
 #include <cmath>
 #include <deque>
 #include <limits>
@@ -138,6 +140,7 @@ private slots:
     void chosen_colour_reaches_the_curve();
     void bad_project_window_keeps_the_previous_one();
     void channel_store_follows_engine_tails();
+    void choosing_a_row_gives_the_value_axis();
     void colour_without_alpha_is_a_valid_style_data();
     void colour_without_alpha_is_a_valid_style();
 };
@@ -538,6 +541,21 @@ void test_scan_diagram_t::channel_store_follows_engine_tails() {
     QCOMPARE(ra.count, rb.count);
     QCOMPARE(ra.min, rb.min);
     QCOMPARE(ra.max, rb.max);
+}
+
+// A click on a channel's row puts that channel's values and unit on the value axis.
+void test_scan_diagram_t::choosing_a_row_gives_the_value_axis() {
+    velkaro_test::sim_process_t sim("VXA-2");
+    QVERIFY(sim.ok());
+    bench_t bench(sim.instr_resource());
+    QCOMPARE(bench.chart()->value_axis_channel(), 0);
+    bench.table()->setCurrentCell(2, 0);
+    QCOMPARE(bench.chart()->value_axis_channel(), 3);
+    QVERIFY(bench.chart()->plot()->axisTitle(QwtPlot::yLeft).text().startsWith("CH:3"));
+    bench.chart()->set_auto_range(3, false);
+    bench.chart()->set_range(3, 2.0, -2.0);
+    bench.chart()->redraw_now();
+    QCOMPARE(bench.chart()->plot()->axisScaleDraw(QwtPlot::yLeft)->label(30000.0).text(), QString("2"));
 }
 
 void test_scan_diagram_t::colour_without_alpha_is_a_valid_style_data() {

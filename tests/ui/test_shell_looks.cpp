@@ -117,6 +117,7 @@ private slots:
     void minimum_size_is_clamped_to_the_screen_data();
     void minimum_size_is_clamped_to_the_screen();
     void window_title_names_the_project();
+    void window_with_an_instrument_fits_1600x900_at_150_percent();
     void project_suffix_rule_data();
     void project_suffix_rule();
     void save_dialog_adds_the_suffix();
@@ -304,6 +305,29 @@ void test_shell_looks_t::window_title_names_the_project() {
     QCOMPARE(window.windowTitle(), QString("Velkaro - other.dmm"));
     QCOMPARE(closer.count(), 1);
     QVERIFY2(closer.seen().first().startsWith("Warning|Cannot recall the project"), qPrintable(closer.seen().first()));
+}
+
+// A 1600 x 900 screen at 150 % offers 1066 x 570 logical pixels below its panel; the
+// laid-out window with an instrument on every page must fit (sizes are logical, so the
+// test runs at any scale).
+void test_shell_looks_t::window_with_an_instrument_fits_1600x900_at_150_percent() {
+    QVERIFY(ui_application_t::install_style_and_font());
+    ui_main_window_t window("");
+    window.device_column()->slot_add_device("VXA-2", "TCPIP0::127.77.3.1::inst0::INSTR", pugi::xml_node());
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCoreApplication::processEvents();
+    // What the layout needs; the window's own minimum is clamped to the screen elsewhere.
+    const QSize need = window.minimumSizeHint();
+    QVERIFY2(need.width() <= 1066 && need.height() <= 570,
+             qPrintable(QString("needs %1 x %2").arg(need.width()).arg(need.height())));
+    const QString dir = qEnvironmentVariable("VELKARO_SCREENSHOT_DIR");
+    if (dir.isEmpty()) return;
+    window.resize(1066, 570);
+    QTest::qWait(200);
+    QVERIFY(window.grab().save(dir + "/main-window-1066x570-x" + qEnvironmentVariable("QT_SCALE_FACTOR", "1") +
+                               ".png"));
 }
 
 void test_shell_looks_t::project_suffix_rule_data() {

@@ -114,9 +114,11 @@ QWidget* ui_measure_diagram_frame_t::_create_y_scale_group(QWidget* parent) {
     m_pdefault_btn = new QRadioButton("Default", group);
     m_pauto_btn = new QRadioButton("Auto", group);
     m_pmanual_btn = new QRadioButton("Manual", group);
+    // Three choices do not fit one row of the 250-pixel panel in every font: "Manual"
+    // was cut. Two rows, each word whole.
     grid->addWidget(m_pdefault_btn, 1, 0);
     grid->addWidget(m_pauto_btn, 1, 1);
-    grid->addWidget(m_pmanual_btn, 1, 2);
+    grid->addWidget(m_pmanual_btn, 2, 0);
     m_prange_group = new QButtonGroup(group);
     m_prange_group->setExclusive(true);
     m_prange_group->addButton(m_pdefault_btn);
@@ -142,7 +144,7 @@ QWidget* ui_measure_diagram_frame_t::_create_y_scale_group(QWidget* parent) {
     panel->addWidget(m_pmin_edit, 1, 1);
     m_prange_apply_btn = make_apply_button(m_pmanual_panel);
     panel->addWidget(m_prange_apply_btn, 2, 1, Qt::AlignRight);
-    grid->addWidget(m_pmanual_panel, 2, 0, 1, 3);
+    grid->addWidget(m_pmanual_panel, 3, 0, 1, 3);
     return group;
 }
 

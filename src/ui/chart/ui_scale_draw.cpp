@@ -2,6 +2,7 @@
 
 #include <qwt_text.h>
 
+#include <QPainter>
 #include <QPalette>
 
 #include "ui/chart/ui_chart_math.h"
@@ -47,6 +48,20 @@ void ui_x_scale_draw_t::draw(QPainter* painter, const QPalette& palette) const {
     QwtScaleDraw::draw(painter, white_palette(palette));
 }
 
+void ui_x_scale_draw_t::drawLabel(QPainter* painter, double value) const {
+    const QwtInterval bounds = scaleDiv().interval().normalized();
+    const bool first = qAbs(value - bounds.minValue()) <= 1e-9 * qMax(1.0, qAbs(bounds.width()));
+    if (m_labels != labels_t::time || !first || alignment() != QwtScaleDraw::BottomScale) {
+        QwtScaleDraw::drawLabel(painter, value);
+        return;
+    }
+    const QwtText text = tickLabel(painter->font(), value);
+    if (text.isEmpty()) return;
+    const QPointF at = labelPosition(value);
+    const QSizeF size = text.textSize(painter->font());
+    text.draw(painter, QRectF(at.x(), at.y(), size.width(), size.height()));
+}
+
 ui_y_scale_draw_t::ui_y_scale_draw_t() { setTickLength(QwtScaleDiv::MajorTick, 12); }
 
 void ui_y_scale_draw_t::set_range(double lower, double upper) {
@@ -66,4 +81,15 @@ void ui_y_scale_draw_t::draw(QPainter* painter, const QPalette& palette) const {
 
 ui_scan_x_scan_draw_t::ui_scan_x_scan_draw_t() { set_labels(labels_t::time); }
 
-QwtText ui_scan_y_scale_draw_t::label(double) const { return QwtText(); }
+bool ui_scan_y_scale_draw_t::set_channel_range(bool on, double lower, double upper) {
+    if (on == m_on && (!on || (lower == m_lower && upper == m_upper))) return false;
+    m_on = on;
+    set_range(lower, upper);
+    invalidateCache();
+    return true;
+}
+
+QwtText ui_scan_y_scale_draw_t::label(double value) const {
+    if (!m_on) return QwtText();
+    return QwtText(chart_y_label(value, m_lower, m_upper));
+}

@@ -19,6 +19,11 @@ public:
     QwtText label(double value) const override;
     void draw(QPainter* painter, const QPalette& palette) const override;
 
+protected:
+    // The time label at the axis's left end starts at its tick instead of being centred
+    // on it: centred, its left half fell outside the axis and was cut ("00s" of "-1m00s").
+    void drawLabel(QPainter* painter, double value) const override;
+
 private:
     labels_t m_labels = labels_t::time;
     quint64 m_readings = 0;
@@ -46,8 +51,14 @@ public:
     ui_scan_x_scan_draw_t();
 };
 
-// Y axis of the scan chart: every channel has its own range, so no tick has one value.
+// Y axis of the scan chart: every channel has its own range, so no tick has one value
+// until a channel is chosen; then the ticks read that channel's values.
 class ui_scan_y_scale_draw_t : public ui_y_scale_draw_t {
 public:
+    // on: the ticks stand for values of [lower, upper]; off: no labels. true when changed.
+    bool set_channel_range(bool on, double lower, double upper);
     QwtText label(double value) const override;
+
+private:
+    bool m_on = false;
 };

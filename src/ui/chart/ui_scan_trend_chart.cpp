@@ -90,7 +90,8 @@ void ui_scan_trend_chart_t::_init_plot() {
     ui_common_trend_chart_t::_init_plot();
     m_px_draw = new ui_scan_x_scan_draw_t();
     m_pplot->setAxisScaleDraw(QwtPlot::xBottom, m_px_draw);
-    m_pplot->setAxisScaleDraw(QwtPlot::yLeft, new ui_scan_y_scale_draw_t());
+    m_py_draw = new ui_scan_y_scale_draw_t();
+    m_pplot->setAxisScaleDraw(QwtPlot::yLeft, m_py_draw);
     // Every channel has its own range, so the left axis carries no labels; the time axis
     // then needs its own room for the half of its first label that stands left of the canvas.
     m_pplot->plotLayout()->setAlignCanvasToScale(QwtPlot::xBottom, false);
@@ -328,6 +329,7 @@ void ui_scan_trend_chart_t::_redraw() {
         _set_x_axis(start, end);
     }
     _mark_auto_view();
+    if (m_value_axis_ch != 0) _update_value_axis();  // an automatic range may have moved
     // The scale maps of the new axis, in device pixels.
     m_pplot->updateAxes();
     const QwtScaleMap x_map = m_pplot->canvasMap(QwtPlot::xBottom);
@@ -404,4 +406,30 @@ QString ui_scan_trend_chart_t::_csv_text() const {
         }
     }
     return text;
+}
+
+void ui_scan_trend_chart_t::set_value_axis_channel(int ch) {
+    m_value_axis_ch = m_curves.count(ch) != 0 ? ch : 0;
+    _update_value_axis();
+    m_pplot->replot();
+}
+
+void ui_scan_trend_chart_t::_update_value_axis() {
+    const int ch = m_value_axis_ch;
+    bool changed = false;
+    if (ch == 0) {
+        changed = m_py_draw->set_channel_range(false, 0.0, 0.0);
+        _set_axis_title(QwtPlot::yLeft, QString());
+    } else {
+        double upper = 0.0;
+        double lower = 0.0;
+        get_range(ch, upper, lower);
+        changed = m_py_draw->set_channel_range(true, lower, upper);
+        const QString unit = _channel_unit(ch);
+        _set_axis_title(QwtPlot::yLeft, QString("CH:%1").arg(ch) + (unit.isEmpty() ? QString() : " (" + unit + ")"));
+    }
+    if (!changed) return;
+    // New labels may be wider or narrower: lay the axis out again.
+    m_pplot->axisWidget(QwtPlot::yLeft)->update();
+    m_pplot->updateLayout();
 }

@@ -30,6 +30,7 @@ class QwtPlotCurve;
 class ui_scan_curve_t;
 class cfg_scan_diagram_t;
 class ui_scan_x_scan_draw_t;
+class ui_scan_y_scale_draw_t;
 
 class ui_scan_trend_chart_t : public ui_common_trend_chart_t {
     Q_OBJECT
@@ -65,6 +66,11 @@ public:
     bool get_reduction() const { return m_reduce; }
 
     int channel_count() const { return static_cast<int>(m_curves.size()); }
+
+    // The value axis reads channel ch's range (its unit in the title); 0: none (the axis
+    // carries no labels, as every curve has its own range).
+    void set_value_axis_channel(int ch);
+    int value_axis_channel() const { return m_value_axis_ch; }
     QwtPlotCurve* curve(int ch) const;
 
 signals:
@@ -109,4 +115,7 @@ private:
     uint64_t m_start_us = 0;
     double m_elapsed_s = 0.0;
     bool m_reduce = true;
+    int m_value_axis_ch = 0;
+    ui_scan_y_scale_draw_t* m_py_draw = nullptr;  // owned by the plot's axis
+    void _update_value_axis();
 };

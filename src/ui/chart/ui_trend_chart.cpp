@@ -3,6 +3,7 @@
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_marker.h>
+
 #include <qwt_scale_div.h>
 #include <qwt_scale_widget.h>
 #include <qwt_text.h>

@@ -232,6 +232,10 @@ void ui_device_item_t::_fill_detail_table() {
     cfg_main_t* cfg = m_pmngr != nullptr ? m_pmngr->get_cfg() : nullptr;
     m_detail_table->item(row_serial, 1)
         ->setText(cfg ? QString::fromStdString(cfg->serial_number()) : QString());
+    // Two instruments of one model look alike collapsed: the header names which is which.
+    const QString serial = cfg ? QString::fromStdString(cfg->serial_number()) : QString();
+    m_header->setToolTip(QString::fromStdString(m_model) + "\nAddress: " + res +
+                         (serial.isEmpty() ? QString() : "\nSerial number: " + serial));
     m_detail_table->item(row_software, 1)
         ->setText(cfg ? QString::fromStdString(cfg->software_version()) : QString());
 }

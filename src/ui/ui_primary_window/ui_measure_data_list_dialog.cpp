@@ -12,6 +12,8 @@
 #include "common/plib_format.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/ui_primary_window/ui_measure_data_list_page_widget.h"
+#include "ui/ui_primary_window/ui_measure_format.h"
+#include "cfg/cfg_main.h"
 
 ui_measure_data_list_dialog_t::ui_measure_data_list_dialog_t(QWidget* parent, plib_mngr_t* mngr)
     : QDialog(parent), m_pmngr(mngr), m_pacq(mngr != nullptr ? mngr->get_acq() : nullptr) {
@@ -102,6 +104,13 @@ void ui_measure_data_list_dialog_t::_show_page(uint64_t start, uint64_t count) {
     // A slice no longer in the buffer (cleared or restarted since opening) stays empty.
     if (m_pacq != nullptr) m_pacq->m_acq_selected_data_list_msg.fetch(slice);
 
+    // The value cells show the number as stored; the tooltip adds the unit.
+    QString unit;
+    if (m_pmngr != nullptr && m_pmngr->get_cfg() != nullptr) {
+        const cfg_main_t* cfg = m_pmngr->get_cfg();
+        unit = ui_measure_unit_text(static_cast<plib_measure_type_t>(cfg->get_function()), false,
+                                    cfg->get_temp_display(), cfg->get_temp_unit());
+    }
     QStringList labels;
     for (int row = 0; row < page_size; ++row) {
         const auto index = static_cast<std::size_t>(row);
@@ -112,6 +121,7 @@ void ui_measure_data_list_dialog_t::_show_page(uint64_t start, uint64_t count) {
         const plib_data_t& reading = slice.data[index];
         m_table->setRowHidden(row, false);
         m_table->item(row, 0)->setText(format_value(reading.value));
+        m_table->item(row, 0)->setToolTip(ui_value_unit_text(reading.value, unit, 10));
         const double seconds = static_cast<double>(reading.timestamp - m_run_info.start_timestamp) / 1e6;
         m_table->item(row, 1)->setText(QString::number(seconds, 'g', 6));
         labels << QString::number(start + index + 1);

@@ -29,22 +29,27 @@
 
 namespace {
 
-// The digit field: drawn in the style sheet's font, shrunk just enough to fit when the
-// page is narrower than the font needs (large scale factors on small screens), so no
-// digit is ever cut off; it never asks the layout for more room than it is given.
+// The digit field (and the unit): drawn in the style sheet's font, shrunk just enough to
+// fit when the page is narrower or lower than the font needs (large scale factors on
+// small screens), so no digit is ever cut off; it never asks the layout for more room
+// than it is given: its minimum is a third of the font's height.
 class ui_fit_digits_label_t : public QLabel {
 public:
     using QLabel::QLabel;
-    QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height()); }
+    QSize minimumSizeHint() const override { return QSize(0, QLabel::minimumSizeHint().height() / 3); }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         QFont f = font();
         const QRect room = contentsRect();
-        const int advance = QFontMetrics(f).horizontalAdvance(text());
-        if (advance > room.width() && advance > 0) {
-            const qreal scale = static_cast<qreal>(room.width()) / advance;
+        const QFontMetrics metrics(f);
+        const int advance = metrics.horizontalAdvance(text());
+        const int tall = metrics.height();
+        qreal scale = 1.0;
+        if (advance > room.width() && advance > 0) scale = static_cast<qreal>(room.width()) / advance;
+        if (tall > room.height() && tall > 0) scale = std::min(scale, static_cast<qreal>(room.height()) / tall);
+        if (scale < 1.0) {
             if (f.pixelSize() > 0)
                 f.setPixelSize(std::max(1, static_cast<int>(f.pixelSize() * scale)));
             else
@@ -94,7 +99,8 @@ ui_measure_widget_t::ui_measure_widget_t(QWidget* parent) : QFrame(parent) {
     row2->addWidget(m_digits);
     row2->addStretch();
 
-    m_unit = new QLabel(QString::fromUtf8("— —"), this);
+    m_unit = new ui_fit_digits_label_t(this);
+    m_unit->setText(QString::fromUtf8("— —"));
     m_unit->setObjectName("measure_data_unit");
     m_unit->setAlignment(Qt::AlignRight | Qt::AlignTop);
     auto* row3 = new QHBoxLayout;
@@ -183,7 +189,12 @@ QPushButton* ui_measure_btn_widget_t::_make_button(const QString& text, const ch
                                                    const char* object_name) {
     auto* button = new QPushButton(QIcon(icon), text, this);
     button->setObjectName(object_name);
-    button->setFixedSize(130, 50);
+    // 130 x 50 where there is room; down to 124 wide so that the page fits a 1600 x 900
+    // screen at 150 % beside the device column.
+    button->setMinimumSize(124, 50);
+    button->setMaximumSize(130, 50);
+    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    button->resize(130, 50);
     button->setIconSize(QSize(50, 50));
     return button;
 }

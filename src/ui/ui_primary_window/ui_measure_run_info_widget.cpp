@@ -63,8 +63,8 @@ ui_measure_run_info_widget_t::ui_measure_run_info_widget_t(QWidget* parent) : QF
     m_note->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(20, 4, 20, 4);
-    layout->setSpacing(2);
+    layout->setContentsMargins(20, 0, 20, 2);
+    layout->setSpacing(0);
     layout->addLayout(row);
     layout->addLayout(figures);
     layout->addWidget(m_note);

@@ -10,6 +10,7 @@
 
 #include "cfg/cfg_scan_config.h"
 #include "ui/ui_item_delegate.h"
+#include "ui/ui_primary_window/ui_measure_format.h"
 
 namespace {
 
@@ -184,6 +185,17 @@ void ui_scan_channel_config_widget_t::_build_row(int row, const std::vector<plib
         slot_func_change_func_event(row, first);
     }
 
+    // The limits are in the unit of the channel's function: the cells' tooltips say which.
+    auto limit_tips = [this, row, function](int index) {
+        const QString unit = index < 0 ? QString()
+                                       : ui_measure_unit_text(static_cast<plib_measure_type_t>(function->itemData(index).toInt()),
+                                                              false, 0, 0);
+        const QString in = unit.isEmpty() ? QString() : " (" + unit + ")";
+        if (QTableWidgetItem* low = item(row, column_of(col_low))) low->setToolTip("Low alarm limit" + in);
+        if (QTableWidgetItem* high = item(row, column_of(col_high))) high->setToolTip("High alarm limit" + in);
+    };
+    limit_tips(function->currentIndex());
+    connect(function, QOverload<int>::of(&QComboBox::currentIndexChanged), this, limit_tips);
     connect(function, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             [this, row, function](int index) {
                 if (index < 0) return;

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "common/plib_format.h"
+#include "ui/ui_primary_window/ui_measure_format.h"
 
 namespace {
 
@@ -96,10 +97,23 @@ void ui_scan_channel_result_widget_t::_set_text(int row, int column, const QStri
     if (cell != nullptr && cell->text() != text) cell->setText(text);
 }
 
+void ui_scan_channel_result_widget_t::_set_tip(int row, int column, const QString& tip) {
+    QTableWidgetItem* cell = item(row, column);
+    if (cell != nullptr && cell->toolTip() != tip) cell->setToolTip(tip);
+}
+
+QString ui_scan_channel_result_widget_t::value_tip(double value, int func) {
+    if (!std::isfinite(value)) return QString();
+    return ui_value_unit_text(value, ui_measure_unit_text(static_cast<plib_measure_type_t>(func), false, 0, 0), 10);
+}
+
 void ui_scan_channel_result_widget_t::clear_results() {
     for (int row = 0; row < rowCount(); ++row) {
         for (int column = column_of(col_data); column < columnCount(); ++column)
+        {
             _set_text(row, column, QString());
+            _set_tip(row, column, QString());
+        }
     }
 }
 
@@ -113,6 +127,7 @@ void ui_scan_channel_result_widget_t::show_results(const plib_scan_latest_map_t&
         const auto it = params.find(channel);
         const int func = it != params.end() ? it->second.func : static_cast<int>(measure_dcv);
         _set_text(row, data, data_text(reading.value, func));
+        _set_tip(row, data, value_tip(reading.value, func));
     }
     const int min = column_of(col_min);
     const int max = column_of(col_max);
@@ -127,6 +142,10 @@ void ui_scan_channel_result_widget_t::show_results(const plib_scan_latest_map_t&
         _set_text(row, average, statistic_text(stat.average));
         _set_text(row, total, QString::number(stat.count));
         const auto it = params.find(channel);
+        const int func = it != params.end() ? it->second.func : static_cast<int>(measure_dcv);
+        _set_tip(row, min, value_tip(stat.min, func));
+        _set_tip(row, max, value_tip(stat.max, func));
+        _set_tip(row, average, value_tip(stat.average, func));
         const bool over = in_alarm(stat, it != params.end() ? &it->second : nullptr);
         _set_text(row, alarm, over ? QString("Over Limit") : QString());
     }

@@ -22,6 +22,8 @@ public:
     static QString engineering_text(double value);
     // Data column: empty for NaN and infinities; "OVERLOAD" ("OPEN" for Continuity and
     // Diode) for the overload value; else the engineering form.
+    // The tooltip of a value cell: the value with its function's unit ("1.23456 VDC").
+    static QString value_tip(double value, int func);
     static QString data_text(double value, int func);
     // Min, Max and Average: empty for NaN and infinities, an em dash for overload.
     static QString statistic_text(double value);
@@ -40,4 +42,5 @@ public slots:
 
 private:
     void _set_text(int row, int column, const QString& text);
+    void _set_tip(int row, int column, const QString& tip);
 };

@@ -140,6 +140,9 @@ ui_scan_diagram_config_widget_t::ui_scan_diagram_config_widget_t(QWidget* parent
     layout->addWidget(_create_time_group(), 0, Qt::AlignTop);
     _create_table();
     layout->addWidget(m_ptable);
+    connect(m_ptable, &QTableWidget::currentCellChanged, this, [this](int row, int, int, int) {
+        if (row >= 0) emit signal_select_channel(row + 1);
+    });
 }
 
 QWidget* ui_scan_diagram_config_widget_t::_create_time_group() {

@@ -117,6 +117,8 @@ signals:
     void signal_change_symbol_pattern(int ch, QwtSymbol::Style pattern);
     void signal_change_auto_range(int ch, bool flg);
     void signal_change_range(int ch, double upper, double lower);
+    // The user chose channel ch's row: the value axis follows it.
+    void signal_select_channel(int ch);
 
 public slots:
     // A range the chart computed: written as is, not treated as an edit.

@@ -82,6 +82,7 @@ void ui_scan_diagram_frame_t::_init_connect() {
         chart->refresh();
     });
     connect(chart, &ui_scan_trend_chart_t::signal_auto_update_range, m_pconfig, &config_t::slot_update_range);
+    connect(m_pconfig, &config_t::signal_select_channel, chart, &ui_scan_trend_chart_t::set_value_axis_channel);
 }
 
 void ui_scan_diagram_frame_t::_update_row_texts() {

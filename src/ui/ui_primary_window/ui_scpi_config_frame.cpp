@@ -131,7 +131,12 @@ ui_scpi_config_frame_t::ui_scpi_config_frame_t(QWidget* parent, ui_device_item_t
 
     m_editor = new QTextEdit(this);
     m_editor->setObjectName("scpi_command_edit");
-    m_editor->setFixedSize(400, 200);
+    // 400 x 200 where there is room; on a small screen (1600 x 900 at 150 %) it gives up
+    // height rather than push the window past the screen.
+    m_editor->setFixedWidth(400);
+    m_editor->setMinimumHeight(80);
+    m_editor->setMaximumHeight(200);
+    m_editor->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     m_editor->setAcceptRichText(false);
     m_editor->setPlainText("*IDN?\\n");
 
@@ -145,7 +150,11 @@ ui_scpi_config_frame_t::ui_scpi_config_frame_t(QWidget* parent, ui_device_item_t
 
     m_log = new QListWidget(this);
     m_log->setObjectName("scpi_log_list");
-    m_log->setFixedSize(600, 300);
+    // 600 x 300 where there is room, shorter on a small screen (as the editor).
+    m_log->setFixedWidth(600);
+    m_log->setMinimumHeight(120);
+    m_log->setMaximumHeight(300);
+    m_log->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     m_log->setSelectionMode(QAbstractItemView::NoSelection);
 
     auto* top_row = new QHBoxLayout;
