@@ -426,3 +426,68 @@ TEST(pub_make_target, takes_the_write_urls_and_refuses_credentials_and_other_kin
 }
 
 }  // namespace
+
+// https: the server's certificate is always checked. Signed by the CA given as the
+// target's CA file, every reading arrives; by a CA the target was not given (or none but
+// the system's), nothing does: the target fails with a certificate reason and keeps
+// every reading spooled, refusing none.
+TEST(pub_publisher_tls, the_server_certificate_is_verified_against_the_given_ca) {
+    if (!tsdb_server_t::available(tsdb_server_t::victoria_metrics)) GTEST_SKIP() << "server not installed";
+    velkaro_test::temp_dir_t pki;
+    std::string ca_cert, ca_key, other_cert, other_key;
+    ASSERT_TRUE(velkaro_test::make_test_ca(pki.path(), "velkaro-test-ca", ca_cert, ca_key));
+    ASSERT_TRUE(velkaro_test::make_test_ca(pki.path(), "stranger-ca", other_cert, other_key));
+    tsdb_server_t server(tsdb_server_t::victoria_metrics, {ca_cert, ca_key});
+    ASSERT_TRUE(server.ok());
+    ASSERT_EQ(server.base_url().rfind("https://", 0), 0u);
+
+    struct case_t {
+        const char* name;
+        std::string ca_file;
+        bool delivered;
+    };
+    const case_t cases[] = {{"another CA", other_cert, false}, {"the system's CAs", "", false}, {"its CA", ca_cert, true}};
+    int delivered = 0;
+    reading_source_t source;
+    for (const case_t& c : cases) {
+        SCOPED_TRACE(c.name);
+        velkaro_test::temp_dir_t spool;
+        pub_options_t o;
+        o.spool_root = spool.path();
+        o.min_backoff_s = 0.05;
+        o.max_backoff_s = 0.2;
+        pub_publisher_t publisher(o);
+        pub_target_config_t config;
+        config.url = server.write_url(test_db);
+        config.ca_file = c.ca_file;
+        std::string error;
+        auto target = pub_make_target(config, error);
+        ASSERT_TRUE(target) << error;
+        ASSERT_TRUE(publisher.add_target(std::move(target), error)) << error;
+        publisher.start();
+        for (int i = 0; i < 3; ++i) publisher.submit(source.next());
+        if (c.delivered) {
+            ASSERT_TRUE(publisher.wait_drained(std::chrono::seconds(20)));
+            delivered += 3 * readings_per_batch;
+            const auto s = publisher.status()[0];
+            EXPECT_EQ(s.published, static_cast<uint64_t>(3 * readings_per_batch));
+            continue;
+        }
+        pub_target_status_t s;
+        ASSERT_TRUE(wait_for([&] {
+            s = publisher.status()[0];
+            return s.state == pub_state_failing && s.spooled == 3u * readings_per_batch;
+        })) << s.reason;
+        EXPECT_NE(s.reason.find("certificate"), std::string::npos) << s.reason;
+        EXPECT_EQ(s.published, 0u);
+        EXPECT_EQ(s.refused, 0u);
+    }
+    // Only the readings sent under the right CA reached the database; the refused sends
+    // left nothing behind.
+    std::vector<velkaro_test::tsdb_point_t> points;
+    wait_for([&] {
+        points = server.points(pub_measurement_reading, test_db);
+        return static_cast<int>(points.size()) >= delivered;
+    }, std::chrono::seconds(5));
+    EXPECT_EQ(static_cast<int>(points.size()), delivered);
+}

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -63,7 +64,8 @@ const std::set<std::string>& tag_names() {
 
 }  // namespace
 
-http_answer_t http_request(const std::string& url, const std::string& post_body, bool post) {
+http_answer_t http_request(const std::string& url, const std::string& post_body, bool post,
+                           const std::string& ca_file) {
     static const bool global = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     (void)global;
     http_answer_t answer;
@@ -74,6 +76,7 @@ http_answer_t http_request(const std::string& url, const std::string& post_body,
     curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, 10000L);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &collect);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &answer.body);
+    if (!ca_file.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, ca_file.c_str());
     if (post || !post_body.empty()) {
         curl_easy_setopt(c, CURLOPT_POST, 1L);
         curl_easy_setopt(c, CURLOPT_POSTFIELDS, post_body.c_str());
@@ -90,11 +93,39 @@ bool tsdb_server_t::available(kind_t kind) {
     return program_available(kind == influxdb ? "influxd" : "victoria-metrics");
 }
 
-tsdb_server_t::tsdb_server_t(kind_t kind) : m_kind(kind) {
+tsdb_server_t::tsdb_server_t(kind_t kind) : tsdb_server_t(kind, tsdb_tls_t{}) {}
+
+tsdb_server_t::tsdb_server_t(kind_t kind, tsdb_tls_t tls) : m_kind(kind), m_tls(std::move(tls)) {
     char tmpl[] = "/tmp/velkaro_tsdb_XXXXXX";
     if (::mkdtemp(tmpl) != nullptr) m_dir = tmpl;
     m_port = kind == influxdb ? 8086 : 8428;
     start();
+}
+
+namespace {
+// Runs a shell command line of the test's own making (openssl); true on exit status 0.
+bool run_quiet(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+}  // namespace
+
+bool make_test_ca(const std::string& dir, const std::string& name, std::string& cert, std::string& key) {
+    cert = dir + "/" + name + ".crt";
+    key = dir + "/" + name + ".key";
+    return run_quiet("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=" + name + "' -keyout '" + key +
+                     "' -out '" + cert + "'");
+}
+
+bool tsdb_server_t::_issue_certificate(const std::string& address, std::string& cert, std::string& key) {
+    cert = m_dir + "/server.crt";
+    key = m_dir + "/server.key";
+    const std::string csr = m_dir + "/server.csr", ext = m_dir + "/server.ext";
+    {
+        std::ofstream out(ext);
+        out << "subjectAltName=IP:" << address << "\n";
+    }
+    return run_quiet("openssl req -newkey rsa:2048 -nodes -subj '/CN=" + address + "' -keyout '" + key +
+                     "' -out '" + csr + "'") &&
+           run_quiet("openssl x509 -req -days 2 -in '" + csr + "' -CA '" + m_tls.ca_cert + "' -CAkey '" +
+                     m_tls.ca_key + "' -CAcreateserial -extfile '" + ext + "' -out '" + cert + "'");
 }
 
 tsdb_server_t::~tsdb_server_t() {
@@ -105,7 +136,9 @@ tsdb_server_t::~tsdb_server_t() {
     }
 }
 
-std::string tsdb_server_t::base_url() const { return "http://" + m_address + ":" + std::to_string(m_port); }
+std::string tsdb_server_t::base_url() const {
+    return (m_tls.ca_cert.empty() ? "http://" : "https://") + m_address + ":" + std::to_string(m_port);
+}
 std::string tsdb_server_t::write_url(const std::string& db) const { return base_url() + "/write?db=" + db; }
 std::string tsdb_server_t::v2_write_url(const std::string& org, const std::string& bucket) const {
     return base_url() + "/api/v2/write?org=" + org + "&bucket=" + bucket;
@@ -133,6 +166,8 @@ bool tsdb_server_t::start() {
 bool tsdb_server_t::_start_at(const std::string& address, bool& bind_failed) {
     bind_failed = false;
     const std::string listen = address + ":" + std::to_string(m_port);
+    std::string cert, key;
+    if (!m_tls.ca_cert.empty() && !_issue_certificate(address, cert, key)) return false;
     std::vector<std::string> args;
     if (m_kind == influxdb) {
         const std::string conf = m_dir + "/influxdb.conf";
@@ -145,6 +180,9 @@ bool tsdb_server_t::_start_at(const std::string& address, bool& bind_failed) {
             << "[monitor]\n  store-enabled = false\n"
             << "[subscriber]\n  enabled = false\n"
             << "[http]\n  bind-address = \"" << listen << "\"\n  log-enabled = false\n"
+            << (cert.empty() ? std::string()
+                             : "  https-enabled = true\n  https-certificate = \"" + cert +
+                                   "\"\n  https-private-key = \"" + key + "\"\n")
             << "[logging]\n  level = \"warn\"\n";
         out.close();
         args = {"influxd", "run", "-config", conf};
@@ -157,6 +195,11 @@ bool tsdb_server_t::_start_at(const std::string& address, bool& bind_failed) {
                 "-search.latencyOffset=0s",
                 "-dedup.minScrapeInterval=1ms",
                 "-loggerLevel=ERROR"};
+        if (!cert.empty()) {
+            args.push_back("-tls");
+            args.push_back("-tlsCertFile=" + cert);
+            args.push_back("-tlsKeyFile=" + key);
+        }
     }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
@@ -171,7 +214,8 @@ bool tsdb_server_t::_start_at(const std::string& address, bool& bind_failed) {
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) return false;
     m_pid = pid;
-    const std::string health = "http://" + listen + (m_kind == influxdb ? "/ping" : "/health");
+    const std::string health =
+        (cert.empty() ? "http://" : "https://") + listen + (m_kind == influxdb ? "/ping" : "/health");
     const auto deadline = std::chrono::steady_clock::now() + ready_timeout;
     while (std::chrono::steady_clock::now() < deadline) {
         int status = 0;
@@ -185,7 +229,7 @@ bool tsdb_server_t::_start_at(const std::string& address, bool& bind_failed) {
             if (!bind_failed) std::fprintf(stderr, "tsdb_server_t: %s ended:\n%s\n", argv[0], text.str().c_str());
             return false;
         }
-        const http_answer_t a = http_request(health);
+        const http_answer_t a = http_request(health, {}, false, m_tls.ca_cert);
         if (a.status >= 200 && a.status < 300) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -210,7 +254,8 @@ void tsdb_server_t::stop() {
 
 bool tsdb_server_t::create_database(const std::string& db) {
     if (m_kind != influxdb) return true;
-    const http_answer_t a = http_request(base_url() + "/query", "q=" + url_encode("CREATE DATABASE \"" + db + "\""));
+    const http_answer_t a = http_request(base_url() + "/query", "q=" + url_encode("CREATE DATABASE \"" + db + "\""),
+                                         false, m_tls.ca_cert);
     return a.status == 200;
 }
 
@@ -219,7 +264,8 @@ std::vector<tsdb_point_t> tsdb_server_t::points(const std::string& measurement, 
     if (m_kind == influxdb) {
         const http_answer_t a =
             http_request(base_url() + "/query?epoch=ns&db=" + url_encode(db) + "&q=" +
-                         url_encode("SELECT * FROM \"" + measurement + "\" ORDER BY time ASC"));
+                         url_encode("SELECT * FROM \"" + measurement + "\" ORDER BY time ASC"),
+                         {}, false, m_tls.ca_cert);
         if (a.status != 200) return out;
         const auto doc = nlohmann::json::parse(a.body, nullptr, false);
         if (doc.is_discarded() || !doc.contains("results")) return out;
@@ -252,9 +298,10 @@ std::vector<tsdb_point_t> tsdb_server_t::points(const std::string& measurement, 
     }
     // VictoriaMetrics: one series per field ("<measurement>_<field>"), joined back on the
     // tags and the time.
-    http_request(base_url() + "/internal/force_flush");
+    http_request(base_url() + "/internal/force_flush", {}, false, m_tls.ca_cert);
     const http_answer_t a = http_request(
-        base_url() + "/api/v1/export?match[]=" + url_encode("{__name__=~\"" + measurement + "_.*\",db=\"" + db + "\"}"));
+        base_url() + "/api/v1/export?match[]=" + url_encode("{__name__=~\"" + measurement + "_.*\",db=\"" + db + "\"}"),
+        {}, false, m_tls.ca_cert);
     if (a.status != 200) return out;
     std::map<std::pair<std::map<std::string, std::string>, int64_t>, tsdb_point_t> joined;
     std::istringstream lines(a.body);

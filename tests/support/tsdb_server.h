@@ -28,12 +28,25 @@ struct http_answer_t {
     long status = 0;
     std::string body;
 };
-http_answer_t http_request(const std::string& url, const std::string& post_body = {}, bool post = false);
+// `ca_file`: the CA that an https server's certificate must chain to (empty: the system's).
+http_answer_t http_request(const std::string& url, const std::string& post_body = {}, bool post = false,
+                           const std::string& ca_file = {});
+
+// A certificate authority of the test's own (openssl, 2048-bit RSA, valid two days) in
+// `dir`: false when openssl failed.
+bool make_test_ca(const std::string& dir, const std::string& name, std::string& cert, std::string& key);
+
+// A server that speaks https with a certificate for its own address, issued by this CA.
+struct tsdb_tls_t {
+    std::string ca_cert;
+    std::string ca_key;
+};
 
 class tsdb_server_t {
 public:
     enum kind_t { influxdb, victoria_metrics };
     explicit tsdb_server_t(kind_t kind);
+    tsdb_server_t(kind_t kind, tsdb_tls_t tls);
     ~tsdb_server_t();
     tsdb_server_t(const tsdb_server_t&) = delete;
     tsdb_server_t& operator=(const tsdb_server_t&) = delete;
@@ -47,7 +60,7 @@ public:
     kind_t kind() const { return m_kind; }
     const std::string& address() const { return m_address; }
     int port() const { return m_port; }
-    std::string base_url() const;                       // http://127.a.b.c:PORT
+    std::string base_url() const;                       // http[s]://127.a.b.c:PORT
     std::string write_url(const std::string& db) const;  // .../write?db=DB
     std::string v2_write_url(const std::string& org, const std::string& bucket) const;
 
@@ -57,8 +70,11 @@ public:
 
 private:
     bool _start_at(const std::string& address, bool& bind_failed);
+    // A certificate and key for `address` in m_dir, issued by m_tls's CA.
+    bool _issue_certificate(const std::string& address, std::string& cert, std::string& key);
 
     kind_t m_kind;
+    tsdb_tls_t m_tls;  // empty: plain http
     std::string m_dir;
     std::string m_address;
     int m_port = 0;
