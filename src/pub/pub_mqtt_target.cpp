@@ -9,6 +9,8 @@
 #include <set>
 #include <vector>
 
+#include "pub/pub_line_protocol.h"
+
 namespace {
 
 constexpr int default_port = 1883;
@@ -65,8 +67,12 @@ void on_publish(struct mosquitto*, void* self, int mid) { static_cast<acks_t*>(s
 }  // namespace
 
 std::string pub_mqtt_target_t::topic_of(const std::string& prefix, std::string_view line) {
+    // Scan readings have a topic of their own beside the readings of measure runs.
+    const std::string_view scan = pub_measurement_scan;
+    const bool is_scan = line.size() > scan.size() && line.compare(0, scan.size(), scan) == 0 &&
+                         (line[scan.size()] == ',' || line[scan.size()] == ' ');
     return prefix + "/" + topic_level(tag_value(line, "station")) + "/" + topic_level(tag_value(line, "model")) +
-           "/" + topic_level(tag_value(line, "serial")) + "/readings";
+           "/" + topic_level(tag_value(line, "serial")) + (is_scan ? "/scan" : "/readings");
 }
 
 std::unique_ptr<pub_target_t> pub_make_mqtt_target(const pub_target_config_t& config, std::string& error) {

@@ -192,6 +192,13 @@ TEST(pub_mqtt, urls_and_topics) {
     EXPECT_EQ(pub_mqtt_target_t::topic_of("lab", "velkaro_reading,station=a\\ b,model=M\\,1,serial=x\\=y value=1 5\n"),
               "lab/a b/M,1/x=y/readings");
     EXPECT_EQ(pub_mqtt_target_t::topic_of("lab", "velkaro_reading value=1 5\n"), "lab/_/_/_/readings");
+    EXPECT_EQ(pub_mqtt_target_t::topic_of("lab", "velkaro_scan,station=s,model=VXB-1,serial=B7,channel=3 value=1 5\n"),
+              "lab/s/VXB-1/B7/scan");
+    // Only the measurement name decides: a scan-like tag value or a longer name does not.
+    EXPECT_EQ(pub_mqtt_target_t::topic_of("lab", "velkaro_scanner,station=s,model=m,serial=n value=1 5\n"),
+              "lab/s/m/n/readings");
+    EXPECT_EQ(pub_mqtt_target_t::topic_of("lab", "velkaro_reading,station=velkaro_scan,model=m,serial=n value=1 5\n"),
+              "lab/velkaro_scan/m/n/readings");
 }
 
 }  // namespace
