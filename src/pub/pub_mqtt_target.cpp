@@ -1,6 +1,7 @@
 #include "pub/pub_mqtt_target.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -58,11 +59,22 @@ std::string topic_level(std::string text) {
     return text;
 }
 
+// How long the broker keeps the session (and the messages queued for it) while the
+// client is away: MQTT 5 ends a session at disconnection unless told otherwise.
+constexpr uint32_t session_expiry_s = 7 * 24 * 3600;
+
 struct acks_t {
     std::set<int> pending;
+    int refused_code = 0;  // the first MQTT 5 reason code >= 0x80 a PUBACK carried
 };
 
-void on_publish(struct mosquitto*, void* self, int mid) { static_cast<acks_t*>(self)->pending.erase(mid); }
+// Runs inside mosquitto_loop() on the sender thread, like everything touching acks_t.
+void on_publish_v5(struct mosquitto*, void* self, int mid, int reason_code, const mosquitto_property*) {
+    if (self == nullptr) return;
+    auto* acks = static_cast<acks_t*>(self);
+    acks->pending.erase(mid);
+    if (reason_code >= 0x80 && acks->refused_code == 0) acks->refused_code = reason_code;
+}
 
 }  // namespace
 
@@ -153,7 +165,10 @@ bool pub_mqtt_target_t::_connect(std::string& error) {
             error = "cannot create an MQTT client";
             return false;
         }
-        mosquitto_publish_callback_set(m_mosq, &on_publish);
+        // MQTT 5: a refused publish (not authorised, quota) comes back with its reason in
+        // the PUBACK instead of being dropped without a word as 3.1.1 brokers do.
+        mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+        mosquitto_publish_v5_callback_set(m_mosq, &on_publish_v5);
         if (!m_user.empty()) mosquitto_username_pw_set(m_mosq, m_user.c_str(), m_password.c_str());
         if (m_tls) {
             const int rc = mosquitto_tls_set(m_mosq, m_ca_file.empty() ? nullptr : m_ca_file.c_str(),
@@ -164,7 +179,15 @@ bool pub_mqtt_target_t::_connect(std::string& error) {
             }
         }
     }
-    const int rc = m_connected ? mosquitto_reconnect(m_mosq) : mosquitto_connect(m_mosq, m_host.c_str(), m_port, keepalive_s);
+    int rc = MOSQ_ERR_SUCCESS;
+    if (m_connected) {
+        rc = mosquitto_reconnect(m_mosq);  // keeps the properties of the first connect
+    } else {
+        mosquitto_property* props = nullptr;
+        mosquitto_property_add_int32(&props, MQTT_PROP_SESSION_EXPIRY_INTERVAL, session_expiry_s);
+        rc = mosquitto_connect_bind_v5(m_mosq, m_host.c_str(), m_port, keepalive_s, nullptr, props);
+        mosquitto_property_free_all(&props);
+    }
     if (rc != MOSQ_ERR_SUCCESS) {
         error = std::string("MQTT connect: ") + (rc == MOSQ_ERR_ERRNO ? "cannot reach the broker" : mosquitto_strerror(rc));
         m_connected = false;
@@ -226,6 +249,13 @@ pub_send_result_t pub_mqtt_target_t::send(std::string_view lines) {
         }
     }
     mosquitto_user_data_set(m_mosq, nullptr);
-    if (acks.pending.empty()) result.kind = pub_send_result_t::sent;
+    if (acks.pending.empty()) {
+        if (acks.refused_code != 0) {
+            result.kind = pub_send_result_t::refused;
+            result.reason = std::string("the broker refused the readings: ") + mosquitto_reason_string(acks.refused_code);
+        } else {
+            result.kind = pub_send_result_t::sent;
+        }
+    }
     return result;
 }

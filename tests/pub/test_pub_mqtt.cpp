@@ -29,7 +29,8 @@ constexpr int broker_port = 18831;
 // mosquitto with its own config on a random 127.a.b.c address; stopped with the object.
 class broker_t {
 public:
-    broker_t() {
+    // `acl`: the text of an ACL file for the broker, or empty for none.
+    explicit broker_t(const std::string& acl = "") {
         std::mt19937 rng{std::random_device{}()};
         m_address = "127." + std::to_string(16 + rng() % 200) + "." + std::to_string(1 + rng() % 250) + "." +
                     std::to_string(1 + rng() % 250);
@@ -37,6 +38,10 @@ public:
         // Persistent: a subscriber's session and its queued messages survive a restart.
         conf << "listener " << broker_port << " " << m_address << "\nallow_anonymous true\npersistence true\n"
              << "persistence_location " << m_dir.path() << "/\nuser root\nlog_dest none\n";
+        if (!acl.empty()) {
+            std::ofstream(m_dir.path() + "/acl") << acl;
+            conf << "acl_file " << m_dir.path() << "/acl\n";
+        }
     }
     ~broker_t() { stop(); }
     bool start() {
@@ -162,6 +167,29 @@ TEST(pub_mqtt, each_instrument_on_its_topic_every_reading_once_through_a_broker_
     }
     EXPECT_EQ(got, expected);
     publisher.stop();
+}
+
+// A bench allowed only under its own station: its readings are taken, a foreign
+// station's are refused with the broker's MQTT 5 reason, never counted as delivered.
+TEST(pub_mqtt, broker_acl_refuses_a_foreign_station_with_its_reason) {
+    if (!velkaro_test::program_available("mosquitto")) GTEST_SKIP() << "mosquitto not installed";
+    broker_t broker("topic write lab/bench-a/#\n");
+    ASSERT_TRUE(broker.start());
+    pub_target_config_t config;
+    config.url = "mqtt://" + broker.address() + ":" + std::to_string(broker_port) + "/lab";
+    config.timeout_s = 10;
+    std::string error;
+    auto target = pub_make_target(config, error);
+    ASSERT_TRUE(target) << error;
+
+    const auto own = target->send("velkaro_reading,station=bench-a,model=VXA-2,serial=1 value=1 5\n");
+    EXPECT_EQ(own.kind, pub_send_result_t::sent) << own.reason;
+    const auto foreign = target->send("velkaro_reading,station=bench-b,model=VXA-2,serial=1 value=2 6\n");
+    EXPECT_EQ(foreign.kind, pub_send_result_t::refused) << foreign.reason;
+    EXPECT_NE(foreign.reason.find("Not authorized"), std::string::npos) << foreign.reason;
+    // The refusal does not stick to the connection: the own station goes on.
+    const auto again = target->send("velkaro_reading,station=bench-a,model=VXA-2,serial=1 value=3 7\n");
+    EXPECT_EQ(again.kind, pub_send_result_t::sent) << again.reason;
 }
 
 TEST(pub_mqtt, urls_and_topics) {
