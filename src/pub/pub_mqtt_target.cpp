@@ -66,6 +66,7 @@ constexpr uint32_t session_expiry_s = 7 * 24 * 3600;
 struct acks_t {
     std::set<int> pending;
     int refused_code = 0;  // the first MQTT 5 reason code >= 0x80 a PUBACK carried
+    int connack_code = 0;  // the reason code of a CONNACK that refused the connection
 };
 
 // Runs inside mosquitto_loop() on the sender thread, like everything touching acks_t.
@@ -74,6 +75,12 @@ void on_publish_v5(struct mosquitto*, void* self, int mid, int reason_code, cons
     auto* acks = static_cast<acks_t*>(self);
     acks->pending.erase(mid);
     if (reason_code >= 0x80 && acks->refused_code == 0) acks->refused_code = reason_code;
+}
+
+
+
+void on_connect_v5(struct mosquitto*, void* self, int reason_code, int, const mosquitto_property*) {
+    if (self != nullptr && reason_code != 0) static_cast<acks_t*>(self)->connack_code = reason_code;
 }
 
 }  // namespace
@@ -169,6 +176,7 @@ bool pub_mqtt_target_t::_connect(std::string& error) {
         // the PUBACK instead of being dropped without a word as 3.1.1 brokers do.
         mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
         mosquitto_publish_v5_callback_set(m_mosq, &on_publish_v5);
+        mosquitto_connect_v5_callback_set(m_mosq, &on_connect_v5);
         if (!m_user.empty()) mosquitto_username_pw_set(m_mosq, m_user.c_str(), m_password.c_str());
         if (m_tls) {
             const int rc = mosquitto_tls_set(m_mosq, m_ca_file.empty() ? nullptr : m_ca_file.c_str(),
@@ -242,6 +250,13 @@ pub_send_result_t pub_mqtt_target_t::send(std::string_view lines) {
             break;
         }
         const int rc = mosquitto_loop(m_mosq, 100, 1);
+        if (acks.connack_code != 0) {
+            // Wrong password, not authorised, banned: the broker's own reason, once.
+            m_connected = false;
+            result.reason = std::string("the broker refused the connection: ") +
+                            mosquitto_reason_string(acks.connack_code);
+            break;
+        }
         if (rc != MOSQ_ERR_SUCCESS) {
             m_connected = false;
             result.reason = std::string("MQTT: ") + mosquitto_strerror(rc);

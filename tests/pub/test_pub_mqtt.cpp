@@ -29,18 +29,33 @@ constexpr int broker_port = 18831;
 // mosquitto with its own config on a random 127.a.b.c address; stopped with the object.
 class broker_t {
 public:
-    // `acl`: the text of an ACL file for the broker, or empty for none.
-    explicit broker_t(const std::string& acl = "") {
+    // `acl`: the text of an ACL file for the broker, or empty for none; `user`/`password`:
+    // the one login the broker takes (anonymous clients refused), or empty for anonymous.
+    explicit broker_t(const std::string& acl = "", const std::string& user = "", const std::string& password = "") {
         std::mt19937 rng{std::random_device{}()};
         m_address = "127." + std::to_string(16 + rng() % 200) + "." + std::to_string(1 + rng() % 250) + "." +
                     std::to_string(1 + rng() % 250);
         std::ofstream conf(m_dir.path() + "/mosquitto.conf");
         // Persistent: a subscriber's session and its queued messages survive a restart.
-        conf << "listener " << broker_port << " " << m_address << "\nallow_anonymous true\npersistence true\n"
+        conf << "listener " << broker_port << " " << m_address << "\nallow_anonymous "
+             << (user.empty() ? "true" : "false") << "\npersistence true\n"
              << "persistence_location " << m_dir.path() << "/\nuser root\nlog_dest none\n";
         if (!acl.empty()) {
             std::ofstream(m_dir.path() + "/acl") << acl;
             conf << "acl_file " << m_dir.path() << "/acl\n";
+        }
+        if (!user.empty()) {
+            const std::string file = m_dir.path() + "/passwd";
+            std::vector<std::string> args = {"mosquitto_passwd", "-c", "-b", file, user, password};
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            pid_t pid = -1;
+            int status = -1;
+            if (posix_spawnp(&pid, "mosquitto_passwd", nullptr, nullptr, argv.data(), environ) == 0)
+                ::waitpid(pid, &status, 0);
+            m_login_ok = status == 0;
+            conf << "password_file " << file << "\n";
         }
     }
     ~broker_t() { stop(); }
@@ -65,11 +80,13 @@ public:
         m_pid = -1;
     }
     const std::string& address() const { return m_address; }
+    bool login_ok() const { return m_login_ok; }
 
 private:
     velkaro_test::temp_dir_t m_dir;
     std::string m_address;
     pid_t m_pid = -1;
+    bool m_login_ok = true;
 };
 
 // Collects every message under a topic filter, in a persistent session ("lab-reader"):
@@ -190,6 +207,39 @@ TEST(pub_mqtt, broker_acl_refuses_a_foreign_station_with_its_reason) {
     // The refusal does not stick to the connection: the own station goes on.
     const auto again = target->send("velkaro_reading,station=bench-a,model=VXA-2,serial=1 value=3 7\n");
     EXPECT_EQ(again.kind, pub_send_result_t::sent) << again.reason;
+}
+
+// A login the broker takes delivers; a wrong password is told with the broker's reason,
+// never with the password, and the lines stay to be sent again.
+TEST(pub_mqtt, login_right_and_wrong_password) {
+    if (!velkaro_test::program_available("mosquitto")) GTEST_SKIP() << "mosquitto not installed";
+    broker_t broker("", "bench", "s3cret-right");
+    ASSERT_TRUE(broker.login_ok());
+    ASSERT_TRUE(broker.start());
+    const std::string line = "velkaro_reading,station=a,model=VXA-2,serial=1 value=1 5\n";
+    struct case_t {
+        const char* password;
+        pub_send_result_t::kind_t kind;
+        const char* reason;
+    } cases[] = {
+        {"s3cret-right", pub_send_result_t::sent, ""},
+        // mosquitto 2.0 answers a wrong password with "not authorised" (0x87).
+        {"s3cret-wrong", pub_send_result_t::retry, "the broker refused the connection: Not authorized"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.password);
+        pub_target_config_t config;
+        config.url = "mqtt://bench@" + broker.address() + ":" + std::to_string(broker_port) + "/lab";
+        config.password = c.password;
+        config.timeout_s = 10;
+        std::string error;
+        auto target = pub_make_target(config, error);
+        ASSERT_TRUE(target) << error;
+        const auto result = target->send(line);
+        EXPECT_EQ(result.kind, c.kind) << result.reason;
+        EXPECT_EQ(result.reason, c.reason);
+        EXPECT_EQ(result.reason.find("s3cret"), std::string::npos);
+    }
 }
 
 TEST(pub_mqtt, urls_and_topics) {
