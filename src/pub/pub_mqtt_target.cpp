@@ -197,7 +197,10 @@ bool pub_mqtt_target_t::_connect(std::string& error) {
         mosquitto_property_free_all(&props);
     }
     if (rc != MOSQ_ERR_SUCCESS) {
-        error = std::string("MQTT connect: ") + (rc == MOSQ_ERR_ERRNO ? "cannot reach the broker" : mosquitto_strerror(rc));
+        error = std::string("MQTT connect: ") +
+                (rc == MOSQ_ERR_ERRNO ? "cannot reach the broker"
+                 : rc == MOSQ_ERR_TLS ? "TLS handshake failed (the broker's certificate is not trusted or not for this host)"
+                                      : mosquitto_strerror(rc));
         m_connected = false;
         return false;
     }

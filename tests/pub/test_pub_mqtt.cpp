@@ -81,6 +81,34 @@ public:
     }
     const std::string& address() const { return m_address; }
     bool login_ok() const { return m_login_ok; }
+    // Adds a TLS listener on tls_port with a server certificate for the broker's address,
+    // signed by a CA made here (its certificate in ca_file()); call before start().
+    bool add_tls_listener() {
+        using velkaro_test::run_process;
+        const std::string d = m_dir.path() + "/";
+        const std::vector<std::string> ec = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+        auto with = [&](std::vector<std::string> a, const std::vector<std::string>& b) {
+            a.insert(a.end(), b.begin(), b.end());
+            return a;
+        };
+        std::ofstream(d + "ext") << "subjectAltName=IP:" << m_address << "\n";
+        const bool ok =
+            run_process("openssl", with({"req", "-x509"}, with(ec, {"-keyout", d + "ca.key", "-out", d + "ca.crt",
+                                                                    "-subj", "/CN=velkaro test CA", "-days", "1"})))
+                    .exit_code == 0 &&
+            run_process("openssl", with({"req"}, with(ec, {"-keyout", d + "server.key", "-out", d + "server.csr",
+                                                          "-subj", "/CN=broker"})))
+                    .exit_code == 0 &&
+            run_process("openssl", {"x509", "-req", "-in", d + "server.csr", "-CA", d + "ca.crt", "-CAkey", d + "ca.key",
+                                    "-CAcreateserial", "-out", d + "server.crt", "-days", "1", "-extfile", d + "ext"})
+                    .exit_code == 0;
+        std::ofstream(d + "mosquitto.conf", std::ios::app)
+            << "listener " << tls_port << " " << m_address << "\ncafile " << d << "ca.crt\ncertfile " << d
+            << "server.crt\nkeyfile " << d << "server.key\n";
+        return ok;
+    }
+    std::string ca_file() const { return m_dir.path() + "/ca.crt"; }
+    static constexpr int tls_port = broker_port + 1;
 
 private:
     velkaro_test::temp_dir_t m_dir;
@@ -239,6 +267,32 @@ TEST(pub_mqtt, login_right_and_wrong_password) {
         EXPECT_EQ(result.kind, c.kind) << result.reason;
         EXPECT_EQ(result.reason, c.reason);
         EXPECT_EQ(result.reason.find("s3cret"), std::string::npos);
+    }
+}
+
+// mqtts: the broker's certificate verified against the CA given; without it (the
+// system's store does not know the test CA) nothing is sent and the reason says TLS.
+TEST(pub_mqtt, tls_with_the_ca_given_and_an_untrusted_certificate) {
+    if (!velkaro_test::program_available("mosquitto") || !velkaro_test::program_available("openssl"))
+        GTEST_SKIP() << "mosquitto or openssl not installed";
+    broker_t broker;
+    ASSERT_TRUE(broker.add_tls_listener());
+    ASSERT_TRUE(broker.start());
+    const std::string line = "velkaro_reading,station=a,model=VXA-2,serial=1 value=1 5\n";
+    for (const bool trusted : {true, false}) {
+        SCOPED_TRACE(trusted ? "CA given" : "system store");
+        pub_target_config_t config;
+        config.url = "mqtts://" + broker.address() + ":" + std::to_string(broker_t::tls_port) + "/lab";
+        if (trusted) config.ca_file = broker.ca_file();
+        config.timeout_s = 10;
+        std::string error;
+        auto target = pub_make_target(config, error);
+        ASSERT_TRUE(target) << error;
+        const auto result = target->send(line);
+        EXPECT_EQ(result.kind, trusted ? pub_send_result_t::sent : pub_send_result_t::retry) << result.reason;
+        if (!trusted) {
+            EXPECT_NE(result.reason.find("certificate"), std::string::npos) << result.reason;
+        }
     }
 }
 
