@@ -83,6 +83,13 @@ void on_connect_v5(struct mosquitto*, void* self, int reason_code, int, const mo
     if (self != nullptr && reason_code != 0) static_cast<acks_t*>(self)->connack_code = reason_code;
 }
 
+// libmosquitto's text for an error, plainer where it says too little. The TLS handshake
+// may fail in connect or later in the loop, depending on how fast the broker answers.
+std::string error_text(int rc) {
+    if (rc == MOSQ_ERR_TLS) return "TLS handshake failed (the broker's certificate is not trusted or not for this host)";
+    return mosquitto_strerror(rc);
+}
+
 }  // namespace
 
 std::string pub_mqtt_target_t::topic_of(const std::string& prefix, std::string_view line) {
@@ -197,10 +204,7 @@ bool pub_mqtt_target_t::_connect(std::string& error) {
         mosquitto_property_free_all(&props);
     }
     if (rc != MOSQ_ERR_SUCCESS) {
-        error = std::string("MQTT connect: ") +
-                (rc == MOSQ_ERR_ERRNO ? "cannot reach the broker"
-                 : rc == MOSQ_ERR_TLS ? "TLS handshake failed (the broker's certificate is not trusted or not for this host)"
-                                      : mosquitto_strerror(rc));
+        error = std::string("MQTT connect: ") + (rc == MOSQ_ERR_ERRNO ? "cannot reach the broker" : error_text(rc));
         m_connected = false;
         return false;
     }
@@ -262,7 +266,7 @@ pub_send_result_t pub_mqtt_target_t::send(std::string_view lines) {
         }
         if (rc != MOSQ_ERR_SUCCESS) {
             m_connected = false;
-            result.reason = std::string("MQTT: ") + mosquitto_strerror(rc);
+            result.reason = std::string("MQTT: ") + error_text(rc);
             break;
         }
     }
