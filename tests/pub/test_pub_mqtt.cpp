@@ -10,6 +10,8 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -17,6 +19,7 @@
 #include "pub/pub_line_protocol.h"
 #include "pub/pub_mqtt_target.h"
 #include "pub/pub_publisher.h"
+#include "pub/pub_watch.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
@@ -297,6 +300,85 @@ TEST(pub_mqtt, tls_with_the_ca_given_and_an_untrusted_certificate) {
             EXPECT_NE(result.reason.find("certificate"), std::string::npos) << result.reason;
         }
     }
+}
+
+// watch --json against two benches publishing through the target: each bench's row
+// carries its own station, model, serial, state, last reading and unit.
+TEST(pub_mqtt, watch_json_shows_two_benches_with_their_readings) {
+    if (!velkaro_test::program_available("mosquitto")) GTEST_SKIP() << "mosquitto not installed";
+    broker_t broker;
+    ASSERT_TRUE(broker.start());
+    const std::string base = broker.address() + ":" + std::to_string(broker_port) + "/lab";
+    velkaro_test::process_result_t watched;
+    std::thread watcher(
+        [&] { watched = velkaro_test::run_process(VELKARO_CLI_PATH, {"watch", "mqtt://" + base, "--json", "--time", "3"}); });
+    pub_target_config_t config;
+    config.url = "mqtt://" + base;
+    config.timeout_s = 10;
+    std::string error;
+    auto target = pub_make_target(config, error);
+    ASSERT_TRUE(target) << error;
+    // Bounded: 20 batches 100 ms apart, well inside the watch's 3 s; the last ones are seen.
+    constexpr int batches = 20;
+    for (int i = 1; i <= batches; ++i) {
+        const std::string n = std::to_string(i);
+        const auto r = target->send("velkaro_reading,station=bench-a,model=VXA-2,serial=A1,function=VOLT,unit=VDC value=" +
+                                    n + ".5 " + n + "000\n" +
+                                    "velkaro_scan,station=bench-b,model=VXB-1,serial=B7,function=RES,unit=Ω,channel=2 "
+                                    "value=" + n + "e3,alarm=0i " + n + "000\n");
+        EXPECT_EQ(r.kind, pub_send_result_t::sent) << r.reason;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    watcher.join();
+    ASSERT_EQ(watched.exit_code, 0) << watched.err;
+    std::map<std::string, nlohmann::json> last;  // by station
+    std::istringstream lines(watched.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto j = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_FALSE(j.is_discarded()) << line;
+        last[j.at("station").get<std::string>()] = j;
+    }
+    ASSERT_EQ(last.size(), 2u) << watched.out;
+    EXPECT_EQ(last["bench-a"]["model"], "VXA-2");
+    EXPECT_EQ(last["bench-a"]["serial"], "A1");
+    EXPECT_EQ(last["bench-a"]["state"], "measuring");
+    EXPECT_EQ(last["bench-a"]["value"], 20.5);
+    EXPECT_EQ(last["bench-a"]["unit"], "VDC");
+    EXPECT_EQ(last["bench-b"]["model"], "VXB-1");
+    EXPECT_EQ(last["bench-b"]["state"], "scanning");
+    EXPECT_EQ(last["bench-b"]["value"], 20e3);
+    EXPECT_EQ(last["bench-b"]["unit"], "Ω");
+    EXPECT_GE(last["bench-a"]["readings"].get<int>(), 1);
+    EXPECT_LE(last["bench-a"]["readings"].get<int>(), batches);
+}
+
+// The table takes whatever arrives under the prefix: foreign topics and broken payloads
+// change nothing they should not, and never crash.
+TEST(pub_mqtt, watch_table_hostile_messages) {
+    pub_watch_table_t table("lab");
+    EXPECT_EQ(table.update("other/a/b/c/readings", "x value=1 1\n", 1), nullptr);
+    EXPECT_EQ(table.update("lab/a/b/readings", "x value=1 1\n", 1), nullptr);
+    EXPECT_EQ(table.update("lab/a/b/c/d/readings", "x value=1 1\n", 1), nullptr);
+    EXPECT_EQ(table.update("lab/a/b/c/other", "x value=1 1\n", 1), nullptr);
+    EXPECT_EQ(table.update("lab", "", 1), nullptr);
+    const char* payloads[] = {"", "\n\n", "x", "x,unit=V", "x,unit=V value=", "x,unit=V value=abc 1",
+                              "x,unit=\\", "x value=\"un\\\"closed", "x,unit=V value=2 1\nx,unit=\\"};
+    for (const char* p : payloads) {
+        SCOPED_TRACE(p);
+        const pub_watch_row_t* row = table.update("lab/s/m/n/readings", p, 2);
+        ASSERT_NE(row, nullptr);
+        EXPECT_FALSE(row->has_value);
+    }
+    const pub_watch_row_t* row = table.update("lab/s/m/n/readings", "x,unit=m\\ V value=-1.5e-3 1\n", 3);
+    ASSERT_NE(row, nullptr);
+    EXPECT_TRUE(row->has_value);
+    EXPECT_EQ(row->value, -1.5e-3);
+    EXPECT_EQ(row->unit, "m V");
+    row = table.update("lab/s/m/n/status", "{\"state\":\"lost\"}", 4);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->state, "lost");
+    EXPECT_EQ(table.rows().size(), 1u);
 }
 
 TEST(pub_mqtt, urls_and_topics) {
