@@ -37,6 +37,9 @@ void register_project_commands(CLI::App& app, cli_context_t& context);
 // run (every instrument of a project, unattended)
 void register_run_commands(CLI::App& app, cli_context_t& context);
 
+// watch (the live view of the benches on an MQTT broker)
+void register_watch_commands(CLI::App& app, cli_context_t& context);
+
 // "0xBFFF0015 VI_ERROR_TMO: <text>": the VISA name of a status and the link's text for it.
 std::string status_description(int status);
 

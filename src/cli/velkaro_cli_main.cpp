@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
     velkaro_cli::register_project_commands(app, context);
     velkaro_cli::register_scan_commands(app, context);
     velkaro_cli::register_run_commands(app, context);
+    velkaro_cli::register_watch_commands(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -1,6 +1,7 @@
 #include "pub/pub_mqtt_target.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -8,6 +9,8 @@
 #include <mutex>
 #include <set>
 #include <vector>
+
+#include "pub/pub_line_protocol.h"
 
 namespace {
 
@@ -56,17 +59,46 @@ std::string topic_level(std::string text) {
     return text;
 }
 
+// How long the broker keeps the session (and the messages queued for it) while the
+// client is away: MQTT 5 ends a session at disconnection unless told otherwise.
+constexpr uint32_t session_expiry_s = 7 * 24 * 3600;
+
 struct acks_t {
     std::set<int> pending;
+    int refused_code = 0;  // the first MQTT 5 reason code >= 0x80 a PUBACK carried
+    int connack_code = 0;  // the reason code of a CONNACK that refused the connection
 };
 
-void on_publish(struct mosquitto*, void* self, int mid) { static_cast<acks_t*>(self)->pending.erase(mid); }
+// Runs inside mosquitto_loop() on the sender thread, like everything touching acks_t.
+void on_publish_v5(struct mosquitto*, void* self, int mid, int reason_code, const mosquitto_property*) {
+    if (self == nullptr) return;
+    auto* acks = static_cast<acks_t*>(self);
+    acks->pending.erase(mid);
+    if (reason_code >= 0x80 && acks->refused_code == 0) acks->refused_code = reason_code;
+}
+
+
+
+void on_connect_v5(struct mosquitto*, void* self, int reason_code, int, const mosquitto_property*) {
+    if (self != nullptr && reason_code != 0) static_cast<acks_t*>(self)->connack_code = reason_code;
+}
+
+// libmosquitto's text for an error, plainer where it says too little. The TLS handshake
+// may fail in connect or later in the loop, depending on how fast the broker answers.
+std::string error_text(int rc) {
+    if (rc == MOSQ_ERR_TLS) return "TLS handshake failed (the broker's certificate is not trusted or not for this host)";
+    return mosquitto_strerror(rc);
+}
 
 }  // namespace
 
 std::string pub_mqtt_target_t::topic_of(const std::string& prefix, std::string_view line) {
+    // Scan readings have a topic of their own beside the readings of measure runs.
+    const std::string_view scan = pub_measurement_scan;
+    const bool is_scan = line.size() > scan.size() && line.compare(0, scan.size(), scan) == 0 &&
+                         (line[scan.size()] == ',' || line[scan.size()] == ' ');
     return prefix + "/" + topic_level(tag_value(line, "station")) + "/" + topic_level(tag_value(line, "model")) +
-           "/" + topic_level(tag_value(line, "serial")) + "/readings";
+           "/" + topic_level(tag_value(line, "serial")) + (is_scan ? "/scan" : "/readings");
 }
 
 std::unique_ptr<pub_target_t> pub_make_mqtt_target(const pub_target_config_t& config, std::string& error) {
@@ -147,7 +179,11 @@ bool pub_mqtt_target_t::_connect(std::string& error) {
             error = "cannot create an MQTT client";
             return false;
         }
-        mosquitto_publish_callback_set(m_mosq, &on_publish);
+        // MQTT 5: a refused publish (not authorised, quota) comes back with its reason in
+        // the PUBACK instead of being dropped without a word as 3.1.1 brokers do.
+        mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+        mosquitto_publish_v5_callback_set(m_mosq, &on_publish_v5);
+        mosquitto_connect_v5_callback_set(m_mosq, &on_connect_v5);
         if (!m_user.empty()) mosquitto_username_pw_set(m_mosq, m_user.c_str(), m_password.c_str());
         if (m_tls) {
             const int rc = mosquitto_tls_set(m_mosq, m_ca_file.empty() ? nullptr : m_ca_file.c_str(),
@@ -158,9 +194,17 @@ bool pub_mqtt_target_t::_connect(std::string& error) {
             }
         }
     }
-    const int rc = m_connected ? mosquitto_reconnect(m_mosq) : mosquitto_connect(m_mosq, m_host.c_str(), m_port, keepalive_s);
+    int rc = MOSQ_ERR_SUCCESS;
+    if (m_connected) {
+        rc = mosquitto_reconnect(m_mosq);  // keeps the properties of the first connect
+    } else {
+        mosquitto_property* props = nullptr;
+        mosquitto_property_add_int32(&props, MQTT_PROP_SESSION_EXPIRY_INTERVAL, session_expiry_s);
+        rc = mosquitto_connect_bind_v5(m_mosq, m_host.c_str(), m_port, keepalive_s, nullptr, props);
+        mosquitto_property_free_all(&props);
+    }
     if (rc != MOSQ_ERR_SUCCESS) {
-        error = std::string("MQTT connect: ") + (rc == MOSQ_ERR_ERRNO ? "cannot reach the broker" : mosquitto_strerror(rc));
+        error = std::string("MQTT connect: ") + (rc == MOSQ_ERR_ERRNO ? "cannot reach the broker" : error_text(rc));
         m_connected = false;
         return false;
     }
@@ -213,13 +257,27 @@ pub_send_result_t pub_mqtt_target_t::send(std::string_view lines) {
             break;
         }
         const int rc = mosquitto_loop(m_mosq, 100, 1);
+        if (acks.connack_code != 0) {
+            // Wrong password, not authorised, banned: the broker's own reason, once.
+            m_connected = false;
+            result.reason = std::string("the broker refused the connection: ") +
+                            mosquitto_reason_string(acks.connack_code);
+            break;
+        }
         if (rc != MOSQ_ERR_SUCCESS) {
             m_connected = false;
-            result.reason = std::string("MQTT: ") + mosquitto_strerror(rc);
+            result.reason = std::string("MQTT: ") + error_text(rc);
             break;
         }
     }
     mosquitto_user_data_set(m_mosq, nullptr);
-    if (acks.pending.empty()) result.kind = pub_send_result_t::sent;
+    if (acks.pending.empty()) {
+        if (acks.refused_code != 0) {
+            result.kind = pub_send_result_t::refused;
+            result.reason = std::string("the broker refused the readings: ") + mosquitto_reason_string(acks.refused_code);
+        } else {
+            result.kind = pub_send_result_t::sent;
+        }
+    }
     return result;
 }

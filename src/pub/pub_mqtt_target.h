@@ -1,10 +1,13 @@
 // An MQTT broker as a publishing target, through libmosquitto:
 //   mqtt://[USER@]HOST[:PORT]/PREFIX     (port 1883 by default; USER's password given apart)
 // Each delivery publishes the lines of each instrument to
-// PREFIX/STATION/MODEL/SERIAL/readings (the tags of the lines, '/', '+' and '#' made '_'),
+// PREFIX/STATION/MODEL/SERIAL/readings, scan readings to PREFIX/STATION/MODEL/SERIAL/scan
+// (the tags of the lines, '/', '+' and '#' made '_'),
 // payload = those line-protocol lines, QoS 1, and returns "sent" once the broker
-// acknowledged every message (PUBACK). The session is persistent (clean session off, a
-// client id stable for this host and URL), so the broker keeps what it took across
+// acknowledged every message (PUBACK); MQTT 5, so a publish the broker refuses (not
+// authorised, quota) comes back "refused" with the broker's reason. The session is
+// persistent (clean start off, a session expiry of a week, a client id stable for this
+// host and URL), so the broker keeps what it took across
 // reconnections; a message sent again after a lost acknowledgement carries the same
 // lines and stamps, which a consumer writing to a time-series database absorbs.
 //
@@ -30,7 +33,7 @@ public:
     pub_send_result_t send(std::string_view lines) override;
     void abort() override { m_abort = true; }
 
-    // The topic of a line (from its station, model and serial tags).
+    // The topic of a line (from its station, model and serial tags; "scan" for scan readings).
     static std::string topic_of(const std::string& prefix, std::string_view line);
 
 private:

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -17,6 +19,7 @@
 #include "pub/pub_line_protocol.h"
 #include "pub/pub_mqtt_target.h"
 #include "pub/pub_publisher.h"
+#include "pub/pub_watch.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
@@ -29,14 +32,34 @@ constexpr int broker_port = 18831;
 // mosquitto with its own config on a random 127.a.b.c address; stopped with the object.
 class broker_t {
 public:
-    broker_t() {
+    // `acl`: the text of an ACL file for the broker, or empty for none; `user`/`password`:
+    // the one login the broker takes (anonymous clients refused), or empty for anonymous.
+    explicit broker_t(const std::string& acl = "", const std::string& user = "", const std::string& password = "") {
         std::mt19937 rng{std::random_device{}()};
         m_address = "127." + std::to_string(16 + rng() % 200) + "." + std::to_string(1 + rng() % 250) + "." +
                     std::to_string(1 + rng() % 250);
         std::ofstream conf(m_dir.path() + "/mosquitto.conf");
         // Persistent: a subscriber's session and its queued messages survive a restart.
-        conf << "listener " << broker_port << " " << m_address << "\nallow_anonymous true\npersistence true\n"
+        conf << "listener " << broker_port << " " << m_address << "\nallow_anonymous "
+             << (user.empty() ? "true" : "false") << "\npersistence true\n"
              << "persistence_location " << m_dir.path() << "/\nuser root\nlog_dest none\n";
+        if (!acl.empty()) {
+            std::ofstream(m_dir.path() + "/acl") << acl;
+            conf << "acl_file " << m_dir.path() << "/acl\n";
+        }
+        if (!user.empty()) {
+            const std::string file = m_dir.path() + "/passwd";
+            std::vector<std::string> args = {"mosquitto_passwd", "-c", "-b", file, user, password};
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            pid_t pid = -1;
+            int status = -1;
+            if (posix_spawnp(&pid, "mosquitto_passwd", nullptr, nullptr, argv.data(), environ) == 0)
+                ::waitpid(pid, &status, 0);
+            m_login_ok = status == 0;
+            conf << "password_file " << file << "\n";
+        }
     }
     ~broker_t() { stop(); }
     bool start() {
@@ -60,11 +83,41 @@ public:
         m_pid = -1;
     }
     const std::string& address() const { return m_address; }
+    bool login_ok() const { return m_login_ok; }
+    // Adds a TLS listener on tls_port with a server certificate for the broker's address,
+    // signed by a CA made here (its certificate in ca_file()); call before start().
+    bool add_tls_listener() {
+        using velkaro_test::run_process;
+        const std::string d = m_dir.path() + "/";
+        const std::vector<std::string> ec = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+        auto with = [&](std::vector<std::string> a, const std::vector<std::string>& b) {
+            a.insert(a.end(), b.begin(), b.end());
+            return a;
+        };
+        std::ofstream(d + "ext") << "subjectAltName=IP:" << m_address << "\n";
+        const bool ok =
+            run_process("openssl", with({"req", "-x509"}, with(ec, {"-keyout", d + "ca.key", "-out", d + "ca.crt",
+                                                                    "-subj", "/CN=velkaro test CA", "-days", "1"})))
+                    .exit_code == 0 &&
+            run_process("openssl", with({"req"}, with(ec, {"-keyout", d + "server.key", "-out", d + "server.csr",
+                                                          "-subj", "/CN=broker"})))
+                    .exit_code == 0 &&
+            run_process("openssl", {"x509", "-req", "-in", d + "server.csr", "-CA", d + "ca.crt", "-CAkey", d + "ca.key",
+                                    "-CAcreateserial", "-out", d + "server.crt", "-days", "1", "-extfile", d + "ext"})
+                    .exit_code == 0;
+        std::ofstream(d + "mosquitto.conf", std::ios::app)
+            << "listener " << tls_port << " " << m_address << "\ncafile " << d << "ca.crt\ncertfile " << d
+            << "server.crt\nkeyfile " << d << "server.key\n";
+        return ok;
+    }
+    std::string ca_file() const { return m_dir.path() + "/ca.crt"; }
+    static constexpr int tls_port = broker_port + 1;
 
 private:
     velkaro_test::temp_dir_t m_dir;
     std::string m_address;
     pid_t m_pid = -1;
+    bool m_login_ok = true;
 };
 
 // Collects every message under a topic filter, in a persistent session ("lab-reader"):
@@ -164,6 +217,170 @@ TEST(pub_mqtt, each_instrument_on_its_topic_every_reading_once_through_a_broker_
     publisher.stop();
 }
 
+// A bench allowed only under its own station: its readings are taken, a foreign
+// station's are refused with the broker's MQTT 5 reason, never counted as delivered.
+TEST(pub_mqtt, broker_acl_refuses_a_foreign_station_with_its_reason) {
+    if (!velkaro_test::program_available("mosquitto")) GTEST_SKIP() << "mosquitto not installed";
+    // The ACL the README gives: each bench's user writes only under the station of its name.
+    broker_t broker("pattern write lab/%u/#\nuser telegraf\ntopic read lab/#\n", "bench-a", "pw-a");
+    ASSERT_TRUE(broker.login_ok());
+    ASSERT_TRUE(broker.start());
+    pub_target_config_t config;
+    config.url = "mqtt://bench-a@" + broker.address() + ":" + std::to_string(broker_port) + "/lab";
+    config.password = "pw-a";
+    config.timeout_s = 10;
+    std::string error;
+    auto target = pub_make_target(config, error);
+    ASSERT_TRUE(target) << error;
+
+    const auto own = target->send("velkaro_reading,station=bench-a,model=VXA-2,serial=1 value=1 5\n");
+    EXPECT_EQ(own.kind, pub_send_result_t::sent) << own.reason;
+    const auto foreign = target->send("velkaro_reading,station=bench-b,model=VXA-2,serial=1 value=2 6\n");
+    EXPECT_EQ(foreign.kind, pub_send_result_t::refused) << foreign.reason;
+    EXPECT_NE(foreign.reason.find("Not authorized"), std::string::npos) << foreign.reason;
+    // The refusal does not stick to the connection: the own station goes on.
+    const auto again = target->send("velkaro_reading,station=bench-a,model=VXA-2,serial=1 value=3 7\n");
+    EXPECT_EQ(again.kind, pub_send_result_t::sent) << again.reason;
+}
+
+// A login the broker takes delivers; a wrong password is told with the broker's reason,
+// never with the password, and the lines stay to be sent again.
+TEST(pub_mqtt, login_right_and_wrong_password) {
+    if (!velkaro_test::program_available("mosquitto")) GTEST_SKIP() << "mosquitto not installed";
+    broker_t broker("", "bench", "s3cret-right");
+    ASSERT_TRUE(broker.login_ok());
+    ASSERT_TRUE(broker.start());
+    const std::string line = "velkaro_reading,station=a,model=VXA-2,serial=1 value=1 5\n";
+    struct case_t {
+        const char* password;
+        pub_send_result_t::kind_t kind;
+        const char* reason;
+    } cases[] = {
+        {"s3cret-right", pub_send_result_t::sent, ""},
+        // mosquitto 2.0 answers a wrong password with "not authorised" (0x87).
+        {"s3cret-wrong", pub_send_result_t::retry, "the broker refused the connection: Not authorized"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.password);
+        pub_target_config_t config;
+        config.url = "mqtt://bench@" + broker.address() + ":" + std::to_string(broker_port) + "/lab";
+        config.password = c.password;
+        config.timeout_s = 10;
+        std::string error;
+        auto target = pub_make_target(config, error);
+        ASSERT_TRUE(target) << error;
+        const auto result = target->send(line);
+        EXPECT_EQ(result.kind, c.kind) << result.reason;
+        EXPECT_EQ(result.reason, c.reason);
+        EXPECT_EQ(result.reason.find("s3cret"), std::string::npos);
+    }
+}
+
+// mqtts: the broker's certificate verified against the CA given; without it (the
+// system's store does not know the test CA) nothing is sent and the reason says TLS.
+TEST(pub_mqtt, tls_with_the_ca_given_and_an_untrusted_certificate) {
+    if (!velkaro_test::program_available("mosquitto") || !velkaro_test::program_available("openssl"))
+        GTEST_SKIP() << "mosquitto or openssl not installed";
+    broker_t broker;
+    ASSERT_TRUE(broker.add_tls_listener());
+    ASSERT_TRUE(broker.start());
+    const std::string line = "velkaro_reading,station=a,model=VXA-2,serial=1 value=1 5\n";
+    for (const bool trusted : {true, false}) {
+        SCOPED_TRACE(trusted ? "CA given" : "system store");
+        pub_target_config_t config;
+        config.url = "mqtts://" + broker.address() + ":" + std::to_string(broker_t::tls_port) + "/lab";
+        if (trusted) config.ca_file = broker.ca_file();
+        config.timeout_s = 10;
+        std::string error;
+        auto target = pub_make_target(config, error);
+        ASSERT_TRUE(target) << error;
+        const auto result = target->send(line);
+        EXPECT_EQ(result.kind, trusted ? pub_send_result_t::sent : pub_send_result_t::retry) << result.reason;
+        if (!trusted) {
+            EXPECT_NE(result.reason.find("certificate"), std::string::npos) << result.reason;
+        }
+    }
+}
+
+// watch --json against two benches publishing through the target: each bench's row
+// carries its own station, model, serial, state, last reading and unit.
+TEST(pub_mqtt, watch_json_shows_two_benches_with_their_readings) {
+    if (!velkaro_test::program_available("mosquitto")) GTEST_SKIP() << "mosquitto not installed";
+    broker_t broker;
+    ASSERT_TRUE(broker.start());
+    const std::string base = broker.address() + ":" + std::to_string(broker_port) + "/lab";
+    velkaro_test::process_result_t watched;
+    std::thread watcher(
+        [&] { watched = velkaro_test::run_process(VELKARO_CLI_PATH, {"watch", "mqtt://" + base, "--json", "--time", "3"}); });
+    pub_target_config_t config;
+    config.url = "mqtt://" + base;
+    config.timeout_s = 10;
+    std::string error;
+    auto target = pub_make_target(config, error);
+    ASSERT_TRUE(target) << error;
+    // Bounded: 20 batches 100 ms apart, well inside the watch's 3 s; the last ones are seen.
+    constexpr int batches = 20;
+    for (int i = 1; i <= batches; ++i) {
+        const std::string n = std::to_string(i);
+        const auto r = target->send("velkaro_reading,station=bench-a,model=VXA-2,serial=A1,function=VOLT,unit=VDC value=" +
+                                    n + ".5 " + n + "000\n" +
+                                    "velkaro_scan,station=bench-b,model=VXB-1,serial=B7,function=RES,unit=Ω,channel=2 "
+                                    "value=" + n + "e3,alarm=0i " + n + "000\n");
+        EXPECT_EQ(r.kind, pub_send_result_t::sent) << r.reason;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    watcher.join();
+    ASSERT_EQ(watched.exit_code, 0) << watched.err;
+    std::map<std::string, nlohmann::json> last;  // by station
+    std::istringstream lines(watched.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto j = nlohmann::json::parse(line, nullptr, false);
+        ASSERT_FALSE(j.is_discarded()) << line;
+        last[j.at("station").get<std::string>()] = j;
+    }
+    ASSERT_EQ(last.size(), 2u) << watched.out;
+    EXPECT_EQ(last["bench-a"]["model"], "VXA-2");
+    EXPECT_EQ(last["bench-a"]["serial"], "A1");
+    EXPECT_EQ(last["bench-a"]["state"], "measuring");
+    EXPECT_EQ(last["bench-a"]["value"], 20.5);
+    EXPECT_EQ(last["bench-a"]["unit"], "VDC");
+    EXPECT_EQ(last["bench-b"]["model"], "VXB-1");
+    EXPECT_EQ(last["bench-b"]["state"], "scanning");
+    EXPECT_EQ(last["bench-b"]["value"], 20e3);
+    EXPECT_EQ(last["bench-b"]["unit"], "Ω");
+    EXPECT_GE(last["bench-a"]["readings"].get<int>(), 1);
+    EXPECT_LE(last["bench-a"]["readings"].get<int>(), batches);
+}
+
+// The table takes whatever arrives under the prefix: foreign topics and broken payloads
+// change nothing they should not, and never crash.
+TEST(pub_mqtt, watch_table_hostile_messages) {
+    pub_watch_table_t table("lab");
+    EXPECT_EQ(table.update("other/a/b/c/readings", "x value=1 1\n", 1), nullptr);
+    EXPECT_EQ(table.update("lab/a/b/readings", "x value=1 1\n", 1), nullptr);
+    EXPECT_EQ(table.update("lab/a/b/c/d/readings", "x value=1 1\n", 1), nullptr);
+    EXPECT_EQ(table.update("lab/a/b/c/other", "x value=1 1\n", 1), nullptr);
+    EXPECT_EQ(table.update("lab", "", 1), nullptr);
+    const char* payloads[] = {"", "\n\n", "x", "x,unit=V", "x,unit=V value=", "x,unit=V value=abc 1",
+                              "x,unit=\\", "x value=\"un\\\"closed", "x,unit=V value=2 1\nx,unit=\\"};
+    for (const char* p : payloads) {
+        SCOPED_TRACE(p);
+        const pub_watch_row_t* row = table.update("lab/s/m/n/readings", p, 2);
+        ASSERT_NE(row, nullptr);
+        EXPECT_FALSE(row->has_value);
+    }
+    const pub_watch_row_t* row = table.update("lab/s/m/n/readings", "x,unit=m\\ V value=-1.5e-3 1\n", 3);
+    ASSERT_NE(row, nullptr);
+    EXPECT_TRUE(row->has_value);
+    EXPECT_EQ(row->value, -1.5e-3);
+    EXPECT_EQ(row->unit, "m V");
+    row = table.update("lab/s/m/n/status", "{\"state\":\"lost\"}", 4);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->state, "lost");
+    EXPECT_EQ(table.rows().size(), 1u);
+}
+
 TEST(pub_mqtt, urls_and_topics) {
     struct url_case_t {
         const char* url;
@@ -192,6 +409,13 @@ TEST(pub_mqtt, urls_and_topics) {
     EXPECT_EQ(pub_mqtt_target_t::topic_of("lab", "velkaro_reading,station=a\\ b,model=M\\,1,serial=x\\=y value=1 5\n"),
               "lab/a b/M,1/x=y/readings");
     EXPECT_EQ(pub_mqtt_target_t::topic_of("lab", "velkaro_reading value=1 5\n"), "lab/_/_/_/readings");
+    EXPECT_EQ(pub_mqtt_target_t::topic_of("lab", "velkaro_scan,station=s,model=VXB-1,serial=B7,channel=3 value=1 5\n"),
+              "lab/s/VXB-1/B7/scan");
+    // Only the measurement name decides: a scan-like tag value or a longer name does not.
+    EXPECT_EQ(pub_mqtt_target_t::topic_of("lab", "velkaro_scanner,station=s,model=m,serial=n value=1 5\n"),
+              "lab/s/m/n/readings");
+    EXPECT_EQ(pub_mqtt_target_t::topic_of("lab", "velkaro_reading,station=velkaro_scan,model=m,serial=n value=1 5\n"),
+              "lab/velkaro_scan/m/n/readings");
 }
 
 }  // namespace

@@ -1,0 +1,174 @@
+// watch: the live view of every bench publishing to an MQTT broker.
+//
+//   velkaro-cli watch mqtt[s]://[USER@]HOST[:PORT]/PREFIX [--json] [--time S] [--ca FILE]
+//
+// Subscribes to PREFIX/# and keeps one row per instrument (pub_watch_table_t). On a
+// terminal the table is redrawn in place twice a second, rows silent for 10 s dimmed;
+// --json prints one line per message instead (the row it changed), for pipelines.
+// USER's password comes from VELKARO_PUBLISH_PASSWORD, never from the command line.
+//
+// Threads: libmosquitto's own thread (mosquitto_loop_start) runs the message callback;
+// the table and the JSON output belong to m_mutex, which the main thread takes to draw.
+#include <mosquitto.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+
+#include "cli/cli_commands.h"
+#include "cli/cli_output.h"
+#include "pub/pub_watch.h"
+
+namespace velkaro_cli {
+namespace {
+
+constexpr double stale_s = 10;
+
+struct watch_options_t {
+    std::string url;
+    bool json = false;
+    double time_s = 0;  // 0: until interrupted
+    std::string ca_file;
+};
+
+struct watch_state_t {
+    std::mutex mutex;
+    pub_watch_table_t table;
+    bool json = false;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    explicit watch_state_t(std::string prefix) : table(std::move(prefix)) {}
+    double now_s() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+};
+
+nlohmann::json row_json(const pub_watch_row_t& row, double now_s) {
+    nlohmann::json j = {{"station", row.station}, {"model", row.model},         {"serial", row.serial},
+                        {"state", row.state},     {"readings", row.readings},   {"rate", row.rate(now_s)},
+                        {"age_s", now_s - row.last_s}};
+    j["value"] = row.has_value ? nlohmann::json(row.value) : nlohmann::json();
+    j["unit"] = row.unit;
+    return j;
+}
+
+void on_message(mosquitto*, void* self, const mosquitto_message* m) {
+    auto* state = static_cast<watch_state_t*>(self);
+    std::lock_guard<std::mutex> lock(state->mutex);
+    const double now = state->now_s();
+    const pub_watch_row_t* row = state->table.update(
+        m->topic, std::string_view(static_cast<const char*>(m->payload), static_cast<std::size_t>(m->payloadlen)), now);
+    if (row != nullptr && state->json) {
+        write_results(row_json(*row, now).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+        std::fflush(results());
+    }
+}
+
+void draw(watch_state_t& state, bool first) {
+    std::lock_guard<std::mutex> lock(state.mutex);
+    const double now = state.now_s();
+    std::string out = first ? "" : "\x1b[H\x1b[J";
+    char line[512];
+    std::snprintf(line, sizeof line, "%-16s %-8s %-12s %-10s %18s %8s %7s\n", "STATION", "MODEL", "SERIAL", "STATE",
+                  "LAST READING", "RDG/S", "AGE S");
+    out += line;
+    for (const auto& [key, row] : state.table.rows()) {
+        char value[64] = "-";
+        if (row.has_value) std::snprintf(value, sizeof value, "%.7g %s", row.value, row.unit.c_str());
+        const bool stale = now - row.last_s > stale_s;
+        std::snprintf(line, sizeof line, "%s%-16.16s %-8.8s %-12.12s %-10.10s %18.18s %8.1f %7.1f%s\n",
+                      stale ? "\x1b[2m" : "", row.station.c_str(), row.model.c_str(), row.serial.c_str(),
+                      row.state.c_str(), value, row.rate(now), now - row.last_s, stale ? "\x1b[0m" : "");
+        out += line;
+    }
+    write_results(out);
+    std::fflush(results());
+}
+
+int run_watch(const watch_options_t& o) {
+    const bool tls = o.url.rfind("mqtts://", 0) == 0;
+    if (!tls && o.url.rfind("mqtt://", 0) != 0) {
+        std::fprintf(stderr, "velkaro-cli: \"%s\": not an MQTT URL (mqtt[s]://[USER@]HOST[:PORT]/PREFIX)\n",
+                     o.url.c_str());
+        return cli_exit_usage;
+    }
+    std::string rest = o.url.substr(tls ? 8 : 7);
+    const std::size_t slash = rest.find('/');
+    std::string authority = rest.substr(0, slash);
+    std::string prefix = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+    while (!prefix.empty() && prefix.back() == '/') prefix.pop_back();
+    std::string user;
+    if (const std::size_t at = authority.rfind('@'); at != std::string::npos) {
+        user = authority.substr(0, at);
+        authority = authority.substr(at + 1);
+    }
+    int port = tls ? 8883 : 1883;
+    std::string host = authority;
+    if (const std::size_t colon = authority.rfind(':'); colon != std::string::npos) {
+        host = authority.substr(0, colon);
+        port = std::atoi(authority.c_str() + colon + 1);
+    }
+    if (host.empty() || prefix.empty() || port <= 0 || port > 65535 || user.find(':') != std::string::npos ||
+        prefix.find_first_of("+#") != std::string::npos) {
+        std::fprintf(stderr, "velkaro-cli: not an MQTT URL (mqtt[s]://[USER@]HOST[:PORT]/PREFIX, no password)\n");
+        return cli_exit_usage;
+    }
+    mosquitto_lib_init();
+    watch_state_t state(prefix);
+    state.json = o.json;
+    mosquitto* mosq = mosquitto_new(nullptr, true, &state);
+    if (mosq == nullptr) return cli_exit_publish;
+    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    mosquitto_message_callback_set(mosq, &on_message);
+    if (!user.empty()) {
+        const char* password = std::getenv("VELKARO_PUBLISH_PASSWORD");
+        mosquitto_username_pw_set(mosq, user.c_str(), password != nullptr ? password : "");
+    }
+    if (tls) mosquitto_tls_set(mosq, o.ca_file.empty() ? nullptr : o.ca_file.c_str(),
+                               o.ca_file.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+    const std::string filter = prefix + "/#";
+    int rc = mosquitto_connect(mosq, host.c_str(), port, 30);
+    if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_subscribe(mosq, nullptr, filter.c_str(), 1);
+    if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_loop_start(mosq);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        std::fprintf(stderr, "velkaro-cli: cannot watch %s:%d: %s\n", host.c_str(), port,
+                     rc == MOSQ_ERR_ERRNO ? "cannot reach the broker" : mosquitto_strerror(rc));
+        mosquitto_destroy(mosq);
+        return cli_exit_publish;
+    }
+    const bool table = !o.json;
+    const bool terminal = ::isatty(::fileno(results())) != 0;
+    bool first = true;
+    while (o.time_s <= 0 || state.now_s() < o.time_s) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        if (table && terminal) {
+            draw(state, first);
+            first = false;
+        }
+    }
+    mosquitto_disconnect(mosq);
+    mosquitto_loop_stop(mosq, false);
+    if (table && !terminal) draw(state, true);  // one table at the end into a file or pipe
+    mosquitto_destroy(mosq);
+    return cli_exit_ok;
+}
+
+}  // namespace
+
+void register_watch_commands(CLI::App& app, cli_context_t& context) {
+    auto options = std::make_shared<watch_options_t>();
+    CLI::App* cmd = app.add_subcommand("watch", "Show every bench publishing to an MQTT broker, live (read-only)");
+    cmd->add_option("url", options->url, "mqtt[s]://[USER@]HOST[:PORT]/PREFIX (password in VELKARO_PUBLISH_PASSWORD)")
+        ->required();
+    cmd->add_flag("--json", options->json, "One JSON line per message (the instrument's row) instead of the table");
+    cmd->add_option("--time", options->time_s, "Stop after S seconds (default: until interrupted)")
+        ->check(CLI::NonNegativeNumber);
+    cmd->add_option("--ca", options->ca_file, "CA certificates (PEM) to verify an mqtts broker with");
+    cmd->callback([options, &context] { context.exit_code = run_watch(*options); });
+}
+
+}  // namespace velkaro_cli

@@ -1,0 +1,131 @@
+#include "pub/pub_watch.h"
+
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+// The index just past the tag set (the first unescaped blank), from `i`.
+std::size_t skip_token(std::string_view line, std::size_t i, bool stop_at_comma) {
+    while (i < line.size() && line[i] != ' ' && !(stop_at_comma && line[i] == ',')) {
+        if (line[i] == '"') {  // a string field: to its closing quote
+            ++i;
+            while (i < line.size() && line[i] != '"') i += line[i] == '\\' ? 2 : 1;
+            if (i < line.size()) ++i;
+            continue;
+        }
+        i += line[i] == '\\' ? 2 : 1;
+    }
+    return i < line.size() ? i : line.size();
+}
+
+std::vector<std::string_view> split_topic(std::string_view topic) {
+    std::vector<std::string_view> levels;
+    std::size_t start = 0;
+    for (int n = 0; n < 16; ++n) {
+        const std::size_t slash = topic.find('/', start);
+        levels.push_back(topic.substr(start, slash == std::string_view::npos ? std::string_view::npos : slash - start));
+        if (slash == std::string_view::npos) break;
+        start = slash + 1;
+    }
+    return levels;
+}
+
+// The value of "key":"text" in a flat JSON object (the status message), unescaped simply.
+std::string json_string(std::string_view json, std::string_view key) {
+    const std::string pattern = "\"" + std::string(key) + "\":\"";
+    const std::size_t at = json.find(pattern);
+    if (at == std::string_view::npos) return {};
+    std::string value;
+    for (std::size_t i = at + pattern.size(); i < json.size() && json[i] != '"' && value.size() < 64; ++i) {
+        if (json[i] == '\\') ++i;
+        if (i < json.size()) value += json[i];
+    }
+    return value;
+}
+
+}  // namespace
+
+std::string pub_line_tag(std::string_view line, std::string_view key) {
+    std::size_t i = skip_token(line, 0, true);  // the measurement
+    while (i < line.size() && line[i] == ',') {
+        const std::size_t start = ++i;
+        i = skip_token(line, i, true);
+        const std::string_view pair = line.substr(start, i - start);
+        std::size_t eq = 0;
+        while (eq < pair.size() && pair[eq] != '=') eq += pair[eq] == '\\' ? 2 : 1;
+        if (eq >= pair.size() || pair.substr(0, eq) != key) continue;
+        std::string value;
+        for (std::size_t k = eq + 1; k < pair.size(); ++k) {
+            if (pair[k] == '\\' && k + 1 < pair.size()) ++k;
+            value += pair[k];
+        }
+        return value;
+    }
+    return {};
+}
+
+bool pub_line_float_field(std::string_view line, std::string_view key, double& value) {
+    std::size_t i = skip_token(line, 0, false);  // measurement and tags
+    while (i < line.size() && line[i] == ' ') ++i;
+    while (i < line.size()) {
+        const std::size_t start = i;
+        i = skip_token(line, i, true);
+        const std::string_view pair = line.substr(start, i - start);
+        const std::size_t eq = pair.find('=');
+        if (eq != std::string_view::npos && pair.substr(0, eq) == key) {
+            const std::string text(pair.substr(eq + 1));
+            char* end = nullptr;
+            value = std::strtod(text.c_str(), &end);
+            return end != text.c_str() && *end == '\0';
+        }
+        if (i >= line.size() || line[i] != ',') break;
+        ++i;
+    }
+    return false;
+}
+
+double pub_watch_row_t::rate(double now_s) const {
+    const double span = now_s - first_s;
+    return readings == 0 || span < 1 ? 0 : static_cast<double>(readings) / span;
+}
+
+const pub_watch_row_t* pub_watch_table_t::update(std::string_view topic, std::string_view payload, double now_s) {
+    const std::size_t plen = m_prefix.size();
+    if (topic.size() <= plen + 1 || topic.compare(0, plen, m_prefix) != 0 || topic[plen] != '/') return nullptr;
+    const auto levels = split_topic(topic.substr(plen + 1));
+    if (levels.size() != 4) return nullptr;
+    const std::string_view kind = levels[3];
+    if (kind != "readings" && kind != "scan" && kind != "status") return nullptr;
+    const key_t key{std::string(levels[0]), std::string(levels[1]), std::string(levels[2])};
+    pub_watch_row_t& row = m_rows[key];
+    row.station = std::get<0>(key);
+    row.model = std::get<1>(key);
+    row.serial = std::get<2>(key);
+    row.last_s = now_s;
+    if (kind == "status") {
+        const std::string state = json_string(payload, "state");
+        if (!state.empty()) row.state = state;
+        return &row;
+    }
+    if (row.readings == 0) row.first_s = now_s;
+    row.state = kind == "scan" ? "scanning" : "measuring";
+    std::string_view last;
+    std::size_t start = 0;
+    while (start < payload.size()) {
+        std::size_t end = payload.find('\n', start);
+        if (end == std::string_view::npos) end = payload.size();
+        if (end > start) {
+            last = payload.substr(start, end - start);
+            ++row.readings;
+        }
+        start = end + 1;
+    }
+    double value = 0;
+    if (!last.empty() && pub_line_float_field(last, "value", value)) {
+        row.has_value = true;
+        row.value = value;
+        row.unit = pub_line_tag(last, "unit");
+    }
+    return &row;
+}

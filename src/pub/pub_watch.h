@@ -1,0 +1,47 @@
+// The live view of every bench on a broker: what `velkaro-cli watch` and the Lab window
+// show. Each message under PREFIX/STATION/MODEL/SERIAL/{readings,scan,status} updates the
+// row of its instrument: the last reading with its unit (the last line-protocol line of
+// the payload), the readings counted, the time of the last message.
+//
+// Threads: none of its own; the owner calls it from one thread at a time (the watch
+// command holds its lock around every call).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <tuple>
+
+struct pub_watch_row_t {
+    std::string station;
+    std::string model;
+    std::string serial;
+    std::string state;  // "measuring", "scanning", or the state a status message gave
+    bool has_value = false;
+    double value = 0;
+    std::string unit;
+    uint64_t readings = 0;
+    double first_s = 0;  // the caller's clock at the first reading message
+    double last_s = 0;   // the caller's clock at the last message of any kind
+    // Readings a second since the first reading message, at `now_s`.
+    double rate(double now_s) const;
+};
+
+class pub_watch_table_t {
+public:
+    using key_t = std::tuple<std::string, std::string, std::string>;  // station, model, serial
+    explicit pub_watch_table_t(std::string prefix) : m_prefix(std::move(prefix)) {}
+    // Takes one message; the row it changed, or null for a topic that is no instrument's.
+    const pub_watch_row_t* update(std::string_view topic, std::string_view payload, double now_s);
+    const std::map<key_t, pub_watch_row_t>& rows() const { return m_rows; }
+
+private:
+    const std::string m_prefix;
+    std::map<key_t, pub_watch_row_t> m_rows;
+};
+
+// The value of `key` in a line-protocol line's tag set, unescaped; empty when absent.
+std::string pub_line_tag(std::string_view line, std::string_view key);
+// The float field `key` of a line; false when absent or not a number.
+bool pub_line_float_field(std::string_view line, std::string_view key, double& value);
