@@ -44,6 +44,9 @@ void tell(const pub_event_t& e) {
     case pub_event_t::spool_error:
         text = e.reason + ": " + std::to_string(e.count) + " readings not published";
         break;
+    case pub_event_t::notice:
+        text = e.reason;
+        break;
     }
     std::fprintf(stderr, "velkaro-cli publish: %s\n", text.c_str());
     std::fflush(stderr);

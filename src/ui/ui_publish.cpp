@@ -72,6 +72,7 @@ QString event_text(const pub_event_t& e) {
     case pub_event_t::spool_space:
         return QString("Publishing: the spool of %1 has room again; %2 readings were not published.").arg(target).arg(e.count);
     case pub_event_t::spool_error:
+    case pub_event_t::notice:
         return QString("Publishing: %1").arg(QString::fromStdString(e.reason));
     }
     return QString();
