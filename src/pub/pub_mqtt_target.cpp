@@ -85,8 +85,8 @@ void on_connect_v5(struct mosquitto*, void* self, int reason_code, int, const mo
     if (self != nullptr && reason_code != 0) static_cast<acks_t*>(self)->connack_code = reason_code;
 }
 
-// A client id of its own per host, target and purpose ("" delivery, else an
-// instrument's status), the same in every run. Short: MQTT 3.1.1 brokers may refuse ids
+// A client id of its own per host, target (with its spool) and purpose ("" delivery,
+// else an instrument's status), the same in every run. Short: MQTT 3.1.1 brokers may refuse ids
 // longer than 23 characters.
 std::string client_id_of(const std::string& target_name, const std::string& purpose) {
     char host[64] = {};
@@ -197,7 +197,7 @@ bool pub_mqtt_target_t::_connect(std::string& error) {
     if (m_mosq == nullptr) {
         // A client id of its own per host and target, the same in every run: the broker
         // keeps the session (and what it acknowledged) for it.
-        const std::string client_id = client_id_of(m_name, "");
+        const std::string client_id = client_id_of(m_identity.empty() ? m_name : m_identity, "");
         m_mosq = mosquitto_new(client_id.c_str(), false, nullptr);
         if (m_mosq == nullptr) {
             error = "cannot create an MQTT client";
@@ -454,6 +454,6 @@ private:
 }  // namespace
 
 std::unique_ptr<pub_status_sink_t> pub_mqtt_target_t::make_status_sink() {
-    return std::make_unique<mqtt_status_sink_t>(m_name, m_host, m_port, m_user, m_password, m_prefix, m_tls,
+    return std::make_unique<mqtt_status_sink_t>(m_identity.empty() ? m_name : m_identity, m_host, m_port, m_user, m_password, m_prefix, m_tls,
                                                 m_ca_file);
 }

@@ -7,7 +7,8 @@
 // acknowledged every message (PUBACK); MQTT 5, so a publish the broker refuses (not
 // authorised, quota) comes back "refused" with the broker's reason. The session is
 // persistent (clean start off, a session expiry of a week, a client id stable for this
-// host and URL), so the broker keeps what it took across
+// host, URL and spool: two processes on one host never share a spool, so never an id,
+// and each run with the same spool continues the session), so the broker keeps what it took across
 // reconnections; a message sent again after a lost acknowledgement carries the same
 // lines and stamps, which a consumer writing to a time-series database absorbs.
 //
@@ -51,6 +52,7 @@ public:
     const std::string& name() const override { return m_name; }
     pub_send_result_t send(std::string_view lines) override;
     void abort() override { m_abort = true; }
+    void set_spool_directory(const std::string& directory) override { m_identity = m_name + "\n" + directory; }
     std::unique_ptr<pub_status_sink_t> make_status_sink() override;
 
     // The protocol the delivery connection speaks now: 5, or 4 (3.1.1) after a fallback.
@@ -65,6 +67,7 @@ private:
     void _drop_client();
 
     const std::string m_name;
+    std::string m_identity;  // what makes the client ids: the name and the spool (set before sending)
     const std::string m_host;
     const int m_port;
     const std::string m_user;

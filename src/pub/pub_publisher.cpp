@@ -77,8 +77,10 @@ public:
         : m_target(std::move(target)),
           m_options(options),
           m_callback(callback),
-          m_spool(pub_spool_directory(options.spool_root, m_target->name()), options.spool_cap_bytes),
-          m_sink(m_target->make_status_sink()) {}
+          m_spool(pub_spool_directory(options.spool_root, m_target->name()), options.spool_cap_bytes) {
+        m_target->set_spool_directory(m_spool.directory());
+        m_sink = m_target->make_status_sink();
+    }
 
     ~queue_t() { stop(); }
 

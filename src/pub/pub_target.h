@@ -51,8 +51,12 @@ public:
     // Delivers complete line-protocol lines.
     virtual pub_send_result_t send(std::string_view lines) = 0;
     virtual void abort() = 0;
+    // Before the first send: the spool this target's deliveries come from. One process at
+    // a time owns a spool, so it tells this sender apart from every other one on the host
+    // (an MQTT client id) and stays the same from run to run.
+    virtual void set_spool_directory(const std::string& directory) {}
     // A sink for the instruments' status, or null when the target keeps none (databases).
-    // Called once, before the publisher starts.
+    // Called once, after set_spool_directory, before the publisher starts.
     virtual std::unique_ptr<pub_status_sink_t> make_status_sink() { return nullptr; }
 };
 
