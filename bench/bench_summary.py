@@ -862,21 +862,24 @@ def row9_mqtt():
         if not sim.ok:
             na(m_cpu, '<= 1.5 x', 'simulator did not start')
         else:
+            # Two alternating rounds per side: a run's CPU time is counted in 10 ms steps.
             sides = {}
             failed = None
-            for seconds in (PUB_SECONDS, 3 * PUB_SECONDS):
-                for publish in (False, True):
-                    with tempfile.TemporaryDirectory() as tmp:
-                        argv = [cli, 'measure', '--model', PUB_MODEL, '--function', 'VOLT', '--nplc', PUB_NPLC,
-                                '--time', str(seconds), '--log-dir', tmp, sim.resource]
-                        if publish:
-                            argv[2:2] = ['--publish', broker.url('cpu'), '--publish-spool',
-                                         os.path.join(tmp, 'spool'), '--station', 'bench', '--publish-wait', '60']
-                        code, cpu, _, text = run_timed(argv, env=env, timeout=seconds + 120)
-                        n = csv_readings(tmp)
-                        if code != 0 or n <= 0:
-                            failed = 'velkaro-cli measure failed: ' + text.strip()[-80:]
-                        sides[(seconds, publish)] = (n, cpu)
+            for _ in range(2):
+                for seconds in (PUB_SECONDS, 3 * PUB_SECONDS):
+                    for publish in (False, True):
+                        with tempfile.TemporaryDirectory() as tmp:
+                            argv = [cli, 'measure', '--model', PUB_MODEL, '--function', 'VOLT', '--nplc', PUB_NPLC,
+                                    '--time', str(seconds), '--log-dir', tmp, sim.resource]
+                            if publish:
+                                argv[2:2] = ['--publish', broker.url('cpu'), '--publish-spool',
+                                             os.path.join(tmp, 'spool'), '--station', 'bench', '--publish-wait', '60']
+                            code, cpu, _, text = run_timed(argv, env=env, timeout=seconds + 120)
+                            n = csv_readings(tmp)
+                            if code != 0 or n <= 0:
+                                failed = 'velkaro-cli measure failed: ' + text.strip()[-80:]
+                            n0, cpu0 = sides.get((seconds, publish), (0, 0.0))
+                            sides[(seconds, publish)] = (n0 + n, cpu0 + cpu)
             sim.stop()
             if failed:
                 na(m_cpu, '<= 1.5 x', failed)

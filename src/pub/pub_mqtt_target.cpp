@@ -53,6 +53,13 @@ std::string tag_value(std::string_view line, std::string_view key) {
     return {};
 }
 
+// Where a line's series (measurement and tag set) ends: its first blank not escaped.
+std::size_t series_end(std::string_view line) {
+    std::size_t i = 0;
+    while (i < line.size() && line[i] != ' ') i += line[i] == '\\' ? 2 : 1;
+    return i < line.size() ? i : line.size();
+}
+
 // A topic level: never empty, no level separator or wildcard.
 std::string topic_level(std::string text) {
     if (text.empty()) return "_";
@@ -258,16 +265,26 @@ pub_send_result_t pub_mqtt_target_t::_send(std::string_view lines) {
         result.reason = "stopped";
         return result;
     }
-    // One message per topic, in the order the lines came.
-    std::vector<std::pair<std::string, std::string>> messages;
+    // One message per run of lines with one topic, in the order the lines came: each a
+    // piece of `lines` itself. The topic is worked out once per series (the measurement
+    // and tag set that start a line), not once per line.
+    std::vector<std::pair<std::string, std::string_view>> messages;
+    std::string_view series;  // of the line before
     std::size_t start = 0;
     while (start < lines.size()) {
         std::size_t end = lines.find('\n', start);
         end = end == std::string_view::npos ? lines.size() : end + 1;
         const std::string_view line = lines.substr(start, end - start);
-        std::string topic = topic_of(m_prefix, line);
-        if (messages.empty() || messages.back().first != topic) messages.emplace_back(std::move(topic), std::string());
-        messages.back().second.append(line);
+        const bool same_series = !series.empty() && line.size() > series.size() &&
+                                 line.compare(0, series.size(), series) == 0 && line[series.size()] == ' ';
+        if (!same_series) {
+            series = line.substr(0, series_end(line));
+            std::string topic = topic_of(m_prefix, line);
+            if (messages.empty() || messages.back().first != topic)
+                messages.emplace_back(std::move(topic), line.substr(0, 0));
+        }
+        std::string_view& payload = messages.back().second;
+        payload = std::string_view(payload.empty() ? line.data() : payload.data(), payload.size() + line.size());
         start = end;
     }
     std::string error;

@@ -340,6 +340,7 @@ private:
                     }
                 }
                 if (caught_up) _emit(pub_event_t::caught_up, "", count);
+                m_spool.flush_ack();  // the ack file of an idle spool catches up
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_send_cv.wait_for(lock, idle_poll);
                 continue;
