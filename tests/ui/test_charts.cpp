@@ -207,6 +207,8 @@ private slots:
     void auto_range_with_only_overload_keeps_the_range();
     void recent_and_all_points();
     void chart_draws_fixture_with_overload_lines_and_header();
+    void all_mode_time_axis_of_a_known_run_data();
+    void all_mode_time_axis_of_a_known_run();
     void redraws_are_coalesced_and_skipped_while_hidden();
     void page_window_apply_data();
     void page_window_apply();
@@ -497,10 +499,15 @@ void test_charts_t::recent_and_all_points() {
     set_pair(info, 1, t0 + 2500001, ovl, t0 + 2000000, 1.0);
     set_pair(info, 2, t0 + 4000000, 2.0, t0 + 4000000, 2.0);
     // Range [0, 2]: 0.5 -> -15000, 1 -> 0, 2 -> 30000.
+    // "All": seconds since the earliest stamp, the earlier of each pair first.
     const chart_measure_points_t all = chart_measure_points(info, 1, 0.0, 2.0);
     const QVector<QPointF> all_expected = {
-        {0, 0}, {0, -15000}, {1, 33000}, {1, 0}, {2, 30000}};  // pair 2: min == max, one point
-    QCOMPARE(all.points, all_expected);
+        {0.0, -15000}, {0.000001, 0}, {2.0, 0}, {2.500001, 33000}, {4.0, 30000}};  // pair 2: one reading
+    QCOMPARE(all.points.size(), all_expected.size());
+    for (int i = 0; i < all_expected.size(); ++i) {
+        QVERIFY2(std::fabs(all.points[i].x() - all_expected[i].x()) < 1e-9, qPrintable(QString::number(i)));
+        QCOMPARE(all.points[i].y(), all_expected[i].y());
+    }
     QVERIFY(all.upper_overload);
     QVERIFY(!all.lower_overload);
 
@@ -534,17 +541,21 @@ void test_charts_t::chart_draws_fixture_with_overload_lines_and_header() {
     chart.set_trend_mode(1);
     chart.trend.count = 2;
     set_pair(chart.trend, 0, 1000, 1.0, 1000, 1.0);
-    set_pair(chart.trend, 1, 2000, ovl, 1500, -ovl);
+    set_pair(chart.trend, 1, 200001000, ovl, 150001000, -ovl);
     chart.run.total_count = 12345;
     chart.run.elapsed_s = 3725.5;
     chart.set_latest_display("-", "1.23456", "m", "V");
     chart.redraw_now();
     QCOMPARE(chart.points().size(), 3);
     const QwtScaleDraw* x_draw = chart.plot()->axisScaleDraw(QwtPlot::xBottom);
-    QCOMPARE(x_draw->label(0.0).text(), QString("Readings: #12345"));
-    QCOMPARE(x_draw->label(250.0).text(), QString());
+    // "All": the whole run (200 s) on a time axis; the readings count in its title.
     QList<double> ticks = chart.plot()->axisScaleDiv(QwtPlot::xBottom).ticks(QwtScaleDiv::MajorTick);
-    QCOMPARE(ticks, QList<double>({0, 250, 500, 750, 1000}));
+    QCOMPARE(ticks, QList<double>({0, 60, 120, 180}));
+    QCOMPARE(chart.plot()->axisScaleDiv(QwtPlot::xBottom).upperBound(), 200.0);
+    QCOMPARE(x_draw->label(ticks.first()).text(), QString("0.00s"));
+    QCOMPARE(x_draw->label(ticks.last()).text(), QString("3m00s"));
+    QCOMPARE(chart.plot()->axisTitle(QwtPlot::xBottom).text(),
+             QString("Time since the first reading (12345 readings)"));
     QCOMPARE(chart.plot()->axisScaleDraw(QwtPlot::yLeft)->label(33000).text(), QString("OVERLOAD"));
     QCOMPARE(chart.plot()->axisScaleDiv(QwtPlot::yLeft).ticks(QwtScaleDiv::MajorTick).first(), -33000.0);
 
@@ -564,6 +575,56 @@ void test_charts_t::chart_draws_fixture_with_overload_lines_and_header() {
     chart.trend.count = 0;
     chart.redraw_now();
     QCOMPARE(chart.points().size(), 3);
+}
+
+void test_charts_t::all_mode_time_axis_of_a_known_run_data() {
+    QTest::addColumn<double>("span");  // seconds from the first to the last reading
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("last");
+    QTest::addColumn<double>("step");  // seconds between ticks
+    QTest::newRow("42.5 s") << 42.5 << "0.00s" << "40.00s" << 10.0;
+    QTest::newRow("16m40s") << 1000.0 << "0.00s" << "15m00s" << 300.0;
+    QTest::newRow("1h02m05s") << 3725.0 << "0.00s" << "1h00m00s" << 900.0;
+    QTest::newRow("5h30m") << 19800.0 << "0.00s" << "4h00m00s" << 7200.0;
+}
+
+// "All" shows the whole run: the axis runs from the first reading (0) to the last, with
+// ticks on round clock steps and time labels.
+void test_charts_t::all_mode_time_axis_of_a_known_run() {
+    QFETCH(double, span);
+    QFETCH(QString, first);
+    QFETCH(QString, last);
+    QFETCH(double, step);
+    QWidget page;
+    page.resize(1100, 500);
+    auto* chart = new fixture_trend_chart_t(nullptr, &page);
+    chart->resize(1100, 500);
+    chart->set_trend_mode(1);
+    const int n = 1000;
+    const int64_t t0 = 1733826000000000;
+    chart->trend.count = n;
+    for (int k = 0; k < n; ++k) {
+        const int64_t t = t0 + static_cast<int64_t>(std::llround(span * 1e6 * k / (n - 1)));
+        set_pair(chart->trend, k, t, 1.0 + k % 7, t, 1.0 + k % 7);
+    }
+    chart->run.total_count = 4321;
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    chart->redraw_now();
+    const QwtScaleDiv& div = chart->plot()->axisScaleDiv(QwtPlot::xBottom);
+    QCOMPARE(div.lowerBound(), 0.0);
+    QVERIFY(std::fabs(div.upperBound() - span) < 1e-6);
+    const QList<double> ticks = div.ticks(QwtScaleDiv::MajorTick);
+    QVERIFY2(ticks.size() >= 3 && ticks.size() <= 7, qPrintable(QString::number(ticks.size())));
+    for (int i = 1; i < ticks.size(); ++i) QVERIFY(std::fabs(ticks[i] - ticks[i - 1] - step) < 1e-6);
+    const QwtScaleDraw* x_draw = chart->plot()->axisScaleDraw(QwtPlot::xBottom);
+    QCOMPARE(x_draw->label(ticks.first()).text(), first);
+    QCOMPARE(x_draw->label(ticks.last()).text(), last);
+    QCOMPARE(chart->points().first().x(), 0.0);
+    QVERIFY(std::fabs(chart->points().last().x() - span) < 1e-6);
+    // The cursor reads the time of the nearest point.
+    QVERIFY(chart->cursor_text(QPointF(span, chart->points().last().y())).startsWith(chart_time_label(span)));
+
 }
 
 void test_charts_t::redraws_are_coalesced_and_skipped_while_hidden() {
