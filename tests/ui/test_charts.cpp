@@ -75,14 +75,19 @@ protected:
     }
 };
 
-// A scan chart fed from a fixed reading map and run state.
+// A scan chart fed from a fixed reading map and run state, and the channels' functions.
 class fixture_scan_chart_t : public ui_scan_trend_chart_t {
 public:
     using ui_scan_trend_chart_t::ui_scan_trend_chart_t;
     plib_scan_data_map_t data;
     plib_scan_run_state_t run;
+    std::map<int, int> functions;
 
 protected:
+    int _channel_function(int ch) const override {
+        const auto it = functions.find(ch);
+        return it == functions.end() ? -1 : it->second;
+    }
     bool _fetch_scan(plib_scan_data_map_t& out, plib_scan_run_state_t& state) override {
         out = data;
         state = run;
@@ -231,6 +236,8 @@ private slots:
     void chart_cursor_reads_the_nearest_point_with_unit();
     void chart_exports_png_svg_and_csv();
     void scan_chart_cursor_export_and_zoom_kept_by_redraws();
+    void scan_chart_click_at_a_curve_picks_its_channel();
+    void scan_chart_common_axis_per_function();
 };
 
 // ---------------------------------------------------------------------------------------
@@ -1486,6 +1493,114 @@ void test_charts_t::scan_chart_cursor_export_and_zoom_kept_by_redraws() {
     chart.set_value_axis_channel(99);  // no such channel: none
     QCOMPARE(chart.value_axis_channel(), 0);
     QCOMPARE(y_draw->label(30000.0).text(), QString());
+}
+
+// A left click at a curve's point makes that channel the value axis's (and tells the
+// page); a click far from every curve, or a drag, picks nothing.
+void test_charts_t::scan_chart_click_at_a_curve_picks_its_channel() {
+    fixture_scan_chart_t chart(nullptr);
+    chart.resize(900, 500);
+    chart.run.start_timestamp = 1000000;
+    // Three flat lines at different heights over 0..4 s, each against [0, 10].
+    for (int ch : {1, 2, 3}) {
+        chart.set_curve_valid(ch, true);
+        chart.set_auto_range(ch, false);
+        chart.set_range(ch, 10.0, 0.0);
+        for (int k = 0; k <= 4; ++k) chart.data[ch].push_back({2.0 * ch, 1000000 + k * 1000000});
+    }
+    chart.picker()->setTrackerMode(QwtPicker::AlwaysOff);
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    chart.redraw_now();
+    QSignalSpy picked(&chart, &ui_scan_trend_chart_t::signal_channel_picked);
+    QWidget* canvas = chart.plot()->canvas();
+    auto at = [&](double x, double v) {
+        return QPoint(qRound(chart.plot()->transform(QwtPlot::xBottom, x)),
+                      qRound(chart.plot()->transform(QwtPlot::yLeft, chart_scan_y(v, 0.0, 10.0))));
+    };
+    // Channel 2's point at 2 s (value 4), a few pixels off.
+    QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier, at(2.0, 4.0) + QPoint(2, 3));
+    QCOMPARE(picked.count(), 1);
+    QCOMPARE(picked.first().first().toInt(), 2);
+    QCOMPARE(chart.value_axis_channel(), 2);
+    QVERIFY(chart.plot()->axisTitle(QwtPlot::yLeft).text().startsWith("CH:2"));
+    QVERIFY(!chart.is_user_view());  // a click is no zoom
+    // Channel 3 (value 6) at 4 s.
+    QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier, at(4.0, 6.0));
+    QCOMPARE(chart.value_axis_channel(), 3);
+    // Far from every line (value 9.5): nothing picked, the axis stays.
+    QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier, at(2.0, 9.5));
+    QCOMPARE(picked.count(), 2);
+    QCOMPARE(chart.value_axis_channel(), 3);
+    // A hidden curve cannot be picked.
+    chart.set_curve_visible(1, false);
+    QCOMPARE(chart.channel_at(at(1.0, 2.0)), 0);
+    chart.set_curve_visible(1, true);
+    QCOMPARE(chart.channel_at(at(1.0, 2.0)), 1);
+}
+
+// With the common axis on, the channels of the selected channel's function share one
+// scale (the union of their ranges) and the axis reads it; other functions keep theirs.
+void test_charts_t::scan_chart_common_axis_per_function() {
+    fixture_scan_chart_t chart(nullptr);
+    chart.resize(900, 500);
+    chart.run.start_timestamp = 1000000;
+    chart.functions = {{1, measure_dcv}, {2, measure_dcv}, {3, measure_acv}, {4, measure_dcv}};
+    const std::map<int, std::pair<double, double>> ranges = {
+        {1, {1.0, 0.0}}, {2, {10.0, -5.0}}, {3, {100.0, 0.0}}, {4, {50.0, 20.0}}};
+    for (const auto& [ch, r] : ranges) {
+        chart.set_curve_valid(ch, ch != 4);  // channel 4 does not take part
+        chart.set_auto_range(ch, false);
+        chart.set_range(ch, r.first, r.second);
+        chart.data[ch] = {{1.0, 1000000}, {1.0, 2000000}};
+    }
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    auto drawn = [&chart](int ch) {
+        double upper = 0.0, lower = 0.0;
+        chart.drawn_range(ch, upper, lower);
+        return std::make_pair(upper, lower);
+    };
+    auto first_y = [&chart](int ch) { return chart.curve(ch)->sample(0).y(); };
+    const QwtScaleDraw* y_draw = chart.plot()->axisScaleDraw(QwtPlot::yLeft);
+
+    chart.set_value_axis_channel(1);
+    chart.set_common_axis(true);
+    chart.redraw_now();
+    // DC voltage channels 1 and 2 share [-5, 10]; AC channel 3 keeps [0, 100].
+    QCOMPARE(drawn(1), std::make_pair(10.0, -5.0));
+    QCOMPARE(drawn(2), std::make_pair(10.0, -5.0));
+    QCOMPARE(drawn(3), std::make_pair(100.0, 0.0));
+    QCOMPARE(drawn(4), std::make_pair(50.0, 20.0));  // not valid: not on the common scale
+    QCOMPARE(first_y(1), chart_scan_y(1.0, -5.0, 10.0));
+    QCOMPARE(first_y(2), first_y(1));  // the same value at the same height
+    QCOMPARE(first_y(3), chart_scan_y(1.0, 0.0, 100.0));
+    QCOMPARE(y_draw->label(30000.0).text(), QString("10"));
+    QCOMPARE(y_draw->label(-30000.0).text(), QString("-5"));
+    QCOMPARE(chart.plot()->axisTitle(QwtPlot::yLeft).text(), QString("CH:1, CH:2"));
+    // The stored ranges stay each channel's own.
+    double upper = 0.0, lower = 0.0;
+    chart.get_range(1, upper, lower);
+    QCOMPARE(std::make_pair(upper, lower), std::make_pair(1.0, 0.0));
+
+    // Selecting the AC channel: alone in its function, it keeps its range; the DC ones
+    // go back to theirs.
+    chart.set_value_axis_channel(3);
+    chart.redraw_now();
+    QCOMPARE(drawn(1), std::make_pair(1.0, 0.0));
+    QCOMPARE(drawn(3), std::make_pair(100.0, 0.0));
+    QCOMPARE(first_y(1), chart_scan_y(1.0, 0.0, 1.0));
+    QCOMPARE(chart.plot()->axisTitle(QwtPlot::yLeft).text(), QString("CH:3"));
+
+    // Off: every channel on its own range again.
+    chart.set_value_axis_channel(2);
+    chart.set_common_axis(false);
+    chart.redraw_now();
+    QCOMPARE(drawn(1), std::make_pair(1.0, 0.0));
+    QCOMPARE(drawn(2), std::make_pair(10.0, -5.0));
+    QCOMPARE(first_y(1), chart_scan_y(1.0, 0.0, 1.0));
+    QCOMPARE(y_draw->label(-30000.0).text(), QString("-5"));
+    QCOMPARE(chart.plot()->axisTitle(QwtPlot::yLeft).text(), QString("CH:2"));
 }
 
 QTEST_MAIN(test_charts_t)
