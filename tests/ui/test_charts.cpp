@@ -231,6 +231,7 @@ private slots:
     void scan_chart_axis_and_points_share_time();
     void scan_chart_auto_range_and_wrong_timestamps();
     void scan_chart_reduced_curves_keep_column_extremes();
+    void scan_chart_reduced_picture_matches_full_picture_data();
     void scan_chart_reduced_picture_matches_full_picture();
     void chart_zoom_pan_and_back_to_the_automatic_view();
     void chart_cursor_reads_the_nearest_point_with_unit();
@@ -1179,14 +1180,29 @@ std::map<int, std::pair<int, int>> red_extents(const QImage& image) {
 
 }  // namespace
 
+void test_charts_t::scan_chart_reduced_picture_matches_full_picture_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    // The taller the canvas, the further apart the extremes of neighbouring columns: a
+    // neighbour drawn from a whole column's extremes (not from the readings within the
+    // pen's reach) went beyond the tolerance from about 410 pixels on.
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{
+             {700, 300}, {700, 400}, {700, 410}, {700, 415}, {700, 420}, {700, 425}, {700, 430}, {700, 460},
+             {700, 500}, {1100, 500}}) {
+        QTest::addRow("%dx%d", w, h) << w << h;
+    }
+}
+
 void test_charts_t::scan_chart_reduced_picture_matches_full_picture() {
     // Dense readings (many per pixel column) with jumps and overload: the reduced
     // drawing must colour the same rows in every pixel column as drawing every reading,
     // give or take the antialiased fringe.
+    QFETCH(int, width);
+    QFETCH(int, height);
     QWidget page;
-    page.resize(700, 400);
+    page.resize(width, height);
     auto* chart = new fixture_scan_chart_t(nullptr, &page);
-    chart->resize(700, 400);
+    chart->resize(width, height);
     // The cursor's readout would be grabbed with the canvas and hide curve pixels.
     chart->picker()->setTrackerMode(QwtPicker::AlwaysOff);
     page.show();

@@ -344,8 +344,8 @@ void ui_scan_trend_chart_t::_redraw() {
         double lower = 0.0;
         drawn_range(ch, upper, lower);
         m_stores[ch].points(m_start_us, columns, chart_scan_ymap_t(lower, upper), m_reduce, m_points,
-                            &m_dense);
-        c->set_points(m_points, m_dense, columns);
+                            &m_dense, &m_halves);
+        c->set_points(m_points, m_dense, m_halves, columns);
     }
     m_pplot->replot();
 }

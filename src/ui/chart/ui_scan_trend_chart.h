@@ -131,6 +131,7 @@ private:
     uint64_t m_memory_id = 0;        // the engine memory the stores follow
     QVector<QPointF> m_points;       // scratch of a redraw
     std::vector<uint8_t> m_dense;    // scratch of a redraw
+    std::vector<chart_column_halves_t> m_halves;  // scratch of a redraw
     uint64_t m_start_us = 0;
     double m_elapsed_s = 0.0;
     bool m_reduce = true;
