@@ -516,7 +516,7 @@ void ui_scan_trend_chart_t::_update_value_axis() {
         if (names.size() > 4) {
             const int more = names.size() - 3;
             names = names.mid(0, 3);
-            names << QString("+%1").arg(more);
+            names << QString("+%1 more").arg(more);
         }
         const QString title = names.join(", ") + (unit.isEmpty() ? QString() : " (" + unit + ")");
         if (m_pplot->axisTitle(QwtPlot::yLeft).text() != title) changed = true;
