@@ -19,6 +19,7 @@
 #include <QSettings>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -218,9 +219,8 @@ ui_preferences_dialog_t::ui_preferences_dialog_t(QWidget* parent) : QDialog(pare
                            "), never in a project." +
                            (secrets_where.isEmpty() ? QString() : " Now kept in " + secrets_where + "."));
     auto* publish_form = new QFormLayout;
-    publish_form->addRow("Targets (one per line: database write URLs, MQTT brokers):", m_targets);
     publish_form->addRow("Station name:", m_station);
-    publish_form->addRow("Spool size cap per database:", m_spool_cap);
+    publish_form->addRow("Spool size cap per target:", m_spool_cap);
     publish_form->addRow("CA certificates (PEM):", ca_row);
     publish_form->addRow("InfluxDB 2/3 token:", m_token);
     publish_form->addRow("InfluxDB 1.x password (user in the URL):", m_password);
@@ -232,13 +232,24 @@ ui_preferences_dialog_t::ui_preferences_dialog_t(QWidget* parent) : QDialog(pare
     m_publish_state->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_publish_state->setSelectionMode(QAbstractItemView::NoSelection);
     m_publish_state->setFocusPolicy(Qt::NoFocus);
-    m_publish_state->setWordWrap(false);
+    // The reason of a failure is the point of the table: it wraps instead of being cut.
+    m_publish_state->setWordWrap(true);
     m_publish_state->verticalHeader()->hide();
-    m_publish_state->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_publish_state->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_publish_state->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     m_publish_state->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
     for (int c = 2; c < 5; ++c) m_publish_state->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
-    m_publish_state->setMinimumHeight(110);
+    m_publish_state->setMinimumHeight(76);
     auto* publish_layout = new QVBoxLayout(publish_page);
+    // The URLs are long: the whole width is theirs.
+    auto* targets_label = new QLabel("Targets, one per line: database write URLs and MQTT brokers "
+                                     "(mqtt[s]://[user@]host[:port]/prefix):",
+                                     publish_page);
+    targets_label->setWordWrap(true);
+    publish_layout->addWidget(targets_label);
+    m_targets->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_targets->setMinimumHeight(60);
+    publish_layout->addWidget(m_targets);
     publish_layout->addLayout(publish_form);
     publish_layout->addWidget(m_secret_note);
     publish_layout->addWidget(new QLabel("State of the targets in use:", publish_page));
@@ -255,7 +266,7 @@ ui_preferences_dialog_t::ui_preferences_dialog_t(QWidget* parent) : QDialog(pare
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pages);
     layout->addWidget(buttons);
-    resize(720, 620);
+    resize(760, 580);
 }
 
 ui_preferences_t ui_preferences_dialog_t::values() const {
@@ -348,6 +359,11 @@ void ui_preferences_dialog_t::slot_show_publish_state() {
         put(1, "not started: " + error);
         for (int c = 2; c < 5; ++c) put(c, QString());
     }
+    // Tall enough for every row (a reason may take two lines), up to four; then it scrolls.
+    m_publish_state->resizeRowsToContents();
+    int height = m_publish_state->horizontalHeader()->sizeHint().height() + 2 * m_publish_state->frameWidth();
+    for (int r = 0; r < m_publish_state->rowCount() && r < 4; ++r) height += m_publish_state->rowHeight(r);
+    m_publish_state->setMinimumHeight(std::max(76, height + 4));
 }
 
 bool ui_preferences_dialog_t::eventFilter(QObject* watched, QEvent* event) {

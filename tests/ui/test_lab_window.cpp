@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSettings>
 #include <QSortFilterProxyModel>
@@ -23,7 +24,9 @@
 #include "pub/pub_target.h"
 #include "support/mosquitto_broker.h"
 #include "support/temp_dir.h"
+#include "ui/ui_application.h"
 #include "ui/ui_lab_window.h"
+#include "ui/ui_menu_bar.h"
 #include "ui/ui_publish.h"
 #include "ui_test_support.h"
 
@@ -108,6 +111,13 @@ void use_targets(const QStringList& targets, const QString& mqtt_password = QStr
     QVERIFY2(secrets.save(error), qPrintable(error));
 }
 
+// With VELKARO_SCREENSHOT_DIR set, the window as drawn, for the documentation.
+void save_screenshot(QWidget* window, const QString& name) {
+    const QString dir = qEnvironmentVariable("VELKARO_SCREENSHOT_DIR");
+    if (dir.isEmpty()) return;
+    QVERIFY(window->grab().save(dir + "/" + name + qEnvironmentVariable("VELKARO_SCREENSHOT_SUFFIX") + ".png"));
+}
+
 QString status_of(const ui_lab_window_t& window) { return window.findChild<QLabel*>("lab_status")->text(); }
 
 }  // namespace
@@ -121,6 +131,7 @@ private slots:
     void a_silent_bench_and_an_offline_one_are_dimmed();
     void a_failed_connection_is_told_in_one_line_without_the_secret();
     void closing_unsubscribes_and_disconnects();
+    void the_instrument_menu_opens_one_lab_window();
 
 private:
     velkaro_test::temp_dir_t m_config;
@@ -133,6 +144,7 @@ void test_lab_window_t::initTestCase() {
     ::setenv("XDG_STATE_HOME", m_state.path().c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", m_config.path().c_str(), 1);
     if (!mosquitto_broker_t::available()) QSKIP("mosquitto not installed");
+    QVERIFY(ui_application_t::install_style_and_font());  // drawn as the program draws it
 }
 
 void test_lab_window_t::two_benches_show_their_readings_and_sort() {
@@ -229,6 +241,7 @@ void test_lab_window_t::a_silent_bench_and_an_offline_one_are_dimmed() {
     QVERIFY(view->index(off, 0).data(ui_lab_model_t::dimmed_role).toBool());
     QCOMPARE(view->index(off, ui_lab_model_t::col_state).data().toString(), QString("offline"));
     QCOMPARE(view->index(off, ui_lab_model_t::col_reading).data().toString(), QString("-"));
+    save_screenshot(&window, "lab-window");
     // Dimmed is drawn: a grey text colour on every cell of the row, none on the live one.
     for (int c = 0; c < ui_lab_model_t::col_count; ++c) {
         QVERIFY(view->index(q, c).data(Qt::ForegroundRole).value<QColor>().isValid());
@@ -254,6 +267,7 @@ void test_lab_window_t::a_failed_connection_is_told_in_one_line_without_the_secr
     QVERIFY(!status->text().contains("wrong-pw"));
     QVERIFY(!status->text().contains('\n'));
     QVERIFY(status->property("failed").toBool());
+    save_screenshot(&window, "lab-window-refused");
 
     // Nothing listens there (a closed loopback port).
     auto* box = window.findChild<QComboBox*>("lab_broker");
@@ -295,6 +309,26 @@ void test_lab_window_t::closing_unsubscribes_and_disconnects() {
     const QString log = QString::fromStdString(broker.log());
     QVERIFY2(log.contains("UNSUBSCRIBE"), qPrintable(log));
     QVERIFY2(!log.contains("closed its connection") && !log.contains("Socket error"), qPrintable(log));
+}
+
+void test_lab_window_t::the_instrument_menu_opens_one_lab_window() {
+    use_targets({});
+    QWidget main;
+    ui_menu_bar_t bar(nullptr, &main);
+    main.show();
+    QVERIFY(bar.actions()[0]->menu()->actions().contains(bar.lab_action()));
+    bar.lab_action()->trigger();
+    bar.lab_action()->trigger();  // the open one comes to the front
+    const auto windows = main.findChildren<ui_lab_window_t*>();
+    QCOMPARE(windows.size(), 1);
+    QVERIFY(windows.front()->isVisible());
+    QVERIFY(!windows.front()->isModal());
+    QCOMPARE(windows.front()->windowTitle(), QString("Lab"));
+    QVERIFY(windows.front()->findChild<QLabel*>("lab_status")->text().startsWith("No MQTT target"));
+    windows.front()->close();
+    QTRY_VERIFY(main.findChildren<ui_lab_window_t*>().isEmpty());
+    bar.lab_action()->trigger();  // a new one after the last was closed
+    QCOMPARE(main.findChildren<ui_lab_window_t*>().size(), 1);
 }
 
 QTEST_MAIN(test_lab_window_t)

@@ -21,6 +21,7 @@
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/ui_application.h"
 #include "ui/ui_device_column/ui_device_column.h"
 #include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_preferences.h"
@@ -45,6 +46,13 @@ std::unique_ptr<ui_preferences_dialog_t> open_publish_page() {
 
 void press_ok(ui_preferences_dialog_t* dialog) {
     dialog->findChild<QDialogButtonBox*>("preferences_buttons")->button(QDialogButtonBox::Ok)->click();
+}
+
+// With VELKARO_SCREENSHOT_DIR set, the dialog as drawn, for the documentation.
+void save_screenshot(QWidget* window, const QString& name) {
+    const QString dir = qEnvironmentVariable("VELKARO_SCREENSHOT_DIR");
+    if (dir.isEmpty()) return;
+    QVERIFY(window->grab().save(dir + "/" + name + qEnvironmentVariable("VELKARO_SCREENSHOT_SUFFIX") + ".png"));
 }
 
 // The state table's row of a target, cell by cell; empty when it has none.
@@ -85,6 +93,7 @@ void test_publish_page_mqtt_t::initTestCase() {
     ::unsetenv("STATE_DIRECTORY");
     velkaro_test::use_test_portmapper_port();
     if (!mosquitto_broker_t::available()) QSKIP("mosquitto not installed");
+    QVERIFY(ui_application_t::install_style_and_font());  // drawn as the program draws it
     m_broker = std::make_unique<mosquitto_broker_t>("bench", right_password);
     QVERIFY(m_broker->start());
 }
@@ -160,6 +169,7 @@ void test_publish_page_mqtt_t::an_mqtt_target_shows_what_the_broker_took_and_why
         QCOMPARE(row.value(4), QString("0"));
         QVERIFY(!row.join('|').contains(right_password));
         QCOMPARE(dialog->findChild<QLineEdit*>("preferences_publish_mqtt_password")->echoMode(), QLineEdit::Password);
+        save_screenshot(dialog.get(), "preferences-publish-mqtt");
 
         // A wrong password: the state says the broker's reason, and no password.
         dialog->findChild<QLineEdit*>("preferences_publish_mqtt_password")->setText(wrong_password);
@@ -174,6 +184,7 @@ void test_publish_page_mqtt_t::an_mqtt_target_shows_what_the_broker_took_and_why
     QVERIFY(!row.join('|').contains(wrong_password) && !row.join('|').contains(right_password));
     QVERIFY(row.value(3).toLongLong() > 0);  // the readings wait in the spool
     QTRY_VERIFY_WITH_TIMEOUT(item->publish_label()->text().startsWith("Publishing: failing"), 5000);
+    save_screenshot(dialog.get(), "preferences-publish-mqtt-refused");
     cfg->set_run_state(0);
     item->release_instrument();
 }
