@@ -19,6 +19,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <future>
 #include <mutex>
 #include <set>
 
@@ -32,6 +33,7 @@ constexpr double rows_interval_s = 0.25;      // at most four updates a second r
 constexpr double retry_after_failure_s = 2;   // a broker that is not there yet
 constexpr double retry_after_refusal_s = 5;   // a login the broker refused
 constexpr int qos_at_least_once = 1;
+constexpr int stop_wait_ms = 1000;  // past that only a name lookup can hold the thread
 
 const QColor dimmed_text(0x7A, 0x7A, 0x7A);
 
@@ -41,8 +43,10 @@ struct feed_context_t {
     pub_watch_table_t table;
     std::set<pub_watch_table_t::key_t> changed;
     int connack = -1;  // the broker's answer to the last connect; -1: none yet
-    const ui_lab_feed_t* feed = nullptr;
+    const ui_lab_feed_shared_t* shared = nullptr;
 };
+
+void run_feed(const std::shared_ptr<ui_lab_feed_shared_t>& shared);
 
 QString network_error(int rc, int saved_errno) {
     if (rc == MOSQ_ERR_ERRNO) return QString::fromLocal8Bit(std::strerror(saved_errno));
@@ -50,6 +54,26 @@ QString network_error(int rc, int saved_errno) {
 }
 
 }  // namespace
+
+struct ui_lab_feed_shared_t {
+    ui_lab_broker_t broker;
+    std::string password;
+    std::string ca_file;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::atomic<bool> stop{false};
+    std::mutex mutex;               // guards feed
+    ui_lab_feed_t* feed = nullptr;  // whom to signal; null once the feed let go
+
+    double now_s() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); }
+    void status(const QString& line, bool failed) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (feed != nullptr) emit feed->signal_status(line, failed);
+    }
+    void rows(const std::vector<pub_watch_row_t>& rows) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (feed != nullptr) emit feed->signal_rows(rows);
+    }
+};
 
 bool ui_lab_broker_t::parse(const QString& url, ui_lab_broker_t& broker, QString& error) {
     const QString text = url.trimmed();
@@ -82,42 +106,61 @@ bool ui_lab_broker_t::parse(const QString& url, ui_lab_broker_t& broker, QString
 // ---- feed -------------------------------------------------------------------------
 
 ui_lab_feed_t::ui_lab_feed_t(ui_lab_broker_t broker, QString password, QString ca_file, QObject* parent)
-    : QObject(parent),
-      m_broker(std::move(broker)),
-      m_password(password.toStdString()),
-      m_ca_file(ca_file.toStdString()) {
+    : QObject(parent), m_shared(std::make_shared<ui_lab_feed_shared_t>()) {
     qRegisterMetaType<std::vector<pub_watch_row_t>>();
+    m_shared->broker = std::move(broker);
+    m_shared->password = password.toStdString();
+    m_shared->ca_file = ca_file.toStdString();
+    m_shared->feed = this;
 }
 
 ui_lab_feed_t::~ui_lab_feed_t() { stop(); }
 
-double ui_lab_feed_t::now_s() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-}
+double ui_lab_feed_t::now_s() const { return m_shared->now_s(); }
 
 void ui_lab_feed_t::start() {
-    if (m_thread.joinable()) return;
-    m_stop = false;
-    m_thread = std::thread([this] { _run(); });
+    if (m_thread.joinable() || m_shared->stop) return;
+    auto done = std::make_shared<std::promise<void>>();
+    m_done = done->get_future();
+    m_thread = std::thread([shared = m_shared, done] {
+        run_feed(shared);
+        done->set_value();
+    });
 }
 
 void ui_lab_feed_t::stop() {
-    m_stop = true;
-    if (m_thread.joinable()) m_thread.join();
+    m_shared->stop = true;
+    if (!m_thread.joinable()) return;
+    if (m_done.wait_for(std::chrono::milliseconds(stop_wait_ms)) == std::future_status::ready) {
+        m_thread.join();
+        return;
+    }
+    // A name lookup holds the thread: it ends alone, signalling no one.
+    {
+        std::lock_guard<std::mutex> lock(m_shared->mutex);
+        m_shared->feed = nullptr;
+    }
+    m_thread.detach();
 }
 
-void ui_lab_feed_t::_run() {
+namespace {
+
+void run_feed(const std::shared_ptr<ui_lab_feed_shared_t>& shared_ptr) {
+    ui_lab_feed_shared_t& shared = *shared_ptr;
+    const ui_lab_broker_t& broker = shared.broker;
+    const std::string& ca_file = shared.ca_file;
+    auto now_s = [&shared] { return shared.now_s(); };
     static std::once_flag init;
     std::call_once(init, [] { mosquitto_lib_init(); });
-    const std::string host = m_broker.host.toStdString();
-    const std::string filter = m_broker.prefix.toStdString() + "/#";
-    const QString where = m_broker.where();
+    const std::string host = broker.host.toStdString();
+    const std::string filter = broker.prefix.toStdString() + "/#";
+    const QString where = broker.where();
 
-    feed_context_t context(m_broker.prefix.toStdString());
-    context.feed = this;
+    feed_context_t context(broker.prefix.toStdString());
+    context.shared = &shared;
     mosquitto* mosq = mosquitto_new(nullptr, true, &context);
     if (mosq == nullptr) {
-        emit signal_status(QString("Cannot watch %1: no memory for a client.").arg(where), true);
+        shared.status(QString("Cannot watch %1: no memory for a client.").arg(where), true);
         return;
     }
     mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
@@ -130,15 +173,15 @@ void ui_lab_feed_t::_run() {
         const pub_watch_row_t* row = c->table.update(
             m->topic,
             std::string_view(static_cast<const char*>(m->payload), static_cast<std::size_t>(std::max(0, m->payloadlen))),
-            c->feed->now_s());
+            c->shared->now_s());
         if (row != nullptr) c->changed.insert({row->station, row->model, row->serial});
     });
-    if (!m_broker.user.isEmpty()) mosquitto_username_pw_set(mosq, m_broker.user.toStdString().c_str(), m_password.c_str());
-    if (m_broker.tls) {
-        const int rc = mosquitto_tls_set(mosq, m_ca_file.empty() ? nullptr : m_ca_file.c_str(),
-                                         m_ca_file.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+    if (!broker.user.isEmpty()) mosquitto_username_pw_set(mosq, broker.user.toStdString().c_str(), shared.password.c_str());
+    if (broker.tls) {
+        const int rc = mosquitto_tls_set(mosq, ca_file.empty() ? nullptr : ca_file.c_str(),
+                                         ca_file.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
-            emit signal_status(QString("Cannot watch %1: the CA certificates cannot be used (%2).")
+            shared.status(QString("Cannot watch %1: the CA certificates cannot be used (%2).")
                                    .arg(where, QString::fromUtf8(mosquitto_strerror(rc))),
                                true);
             mosquitto_destroy(mosq);
@@ -146,19 +189,19 @@ void ui_lab_feed_t::_run() {
         }
     }
 
-    emit signal_status(QString("Connecting to %1 ...").arg(where), false);
+    shared.status(QString("Connecting to %1 ...").arg(where), false);
     bool socket = false;      // a connection is up or being made
     bool subscribed = false;  // the broker took the login and the subscription was sent
     double retry_at_s = 0;
     double last_rows_s = -rows_interval_s;
     auto fail = [&](const QString& line, double retry_s) {
-        emit signal_status(line, true);
+        shared.status(line, true);
         socket = false;
         subscribed = false;
         context.connack = -1;
         retry_at_s = now_s() + retry_s;
     };
-    while (!m_stop) {
+    while (!shared.stop) {
         if (!socket) {
             if (now_s() < retry_at_s) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(loop_timeout_ms));
@@ -166,7 +209,7 @@ void ui_lab_feed_t::_run() {
             }
             context.connack = -1;
             // Asynchronous: a broker that does not answer never blocks this loop (or stop()).
-            const int rc = mosquitto_connect_async(mosq, host.c_str(), m_broker.port, keepalive_s);
+            const int rc = mosquitto_connect_async(mosq, host.c_str(), broker.port, keepalive_s);
             const int saved_errno = errno;
             if (rc != MOSQ_ERR_SUCCESS) {
                 fail(QString("Cannot connect to %1: %2.").arg(where, network_error(rc, saved_errno)),
@@ -188,7 +231,7 @@ void ui_lab_feed_t::_run() {
         if (!subscribed && context.connack == 0) {
             mosquitto_subscribe(mosq, nullptr, filter.c_str(), qos_at_least_once);
             subscribed = true;
-            emit signal_status(QString("Watching %1 on %2.").arg(QString::fromStdString(filter), where), false);
+            shared.status(QString("Watching %1 on %2.").arg(QString::fromStdString(filter), where), false);
         }
         if (rc != MOSQ_ERR_SUCCESS) {
             fail(subscribed ? QString("Lost the broker at %1: %2; trying again.").arg(where, network_error(rc, saved_errno))
@@ -205,7 +248,7 @@ void ui_lab_feed_t::_run() {
             }
             context.changed.clear();
             last_rows_s = now_s();
-            emit signal_rows(rows);
+            shared.rows(rows);
         }
     }
     if (socket) {
@@ -215,6 +258,8 @@ void ui_lab_feed_t::_run() {
     }
     mosquitto_destroy(mosq);
 }
+
+}  // namespace
 
 // ---- model ------------------------------------------------------------------------
 

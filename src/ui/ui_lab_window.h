@@ -3,12 +3,15 @@
 // message), the desktop twin of `velkaro-cli watch`. Rows silent for a while, and benches
 // whose status says offline, are dimmed.
 //
-// Threads: ui_lab_feed_t owns one thread of its own, which owns the mosquitto handle and
+// Threads: ui_lab_feed_t starts one thread of its own, which owns the mosquitto handle and
 // the pub_watch_table_t outright (no lock: nothing else touches them). It hands copies of
 // the rows that changed to the GUI thread through queued signals, at most four times a
 // second. The model, the proxy and the window belong to the GUI thread. Stopping the feed
-// (closing the window) unsubscribes, disconnects and joins the thread; the network waits
-// are at most 100 ms, so that never stalls the GUI for long.
+// (closing the window) unsubscribes, disconnects and joins the thread; its network waits
+// are at most 100 ms. Only a name lookup can take longer (libmosquitto resolves
+// synchronously): then the thread is left to end alone after the feed is gone. What it
+// shares with the feed (the stop flag, the feed to signal through) is the shared state's,
+// the feed pointer guarded by its mutex, which every signal is emitted under.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -19,7 +22,9 @@
 #include <QStringList>
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <map>
+#include <memory>
 #include <thread>
 #include <tuple>
 #include <vector>
@@ -32,6 +37,7 @@ class QPushButton;
 class QSortFilterProxyModel;
 class QTableView;
 class QTimer;
+struct ui_lab_feed_shared_t;
 
 Q_DECLARE_METATYPE(std::vector<pub_watch_row_t>)
 
@@ -57,7 +63,8 @@ public:
     ~ui_lab_feed_t() override;  // stop()
 
     void start();
-    // Unsubscribes, disconnects and joins the thread. Idempotent.
+    // Unsubscribes, disconnects and joins the thread (or lets it end alone when a name
+    // lookup holds it). Idempotent.
     void stop();
     bool running() const { return m_thread.joinable(); }
     // The clock of the rows' first_s and last_s (seconds since the feed was made).
@@ -70,14 +77,9 @@ signals:
     void signal_status(const QString& line, bool failed);
 
 private:
-    void _run();
-
-    const ui_lab_broker_t m_broker;
-    const std::string m_password;
-    const std::string m_ca_file;
-    const std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
-    std::atomic<bool> m_stop{false};
+    std::shared_ptr<ui_lab_feed_shared_t> m_shared;
     std::thread m_thread;
+    std::future<void> m_done;  // ready when the thread has ended
 };
 
 class ui_lab_model_t : public QAbstractTableModel {

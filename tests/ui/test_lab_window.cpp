@@ -60,7 +60,7 @@ class bench_t {
 public:
     bench_t(lab_host_t& host, const std::string& station, const std::string& model, const std::string& serial,
             const std::string& unit)
-        : m_host(host), m_series(pub_measurement_reading, pub_series_tags_t{station, model, serial, "VOLT", unit}) {}
+        : m_host(host), m_series(pub_measurement_reading, pub_series_tags_t{station, model, serial, "VOLT", unit, 0, ""}) {}
     bool send(std::initializer_list<double> values) {
         std::string lines;
         for (double v : values) m_series.append_reading(v, m_now_us += 1000, lines);
