@@ -14,7 +14,6 @@
 #include <QStyle>
 #include <QTableView>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 #include <cerrno>
 #include <cstring>
@@ -75,31 +74,49 @@ struct ui_lab_feed_shared_t {
     }
 };
 
+// Read as the publishing target reads the same URL, so a target of the Publish page means
+// the same broker and prefix here.
 bool ui_lab_broker_t::parse(const QString& url, ui_lab_broker_t& broker, QString& error) {
     const QString text = url.trimmed();
-    const QUrl parsed(text, QUrl::StrictMode);
-    const QString scheme = parsed.scheme().toLower();
-    if (!parsed.isValid() || (scheme != "mqtt" && scheme != "mqtts")) {
+    const bool tls = text.startsWith("mqtts://", Qt::CaseInsensitive);
+    if (!tls && !text.startsWith("mqtt://", Qt::CaseInsensitive)) {
         error = "Not an MQTT broker URL: mqtt://[USER@]HOST[:PORT]/PREFIX or mqtts://...";
         return false;
     }
-    if (!parsed.password().isEmpty()) {
-        // Said without the URL, which holds the password.
-        error = "A password does not belong in the URL: set it in Preferences → Publish.";
-        return false;
+    const QString rest = text.mid(tls ? 8 : 7);
+    const int slash = rest.indexOf('/');
+    QString authority = slash < 0 ? rest : rest.left(slash);
+    QString prefix = slash < 0 ? QString() : rest.mid(slash + 1);
+    while (prefix.endsWith('/')) prefix.chop(1);
+    QString user;
+    if (const int at = authority.lastIndexOf('@'); at >= 0) {
+        user = authority.left(at);
+        authority = authority.mid(at + 1);
+        if (user.contains(':')) {
+            // Said without the URL, which holds the password.
+            error = "A password does not belong in the URL: set it in Preferences → Publish.";
+            return false;
+        }
     }
-    broker.tls = scheme == "mqtts";
-    broker.host = parsed.host();
-    broker.port = parsed.port(broker.tls ? 8883 : 1883);
-    broker.user = parsed.userName();
-    broker.prefix = parsed.path();
-    while (broker.prefix.startsWith('/')) broker.prefix.remove(0, 1);
-    while (broker.prefix.endsWith('/')) broker.prefix.chop(1);
-    if (broker.host.isEmpty() || broker.prefix.isEmpty() || broker.port <= 0 || broker.port > 65535 ||
-        broker.prefix.contains('+') || broker.prefix.contains('#')) {
+    int port = tls ? 8883 : 1883;
+    QString host = authority;
+    if (const int colon = authority.lastIndexOf(':'); colon >= 0 && !authority.endsWith(']')) {
+        host = authority.left(colon);
+        bool ok = false;
+        port = authority.mid(colon + 1).toInt(&ok);
+        if (!ok) port = 0;
+    }
+    if (host.startsWith('[') && host.endsWith(']')) host = host.mid(1, host.size() - 2);
+    if (host.isEmpty() || prefix.isEmpty() || port <= 0 || port > 65535 || prefix.contains('+') ||
+        prefix.contains('#')) {
         error = "Not an MQTT broker URL: mqtt://[USER@]HOST[:PORT]/PREFIX (a host and a topic prefix, no wildcards)";
         return false;
     }
+    broker.tls = tls;
+    broker.host = host;
+    broker.port = port;
+    broker.user = user;
+    broker.prefix = prefix;
     return true;
 }
 

@@ -128,6 +128,12 @@ void test_publish_page_mqtt_t::a_bad_broker_url_keeps_the_dialog_open() {
 }
 
 void test_publish_page_mqtt_t::an_mqtt_target_shows_what_the_broker_took_and_why_it_refuses() {
+    {  // TLS brokers are taken as well
+        ui_publish_settings_t tls;
+        tls.targets = QStringList{"mqtts://bench@127.0.0.1:18883/lab"};
+        QString error;
+        QVERIFY2(tls.check(error), qPrintable(error));
+    }
     const QString url = QString::fromStdString(m_broker->url("lab", "bench"));
     const QString name = QString::fromStdString(m_broker->url("lab"));  // as the table names it: no user
     {
