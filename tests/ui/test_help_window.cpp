@@ -180,7 +180,7 @@ void test_help_window_t::covers_every_page_fits_the_screen_and_closes_with_esc()
     auto* browser = window->findChild<QTextBrowser*>("help_browser");
     const QString html = browser->toHtml();
     for (const char* id : {"measure", "setting", "data", "save", "diagram", "scandata", "scandiagram", "charts",
-                           "console", "preferences", "publish", "keys", "add", "column", "project", "control", "lan"}) {
+                           "console", "preferences", "publish", "lab", "keys", "add", "column", "project", "control", "lan"}) {
         QVERIFY2(html.contains(QString("name=\"%1\"").arg(id)) || html.contains(QString("id=\"%1\"").arg(id)),
                  id);
         QVERIFY2(html.contains(QString("href=\"#%1\"").arg(id)) || QString(id) == "add" || QString(id) == "column" ||
