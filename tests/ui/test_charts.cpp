@@ -212,6 +212,7 @@ private slots:
     void auto_range_with_only_overload_keeps_the_range();
     void recent_and_all_points();
     void chart_draws_fixture_with_overload_lines_and_header();
+    void time_ticks_of_odd_spans();
     void all_mode_time_axis_of_a_known_run_data();
     void all_mode_time_axis_of_a_known_run();
     void redraws_are_coalesced_and_skipped_while_hidden();
@@ -583,6 +584,24 @@ void test_charts_t::chart_draws_fixture_with_overload_lines_and_header() {
     chart.trend.count = 0;
     chart.redraw_now();
     QCOMPARE(chart.points().size(), 3);
+}
+
+// Spans a run's clock can give: none, reversed, not finite, a fraction of a second, or
+// beyond a century (an instrument clock that jumped): bounded tick lists inside the span.
+void test_charts_t::time_ticks_of_odd_spans() {
+    QVERIFY(chart_time_ticks(5.0, 5.0, 5).isEmpty());
+    QVERIFY(chart_time_ticks(5.0, 1.0, 5).isEmpty());
+    QVERIFY(chart_time_ticks(0.0, inf_v, 5).isEmpty());
+    QVERIFY(chart_time_ticks(nan_v, 1.0, 5).isEmpty());
+    for (const auto& [x1, x2] : std::vector<std::pair<double, double>>{
+             {0.0, 0.004}, {0.0, 0.5}, {0.0, 86400.0 * 3}, {0.0, 1.8e13}, {-1.8e13, 1.8e13}}) {
+        const QList<double> ticks = chart_time_ticks(x1, x2, 5);
+        QVERIFY2(ticks.size() >= 2 && ticks.size() <= 12, qPrintable(QString("%1: %2").arg(x2).arg(ticks.size())));
+        for (double t : ticks) QVERIFY(t >= x1 - 1e-6 * std::fabs(x2 - x1) && t <= x2 + 1e-6 * std::fabs(x2 - x1));
+        QVERIFY(!chart_time_label(ticks.last()).isEmpty());
+    }
+    // Minutes of a run fall on whole minutes.
+    QCOMPARE(chart_time_ticks(0.0, 300.0, 5), QList<double>({0, 60, 120, 180, 240, 300}));
 }
 
 void test_charts_t::all_mode_time_axis_of_a_known_run_data() {

@@ -6,6 +6,7 @@
 
 #include <qwt_date.h>
 #include <qwt_date_scale_engine.h>
+#include <qwt_scale_engine.h>
 #include <qwt_scale_div.h>
 
 #include "common/plib_common.h"
@@ -71,10 +72,19 @@ QString chart_readings_label(double x, quint64 readings) {
 QList<double> chart_time_ticks(double x1, double x2, int max_steps) {
     QList<double> ticks;
     if (!std::isfinite(x1) || !std::isfinite(x2) || !(x1 < x2)) return ticks;
+    max_steps = std::clamp(max_steps, 1, 100);
+    // Beyond a century (an instrument clock that jumped) the calendar has no use: plain
+    // round numbers of seconds.
+    constexpr double century_s = 3.2e9;
+    if (std::fabs(x1) > century_s || std::fabs(x2) > century_s) {
+        QwtLinearScaleEngine linear;
+        const QwtScaleDiv div = linear.divideScale(x1, x2, max_steps, 0);
+        return div.ticks(QwtScaleDiv::MajorTick);
+    }
     // The engine aligns to the calendar in milliseconds since the epoch; in UTC, time 0
     // is a midnight, so its steps fall on whole seconds, minutes and hours of the run.
     QwtDateScaleEngine engine(Qt::UTC);
-    const QwtScaleDiv div = engine.divideScale(x1 * 1000.0, x2 * 1000.0, std::max(1, max_steps), 0);
+    const QwtScaleDiv div = engine.divideScale(x1 * 1000.0, x2 * 1000.0, max_steps, 0);
     for (double t : div.ticks(QwtScaleDiv::MajorTick)) {
         const double s = t / 1000.0;
         if (s >= x1 - 1e-9 && s <= x2 + 1e-9) ticks << s;
