@@ -372,9 +372,8 @@ public:
         connection_t* c = _connection(key);
         if (c == nullptr) return;
         // Not connected: libmosquitto may drop it; the status goes again on connection.
-        if (mosquitto_publish(c->mosq, nullptr, c->topic.c_str(), static_cast<int>(json.size()), json.data(),
-                              qos_at_least_once, true) == MOSQ_ERR_SUCCESS)
-            ++c->outstanding;
+        mosquitto_publish(c->mosq, nullptr, c->topic.c_str(), static_cast<int>(json.size()), json.data(),
+                          qos_at_least_once, true);
     }
 
     bool reconnected(const pub_instrument_key_t& key) override {
@@ -387,14 +386,15 @@ public:
         if (it == m_connections.end()) return;
         connection_t& c = *it->second;
         if (c.up) {
-            if (mosquitto_publish(c.mosq, nullptr, c.topic.c_str(), static_cast<int>(json.size()), json.data(),
-                                  qos_at_least_once, true) == MOSQ_ERR_SUCCESS)
-                ++c.outstanding;
-            // Until the broker has every status (bounded: one that does not answer keeps the will).
-            const int sent = c.outstanding.load();
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-            while (c.acked.load() < sent && c.up && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            int mid = 0;
+            if (mosquitto_publish(c.mosq, &mid, c.topic.c_str(), static_cast<int>(json.size()), json.data(),
+                                  qos_at_least_once, true) == MOSQ_ERR_SUCCESS) {
+                // Until the broker has it, the last message of this connection (bounded: a
+                // broker that does not answer keeps the will).
+                const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+                while (c.last_acked_mid != mid && c.up && std::chrono::steady_clock::now() < deadline)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
         }
         _end(c);
         m_connections.erase(it);
@@ -406,8 +406,7 @@ private:
         std::string topic;
         std::atomic<bool> connected_anew{false};
         std::atomic<bool> up{false};
-        std::atomic<int> outstanding{0};  // publishes handed to libmosquitto
-        std::atomic<int> acked{0};        // of them, acknowledged by the broker
+        std::atomic<int> last_acked_mid{-1};  // the message id the broker acknowledged last
     };
 
     static void on_connect(mosquitto*, void* self, int rc) {
@@ -417,7 +416,9 @@ private:
         c->connected_anew = true;
     }
     static void on_disconnect(mosquitto*, void* self, int) { static_cast<connection_t*>(self)->up = false; }
-    static void on_publish(mosquitto*, void* self, int) { ++static_cast<connection_t*>(self)->acked; }
+    static void on_publish(mosquitto*, void* self, int mid) {
+        static_cast<connection_t*>(self)->last_acked_mid = mid;
+    }
 
     connection_t* _connection(const pub_instrument_key_t& key) {
         auto it = m_connections.find(key);
