@@ -14,6 +14,7 @@
 #include "ui/mngr/plib_mngr_events.h"
 #include "ui/mngr/plib_reconnect.h"
 #include "ui/ui_device_column/ui_device_item.h"
+#include "ui/ui_gui_slices.h"
 #include "ui/ui_mngr_notify_bridge.h"
 #include "ui/ui_primary_window/ui_measure_frame.h"
 #include "ui/ui_primary_window/ui_scan_data_frame.h"
@@ -126,8 +127,8 @@ void ui_primary_window_t::_init_pages() {
 
 // A card found: the scan pages and their buttons go before SCPI. Each page takes tens
 // of milliseconds to build and as much again to go into the stack (its style is worked
-// out then), so each step has its own event-loop turn: the window keeps painting, also
-// while a recall builds the next instrument's window.
+// out then), so each step has its own event-loop turn, shared with the other windows:
+// the window keeps painting, also while a recall builds the next instrument's window.
 void ui_primary_window_t::_add_scan_pages() {
     if (m_scan_card || m_scan_build_step != scan_build_idle) return;
     m_scan_build_step = scan_build_data_page;
@@ -135,7 +136,7 @@ void ui_primary_window_t::_add_scan_pages() {
 }
 
 void ui_primary_window_t::_schedule_scan_build_step() {
-    QTimer::singleShot(0, this, &ui_primary_window_t::_scan_build_step);
+    ui_gui_slices_t::instance().post(this, [this] { _scan_build_step(); });
 }
 
 void ui_primary_window_t::_scan_build_step() {
