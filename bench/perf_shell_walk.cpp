@@ -1,7 +1,9 @@
 // A new user's walk through the shell with a GUI-thread stall probe. Builds the real main
 // window against simulated instruments and runs the actions one after the other: add by
 // address, add by search, a wrong model, a slow instrument (1.5 s per reply) and its
-// function, range, speed and Rel changes, Run and Stop (changes also while it measures), a killed instrument
+// function, range, speed and Rel changes, Run and Stop (changes also while it measures), the
+// control window's Sync Start and Stop and the record settings' acquisition mode with the slow
+// instrument measuring, a killed instrument
 // while measuring, save and recall, delete one, Delete All, a project of 16 instruments
 // recalled, the help. A 10 ms
 // timer on the GUI thread measures, per action, the longest gap between two of its ticks
