@@ -20,6 +20,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QToolButton>
+#include <QTableWidget>
 #include <QtTest>
 #include <memory>
 
@@ -952,6 +953,15 @@ void test_scan_data_t::live_scan_screenshots() {
     }
     QTest::qWait(3000);
     QVERIFY(f.window->grab().save(dir + "/scan_diagram_live" + suffix + ".png"));
+    // Channel 2 chosen (its row), its function's channels on one common axis.
+    auto* diagram_table = f.window->findChild<QTableWidget*>("scan_channel_config_widget");
+    auto* common = f.window->findChild<QCheckBox*>("scan_diagram_common_axis_box");
+    QVERIFY(diagram_table != nullptr && common != nullptr);
+    diagram_table->setCurrentCell(1, 0);
+    common->click();
+    QTest::qWait(1500);
+    QVERIFY(f.window->grab().save(dir + "/scan_diagram_common_axis" + suffix + ".png"));
+    common->click();
     for (QToolButton* tab : f.window->findChildren<QToolButton*>()) {
         if (tab->text() == "Scan Data") tab->click();
     }

@@ -1,4 +1,5 @@
 #include "ui/ui_primary_window/ui_primary_window.h"
+#include "ui/ui_log_console.h"
 #include "ui/ui_publish.h"
 
 #include <QFutureWatcher>
@@ -217,6 +218,9 @@ void ui_primary_window_t::_init_connect() {
             &ui_scpi_config_frame_t::slot_append_notice);
     // Publishing: a database that went away or came back, and what it caught up with.
     connect(&ui_publish_service_t::instance(), &ui_publish_service_t::signal_console_line, m_scpi_frame,
+            &ui_scpi_config_frame_t::slot_append_notice);
+    // The core's own lines (identification steps, record paths, VISA statuses).
+    connect(&ui_log_console_t::instance(), &ui_log_console_t::signal_console_line, m_scpi_frame,
             &ui_scpi_config_frame_t::slot_append_notice);
     connect(m_measure_frame, &ui_measure_frame_t::signal_upload_latest_disp_data, m_measure_diagram_frame,
             &ui_measure_diagram_frame_t::slot_download_latest_disp_data);
