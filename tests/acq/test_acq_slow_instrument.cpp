@@ -4,6 +4,7 @@
 // notify is final.
 #include <algorithm>
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "acq/acq_drv_adapter.h"
@@ -31,6 +32,7 @@ class gated_instrument_t : public acq_instrument_t {
 public:
     void arm(std::vector<plib_data_t> batch) {
         std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.clear();
         m_armed = true;
         m_released = false;
         m_batch = std::move(batch);
@@ -51,12 +53,28 @@ public:
         return m_done;
     }
 
+    // What reached the instrument since arm(): "fetch" for each fetch begun, and the
+    // trigger settings.
+    std::vector<std::string> events() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+
     int init() override { return 0; }
-    int set_trig_count_inf() override { return 0; }
-    int set_trig_count(int) override { return 0; }
+    int set_trig_count_inf() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.push_back("trig count inf");
+        return 0;
+    }
+    int set_trig_count(int n) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.push_back("trig count " + std::to_string(n));
+        return 0;
+    }
     int set_sample_count(int) override { return 0; }
     int read_measure_data(std::vector<plib_data_t>& data) override {
         std::unique_lock<std::mutex> lock(m_mutex);
+        m_events.push_back("fetch");
         data.clear();
         if (!m_armed) return 0;
         m_armed = false;
@@ -77,6 +95,7 @@ private:
     bool m_in_fetch = false;
     bool m_done = false;
     std::vector<plib_data_t> m_batch;
+    std::vector<std::string> m_events;
 };
 
 struct acq_slow_fixture_t : ::testing::Test {
@@ -147,6 +166,35 @@ TEST_F(acq_slow_fixture_t, fetch_query_and_stop_complete_while_a_tick_waits_for_
     const auto first_stop = std::find(n.begin(), n.end(), acq_notify_stop);
     ASSERT_NE(first_stop, n.end());
     EXPECT_EQ(*(first_stop + 1), acq_notify_start);
+}
+
+// A mode change waits for the fetch in flight on its caller's thread, the engine answers
+// meanwhile (a change made on the engine thread held every data and mode query until
+// the fetch ended), and the change reaches the instrument before the next fetch.
+TEST_F(acq_slow_fixture_t, mode_change_waits_on_its_own_thread_and_goes_before_the_next_fetch) {
+    engine->set_run_state(1);
+    instrument.arm(make_batch(3));
+    ASSERT_TRUE(eventually([&] { return instrument.in_fetch(); }));
+    std::thread changer([&] { engine->set_mode(acq_mode_single); });
+    ASSERT_TRUE(eventually([&] { return engine->commands_waiting() == 1; }));
+
+    plib_data_t latest;
+    EXPECT_EQ(engine->m_acq_latest_msg.fetch(latest), 0);
+    plib_acq_mode_t mode = acq_mode_single;
+    EXPECT_EQ(engine->m_acq_mode_msg.fetch(mode), 0);
+    EXPECT_EQ(mode, acq_mode_continuous);  // not yet: the fetch still waits
+    EXPECT_FALSE(instrument.fetch_done());
+
+    instrument.release();
+    changer.join();
+    EXPECT_EQ(engine->commands_waiting(), 0);
+    EXPECT_EQ(engine->m_acq_mode_msg.fetch(mode), 0);
+    EXPECT_EQ(mode, acq_mode_single);
+    const std::vector<std::string> events = instrument.events();
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[0], "fetch");
+    EXPECT_EQ(events[1], "trig count 1");
+    engine->set_run_state(0);
 }
 
 TEST_F(acq_slow_fixture_t, readings_fetched_before_a_restart_do_not_enter_the_new_run) {
