@@ -22,7 +22,7 @@
 
 #include "pub/pub_line_protocol.h"
 #include "pub/pub_target.h"
-#include "support/mosquitto_broker.h"
+#include "support/mqtt_broker.h"
 #include "support/temp_dir.h"
 #include "ui/ui_application.h"
 #include "ui/ui_lab_window.h"
@@ -30,7 +30,7 @@
 #include "ui/ui_publish.h"
 #include "ui_test_support.h"
 
-using velkaro_test::mosquitto_broker_t;
+using velkaro_test::mqtt_broker_t;
 
 namespace {
 
@@ -74,7 +74,7 @@ private:
 };
 
 // A plain retained publish (the status topic), acknowledged before it returns.
-bool publish_retained(const mosquitto_broker_t& broker, const std::string& topic, const std::string& payload) {
+bool publish_retained(const mqtt_broker_t& broker, const std::string& topic, const std::string& payload) {
     bool acked = false;
     mosquitto* mosq = mosquitto_new(nullptr, true, &acked);
     mosquitto_publish_callback_set(mosq, [](mosquitto*, void* self, int) { *static_cast<bool*>(self) = true; });
@@ -145,7 +145,7 @@ void test_lab_window_t::initTestCase() {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromStdString(m_config.path()));
     ::setenv("XDG_STATE_HOME", m_state.path().c_str(), 1);
     ::setenv("XDG_CONFIG_HOME", m_config.path().c_str(), 1);
-    if (!mosquitto_broker_t::available()) QSKIP("mosquitto not installed");
+    if (!mqtt_broker_t::available()) QSKIP("mosquitto not installed");
     QVERIFY(ui_application_t::install_style_and_font());  // drawn as the program draws it
 }
 
@@ -178,7 +178,7 @@ void test_lab_window_t::broker_urls() {
 }
 
 void test_lab_window_t::two_benches_show_their_readings_and_sort() {
-    mosquitto_broker_t broker;
+    mqtt_broker_t broker;
     QVERIFY(broker.start());
     const QString url = QString::fromStdString(broker.url("lab"));
     // A database target is not offered; the broker is, and is watched at once.
@@ -237,7 +237,7 @@ void test_lab_window_t::two_benches_show_their_readings_and_sort() {
 }
 
 void test_lab_window_t::a_silent_bench_and_an_offline_one_are_dimmed() {
-    mosquitto_broker_t broker;
+    mqtt_broker_t broker;
     QVERIFY(broker.start());
     const QString url = QString::fromStdString(broker.url("lab"));
     use_targets({url});
@@ -284,7 +284,8 @@ void test_lab_window_t::a_silent_bench_and_an_offline_one_are_dimmed() {
 }
 
 void test_lab_window_t::a_failed_connection_is_told_in_one_line_without_the_secret() {
-    mosquitto_broker_t broker("bench", "right-pw-4711");
+    mqtt_broker_t broker("", "bench", "right-pw-4711");
+    QVERIFY(broker.login_ok());
     QVERIFY(broker.start());
     const QString url = QString::fromStdString(broker.url("lab", "bench"));
     use_targets({url}, "wrong-pw-0815");
@@ -321,7 +322,7 @@ void test_lab_window_t::a_failed_connection_is_told_in_one_line_without_the_secr
 }
 
 void test_lab_window_t::closing_unsubscribes_and_disconnects() {
-    mosquitto_broker_t broker;
+    mqtt_broker_t broker;
     QVERIFY(broker.start());
     use_targets({QString::fromStdString(broker.url("lab"))});
     auto* window = new ui_lab_window_t;

@@ -17,7 +17,7 @@
 #include <cstdlib>
 
 #include "cfg/cfg_main.h"
-#include "support/mosquitto_broker.h"
+#include "support/mqtt_broker.h"
 #include "support/sim_process.h"
 #include "support/temp_dir.h"
 #include "ui/mngr/plib_mngr.h"
@@ -28,7 +28,7 @@
 #include "ui/ui_publish.h"
 #include "ui_test_support.h"
 
-using velkaro_test::mosquitto_broker_t;
+using velkaro_test::mqtt_broker_t;
 using velkaro_ui_test::modal_closer_t;
 
 namespace {
@@ -82,7 +82,7 @@ private slots:
 private:
     velkaro_test::temp_dir_t m_config;
     velkaro_test::temp_dir_t m_state;
-    std::unique_ptr<mosquitto_broker_t> m_broker;
+    std::unique_ptr<mqtt_broker_t> m_broker;
 };
 
 void test_publish_page_mqtt_t::initTestCase() {
@@ -92,9 +92,10 @@ void test_publish_page_mqtt_t::initTestCase() {
     ::setenv("XDG_CONFIG_HOME", m_config.path().c_str(), 1);
     ::unsetenv("STATE_DIRECTORY");
     velkaro_test::use_test_portmapper_port();
-    if (!mosquitto_broker_t::available()) QSKIP("mosquitto not installed");
+    if (!mqtt_broker_t::available()) QSKIP("mosquitto not installed");
     QVERIFY(ui_application_t::install_style_and_font());  // drawn as the program draws it
-    m_broker = std::make_unique<mosquitto_broker_t>("bench", right_password);
+    m_broker = std::make_unique<mqtt_broker_t>("", "bench", right_password);
+    QVERIFY(m_broker->login_ok());
     QVERIFY(m_broker->start());
 }
 
