@@ -125,11 +125,17 @@ std::string pub_mqtt_target_t::topic_of(const std::string& prefix, std::string_v
            "/" + topic_level(tag_value(line, "serial")) + (is_scan ? "/scan" : "/readings");
 }
 
-bool pub_parse_mqtt_url(const std::string& url, pub_mqtt_url_t& out, std::string& error) {
+bool pub_parse_mqtt_url(const std::string& url, pub_mqtt_url_t& out, std::string& error,
+                        pub_mqtt_url_fault_t* fault) {
+    if (fault != nullptr) *fault = pub_mqtt_url_fault_t::none;
+    auto refuse = [&](pub_mqtt_url_fault_t why, std::string text) {
+        if (fault != nullptr) *fault = why;
+        error = std::move(text);
+        return false;
+    };
     const bool tls = url.rfind("mqtts://", 0) == 0;
     if (!tls && url.rfind("mqtt://", 0) != 0) {
-        error = "\"" + url + "\": unknown kind of target";
-        return false;
+        return refuse(pub_mqtt_url_fault_t::scheme, "\"" + url + "\": unknown kind of target");
     }
     std::string rest = url.substr(tls ? 8 : 7);
     const std::size_t slash = rest.find('/');
@@ -141,9 +147,9 @@ bool pub_parse_mqtt_url(const std::string& url, pub_mqtt_url_t& out, std::string
         user = authority.substr(0, at);
         authority = authority.substr(at + 1);
         if (user.find(':') != std::string::npos) {
-            error = "no password in the URL of a target (" + std::string(tls ? "mqtts://" : "mqtt://") + authority +
-                    "): give it in VELKARO_PUBLISH_PASSWORD or a secret file";
-            return false;
+            return refuse(pub_mqtt_url_fault_t::password,
+                          "no password in the URL of a target (" + std::string(tls ? "mqtts://" : "mqtt://") +
+                              authority + "): give it in VELKARO_PUBLISH_PASSWORD or a secret file");
         }
     }
     int port = tls ? default_tls_port : default_port;
@@ -155,10 +161,10 @@ bool pub_parse_mqtt_url(const std::string& url, pub_mqtt_url_t& out, std::string
                    ? std::stoi(digits)
                    : 0;
     }
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     if (host.empty() || port <= 0 || port > 65535 || prefix.empty() ||
         prefix.find_first_of("+#") != std::string::npos) {
-        error = "\"" + url + "\": not an MQTT target (mqtt://[USER@]HOST[:PORT]/PREFIX)";
-        return false;
+        return refuse(pub_mqtt_url_fault_t::form, "\"" + url + "\": not an MQTT target (mqtt://[USER@]HOST[:PORT]/PREFIX)");
     }
     out.tls = tls;
     out.host = host;

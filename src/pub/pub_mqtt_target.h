@@ -92,10 +92,14 @@ struct pub_mqtt_url_t {
     std::string prefix;    // without trailing '/'
     std::string name;      // the URL as users know it (no credentials)
 };
-// The one parser of broker URLs (publishing targets and watch): false with `error`
-// said for another scheme, a password in the URL, no host or prefix, a bad port, or a
-// wildcard in the prefix.
-bool pub_parse_mqtt_url(const std::string& url, pub_mqtt_url_t& out, std::string& error);
+// Why a URL was refused, for a caller that words the error its own way.
+enum class pub_mqtt_url_fault_t { none, scheme, password, form };
+// The one parser of broker URLs (publishing targets, watch, the Lab window): false with
+// `error` said (and `fault`, when given, set) for another scheme, a password in the URL,
+// no host or prefix, a bad port, or a wildcard in the prefix. An IPv6 host is written in
+// brackets, mqtt://[::1]:1883/lab; `host` holds it without them, as a resolver takes it.
+bool pub_parse_mqtt_url(const std::string& url, pub_mqtt_url_t& out, std::string& error,
+                        pub_mqtt_url_fault_t* fault = nullptr);
 
 // Parses mqtt:// and mqtts:// URLs for pub_make_target; null with `error` otherwise.
 std::unique_ptr<pub_target_t> pub_make_mqtt_target(const pub_target_config_t& config, std::string& error);

@@ -22,6 +22,7 @@
 #include <mutex>
 #include <set>
 
+#include "pub/pub_mqtt_target.h"
 #include "ui/ui_publish.h"
 
 namespace {
@@ -74,49 +75,32 @@ struct ui_lab_feed_shared_t {
     }
 };
 
-// Read as the publishing target reads the same URL, so a target of the Publish page means
-// the same broker and prefix here.
+// Read by the publishing targets' own parser, so a target of the Publish page means the
+// same broker and prefix here. Its errors repeat the URL; these never do (it may hold a
+// password), and they say where a password goes in this program.
 bool ui_lab_broker_t::parse(const QString& url, ui_lab_broker_t& broker, QString& error) {
-    const QString text = url.trimmed();
-    const bool tls = text.startsWith("mqtts://", Qt::CaseInsensitive);
-    if (!tls && !text.startsWith("mqtt://", Qt::CaseInsensitive)) {
-        error = "Not an MQTT broker URL: mqtt://[USER@]HOST[:PORT]/PREFIX or mqtts://...";
-        return false;
-    }
-    const QString rest = text.mid(tls ? 8 : 7);
-    const int slash = rest.indexOf('/');
-    QString authority = slash < 0 ? rest : rest.left(slash);
-    QString prefix = slash < 0 ? QString() : rest.mid(slash + 1);
-    while (prefix.endsWith('/')) prefix.chop(1);
-    QString user;
-    if (const int at = authority.lastIndexOf('@'); at >= 0) {
-        user = authority.left(at);
-        authority = authority.mid(at + 1);
-        if (user.contains(':')) {
-            // Said without the URL, which holds the password.
+    pub_mqtt_url_t parsed;
+    std::string why;
+    pub_mqtt_url_fault_t fault = pub_mqtt_url_fault_t::none;
+    if (!pub_parse_mqtt_url(url.trimmed().toStdString(), parsed, why, &fault)) {
+        switch (fault) {
+        case pub_mqtt_url_fault_t::password:
             error = "A password does not belong in the URL: set it in Preferences → Publish.";
-            return false;
+            break;
+        case pub_mqtt_url_fault_t::scheme:
+            error = "Not an MQTT broker URL: mqtt://[USER@]HOST[:PORT]/PREFIX or mqtts://...";
+            break;
+        default:
+            error = "Not an MQTT broker URL: mqtt://[USER@]HOST[:PORT]/PREFIX (a host and a topic prefix, no wildcards)";
+            break;
         }
-    }
-    int port = tls ? 8883 : 1883;
-    QString host = authority;
-    if (const int colon = authority.lastIndexOf(':'); colon >= 0 && !authority.endsWith(']')) {
-        host = authority.left(colon);
-        bool ok = false;
-        port = authority.mid(colon + 1).toInt(&ok);
-        if (!ok) port = 0;
-    }
-    if (host.startsWith('[') && host.endsWith(']')) host = host.mid(1, host.size() - 2);
-    if (host.isEmpty() || prefix.isEmpty() || port <= 0 || port > 65535 || prefix.contains('+') ||
-        prefix.contains('#')) {
-        error = "Not an MQTT broker URL: mqtt://[USER@]HOST[:PORT]/PREFIX (a host and a topic prefix, no wildcards)";
         return false;
     }
-    broker.tls = tls;
-    broker.host = host;
-    broker.port = port;
-    broker.user = user;
-    broker.prefix = prefix;
+    broker.tls = parsed.tls;
+    broker.host = QString::fromStdString(parsed.host);
+    broker.port = parsed.port;
+    broker.user = QString::fromStdString(parsed.user);
+    broker.prefix = QString::fromStdString(parsed.prefix);
     return true;
 }
 
@@ -291,7 +275,7 @@ int ui_lab_model_t::columnCount(const QModelIndex& parent) const { return parent
 bool ui_lab_model_t::dimmed(int row) const {
     if (row < 0 || row >= static_cast<int>(m_rows.size())) return false;
     const pub_watch_row_t& r = m_rows[static_cast<std::size_t>(row)];
-    return r.state == "offline" || m_now_s - r.last_s > m_stale_after_s;
+    return r.offline || m_now_s - r.last_s > m_stale_after_s;
 }
 
 QVariant ui_lab_model_t::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -343,7 +327,7 @@ QVariant ui_lab_model_t::data(const QModelIndex& index, int role) const {
         if (index.column() >= col_reading) return int(Qt::AlignRight | Qt::AlignVCenter);
         return int(Qt::AlignLeft | Qt::AlignVCenter);
     case Qt::ToolTipRole:
-        if (r.state == "offline") return QString("The bench said it went offline.");
+        if (r.offline) return QString("The bench said it went offline.");
         if (dimmed(index.row())) return QString("No message for %1 s.").arg(age, 0, 'f', 0);
         break;
     }

@@ -49,8 +49,9 @@ struct ui_lab_broker_t {
     QString prefix;
     bool tls = false;
 
+    // Read as a publishing target reads it (pub_parse_mqtt_url), blanks around it aside.
     // False with `error` said for anything else (no prefix, a password in the URL,
-    // wildcards in the prefix, another scheme).
+    // wildcards in the prefix, another scheme); the error never repeats the URL.
     static bool parse(const QString& url, ui_lab_broker_t& broker, QString& error);
     QString where() const { return QString("%1:%2").arg(host).arg(port); }
 };
