@@ -115,10 +115,12 @@ TEST(acq_lanes, events_carry_exactly_the_readings_each_tick_accepted) {
     EXPECT_NE(second[1].batch->run_id, run_id);
     EXPECT_EQ(second[1].batch->readings.size(), 2u);
 
-    engine.set_event_callback([&](plib_acq_event_t e) {
-        std::lock_guard<std::mutex> lock(mutex);
-        events.push_back(std::move(e));
-    }, false);
+    engine.set_event_callback(
+        [&](plib_acq_event_t e) {
+            std::lock_guard<std::mutex> lock(mutex);
+            events.push_back(std::move(e));
+        },
+        false);
     instrument.script(make_batch(3, 9.0));
     engine.m_acq_trig_msg.send();
     second = take();
