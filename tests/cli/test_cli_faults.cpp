@@ -182,7 +182,25 @@ TEST(cli_faults, silence_or_noise_at_identification_is_a_connection_failure_not_
         {"garbled reply", {"--garbage"}, false, identify, cli_exit_connect, "unreadable identification"},
         {"truncated reply, socket", {"--truncate"}, true, identify, cli_exit_connect, "connection failure"},
         {"truncated reply, VXI-11", {"--truncate"}, false, identify, cli_exit_connect, "connection failure"},
-        {"another model", {}, false, {"identify", "--model", "VXB-1"}, cli_exit_model, "is not a VXB-1"},
+        // The line names the model that answered, with its serial number.
+        {"another model",
+         {},
+         false,
+         {"identify", "--model", "VXB-1"},
+         cli_exit_model,
+         "is not a VXB-1: it answers as VXA-2 (NL2611A0042) (The device doesn't match the model!)"},
+        {"another model, socket, measure",
+         {},
+         true,
+         {"measure", "--model", "VXA-3", "--function", "VOLT", "--count", "1"},
+         cli_exit_model,
+         "is not a VXA-3: it answers as VXA-2 (NL2611A0042) (The device doesn't match the model!)"},
+        {"another model, scan",
+         {},
+         false,
+         {"scan", "--model", "VXB-2", "--channels", "1"},
+         cli_exit_model,
+         "is not a VXB-2: it answers as VXA-2 (NL2611A0042) (The device doesn't match the model!)"},
     };
     for (const fault_case_t& c : cases) {
         SCOPED_TRACE(c.name);
