@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "cli_test_util.h"
+#include "support/fake_vxi11_server.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -89,16 +90,35 @@ private:
     std::thread m_thread;
 };
 
-// A reply that never ends is read up to the command reply's limit and reported as a
-// failure: nothing is printed as if it were the reply.
+// A reply that never ends (a stream without a line feed, VXI-11 without END) is read up
+// to the command reply's limit and reported as a failure: nothing is printed as if it
+// were the reply.
 TEST(cli_hostile, a_reply_that_never_ends_is_an_error) {
-    endless_socket_server_t server(64u * 1024u * 1024u);
-    ASSERT_TRUE(server.ok());
-    const process_result_t r = run_cli({"query", server.resource(), "*IDN?", "--timeout", "2000"}, 60000);
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.exit_code, cli_exit_link) << r.err;
-    EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("the reply did not end within"), std::string::npos) << r.err;
+    struct row_t {
+        const char* name;
+        bool vxi11;
+    } rows[] = {{"raw socket", false}, {"VXI-11", true}};
+    for (const row_t& row : rows) {
+        SCOPED_TRACE(row.name);
+        endless_socket_server_t socket_server(64u * 1024u * 1024u);
+        velkaro_test::fake_vxi11_server_t vxi11_server;
+        ASSERT_TRUE(socket_server.ok() && vxi11_server.ok());
+        vxi11_server.set_read_fault(velkaro_test::fake_fault_t::endless, -1);
+        process_result_t r;
+        if (row.vxi11) {
+            vxi11_server.use_portmapper();  // inherited by the child
+            r = velkaro_test::run_process(VELKARO_CLI_PATH,
+                                          {"query", vxi11_server.resource(), "*IDN?", "--timeout", "2000"}, 60000);
+            velkaro_test::use_test_portmapper_port();
+            EXPECT_GT(vxi11_server.read_calls(), 1) << "the reply was read past its first piece";
+        } else {
+            r = run_cli({"query", socket_server.resource(), "*IDN?", "--timeout", "2000"}, 60000);
+        }
+        EXPECT_FALSE(r.timed_out);
+        EXPECT_EQ(r.exit_code, cli_exit_link) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("the reply did not end within"), std::string::npos) << r.err;
+    }
 }
 
 // Control characters inside the identification never reach a file or the console as

@@ -1,4 +1,4 @@
-// A scripted VXI-11 server for the VISA layer's tests: a portmapper and a core
+// A scripted VXI-11 server for the VISA layer's and the command line's tests: a portmapper and a core
 // channel on 127.0.0.1 ephemeral ports, each connection served by a bounded thread.
 // The device holds one queued reply handed out by device_read in chunks of at most
 // `server_chunk` bytes; faults can be injected into the next replies.
@@ -36,6 +36,7 @@ enum class fake_fault_t {
     multi_fragment,       // the correct reply split into 3-byte fragments
     extra_data,           // device_read answers more bytes than requested
     late_reply,           // the answer is sent 600 ms late (after the client gave up)
+    endless,              // device_read hands out filler bytes and never sets END
 };
 
 class fake_vxi11_server_t {

@@ -283,7 +283,14 @@ void fake_vxi11_server_t::_serve(int fd, bool portmapper) {
                 delay = m_read_delay_ms;
             }
             if (delay > 0 && !_sleep_ms(delay)) return;
-            if (fault == fake_fault_t::error15) {
+            if (fault == fake_fault_t::endless) {
+                // A reply that never ends: as much as asked for (at most one chunk), no END.
+                const size_t n = std::min<size_t>({request, m_server_chunk, size_t{1} << 20});
+                const std::string out(n, 'x');
+                w.put_i32(0);
+                w.put_i32(n == request ? 1 : 0);
+                w.put_opaque(reinterpret_cast<const uint8_t*>(out.data()), out.size());
+            } else if (fault == fake_fault_t::error15) {
                 if (!_sleep_ms(static_cast<int>(std::min<uint32_t>(io_timeout, 5000)))) return;
                 w.put_i32(15);
                 w.put_i32(0);
