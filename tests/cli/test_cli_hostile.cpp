@@ -107,8 +107,8 @@ TEST(cli_hostile, a_reply_that_never_ends_is_an_error) {
         process_result_t r;
         if (row.vxi11) {
             vxi11_server.use_portmapper();  // inherited by the child
-            r = velkaro_test::run_process(VELKARO_CLI_PATH,
-                                          {"query", vxi11_server.resource(), "*IDN?", "--timeout", "2000"}, 60000);
+            r = velkaro_test::run_process(
+                VELKARO_CLI_PATH, {"query", vxi11_server.resource(), "*IDN?", "--timeout", "2000"}, 60000);
             velkaro_test::use_test_portmapper_port();
             EXPECT_GT(vxi11_server.read_calls(), 1) << "the reply was read past its first piece";
         } else {
