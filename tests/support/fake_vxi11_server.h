@@ -58,6 +58,9 @@ public:
     void set_reply(const std::string& bytes);
     // Called with each complete message (END seen); its result is queued as the reply.
     void set_responder(std::function<std::string(const std::string&)> f);
+    // Called with each complete message before the responder; once it says yes, every
+    // later device_read gets the endless fault.
+    void set_endless_when(std::function<bool(const std::string&)> f);
     // The next `count` device_read (or device_write) calls get `fault`; -1 = all.
     void set_read_fault(fake_fault_t fault, int count = 1);
     void set_write_fault(fake_fault_t fault, int count = 1);
@@ -92,6 +95,7 @@ private:
     std::string m_reply;
     std::string m_incoming;
     std::function<std::string(const std::string&)> m_responder;
+    std::function<bool(const std::string&)> m_endless_when;
     fake_fault_t m_read_fault = fake_fault_t::none;
     int m_read_fault_count = 0;
     fake_fault_t m_write_fault = fake_fault_t::none;
