@@ -1,7 +1,9 @@
 // A new user's walk through the shell with a GUI-thread stall probe. Builds the real main
 // window against simulated instruments and runs the actions one after the other: add by
 // address, add by search, a wrong model, a slow instrument (1.5 s per reply) and its
-// function, range, speed and Rel changes, Run and Stop (changes also while it measures), a killed instrument
+// function, range, speed and Rel changes, Run and Stop (changes also while it measures), the
+// control window's Sync Start and Stop and the record settings' acquisition mode with the slow
+// instrument measuring, a killed instrument
 // while measuring, save and recall, delete one, Delete All, a project of 16 instruments
 // recalled, the help. A 10 ms
 // timer on the GUI thread measures, per action, the longest gap between two of its ticks
@@ -23,6 +25,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -36,6 +40,7 @@
 #include "support/sim_process.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/ui_application.h"
+#include "ui/ui_control_window.h"
 #include "ui/ui_device_column/ui_device_column.h"
 #include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_device_column/ui_device_jobs.h"
@@ -78,6 +83,8 @@ public:
         QObject::connect(&m_timer, &QTimer::timeout, [this] { _poll(); });
         m_timer.start();
     }
+    // A dialog the walk fills in itself: the hook gets it first and says whether it did.
+    std::function<bool(QDialog*)> on_dialog;
     QStringList take() {
         QStringList seen = m_seen;
         m_seen.clear();
@@ -99,6 +106,7 @@ private:
                 box->accept();
             }
         } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            if (on_dialog && on_dialog(dialog)) return;
             m_seen << "dialog " + dialog->windowTitle();
             dialog->reject();
         }
@@ -318,6 +326,64 @@ int main(int argc, char** argv) {
             "Slow instrument: Stop", [&] { run_stop->click(); },
             [&, cfg] { return settled() && cfg->get_run_state() == 0; },
             [&, cfg] { return QString("run state %1").arg(cfg->get_run_state()); });
+
+        // The control window on every instrument (the slow one among them), the way the
+        // menu's Control opens it, and the Measure page's record settings while measuring.
+        auto all_settled = [&] {
+            for (ui_device_item_t* item : column->get_device_items())
+                if (item->settings_in_flight() > 0) return false;
+            return true;
+        };
+        auto run_states = [&] {
+            QStringList states;
+            for (ui_device_item_t* item : column->get_device_items())
+                states << QString::number(item->get_mngr()->get_cfg()->get_run_state());
+            return "run states " + states.join(" ");
+        };
+        auto* control = new ui_control_window_t(column, window.get());
+        control->setAttribute(Qt::WA_DeleteOnClose, false);
+        control->show();
+        control->select_button()->click();  // every row
+        run(
+            "Control window: Sync Start (all; the slow one among them)", [&] { control->start_button()->click(); },
+            [&, cfg] { return all_settled() && cfg->get_run_state() == 1; }, run_states);
+        spin(2000);
+        auto* setting = slow_window->findChild<QPushButton*>("measure_setting_btn");
+        auto fill_record_dialog = [](const char* radio) {
+            return [radio](QDialog* dialog) {
+                auto* choice = dialog->findChild<QRadioButton*>(radio);
+                auto* ok = dialog->findChild<QPushButton*>("record_ok_button");
+                if (choice == nullptr || ok == nullptr) return false;
+                choice->setChecked(true);
+                ok->click();
+                return true;
+            };
+        };
+        auto mode = [&, cfg] { return QString("acquisition mode %1").arg(cfg->get_acq_mode() == 1 ? "single" : "continuous"); };
+        boxes.on_dialog = fill_record_dialog("record_single_radio");
+        run(
+            "Slow instrument measuring: Setting, Single Acquisition, OK", [&] { setting->click(); },
+            [&, cfg] { return settled() && cfg->get_acq_mode() == 1; }, mode);
+        boxes.on_dialog = fill_record_dialog("record_continuous_radio");
+        run(
+            "Slow instrument measuring: Setting, Continuous Acquisition, OK", [&] { setting->click(); },
+            [&, cfg] { return settled() && cfg->get_acq_mode() == 0; }, mode);
+        boxes.on_dialog = nullptr;
+        spin(1000);
+        run(
+            "Control window: Sync Start again (restarts the measuring ones)",
+            [&] { control->start_button()->click(); },
+            [&, cfg] { return all_settled() && cfg->get_run_state() == 1; }, run_states);
+        run(
+            "Control window: Sync Stop (all)", [&] { control->stop_button()->click(); },
+            [&, cfg] {
+                if (!all_settled()) return false;
+                for (ui_device_item_t* item : column->get_device_items())
+                    if (item->get_mngr()->get_cfg()->get_run_state() != 0) return false;
+                return true;
+            },
+            run_states);
+        delete control;
     } else {
         complete = false;
         rows.push_back({"Slow instrument settings", 0, "skipped: the slow instrument is not connected"});

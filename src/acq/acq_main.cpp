@@ -99,7 +99,10 @@ void acq_main_t::_run_tick(bool periodic) {
     notify_list_t notes;
     std::shared_ptr<plib_acq_batch_t> handed_over;
     {
+        // A start or mode change waiting gets the instrument before the next fetch.
+        if (periodic && m_commands_waiting.load() > 0) return;
         std::lock_guard<std::mutex> io_lock(m_io_mutex);
+        if (periodic && m_commands_waiting.load() > 0) return;  // one came while this tick waited
         uint64_t generation = 0;
         int mode = acq_mode_continuous;
         {
@@ -140,7 +143,7 @@ void acq_main_t::_start_run(plib_acq_file_record_param_t& info, bool have_info) 
     {
         // Starts are serialised with ticks and with each other by the I/O mutex; a stop
         // cannot start a run, so the state checked here holds until the commands are sent.
-        std::lock_guard<std::mutex> io_lock(m_io_mutex);
+        const std::unique_lock<std::mutex> io_lock = _lock_io_for_command();
         int mode = acq_mode_continuous;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -346,16 +349,27 @@ bool acq_main_t::_merge_batch(notify_list_t& notes) {
 // Message handlers (engine thread)
 
 int acq_main_t::_on_mode_set(plib_acq_mode_t mode) {
-    std::lock_guard<std::mutex> io_lock(m_io_mutex);
+    set_mode(mode);
+    return 0;
+}
+
+void acq_main_t::set_mode(int mode) {
+    const std::unique_lock<std::mutex> io_lock = _lock_io_for_command();
     int run_state = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (mode == m_acq_mode) return 0;
+        if (mode == m_acq_mode) return;
         m_acq_mode = mode;
         run_state = m_run_state.load();
     }
     _apply_mode(mode, run_state);
-    return 0;
+}
+
+std::unique_lock<std::mutex> acq_main_t::_lock_io_for_command() {
+    ++m_commands_waiting;
+    std::unique_lock<std::mutex> io_lock(m_io_mutex);
+    --m_commands_waiting;
+    return io_lock;
 }
 
 int acq_main_t::_on_mode_get(plib_acq_mode_t& mode) {

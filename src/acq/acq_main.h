@@ -2,7 +2,8 @@
 // buffer with automatic stop and buffer modes, the trend store and the record file.
 //
 // Threads: the shared timer thread runs the periodic tick; the engine thread "acq" runs
-// the ten message handlers; the caller's (UI) thread runs set_run_state and the setters.
+// the ten message handlers; the caller's thread runs set_run_state, set_mode and the
+// setters (the UI hands the ones that wait for the instrument to the device's lane).
 // The engine mutex serialises the state changes of all three, so every handler and
 // every start or stop sees the state whole. The instrument I/O of a tick (the fetch)
 // runs outside the engine mutex, under the I/O mutex only, and its result is merged
@@ -53,6 +54,13 @@ public:
     // A start waits for a tick whose fetch is in flight; a stop does not.
     void set_run_state(int s);
     int get_run_state() const { return m_run_state.load(); }
+    // Continuous or single acquisition, on the caller's thread (as set_run_state): waits
+    // for a tick whose fetch is in flight, then sends the trigger settings (and "INIT"
+    // while running). The engine thread stays free for data and state queries meanwhile;
+    // m_acq_mode_msg's set does the same on the engine thread.
+    void set_mode(int mode);
+    // Starts and mode changes waiting for a fetch in flight (diagnostics and tests).
+    int commands_waiting() const { return m_commands_waiting.load(); }
 
     // set_notify_callback (engine_t): see the threads above.
 
@@ -172,6 +180,10 @@ private:
     // m_mutex is held, so data fetches, run-state queries and stops do not wait for a
     // slow instrument.
     std::mutex m_io_mutex;
+    // Starts and mode changes waiting for m_io_mutex: a periodic tick leaves its turn to
+    // them, so back-to-back fetches of a slow instrument cannot starve a command.
+    std::atomic<int> m_commands_waiting{0};
+    std::unique_lock<std::mutex> _lock_io_for_command();
     std::vector<plib_data_t> m_batch;  // the readings of the tick in progress
 
     // Guards every member below: run state changes, mode, callbacks, record buffer,

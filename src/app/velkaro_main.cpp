@@ -6,12 +6,15 @@
 
 #include "ui/ui_application.h"
 #include "ui/ui_help.h"
+#include "ui/ui_log_console.h"
 #include "ui/ui_main_window.h"
 #include "ui/ui_quit_signal.h"
 
 int main(int argc, char* argv[]) {
     if (const int answered = ui_answer_info_option(argc, argv); answered >= 0) return answered;
     ui_application_t app(argc, argv);
+    // The core's console lines: the terminal, as before, and the SCPI consoles.
+    ui_log_console_t::instance().install();
     // A project path given relative to the caller's directory, taken before that changes.
     const std::string path =
         argc >= 2 ? QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath().toLocal8Bit().toStdString()

@@ -572,8 +572,8 @@ int cfg_measure_t::_send_record_parameter(const plib_record_parameter_set_msg_t&
 void cfg_measure_t::set_acq_mode(int v) {
     m_acq_mode = v;
     if (m_pacq == nullptr) return;
-    plib_acq_mode_t mode = static_cast<plib_acq_mode_t>(v);
-    m_pacq->m_acq_mode_msg.send(mode);
+    // On the caller's thread: the engine thread stays free while a fetch in flight ends.
+    m_pacq->set_mode(v);
 }
 
 void cfg_measure_t::set_buffer_mode(int v) {

@@ -2,8 +2,10 @@
 //
 //   velkaro-cli watch mqtt[s]://[USER@]HOST[:PORT]/PREFIX [--json] [--time S] [--ca FILE]
 //
-// Subscribes to PREFIX/# and keeps one row per instrument (pub_watch_table_t). On a
-// terminal the table is redrawn in place twice a second, rows silent for 10 s dimmed;
+// Subscribes to PREFIX/# and keeps one row per instrument (pub_watch_table_t). The
+// STATE column comes from each bench's retained status topic (offline: stopped, or the
+// broker's last will for a bench that died). On a terminal the table is redrawn in place
+// twice a second, offline rows and rows silent for 10 s dimmed;
 // --json prints one line per message instead (the row it changed), for pipelines.
 // USER's password comes from VELKARO_PUBLISH_PASSWORD, never from the command line.
 //
@@ -22,6 +24,7 @@
 
 #include "cli/cli_commands.h"
 #include "cli/cli_output.h"
+#include "pub/pub_mqtt_target.h"
 #include "pub/pub_watch.h"
 
 namespace velkaro_cli {
@@ -53,6 +56,13 @@ nlohmann::json row_json(const pub_watch_row_t& row, double now_s) {
                         {"age_s", now_s - row.last_s}};
     j["value"] = row.has_value ? nlohmann::json(row.value) : nlohmann::json();
     j["unit"] = row.unit;
+    j["offline"] = row.offline;
+    if (row.has_status) {
+        j["function"] = row.status.function;
+        j["range"] = row.status.range;
+        j["readings_logged"] = row.status.readings_logged;
+        j["spool_depth"] = row.status.spool_depth;
+    }
     return j;
 }
 
@@ -79,7 +89,8 @@ void draw(watch_state_t& state, bool first) {
     for (const auto& [key, row] : state.table.rows()) {
         char value[64] = "-";
         if (row.has_value) std::snprintf(value, sizeof value, "%.7g %s", row.value, row.unit.c_str());
-        const bool stale = now - row.last_s > stale_s;
+        // Offline benches (stopped, or dead: the broker's last will) dimmed like silent ones.
+        const bool stale = row.offline || now - row.last_s > stale_s;
         std::snprintf(line, sizeof line, "%s%-16.16s %-8.8s %-12.12s %-10.10s %18.18s %8.1f %7.1f%s\n",
                       stale ? "\x1b[2m" : "", row.station.c_str(), row.model.c_str(), row.serial.c_str(),
                       row.state.c_str(), value, row.rate(now), now - row.last_s, stale ? "\x1b[0m" : "");
@@ -90,39 +101,24 @@ void draw(watch_state_t& state, bool first) {
 }
 
 int run_watch(const watch_options_t& o) {
-    const bool tls = o.url.rfind("mqtts://", 0) == 0;
-    if (!tls && o.url.rfind("mqtt://", 0) != 0) {
-        std::fprintf(stderr, "velkaro-cli: \"%s\": not an MQTT URL (mqtt[s]://[USER@]HOST[:PORT]/PREFIX)\n",
-                     o.url.c_str());
+    pub_mqtt_url_t url;
+    std::string error;
+    if (!pub_parse_mqtt_url(o.url, url, error)) {
+        std::fprintf(stderr, "velkaro-cli: %s\n", error.c_str());
         return cli_exit_usage;
     }
-    std::string rest = o.url.substr(tls ? 8 : 7);
-    const std::size_t slash = rest.find('/');
-    std::string authority = rest.substr(0, slash);
-    std::string prefix = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
-    while (!prefix.empty() && prefix.back() == '/') prefix.pop_back();
-    std::string user;
-    if (const std::size_t at = authority.rfind('@'); at != std::string::npos) {
-        user = authority.substr(0, at);
-        authority = authority.substr(at + 1);
-    }
-    int port = tls ? 8883 : 1883;
-    std::string host = authority;
-    if (const std::size_t colon = authority.rfind(':'); colon != std::string::npos) {
-        host = authority.substr(0, colon);
-        port = std::atoi(authority.c_str() + colon + 1);
-    }
-    if (host.empty() || prefix.empty() || port <= 0 || port > 65535 || user.find(':') != std::string::npos ||
-        prefix.find_first_of("+#") != std::string::npos) {
-        std::fprintf(stderr, "velkaro-cli: not an MQTT URL (mqtt[s]://[USER@]HOST[:PORT]/PREFIX, no password)\n");
-        return cli_exit_usage;
-    }
+    const bool tls = url.tls;
+    const std::string& host = url.host;
+    const int port = url.port;
+    const std::string& user = url.user;
+    const std::string& prefix = url.prefix;
     mosquitto_lib_init();
     watch_state_t state(prefix);
     state.json = o.json;
     mosquitto* mosq = mosquitto_new(nullptr, true, &state);
     if (mosq == nullptr) return cli_exit_publish;
-    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // Reading needs nothing of MQTT 5: 3.1.1, which every broker speaks.
+    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_message_callback_set(mosq, &on_message);
     if (!user.empty()) {
         const char* password = std::getenv("VELKARO_PUBLISH_PASSWORD");

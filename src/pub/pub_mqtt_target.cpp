@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
+#include "common/plib_version.h"
 #include "pub/pub_line_protocol.h"
 
 namespace {
@@ -51,6 +53,13 @@ std::string tag_value(std::string_view line, std::string_view key) {
     return {};
 }
 
+// Where a line's series (measurement and tag set) ends: its first blank not escaped.
+std::size_t series_end(std::string_view line) {
+    std::size_t i = 0;
+    while (i < line.size() && line[i] != ' ') i += line[i] == '\\' ? 2 : 1;
+    return i < line.size() ? i : line.size();
+}
+
 // A topic level: never empty, no level separator or wildcard.
 std::string topic_level(std::string text) {
     if (text.empty()) return "_";
@@ -83,6 +92,21 @@ void on_connect_v5(struct mosquitto*, void* self, int reason_code, int, const mo
     if (self != nullptr && reason_code != 0) static_cast<acks_t*>(self)->connack_code = reason_code;
 }
 
+// A client id of its own per host, target (with its spool) and purpose ("" delivery,
+// else an instrument's status), the same in every run. Short: MQTT 3.1.1 brokers may refuse ids
+// longer than 23 characters.
+std::string client_id_of(const std::string& target_name, const std::string& purpose) {
+    char host[64] = {};
+    ::gethostname(host, sizeof host - 1);
+    uint64_t hash = 1469598103934665603ull;
+    for (unsigned char c : target_name) hash = (hash ^ c) * 1099511628211ull;
+    for (unsigned char c : purpose) hash = (hash ^ c) * 1099511628211ull;
+    char id[24];
+    std::snprintf(id, sizeof id, "%08llx", static_cast<unsigned long long>(hash & 0xffffffffu));
+    return std::string("velkaro-") + std::string(host).substr(0, purpose.empty() ? 10 : 5) + "-" + id +
+           (purpose.empty() ? "" : "s");
+}
+
 // libmosquitto's text for an error, plainer where it says too little. The TLS handshake
 // may fail in connect or later in the loop, depending on how fast the broker answers.
 std::string error_text(int rc) {
@@ -101,12 +125,11 @@ std::string pub_mqtt_target_t::topic_of(const std::string& prefix, std::string_v
            "/" + topic_level(tag_value(line, "serial")) + (is_scan ? "/scan" : "/readings");
 }
 
-std::unique_ptr<pub_target_t> pub_make_mqtt_target(const pub_target_config_t& config, std::string& error) {
-    const std::string& url = config.url;
+bool pub_parse_mqtt_url(const std::string& url, pub_mqtt_url_t& out, std::string& error) {
     const bool tls = url.rfind("mqtts://", 0) == 0;
     if (!tls && url.rfind("mqtt://", 0) != 0) {
         error = "\"" + url + "\": unknown kind of target";
-        return nullptr;
+        return false;
     }
     std::string rest = url.substr(tls ? 8 : 7);
     const std::size_t slash = rest.find('/');
@@ -118,28 +141,38 @@ std::unique_ptr<pub_target_t> pub_make_mqtt_target(const pub_target_config_t& co
         user = authority.substr(0, at);
         authority = authority.substr(at + 1);
         if (user.find(':') != std::string::npos) {
-            error = "no password in the URL of a target (mqtt://" + authority +
+            error = "no password in the URL of a target (" + std::string(tls ? "mqtts://" : "mqtt://") + authority +
                     "): give it in VELKARO_PUBLISH_PASSWORD or a secret file";
-            return nullptr;
+            return false;
         }
     }
     int port = tls ? default_tls_port : default_port;
     std::string host = authority;
     if (const std::size_t colon = authority.rfind(':'); colon != std::string::npos && authority.back() != ']') {
         host = authority.substr(0, colon);
-        try {
-            port = std::stoi(authority.substr(colon + 1));
-        } catch (...) {
-            port = 0;
-        }
+        const std::string digits = authority.substr(colon + 1);
+        port = !digits.empty() && digits.size() <= 5 && digits.find_first_not_of("0123456789") == std::string::npos
+                   ? std::stoi(digits)
+                   : 0;
     }
     if (host.empty() || port <= 0 || port > 65535 || prefix.empty() ||
         prefix.find_first_of("+#") != std::string::npos) {
         error = "\"" + url + "\": not an MQTT target (mqtt://[USER@]HOST[:PORT]/PREFIX)";
-        return nullptr;
+        return false;
     }
-    const std::string name = (tls ? "mqtts://" : "mqtt://") + authority + "/" + prefix;
-    return std::make_unique<pub_mqtt_target_t>(name, host, port, user, prefix, config);
+    out.tls = tls;
+    out.host = host;
+    out.port = port;
+    out.user = user;
+    out.prefix = prefix;
+    out.name = (tls ? "mqtts://" : "mqtt://") + authority + "/" + prefix;
+    return true;
+}
+
+std::unique_ptr<pub_target_t> pub_make_mqtt_target(const pub_target_config_t& config, std::string& error) {
+    pub_mqtt_url_t url;
+    if (!pub_parse_mqtt_url(config.url, url, error)) return nullptr;
+    return std::make_unique<pub_mqtt_target_t>(url.name, url.host, url.port, url.user, url.prefix, config);
 }
 
 pub_mqtt_target_t::pub_mqtt_target_t(std::string name, std::string host, int port, std::string user,
@@ -156,24 +189,22 @@ pub_mqtt_target_t::pub_mqtt_target_t(std::string name, std::string host, int por
     mosquitto_once();
 }
 
-pub_mqtt_target_t::~pub_mqtt_target_t() {
+pub_mqtt_target_t::~pub_mqtt_target_t() { _drop_client(); }
+
+void pub_mqtt_target_t::_drop_client() {
     if (m_mosq != nullptr) {
         if (m_connected) mosquitto_disconnect(m_mosq);
         mosquitto_destroy(m_mosq);
     }
+    m_mosq = nullptr;
+    m_connected = false;
 }
 
 bool pub_mqtt_target_t::_connect(std::string& error) {
     if (m_mosq == nullptr) {
         // A client id of its own per host and target, the same in every run: the broker
         // keeps the session (and what it acknowledged) for it.
-        char host[64] = {};
-        ::gethostname(host, sizeof host - 1);
-        uint64_t hash = 1469598103934665603ull;
-        for (unsigned char c : m_name) hash = (hash ^ c) * 1099511628211ull;
-        char id[24];
-        std::snprintf(id, sizeof id, "%08llx", static_cast<unsigned long long>(hash & 0xffffffffu));
-        const std::string client_id = std::string("velkaro-") + std::string(host).substr(0, 10) + "-" + id;
+        const std::string client_id = client_id_of(m_identity.empty() ? m_name : m_identity, "");
         m_mosq = mosquitto_new(client_id.c_str(), false, nullptr);
         if (m_mosq == nullptr) {
             error = "cannot create an MQTT client";
@@ -181,7 +212,8 @@ bool pub_mqtt_target_t::_connect(std::string& error) {
         }
         // MQTT 5: a refused publish (not authorised, quota) comes back with its reason in
         // the PUBACK instead of being dropped without a word as 3.1.1 brokers do.
-        mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+        mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION,
+                             m_protocol == 5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
         mosquitto_publish_v5_callback_set(m_mosq, &on_publish_v5);
         mosquitto_connect_v5_callback_set(m_mosq, &on_connect_v5);
         if (!m_user.empty()) mosquitto_username_pw_set(m_mosq, m_user.c_str(), m_password.c_str());
@@ -197,6 +229,8 @@ bool pub_mqtt_target_t::_connect(std::string& error) {
     int rc = MOSQ_ERR_SUCCESS;
     if (m_connected) {
         rc = mosquitto_reconnect(m_mosq);  // keeps the properties of the first connect
+    } else if (m_protocol != 5) {
+        rc = mosquitto_connect(m_mosq, m_host.c_str(), m_port, keepalive_s);  // 3.1.1: no properties
     } else {
         mosquitto_property* props = nullptr;
         mosquitto_property_add_int32(&props, MQTT_PROP_SESSION_EXPIRY_INTERVAL, session_expiry_s);
@@ -213,21 +247,44 @@ bool pub_mqtt_target_t::_connect(std::string& error) {
 }
 
 pub_send_result_t pub_mqtt_target_t::send(std::string_view lines) {
+    pub_send_result_t result = _send(lines);
+    if (m_fell_back) {
+        // The same lines again at once, over MQTT 3.1.1.
+        m_fell_back = false;
+        result = _send(lines);
+        result.notice = m_name +
+                        " speaks only MQTT 3.1.1: publishing with it, but a publish the broker refuses (not "
+                        "authorised, quota) is dropped without a word there and cannot be reported";
+    }
+    return result;
+}
+
+pub_send_result_t pub_mqtt_target_t::_send(std::string_view lines) {
     pub_send_result_t result;
     if (m_abort) {
         result.reason = "stopped";
         return result;
     }
-    // One message per topic, in the order the lines came.
-    std::vector<std::pair<std::string, std::string>> messages;
+    // One message per run of lines with one topic, in the order the lines came: each a
+    // piece of `lines` itself. The topic is worked out once per series (the measurement
+    // and tag set that start a line), not once per line.
+    std::vector<std::pair<std::string, std::string_view>> messages;
+    std::string_view series;  // of the line before
     std::size_t start = 0;
     while (start < lines.size()) {
         std::size_t end = lines.find('\n', start);
         end = end == std::string_view::npos ? lines.size() : end + 1;
         const std::string_view line = lines.substr(start, end - start);
-        std::string topic = topic_of(m_prefix, line);
-        if (messages.empty() || messages.back().first != topic) messages.emplace_back(std::move(topic), std::string());
-        messages.back().second.append(line);
+        const bool same_series = !series.empty() && line.size() > series.size() &&
+                                 line.compare(0, series.size(), series) == 0 && line[series.size()] == ' ';
+        if (!same_series) {
+            series = line.substr(0, series_end(line));
+            std::string topic = topic_of(m_prefix, line);
+            if (messages.empty() || messages.back().first != topic)
+                messages.emplace_back(std::move(topic), line.substr(0, 0));
+        }
+        std::string_view& payload = messages.back().second;
+        payload = std::string_view(payload.empty() ? line.data() : payload.data(), payload.size() + line.size());
         start = end;
     }
     std::string error;
@@ -257,6 +314,15 @@ pub_send_result_t pub_mqtt_target_t::send(std::string_view lines) {
             break;
         }
         const int rc = mosquitto_loop(m_mosq, 100, 1);
+        if (acks.connack_code == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION && m_protocol == 5) {
+            // A broker without MQTT 5: a client of the older protocol is made anew.
+            mosquitto_user_data_set(m_mosq, nullptr);
+            _drop_client();
+            m_protocol = 4;
+            m_fell_back = true;
+            result.reason = "the broker does not speak MQTT 5";
+            return result;
+        }
         if (acks.connack_code != 0) {
             // Wrong password, not authorised, banned: the broker's own reason, once.
             m_connected = false;
@@ -280,4 +346,132 @@ pub_send_result_t pub_mqtt_target_t::send(std::string_view lines) {
         }
     }
     return result;
+}
+
+namespace {
+
+// The instruments' status connections of one broker target (see the header).
+class mqtt_status_sink_t : public pub_status_sink_t {
+public:
+    mqtt_status_sink_t(std::string target_name, std::string host, int port, std::string user, std::string password,
+                       std::string prefix, bool tls, std::string ca_file)
+        : m_target_name(std::move(target_name)),
+          m_host(std::move(host)),
+          m_port(port),
+          m_user(std::move(user)),
+          m_password(std::move(password)),
+          m_prefix(std::move(prefix)),
+          m_tls(tls),
+          m_ca_file(std::move(ca_file)) {}
+
+    ~mqtt_status_sink_t() override {
+        for (auto& [key, c] : m_connections) _end(*c);
+    }
+
+    void publish(const pub_instrument_key_t& key, const std::string& json) override {
+        connection_t* c = _connection(key);
+        if (c == nullptr) return;
+        // Not connected: libmosquitto may drop it; the status goes again on connection.
+        mosquitto_publish(c->mosq, nullptr, c->topic.c_str(), static_cast<int>(json.size()), json.data(),
+                          qos_at_least_once, true);
+    }
+
+    bool reconnected(const pub_instrument_key_t& key) override {
+        auto it = m_connections.find(key);
+        return it != m_connections.end() && it->second->connected_anew.exchange(false);
+    }
+
+    void close(const pub_instrument_key_t& key, const std::string& json) override {
+        auto it = m_connections.find(key);
+        if (it == m_connections.end()) return;
+        connection_t& c = *it->second;
+        if (c.up) {
+            int mid = 0;
+            if (mosquitto_publish(c.mosq, &mid, c.topic.c_str(), static_cast<int>(json.size()), json.data(),
+                                  qos_at_least_once, true) == MOSQ_ERR_SUCCESS) {
+                // Until the broker has it, the last message of this connection (bounded: a
+                // broker that does not answer keeps the will).
+                const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+                while (c.last_acked_mid != mid && c.up && std::chrono::steady_clock::now() < deadline)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        _end(c);
+        m_connections.erase(it);
+    }
+
+private:
+    struct connection_t {
+        mosquitto* mosq = nullptr;
+        std::string topic;
+        std::atomic<bool> connected_anew{false};
+        std::atomic<bool> up{false};
+        std::atomic<int> last_acked_mid{-1};  // the message id the broker acknowledged last
+    };
+
+    static void on_connect(mosquitto*, void* self, int rc) {
+        auto* c = static_cast<connection_t*>(self);
+        if (rc != 0) return;
+        c->up = true;
+        c->connected_anew = true;
+    }
+    static void on_disconnect(mosquitto*, void* self, int) { static_cast<connection_t*>(self)->up = false; }
+    static void on_publish(mosquitto*, void* self, int mid) {
+        static_cast<connection_t*>(self)->last_acked_mid = mid;
+    }
+
+    connection_t* _connection(const pub_instrument_key_t& key) {
+        auto it = m_connections.find(key);
+        if (it != m_connections.end()) return it->second.get();
+        auto c = std::make_unique<connection_t>();
+        c->topic = m_prefix + "/" + topic_level(key.station) + "/" + topic_level(key.model) + "/" +
+                   topic_level(key.serial) + "/status";
+        const std::string id = client_id_of(m_target_name, c->topic);
+        c->mosq = mosquitto_new(id.c_str(), true, c.get());
+        if (c->mosq == nullptr) return nullptr;
+        mosquitto_int_option(c->mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        mosquitto_connect_callback_set(c->mosq, &on_connect);
+        mosquitto_disconnect_callback_set(c->mosq, &on_disconnect);
+        mosquitto_publish_callback_set(c->mosq, &on_publish);
+        mosquitto_reconnect_delay_set(c->mosq, 1, 30, true);
+        const std::string will = pub_status_will_json(plib_software_version);
+        mosquitto_will_set(c->mosq, c->topic.c_str(), static_cast<int>(will.size()), will.data(), qos_at_least_once,
+                           true);
+        if (!m_user.empty()) mosquitto_username_pw_set(c->mosq, m_user.c_str(), m_password.c_str());
+        if (m_tls)
+            mosquitto_tls_set(c->mosq, m_ca_file.empty() ? nullptr : m_ca_file.c_str(),
+                              m_ca_file.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+        // Asynchronous: the network thread connects and reconnects; the delivery
+        // connection already tells when the broker cannot be reached.
+        mosquitto_connect_async(c->mosq, m_host.c_str(), m_port, keepalive_s);
+        mosquitto_loop_start(c->mosq);
+        connection_t* raw = c.get();
+        m_connections.emplace(key, std::move(c));
+        return raw;
+    }
+
+    static void _end(connection_t& c) {
+        if (c.mosq == nullptr) return;
+        mosquitto_disconnect(c.mosq);  // DISCONNECT: the broker drops the will
+        mosquitto_loop_stop(c.mosq, false);
+        mosquitto_destroy(c.mosq);
+        c.mosq = nullptr;
+    }
+
+    const std::string m_target_name;
+    const std::string m_host;
+    const int m_port;
+    const std::string m_user;
+    const std::string m_password;
+    const std::string m_prefix;
+    const bool m_tls;
+    const std::string m_ca_file;
+    std::map<pub_instrument_key_t, std::unique_ptr<connection_t>> m_connections;
+};
+
+}  // namespace
+
+std::unique_ptr<pub_status_sink_t> pub_mqtt_target_t::make_status_sink() {
+    return std::make_unique<mqtt_status_sink_t>(m_identity.empty() ? m_name : m_identity, m_host, m_port, m_user, m_password, m_prefix, m_tls,
+                                                m_ca_file);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 
 namespace {
 
@@ -12,6 +13,15 @@ using clock_type = std::chrono::steady_clock;
 constexpr auto idle_poll = std::chrono::milliseconds(500);
 // A server's Retry-After is honoured up to this long.
 constexpr double max_retry_after_s = 600;
+// An instrument's status goes out at most this often while only its counters change,
+// and the status thread looks at the counters this often.
+constexpr auto status_interval = std::chrono::seconds(1);
+constexpr auto status_poll = std::chrono::milliseconds(250);
+
+bool same_status(const pub_status_t& a, const pub_status_t& b) {
+    return !a.differs_in_kind(b) && a.readings_logged == b.readings_logged && a.spool_depth == b.spool_depth &&
+           a.program_version == b.program_version;
+}
 
 }  // namespace
 
@@ -67,7 +77,10 @@ public:
         : m_target(std::move(target)),
           m_options(options),
           m_callback(callback),
-          m_spool(pub_spool_directory(options.spool_root, m_target->name()), options.spool_cap_bytes) {}
+          m_spool(pub_spool_directory(options.spool_root, m_target->name()), options.spool_cap_bytes) {
+        m_target->set_spool_directory(m_spool.directory());
+        m_sink = m_target->make_status_sink();
+    }
 
     ~queue_t() { stop(); }
 
@@ -82,6 +95,34 @@ public:
     void start() {
         m_spool_thread = std::thread([this] { _spool_loop(); });
         m_send_thread = std::thread([this] { _send_loop(); });
+        if (m_sink) m_status_thread = std::thread([this] { _status_loop(); });
+    }
+
+    void set_status(const pub_instrument_key_t& key, const pub_status_t& status) {
+        if (!m_sink) return;
+        bool wake = false;
+        {
+            std::lock_guard<std::mutex> lock(m_status_mutex);
+            if (m_status_quit) return;
+            status_entry_t& e = m_statuses[key];
+            wake = !e.ever || status.differs_in_kind(e.status);
+            e.status = status;
+            e.leaving = false;
+            if (wake) m_status_wake = true;
+        }
+        if (wake) m_status_cv.notify_one();
+    }
+
+    void remove_instrument(const pub_instrument_key_t& key) {
+        if (!m_sink) return;
+        {
+            std::lock_guard<std::mutex> lock(m_status_mutex);
+            auto it = m_statuses.find(key);
+            if (it == m_statuses.end() || m_status_quit) return;
+            it->second.leaving = true;
+            m_status_wake = true;
+        }
+        m_status_cv.notify_one();
     }
 
     void submit(const std::shared_ptr<const pub_batch_t>& batch) {
@@ -122,6 +163,13 @@ public:
         m_target->abort();
         m_send_cv.notify_all();
         if (m_send_thread.joinable()) m_send_thread.join();
+        // Last: every instrument's final status carries the spool depth left behind.
+        {
+            std::lock_guard<std::mutex> lock(m_status_mutex);
+            m_status_quit = true;
+        }
+        m_status_cv.notify_all();
+        if (m_status_thread.joinable()) m_status_thread.join();
     }
 
     pub_target_status_t status() const {
@@ -212,6 +260,59 @@ private:
         }
     }
 
+    // Publishes what changed of each instrument's status (see the header); at the end
+    // every instrument as "offline".
+    void _status_loop() {
+        for (;;) {
+            bool quit = false;
+            {
+                std::unique_lock<std::mutex> lock(m_status_mutex);
+                m_status_cv.wait_for(lock, status_poll, [this] { return m_status_quit || m_status_wake; });
+                m_status_wake = false;
+                quit = m_status_quit;
+            }
+            const uint64_t depth = status().spooled;  // takes m_mutex: not inside m_status_mutex
+            std::vector<std::pair<pub_instrument_key_t, std::string>> publish, close;
+            {
+                std::lock_guard<std::mutex> lock(m_status_mutex);
+                const auto now = clock_type::now();
+                for (auto it = m_statuses.begin(); it != m_statuses.end();) {
+                    status_entry_t& e = it->second;
+                    e.status.spool_depth = depth;
+                    if (quit || e.leaving) {
+                        pub_status_t last = e.status;
+                        last.state = pub_status_offline;
+                        close.emplace_back(it->first, pub_status_json(last));
+                        it = m_statuses.erase(it);
+                        continue;
+                    }
+                    const bool due = !e.ever || e.status.differs_in_kind(e.published) ||
+                                     (!same_status(e.status, e.published) && now - e.at >= status_interval);
+                    if (due) {
+                        publish.emplace_back(it->first, pub_status_json(e.status));
+                        e.published = e.status;
+                        e.ever = true;
+                        e.at = now;
+                    }
+                    ++it;
+                }
+            }
+            for (const auto& [key, json] : publish) m_sink->publish(key, json);
+            if (!quit) {
+                // A connection made anew (the broker may have published the will): say it again.
+                std::vector<std::pair<pub_instrument_key_t, std::string>> again;
+                {
+                    std::lock_guard<std::mutex> lock(m_status_mutex);
+                    for (const auto& [key, e] : m_statuses)
+                        if (e.ever && m_sink->reconnected(key)) again.emplace_back(key, pub_status_json(e.published));
+                }
+                for (const auto& [key, json] : again) m_sink->publish(key, json);
+            }
+            for (const auto& [key, json] : close) m_sink->close(key, json);
+            if (quit) break;
+        }
+    }
+
     // Waits up to `delay` or until stopped (true: stopped).
     bool _wait(std::chrono::milliseconds delay) {
         std::unique_lock<std::mutex> lock(m_mutex);
@@ -239,6 +340,7 @@ private:
                     }
                 }
                 if (caught_up) _emit(pub_event_t::caught_up, "", count);
+                m_spool.flush_ack();  // the ack file of an idle spool catches up
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_send_cv.wait_for(lock, idle_poll);
                 continue;
@@ -248,6 +350,7 @@ private:
                 m_sending = true;
             }
             const pub_send_result_t result = m_target->send(batch.payload);
+            if (!result.notice.empty()) _emit(pub_event_t::notice, result.notice, 0);
             if (result.kind == pub_send_result_t::sent) {
                 m_spool.ack(batch);
                 bool back = false;
@@ -322,6 +425,22 @@ private:
     std::string m_reason;
     std::thread m_spool_thread;
     std::thread m_send_thread;
+
+    // Instruments' status (with a status sink only); m_status_mutex guards what follows.
+    struct status_entry_t {
+        pub_status_t status;     // the latest given
+        pub_status_t published;  // the last published
+        bool ever = false;       // published at least once
+        clock_type::time_point at;
+        bool leaving = false;  // remove_instrument(): goes out "offline", then closes
+    };
+    std::unique_ptr<pub_status_sink_t> m_sink;  // used by the status thread only
+    std::mutex m_status_mutex;
+    std::condition_variable m_status_cv;
+    std::map<pub_instrument_key_t, status_entry_t> m_statuses;
+    bool m_status_wake = false;
+    bool m_status_quit = false;
+    std::thread m_status_thread;
 };
 
 pub_publisher_t::pub_publisher_t(pub_options_t options) : m_options(std::move(options)) {
@@ -351,6 +470,14 @@ void pub_publisher_t::start() {
 void pub_publisher_t::submit(std::shared_ptr<const pub_batch_t> batch) {
     if (!batch || batch->readings == 0) return;
     for (auto& q : m_queues) q->submit(batch);
+}
+
+void pub_publisher_t::set_status(const pub_instrument_key_t& key, const pub_status_t& status) {
+    for (auto& q : m_queues) q->set_status(key, status);
+}
+
+void pub_publisher_t::remove_instrument(const pub_instrument_key_t& key) {
+    for (auto& q : m_queues) q->remove_instrument(key);
 }
 
 bool pub_publisher_t::wait_drained(std::chrono::milliseconds timeout) {

@@ -14,11 +14,19 @@
 // readings are counted as not published and told (when it starts and when it ends).
 // The inbox holds at most inbox_limit_bytes; past that a batch is not published either.
 //
-// Threads and locks: the caller's threads call submit(), status(), wait_drained(),
-// stop(); each queue's m_mutex guards its inbox, status and event flags; the spool
-// has its own lock (taken after a queue's m_mutex is released, never inside it). The
-// event callback runs on the queue's threads, one event at a time per queue, and must
-// not block.
+// Instrument status (targets with a status sink: MQTT): set_status() keeps the latest
+// status of each instrument; a third thread per such target publishes it with the
+// target's spool depth at once when the state, function, range or rate changed, and
+// otherwise at most once a second while the counters move; again after the target's
+// connection for it was made anew; and once more as "offline" when the instrument is
+// removed or the publisher stops (then the connection ends without its last will).
+//
+// Threads and locks: the caller's threads call submit(), set_status(),
+// remove_instrument(), status(), wait_drained(), stop(); each queue's m_mutex guards its
+// inbox, status and event flags, its m_status_mutex the instruments' status (never held
+// with m_mutex); the spool has its own lock (taken after a queue's m_mutex is released,
+// never inside it). The event callback runs on the queue's threads, one event at a time
+// per queue, and must not block.
 #pragma once
 
 #include <atomic>
@@ -70,6 +78,7 @@ struct pub_event_t {
         spool_full,     // the spool is full: readings are not published from now (count so far)
         spool_space,    // the spool takes readings again (count: readings not published meanwhile)
         spool_error,    // the spool cannot be written (reason)
+        notice,         // something to hear once (reason): the target speaks an older protocol
     };
     std::string target;
     kind_t kind = gone;
@@ -111,6 +120,12 @@ public:
 
     // Hands a batch to every target. Never blocks on the network or the disk.
     void submit(std::shared_ptr<const pub_batch_t> batch);
+
+    // The status of an instrument now (spool_depth is filled per target). Never blocks on
+    // the network. Targets without a status sink ignore it.
+    void set_status(const pub_instrument_key_t& key, const pub_status_t& status);
+    // The instrument is no longer published: its last status goes out as "offline".
+    void remove_instrument(const pub_instrument_key_t& key);
 
     // Waits until every target has delivered all it has spooled, or `timeout` passed.
     // True when all was delivered.

@@ -25,6 +25,8 @@ constexpr std::size_t header_bytes = header_words * sizeof(uint32_t);
 constexpr uint32_t max_record_payload = 64u << 20;
 constexpr uint64_t max_segment_bytes = 4u << 20;
 constexpr uint64_t min_segment_bytes = 4096;
+// The ack file lags the delivery position by at most this (see the header).
+constexpr auto ack_interval = std::chrono::seconds(1);
 
 uint32_t record_crc(uint32_t readings, const char* payload, std::size_t size) {
     uLong crc = crc32(0L, Z_NULL, 0);
@@ -75,6 +77,7 @@ pub_spool_t::pub_spool_t(std::string directory, uint64_t cap_bytes)
       m_segment_limit(std::clamp<uint64_t>(cap_bytes / 4, min_segment_bytes, max_segment_bytes)) {}
 
 pub_spool_t::~pub_spool_t() {
+    if (m_lock_fd >= 0) _flush_ack(true);
     if (m_append_fd >= 0) ::close(m_append_fd);
     if (m_lock_fd >= 0) ::close(m_lock_fd);  // releases the flock
 }
@@ -297,7 +300,8 @@ void pub_spool_t::_advance(const pub_spool_batch_t& batch) {
     m_ack = batch.end;
     m_pending_bytes -= std::min(m_pending_bytes, batch.bytes);
     m_pending_readings -= std::min(m_pending_readings, batch.readings);
-    _write_ack();
+    m_ack_lags = true;
+    _flush_ack(false);
     _delete_delivered();
 }
 
@@ -318,6 +322,20 @@ void pub_spool_t::set_aside(const pub_spool_batch_t& batch, const std::string& r
         why << reason << "\n" << batch.readings << " readings\n";
     }
     _advance(batch);
+}
+
+void pub_spool_t::flush_ack() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    _flush_ack(false);
+}
+
+void pub_spool_t::_flush_ack(bool force) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!m_ack_lags || (!force && now - m_ack_written_at < ack_interval)) return;
+    if (_write_ack()) {
+        m_ack_lags = false;
+        m_ack_written_at = now;
+    }
 }
 
 bool pub_spool_t::_write_ack() {

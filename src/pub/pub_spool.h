@@ -16,9 +16,12 @@
 // made durable with their directory. After a crash (kill -9, power loss) at most the
 // record being written is torn: opening the spool drops a torn or corrupt tail (its
 // batch was never acknowledged to the submitter as spooled) and replays everything
-// after the ack position in order. The ack is written after the target accepted a
-// batch: a crash between the two sends that batch again, which the database absorbs
-// because its points carry the same stamps.
+// after the ack position in order. The ack follows the target's acceptance of each
+// batch in memory at once, and in the ack file (made durable) at most once a second and
+// when the spool is closed: two syncs per delivery cost more than the rest of
+// publishing. A crash sends again what was delivered since the file was last written (at
+// most about a second of batches), which the consumer absorbs because its points carry
+// the same stamps; nothing that was not delivered is ever skipped (the file only lags).
 //
 // Bound: the segment files together never pass the cap; an append that would is
 // refused (the caller counts and reports the readings). Fully delivered segments are
@@ -30,6 +33,7 @@
 // one read), and neither caller is a measuring thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -73,6 +77,9 @@ public:
     pub_spool_batch_t peek(std::size_t max_bytes);
     // The records of `batch` (the last peek) were delivered.
     void ack(const pub_spool_batch_t& batch);
+    // Writes the ack file if it lags and was last written a second ago or more (the
+    // sender calls it when idle, so an idle spool's file catches up).
+    void flush_ack();
     // The records up to `batch.end` were refused: keep them in rejected/ with `reason`,
     // then move past them.
     void set_aside(const pub_spool_batch_t& batch, const std::string& reason);
@@ -93,6 +100,7 @@ private:
     // Counts the records of `seg` from `from` on; cuts the segment at a torn or corrupt record.
     void _scan_segment(segment_t& seg, uint64_t from);
     bool _write_ack();
+    void _flush_ack(bool force);
     void _advance(const pub_spool_batch_t& batch);
     bool _start_segment();
     void _delete_delivered();
@@ -106,6 +114,8 @@ private:
     int m_append_fd = -1;  // the last segment, open for appending
     std::deque<segment_t> m_segments;
     pub_spool_position_t m_ack;
+    bool m_ack_lags = false;  // m_ack is ahead of the ack file
+    std::chrono::steady_clock::time_point m_ack_written_at;
     uint64_t m_pending_readings = 0;
     uint64_t m_pending_bytes = 0;
     uint64_t m_disk_bytes = 0;

@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "pub/pub_status.h"
+
 struct pub_send_result_t {
     enum kind_t {
         sent,     // the target took every line
@@ -21,6 +23,24 @@ struct pub_send_result_t {
     kind_t kind = retry;
     std::string reason;       // for retry and refused: what the target or the network said
     double retry_after_s = 0;  // the target's own Retry-After, when it gave one
+    // Something the user should hear once, whatever the outcome (a broker that speaks
+    // only an older protocol, so refusals can no longer be told); empty mostly.
+    std::string notice;
+};
+
+// Where a target keeps each instrument's status (pub_status.h): an MQTT broker's retained
+// status topic with a last will. Called on the publisher's status thread only.
+class pub_status_sink_t {
+public:
+    virtual ~pub_status_sink_t() = default;
+    // The instrument's status now (pub_status_json): published as it is.
+    virtual void publish(const pub_instrument_key_t& key, const std::string& json) = 0;
+    // True once after the instrument's connection to the target was made anew (the
+    // target may have published the last will meanwhile): publish the status again.
+    virtual bool reconnected(const pub_instrument_key_t& key) = 0;
+    // The instrument leaves cleanly: `json` (state offline) is its last status, then its
+    // connection ends without the will. Bounded in time.
+    virtual void close(const pub_instrument_key_t& key, const std::string& json) = 0;
 };
 
 class pub_target_t {
@@ -31,6 +51,13 @@ public:
     // Delivers complete line-protocol lines.
     virtual pub_send_result_t send(std::string_view lines) = 0;
     virtual void abort() = 0;
+    // Before the first send: the spool this target's deliveries come from. One process at
+    // a time owns a spool, so it tells this sender apart from every other one on the host
+    // (an MQTT client id) and stays the same from run to run.
+    virtual void set_spool_directory(const std::string& directory) {}
+    // A sink for the instruments' status, or null when the target keeps none (databases).
+    // Called once, after set_spool_directory, before the publisher starts.
+    virtual std::unique_ptr<pub_status_sink_t> make_status_sink() { return nullptr; }
 };
 
 // How a target is given: its URL and what goes with it.

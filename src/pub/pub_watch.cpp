@@ -31,19 +31,6 @@ std::vector<std::string_view> split_topic(std::string_view topic) {
     return levels;
 }
 
-// The value of "key":"text" in a flat JSON object (the status message), unescaped simply.
-std::string json_string(std::string_view json, std::string_view key) {
-    const std::string pattern = "\"" + std::string(key) + "\":\"";
-    const std::size_t at = json.find(pattern);
-    if (at == std::string_view::npos) return {};
-    std::string value;
-    for (std::size_t i = at + pattern.size(); i < json.size() && json[i] != '"' && value.size() < 64; ++i) {
-        if (json[i] == '\\') ++i;
-        if (i < json.size()) value += json[i];
-    }
-    return value;
-}
-
 }  // namespace
 
 std::string pub_line_tag(std::string_view line, std::string_view key) {
@@ -104,12 +91,22 @@ const pub_watch_row_t* pub_watch_table_t::update(std::string_view topic, std::st
     row.serial = std::get<2>(key);
     row.last_s = now_s;
     if (kind == "status") {
-        const std::string state = json_string(payload, "state");
-        if (!state.empty()) row.state = state;
+        pub_status_t status;
+        if (payload.empty()) {
+            // A cleared retained status: the bench was removed from the broker.
+            m_rows.erase(key);
+            return nullptr;
+        }
+        if (pub_status_parse(payload, status)) {
+            row.status = status;
+            row.has_status = true;
+            row.state = status.state;
+            row.offline = status.state == pub_status_offline;
+        }
         return &row;
     }
     if (row.readings == 0) row.first_s = now_s;
-    row.state = kind == "scan" ? "scanning" : "measuring";
+    if (!row.has_status) row.state = kind == "scan" ? pub_status_scanning : pub_status_measuring;
     std::string_view last;
     std::size_t start = 0;
     while (start < payload.size()) {

@@ -3,9 +3,11 @@
 #include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <memory>
 
 #include "cfg/cfg_main.h"
 #include "ui/mngr/plib_mngr.h"
@@ -54,9 +56,14 @@ ui_control_window_t::ui_control_window_t(ui_device_column_t* column, QWidget* pa
     buttons->addWidget(m_start_btn);
     buttons->addWidget(m_stop_btn);
 
+    m_status = new QLabel(this);
+    m_status->setObjectName("control_status_label");
+    m_status->setWordWrap(true);
+
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(5, 3, 5, 3);
     layout->addWidget(m_table);
+    layout->addWidget(m_status);
     layout->addLayout(buttons);
 
     connect(m_select_btn, &QPushButton::clicked, this, &ui_control_window_t::slot_select_table_item);
@@ -105,16 +112,83 @@ std::vector<ui_device_item_t*> ui_control_window_t::_selected_items() const {
     return items;
 }
 
-void ui_control_window_t::slot_active_selected_device() {
+void ui_control_window_t::slot_active_selected_device() { _run_selected(true); }
+
+void ui_control_window_t::slot_stop_selected_device() { _run_selected(false); }
+
+void ui_control_window_t::_run_selected(bool start) {
+    if (m_in_flight > 0) return;  // one press at a time: the buttons say so
+    m_starting = start;
+    m_asked = 0;
+    m_measuring = 0;
+    m_not_started.clear();
+    int queued = 0;
     for (ui_device_item_t* item : _selected_items()) {
-        if (item->get_mngr() != nullptr && item->get_mngr()->get_cfg() != nullptr)
-            item->get_mngr()->get_cfg()->restart();
+        plib_mngr_t* mngr = item->get_mngr();
+        cfg_main_t* cfg = mngr != nullptr ? mngr->get_cfg() : nullptr;
+        if (cfg == nullptr) continue;
+        ++m_asked;
+        const QString who = QString("%1 at %2").arg(QString::fromStdString(item->get_model_name()),
+                                                     item->get_resource().empty()
+                                                         ? QString("no address")
+                                                         : QString::fromStdString(item->get_resource()));
+        // A start refuses these anyway; saying why here spares a trip to the instrument.
+        if (start && !item->is_connected()) {
+            m_not_started << who + " (not connected)";
+            continue;
+        }
+        if (start && cfg->get_scan_run_state() != 0) {
+            m_not_started << who + " (scanning)";
+            continue;
+        }
+        // The run state the job left, read on the lane once the instrument has answered.
+        auto measuring = std::make_shared<int>(0);
+        auto job = [start, measuring](cfg_main_t* job_cfg) {
+            if (start) {
+                job_cfg->restart();  // stops a run first, then starts when connected and not scanning
+            } else {
+                job_cfg->set_run_state(0);
+            }
+            *measuring = job_cfg->get_run_state();
+            return 0;
+        };
+        ++queued;
+        item->run_setting(this, job, [this, start, measuring, who](int) {
+            if (*measuring != 0) ++m_measuring;
+            if (start && *measuring == 0) m_not_started << who + " (the instrument did not start)";
+            _set_in_flight(m_in_flight - 1);
+        });
     }
+    _set_in_flight(queued);
 }
 
-void ui_control_window_t::slot_stop_selected_device() {
-    for (ui_device_item_t* item : _selected_items()) {
-        if (item->get_mngr() != nullptr && item->get_mngr()->get_cfg() != nullptr)
-            item->get_mngr()->get_cfg()->set_run_state(0);
+void ui_control_window_t::_set_in_flight(int count) {
+    m_in_flight = count;
+    const bool busy = m_in_flight > 0;
+    m_start_btn->setEnabled(!busy);
+    m_stop_btn->setEnabled(!busy);
+    if (busy) {
+        setCursor(Qt::BusyCursor);
+        m_status->setText(QString(m_starting ? "Starting: waiting for %1 of %2 instruments..."
+                                             : "Stopping: waiting for %1 of %2 instruments...")
+                              .arg(m_in_flight)
+                              .arg(m_asked));
+        return;
     }
+    unsetCursor();
+    _show_outcome();
+}
+
+void ui_control_window_t::_show_outcome() {
+    if (m_asked == 0) {
+        m_status->clear();
+        return;
+    }
+    if (!m_starting) {
+        m_status->setText(QString("Stopped %1 of %2 instruments.").arg(m_asked - m_measuring).arg(m_asked));
+        return;
+    }
+    QString text = QString("Measuring: %1 of %2 instruments.").arg(m_measuring).arg(m_asked);
+    if (!m_not_started.isEmpty()) text += "\nNot started: " + m_not_started.join("; ") + ".";
+    m_status->setText(text);
 }

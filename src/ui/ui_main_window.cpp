@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMessageBox>
+#include <QPointer>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
@@ -22,6 +23,7 @@
 #include "ui/mngr/plib_mngr.h"
 #include "ui/mngr/ui_connect_mngr.h"
 #include "ui/ui_device_column/ui_device_column.h"
+#include "ui/ui_gui_slices.h"
 #include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_menu_bar.h"
 #include "ui/ui_preferences.h"
@@ -268,24 +270,44 @@ void ui_main_window_t::_recall_next(std::shared_ptr<pugi::xml_document> doc,
         return;
     }
     const cfg_project_section_t& section = (*sections)[next];
-    // One instrument per turn, and its window in the turn after: the window paints between.
+    // One instrument per turn; its window is built in the turn after and goes into the
+    // stack (where its look is worked out) in the one after that: the window paints
+    // between. The turns are shared with the other windows' pieces of work.
     m_deferred_window_item = nullptr;
     m_defer_window = true;
     m_device_column->slot_add_device(section.model, section.resource, section.node);
     m_defer_window = false;
-    QTimer::singleShot(0, this, [this, doc, sections, next, generation] {
+    ui_gui_slices_t& slices = ui_gui_slices_t::instance();
+    slices.post(this, [this, doc, sections, next, generation] {
         if (generation != m_recall_generation) return;
         ui_device_item_t* item = m_deferred_window_item;
         m_deferred_window_item = nullptr;
-        const auto items = m_device_column->get_device_items();
-        if (item != nullptr && std::find(items.begin(), items.end(), item) != items.end()) {
-            slot_bind_device_and_primary_window(item);
-            if (item->is_active()) slot_show_bound_primary_window(item);
-        }
-        QTimer::singleShot(0, this, [this, doc, sections, next, generation] {
+        if (!_has_item(item)) {
             _recall_next(doc, sections, next + 1, generation);
+            return;
+        }
+        QPointer<ui_primary_window_t> window = new ui_primary_window_t(m_window_stack, item);
+        ui_gui_slices_t::instance().post(this, [this, doc, sections, next, generation, item, window] {
+            if (window == nullptr) return;
+            // Another recall, or the instrument went meanwhile: the window is nobody's.
+            if (generation != m_recall_generation || !_has_item(item) || window->device_item() != item) {
+                delete window.data();
+                if (generation == m_recall_generation) _recall_next(doc, sections, next + 1, generation);
+                return;
+            }
+            m_window_stack->append_window(window);
+            m_primary_windows[item] = window;
+            if (item->is_active()) slot_show_bound_primary_window(item);
+            ui_gui_slices_t::instance().post(
+                this, [this, doc, sections, next, generation] { _recall_next(doc, sections, next + 1, generation); });
         });
     });
+}
+
+bool ui_main_window_t::_has_item(ui_device_item_t* item) const {
+    if (item == nullptr) return false;
+    const auto items = m_device_column->get_device_items();
+    return std::find(items.begin(), items.end(), item) != items.end();
 }
 
 std::string ui_main_window_t::default_project_path(const QString& app_dir) {

@@ -63,8 +63,9 @@ public slots:
     void slot_show_home_window();
     void slot_save_xml_file(std::string path);
     // Replaces the instruments by the project's (after asking, when some run). The
-    // instruments are added one per turn of the event loop, so a project of many keeps
-    // the window responsive; is_recalling() is true until the last one is in.
+    // instruments are added one per turn of the event loop, and each window is built in
+    // a turn of its own and put into the stack in the next (ui_gui_slices_t), so a project
+    // of many keeps the window responsive; is_recalling() is true until the last one is in.
     void slot_recall_xml_file(std::string path);
     // Closes without the question (a quit signal from the system: nobody to ask).
     void slot_close_without_asking();
@@ -82,6 +83,8 @@ private:
     void _recall_next(std::shared_ptr<pugi::xml_document> doc,
                       std::shared_ptr<std::vector<cfg_project_section_t>> sections, std::size_t next,
                       unsigned generation);
+    // The column still holds `item`.
+    bool _has_item(ui_device_item_t* item) const;
 
     QWidget* m_central_widget = nullptr;
     ui_primary_manager_window_t* m_window_stack = nullptr;

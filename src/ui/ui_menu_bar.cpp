@@ -11,6 +11,7 @@
 #include "ui/ui_control_window.h"
 #include "ui/ui_help.h"
 #include "ui/ui_help_window.h"
+#include "ui/ui_lab_window.h"
 #include "ui/ui_preferences.h"
 
 ui_menu_bar_t::ui_menu_bar_t(ui_device_column_t* column, QWidget* parent)
@@ -28,6 +29,8 @@ ui_menu_bar_t::ui_menu_bar_t(ui_device_column_t* column, QWidget* parent)
     instrument->addSeparator();
     m_preferences = instrument->addAction("Preferences");
     m_preferences->setStatusTip("Where the search looks for instruments");
+    m_lab = instrument->addAction("Lab");
+    m_lab->setStatusTip("Every bench publishing to an MQTT broker, live");
     instrument->addSeparator();
     m_quit = instrument->addAction("&Quit");
     m_quit->setShortcut(QKeySequence("Ctrl+Q"));  // QKeySequence::Quit is empty on some platforms
@@ -70,6 +73,7 @@ ui_menu_bar_t::ui_menu_bar_t(ui_device_column_t* column, QWidget* parent)
     connect(m_control, &QAction::triggered, this, &ui_menu_bar_t::slot_control);
     connect(m_about, &QAction::triggered, this, &ui_menu_bar_t::slot_about);
     connect(m_preferences, &QAction::triggered, this, &ui_menu_bar_t::slot_preferences);
+    connect(m_lab, &QAction::triggered, this, &ui_menu_bar_t::slot_lab);
     // The help shows in the program's own window: no desktop browser is needed.
     QWidget* owner = parent != nullptr ? parent : this;
     connect(m_chinese, &QAction::triggered, this,
@@ -144,6 +148,17 @@ void ui_menu_bar_t::slot_control() {
 void ui_menu_bar_t::slot_preferences() {
     auto* dialog = new ui_preferences_dialog_t(this);
     dialog->exec();
+}
+
+void ui_menu_bar_t::slot_lab() {
+    // One window, not modal: it watches while the user works on.
+    if (m_lab_window == nullptr) {
+        m_lab_window = new ui_lab_window_t(window());
+        connect(m_lab_window, &QObject::destroyed, this, [this] { m_lab_window = nullptr; });
+    }
+    m_lab_window->show();
+    m_lab_window->raise();
+    m_lab_window->activateWindow();
 }
 
 void ui_menu_bar_t::slot_about() {

@@ -1,13 +1,16 @@
-// The main window's menu bar: instruments, project file, control window, about, help.
+// The main window's menu bar: instruments (with preferences and the Lab window), project
+// file, control window, about, help.
 #pragma once
 
 #include <QMenuBar>
+#include <QPointer>
 #include <pugixml.hpp>
 #include <string>
 
 class QAction;
 class QMenu;
 class ui_device_column_t;
+class ui_lab_window_t;
 
 class ui_menu_bar_t : public QMenuBar {
     Q_OBJECT
@@ -17,6 +20,7 @@ public:
     QAction* add_action() const { return m_add; }
     QAction* delete_all_action() const { return m_delete_all; }
     QAction* preferences_action() const { return m_preferences; }
+    QAction* lab_action() const { return m_lab; }
     QAction* save_action() const { return m_save; }
     QAction* recall_action() const { return m_recall; }
     QAction* control_action() const { return m_control; }
@@ -47,6 +51,7 @@ private slots:
     void slot_control();
     void slot_about();
     void slot_preferences();
+    void slot_lab();
 
 private:
     // The Recent submenu from the remembered projects.
@@ -58,6 +63,8 @@ private:
     QAction* m_add = nullptr;
     QAction* m_delete_all = nullptr;
     QAction* m_preferences = nullptr;
+    QAction* m_lab = nullptr;
+    QPointer<ui_lab_window_t> m_lab_window;  // the open Lab window (deleted on close)
     QAction* m_save = nullptr;
     QAction* m_recall = nullptr;
     QAction* m_control = nullptr;

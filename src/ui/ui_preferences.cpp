@@ -8,6 +8,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QHeaderView>
+#include <QTableWidget>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -17,6 +19,7 @@
 #include <QSettings>
 #include <QSpinBox>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -174,12 +177,15 @@ ui_preferences_dialog_t::ui_preferences_dialog_t(QWidget* parent) : QDialog(pare
     const ui_publish_secrets_t secrets = ui_publish_secrets_t::load(&secrets_where);
     m_loaded_token = secrets.token;
     m_loaded_password = secrets.password;
+    m_loaded_mqtt_password = secrets.mqtt_password;
     auto* publish_page = new QWidget(this);
     publish_page->setObjectName("preferences_publish_page");
     m_targets = new QPlainTextEdit(publish.targets.join('\n'), publish_page);
     m_targets->setObjectName("preferences_publish_targets");
     m_targets->installEventFilter(this);  // grey examples, as the hosts
-    m_targets->setPlaceholderText("http://db.lab:8086/write?db=lab\nhttps://db2.lab:8086/api/v2/write?org=lab&bucket=benches");
+    m_targets->setPlaceholderText("http://db.lab:8086/write?db=lab\n"
+                                  "https://db2.lab:8086/api/v2/write?org=lab&bucket=benches\n"
+                                  "mqtt://bench@broker.lab/lab");
     m_station = new QLineEdit(publish.station, publish_page);
     m_station->setObjectName("preferences_publish_station");
     m_station->setPlaceholderText(publish.station_or_host());
@@ -202,23 +208,55 @@ ui_preferences_dialog_t::ui_preferences_dialog_t(QWidget* parent) : QDialog(pare
     m_password = new QLineEdit(secrets.password, publish_page);
     m_password->setObjectName("preferences_publish_password");
     m_password->setEchoMode(QLineEdit::Password);
+    m_mqtt_password = new QLineEdit(secrets.mqtt_password, publish_page);
+    m_mqtt_password->setObjectName("preferences_publish_mqtt_password");
+    m_mqtt_password->setEchoMode(QLineEdit::Password);
     m_secret_note = new QLabel(publish_page);
     m_secret_note->setObjectName("preferences_publish_secret_note");
     m_secret_note->setWordWrap(true);
-    m_secret_note->setText("The token and the password are kept in the desktop's keyring, or without one in a "
+    m_secret_note->setText("The token and the passwords are kept in the desktop's keyring, or without one in a "
                            "file only you can read (" + ui_publish_secrets_t::fallback_path() +
                            "), never in a project." +
                            (secrets_where.isEmpty() ? QString() : " Now kept in " + secrets_where + "."));
     auto* publish_form = new QFormLayout;
-    publish_form->addRow("Databases (one write URL per line):", m_targets);
     publish_form->addRow("Station name:", m_station);
-    publish_form->addRow("Spool size cap per database:", m_spool_cap);
+    publish_form->addRow("Spool size cap per target:", m_spool_cap);
     publish_form->addRow("CA certificates (PEM):", ca_row);
     publish_form->addRow("InfluxDB 2/3 token:", m_token);
     publish_form->addRow("InfluxDB 1.x password (user in the URL):", m_password);
+    publish_form->addRow("MQTT broker password (user in the URL):", m_mqtt_password);
+    // The running targets, as the publisher sees them now.
+    m_publish_state = new QTableWidget(0, 5, publish_page);
+    m_publish_state->setObjectName("preferences_publish_state");
+    m_publish_state->setHorizontalHeaderLabels({"Target", "State", "Delivered", "Queued", "Refused"});
+    m_publish_state->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_publish_state->setSelectionMode(QAbstractItemView::NoSelection);
+    m_publish_state->setFocusPolicy(Qt::NoFocus);
+    // The reason of a failure is the point of the table: it wraps instead of being cut.
+    m_publish_state->setWordWrap(true);
+    m_publish_state->verticalHeader()->hide();
+    m_publish_state->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_publish_state->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    m_publish_state->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Stretch);
+    for (int c = 2; c < 5; ++c) m_publish_state->horizontalHeader()->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    m_publish_state->setMinimumHeight(76);
     auto* publish_layout = new QVBoxLayout(publish_page);
+    // The URLs are long: the whole width is theirs.
+    auto* targets_label = new QLabel("Targets, one per line: database write URLs and MQTT brokers "
+                                     "(mqtt[s]://[user@]host[:port]/prefix):",
+                                     publish_page);
+    targets_label->setWordWrap(true);
+    publish_layout->addWidget(targets_label);
+    m_targets->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_targets->setMinimumHeight(60);
+    publish_layout->addWidget(m_targets);
     publish_layout->addLayout(publish_form);
     publish_layout->addWidget(m_secret_note);
+    publish_layout->addWidget(new QLabel("State of the targets in use:", publish_page));
+    publish_layout->addWidget(m_publish_state, 1);
+    connect(&ui_publish_service_t::instance(), &ui_publish_service_t::signal_state_changed, this,
+            &ui_preferences_dialog_t::slot_show_publish_state);
+    slot_show_publish_state();
 
     m_pages = new QTabWidget(this);
     m_pages->setObjectName("preferences_pages");
@@ -228,7 +266,7 @@ ui_preferences_dialog_t::ui_preferences_dialog_t(QWidget* parent) : QDialog(pare
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_pages);
     layout->addWidget(buttons);
-    resize(620, 440);
+    resize(760, 580);
 }
 
 ui_preferences_t ui_preferences_dialog_t::values() const {
@@ -270,9 +308,10 @@ void ui_preferences_dialog_t::slot_accept() {
                                  publish.station != ui_publish_settings_t::load().station ||
                                  publish.spool_cap_mib != ui_publish_settings_t::load().spool_cap_mib ||
                                  publish.ca_file != ui_publish_settings_t::load().ca_file;
-    const bool secrets_changed = m_token->text() != m_loaded_token || m_password->text() != m_loaded_password;
+    const bool secrets_changed = m_token->text() != m_loaded_token || m_password->text() != m_loaded_password ||
+                                 m_mqtt_password->text() != m_loaded_mqtt_password;
     if (secrets_changed) {
-        ui_publish_secrets_t secrets{m_token->text(), m_password->text()};
+        ui_publish_secrets_t secrets{m_token->text(), m_password->text(), m_mqtt_password->text()};
         if (!secrets.save(error)) {
             m_pages->setCurrentIndex(1);
             QMessageBox::warning(this, "Tips", error, QMessageBox::Ok);
@@ -284,6 +323,47 @@ void ui_preferences_dialog_t::slot_accept() {
     publish.save();
     if (publish_changed || secrets_changed) ui_publish_service_t::instance().reconfigure();
     accept();
+}
+
+void ui_preferences_dialog_t::slot_show_publish_state() {
+    const std::vector<pub_target_status_t> all = ui_publish_service_t::instance().status();
+    const QString error = ui_publish_service_t::instance().last_error();
+    m_publish_state->setRowCount(static_cast<int>(all.size()) + (error.isEmpty() ? 0 : 1));
+    int row = 0;
+    auto put = [this, &row](int column, const QString& text, Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
+        QTableWidgetItem* item = m_publish_state->item(row, column);
+        if (item == nullptr) {
+            item = new QTableWidgetItem;
+            m_publish_state->setItem(row, column, item);
+        }
+        item->setText(text);
+        item->setToolTip(text);
+        item->setTextAlignment(align);
+    };
+    const Qt::Alignment number = Qt::AlignRight | Qt::AlignVCenter;
+    for (const pub_target_status_t& s : all) {
+        QString state = QString::fromStdString(pub_state_text(s));
+        // A target that takes readings again still tells why it set some aside.
+        if (s.state != pub_state_failing && s.refused > 0 && !s.reason.empty())
+            state += QString(" (refused: %1)").arg(QString::fromStdString(s.reason));
+        if (s.not_published > 0) state += QString(", %1 not published").arg(s.not_published);
+        put(0, QString::fromStdString(s.name));
+        put(1, state);
+        put(2, QString::number(s.published), number);
+        put(3, QString::number(s.spooled), number);
+        put(4, QString::number(s.refused), number);
+        ++row;
+    }
+    if (!error.isEmpty()) {  // the settings could not start a publisher
+        put(0, "(none)");
+        put(1, "not started: " + error);
+        for (int c = 2; c < 5; ++c) put(c, QString());
+    }
+    // Tall enough for every row (a reason may take two lines), up to four; then it scrolls.
+    m_publish_state->resizeRowsToContents();
+    int height = m_publish_state->horizontalHeader()->sizeHint().height() + 2 * m_publish_state->frameWidth();
+    for (int r = 0; r < m_publish_state->rowCount() && r < 4; ++r) height += m_publish_state->rowHeight(r);
+    m_publish_state->setMinimumHeight(std::max(76, height + 4));
 }
 
 bool ui_preferences_dialog_t::eventFilter(QObject* watched, QEvent* event) {

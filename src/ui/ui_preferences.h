@@ -1,7 +1,8 @@
 // The user's preferences, on two pages. General: finding instruments (hosts and CIDR
 // ranges to probe, the broadcast switch and the VXI-11 portmapper port), and whether the
 // last project (the default project written at exit) opens again at start. Publish: the
-// databases every reading goes to (ui_publish.h keeps those settings and the secrets).
+// databases and MQTT brokers every reading goes to, with the state of each
+// (ui_publish.h keeps those settings and the secrets).
 // The first page's settings are stored with QSettings in the user's
 // configuration directory (Velkaro/velkaro.ini); handed to the VISA layer's discovery,
 // where the environment variables (VELKARO_VISA_HOSTS, VELKARO_VXI11_PORTMAPPER_PORT)
@@ -18,6 +19,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QSpinBox;
 class QTabWidget;
+class QTableWidget;
 
 struct ui_preferences_t {
     QStringList hosts;
@@ -60,6 +62,8 @@ private slots:
     // with a "Tips" box.
     void slot_accept();
     void slot_browse_ca();
+    // The state of every running target (delivered, queued, refused, why it fails).
+    void slot_show_publish_state();
 
 private:
     QPlainTextEdit* m_hosts = nullptr;
@@ -77,7 +81,10 @@ private:
     QLineEdit* m_ca_file = nullptr;
     QLineEdit* m_token = nullptr;
     QLineEdit* m_password = nullptr;
+    QLineEdit* m_mqtt_password = nullptr;
     QLabel* m_secret_note = nullptr;
+    QTableWidget* m_publish_state = nullptr;
     QString m_loaded_token;
     QString m_loaded_password;
+    QString m_loaded_mqtt_password;
 };

@@ -28,6 +28,11 @@ const char* const key_ca = "publish/ca_file";
 const char* const keyring_service = "Velkaro publishing";
 const char* const keyring_token = "VELKARO_PUBLISH_TOKEN";
 const char* const keyring_password = "VELKARO_PUBLISH_PASSWORD";
+const char* const keyring_mqtt_password = "VELKARO_MQTT_PASSWORD";
+
+bool is_mqtt(const QString& url) {
+    return url.startsWith("mqtt://", Qt::CaseInsensitive) || url.startsWith("mqtts://", Qt::CaseInsensitive);
+}
 
 // QtKeychain's jobs are asynchronous: each runs here in a local event loop (the keyring
 // answers at once, or refuses at once when there is none).
@@ -72,6 +77,7 @@ QString event_text(const pub_event_t& e) {
     case pub_event_t::spool_space:
         return QString("Publishing: the spool of %1 has room again; %2 readings were not published.").arg(target).arg(e.count);
     case pub_event_t::spool_error:
+    case pub_event_t::notice:
         return QString("Publishing: %1").arg(QString::fromStdString(e.reason));
     }
     return QString();
@@ -126,11 +132,13 @@ QString ui_publish_secrets_t::fallback_path() {
 
 ui_publish_secrets_t ui_publish_secrets_t::load(QString* where) {
     ui_publish_secrets_t s;
-    QString token, password;
-    const bool from_keyring = keyring_read(keyring_token, token) | keyring_read(keyring_password, password);
+    QString token, password, mqtt_password;
+    const bool from_keyring = keyring_read(keyring_token, token) | keyring_read(keyring_password, password) |
+                              keyring_read(keyring_mqtt_password, mqtt_password);
     if (from_keyring) {
         s.token = token;
         s.password = password;
+        s.mqtt_password = mqtt_password;
         if (where != nullptr) *where = "the desktop's keyring";
         return s;
     }
@@ -142,6 +150,8 @@ ui_publish_secrets_t ui_publish_secrets_t::load(QString* where) {
             if (line.startsWith(QString(keyring_token) + "=")) s.token = line.mid(int(qstrlen(keyring_token)) + 1);
             if (line.startsWith(QString(keyring_password) + "="))
                 s.password = line.mid(int(qstrlen(keyring_password)) + 1);
+            if (line.startsWith(QString(keyring_mqtt_password) + "="))
+                s.mqtt_password = line.mid(int(qstrlen(keyring_mqtt_password)) + 1);
         }
         if (where != nullptr) *where = fallback_path();
     }
@@ -149,7 +159,8 @@ ui_publish_secrets_t ui_publish_secrets_t::load(QString* where) {
 }
 
 bool ui_publish_secrets_t::save(QString& error) const {
-    if (keyring_write(keyring_token, token) && keyring_write(keyring_password, password)) {
+    if (keyring_write(keyring_token, token) && keyring_write(keyring_password, password) &&
+        keyring_write(keyring_mqtt_password, mqtt_password)) {
         QFile::remove(fallback_path());  // a keyring now holds them
         return true;
     }
@@ -162,7 +173,9 @@ bool ui_publish_secrets_t::save(QString& error) const {
     }
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     QTextStream out(&file);
-    out << keyring_token << "=" << token << "\n" << keyring_password << "=" << password << "\n";
+    out << keyring_token << "=" << token << "\n"
+        << keyring_password << "=" << password << "\n"
+        << keyring_mqtt_password << "=" << mqtt_password << "\n";
     out.flush();
     if (!file.commit()) {
         error = QString("Cannot write %1.").arg(fallback_path());
@@ -211,7 +224,10 @@ void ui_publish_service_t::reconfigure() {
             config.url = url.toStdString();
             config.ca_file = settings.ca_file.toStdString();
             config.token = secrets.token.toStdString();
-            config.password = secrets.password.toStdString();
+            // A broker's own password; the one password of earlier versions where none is set.
+            const QString& password =
+                is_mqtt(url) && !secrets.mqtt_password.isEmpty() ? secrets.mqtt_password : secrets.password;
+            config.password = password.toStdString();
             std::string error;
             auto target = pub_make_target(config, error);
             if (!target || !publisher->add_target(std::move(target), error)) {

@@ -1,5 +1,5 @@
 // Publishing from the desktop program: the settings of Instrument → Preferences →
-// Publish (targets, station, spool cap, CA file, in QSettings), the secrets (token,
+// Publish (targets: databases and MQTT brokers, station, spool cap, CA file, in QSettings), the secrets (token,
 // password) in the desktop's keyring through QtKeychain or, without one, in a 0600 file
 // of the user's configuration directory (never in a project), and the one publisher of
 // the process with a feed per instrument.
@@ -36,7 +36,8 @@ struct ui_publish_settings_t {
 
 struct ui_publish_secrets_t {
     QString token;
-    QString password;
+    QString password;       // InfluxDB 1.x: the password of the URL's user
+    QString mqtt_password;  // MQTT brokers: the password of the URL's user
 
     // From the keyring, else from the fallback file; `where` says which one held them.
     static ui_publish_secrets_t load(QString* where = nullptr);

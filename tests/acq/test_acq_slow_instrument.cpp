@@ -4,6 +4,7 @@
 // notify is final.
 #include <algorithm>
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "acq/acq_drv_adapter.h"
@@ -87,6 +88,35 @@ TEST_F(acq_slow_fixture_t, fetch_query_and_stop_complete_while_a_tick_waits_for_
     const auto first_stop = std::find(n.begin(), n.end(), acq_notify_stop);
     ASSERT_NE(first_stop, n.end());
     EXPECT_EQ(*(first_stop + 1), acq_notify_start);
+}
+
+// A mode change waits for the fetch in flight on its caller's thread, the engine answers
+// meanwhile (a change made on the engine thread held every data and mode query until
+// the fetch ended), and the change reaches the instrument before the next fetch.
+TEST_F(acq_slow_fixture_t, mode_change_waits_on_its_own_thread_and_goes_before_the_next_fetch) {
+    engine->set_run_state(1);
+    instrument.arm(make_batch(3));
+    ASSERT_TRUE(eventually([&] { return instrument.in_fetch(); }));
+    std::thread changer([&] { engine->set_mode(acq_mode_single); });
+    ASSERT_TRUE(eventually([&] { return engine->commands_waiting() == 1; }));
+
+    plib_data_t latest;
+    EXPECT_EQ(engine->m_acq_latest_msg.fetch(latest), 0);
+    plib_acq_mode_t mode = acq_mode_single;
+    EXPECT_EQ(engine->m_acq_mode_msg.fetch(mode), 0);
+    EXPECT_EQ(mode, acq_mode_continuous);  // not yet: the fetch still waits
+    EXPECT_FALSE(instrument.fetch_done());
+
+    instrument.release();
+    changer.join();
+    EXPECT_EQ(engine->commands_waiting(), 0);
+    EXPECT_EQ(engine->m_acq_mode_msg.fetch(mode), 0);
+    EXPECT_EQ(mode, acq_mode_single);
+    const std::vector<std::string> events = instrument.events();
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[0], "fetch");
+    EXPECT_EQ(events[1], "trig count 1");
+    engine->set_run_state(0);
 }
 
 TEST_F(acq_slow_fixture_t, readings_fetched_before_a_restart_do_not_enter_the_new_run) {

@@ -1,6 +1,7 @@
 // velkaro-cli measure/scan --publish end to end: the simulator, the CLI as a child
-// process and a real InfluxDB (influxd) on loopback. Every reading logged to CSV is in
-// the database once, with its value and a time of its own, whatever the database did
+// process and a real InfluxDB (influxd) or mosquitto on loopback. Every reading logged to
+// CSV is in the database once (or reaches a broker's persistent subscriber, told apart
+// by its time), with its value and a time of its own, whatever the server did
 // meanwhile.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -8,16 +9,21 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "cli_test_util.h"
 #include "pub/pub_line_protocol.h"
+#include "pub/pub_status.h"
+#include "support/mqtt_broker.h"
 #include "support/gate_proxy.h"
 #include "support/temp_dir.h"
 #include "support/tsdb_server.h"
@@ -325,6 +331,285 @@ TEST_F(cli_publish, credentials_are_refused_where_they_do_not_belong) {
         EXPECT_EQ(r.err.find("hunter2"), std::string::npos) << "a password is never echoed";
         EXPECT_TRUE(csv_values(m_logs).empty()) << "nothing was measured";
     }
+}
+
+// --- MQTT ------------------------------------------------------------------------
+
+// Debian's python3 (where python3-paho-mqtt is), whatever python3 comes first on PATH.
+std::string system_python() {
+    return velkaro_test::program_available("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
+}
+
+// python3-paho-mqtt reading the broker as a lab's dashboard would (mqtt_subscriber.py): a
+// persistent session, QoS 1, reconnecting by itself. Stopped with the object.
+class paho_subscriber_t {
+public:
+    paho_subscriber_t(const std::string& host, const std::string& client_id, const std::string& filter,
+                      const std::string& dir) {
+        m_out = dir + "/" + client_id + ".jsonl";
+        const std::string ready = dir + "/" + client_id + ".ready";
+        std::vector<std::string> args = {system_python(), std::string(VELKARO_TEST_DATA_DIR) + "/../cli/mqtt_subscriber.py",
+                                         host, std::to_string(velkaro_test::mqtt_broker_port), client_id, filter,
+                                         m_out, "300"};
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, ready.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (posix_spawnp(&m_pid, args[0].c_str(), &actions, nullptr, argv.data(), environ) != 0) m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        for (int i = 0; i < 200 && m_pid > 0 && !m_ok; ++i) {
+            m_ok = velkaro_test::read_file(ready).find("subscribed") != std::string::npos;
+            if (!m_ok) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    ~paho_subscriber_t() { stop(); }
+    void stop() {
+        if (m_pid <= 0) return;
+        ::kill(m_pid, SIGTERM);
+        ::waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+    bool ok() const { return m_ok; }
+    // Every message so far: topic, payload, retained.
+    std::vector<nlohmann::json> messages() const {
+        std::vector<nlohmann::json> out;
+        std::istringstream lines(velkaro_test::read_file(m_out));
+        std::string line;
+        while (std::getline(lines, line)) {
+            auto j = nlohmann::json::parse(line, nullptr, false);
+            if (!j.is_discarded()) out.push_back(std::move(j));  // a line being written
+        }
+        return out;
+    }
+    // The states of the status messages on `topic`, in arrival order, with their status.
+    std::vector<pub_status_t> statuses(const std::string& topic) const {
+        std::vector<pub_status_t> out;
+        for (const auto& m : messages()) {
+            pub_status_t s;
+            if (m.at("topic") == topic && pub_status_parse(m.at("payload").get<std::string>(), s)) out.push_back(s);
+        }
+        return out;
+    }
+
+private:
+    pid_t m_pid = -1;
+    bool m_ok = false;
+    std::string m_out;
+};
+
+// One line-protocol point of a message: its value and stamp, and the channel for scans.
+struct mqtt_point_t {
+    double value = 0;
+    int64_t stamp = 0;
+    std::string channel;
+};
+
+// The points that reached the subscriber on `topic`, each stamp once (a message sent again
+// after a lost acknowledgement repeats its stamps), in time order.
+std::vector<mqtt_point_t> points_of(const std::vector<nlohmann::json>& messages, const std::string& topic,
+                                    std::size_t* received = nullptr) {
+    std::map<std::pair<std::string, int64_t>, mqtt_point_t> by_stamp;
+    std::size_t n = 0;
+    for (const auto& m : messages) {
+        if (m.at("topic") != topic) continue;
+        std::istringstream lines(m.at("payload").get<std::string>());
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (line.empty()) continue;
+            ++n;
+            mqtt_point_t p;
+            const std::size_t v = line.find(" value=");
+            const std::size_t t = line.rfind(' ');
+            if (v == std::string::npos || t == std::string::npos) continue;
+            p.value = std::strtod(line.c_str() + v + 7, nullptr);
+            p.stamp = std::strtoll(line.c_str() + t + 1, nullptr, 10);
+            const std::size_t c = line.find(",channel=");
+            if (c != std::string::npos) p.channel = line.substr(c + 9, line.find_first_of(", ", c + 9) - c - 9);
+            by_stamp.emplace(std::make_pair(p.channel, p.stamp), p);
+        }
+    }
+    if (received != nullptr) *received = n;
+    std::vector<mqtt_point_t> out;
+    for (const auto& [key, p] : by_stamp) out.push_back(p);
+    std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.stamp < b.stamp; });
+    return out;
+}
+
+class cli_publish_mqtt : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!velkaro_test::program_available("mosquitto")) GTEST_SKIP() << "mosquitto not installed";
+        if (velkaro_test::run_process(system_python(), {"-c", "import paho.mqtt.client"}).exit_code != 0)
+            GTEST_SKIP() << "python3-paho-mqtt not installed";
+        velkaro_test::use_test_portmapper_port();
+        m_sim = std::make_unique<velkaro_test::sim_process_t>("VXA-2", std::vector<std::string>{"--serial", "MQ-7"});
+        ASSERT_TRUE(m_sim->ok());
+        ASSERT_TRUE(m_broker.start());
+        m_url = "mqtt://" + m_broker.address() + ":" + std::to_string(velkaro_test::mqtt_broker_port) + "/lab";
+    }
+    std::string topic(const char* kind) const { return "lab/bench/VXA-2/MQ-7/" + std::string(kind); }
+    std::unique_ptr<velkaro_test::sim_process_t> m_sim;
+    velkaro_test::mqtt_broker_t m_broker;
+    temp_dir_t m_dir;
+    std::string m_url;
+};
+
+// A measure run and a scan run, the broker stopped and started again mid-run: the
+// persistent subscriber ends with every reading the run logged, each once by its time,
+// with the logged values.
+TEST_F(cli_publish_mqtt, every_logged_reading_reaches_a_persistent_subscriber_through_a_broker_restart) {
+    struct case_t {
+        const char* name;
+        std::vector<std::string> args;
+        std::vector<std::string> channels;  // scan: per-channel logs; empty: the record file
+    } cases[] = {
+        {"measure", {"measure", "--model", "VXA-2", "--function", "VOLT", "--nplc", "1", "--time", "6"}, {}},
+        {"scan",
+         {"scan", "--model", "VXA-2", "--channels", "1,2", "--time", "6", "--file-mode", "per-channel"},
+         {"1", "2"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string dir = m_dir.path() + "/" + c.name;
+        const std::string logs = dir + "/logs";
+        fs::create_directories(logs);
+        paho_subscriber_t reader(m_broker.address(), std::string("dashboard-") + c.name, "lab/#", dir);
+        ASSERT_TRUE(reader.ok());
+        std::vector<std::string> args = c.args;
+        const std::vector<std::string> publish = {"--log-dir", logs, "--publish", m_url, "--publish-spool",
+                                                  dir + "/spool", "--station", "bench", "--publish-wait", "30"};
+        args.insert(args.end(), publish.begin(), publish.end());
+        args.push_back(m_sim->instr_resource());
+        process_result_t r;
+        std::thread cli([&] { r = run_cli(args); });
+        const auto start = std::chrono::steady_clock::now();
+        std::this_thread::sleep_until(start + std::chrono::seconds(2));
+        m_broker.stop();
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(3500));
+        const bool up = m_broker.start();
+        cli.join();
+        ASSERT_TRUE(up);
+        ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+        EXPECT_NE(r.err.find("went away"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("is back"), std::string::npos) << r.err;
+
+        const std::string t = topic(c.channels.empty() ? "readings" : "scan");
+        std::vector<std::pair<std::string, std::vector<double>>> logged;  // channel ("" measure), CSV values
+        std::size_t total = 0;
+        if (c.channels.empty())
+            logged.emplace_back("", csv_values(logs));
+        for (const std::string& ch : c.channels) logged.emplace_back(ch, csv_values(logs, "Channel_" + ch + " "));
+        for (const auto& [ch, values] : logged) total += values.size();
+        ASSERT_GT(total, 0u);
+        // The subscriber may still be catching up with what the broker kept for it (bounded).
+        std::vector<mqtt_point_t> got;
+        for (int i = 0; i < 400 && got.size() < total; ++i) {
+            got = points_of(reader.messages(), t);
+            if (got.size() < total) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        std::size_t received = 0;
+        got = points_of(reader.messages(), t, &received);
+        EXPECT_EQ(got.size(), total) << "published == logged";
+        for (const auto& [ch, values] : logged) {
+            SCOPED_TRACE("channel " + ch);
+            std::vector<mqtt_point_t> mine;
+            for (const auto& p : got)
+                if (p.channel == ch) mine.push_back(p);
+            ASSERT_EQ(mine.size(), values.size());
+            for (std::size_t i = 0; i < values.size(); ++i)
+                EXPECT_NEAR(mine[i].value, values[i], std::fabs(values[i]) * 1e-9 + 1e-15) << "reading " << i;
+        }
+        // Sent again only what a lost acknowledgement left in doubt, with the same stamps.
+        EXPECT_LE(received, total + total / 4) << "messages received: " << received;
+    }
+}
+
+// The status topic: retained, "measuring" while the run goes, "offline" with the run's
+// figures after a clean end; and the broker's last will makes a killed run "offline" for
+// every subscriber, also one that comes later, and for watch.
+TEST_F(cli_publish_mqtt, status_is_retained_and_the_last_will_marks_a_killed_run_offline) {
+    paho_subscriber_t reader(m_broker.address(), "status-reader", "lab/+/+/+/status", m_dir.path());
+    ASSERT_TRUE(reader.ok());
+    const std::string logs = m_dir.path() + "/logs";
+    fs::create_directories(logs);
+    auto measure = [&](const std::vector<std::string>& run) {
+        std::vector<std::string> args = {"measure", "--model", "VXA-2", "--function", "VOLT", "--range", "20V",
+                                         "--log-dir", logs, "--publish", m_url, "--publish-spool",
+                                         m_dir.path() + "/spool", "--station", "bench"};
+        args.insert(args.end(), run.begin(), run.end());
+        args.push_back(m_sim->instr_resource());
+        return args;
+    };
+    // A clean run.
+    const process_result_t r = run_cli(measure({"--count", "10"}));
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    std::vector<pub_status_t> s;
+    for (int i = 0; i < 200 && (s.empty() || s.back().state != "offline"); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        s = reader.statuses(topic("status"));
+    }
+    ASSERT_FALSE(s.empty());
+    const auto measuring = std::find_if(s.begin(), s.end(), [](const auto& x) { return x.state == "measuring"; });
+    ASSERT_NE(measuring, s.end()) << "the run's state was told";
+    EXPECT_EQ(measuring->function, "VOLT");
+    EXPECT_EQ(measuring->range, "20V");
+    EXPECT_FALSE(measuring->program_version.empty());
+    EXPECT_EQ(s.back().state, "offline");
+    EXPECT_EQ(s.back().readings_logged, csv_values(logs).size()) << "the last status has the run's figures";
+    EXPECT_EQ(s.back().readings_logged, 10u);
+    EXPECT_EQ(s.back().function, "VOLT") << "a clean end, not the will";
+
+    // A run killed mid-way: its status was "measuring"; the broker's will says "offline".
+    std::vector<std::string> args = measure({"--time", "60"});
+    args.insert(args.begin(), VELKARO_CLI_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    const std::size_t before = s.size();
+    bool running = false;
+    for (int i = 0; i < 400 && !running; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        s = reader.statuses(topic("status"));
+        running = s.size() > before && s.back().state == "measuring" && s.back().readings_logged > 0;
+    }
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(running) << "the killed run had told it was measuring";
+    for (int i = 0; i < 200 && s.back().state != "offline"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        s = reader.statuses(topic("status"));
+    }
+    EXPECT_EQ(s.back().state, "offline");
+    EXPECT_TRUE(s.back().function.empty()) << "the will, not a clean end";
+    EXPECT_FALSE(s.back().program_version.empty());
+
+    // Retained: a subscriber that comes now hears it, and watch shows the bench offline.
+    paho_subscriber_t later(m_broker.address(), "later-reader", "lab/+/+/+/status", m_dir.path());
+    ASSERT_TRUE(later.ok());
+    std::vector<nlohmann::json> m;
+    for (int i = 0; i < 200 && m.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        m = later.messages();
+    }
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_TRUE(m[0].at("retain").get<bool>());
+    const process_result_t w = velkaro_test::run_process(VELKARO_CLI_PATH, {"watch", m_url, "--json", "--time", "1.5"});
+    ASSERT_EQ(w.exit_code, 0) << w.err;
+    const auto row = nlohmann::json::parse(w.out.substr(0, w.out.find('\n')), nullptr, false);
+    ASSERT_FALSE(row.is_discarded()) << w.out;
+    EXPECT_EQ(row.at("serial"), "MQ-7");
+    EXPECT_EQ(row.at("state"), "offline");
+    EXPECT_EQ(row.at("offline"), true);
 }
 
 }  // namespace

@@ -20,6 +20,9 @@
 #include "pub/pub_mqtt_target.h"
 #include "pub/pub_publisher.h"
 #include "pub/pub_watch.h"
+#include "pub/pub_status.h"
+#include "support/gate_proxy.h"
+#include "support/mqtt_broker.h"
 #include "support/run_process.h"
 #include "support/temp_dir.h"
 
@@ -27,98 +30,8 @@ extern char** environ;
 
 namespace {
 
-constexpr int broker_port = 18831;
-
-// mosquitto with its own config on a random 127.a.b.c address; stopped with the object.
-class broker_t {
-public:
-    // `acl`: the text of an ACL file for the broker, or empty for none; `user`/`password`:
-    // the one login the broker takes (anonymous clients refused), or empty for anonymous.
-    explicit broker_t(const std::string& acl = "", const std::string& user = "", const std::string& password = "") {
-        std::mt19937 rng{std::random_device{}()};
-        m_address = "127." + std::to_string(16 + rng() % 200) + "." + std::to_string(1 + rng() % 250) + "." +
-                    std::to_string(1 + rng() % 250);
-        std::ofstream conf(m_dir.path() + "/mosquitto.conf");
-        // Persistent: a subscriber's session and its queued messages survive a restart.
-        conf << "listener " << broker_port << " " << m_address << "\nallow_anonymous "
-             << (user.empty() ? "true" : "false") << "\npersistence true\n"
-             << "persistence_location " << m_dir.path() << "/\nuser root\nlog_dest none\n";
-        if (!acl.empty()) {
-            std::ofstream(m_dir.path() + "/acl") << acl;
-            conf << "acl_file " << m_dir.path() << "/acl\n";
-        }
-        if (!user.empty()) {
-            const std::string file = m_dir.path() + "/passwd";
-            std::vector<std::string> args = {"mosquitto_passwd", "-c", "-b", file, user, password};
-            std::vector<char*> argv;
-            for (auto& a : args) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            pid_t pid = -1;
-            int status = -1;
-            if (posix_spawnp(&pid, "mosquitto_passwd", nullptr, nullptr, argv.data(), environ) == 0)
-                ::waitpid(pid, &status, 0);
-            m_login_ok = status == 0;
-            conf << "password_file " << file << "\n";
-        }
-    }
-    ~broker_t() { stop(); }
-    bool start() {
-        std::string conf = m_dir.path() + "/mosquitto.conf";
-        std::vector<char*> argv = {const_cast<char*>("mosquitto"), const_cast<char*>("-c"), conf.data(), nullptr};
-        if (posix_spawnp(&m_pid, "mosquitto", nullptr, nullptr, argv.data(), environ) != 0) return false;
-        // Ready once a client connects (bounded).
-        for (int i = 0; i < 200; ++i) {
-            mosquitto* probe = mosquitto_new(nullptr, true, nullptr);
-            const bool up = mosquitto_connect(probe, m_address.c_str(), broker_port, 5) == MOSQ_ERR_SUCCESS;
-            mosquitto_destroy(probe);
-            if (up) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
-        return false;
-    }
-    void stop() {
-        if (m_pid <= 0) return;
-        ::kill(m_pid, SIGTERM);
-        ::waitpid(m_pid, nullptr, 0);
-        m_pid = -1;
-    }
-    const std::string& address() const { return m_address; }
-    bool login_ok() const { return m_login_ok; }
-    // Adds a TLS listener on tls_port with a server certificate for the broker's address,
-    // signed by a CA made here (its certificate in ca_file()); call before start().
-    bool add_tls_listener() {
-        using velkaro_test::run_process;
-        const std::string d = m_dir.path() + "/";
-        const std::vector<std::string> ec = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
-        auto with = [&](std::vector<std::string> a, const std::vector<std::string>& b) {
-            a.insert(a.end(), b.begin(), b.end());
-            return a;
-        };
-        std::ofstream(d + "ext") << "subjectAltName=IP:" << m_address << "\n";
-        const bool ok =
-            run_process("openssl", with({"req", "-x509"}, with(ec, {"-keyout", d + "ca.key", "-out", d + "ca.crt",
-                                                                    "-subj", "/CN=velkaro test CA", "-days", "1"})))
-                    .exit_code == 0 &&
-            run_process("openssl", with({"req"}, with(ec, {"-keyout", d + "server.key", "-out", d + "server.csr",
-                                                          "-subj", "/CN=broker"})))
-                    .exit_code == 0 &&
-            run_process("openssl", {"x509", "-req", "-in", d + "server.csr", "-CA", d + "ca.crt", "-CAkey", d + "ca.key",
-                                    "-CAcreateserial", "-out", d + "server.crt", "-days", "1", "-extfile", d + "ext"})
-                    .exit_code == 0;
-        std::ofstream(d + "mosquitto.conf", std::ios::app)
-            << "listener " << tls_port << " " << m_address << "\ncafile " << d << "ca.crt\ncertfile " << d
-            << "server.crt\nkeyfile " << d << "server.key\n";
-        return ok;
-    }
-    std::string ca_file() const { return m_dir.path() + "/ca.crt"; }
-    static constexpr int tls_port = broker_port + 1;
-
-private:
-    velkaro_test::temp_dir_t m_dir;
-    std::string m_address;
-    pid_t m_pid = -1;
-    bool m_login_ok = true;
-};
+using broker_t = velkaro_test::mqtt_broker_t;
+constexpr int broker_port = velkaro_test::mqtt_broker_port;
 
 // Collects every message under a topic filter, in a persistent session ("lab-reader"):
 // the broker keeps the QoS 1 messages that arrive while it is away.
@@ -419,3 +332,234 @@ TEST(pub_mqtt, urls_and_topics) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every status message under lab/+/+/+/status, in arrival order (a clean session: the
+// retained ones come first).
+class status_reader_t {
+public:
+    explicit status_reader_t(const std::string& address) {
+        m_mosq = mosquitto_new(nullptr, true, this);
+        mosquitto_message_callback_set(m_mosq, [](mosquitto*, void* self, const mosquitto_message* m) {
+            auto* s = static_cast<status_reader_t*>(self);
+            pub_status_t status;
+            const bool ok = pub_status_parse(
+                std::string_view(static_cast<const char*>(m->payload), static_cast<std::size_t>(m->payloadlen)), status);
+            std::lock_guard<std::mutex> lock(s->m_mutex);
+            s->m_got.push_back({m->topic, ok ? status.state : "?", status, m->retain});
+        });
+        m_ok = mosquitto_connect(m_mosq, address.c_str(), broker_port, 30) == MOSQ_ERR_SUCCESS &&
+               mosquitto_subscribe(m_mosq, nullptr, "lab/+/+/+/status", 1) == MOSQ_ERR_SUCCESS &&
+               mosquitto_loop_start(m_mosq) == MOSQ_ERR_SUCCESS;
+    }
+    ~status_reader_t() {
+        mosquitto_disconnect(m_mosq);
+        mosquitto_loop_stop(m_mosq, false);
+        mosquitto_destroy(m_mosq);
+    }
+    struct message_t {
+        std::string topic;
+        std::string state;
+        pub_status_t status;
+        bool retained;
+    };
+    bool ok() const { return m_ok; }
+    std::vector<message_t> of(const std::string& topic) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::vector<message_t> out;
+        for (const auto& m : m_got)
+            if (m.topic == topic) out.push_back(m);
+        return out;
+    }
+    // Waits (bounded) until the last message on `topic` satisfies `pred`.
+    template <typename P>
+    bool wait_for(const std::string& topic, P pred, int ms = 5000) {
+        for (int i = 0; i < ms / 20; ++i) {
+            const auto got = of(topic);
+            if (!got.empty() && pred(got.back())) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+private:
+    mosquitto* m_mosq = nullptr;
+    bool m_ok = false;
+    std::mutex m_mutex;
+    std::vector<message_t> m_got;
+};
+
+pub_status_t status_of(const char* state, const char* function, uint64_t logged) {
+    pub_status_t s;
+    s.state = state;
+    s.function = function;
+    s.range = "20V";
+    s.rate = "10";
+    s.readings_logged = logged;
+    s.program_version = "V9.9";
+    return s;
+}
+
+}  // namespace
+
+// Each instrument of one publisher has its own retained status topic: a change of state
+// goes out at once, a burst of counter changes as a few messages ending with the last
+// figures, and a removed instrument or a stopped publisher leaves "offline" retained.
+TEST(pub_mqtt, retained_status_per_instrument_and_offline_at_a_clean_end) {
+    if (!velkaro_test::program_available("mosquitto")) GTEST_SKIP() << "mosquitto not installed";
+    broker_t broker;
+    ASSERT_TRUE(broker.start());
+    velkaro_test::temp_dir_t spool;
+    pub_options_t o;
+    o.spool_root = spool.path();
+    pub_publisher_t publisher(o);
+    pub_target_config_t c;
+    c.url = "mqtt://" + broker.address() + ":" + std::to_string(broker_port) + "/lab";
+    std::string error;
+    auto target = pub_make_target(c, error);
+    ASSERT_TRUE(target) << error;
+    ASSERT_TRUE(publisher.add_target(std::move(target), error)) << error;
+    publisher.start();
+    status_reader_t reader(broker.address());
+    ASSERT_TRUE(reader.ok());
+
+    const pub_instrument_key_t a{"bench 1", "VXA-2", "SN/1#"}, b{"bench 1", "VXB-1", "B7"};
+    const std::string topic_a = "lab/bench 1/VXA-2/SN_1_/status", topic_b = "lab/bench 1/VXB-1/B7/status";
+    publisher.set_status(a, status_of("idle", "VOLT", 0));
+    publisher.set_status(b, status_of("idle", "RES", 0));
+    ASSERT_TRUE(reader.wait_for(topic_a, [](const auto& m) { return m.state == "idle"; }));
+    ASSERT_TRUE(reader.wait_for(topic_b, [](const auto& m) { return m.state == "idle"; }));
+    EXPECT_EQ(reader.of(topic_b).back().status.function, "RES");
+
+    publisher.set_status(a, status_of("measuring", "VOLT", 0));
+    ASSERT_TRUE(reader.wait_for(topic_a, [](const auto& m) { return m.state == "measuring"; }));
+    // A burst of 50 counter changes: a message or two, the last with the final count.
+    for (uint64_t n = 1; n <= 50; ++n) publisher.set_status(a, status_of("measuring", "VOLT", n * 5));
+    ASSERT_TRUE(reader.wait_for(topic_a, [](const auto& m) { return m.status.readings_logged == 250; }));
+    std::size_t counting = 0;
+    for (const auto& m : reader.of(topic_a)) counting += m.state == "measuring" && m.status.readings_logged > 0;
+    EXPECT_LE(counting, 5u) << "counter changes are held to about one message a second";
+    EXPECT_EQ(reader.of(topic_a).back().status.range, "20V");
+    EXPECT_EQ(reader.of(topic_a).back().status.program_version, "V9.9");
+
+    publisher.remove_instrument(a);
+    ASSERT_TRUE(reader.wait_for(topic_a, [](const auto& m) { return m.state == "offline"; }));
+    EXPECT_EQ(reader.of(topic_a).back().status.readings_logged, 250u) << "the last figures go with it";
+    publisher.stop();
+    ASSERT_TRUE(reader.wait_for(topic_b, [](const auto& m) { return m.state == "offline"; }));
+
+    // Both stay retained for whoever comes later.
+    status_reader_t later(broker.address());
+    ASSERT_TRUE(later.ok());
+    for (const std::string& t : {topic_a, topic_b}) {
+        SCOPED_TRACE(t);
+        ASSERT_TRUE(later.wait_for(t, [](const auto& m) { return m.state == "offline"; }));
+        EXPECT_TRUE(later.of(t).back().retained);
+        EXPECT_EQ(later.of(t).size(), 1u);
+    }
+}
+
+// A broker of MQTT 3.1.1 only (a gate in front of mosquitto answers an MQTT 5 CONNECT as
+// such a broker does): the same lines are delivered over 3.1.1 at once, and the user is
+// told once that refusals can no longer be reported.
+TEST(pub_mqtt, a_broker_without_mqtt5_gets_3_1_1_and_the_user_is_told) {
+    if (!velkaro_test::program_available("mosquitto")) GTEST_SKIP() << "mosquitto not installed";
+    broker_t broker;
+    ASSERT_TRUE(broker.start());
+    velkaro_test::gate_proxy_t gate(broker.address(), broker_port, broker_port);
+    ASSERT_TRUE(gate.ok());
+    gate.set_refuse_mqtt5(true);
+    subscriber_t reader(broker.address(), "lab/#");
+    ASSERT_TRUE(reader.ok());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // subscribed
+
+    velkaro_test::temp_dir_t spool;
+    pub_options_t o;
+    o.spool_root = spool.path();
+    pub_publisher_t publisher(o);
+    std::mutex mutex;
+    std::vector<pub_event_t> events;
+    publisher.set_event_callback([&](const pub_event_t& e) {
+        std::lock_guard<std::mutex> lock(mutex);
+        events.push_back(e);
+    });
+    pub_target_config_t c;
+    c.url = "mqtt://" + gate.address() + ":" + std::to_string(broker_port) + "/lab";
+    std::string error;
+    auto target = pub_make_target(c, error);
+    ASSERT_TRUE(target) << error;
+    auto* mqtt = static_cast<pub_mqtt_target_t*>(target.get());
+    ASSERT_TRUE(publisher.add_target(std::move(target), error)) << error;
+    publisher.start();
+    std::string expected;
+    for (int i = 0; i < 3; ++i) {
+        const std::string line =
+            "velkaro_reading,station=s,model=VXA-2,serial=1 value=" + std::to_string(i) + " " + std::to_string(5 + i) + "\n";
+        expected += line;
+        auto batch = std::make_shared<pub_batch_t>();
+        batch->lines = line;
+        batch->readings = 1;
+        publisher.submit(batch);
+        ASSERT_TRUE(publisher.wait_drained(std::chrono::seconds(20)));
+    }
+    EXPECT_EQ(mqtt->protocol_version(), 4);
+    EXPECT_EQ(gate.mqtt5_refused(), 1);
+    std::string got;
+    for (int i = 0; i < 200 && got != expected; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        got = reader.payloads()["lab/s/VXA-2/1/readings"];
+    }
+    EXPECT_EQ(got, expected);
+    publisher.stop();
+    std::lock_guard<std::mutex> lock(mutex);
+    int notices = 0, gone = 0;
+    for (const auto& e : events) {
+        if (e.kind == pub_event_t::notice) {
+            ++notices;
+            EXPECT_NE(e.reason.find("MQTT 3.1.1"), std::string::npos) << e.reason;
+            EXPECT_NE(e.reason.find("cannot be reported"), std::string::npos) << e.reason;
+        }
+        gone += e.kind == pub_event_t::gone;
+    }
+    EXPECT_EQ(notices, 1);
+    EXPECT_EQ(gone, 0) << "the fallback is no outage";
+}
+
+// The watch table takes the state from the status topic once there is one, keeps it
+// against the kind of later readings messages, and marks "offline" benches.
+TEST(pub_mqtt, watch_table_state_from_the_status_topic) {
+    pub_watch_table_t table("lab");
+    const std::string status = "lab/s/VXA-2/7/status", readings = "lab/s/VXA-2/7/readings";
+    const pub_watch_row_t* row = table.update(readings, "velkaro_reading,unit=VDC value=1 1\n", 1);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->state, "measuring") << "no status yet: from the kind of message";
+    EXPECT_FALSE(row->has_status);
+    struct step_t {
+        std::string payload;
+        const char* state;
+        bool offline;
+    } steps[] = {
+        {pub_status_json(status_of("idle", "VOLT", 12)), "idle", false},
+        {pub_status_json(status_of("lost", "VOLT", 12)), "lost", false},
+        {pub_status_will_json("V1"), "offline", true},
+        {"{\"state\":", "offline", true},  // broken: changes nothing
+        {"[\"state\",\"idle\"]", "offline", true},
+        {std::string(pub_status_max_bytes + 1, ' '), "offline", true},
+        {pub_status_json(status_of("scanning", "RES", 3)), "scanning", false},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.payload.substr(0, 60));
+        row = table.update(status, s.payload, 2);
+        ASSERT_NE(row, nullptr);
+        EXPECT_EQ(row->state, s.state);
+        EXPECT_EQ(row->offline, s.offline);
+        // A readings message does not override the bench's own word.
+        row = table.update(readings, "velkaro_reading,unit=VDC value=2 2\n", 3);
+        EXPECT_EQ(row->state, s.state);
+    }
+    EXPECT_EQ(row->status.function, "RES");
+    EXPECT_EQ(row->status.readings_logged, 3u);
+    EXPECT_EQ(table.update(status, "", 4), nullptr) << "a cleared status removes the row";
+    EXPECT_TRUE(table.rows().empty());
+}

@@ -71,15 +71,49 @@ void gate_proxy_t::_accept_loop() {
         if (::poll(&p, 1, 50) <= 0) continue;
         const int client = ::accept4(m_listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
         if (client < 0) continue;
-        const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa = make_address(m_upstream_address, m_upstream_port);
-        if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-            if (server >= 0) ::close(server);
-            ::close(client);
-            continue;
-        }
-        m_pumps.emplace_back([this, client, server] { _pump(client, server); });
+        m_pumps.emplace_back([this, client] { _serve(client); });
     }
+}
+
+void gate_proxy_t::_serve(int client) {
+    // MQTT CONNECT: 0x10, remaining length (1 to 4 bytes), protocol name (2-byte length,
+    // "MQTT"), protocol level (4: 3.1.1, 5: MQTT 5). Read that far (bounded).
+    std::string first;
+    if (m_refuse_mqtt5) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        std::size_t need = 0;  // bytes up to the level, known once the length is read
+        while (!m_quit && std::chrono::steady_clock::now() < deadline && (need == 0 || first.size() < need)) {
+            pollfd p{client, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            char c[64];
+            const ssize_t n = ::recv(client, c, sizeof c, 0);
+            if (n <= 0) break;
+            first.append(c, static_cast<size_t>(n));
+            std::size_t i = 1;
+            while (i < first.size() && i < 5 && (static_cast<unsigned char>(first[i]) & 0x80)) ++i;
+            if (i < first.size() && i < 5) need = i + 1 + 2 + 4 + 1;
+        }
+        if (need == 0 || first.size() < need) {
+            ::close(client);
+            return;
+        }
+        if (first[need - 1] == 5) {
+            const char refused[] = {0x20, 0x02, 0x00, 0x01};  // CONNACK, 3.1.1 code 1
+            send_all(client, refused, sizeof refused);
+            ++m_mqtt5_refused;
+            ::close(client);
+            return;
+        }
+    }
+    const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa = make_address(m_upstream_address, m_upstream_port);
+    if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+        !send_all(server, first.data(), first.size())) {
+        if (server >= 0) ::close(server);
+        ::close(client);
+        return;
+    }
+    _pump(client, server);
 }
 
 void gate_proxy_t::_pump(int client, int server) {

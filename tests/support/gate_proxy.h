@@ -24,6 +24,13 @@ public:
     int port() const { return m_port; }
     std::string base_url() const { return "http://" + m_address + ":" + std::to_string(m_port); }
 
+    // Plays a broker of MQTT 3.1.1 only in front of a real one: a CONNECT of MQTT 5 is
+    // answered as such a broker answers it (CONNACK "unacceptable protocol version") and
+    // the connection closed; older ones pass to the upstream broker.
+    void set_refuse_mqtt5(bool refuse) { m_refuse_mqtt5 = refuse; }
+    // Connections refused that way so far.
+    int mqtt5_refused() const { return m_mqtt5_refused.load(); }
+
     void set_open(bool open) { m_open = open; }
     void set_delay_ms(int ms) { m_delay_ms = ms; }
     // Bytes of answers held back at this moment (> 0: a request is waiting on us).
@@ -31,6 +38,7 @@ public:
 
 private:
     void _accept_loop();
+    void _serve(int client);
     void _pump(int client, int server);
 
     std::string m_upstream_address;
@@ -42,6 +50,8 @@ private:
     std::atomic<bool> m_open{true};
     std::atomic<int> m_delay_ms{0};
     std::atomic<long> m_held{0};
+    std::atomic<bool> m_refuse_mqtt5{false};
+    std::atomic<int> m_mqtt5_refused{0};
     std::thread m_accept_thread;
     std::vector<std::thread> m_pumps;  // accept thread only, joined after it
 };

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -30,6 +31,7 @@ class gated_instrument_t : public acq_instrument_t {
 public:
     void arm(std::vector<plib_data_t> batch = {}) {
         std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.clear();
         m_armed = true;
         m_released = false;
         m_batch = std::move(batch);
@@ -53,14 +55,29 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_fetches;
     }
+    // What reached the instrument since arm(): "fetch" for each fetch begun, and the
+    // trigger settings.
+    std::vector<std::string> events() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
 
     int init() override { return 0; }
-    int set_trig_count_inf() override { return 0; }
-    int set_trig_count(int) override { return 0; }
+    int set_trig_count_inf() override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.push_back("trig count inf");
+        return 0;
+    }
+    int set_trig_count(int n) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_events.push_back("trig count " + std::to_string(n));
+        return 0;
+    }
     int set_sample_count(int) override { return 0; }
     int read_measure_data(std::vector<plib_data_t>& data) override {
         std::unique_lock<std::mutex> lock(m_mutex);
         ++m_fetches;
+        m_events.push_back("fetch");
         data.clear();
         if (!m_armed) return 0;
         m_armed = false;
@@ -81,6 +98,7 @@ private:
     bool m_done = false;
     int m_fetches = 0;
     std::vector<plib_data_t> m_batch;
+    std::vector<std::string> m_events;
 };
 
 }  // namespace velkaro_test

@@ -75,14 +75,19 @@ protected:
     }
 };
 
-// A scan chart fed from a fixed reading map and run state.
+// A scan chart fed from a fixed reading map and run state, and the channels' functions.
 class fixture_scan_chart_t : public ui_scan_trend_chart_t {
 public:
     using ui_scan_trend_chart_t::ui_scan_trend_chart_t;
     plib_scan_data_map_t data;
     plib_scan_run_state_t run;
+    std::map<int, int> functions;
 
 protected:
+    int _channel_function(int ch) const override {
+        const auto it = functions.find(ch);
+        return it == functions.end() ? -1 : it->second;
+    }
     bool _fetch_scan(plib_scan_data_map_t& out, plib_scan_run_state_t& state) override {
         out = data;
         state = run;
@@ -207,6 +212,9 @@ private slots:
     void auto_range_with_only_overload_keeps_the_range();
     void recent_and_all_points();
     void chart_draws_fixture_with_overload_lines_and_header();
+    void time_ticks_of_odd_spans();
+    void all_mode_time_axis_of_a_known_run_data();
+    void all_mode_time_axis_of_a_known_run();
     void redraws_are_coalesced_and_skipped_while_hidden();
     void page_window_apply_data();
     void page_window_apply();
@@ -224,11 +232,14 @@ private slots:
     void scan_chart_axis_and_points_share_time();
     void scan_chart_auto_range_and_wrong_timestamps();
     void scan_chart_reduced_curves_keep_column_extremes();
+    void scan_chart_reduced_picture_matches_full_picture_data();
     void scan_chart_reduced_picture_matches_full_picture();
     void chart_zoom_pan_and_back_to_the_automatic_view();
     void chart_cursor_reads_the_nearest_point_with_unit();
     void chart_exports_png_svg_and_csv();
     void scan_chart_cursor_export_and_zoom_kept_by_redraws();
+    void scan_chart_click_at_a_curve_picks_its_channel();
+    void scan_chart_common_axis_per_function();
 };
 
 // ---------------------------------------------------------------------------------------
@@ -497,10 +508,15 @@ void test_charts_t::recent_and_all_points() {
     set_pair(info, 1, t0 + 2500001, ovl, t0 + 2000000, 1.0);
     set_pair(info, 2, t0 + 4000000, 2.0, t0 + 4000000, 2.0);
     // Range [0, 2]: 0.5 -> -15000, 1 -> 0, 2 -> 30000.
+    // "All": seconds since the earliest stamp, the earlier of each pair first.
     const chart_measure_points_t all = chart_measure_points(info, 1, 0.0, 2.0);
     const QVector<QPointF> all_expected = {
-        {0, 0}, {0, -15000}, {1, 33000}, {1, 0}, {2, 30000}};  // pair 2: min == max, one point
-    QCOMPARE(all.points, all_expected);
+        {0.0, -15000}, {0.000001, 0}, {2.0, 0}, {2.500001, 33000}, {4.0, 30000}};  // pair 2: one reading
+    QCOMPARE(all.points.size(), all_expected.size());
+    for (int i = 0; i < all_expected.size(); ++i) {
+        QVERIFY2(std::fabs(all.points[i].x() - all_expected[i].x()) < 1e-9, qPrintable(QString::number(i)));
+        QCOMPARE(all.points[i].y(), all_expected[i].y());
+    }
     QVERIFY(all.upper_overload);
     QVERIFY(!all.lower_overload);
 
@@ -534,17 +550,21 @@ void test_charts_t::chart_draws_fixture_with_overload_lines_and_header() {
     chart.set_trend_mode(1);
     chart.trend.count = 2;
     set_pair(chart.trend, 0, 1000, 1.0, 1000, 1.0);
-    set_pair(chart.trend, 1, 2000, ovl, 1500, -ovl);
+    set_pair(chart.trend, 1, 200001000, ovl, 150001000, -ovl);
     chart.run.total_count = 12345;
     chart.run.elapsed_s = 3725.5;
     chart.set_latest_display("-", "1.23456", "m", "V");
     chart.redraw_now();
     QCOMPARE(chart.points().size(), 3);
     const QwtScaleDraw* x_draw = chart.plot()->axisScaleDraw(QwtPlot::xBottom);
-    QCOMPARE(x_draw->label(0.0).text(), QString("Readings: #12345"));
-    QCOMPARE(x_draw->label(250.0).text(), QString());
+    // "All": the whole run (200 s) on a time axis; the readings count in its title.
     QList<double> ticks = chart.plot()->axisScaleDiv(QwtPlot::xBottom).ticks(QwtScaleDiv::MajorTick);
-    QCOMPARE(ticks, QList<double>({0, 250, 500, 750, 1000}));
+    QCOMPARE(ticks, QList<double>({0, 60, 120, 180}));
+    QCOMPARE(chart.plot()->axisScaleDiv(QwtPlot::xBottom).upperBound(), 200.0);
+    QCOMPARE(x_draw->label(ticks.first()).text(), QString("0.00s"));
+    QCOMPARE(x_draw->label(ticks.last()).text(), QString("3m00s"));
+    QCOMPARE(chart.plot()->axisTitle(QwtPlot::xBottom).text(),
+             QString("Time since the first reading (12345 readings)"));
     QCOMPARE(chart.plot()->axisScaleDraw(QwtPlot::yLeft)->label(33000).text(), QString("OVERLOAD"));
     QCOMPARE(chart.plot()->axisScaleDiv(QwtPlot::yLeft).ticks(QwtScaleDiv::MajorTick).first(), -33000.0);
 
@@ -564,6 +584,74 @@ void test_charts_t::chart_draws_fixture_with_overload_lines_and_header() {
     chart.trend.count = 0;
     chart.redraw_now();
     QCOMPARE(chart.points().size(), 3);
+}
+
+// Spans a run's clock can give: none, reversed, not finite, a fraction of a second, or
+// beyond a century (an instrument clock that jumped): bounded tick lists inside the span.
+void test_charts_t::time_ticks_of_odd_spans() {
+    QVERIFY(chart_time_ticks(5.0, 5.0, 5).isEmpty());
+    QVERIFY(chart_time_ticks(5.0, 1.0, 5).isEmpty());
+    QVERIFY(chart_time_ticks(0.0, inf_v, 5).isEmpty());
+    QVERIFY(chart_time_ticks(nan_v, 1.0, 5).isEmpty());
+    for (const auto& [x1, x2] : std::vector<std::pair<double, double>>{
+             {0.0, 0.004}, {0.0, 0.5}, {0.0, 86400.0 * 3}, {0.0, 1.8e13}, {-1.8e13, 1.8e13}}) {
+        const QList<double> ticks = chart_time_ticks(x1, x2, 5);
+        QVERIFY2(ticks.size() >= 2 && ticks.size() <= 12, qPrintable(QString("%1: %2").arg(x2).arg(ticks.size())));
+        for (double t : ticks) QVERIFY(t >= x1 - 1e-6 * std::fabs(x2 - x1) && t <= x2 + 1e-6 * std::fabs(x2 - x1));
+        QVERIFY(!chart_time_label(ticks.last()).isEmpty());
+    }
+    // Minutes of a run fall on whole minutes.
+    QCOMPARE(chart_time_ticks(0.0, 300.0, 5), QList<double>({0, 60, 120, 180, 240, 300}));
+}
+
+void test_charts_t::all_mode_time_axis_of_a_known_run_data() {
+    QTest::addColumn<double>("span");  // seconds from the first to the last reading
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("last");
+    QTest::addColumn<double>("step");  // seconds between ticks
+    QTest::newRow("42.5 s") << 42.5 << "0.00s" << "40.00s" << 10.0;
+    QTest::newRow("16m40s") << 1000.0 << "0.00s" << "15m00s" << 300.0;
+    QTest::newRow("1h02m05s") << 3725.0 << "0.00s" << "1h00m00s" << 900.0;
+    QTest::newRow("5h30m") << 19800.0 << "0.00s" << "4h00m00s" << 7200.0;
+}
+
+// "All" shows the whole run: the axis runs from the first reading (0) to the last, with
+// ticks on round clock steps and time labels.
+void test_charts_t::all_mode_time_axis_of_a_known_run() {
+    QFETCH(double, span);
+    QFETCH(QString, first);
+    QFETCH(QString, last);
+    QFETCH(double, step);
+    QWidget page;
+    page.resize(1100, 500);
+    auto* chart = new fixture_trend_chart_t(nullptr, &page);
+    chart->resize(1100, 500);
+    chart->set_trend_mode(1);
+    const int n = 1000;
+    const int64_t t0 = 1733826000000000;
+    chart->trend.count = n;
+    for (int k = 0; k < n; ++k) {
+        const int64_t t = t0 + static_cast<int64_t>(std::llround(span * 1e6 * k / (n - 1)));
+        set_pair(chart->trend, k, t, 1.0 + k % 7, t, 1.0 + k % 7);
+    }
+    chart->run.total_count = 4321;
+    page.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&page));
+    chart->redraw_now();
+    const QwtScaleDiv& div = chart->plot()->axisScaleDiv(QwtPlot::xBottom);
+    QCOMPARE(div.lowerBound(), 0.0);
+    QVERIFY(std::fabs(div.upperBound() - span) < 1e-6);
+    const QList<double> ticks = div.ticks(QwtScaleDiv::MajorTick);
+    QVERIFY2(ticks.size() >= 3 && ticks.size() <= 7, qPrintable(QString::number(ticks.size())));
+    for (int i = 1; i < ticks.size(); ++i) QVERIFY(std::fabs(ticks[i] - ticks[i - 1] - step) < 1e-6);
+    const QwtScaleDraw* x_draw = chart->plot()->axisScaleDraw(QwtPlot::xBottom);
+    QCOMPARE(x_draw->label(ticks.first()).text(), first);
+    QCOMPARE(x_draw->label(ticks.last()).text(), last);
+    QCOMPARE(chart->points().first().x(), 0.0);
+    QVERIFY(std::fabs(chart->points().last().x() - span) < 1e-6);
+    // The cursor reads the time of the nearest point.
+    QVERIFY(chart->cursor_text(QPointF(span, chart->points().last().y())).startsWith(chart_time_label(span)));
+
 }
 
 void test_charts_t::redraws_are_coalesced_and_skipped_while_hidden() {
@@ -1111,14 +1199,29 @@ std::map<int, std::pair<int, int>> red_extents(const QImage& image) {
 
 }  // namespace
 
+void test_charts_t::scan_chart_reduced_picture_matches_full_picture_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    // The taller the canvas, the further apart the extremes of neighbouring columns: a
+    // neighbour drawn from a whole column's extremes (not from the readings within the
+    // pen's reach) went beyond the tolerance from about 410 pixels on.
+    for (const auto& [w, h] : std::vector<std::pair<int, int>>{
+             {700, 300}, {700, 400}, {700, 410}, {700, 415}, {700, 420}, {700, 425}, {700, 430}, {700, 460},
+             {700, 500}, {1100, 500}}) {
+        QTest::addRow("%dx%d", w, h) << w << h;
+    }
+}
+
 void test_charts_t::scan_chart_reduced_picture_matches_full_picture() {
     // Dense readings (many per pixel column) with jumps and overload: the reduced
     // drawing must colour the same rows in every pixel column as drawing every reading,
     // give or take the antialiased fringe.
+    QFETCH(int, width);
+    QFETCH(int, height);
     QWidget page;
-    page.resize(700, 400);
+    page.resize(width, height);
     auto* chart = new fixture_scan_chart_t(nullptr, &page);
-    chart->resize(700, 400);
+    chart->resize(width, height);
     // The cursor's readout would be grabbed with the canvas and hide curve pixels.
     chart->picker()->setTrackerMode(QwtPicker::AlwaysOff);
     page.show();
@@ -1425,6 +1528,114 @@ void test_charts_t::scan_chart_cursor_export_and_zoom_kept_by_redraws() {
     chart.set_value_axis_channel(99);  // no such channel: none
     QCOMPARE(chart.value_axis_channel(), 0);
     QCOMPARE(y_draw->label(30000.0).text(), QString());
+}
+
+// A left click at a curve's point makes that channel the value axis's (and tells the
+// page); a click far from every curve, or a drag, picks nothing.
+void test_charts_t::scan_chart_click_at_a_curve_picks_its_channel() {
+    fixture_scan_chart_t chart(nullptr);
+    chart.resize(900, 500);
+    chart.run.start_timestamp = 1000000;
+    // Three flat lines at different heights over 0..4 s, each against [0, 10].
+    for (int ch : {1, 2, 3}) {
+        chart.set_curve_valid(ch, true);
+        chart.set_auto_range(ch, false);
+        chart.set_range(ch, 10.0, 0.0);
+        for (int k = 0; k <= 4; ++k) chart.data[ch].push_back({2.0 * ch, 1000000 + k * 1000000});
+    }
+    chart.picker()->setTrackerMode(QwtPicker::AlwaysOff);
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    chart.redraw_now();
+    QSignalSpy picked(&chart, &ui_scan_trend_chart_t::signal_channel_picked);
+    QWidget* canvas = chart.plot()->canvas();
+    auto at = [&](double x, double v) {
+        return QPoint(qRound(chart.plot()->transform(QwtPlot::xBottom, x)),
+                      qRound(chart.plot()->transform(QwtPlot::yLeft, chart_scan_y(v, 0.0, 10.0))));
+    };
+    // Channel 2's point at 2 s (value 4), a few pixels off.
+    QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier, at(2.0, 4.0) + QPoint(2, 3));
+    QCOMPARE(picked.count(), 1);
+    QCOMPARE(picked.first().first().toInt(), 2);
+    QCOMPARE(chart.value_axis_channel(), 2);
+    QVERIFY(chart.plot()->axisTitle(QwtPlot::yLeft).text().startsWith("CH:2"));
+    QVERIFY(!chart.is_user_view());  // a click is no zoom
+    // Channel 3 (value 6) at 4 s.
+    QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier, at(4.0, 6.0));
+    QCOMPARE(chart.value_axis_channel(), 3);
+    // Far from every line (value 9.5): nothing picked, the axis stays.
+    QTest::mouseClick(canvas, Qt::LeftButton, Qt::NoModifier, at(2.0, 9.5));
+    QCOMPARE(picked.count(), 2);
+    QCOMPARE(chart.value_axis_channel(), 3);
+    // A hidden curve cannot be picked.
+    chart.set_curve_visible(1, false);
+    QCOMPARE(chart.channel_at(at(1.0, 2.0)), 0);
+    chart.set_curve_visible(1, true);
+    QCOMPARE(chart.channel_at(at(1.0, 2.0)), 1);
+}
+
+// With the common axis on, the channels of the selected channel's function share one
+// scale (the union of their ranges) and the axis reads it; other functions keep theirs.
+void test_charts_t::scan_chart_common_axis_per_function() {
+    fixture_scan_chart_t chart(nullptr);
+    chart.resize(900, 500);
+    chart.run.start_timestamp = 1000000;
+    chart.functions = {{1, measure_dcv}, {2, measure_dcv}, {3, measure_acv}, {4, measure_dcv}};
+    const std::map<int, std::pair<double, double>> ranges = {
+        {1, {1.0, 0.0}}, {2, {10.0, -5.0}}, {3, {100.0, 0.0}}, {4, {50.0, 20.0}}};
+    for (const auto& [ch, r] : ranges) {
+        chart.set_curve_valid(ch, ch != 4);  // channel 4 does not take part
+        chart.set_auto_range(ch, false);
+        chart.set_range(ch, r.first, r.second);
+        chart.data[ch] = {{1.0, 1000000}, {1.0, 2000000}};
+    }
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    auto drawn = [&chart](int ch) {
+        double upper = 0.0, lower = 0.0;
+        chart.drawn_range(ch, upper, lower);
+        return std::make_pair(upper, lower);
+    };
+    auto first_y = [&chart](int ch) { return chart.curve(ch)->sample(0).y(); };
+    const QwtScaleDraw* y_draw = chart.plot()->axisScaleDraw(QwtPlot::yLeft);
+
+    chart.set_value_axis_channel(1);
+    chart.set_common_axis(true);
+    chart.redraw_now();
+    // DC voltage channels 1 and 2 share [-5, 10]; AC channel 3 keeps [0, 100].
+    QCOMPARE(drawn(1), std::make_pair(10.0, -5.0));
+    QCOMPARE(drawn(2), std::make_pair(10.0, -5.0));
+    QCOMPARE(drawn(3), std::make_pair(100.0, 0.0));
+    QCOMPARE(drawn(4), std::make_pair(50.0, 20.0));  // not valid: not on the common scale
+    QCOMPARE(first_y(1), chart_scan_y(1.0, -5.0, 10.0));
+    QCOMPARE(first_y(2), first_y(1));  // the same value at the same height
+    QCOMPARE(first_y(3), chart_scan_y(1.0, 0.0, 100.0));
+    QCOMPARE(y_draw->label(30000.0).text(), QString("10"));
+    QCOMPARE(y_draw->label(-30000.0).text(), QString("-5"));
+    QCOMPARE(chart.plot()->axisTitle(QwtPlot::yLeft).text(), QString("CH:1, CH:2"));
+    // The stored ranges stay each channel's own.
+    double upper = 0.0, lower = 0.0;
+    chart.get_range(1, upper, lower);
+    QCOMPARE(std::make_pair(upper, lower), std::make_pair(1.0, 0.0));
+
+    // Selecting the AC channel: alone in its function, it keeps its range; the DC ones
+    // go back to theirs.
+    chart.set_value_axis_channel(3);
+    chart.redraw_now();
+    QCOMPARE(drawn(1), std::make_pair(1.0, 0.0));
+    QCOMPARE(drawn(3), std::make_pair(100.0, 0.0));
+    QCOMPARE(first_y(1), chart_scan_y(1.0, 0.0, 1.0));
+    QCOMPARE(chart.plot()->axisTitle(QwtPlot::yLeft).text(), QString("CH:3"));
+
+    // Off: every channel on its own range again.
+    chart.set_value_axis_channel(2);
+    chart.set_common_axis(false);
+    chart.redraw_now();
+    QCOMPARE(drawn(1), std::make_pair(1.0, 0.0));
+    QCOMPARE(drawn(2), std::make_pair(10.0, -5.0));
+    QCOMPARE(first_y(1), chart_scan_y(1.0, 0.0, 1.0));
+    QCOMPARE(y_draw->label(-30000.0).text(), QString("-5"));
+    QCOMPARE(chart.plot()->axisTitle(QwtPlot::yLeft).text(), QString("CH:2"));
 }
 
 QTEST_MAIN(test_charts_t)

@@ -4,7 +4,9 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QImage>
+#include <QRegularExpression>
 #include <QScreen>
+#include <QFile>
 #include <QTextBrowser>
 #include <QToolButton>
 #include <QtTest>
@@ -42,7 +44,9 @@ private slots:
     void images_of_a_document_load();
     void missing_document_is_said();
     void screenshot();
+    void covers_every_page_fits_the_screen_and_closes_with_esc_data();
     void covers_every_page_fits_the_screen_and_closes_with_esc();
+    void chinese_help_has_every_english_section();
 };
 
 void test_help_window_t::each_document_opens_in_the_window_data() {
@@ -159,17 +163,24 @@ void test_help_window_t::screenshot() {
                                 ".png"));
 }
 
-// Every page has its section (reached from the list at the top); the window opens inside
-// the screen's available area and Esc closes it.
+void test_help_window_t::covers_every_page_fits_the_screen_and_closes_with_esc_data() {
+    QTest::addColumn<QByteArray>("document");
+    QTest::newRow("English") << QByteArray(ui_help_document_en);
+    QTest::newRow("Chinese") << QByteArray(ui_help_document_cn);
+}
+
+// Every page has its section (reached from the list at the top), in both languages; the
+// window opens inside the screen's available area and Esc closes it.
 void test_help_window_t::covers_every_page_fits_the_screen_and_closes_with_esc() {
+    QFETCH(QByteArray, document);
     QWidget owner;
-    ui_help_window_t* window = ui_help_window_t::open(&owner, ui_help_document_en);
+    ui_help_window_t* window = ui_help_window_t::open(&owner, document.constData());
     QVERIFY(window != nullptr);
     QVERIFY(QTest::qWaitForWindowExposed(window));
     auto* browser = window->findChild<QTextBrowser*>("help_browser");
     const QString html = browser->toHtml();
     for (const char* id : {"measure", "setting", "data", "save", "diagram", "scandata", "scandiagram", "charts",
-                           "console", "preferences", "publish", "keys", "add", "column", "project", "control", "lan"}) {
+                           "console", "preferences", "publish", "lab", "keys", "add", "column", "project", "control", "lan"}) {
         QVERIFY2(html.contains(QString("name=\"%1\"").arg(id)) || html.contains(QString("id=\"%1\"").arg(id)),
                  id);
         QVERIFY2(html.contains(QString("href=\"#%1\"").arg(id)) || QString(id) == "add" || QString(id) == "column" ||
@@ -189,6 +200,40 @@ void test_help_window_t::covers_every_page_fits_the_screen_and_closes_with_esc()
     QVERIFY(QTest::qWaitForWindowActive(window));
     QTest::keyClick(window, Qt::Key_Escape);
     QTRY_VERIFY(!window->isVisible());
+}
+
+// The Chinese help follows the English one: every section (id) of the English document,
+// and every link to a section, is in the Chinese one too, and its text is Chinese.
+void test_help_window_t::chinese_help_has_every_english_section() {
+    auto read = [](const char* document) {
+        QFile file(help_path(document));
+        if (!file.open(QIODevice::ReadOnly)) return QString();
+        return QString::fromUtf8(file.readAll());
+    };
+    const QString en = read(ui_help_document_en);
+    const QString cn = read(ui_help_document_cn);
+    QVERIFY(!en.isEmpty());
+    QVERIFY(!cn.isEmpty());
+    for (const char* pattern : {"id=\"([a-z]+)\"", "href=\"#([a-z]+)\""}) {
+        const QRegularExpression re(pattern);
+        QStringList ids;
+        for (auto it = re.globalMatch(en); it.hasNext();) ids << it.next().captured(0);
+        QVERIFY(ids.size() >= 12);
+        for (const QString& id : ids) QVERIFY2(cn.contains(id), qPrintable(id));
+    }
+    // Each section's paragraph text is Chinese (CJK characters), not an English copy.
+    const QRegularExpression section("<h2 id=\"([a-z]+)\">(.*?)(?=<h2|</body>)",
+                                     QRegularExpression::DotMatchesEverythingOption);
+    int sections = 0;
+    for (auto it = section.globalMatch(cn); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const QString text = m.captured(2);
+        int cjk = 0;
+        for (const QChar c : text) cjk += c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF;
+        QVERIFY2(cjk >= 6, qPrintable(m.captured(1)));
+        ++sections;
+    }
+    QCOMPARE(sections, en.count("<h2 id="));
 }
 
 QTEST_MAIN(test_help_window_t)

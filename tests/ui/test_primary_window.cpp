@@ -52,6 +52,32 @@ void flush_deletions() {
     QCoreApplication::processEvents();
 }
 
+// One instrument of a simulator started with `sim_args`, connected, in its window, and
+// measuring (its Measure page says "ON"): the common start of the lost-link cases.
+struct measuring_window_t {
+    velkaro_test::sim_process_t sim;
+    modal_closer_t closer;
+    ui_device_column_t column;
+    ui_device_item_t* item = nullptr;
+    std::unique_ptr<ui_primary_window_t> window;
+    QLabel* status = nullptr;
+
+    explicit measuring_window_t(std::vector<std::string> sim_args) : sim("VXA-2", std::move(sim_args)) {}
+    // A failed step fails the test: check QTest::currentTestFailed() after the call.
+    void start() {
+        QVERIFY(sim.ok());
+        column.slot_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
+        QVERIFY(velkaro_ui_test::wait_instruments_idle());
+        item = column.get_device_items().front();
+        QVERIFY(item->is_connected());
+        window = std::make_unique<ui_primary_window_t>(nullptr, item);
+        status = window->findChild<QLabel*>("measure_acq_status_label");
+        closer.clear();
+        window->findChild<QPushButton*>("measure_run_stop_btn")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("ON"), reading_wait_ms);
+    }
+};
+
 const QStringList pages_with_scan = {"measure_frame", "measure_diag_frame", "scan_data_frame",
                                      "scan_diag_frame", "scpi_config_frame"};
 const QStringList pages_without_scan = {"measure_frame", "measure_diag_frame", "scpi_config_frame"};
@@ -180,19 +206,13 @@ void test_primary_window_t::scan_pages_arrive_when_connected_later() {
 
 void test_primary_window_t::link_lost_while_measuring() {
     // The connection takes about 60 commands; a few ticks later the simulator drops every link.
-    velkaro_test::sim_process_t sim("VXA-2", {"--drop-after", "120"});
-    QVERIFY(sim.ok());
-    modal_closer_t closer;
-    ui_device_column_t column;
-    column.slot_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
-    QVERIFY(velkaro_ui_test::wait_instruments_idle());
-    ui_device_item_t* item = column.get_device_items().front();
-    QVERIFY(item->is_connected());
-    ui_primary_window_t window(nullptr, item);
-    auto* status = window.findChild<QLabel*>("measure_acq_status_label");
-    closer.clear();
-    window.findChild<QPushButton*>("measure_run_stop_btn")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("ON"), reading_wait_ms);
+    measuring_window_t bench({"--drop-after", "120"});
+    bench.start();
+    if (QTest::currentTestFailed()) return;
+    ui_device_item_t* item = bench.item;
+    QLabel* status = bench.status;
+    const velkaro_test::sim_process_t& sim = bench.sim;
+    modal_closer_t& closer = bench.closer;
 
     // Six failed transfers in a row, each waiting for its time-out.
     QTRY_VERIFY_WITH_TIMEOUT(!item->is_connected(), 60000);
@@ -210,25 +230,20 @@ void test_primary_window_t::link_lost_while_measuring() {
 
 void test_primary_window_t::link_lost_with_reconnection_goes_on_measuring() {
     // The network goes away a few ticks after the connection, for 2 s; the instrument keeps measuring.
-    velkaro_test::sim_process_t sim("VXA-2", {"--outage-after", "80", "--outage-for", "2"});
-    QVERIFY(sim.ok());
     plib_reconnect_policy_t on;
     on.enabled = true;
     plib_reconnect_t::set_default_policy(on);
     struct restore_t {
         ~restore_t() { plib_reconnect_t::set_default_policy(plib_reconnect_policy_t()); }
     } restore;
-    modal_closer_t closer;
-    ui_device_column_t column;
-    column.slot_add_device("VXA-2", sim.instr_resource(), pugi::xml_node());
-    QVERIFY(velkaro_ui_test::wait_instruments_idle());
-    ui_device_item_t* item = column.get_device_items().front();
-    QVERIFY(item->is_connected());
-    ui_primary_window_t window(nullptr, item);
-    auto* status = window.findChild<QLabel*>("measure_acq_status_label");
-    closer.clear();
-    window.findChild<QPushButton*>("measure_run_stop_btn")->click();
-    QTRY_COMPARE_WITH_TIMEOUT(status->text(), QString("ON"), reading_wait_ms);
+    measuring_window_t bench({"--outage-after", "80", "--outage-for", "2"});
+    bench.start();
+    if (QTest::currentTestFailed()) return;
+    ui_device_item_t* item = bench.item;
+    QLabel* status = bench.status;
+    const velkaro_test::sim_process_t& sim = bench.sim;
+    modal_closer_t& closer = bench.closer;
+    ui_primary_window_t& window = *bench.window;
 
     // The item says it is reconnecting, then the note goes; the run never stopped.
     QTRY_COMPARE_WITH_TIMEOUT(item->link_note(), QString("Reconnecting"), 60000);

@@ -20,6 +20,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QToolButton>
+#include <QTableWidget>
 #include <QtTest>
 #include <memory>
 
@@ -237,6 +238,7 @@ private slots:
     void settings_dialog_ok_rules_data();
     void settings_dialog_ok_rules();
     void slow_instrument_shows_busy_page();
+    void lost_link_while_scanning_stops_on_the_lane();
     void page_deleted_or_released_while_starting_data();
     void page_deleted_or_released_while_starting();
     void live_scan_screenshots();
@@ -854,6 +856,35 @@ void test_scan_data_t::slow_instrument_shows_busy_page() {
     QTRY_VERIFY_WITH_TIMEOUT(!f.page->is_busy(), io_timeout_ms);
 }
 
+// A lost link while a slow instrument scans: the scan's stop waits for the fetch in
+// flight before it sends "ROUT:STAR 0", so it goes with the disconnect on the item's
+// lane, ahead of the link closing; the window does not wait for it.
+void test_scan_data_t::lost_link_while_scanning_stops_on_the_lane() {
+    scan_fixture_t f({"--reply-delay", "300"});
+    QVERIFY(f.ok());
+    f.check_channels({1, 2});
+    QVERIFY(f.press_switch());
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QString("SCANING"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(f.cfg->get_scan_run_state_info().readings_count > 0, 10000);
+    velkaro_ui_test::modal_closer_t closer;
+    f.mark();
+
+    emit f.window->signal_recv_remote_notify(remote_notify_link_lost);
+    QCoreApplication::processEvents();  // the notification is queued
+    // Back at once: the stop and the disconnect travel on the lane.
+    QVERIFY(f.item->is_busy());
+
+    QVERIFY(velkaro_ui_test::wait_instruments_idle());
+    QTRY_VERIFY_WITH_TIMEOUT(closer.count() == 1, 10000);
+    QVERIFY2(closer.seen().first().startsWith("Warning|Lost the connection to VXA-2 at "),
+             qPrintable(closer.seen().first()));
+    QVERIFY(!f.item->is_connected());
+    QCOMPARE(f.cfg->get_scan_run_state(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(f.status(), QString("STOP"), 10000);
+    const QStringList sent = f.commands_since_mark();
+    QVERIFY2(sent.contains("ROUT:STAR 0"), qPrintable(sent.join(" | ")));
+}
+
 void test_scan_data_t::page_deleted_or_released_while_starting_data() {
     QTest::addColumn<bool>("release");
     QTest::newRow("page deleted") << false;
@@ -922,6 +953,15 @@ void test_scan_data_t::live_scan_screenshots() {
     }
     QTest::qWait(3000);
     QVERIFY(f.window->grab().save(dir + "/scan_diagram_live" + suffix + ".png"));
+    // Channel 2 chosen (its row), its function's channels on one common axis.
+    auto* diagram_table = f.window->findChild<QTableWidget*>("scan_channel_config_widget");
+    auto* common = f.window->findChild<QCheckBox*>("scan_diagram_common_axis_box");
+    QVERIFY(diagram_table != nullptr && common != nullptr);
+    diagram_table->setCurrentCell(1, 0);
+    common->click();
+    QTest::qWait(1500);
+    QVERIFY(f.window->grab().save(dir + "/scan_diagram_common_axis" + suffix + ".png"));
+    common->click();
     for (QToolButton* tab : f.window->findChildren<QToolButton*>()) {
         if (tab->text() == "Scan Data") tab->click();
     }

@@ -141,6 +141,7 @@ private slots:
     void bad_project_window_keeps_the_previous_one();
     void channel_store_follows_engine_tails();
     void choosing_a_row_gives_the_value_axis();
+    void curve_pick_and_common_axis_box_reach_the_other_side();
     void colour_without_alpha_is_a_valid_style_data();
     void colour_without_alpha_is_a_valid_style();
 };
@@ -556,6 +557,26 @@ void test_scan_diagram_t::choosing_a_row_gives_the_value_axis() {
     bench.chart()->set_range(3, 2.0, -2.0);
     bench.chart()->redraw_now();
     QCOMPARE(bench.chart()->plot()->axisScaleDraw(QwtPlot::yLeft)->label(30000.0).text(), QString("2"));
+}
+
+// A channel picked on the chart becomes the table's current row (without coming back
+// as a row choice); the "Common axis per function" box switches the chart's option.
+void test_scan_diagram_t::curve_pick_and_common_axis_box_reach_the_other_side() {
+    velkaro_test::sim_process_t sim("VXA-2");
+    QVERIFY(sim.ok());
+    bench_t bench(sim.instr_resource());
+    QSignalSpy rows(bench.frame()->findChild<config_t*>(), &config_t::signal_select_channel);
+    emit bench.chart()->signal_channel_picked(5);
+    QCOMPARE(bench.table()->currentRow(), 4);
+    QCOMPARE(rows.count(), 0);
+    auto* box = bench.frame()->findChild<QCheckBox*>("scan_diagram_common_axis_box");
+    QVERIFY(box != nullptr);
+    QVERIFY(!box->isChecked());
+    QVERIFY(!bench.chart()->get_common_axis());
+    box->click();
+    QVERIFY(bench.chart()->get_common_axis());
+    box->click();
+    QVERIFY(!bench.chart()->get_common_axis());
 }
 
 void test_scan_diagram_t::colour_without_alpha_is_a_valid_style_data() {

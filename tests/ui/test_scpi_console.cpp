@@ -11,6 +11,8 @@
 #include <QVBoxLayout>
 #include <QtTest>
 #include <memory>
+#include <string>
+#include <thread>
 
 #include "cfg/cfg_main.h"
 #include "support/sim_process.h"
@@ -19,7 +21,10 @@
 #include "ui/ui_combo_box.h"
 #include "ui/ui_device_column/ui_device_column.h"
 #include "ui/ui_device_column/ui_device_item.h"
+#include "ui/ui_primary_window/ui_primary_window.h"
 #include "ui/ui_primary_window/ui_scpi_config_frame.h"
+#include "ui/ui_log_console.h"
+#include "common/plib_log.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -144,6 +149,8 @@ private slots:
     void slow_read_keeps_the_window_running_and_fails_visibly();
     void dead_instrument_write_fails_visibly();
     void page_deleted_while_reading();
+    void core_lines_from_a_worker_thread_reach_the_console();
+    void core_line_flood_is_bounded();
 };
 
 void test_scpi_console_t::initTestCase() {
@@ -423,6 +430,53 @@ void test_scpi_console_t::page_deleted_while_reading() {
     ui_scpi_config_frame_t again(nullptr, f.item);
     press(&again, "scpi_write_button", "*CLS\\n");
     QCOMPARE(log_entries(&again), (QList<entry_t>{{"command", "*CLS\\n"}}));
+}
+
+// The core's console lines (plib_log) from any thread reach the instrument window's
+// console through the GUI thread, in order, and stop when the sink is given back.
+void test_scpi_console_t::core_lines_from_a_worker_thread_reach_the_console() {
+    ui_device_item_t item("VXA-2", "", pugi::xml_node());
+    ui_primary_window_t window(nullptr, &item);
+    auto* page = window.findChild<ui_scpi_config_frame_t*>("scpi_config_frame");
+    QVERIFY(page != nullptr);
+    ui_log_console_t& console = ui_log_console_t::instance();
+    console.install();
+    const int before = log_entries(page).size();
+    std::thread worker([] {
+        for (int i = 0; i < 3; ++i) plib_log("_check_device_model_match: line " + std::to_string(i));
+    });
+    worker.join();
+    // Handed over, not shown from the worker: the GUI thread shows them on its next turn.
+    QCOMPARE(log_entries(page).size(), before);
+    QTRY_COMPARE(log_entries(page).size(), before + 3);
+    const QList<entry_t> entries = log_entries(page).mid(before);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(entries[i], (entry_t{"notice", QString("_check_device_model_match: line %1").arg(i)}));
+    }
+    console.uninstall();
+    plib_log("after the sink was given back");
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QCOMPARE(log_entries(page).size(), before + 3);
+}
+
+// A flood from a thread while the GUI thread is busy keeps only the newest lines and
+// says how many were left out.
+void test_scpi_console_t::core_line_flood_is_bounded() {
+    ui_log_console_t& console = ui_log_console_t::instance();
+    console.install();
+    QSignalSpy lines(&console, &ui_log_console_t::signal_console_line);
+    const int extra = 25;
+    const int total = static_cast<int>(ui_log_console_t::pending_limit) + extra;
+    std::thread worker([total] {
+        for (int i = 0; i < total; ++i) plib_log("line " + std::to_string(i));
+    });
+    worker.join();
+    QTRY_COMPARE(lines.count(), static_cast<int>(ui_log_console_t::pending_limit) + 1);
+    QCOMPARE(lines.first().first().toString(), QString("(%1 earlier lines not shown)").arg(extra));
+    QCOMPARE(lines.at(1).first().toString(), QString("line %1").arg(extra));
+    QCOMPARE(lines.last().first().toString(), QString("line %1").arg(total - 1));
+    console.uninstall();
 }
 
 QTEST_MAIN(test_scpi_console_t)

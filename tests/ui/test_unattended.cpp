@@ -17,9 +17,12 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QStackedLayout>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QtTest>
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -34,6 +37,7 @@
 #include "ui/ui_menu_bar.h"
 #include "ui/ui_preferences.h"
 #include "ui/ui_primary_window/ui_measure_frame.h"
+#include "ui/ui_primary_window/ui_measure_record_config_dialog.h"
 #include "ui/ui_primary_window/ui_primary_window.h"
 #include "ui_test_support.h"
 
@@ -111,6 +115,8 @@ private slots:
     void initTestCase();
     void cleanup();
     void slow_instrument_changes_return_at_once_in_order();
+    void adding_a_slow_instrument_keeps_the_loop_turning();
+    void acquisition_mode_reaches_a_slow_instrument_in_order();
     void change_not_taken_puts_the_old_value_back();
     void connect_failures_say_what_happened_data();
     void connect_failures_say_what_happened();
@@ -164,6 +170,95 @@ void test_unattended_t::slow_instrument_changes_return_at_once_in_order() {
     QVERIFY2(function_at >= 0 && range_at > function_at, qPrintable(sent.join(" / ")));
     QCOMPARE(QString::fromStdString(shell.cfg()->get_range(measure_dci)), chosen);
     QCOMPARE(shell.cfg()->get_auto_range(measure_dci), 0);
+    QCOMPARE(closer.count(), 0);
+}
+
+// Adding an instrument returns before it answers, and the instrument window's scan
+// pages (tens of milliseconds each to build and to place) come in pieces, each in its own
+// turn of the event loop: a timer that ticks every turn sees the pages half built.
+void test_unattended_t::adding_a_slow_instrument_keeps_the_loop_turning() {
+    velkaro_test::sim_process_t slow("VXA-2", {"--reply-delay", "300"});
+    QVERIFY(slow.ok());
+    modal_closer_t closer;
+    ui_main_window_t window("");
+    window.show();
+    // 0 no scan page, 1 Scan Data built, 2 both built, 3 Scan Data placed, 4 both placed.
+    auto stage = [&window]() -> int {
+        const auto items = window.device_column()->get_device_items();
+        ui_primary_window_t* page = items.empty() ? nullptr : window.primary_window_of(items.front());
+        if (page == nullptr) return 0;
+        auto* pages = page->findChild<QStackedLayout*>();
+        QWidget* data = page->findChild<QWidget*>("scan_data_frame");
+        QWidget* diagram = page->findChild<QWidget*>("scan_diag_frame");
+        if (data == nullptr) return 0;
+        if (diagram == nullptr) return 1;
+        if (pages->indexOf(data) < 0) return 2;
+        return pages->indexOf(diagram) < 0 ? 3 : 4;
+    };
+    QList<int> seen;
+    QTimer ticker;  // every turn of the event loop
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        if (seen.isEmpty() || seen.last() != stage()) seen << stage();
+    });
+    ticker.start(0);
+
+    emit window.menu_bar()->signal_add_device("VXA-2", slow.instr_resource(), pugi::xml_node());
+    // Back at once: the item and its window exist, the instrument has not answered yet.
+    const auto items = window.device_column()->get_device_items();
+    QCOMPARE(items.size(), size_t(1));
+    QVERIFY(items.front()->is_busy());
+    QVERIFY(window.primary_window_of(items.front()) != nullptr);
+    QCOMPARE(stage(), 0);
+
+    QVERIFY(wait_instruments_idle());
+    QVERIFY(items.front()->is_connected());
+    QVERIFY(window.primary_window_of(items.front())->has_scan_card());
+    QCOMPARE(stage(), 4);
+    ticker.stop();
+    // In order, never backwards, and the loop turned while the pages were half built.
+    QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+    QCOMPARE(seen.first(), 0);
+    QCOMPARE(seen.last(), 4);
+    QString stages;
+    for (int s : seen) stages += QString::number(s);
+    QVERIFY2(seen.size() >= 3, qPrintable("stages seen: " + stages));
+    QCOMPARE(closer.count(), 0);
+    window.slot_close_without_asking();
+}
+
+// The record dialog's acquisition mode goes to the instrument as trigger settings, after
+// the fetch in flight: OK returns at once, and the instrument gets the mode after the
+// change made before it.
+void test_unattended_t::acquisition_mode_reaches_a_slow_instrument_in_order() {
+    velkaro_test::sim_process_t sim("VXA-2", {"--reply-delay", "500"});
+    QVERIFY(sim.ok());
+    modal_closer_t closer;
+    shell_t shell("VXA-2", sim.instr_resource());
+    QVERIFY(shell.item->is_connected());
+    QCOMPARE(shell.cfg()->get_acq_mode(), 0);
+    // Measuring: every tick's fetch waits for the instrument's reply.
+    shell.cfg()->set_run_state(1);
+    QTRY_VERIFY_WITH_TIMEOUT(shell.cfg()->get_total_count() > 0, 10000);
+    const size_t mark = sim.log_lines().size();
+
+    shell.function()->setCurrentIndex(measure_dci);
+    QCOMPARE(shell.item->settings_in_flight(), 1);
+    QPointer<ui_measure_record_config_dialog_t> dialog =
+        new ui_measure_record_config_dialog_t(nullptr, shell.item->get_mngr(), shell.item);
+    dialog->findChild<QRadioButton*>("record_single_radio")->setChecked(true);
+    dialog->findChild<QPushButton*>("record_ok_button")->click();
+    // Back before the instrument answered: the mode waits on the lane behind the function.
+    QCOMPARE(shell.item->settings_in_flight(), 2);
+    QVERIFY(!shell.function()->isEnabled());
+    delete dialog.data();
+
+    QVERIFY(wait_instruments_idle());
+    QCOMPARE(shell.cfg()->get_acq_mode(), 1);
+    const QStringList sent = commands_since(sim, mark);
+    const int function_at = index_of(sent, "FUNC \"CURR");
+    const int mode_at = index_of(sent, "TRIG:COUNT 1");
+    QVERIFY2(function_at >= 0 && mode_at > function_at, qPrintable(sent.join(" / ")));
+    QVERIFY(shell.function()->isEnabled());
     QCOMPARE(closer.count(), 0);
 }
 

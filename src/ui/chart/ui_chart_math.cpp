@@ -4,6 +4,11 @@
 #include <cmath>
 #include <cstdint>
 
+#include <qwt_date.h>
+#include <qwt_date_scale_engine.h>
+#include <qwt_scale_engine.h>
+#include <qwt_scale_div.h>
+
 #include "common/plib_common.h"
 
 double chart_measure_y(double v, double lower, double upper) {
@@ -62,6 +67,29 @@ QString chart_time_label(double x) {
 QString chart_readings_label(double x, quint64 readings) {
     if (std::fabs(x) < 1e-9) return QString("Readings: #%1").arg(readings);
     return QString();
+}
+
+QList<double> chart_time_ticks(double x1, double x2, int max_steps) {
+    QList<double> ticks;
+    if (!std::isfinite(x1) || !std::isfinite(x2) || !(x1 < x2)) return ticks;
+    max_steps = std::clamp(max_steps, 1, 100);
+    // Beyond a century (an instrument clock that jumped) the calendar has no use: plain
+    // round numbers of seconds.
+    constexpr double century_s = 3.2e9;
+    if (std::fabs(x1) > century_s || std::fabs(x2) > century_s) {
+        QwtLinearScaleEngine linear;
+        const QwtScaleDiv div = linear.divideScale(x1, x2, max_steps, 0);
+        return div.ticks(QwtScaleDiv::MajorTick);
+    }
+    // The engine aligns to the calendar in milliseconds since the epoch; in UTC, time 0
+    // is a midnight, so its steps fall on whole seconds, minutes and hours of the run.
+    QwtDateScaleEngine engine(Qt::UTC);
+    const QwtScaleDiv div = engine.divideScale(x1 * 1000.0, x2 * 1000.0, max_steps, 0);
+    for (double t : div.ticks(QwtScaleDiv::MajorTick)) {
+        const double s = t / 1000.0;
+        if (s >= x1 - 1e-9 && s <= x2 + 1e-9) ticks << s;
+    }
+    return ticks;
 }
 
 chart_elapsed_texts_t chart_elapsed_texts(double elapsed_s) {
@@ -132,25 +160,29 @@ chart_measure_points_t chart_measure_points(const plib_trend_data_info_t& info, 
         if (y == -chart_overload_y) out.lower_overload = true;
         out.points.append(QPointF(x, y));
     };
+    // The difference is taken on the whole 64-bit timestamps: as doubles of the epoch
+    // they would lose the microseconds. The instrument's own clock may be anything, so
+    // a difference beyond 64 bits falls back to doubles instead of overflowing.
+    auto seconds_from = [](int64_t t, int64_t origin) {
+        int64_t d = 0;
+        if (__builtin_sub_overflow(t, origin, &d))
+            return (static_cast<double>(t) - static_cast<double>(origin)) / 1e6;
+        return static_cast<double>(d) / 1e6;
+    };
     if (trend_mode == 1) {
+        const int64_t earliest = std::min(info.max_points[0].timestamp, info.min_points[0].timestamp);
         for (int k = 0; k < n; ++k) {
-            const double vmax = info.max_points[k].value;
-            const double vmin = info.min_points[k].value;
-            add(k, chart_measure_y(vmax, lower, upper));
-            if (vmin != vmax) add(k, chart_measure_y(vmin, lower, upper));
+            const plib_data_t* a = &info.max_points[k];
+            const plib_data_t* b = &info.min_points[k];
+            if (b->timestamp < a->timestamp) std::swap(a, b);
+            add(seconds_from(a->timestamp, earliest), chart_measure_y(a->value, lower, upper));
+            if (b->timestamp != a->timestamp || !(b->value == a->value))
+                add(seconds_from(b->timestamp, earliest), chart_measure_y(b->value, lower, upper));
         }
         return out;
     }
     const int64_t latest = std::max(info.max_points[n - 1].timestamp, info.min_points[n - 1].timestamp);
-    // The difference is taken on the whole 64-bit timestamps: as doubles of the epoch
-    // they would lose the microseconds. The instrument's own clock may be anything, so
-    // a difference beyond 64 bits falls back to doubles instead of overflowing.
-    auto seconds_before = [latest](int64_t t) {
-        int64_t d = 0;
-        if (__builtin_sub_overflow(t, latest, &d))
-            return (static_cast<double>(t) - static_cast<double>(latest)) / 1e6;
-        return static_cast<double>(d) / 1e6;
-    };
+    auto seconds_before = [&seconds_from, latest](int64_t t) { return seconds_from(t, latest); };
     for (int k = 0; k < n; ++k) {
         add(seconds_before(info.max_points[k].timestamp),
             chart_measure_y(info.max_points[k].value, lower, upper));

@@ -8,6 +8,7 @@
 // Y axes never rescale: a range change only remaps the values and relabels the ticks.
 #pragma once
 
+#include <QList>
 #include <QPointF>
 #include <QString>
 #include <QVector>
@@ -42,6 +43,11 @@ QString chart_time_label(double x);
 // "All" mode X tick label: the readings count under x = 0, nothing elsewhere.
 QString chart_readings_label(double x, quint64 readings);
 
+// Major ticks (seconds) of a time axis over [x1, x2] seconds, at most about `max_steps`
+// steps, on the round steps of a clock (1, 2, 5, 10, 15, 30 s, 1, 2, 5, 10, 15, 30 min,
+// 1, 2, 3, 4, 6, 12 h, days ...) counted from 0; Qwt's date scale engine picks them.
+QList<double> chart_time_ticks(double x1, double x2, int max_steps);
+
 // Record time of the header: two-digit hours, two-digit minutes, seconds as "05.25".
 struct chart_elapsed_texts_t {
     QString hours;
@@ -68,9 +74,11 @@ bool chart_default_range(int f, const std::string& range_text, const std::string
 bool chart_auto_range(double ymin, double ymax, double& lower, double& upper);
 
 // The measure chart's points from a trend view (count clamped to 0..1000).
-//   "All" (trend mode 1): point k at x = k for the max value, and one more for the min
-//   value when it differs. "Recent" (0): each max and min at its time in seconds
-//   before the latest timestamp of the view (so x runs up to 0).
+//   "All" (trend mode 1): each max and min at its time in seconds since the earliest
+//   timestamp of the view (so x runs from 0 over the whole run), the earlier of a pair
+//   first, and the second only when it differs from the first in time or value.
+//   "Recent" (0): each max and min at its time in seconds before the latest timestamp
+//   of the view (so x runs up to 0).
 // Also tells whether a point lies on the upper or the lower overload line.
 struct chart_measure_points_t {
     QVector<QPointF> points;

@@ -12,6 +12,7 @@
 
 #include <qwt_plot_magnifier.h>
 #include <qwt_plot_panner.h>
+#include <qwt_picker_machine.h>
 #include <qwt_plot_picker.h>
 #include <qwt_plot_renderer.h>
 #include <qwt_plot_zoomer.h>
@@ -141,11 +142,19 @@ void ui_common_trend_chart_t::_init_tools() {
 
     m_ppicker = new chart_picker_t(this, canvas);
     m_ppicker->setObjectName("chart_picker");
+    // A click selects a point: the charts pick what lies there (the zoomer ignores a
+    // drag too small to be a rectangle).
+    m_ppicker->setStateMachine(new QwtPickerClickPointMachine());
+    m_ppicker->setMousePattern(QwtEventPattern::MouseSelect1, Qt::LeftButton);
+    connect(m_ppicker, static_cast<void (QwtPlotPicker::*)(const QPointF&)>(&QwtPlotPicker::selected), this,
+            [this](const QPointF& pos) { _clicked(pos); });
 
     canvas->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(canvas, &QWidget::customContextMenuRequested, this, &ui_common_trend_chart_t::_show_menu);
     canvas->setToolTip("Drag: zoom · Ctrl+drag: pan · Wheel: zoom · Right button: automatic view, export");
 }
+
+void ui_common_trend_chart_t::_clicked(const QPointF&) {}
 
 bool ui_common_trend_chart_t::is_user_view() const {
     return m_moved || (m_pzoomer != nullptr && m_pzoomer->zoomRectIndex() > 0);

@@ -70,6 +70,9 @@ protected:
     virtual QString _cursor_text(const QPointF& plot_pos) const = 0;
     // The CSV text of the points drawn, header line first.
     virtual QString _csv_text() const = 0;
+    // A left click (press and release without a drag) at a point of the plot (axis
+    // coordinates), reported by the picker; nothing by default.
+    virtual void _clicked(const QPointF& plot_pos);
     // Called by the charts right after they set their automatic axes: remembered for
     // reset_view and as the zoom base. Nothing while the user's view is on.
     void _mark_auto_view();

@@ -4,8 +4,8 @@
 
 #include <qwt_scale_draw.h>
 
-// X axis of the measure chart: the readings count under x = 0 ("All" trend mode) or
-// time labels such as -1m05s ("Recent").
+// X axis of the measure chart: time labels such as -1m05s ("Recent") or 16m40s ("All");
+// the readings labels (the count under x = 0) remain for callers that want them.
 class ui_x_scale_draw_t : public QwtScaleDraw {
 public:
     enum class labels_t { readings, time };

@@ -257,14 +257,36 @@ ui_scan_channel_store_t::envelope_t ui_scan_channel_store_t::_query(int64_t i0, 
     return e;
 }
 
-ui_scan_channel_store_t::envelope_t ui_scan_channel_store_t::_column_envelope(int64_t i0, int64_t i1) const {
+ui_scan_channel_store_t::column_envelopes_t ui_scan_channel_store_t::_column_envelope(
+    int64_t i0, int64_t i1, int64_t col, uint64_t start_us, const chart_column_map_t& columns) const {
     while (m_column_cursor < m_columns.size() && m_columns[m_column_cursor].i0 < i0) ++m_column_cursor;
-    envelope_t e;
+    column_envelopes_t e;
     if (m_column_cursor < m_columns.size() && m_columns[m_column_cursor].i0 == i0 &&
         m_columns[m_column_cursor].i1 == i1) {
         e = m_columns[m_column_cursor].e;
     } else {
-        e = _query<false>(i0, i1);
+        // The first reading at or past a position in the pixel (positions do not
+        // decrease within a run); the merged columns beyond the axis have no parts.
+        auto first_at = [&](double offset) {
+            int64_t good = i0 - 1;  // last index known before the position
+            int64_t bad = i1;       // first index known at or past it
+            const double at = static_cast<double>(col) + offset;
+            while (bad - good > 1) {
+                const int64_t mid = good + (bad - good) / 2;
+                if (columns.position(_x(mid, start_us)) < at) {
+                    good = mid;
+                } else {
+                    bad = mid;
+                }
+            }
+            return bad;
+        };
+        const bool inside = col >= columns.lo && col <= columns.hi;
+        e.left_end = inside ? first_at(chart_column_side_part) : i1;
+        e.right_begin = inside ? first_at(1.0 - chart_column_side_part) : i0;
+        e.whole = _query<false>(i0, i1);
+        e.left = _query<false>(i0, e.left_end);
+        e.right = _query<false>(e.right_begin, i1);
     }
     m_next_columns.push_back({i0, i1, e});
     return e;
@@ -292,9 +314,10 @@ double ui_scan_channel_store_t::last_x(uint64_t start_us) const {
     return empty() ? 0.0 : _x(m_end - 1, start_us);
 }
 
-void ui_scan_channel_store_t::_emit_column(int64_t i0, int64_t i1, uint64_t start_us,
-                                           const chart_scan_ymap_t& ymap, QVector<QPointF>& out,
-                                           std::vector<uint8_t>* dense) const {
+void ui_scan_channel_store_t::_emit_column(int64_t i0, int64_t i1, int64_t col, uint64_t start_us,
+                                           const chart_column_map_t& columns, const chart_scan_ymap_t& ymap,
+                                           QVector<QPointF>& out, std::vector<uint8_t>* dense,
+                                           std::vector<chart_column_halves_t>* halves) const {
     const bool many = i1 - i0 > 4;
     auto put = [&](int64_t abs) {
         out.append(QPointF(_x(abs, start_us), ymap.y(m_v[_phys(abs)])));
@@ -304,32 +327,52 @@ void ui_scan_channel_store_t::_emit_column(int64_t i0, int64_t i1, uint64_t star
         for (int64_t i = i0; i < i1; ++i) put(i);
         return;
     }
-    // The lowest and the highest y of the column: y is monotonic in the finite values
-    // (rising or falling with the sign of k), and every NaN or infinite value sits at 0.
-    const envelope_t e = _column_envelope(i0, i1);
-    int64_t lo = -1;
-    int64_t hi = -1;
-    double ylo = 0.0;
-    double yhi = 0.0;
-    auto consider = [&](int64_t abs, double y) {
-        if (lo < 0 || y < ylo) lo = abs, ylo = y;
-        if (hi < 0 || y > yhi) hi = abs, yhi = y;
+    // The lowest and the highest y of a set of readings: y is monotonic in the finite
+    // values (rising or falling with the sign of k), and every NaN or infinite value
+    // sits at 0. A value so far out that its y overflows is drawn at 0 too, so then the
+    // extremes of the values are not those of the y: every reading is looked at.
+    struct extent_t {
+        int64_t lo = -1;
+        int64_t hi = -1;
+        double ylo = 0.0;
+        double yhi = 0.0;
+        void consider(int64_t abs, double y) {
+            if (lo < 0 || y < ylo) lo = abs, ylo = y;
+            if (hi < 0 || y > yhi) hi = abs, yhi = y;
+        }
     };
-    bool overflow = false;
-    for (const auto& [abs, v] : {std::make_pair(e.imin, e.vmin), std::make_pair(e.imax, e.vmax)}) {
-        if (abs < 0) continue;
-        const double r = ymap.k * (v - ymap.c);
-        if (ymap.k != 0.0 && !std::isfinite(r)) overflow = true;
-        consider(abs, ymap.y(v));
+    auto extent_of = [&](const envelope_t& e, int64_t a, int64_t b) {
+        extent_t x;
+        bool overflow = false;
+        for (const auto& [abs, v] : {std::make_pair(e.imin, e.vmin), std::make_pair(e.imax, e.vmax)}) {
+            if (abs < 0) continue;
+            const double r = ymap.k * (v - ymap.c);
+            if (ymap.k != 0.0 && !std::isfinite(r)) overflow = true;
+            x.consider(abs, ymap.y(v));
+        }
+        if (e.inan >= 0) x.consider(e.inan, 0.0);
+        if (overflow) {
+            x = extent_t();
+            for (int64_t i = a; i < b; ++i) x.consider(i, ymap.y(m_v[_phys(i)]));
+        }
+        return x;
+    };
+    const column_envelopes_t e = _column_envelope(i0, i1, col, start_us, columns);
+    const extent_t whole = extent_of(e.whole, i0, i1);
+    if (halves != nullptr) {
+        chart_column_halves_t h;
+        h.first = out.size();
+        const extent_t left = extent_of(e.left, i0, e.left_end);
+        const extent_t right = extent_of(e.right, e.right_begin, i1);
+        h.left = left.lo >= 0;
+        h.right = right.lo >= 0;
+        h.left_lo = left.ylo;
+        h.left_hi = left.yhi;
+        h.right_lo = right.ylo;
+        h.right_hi = right.yhi;
+        halves->push_back(h);
     }
-    if (e.inan >= 0) consider(e.inan, 0.0);
-    if (overflow) {
-        // A value so far out that its y overflows is drawn at 0, so the extremes of the
-        // column are no longer the extremes of its values: look at every reading.
-        lo = hi = -1;
-        for (int64_t i = i0; i < i1; ++i) consider(i, ymap.y(m_v[_phys(i)]));
-    }
-    int64_t picks[4] = {i0, lo, hi, i1 - 1};
+    int64_t picks[4] = {i0, whole.lo, whole.hi, i1 - 1};
     std::sort(std::begin(picks), std::end(picks));
     for (int k = 0; k < 4; ++k) {
         if (k > 0 && picks[k] == picks[k - 1]) continue;
@@ -339,7 +382,8 @@ void ui_scan_channel_store_t::_emit_column(int64_t i0, int64_t i1, uint64_t star
 
 void ui_scan_channel_store_t::_emit_run(int64_t r0, int64_t r1, uint64_t start_us,
                                         const chart_column_map_t& columns, const chart_scan_ymap_t& ymap,
-                                        QVector<QPointF>& out, std::vector<uint8_t>* dense) const {
+                                        QVector<QPointF>& out, std::vector<uint8_t>* dense,
+                                        std::vector<chart_column_halves_t>* halves) const {
     int64_t i = r0;
     int64_t last_count = 0;  // readings of the previous column
     while (i < r1) {
@@ -377,7 +421,7 @@ void ui_scan_channel_store_t::_emit_run(int64_t r0, int64_t r1, uint64_t start_u
                 bad = mid;
             }
         }
-        _emit_column(i, bad, start_us, ymap, out, dense);
+        _emit_column(i, bad, col, start_us, columns, ymap, out, dense, halves);
         last_count = bad - i;
         i = bad;
     }
@@ -385,9 +429,11 @@ void ui_scan_channel_store_t::_emit_run(int64_t r0, int64_t r1, uint64_t start_u
 
 void ui_scan_channel_store_t::points(uint64_t start_us, const chart_column_map_t& columns,
                                      const chart_scan_ymap_t& ymap, bool reduce, QVector<QPointF>& out,
-                                     std::vector<uint8_t>* dense) const {
+                                     std::vector<uint8_t>* dense,
+                                     std::vector<chart_column_halves_t>* halves) const {
     out.clear();
     if (dense != nullptr) dense->clear();
+    if (halves != nullptr) halves->clear();
     if (empty()) return;
     if (!reduce) {
         out.reserve(static_cast<int>(std::min<int64_t>(size(), INT32_MAX)));
@@ -402,7 +448,7 @@ void ui_scan_channel_store_t::points(uint64_t start_us, const chart_column_map_t
     for (std::size_t k = 0; k < m_runs.size(); ++k) {
         const int64_t r0 = std::max(m_runs[k], m_first);
         const int64_t r1 = k + 1 < m_runs.size() ? m_runs[k + 1] : m_end;
-        if (r0 < r1) _emit_run(r0, r1, start_us, columns, ymap, out, dense);
+        if (r0 < r1) _emit_run(r0, r1, start_us, columns, ymap, out, dense, halves);
     }
     m_columns.swap(m_next_columns);
 }

@@ -38,11 +38,29 @@ struct chart_column_map_t {
     chart_column_map_t() = default;
     chart_column_map_t(double s1, double s2, double p1, double p2);
     int64_t column(double x) const;
+    // The pixel position of x (column(x) is its floor inside the kept columns).
+    double position(double x) const { return p1 + (x - s1) * scale; }
     double s1 = 0.0;
     double scale = 1.0;  // pixels per second
     double p1 = 0.0;
     int64_t lo = 0;  // first column kept apart; everything left of it is column lo - 1
     int64_t hi = 0;  // last column kept apart; everything right of it is column hi + 1
+};
+
+// Where in its pixel column the readings of a reduced (dense) column lie: the lowest and
+// highest y of those in the left three quarters of the pixel and of those in its right
+// three quarters. A pen reaches a neighbouring column only from the readings near that
+// side; drawing the neighbour from the whole column's extremes painted rows no reading
+// reaches there (by up to a pen's width times the slope). The parts overlap by half a
+// pixel because an antialiased stroke's joins and caps reach further than its half
+// width. `first` is the index (in the points) of the column's first point.
+inline constexpr double chart_column_side_part = 0.75;
+struct chart_column_halves_t {
+    int first = 0;
+    bool left = false;   // readings in [column, column + 0.75)
+    bool right = false;  // readings in [column + 0.25, column + 1)
+    double left_lo = 0.0, left_hi = 0.0;
+    double right_lo = 0.0, right_hi = 0.0;
 };
 
 class ui_scan_channel_store_t {
@@ -80,8 +98,10 @@ public:
     // lowest, highest and last point; without, every reading is a point. `dense`, when
     // given, gets one flag per point: set for the points standing for a column of more
     // than four readings.
+    // `halves`, when given, gets one entry per reduced column (see chart_column_halves_t).
     void points(uint64_t start_us, const chart_column_map_t& columns, const chart_scan_ymap_t& ymap,
-                bool reduce, QVector<QPointF>& out, std::vector<uint8_t>* dense = nullptr) const;
+                bool reduce, QVector<QPointF>& out, std::vector<uint8_t>* dense = nullptr,
+                std::vector<chart_column_halves_t>* halves = nullptr) const;
 
     // Test access: the readings held, oldest first.
     int64_t timestamp_at(std::size_t k) const { return m_ts[_phys(m_first + static_cast<int64_t>(k))]; }
@@ -120,14 +140,25 @@ private:
     void _merge(envelope_t& e, const envelope_t& block) const;
     template <bool normal>
     envelope_t _query(int64_t i0, int64_t i1) const;
-    // The column [i0, i1)'s extremes, from the previous reduction when it had the same
-    // column; columns must come in increasing i0 within one reduction.
-    envelope_t _column_envelope(int64_t i0, int64_t i1) const;
+    // The extremes of column `col` = readings [i0, i1): the whole column and its left
+    // and right parts, from the previous reduction when it had the same column;
+    // columns must come in increasing i0 within one reduction.
+    struct column_envelopes_t {
+        envelope_t whole;
+        envelope_t left;
+        envelope_t right;
+        int64_t left_end = 0;     // the first reading past the left part
+        int64_t right_begin = 0;  // the first reading of the right part
+    };
+    column_envelopes_t _column_envelope(int64_t i0, int64_t i1, int64_t col, uint64_t start_us,
+                                        const chart_column_map_t& columns) const;
     double _x(int64_t abs, uint64_t start_us) const;
-    void _emit_column(int64_t i0, int64_t i1, uint64_t start_us, const chart_scan_ymap_t& ymap,
-                      QVector<QPointF>& out, std::vector<uint8_t>* dense) const;
+    void _emit_column(int64_t i0, int64_t i1, int64_t col, uint64_t start_us, const chart_column_map_t& columns,
+                      const chart_scan_ymap_t& ymap, QVector<QPointF>& out, std::vector<uint8_t>* dense,
+                      std::vector<chart_column_halves_t>* halves) const;
     void _emit_run(int64_t r0, int64_t r1, uint64_t start_us, const chart_column_map_t& columns,
-                   const chart_scan_ymap_t& ymap, QVector<QPointF>& out, std::vector<uint8_t>* dense) const;
+                   const chart_scan_ymap_t& ymap, QVector<QPointF>& out, std::vector<uint8_t>* dense,
+                   std::vector<chart_column_halves_t>* halves) const;
 
     // Absolute reading indexes: the copy holds [m_first, m_end); physical element 0 is
     // reading m_base, a multiple of the top block size so block numbering survives the
@@ -148,7 +179,7 @@ private:
     struct cached_column_t {
         int64_t i0;
         int64_t i1;
-        envelope_t e;
+        column_envelopes_t e;
     };
     mutable std::vector<cached_column_t> m_columns;
     mutable std::vector<cached_column_t> m_next_columns;  // being built; swapped in at the end

@@ -19,7 +19,22 @@ struct column_span_t {
     double lo;  // device rows
     double hi;
     int kind = 0;  // which of the pen halves given to fill_columns widens it
+    // The rows of what lies in the column's left [0] and right [1] part (three quarters
+    // of the pixel each, chart_column_halves_t): all a neighbour on that side is reached
+    // by when the pen reaches it from the near half only.
+    // An empty side has lo > hi.
+    double side_lo[2];
+    double side_hi[2];
 };
+
+column_span_t make_span(int64_t col, double lo, double hi) {
+    return {col, lo, hi, 0, {lo, lo}, {hi, hi}};
+}
+
+void widen(double& lo, double& hi, double row) {
+    lo = std::min(lo, row);
+    hi = std::max(hi, row);
+}
 
 // Turns the covered rows of consecutive pixel columns into rectangles of whole rows:
 // a row's run starts where a column first covers it and ends where one stops covering
@@ -91,7 +106,8 @@ private:
 
 // Fills, for every device pixel column, the union of the spans of the columns within
 // `half` pixels of it, each widened by `half` rows: what a pen (or symbol) of width
-// 2 * half leaves along the points of those columns. A span of kind k uses halves[k], so
+// 2 * half leaves along the points of those columns. A neighbour that only the near
+// half of a column can reach gets that side's rows only. A span of kind k uses halves[k], so
 // strokes and marks of one colour fill in one pass. Filled in whole device pixels,
 // without antialiasing.
 void fill_columns(QPainter* painter, std::vector<column_span_t>& spans, const double (&halves)[2], double dpr,
@@ -131,11 +147,24 @@ void fill_columns(QPainter* painter, std::vector<column_span_t>& spans, const do
         while (first < spans.size() && spans[first].col < x - reach) ++first;
         here.clear();
         for (std::size_t k = first; k < spans.size() && spans[k].col <= x + reach; ++k) {
-            const int64_t dx = x > spans[k].col ? x - spans[k].col : spans[k].col - x;
-            const int kind = spans[k].kind;
+            const column_span_t& span = spans[k];
+            const int64_t dx = x > span.col ? x - span.col : span.col - x;
+            const int kind = span.kind;
             if (dx > kind_reach[kind]) continue;
             const double h = reach_rows[kind][static_cast<std::size_t>(dx)];
-            here.emplace_back(std::floor(spans[k].lo - h), std::ceil(spans[k].hi + h));
+            double lo = span.lo;
+            double hi = span.hi;
+            // The pen reaches the middle of column col + dx from the points at least
+            // dx + 0.5 - half pixels into the column, counted from the neighbour's side:
+            // from half a pixel on, those lie in the near half, which the side's part
+            // covers with a quarter pixel to spare for the stroke's joins.
+            if (dx > 0 && static_cast<double>(dx) + 0.5 - halves[kind] >= 0.5 - 1e-9) {
+                const int side = x > span.col ? 1 : 0;
+                lo = span.side_lo[side];
+                hi = span.side_hi[side];
+                if (lo > hi) continue;
+            }
+            here.emplace_back(std::floor(lo - h), std::ceil(hi + h));
         }
         rows.clear();
         if (!here.empty()) {
@@ -216,8 +245,9 @@ void scan_curve_fill_rects(QPainter* painter, const std::vector<QRect>& rects, c
 ui_scan_curve_t::ui_scan_curve_t(const QString& title) : QwtPlotCurve(title) {}
 
 void ui_scan_curve_t::set_points(const QVector<QPointF>& points, std::vector<uint8_t> dense,
-                                 const chart_column_map_t& columns) {
+                                 std::vector<chart_column_halves_t> halves, const chart_column_map_t& columns) {
     m_dense = std::move(dense);
+    m_halves = std::move(halves);
     m_columns = columns;
     setSamples(points);
 }
@@ -259,6 +289,7 @@ void ui_scan_curve_t::drawSeries(QPainter* painter, const QwtScaleMap& x_map, co
     std::vector<column_span_t> marks;
     const double mark_merge_rows = 2.0 * std::max(sym_size.width(), sym_size.height()) * dpr;
     std::vector<column_span_t> joined;
+    std::size_t half_cursor = 0;  // the next entry of m_halves
     for (int i = 0; i < n;) {
         if (!m_dense[static_cast<std::size_t>(i)]) {
             ++i;
@@ -273,20 +304,55 @@ void ui_scan_curve_t::drawSeries(QPainter* painter, const QwtScaleMap& x_map, co
             hi = std::max(hi, row(px[j].y()));
             ++j;
         }
+        // Where the column's readings lie in its pixel: the halves of the reduced
+        // columns whose points are these (one, or more where runs meet in a column).
+        column_span_t span = make_span(c, lo, hi);
+        while (half_cursor < m_halves.size() && m_halves[half_cursor].first < i) ++half_cursor;
+        bool sided = false;
+        for (; half_cursor < m_halves.size() && m_halves[half_cursor].first < j; ++half_cursor) {
+            const chart_column_halves_t& h = m_halves[half_cursor];
+            if (!sided) {
+                span.side_lo[0] = span.side_lo[1] = std::numeric_limits<double>::infinity();
+                span.side_hi[0] = span.side_hi[1] = -std::numeric_limits<double>::infinity();
+                sided = true;
+            }
+            if (h.left) {
+                widen(span.side_lo[0], span.side_hi[0], row(y_map.transform(h.left_lo)));
+                widen(span.side_lo[0], span.side_hi[0], row(y_map.transform(h.left_hi)));
+            }
+            if (h.right) {
+                widen(span.side_lo[1], span.side_hi[1], row(y_map.transform(h.right_lo)));
+                widen(span.side_lo[1], span.side_hi[1], row(y_map.transform(h.right_hi)));
+            }
+        }
         if (hi - lo <= mark_merge_rows) {
             // A short column: its readings' symbols overlap into one block.
-            marks.push_back({c, lo, hi});
+            marks.push_back(span);
         } else {
             // A tall one (a spike): its lowest and highest point carry symbols; the
-            // stroke covers the rest.
-            marks.push_back({c, lo, lo});
-            marks.push_back({c, hi, hi});
+            // stroke covers the rest. Each mark reaches a neighbour from its own side.
+            for (const double r : {lo, hi}) {
+                column_span_t mark = make_span(c, r, r);
+                if (sided) {
+                    for (int side = 0; side < 2; ++side) {
+                        const bool here = span.side_lo[side] <= r + 1e-6 && r - 1e-6 <= span.side_hi[side];
+                        mark.side_lo[side] = here ? r : std::numeric_limits<double>::infinity();
+                        mark.side_hi[side] = here ? r : -std::numeric_limits<double>::infinity();
+                    }
+                }
+                marks.push_back(mark);
+            }
         }
         if (j < n && m_dense[static_cast<std::size_t>(j)]) {
-            lo = std::min(lo, row(px[j].y()));
-            hi = std::max(hi, row(px[j].y()));
+            // The join to the next column starts at this column's last point, the
+            // rightmost: its rows belong to the right side's reach.
+            const double last = row(px[j - 1].y());
+            const double next = row(px[j].y());
+            widen(span.lo, span.hi, next);
+            widen(span.side_lo[1], span.side_hi[1], last);
+            widen(span.side_lo[1], span.side_hi[1], next);
         }
-        joined.push_back({c, lo, hi});
+        joined.push_back(span);
         i = j;
     }
 

@@ -28,10 +28,12 @@ class ui_scan_curve_t : public QwtPlotCurve {
 public:
     explicit ui_scan_curve_t(const QString& title);
 
-    // The points with one dense flag each, and the columns they were reduced to. Flags
-    // that do not match the points (or none) draw everything the usual way.
+    // The points with one dense flag each, where in its pixel column each reduced
+    // column's readings lie, and the columns they were reduced to. Flags that do not
+    // match the points (or none) draw everything the usual way; without halves, a
+    // neighbouring column is drawn from the whole column's extremes.
     void set_points(const QVector<QPointF>& points, std::vector<uint8_t> dense,
-                    const chart_column_map_t& columns);
+                    std::vector<chart_column_halves_t> halves, const chart_column_map_t& columns);
 
 protected:
     void drawSeries(QPainter* painter, const QwtScaleMap& x_map, const QwtScaleMap& y_map,
@@ -39,5 +41,6 @@ protected:
 
 private:
     std::vector<uint8_t> m_dense;
+    std::vector<chart_column_halves_t> m_halves;
     chart_column_map_t m_columns;
 };

@@ -14,6 +14,7 @@
 #include <qwt_scale_widget.h>
 
 #include <QEvent>
+#include <QStringList>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
@@ -329,7 +330,8 @@ void ui_scan_trend_chart_t::_redraw() {
         _set_x_axis(start, end);
     }
     _mark_auto_view();
-    if (m_value_axis_ch != 0) _update_value_axis();  // an automatic range may have moved
+    _update_common_range();                           // an automatic range may have moved
+    if (m_value_axis_ch != 0) _update_value_axis();
     // The scale maps of the new axis, in device pixels.
     m_pplot->updateAxes();
     const QwtScaleMap x_map = m_pplot->canvasMap(QwtPlot::xBottom);
@@ -340,21 +342,28 @@ void ui_scan_trend_chart_t::_redraw() {
         if (c->plot() == nullptr) continue;
         double upper = 0.0;
         double lower = 0.0;
-        get_range(ch, upper, lower);
+        drawn_range(ch, upper, lower);
         m_stores[ch].points(m_start_us, columns, chart_scan_ymap_t(lower, upper), m_reduce, m_points,
-                            &m_dense);
-        c->set_points(m_points, m_dense, columns);
+                            &m_dense, &m_halves);
+        c->set_points(m_points, m_dense, m_halves, columns);
     }
     m_pplot->replot();
 }
 
 QString ui_scan_trend_chart_t::_channel_unit(int ch) const {
     if (m_pcfg == nullptr) return QString();
+    const int func = _channel_function(ch);
+    if (func < 0) return QString();
+    return ui_measure_unit_text(static_cast<plib_measure_type_t>(func), false, m_pcfg->get_temp_display(),
+                                m_pcfg->get_temp_unit());
+}
+
+int ui_scan_trend_chart_t::_channel_function(int ch) const {
+    if (m_pcfg == nullptr) return -1;
     const cfg_scan_section_t section = m_pcfg->get_scan_section();
     const auto it = section.channel_param.find(ch);
-    if (it == section.channel_param.end()) return QString();
-    return ui_measure_unit_text(static_cast<plib_measure_type_t>(it->second.func), false, m_pcfg->get_temp_display(),
-                                m_pcfg->get_temp_unit());
+    if (it == section.channel_param.end()) return -1;
+    return it->second.func;
 }
 
 QString ui_scan_trend_chart_t::_cursor_text(const QPointF& plot_pos) const {
@@ -381,7 +390,7 @@ QString ui_scan_trend_chart_t::_cursor_text(const QPointF& plot_pos) const {
     if (best_ch < 0) return QString();
     double upper = 0.0;
     double lower = 0.0;
-    get_range(best_ch, upper, lower);
+    drawn_range(best_ch, upper, lower);
     return QString("CH:%1  %2  %3")
         .arg(best_ch)
         .arg(chart_time_label(best.x()), ui_value_unit_text(chart_value_of_y(best.y(), lower, upper),
@@ -394,7 +403,7 @@ QString ui_scan_trend_chart_t::_csv_text() const {
         if (c->plot() == nullptr || !c->isVisible()) continue;
         double upper = 0.0;
         double lower = 0.0;
-        get_range(ch, upper, lower);
+        drawn_range(ch, upper, lower);
         const QString unit = _channel_unit(ch);
         const QwtSeriesData<QPointF>* data = c->data();
         for (size_t i = 0; i < data->size(); ++i) {
@@ -410,8 +419,82 @@ QString ui_scan_trend_chart_t::_csv_text() const {
 
 void ui_scan_trend_chart_t::set_value_axis_channel(int ch) {
     m_value_axis_ch = m_curves.count(ch) != 0 ? ch : 0;
+    _update_common_range();
     _update_value_axis();
     m_pplot->replot();
+    // Another channel may bring another group onto the common scale.
+    if (m_common_axis) refresh();
+}
+
+void ui_scan_trend_chart_t::set_common_axis(bool on) {
+    if (on == m_common_axis) return;
+    m_common_axis = on;
+    _update_common_range();
+    _update_value_axis();
+    m_pplot->replot();
+    refresh();
+}
+
+void ui_scan_trend_chart_t::_update_common_range() {
+    m_common_channels.clear();
+    const int selected = m_value_axis_ch;
+    if (!m_common_axis || selected == 0) return;
+    const int func = _channel_function(selected);
+    if (func < 0) return;
+    bool first = true;
+    for (const auto& [ch, c] : m_curves) {
+        // The selected channel always belongs; others only while they take part.
+        if (ch != selected && (c->plot() == nullptr || _channel_function(ch) != func)) continue;
+        double upper = 0.0;
+        double lower = 0.0;
+        get_range(ch, upper, lower);
+        // A range given upside down still covers its two ends.
+        if (upper < lower) std::swap(upper, lower);
+        if (first) {
+            m_common_upper = upper;
+            m_common_lower = lower;
+            first = false;
+        } else {
+            m_common_upper = std::max(m_common_upper, upper);
+            m_common_lower = std::min(m_common_lower, lower);
+        }
+        m_common_channels.push_back(ch);
+    }
+    // One channel alone keeps its own range, as it is stored (upside down included).
+    if (m_common_channels.size() < 2) m_common_channels.clear();
+}
+
+void ui_scan_trend_chart_t::drawn_range(int ch, double& upper, double& lower) const {
+    if (std::find(m_common_channels.begin(), m_common_channels.end(), ch) != m_common_channels.end()) {
+        upper = m_common_upper;
+        lower = m_common_lower;
+        return;
+    }
+    get_range(ch, upper, lower);
+}
+
+int ui_scan_trend_chart_t::channel_at(const QPoint& canvas_pos, double max_distance) const {
+    int best_ch = 0;
+    double best_d = max_distance;
+    for (const auto& [ch, c] : m_curves) {
+        if (c->plot() == nullptr || !c->isVisible() || c->dataSize() == 0) continue;
+        double d = std::numeric_limits<double>::infinity();
+        if (c->closestPoint(canvas_pos, &d) < 0) continue;
+        if (d <= best_d) {
+            best_d = d;
+            best_ch = ch;
+        }
+    }
+    return best_ch;
+}
+
+void ui_scan_trend_chart_t::_clicked(const QPointF& plot_pos) {
+    const QPoint at(qRound(m_pplot->transform(QwtPlot::xBottom, plot_pos.x())),
+                    qRound(m_pplot->transform(QwtPlot::yLeft, plot_pos.y())));
+    const int ch = channel_at(at);
+    if (ch == 0) return;
+    set_value_axis_channel(ch);
+    emit signal_channel_picked(ch);
 }
 
 void ui_scan_trend_chart_t::_update_value_axis() {
@@ -423,10 +506,21 @@ void ui_scan_trend_chart_t::_update_value_axis() {
     } else {
         double upper = 0.0;
         double lower = 0.0;
-        get_range(ch, upper, lower);
+        drawn_range(ch, upper, lower);
         changed = m_py_draw->set_channel_range(true, lower, upper);
         const QString unit = _channel_unit(ch);
-        _set_axis_title(QwtPlot::yLeft, QString("CH:%1").arg(ch) + (unit.isEmpty() ? QString() : " (" + unit + ")"));
+        QStringList names;
+        for (int shared : m_common_channels) names << QString("CH:%1").arg(shared);
+        if (names.isEmpty()) names << QString("CH:%1").arg(ch);
+        // The title runs along the axis: a long list is cut to its first channels.
+        if (names.size() > 4) {
+            const int more = names.size() - 3;
+            names = names.mid(0, 3);
+            names << QString("+%1 more").arg(more);
+        }
+        const QString title = names.join(", ") + (unit.isEmpty() ? QString() : " (" + unit + ")");
+        if (m_pplot->axisTitle(QwtPlot::yLeft).text() != title) changed = true;
+        _set_axis_title(QwtPlot::yLeft, title);
     }
     if (!changed) return;
     // New labels may be wider or narrower: lay the axis out again.

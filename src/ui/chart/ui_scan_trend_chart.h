@@ -73,8 +73,23 @@ public:
     int value_axis_channel() const { return m_value_axis_ch; }
     QwtPlotCurve* curve(int ch) const;
 
+    // Common axis per function: while on and a channel is on the value axis, every
+    // valid channel measuring the same function is drawn against one scale, the union
+    // of those channels' ranges; the other channels keep their own. The stored
+    // per-channel ranges are not touched. Redraws.
+    void set_common_axis(bool on);
+    bool get_common_axis() const { return m_common_axis; }
+    // The range channel ch is drawn against now: its own, or its function's common one.
+    void drawn_range(int ch, double& upper, double& lower) const;
+
+    // The channel whose drawn curve passes nearest to a canvas point, within
+    // `max_distance` pixels (Qwt's closestPoint over the points drawn); 0 when none.
+    int channel_at(const QPoint& canvas_pos, double max_distance = 10.0) const;
+
 signals:
     void signal_auto_update_range(int ch, double upper, double lower);
+    // The user clicked at channel ch's curve; the value axis now reads it.
+    void signal_channel_picked(int ch);
 
 protected:
     void _init_plot() override;
@@ -87,6 +102,10 @@ protected:
     virtual bool _fetch_scan(plib_scan_data_map_t& data, plib_scan_run_state_t& run);
     QString _cursor_text(const QPointF& plot_pos) const override;
     QString _csv_text() const override;
+    void _clicked(const QPointF& plot_pos) override;
+    // The function (plib_measure_type_t) channel ch measures; -1 when unknown (no
+    // instrument, or the channel has no parameters).
+    virtual int _channel_function(int ch) const;
 
 private:
     void _set_x_axis(double start, double end);
@@ -112,10 +131,17 @@ private:
     uint64_t m_memory_id = 0;        // the engine memory the stores follow
     QVector<QPointF> m_points;       // scratch of a redraw
     std::vector<uint8_t> m_dense;    // scratch of a redraw
+    std::vector<chart_column_halves_t> m_halves;  // scratch of a redraw
     uint64_t m_start_us = 0;
     double m_elapsed_s = 0.0;
     bool m_reduce = true;
     int m_value_axis_ch = 0;
+    bool m_common_axis = false;
+    // The channels sharing the value axis's scale now (empty: none) and that scale.
+    std::vector<int> m_common_channels;
+    double m_common_upper = 0.0;
+    double m_common_lower = 0.0;
+    void _update_common_range();
     ui_scan_y_scale_draw_t* m_py_draw = nullptr;  // owned by the plot's axis
     void _update_value_axis();
 };

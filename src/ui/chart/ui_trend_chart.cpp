@@ -146,8 +146,9 @@ void ui_trend_chart_t::_init_header() {
 
 void ui_trend_chart_t::set_trend_mode(int mode) {
     m_psettings->set_trend_mode(mode);
-    m_px_draw->set_labels(mode == trend_mode_all ? ui_x_scale_draw_t::labels_t::readings
-                                                 : ui_x_scale_draw_t::labels_t::time);
+    // Both modes label time: "All" from the first reading of the run, "Recent" before the
+    // latest one.
+    m_px_draw->set_labels(ui_x_scale_draw_t::labels_t::time);
     _update_x_axis();
 }
 
@@ -165,9 +166,8 @@ void ui_trend_chart_t::_update_x_axis() {
     QList<double> ticks;
     double first = 0.0;
     if (get_trend_mode() == trend_mode_all) {
-        ticks << 0.0 << 250.0 << 500.0 << 750.0 << 1000.0;
-        m_pplot->setAxisScaleDiv(QwtPlot::xBottom,
-                                 QwtScaleDiv(0.0, 1000.0, QList<double>(), QList<double>(), ticks));
+        m_all_axis_s = -1.0;  // set anew
+        _set_all_axis(_all_span());
     } else {
         const double timebase = get_timebase();
         first = -timebase;
@@ -181,6 +181,21 @@ void ui_trend_chart_t::_update_x_axis() {
     m_pplot->replot();
 }
 
+double ui_trend_chart_t::_all_span() const {
+    double span = 0.0;
+    for (const QPointF& p : m_points) span = std::max(span, p.x());
+    return span;
+}
+
+void ui_trend_chart_t::_set_all_axis(double span_s) {
+    // A run whose readings all carry one time still needs an axis of some width.
+    const double end = span_s > 0.0 && std::isfinite(span_s) ? span_s : 1.0;
+    if (end == m_all_axis_s) return;
+    m_all_axis_s = end;
+    const QList<double> ticks = chart_time_ticks(0.0, end, all_axis_steps);
+    m_pplot->setAxisScaleDiv(QwtPlot::xBottom, QwtScaleDiv(0.0, end, QList<double>(), QList<double>(), ticks));
+}
+
 QString ui_trend_chart_t::_value_unit() const {
     if (!m_unit.isEmpty()) return m_unit;
     if (m_pcfg == nullptr) return QString();
@@ -191,8 +206,9 @@ QString ui_trend_chart_t::_value_unit() const {
 void ui_trend_chart_t::_update_axis_titles() {
     const QString unit = _value_unit();
     _set_axis_title(QwtPlot::yLeft, unit.isEmpty() ? QString("Value") : "Value (" + unit + ")");
-    _set_axis_title(QwtPlot::xBottom, get_trend_mode() == trend_mode_all ? QString("Readings (whole run)")
-                                                                        : QString("Time before the latest reading"));
+    _set_axis_title(QwtPlot::xBottom, get_trend_mode() == trend_mode_all
+                                          ? QString("Time since the first reading (%1 readings)").arg(m_readings)
+                                          : QString("Time before the latest reading"));
 }
 
 double ui_trend_chart_t::_value_of_y(double y) const {
@@ -219,15 +235,14 @@ QString ui_trend_chart_t::_cursor_text(const QPointF& plot_pos) const {
         }
     }
     const QPointF& p = m_points[best];
-    const QString where = get_trend_mode() == trend_mode_all ? QString("point %1").arg(std::lround(p.x()))
-                                                             : chart_time_label(p.x());
-    return where + "  " + ui_value_unit_text(_value_of_y(p.y()), _value_unit());
+    return chart_time_label(p.x()) + "  " + ui_value_unit_text(_value_of_y(p.y()), _value_unit());
 }
 
 QString ui_trend_chart_t::_csv_text() const {
     const QString unit = _value_unit();
     const bool all = get_trend_mode() == trend_mode_all;
-    QString text = (all ? QString("Point") : QString("Time before the latest reading (s)")) + ",Value" +
+    QString text = (all ? QString("Time since the first reading (s)") : QString("Time before the latest reading (s)")) +
+                   ",Value" +
                    (unit.isEmpty() ? QString() : " (" + unit + ")") + "\n";
     for (const QPointF& p : m_points) {
         const double v = _value_of_y(p.y());
@@ -319,9 +334,11 @@ void ui_trend_chart_t::_redraw() {
         m_readings = run.total_count;
         m_elapsed_s = run.elapsed_s;
     }
-    m_px_draw->set_readings(m_readings);
-    // The readings label sits on an unchanged scale: its axis does not repaint by itself.
-    if (trend_mode == trend_mode_all) m_pplot->axisWidget(QwtPlot::xBottom)->update();
+    // "All" spans the whole run: the axis grows with it, unless the user zoomed or panned.
+    if (trend_mode == trend_mode_all && !is_user_view()) {
+        _set_all_axis(_all_span());
+        _mark_auto_view();
+    }
     _update_header();
     _update_axis_titles();
     m_pcurve->setSamples(m_points);

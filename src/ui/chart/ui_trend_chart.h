@@ -30,7 +30,8 @@ public:
     explicit ui_trend_chart_t(cfg_main_t* cfg, QWidget* parent = nullptr);
     ~ui_trend_chart_t() override;
 
-    // 0 "Recent" (time labels, axis -timebase..0), 1 "All" (readings label, 0..1000).
+    // 0 "Recent" (axis -timebase..0 s before the latest reading), 1 "All" (axis 0..the
+    // whole run in seconds since its first reading); both label time ("1m05s").
     void set_trend_mode(int mode);
     int get_trend_mode() const;
     // Width of the recent view; the settings clamp it to 60..86400 s.
@@ -62,6 +63,9 @@ protected:
 private:
     void _init_header();
     void _update_x_axis();
+    // "All": the time axis [0, span_s] with round clock steps; kept when unchanged.
+    void _set_all_axis(double span_s);
+    double _all_span() const;  // seconds from the first to the last point drawn
     void _update_header();
     void _update_axis_titles();
     // The unit of the values drawn: the reading's, or the function's before any reading.
@@ -88,6 +92,8 @@ private:
 
     std::unique_ptr<plib_trend_data_info_t> m_pinfo;  // 32 KiB, reused by every redraw
     QVector<QPointF> m_points;
+    static constexpr int all_axis_steps = 5;
+    double m_all_axis_s = -1.0;  // the end of the "All" axis last set
     int64_t m_earliest_us = 0;
     int64_t m_latest_us = 0;
     quint64 m_readings = 0;

@@ -5,6 +5,7 @@
 #include "cfg/cfg_main.h"
 #include "cfg/cfg_scan_config.h"
 #include "common/plib_measure_type.h"
+#include "common/plib_version.h"
 #include "pub/pub_publisher.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/mngr/plib_mngr_events.h"
@@ -28,6 +29,14 @@ void stamp_readings(pub_series_t& series, const std::vector<plib_data_t>& readin
 
 plib_mngr_publish_t::plib_mngr_publish_t(plib_mngr_t& mngr, pub_publisher_t& publisher, std::string station)
     : m_mngr(mngr), m_publisher(publisher), m_station(std::move(station)) {
+    m_status.program_version = plib_software_version;
+    // Attached while a run goes on (the GUI turns publishing on mid-run): that run's state.
+    if (cfg_main_t* cfg = m_mngr.get_cfg(); cfg != nullptr) {
+        if (cfg->get_run_state() == 1)
+            m_status.state = pub_status_measuring;
+        else if (cfg->get_scan_run_state() == 1)
+            m_status.state = pub_status_scanning;
+    }
     refresh();
     m_listener = m_mngr.events().add_listener([this](const plib_mngr_event_t& e) { _on_event(e); }, true);
 }
@@ -36,6 +45,8 @@ plib_mngr_publish_t::~plib_mngr_publish_t() {
     // The batches of the last ticks may still be queued: hand them over first.
     m_mngr.events().flush(flush_timeout_ms);
     m_mngr.events().remove_listener(m_listener);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_publisher.remove_instrument(m_key);
 }
 
 void plib_mngr_publish_t::refresh() {
@@ -56,9 +67,61 @@ void plib_mngr_publish_t::refresh() {
             channels[channel] = {measure_scpi(f), measure_unit_text(f), p.name};
         }
     }
+    const std::string range = cfg->get_range(static_cast<int>(function));
+    const std::string rate = cfg->get_nplc(static_cast<int>(function));
     std::lock_guard<std::mutex> lock(m_mutex);
+    const pub_instrument_key_t key{acq.station, acq.model, acq.serial};
+    if (!m_key.station.empty() && !(key == m_key)) m_publisher.remove_instrument(m_key);  // another identity
+    m_key = key;
+    m_status.function = acq.function;
+    m_status.range = range;
+    m_status.rate = rate;
     m_acq_tags = acq;
     m_channels = std::move(channels);
+    _push_status();
+}
+
+pub_status_t plib_mngr_publish_t::status() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_status;
+}
+
+void plib_mngr_publish_t::_push_status() { m_publisher.set_status(m_key, m_status); }
+
+void plib_mngr_publish_t::_track_state(const plib_mngr_event_t& event, uint64_t readings) {
+    const bool lost = m_status.state == pub_status_lost;
+    auto run = [&](const char* state, bool start) {
+        if (start) m_status.readings_logged = 0;
+        if (lost && !start)
+            m_resume_state = state;  // a stop while the link is lost: still lost
+        else
+            m_status.state = state;
+    };
+    switch (event.source) {
+    case plib_mngr_event_t::source_acq:
+        if (event.kind == acq_notify_start) run(pub_status_measuring, true);
+        if (event.kind == acq_notify_stop) run(pub_status_idle, false);
+        break;
+    case plib_mngr_event_t::source_scan:
+        if (event.kind == scan_notify_start) run(pub_status_scanning, true);
+        if (event.kind == scan_notify_stop) run(pub_status_idle, false);
+        break;
+    case plib_mngr_event_t::source_remote:
+        if (event.kind == remote_notify_link_lost && !lost) {
+            m_resume_state = m_status.state;
+            m_status.state = pub_status_lost;
+        }
+        break;
+    case plib_mngr_event_t::source_mngr:
+        if (event.kind == mngr_notify_reconnecting && !lost) {
+            m_resume_state = m_status.state;
+            m_status.state = pub_status_lost;
+        } else if (event.kind == mngr_notify_reconnected && lost) {
+            m_status.state = m_resume_state;
+        }
+        break;
+    }
+    m_status.readings_logged += readings;
 }
 
 uint64_t plib_mngr_publish_t::submitted() const {
@@ -126,10 +189,12 @@ void plib_mngr_publish_t::_on_event(const plib_mngr_event_t& event) {
             }
         }
     }
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_submitted += batch->readings;
-        m_skipped += skipped;
-    }
-    if (batch->readings > 0) m_publisher.submit(std::move(batch));
+    const uint64_t readings = batch->readings;
+    if (readings > 0) m_publisher.submit(std::move(batch));
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_submitted += readings;
+    m_skipped += skipped;
+    const pub_status_t before = m_status;
+    _track_state(event, readings + skipped);
+    if (before.differs_in_kind(m_status) || before.readings_logged != m_status.readings_logged) _push_status();
 }

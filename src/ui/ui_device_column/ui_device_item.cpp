@@ -28,7 +28,7 @@
 
 namespace {
 
-// What a disconnect stops first (_start_connect's stop_first).
+// What a disconnect stops first (_start_connect's stop_first, bits).
 constexpr int stop_measuring = 1;
 constexpr int stop_scanning = 2;
 
@@ -267,9 +267,10 @@ bool ui_device_item_t::_bind_resource(const std::string& res) {
     return false;
 }
 
-bool ui_device_item_t::disconnect_device() {
+bool ui_device_item_t::disconnect_device(bool stop_runs) {
     if (m_busy || m_pmngr == nullptr) return false;
-    _start_connect(false, false, [this](bool) { slot_update_ui(); });
+    _start_connect(
+        false, false, [this](bool) { slot_update_ui(); }, stop_runs ? stop_measuring | stop_scanning : 0);
     return true;
 }
 
@@ -343,8 +344,8 @@ void ui_device_item_t::_start_connect(bool on, bool quiet, std::function<void(bo
         cfg_main_t* job_cfg = mngr->get_cfg();
         // The user's own connect or disconnect ends a reconnection in progress.
         mngr->reconnect().cancel();
-        if (stop_first == stop_measuring) job_cfg->set_run_state(0);
-        if (stop_first == stop_scanning) job_cfg->set_scan_run_state(0);
+        if ((stop_first & stop_measuring) != 0) job_cfg->set_run_state(0);
+        if ((stop_first & stop_scanning) != 0) job_cfg->set_scan_run_state(0);
         const int status = job_cfg->connect(on ? 1 : 0);
         // Another model keeps its session open after identification: close it here.
         if (status == cfg_remote_t::result_not_the_model) job_cfg->connect(0);

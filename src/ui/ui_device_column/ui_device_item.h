@@ -37,9 +37,11 @@ public:
     bool is_connected() const;
     // A connect or disconnect is running: the item shows the connecting icon.
     bool is_busy() const { return m_busy; }
-    // Starts disconnecting the instrument (a lost link); false when a connect or
-    // disconnect already runs or there is no instrument.
-    bool disconnect_device();
+    // Starts disconnecting the instrument (a lost link); with `stop_runs`, measuring and
+    // scanning stop first, in the same job (a scan's stop sends its stop command after
+    // any fetch in flight). False when a connect or disconnect already runs or there is
+    // no instrument.
+    bool disconnect_device(bool stop_runs = false);
     // Gives the manager back to the registry now (disconnects, joins the engine
     // threads); the widget itself may then be deleted later. Done by the destructor
     // when not done before.
@@ -138,7 +140,8 @@ private:
     // Runs connect (on) or disconnect off the GUI thread; back on it, `then` learns
     // whether the attempt succeeded (false after a failure). A quiet attempt shows no
     // warning (the first connect of a new item). `stop_first` (a disconnect only)
-    // stops measuring (1) or scanning (2) in the same job, before the link closes.
+    // stops measuring (bit 1) and/or scanning (bit 2) in the same job, before the link
+    // closes.
     void _start_connect(bool on, bool quiet, std::function<void(bool)> then, int stop_first = 0);
     void _finish_connect();
     bool _handle_connect_status(int status, bool quiet);

@@ -164,8 +164,8 @@ void ui_measure_widget_t::set_stale(bool stale) {
 
 // ---- Button row -----------------------------------------------------------------------
 
-ui_measure_btn_widget_t::ui_measure_btn_widget_t(QWidget* parent, plib_mngr_t* mngr)
-    : QFrame(parent), m_pmngr(mngr) {
+ui_measure_btn_widget_t::ui_measure_btn_widget_t(QWidget* parent, plib_mngr_t* mngr, ui_device_item_t* item)
+    : QFrame(parent), m_pmngr(mngr), m_pdev(item) {
     setObjectName("config_btns_widget");
     setFixedHeight(100);
     auto* row = new QHBoxLayout(this);
@@ -202,11 +202,12 @@ QPushButton* ui_measure_btn_widget_t::_make_button(const QString& text, const ch
 void ui_measure_btn_widget_t::release_instrument() {
     if (m_data_list) m_data_list->close();
     m_pmngr = nullptr;
+    m_pdev = nullptr;
 }
 
 void ui_measure_btn_widget_t::slot_record_setting_process() {
     if (m_pmngr == nullptr) return;
-    QPointer<ui_measure_record_config_dialog_t> dialog = new ui_measure_record_config_dialog_t(this, m_pmngr);
+    QPointer<ui_measure_record_config_dialog_t> dialog = new ui_measure_record_config_dialog_t(this, m_pmngr, m_pdev);
     dialog->exec();
     delete dialog.data();  // null when it deleted itself on close
 }
@@ -241,7 +242,7 @@ ui_measure_frame_t::ui_measure_frame_t(QWidget* parent, ui_device_item_t* item)
     m_display = new ui_measure_widget_t(this);
     m_param =
         new ui_measure_param_widget_t(this, m_pcfg, m_pdrv, m_pcfg != nullptr ? m_pcfg->get_run_state() : 0);
-    m_buttons = new ui_measure_btn_widget_t(this, m_pmngr);
+    m_buttons = new ui_measure_btn_widget_t(this, m_pmngr, m_pdev);
     m_range_watcher = new QFutureWatcher<int>(this);
     connect(m_range_watcher, &QFutureWatcher<int>::finished, this, &ui_measure_frame_t::_auto_range_answered);
 

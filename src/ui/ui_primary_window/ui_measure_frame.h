@@ -66,7 +66,8 @@ private:
 class ui_measure_btn_widget_t : public QFrame {
     Q_OBJECT
 public:
-    ui_measure_btn_widget_t(QWidget* parent, plib_mngr_t* mngr);
+    // `item` (may be null) holds `mngr`: its lane carries the changes that talk to the instrument.
+    ui_measure_btn_widget_t(QWidget* parent, plib_mngr_t* mngr, ui_device_item_t* item = nullptr);
 
     // The instrument is going away: close the data list and forget the manager.
     void release_instrument();
@@ -85,6 +86,7 @@ private:
     QPushButton* _make_button(const QString& text, const char* icon, const char* object_name);
 
     plib_mngr_t* m_pmngr = nullptr;
+    ui_device_item_t* m_pdev = nullptr;
     QPointer<ui_measure_data_list_dialog_t> m_data_list;
 };
 

@@ -19,6 +19,7 @@
 
 #include "cfg/cfg_main.h"
 #include "ui/mngr/plib_mngr.h"
+#include "ui/ui_device_column/ui_device_item.h"
 #include "ui/ui_time_edit_widget.h"
 
 const char* const ui_measure_record_config_dialog_t::tips_title = "Tips";
@@ -39,8 +40,9 @@ QGroupBox* make_group(const QString& title, QWidget* parent) {
 
 }  // namespace
 
-ui_measure_record_config_dialog_t::ui_measure_record_config_dialog_t(QWidget* parent, plib_mngr_t* mngr)
-    : QDialog(parent), m_pmngr(mngr), m_pcfg(mngr != nullptr ? mngr->get_cfg() : nullptr) {
+ui_measure_record_config_dialog_t::ui_measure_record_config_dialog_t(QWidget* parent, plib_mngr_t* mngr,
+                                                                     ui_device_item_t* item)
+    : QDialog(parent), m_pmngr(mngr), m_pcfg(mngr != nullptr ? mngr->get_cfg() : nullptr), m_pdev(item) {
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName("record_config_dialog");
     setWindowTitle("Measurement Configuration");
@@ -219,9 +221,9 @@ void ui_measure_record_config_dialog_t::slot_ok() {
     if (!_check_data_log()) return;
 
     if (m_continuous->isChecked()) {
-        m_pcfg->set_acq_mode(0);
+        _set_acq_mode(0);
     } else if (m_single->isChecked()) {
-        m_pcfg->set_acq_mode(1);
+        _set_acq_mode(1);
     }
 
     if (m_keep_latest->isChecked()) {
@@ -247,4 +249,16 @@ void ui_measure_record_config_dialog_t::slot_ok() {
         m_pcfg->set_record_position(0);
     }
     accept();
+}
+
+void ui_measure_record_config_dialog_t::_set_acq_mode(int mode) {
+    if (m_pdev == nullptr || m_pdev->get_mngr() != m_pmngr) {
+        m_pcfg->set_acq_mode(mode);
+        return;
+    }
+    // The item hears the outcome: the dialog is gone before the instrument answers.
+    m_pdev->run_setting(m_pdev, [mode](cfg_main_t* cfg) {
+        cfg->set_acq_mode(mode);
+        return 0;
+    });
 }

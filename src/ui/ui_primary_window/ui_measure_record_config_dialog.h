@@ -2,10 +2,13 @@
 // of one instrument, read from the facade at opening and written back through its
 // setters, in a fixed order, on OK. Cancel and the close button discard the edits.
 //
-// GUI thread only.
+// GUI thread only. A change of the acquisition mode sends the trigger settings to the
+// instrument (after any fetch in flight): with the instrument's device item it runs on
+// the item's lane, behind the changes made before, and OK returns at once.
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 
 class QCheckBox;
 class QGroupBox;
@@ -15,13 +18,15 @@ class QRadioButton;
 class QSpinBox;
 class cfg_main_t;
 class plib_mngr_t;
+class ui_device_item_t;
 class ui_time_edit_widget_t;
 
 class ui_measure_record_config_dialog_t : public QDialog {
     Q_OBJECT
 public:
-    // `mngr` is borrowed and outlives the dialog.
-    ui_measure_record_config_dialog_t(QWidget* parent, plib_mngr_t* mngr);
+    // `mngr` is borrowed and outlives the dialog; `item`, when given, is the device item
+    // that holds it (its lane carries the acquisition-mode change).
+    ui_measure_record_config_dialog_t(QWidget* parent, plib_mngr_t* mngr, ui_device_item_t* item = nullptr);
 
     static const char* const tips_title;
     static const char* const logging_in_progress_text;
@@ -45,8 +50,11 @@ private:
     // write to: the run would then go on without a file and without a word.
     bool _check_data_log();
 
+    void _set_acq_mode(int mode);
+
     plib_mngr_t* m_pmngr = nullptr;
     cfg_main_t* m_pcfg = nullptr;
+    QPointer<ui_device_item_t> m_pdev;
     QRadioButton* m_continuous = nullptr;
     QRadioButton* m_single = nullptr;
     QRadioButton* m_keep_latest = nullptr;

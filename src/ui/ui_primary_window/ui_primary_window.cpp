@@ -1,4 +1,5 @@
 #include "ui/ui_primary_window/ui_primary_window.h"
+#include "ui/ui_log_console.h"
 #include "ui/ui_publish.h"
 
 #include <QFutureWatcher>
@@ -14,6 +15,7 @@
 #include "ui/mngr/plib_mngr_events.h"
 #include "ui/mngr/plib_reconnect.h"
 #include "ui/ui_device_column/ui_device_item.h"
+#include "ui/ui_gui_slices.h"
 #include "ui/ui_mngr_notify_bridge.h"
 #include "ui/ui_primary_window/ui_measure_frame.h"
 #include "ui/ui_primary_window/ui_scan_data_frame.h"
@@ -69,7 +71,7 @@ ui_primary_window_t::~ui_primary_window_t() {
 }
 
 bool ui_primary_window_t::is_checking_scan_card() const {
-    return m_scan_retry->isActive() || m_scan_query_running;
+    return m_scan_retry->isActive() || m_scan_query_running || m_scan_build_step != scan_build_idle;
 }
 
 void ui_primary_window_t::_check_scan_card() {
@@ -100,8 +102,11 @@ void ui_primary_window_t::_scan_card_answered() {
         m_scan_watcher->future().resultCount() > 0 ? m_scan_watcher->result() : scan_card_unknown;
     if (m_pdev == nullptr || m_scan_card) return;
     if (answer == scan_card_fitted) {
+        // The pages follow in the next turns; the check ends when they are in place.
         _add_scan_pages();
-    } else if (answer == scan_card_unknown && m_scan_tries_left > 0 && m_pdev->is_connected()) {
+        return;
+    }
+    if (answer == scan_card_unknown && m_scan_tries_left > 0 && m_pdev->is_connected()) {
         m_scan_retry->start();
     }
     if (!is_checking_scan_card()) emit signal_scan_card_checked(m_scan_card);
@@ -121,19 +126,69 @@ void ui_primary_window_t::_init_pages() {
     m_pages->setCurrentIndex(tab_index_measure);
 }
 
-// A card found: the scan pages and their buttons go before SCPI.
+// A card found: the scan pages and their buttons go before SCPI. Each page takes tens
+// of milliseconds to build and as much again to go into the stack (its style is worked
+// out then), so each step has its own event-loop turn, shared with the other windows:
+// the window keeps painting, also while a recall builds the next instrument's window.
 void ui_primary_window_t::_add_scan_pages() {
-    if (m_scan_card) return;
-    m_scan_card = true;
-    m_scan_data_frame = new ui_scan_data_frame_t(this, m_pdev);
-    m_scan_diagram_frame = new ui_scan_diagram_frame_t(this, m_pdev);
-    m_pages->insertWidget(tab_index_scan_data, m_scan_data_frame);
-    m_pages->insertWidget(tab_index_scan_diagram, m_scan_diagram_frame);
-    m_tabs->add_scan_buttons();
-    connect(this, &ui_primary_window_t::signal_recv_scan_notify, m_scan_data_frame,
-            &ui_scan_data_frame_t::slot_recv_measure_notify_update);
-    connect(this, &ui_primary_window_t::signal_recv_scan_notify, m_scan_diagram_frame,
-            &ui_scan_diagram_frame_t::slot_recv_measure_notify_update);
+    if (m_scan_card || m_scan_build_step != scan_build_idle) return;
+    m_scan_build_step = scan_build_data_page;
+    _schedule_scan_build_step();
+}
+
+void ui_primary_window_t::_schedule_scan_build_step() {
+    ui_gui_slices_t::instance().post(this, [this] { _scan_build_step(); });
+}
+
+void ui_primary_window_t::_scan_build_step() {
+    if (m_scan_build_step == scan_build_idle) return;
+    if (m_pdev == nullptr) {  // released meanwhile: no pages for an instrument that went
+        _abandon_scan_pages();
+        return;
+    }
+    switch (m_scan_build_step) {
+        case scan_build_data_page:
+            m_scan_data_frame = new ui_scan_data_frame_t(m_page_frame, m_pdev);
+            m_scan_data_frame->hide();
+            m_scan_build_step = scan_build_diagram_page;
+            break;
+        case scan_build_diagram_page:
+            m_scan_diagram_frame = new ui_scan_diagram_frame_t(m_page_frame, m_pdev);
+            m_scan_diagram_frame->hide();
+            m_scan_build_step = scan_build_insert_data_page;
+            break;
+        case scan_build_insert_data_page:
+            m_pages->insertWidget(tab_index_scan_data, m_scan_data_frame);
+            m_scan_build_step = scan_build_insert_diagram_page;
+            break;
+        case scan_build_insert_diagram_page:
+            m_pages->insertWidget(tab_index_scan_diagram, m_scan_diagram_frame);
+            m_tabs->add_scan_buttons();
+            connect(this, &ui_primary_window_t::signal_recv_scan_notify, m_scan_data_frame,
+                    &ui_scan_data_frame_t::slot_recv_measure_notify_update);
+            connect(this, &ui_primary_window_t::signal_recv_scan_notify, m_scan_diagram_frame,
+                    &ui_scan_diagram_frame_t::slot_recv_measure_notify_update);
+            m_scan_card = true;
+            m_scan_build_step = scan_build_idle;
+            if (!is_checking_scan_card()) emit signal_scan_card_checked(true);
+            return;
+        default:
+            return;
+    }
+    _schedule_scan_build_step();
+}
+
+void ui_primary_window_t::_abandon_scan_pages() {
+    m_scan_build_step = scan_build_idle;
+    // Built but not in the stack yet: nobody else knows them.
+    if (m_scan_data_frame != nullptr && m_pages->indexOf(m_scan_data_frame) < 0) {
+        delete m_scan_data_frame;
+        m_scan_data_frame = nullptr;
+    }
+    if (m_scan_diagram_frame != nullptr && m_pages->indexOf(m_scan_diagram_frame) < 0) {
+        delete m_scan_diagram_frame;
+        m_scan_diagram_frame = nullptr;
+    }
 }
 
 void ui_primary_window_t::_init_notify() {
@@ -163,6 +218,9 @@ void ui_primary_window_t::_init_connect() {
             &ui_scpi_config_frame_t::slot_append_notice);
     // Publishing: a database that went away or came back, and what it caught up with.
     connect(&ui_publish_service_t::instance(), &ui_publish_service_t::signal_console_line, m_scpi_frame,
+            &ui_scpi_config_frame_t::slot_append_notice);
+    // The core's own lines (identification steps, record paths, VISA statuses).
+    connect(&ui_log_console_t::instance(), &ui_log_console_t::signal_console_line, m_scpi_frame,
             &ui_scpi_config_frame_t::slot_append_notice);
     connect(m_measure_frame, &ui_measure_frame_t::signal_upload_latest_disp_data, m_measure_diagram_frame,
             &ui_measure_diagram_frame_t::slot_download_latest_disp_data);
@@ -209,10 +267,17 @@ void ui_primary_window_t::slot_process_mngr_notify(int kind, QString text) {
 
 void ui_primary_window_t::_give_up_lost_link(cfg_main_t* cfg, const QString& why) {
     const bool was_connected = m_pdev->is_connected();
-    m_pdev->disconnect_device();
-    m_pdev->slot_update_ui();
+    // Measuring stops at once (no instrument I/O). A scan's stop sends its stop command
+    // after the fetch in flight, which may wait for the link's time-out: on the lane,
+    // before the link closes, or behind the connect or disconnect already running.
     cfg->set_run_state(0);
-    cfg->set_scan_run_state(0);
+    if (!m_pdev->disconnect_device(true)) {
+        m_pdev->run_io([](cfg_main_t* job_cfg) {
+            job_cfg->set_scan_run_state(0);
+            return 0;
+        });
+    }
+    m_pdev->slot_update_ui();
     // Once per loss: a second report of the same loss finds the instrument disconnected.
     if (!was_connected) return;
     QMessageBox::warning(this, "Warning",
@@ -227,6 +292,7 @@ void ui_primary_window_t::_give_up_lost_link(cfg_main_t* cfg, const QString& why
 
 void ui_primary_window_t::_on_instrument_releasing() {
     m_scan_retry->stop();
+    _abandon_scan_pages();
     // A query in flight ends on the lane before the manager goes; its answer is ignored.
     m_bridge->detach();
     m_measure_frame->release_instrument();

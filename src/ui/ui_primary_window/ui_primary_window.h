@@ -14,7 +14,7 @@
 // Up to three queries 500 ms apart; each runs on the device item's lane (run_io) and
 // its answer comes back to the GUI thread, so the window never freezes, also with a
 // slow instrument. The scan pages and their buttons are added when a query says a card
-// is fitted. Once added they stay, also if the instrument is later swapped for one without
+// is fitted, one step per event-loop turn (the check lasts until they are in place). Once added they stay, also if the instrument is later swapped for one without
 // a card (the scan pages then report the instrument's refusals).
 #pragma once
 
@@ -76,6 +76,9 @@ private:
     void _scan_card_answered();
     void _init_pages();
     void _add_scan_pages();
+    void _schedule_scan_build_step();
+    void _scan_build_step();
+    void _abandon_scan_pages();
     void _init_connect();
 
     ui_device_item_t* m_pdev = nullptr;  // null once the instrument is released
@@ -85,6 +88,15 @@ private:
     QFutureWatcher<int>* m_scan_watcher = nullptr;
     bool m_scan_query_running = false;
     enum { scan_card_unknown = -1, scan_card_absent = 0, scan_card_fitted = 1 };
+    // The scan pages are built one step per event-loop turn once a card is found.
+    enum scan_build_step_t {
+        scan_build_idle,
+        scan_build_data_page,
+        scan_build_diagram_page,
+        scan_build_insert_data_page,
+        scan_build_insert_diagram_page
+    };
+    scan_build_step_t m_scan_build_step = scan_build_idle;
     ui_mngr_notify_bridge_t* m_bridge = nullptr;
 
     QFrame* m_page_frame = nullptr;

@@ -137,7 +137,20 @@ ui_scan_diagram_config_widget_t::ui_scan_diagram_config_widget_t(QWidget* parent
     auto* layout = new QHBoxLayout(this);
     layout->setSpacing(5);
     layout->setContentsMargins(5, 5, 5, 5);
-    layout->addWidget(_create_time_group(), 0, Qt::AlignTop);
+    auto* left = new QVBoxLayout();
+    left->setSpacing(5);
+    left->addWidget(_create_time_group());
+    // The value axis reads the selected channel (its row or its curve clicked); with
+    // this on, every channel of that channel's function is drawn against one scale.
+    m_pcommon_axis_box = new QCheckBox("Common axis per function", this);
+    m_pcommon_axis_box->setObjectName("scan_diagram_common_axis_box");
+    m_pcommon_axis_box->setToolTip(
+        "Channels measuring the same function as the selected channel share its value axis.\n"
+        "Select a channel by clicking its row or its curve.");
+    connect(m_pcommon_axis_box, &QCheckBox::toggled, this, &ui_scan_diagram_config_widget_t::signal_change_common_axis);
+    left->addWidget(m_pcommon_axis_box);
+    left->addStretch(1);
+    layout->addLayout(left);
     _create_table();
     layout->addWidget(m_ptable);
     connect(m_ptable, &QTableWidget::currentCellChanged, this, [this](int row, int, int, int) {
@@ -330,6 +343,13 @@ void ui_scan_diagram_config_widget_t::set_data_text(int ch, const QString& text)
     if (ch < 1 || ch > m_channel_count) return;
     const QSignalBlocker block(m_ptable);
     m_data_items[ch - 1]->setText(text);
+}
+
+void ui_scan_diagram_config_widget_t::slot_show_selected_channel(int ch) {
+    if (ch < 1 || ch > m_ptable->rowCount()) return;
+    const QSignalBlocker block(m_ptable);
+    m_ptable->setCurrentCell(ch - 1, col_name);
+    m_ptable->scrollToItem(m_ptable->item(ch - 1, col_upper));
 }
 
 void ui_scan_diagram_config_widget_t::slot_update_range(int ch, double upper, double lower) {

@@ -119,10 +119,15 @@ signals:
     void signal_change_range(int ch, double upper, double lower);
     // The user chose channel ch's row: the value axis follows it.
     void signal_select_channel(int ch);
+    // "Common axis per function" toggled.
+    void signal_change_common_axis(bool on);
 
 public slots:
     // A range the chart computed: written as is, not treated as an edit.
     void slot_update_range(int ch, double upper, double lower);
+    // Channel ch was chosen elsewhere (a click at its curve): its row becomes current,
+    // without signal_select_channel.
+    void slot_show_selected_channel(int ch);
 
 private:
     QWidget* _create_time_group();
@@ -145,6 +150,7 @@ private:
     ui_time_edit_widget_t* m_pstart_edit = nullptr;
     ui_time_edit_widget_t* m_pend_edit = nullptr;
     QPushButton* m_papply_btn = nullptr;
+    QCheckBox* m_pcommon_axis_box = nullptr;
     QTableWidget* m_ptable = nullptr;
 
     // One entry per row (= channel - 1).

@@ -83,6 +83,8 @@ void ui_scan_diagram_frame_t::_init_connect() {
     });
     connect(chart, &ui_scan_trend_chart_t::signal_auto_update_range, m_pconfig, &config_t::slot_update_range);
     connect(m_pconfig, &config_t::signal_select_channel, chart, &ui_scan_trend_chart_t::set_value_axis_channel);
+    connect(chart, &ui_scan_trend_chart_t::signal_channel_picked, m_pconfig, &config_t::slot_show_selected_channel);
+    connect(m_pconfig, &config_t::signal_change_common_axis, chart, &ui_scan_trend_chart_t::set_common_axis);
 }
 
 void ui_scan_diagram_frame_t::_update_row_texts() {

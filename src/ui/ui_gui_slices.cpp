@@ -1,0 +1,30 @@
+#include "ui/ui_gui_slices.h"
+
+ui_gui_slices_t& ui_gui_slices_t::instance() {
+    static ui_gui_slices_t slices;
+    return slices;
+}
+
+ui_gui_slices_t::ui_gui_slices_t() {
+    // A zero timer started from its own timeout fires in the next pass of the event
+    // loop, after the events and timers that are due now (paints, the user's input).
+    m_timer.setSingleShot(true);
+    m_timer.setInterval(0);
+    connect(&m_timer, &QTimer::timeout, this, &ui_gui_slices_t::_run_one);
+}
+
+void ui_gui_slices_t::post(QObject* context, std::function<void()> piece) {
+    m_queue.emplace_back(QPointer<QObject>(context), std::move(piece));
+    if (!m_timer.isActive()) m_timer.start();
+}
+
+void ui_gui_slices_t::_run_one() {
+    // Pieces of windows deleted meanwhile go without costing a turn.
+    while (!m_queue.empty() && m_queue.front().first == nullptr) m_queue.pop_front();
+    if (m_queue.empty()) return;
+    std::function<void()> piece = std::move(m_queue.front().second);
+    m_queue.pop_front();
+    // Before the piece: it may post the next one itself.
+    if (!m_queue.empty()) m_timer.start();
+    piece();
+}
