@@ -111,6 +111,7 @@ const std::map<std::string, sim_instrument_t::command_t>& sim_instrument_t::_com
         {"SAMP:COUNT", {&s::_sample_count_query, &s::_set_sample_count, always}},
         {"READ", {&s::_read, nullptr, always}},
         {"R", {&s::_fetch_block, nullptr, offered_t::vxa}},
+        {"DATA:POIN", {&s::_points_query, nullptr, always}},
         {"MEASURE_DATA", {&s::_fetch_stamped, nullptr, offered_t::vxb}},
 
         // Whether a card is fitted, and its data, are answered without one.
@@ -265,8 +266,8 @@ bool sim_instrument_t::_function_setting(const request_t& request, bool query, s
                 reply = it->second;
             } else {
                 // Autoranging: the range the meter has moved to for its input.
-                reply = number_text(_setting_on(mn + ":RANGE:AUTO") ? autorange_for(func, m_lowest_auto_range[func], v)
-                                                                     : v);
+                reply = number_text(
+                    _setting_on(mn + ":RANGE:AUTO") ? autorange_for(func, m_lowest_auto_range[func], v) : v);
             }
         } else if (setting->kind == kind_number && parse_number(it->second, v)) {
             reply = number_text(v);
@@ -525,6 +526,13 @@ void sim_instrument_t::_set_trig_count(const request_t& request) {
 
 bool sim_instrument_t::_sample_count_query(const request_t&, std::string& reply) {
     reply = std::to_string(m_sample_count);
+    return true;
+}
+
+// "DATA:POIN?": readings in the memory, not yet fetched. Lets a client wait for a
+// measurement to finish by asking instead of by the clock.
+bool sim_instrument_t::_points_query(const request_t&, std::string& reply) {
+    reply = std::to_string(m_buffer.size());
     return true;
 }
 

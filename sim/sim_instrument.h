@@ -98,6 +98,7 @@ private:
     bool _trig_count_query(const request_t& request, std::string& reply);
     void _set_trig_count(const request_t& request);
     bool _sample_count_query(const request_t& request, std::string& reply);
+    bool _points_query(const request_t& request, std::string& reply);
     void _set_sample_count(const request_t& request);
     bool _read(const request_t& request, std::string& reply);
     bool _fetch_block(const request_t& request, std::string& reply);

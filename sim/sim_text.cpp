@@ -23,6 +23,7 @@ const std::pair<const char*, const char*> long_keywords[] = {
     {"TRIGGER", "TRIG"},     {"SAMPLE", "SAMP"},    {"COUN", "COUNT"},       {"ROUTE", "ROUT"},
     {"START", "STAR"},       {"LIM", "LIMIT"},      {"DELAY", "DEL"},        {"CHANNEL", "CHAN"},
     {"ERROR", "ERR"},        {"INITIATE", "INIT"},  {"ABOR", "ABORT"},       {"AUTO", "AUTO"},
+    {"POINTS", "POIN"},
 };
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "acq/acq_main.h"
 #include "cfg/cfg_main.h"
+#include "common/plib_format.h"
 #include "remote/remote_main.h"
 #include "ui/mngr/plib_mngr.h"
 #include "ui/mngr/plib_mngr_events.h"
@@ -99,8 +100,15 @@ cli_opened_t open_instrument(const cli_open_request_t& request) {
         case cfg_remote_t::identify_other_model:
             break;
     }
+    // Name what answered, as the GUI does, so the user sees which model to ask for.
+    const cfg_identity_t found = remote.found_identity();
+    std::string answers;
+    if (!found.product_type.empty()) {
+        answers = ": it answers as " + printable_line(found.product_type);
+        if (!found.serial_number.empty()) answers += " (" + printable_line(found.serial_number) + ")";
+    }
     return refuse(cli_exit_model, "the instrument at " + request.resource + " is not a " + request.model +
-                                      " (The device doesn't match the model!)");
+                                      answers + " (The device doesn't match the model!)");
 }
 
 std::string status_text(int status) {
@@ -123,7 +131,8 @@ std::shared_ptr<cli_run_events_t> watch_run(plib_mngr_t& mngr) {
     events->listener = mngr.events().add_listener([weak](const plib_mngr_event_t& e) {
         const std::shared_ptr<cli_run_events_t> ev = weak.lock();
         if (!ev) return;
-        if (e.source == plib_mngr_event_t::source_remote && e.kind == remote_notify_link_lost) ev->link_lost = true;
+        if (e.source == plib_mngr_event_t::source_remote && e.kind == remote_notify_link_lost)
+            ev->link_lost = true;
         if (e.source == plib_mngr_event_t::source_acq && e.kind == acq_notify_record_write_failed)
             ev->record_write_failed = true;
     });

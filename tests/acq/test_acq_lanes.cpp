@@ -4,50 +4,12 @@
 #include <thread>
 
 #include "acq_test_util.h"
+#include "support/gated_instrument.h"
 
 namespace {
 
-template <typename F>
-bool eventually(F pred) {
-    for (int i = 0; i < 20000; ++i) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return pred();
-}
-
-// Every fetch blocks until release() (bounded), counting the fetches that began.
-class hung_instrument_t : public acq_instrument_t {
-public:
-    void release() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_released = true;
-        }
-        m_cond.notify_all();
-    }
-    int fetches() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_fetches;
-    }
-    int init() override { return 0; }
-    int set_trig_count_inf() override { return 0; }
-    int set_trig_count(int) override { return 0; }
-    int set_sample_count(int) override { return 0; }
-    int read_measure_data(std::vector<plib_data_t>& data) override {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        ++m_fetches;
-        m_cond.wait_for(lock, std::chrono::seconds(30), [this] { return m_released; });
-        data.clear();
-        return 0;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::condition_variable m_cond;
-    bool m_released = false;
-    int m_fetches = 0;
-};
+using velkaro_test::eventually;
+using velkaro_test::gated_instrument_t;
 
 void set_interval(acq_main_t& engine, int ms) {
     plib_record_parameter_set_msg_t p;
@@ -59,7 +21,9 @@ void set_interval(acq_main_t& engine, int ms) {
 }  // namespace
 
 TEST(acq_lanes, a_hung_instrument_does_not_hold_up_another_engines_ticks) {
-    hung_instrument_t hung;
+    // The hung engine's first fetch blocks until released; any further fetch would count.
+    gated_instrument_t hung;
+    hung.arm();
     fake_instrument_t fast;
     fast.set_endless(3);
     acq_main_t hung_engine(&hung);
@@ -151,10 +115,12 @@ TEST(acq_lanes, events_carry_exactly_the_readings_each_tick_accepted) {
     EXPECT_NE(second[1].batch->run_id, run_id);
     EXPECT_EQ(second[1].batch->readings.size(), 2u);
 
-    engine.set_event_callback([&](plib_acq_event_t e) {
-        std::lock_guard<std::mutex> lock(mutex);
-        events.push_back(std::move(e));
-    }, false);
+    engine.set_event_callback(
+        [&](plib_acq_event_t e) {
+            std::lock_guard<std::mutex> lock(mutex);
+            events.push_back(std::move(e));
+        },
+        false);
     instrument.script(make_batch(3, 9.0));
     engine.m_acq_trig_msg.send();
     second = take();

@@ -12,91 +12,13 @@
 #include "drv/drv_link.h"
 #include "drv/if/drv_if.h"
 #include "remote/remote_main.h"
+#include "support/gated_instrument.h"
 #include "support/sim_process.h"
 
 namespace {
 
-// Bounded wait for a condition another thread brings about; only a guard against a hang.
-template <typename F>
-bool eventually(F pred) {
-    for (int i = 0; i < 10000; ++i) {
-        if (pred()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return pred();
-}
-
-// The first fetch after arm() blocks until release() and then returns `batch`; every
-// other fetch returns nothing.
-class gated_instrument_t : public acq_instrument_t {
-public:
-    void arm(std::vector<plib_data_t> batch) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_events.clear();
-        m_armed = true;
-        m_released = false;
-        m_batch = std::move(batch);
-    }
-    void release() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_released = true;
-        }
-        m_cond.notify_all();
-    }
-    bool in_fetch() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_in_fetch;
-    }
-    bool fetch_done() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_done;
-    }
-
-    // What reached the instrument since arm(): "fetch" for each fetch begun, and the
-    // trigger settings.
-    std::vector<std::string> events() const {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_events;
-    }
-
-    int init() override { return 0; }
-    int set_trig_count_inf() override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_events.push_back("trig count inf");
-        return 0;
-    }
-    int set_trig_count(int n) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_events.push_back("trig count " + std::to_string(n));
-        return 0;
-    }
-    int set_sample_count(int) override { return 0; }
-    int read_measure_data(std::vector<plib_data_t>& data) override {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_events.push_back("fetch");
-        data.clear();
-        if (!m_armed) return 0;
-        m_armed = false;
-        m_in_fetch = true;
-        // Bounded: a test that never releases fails instead of hanging.
-        m_cond.wait_for(lock, std::chrono::seconds(30), [this] { return m_released; });
-        data = std::move(m_batch);
-        m_in_fetch = false;
-        m_done = true;
-        return 0;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::condition_variable m_cond;
-    bool m_armed = false;
-    bool m_released = false;
-    bool m_in_fetch = false;
-    bool m_done = false;
-    std::vector<plib_data_t> m_batch;
-    std::vector<std::string> m_events;
-};
+using velkaro_test::eventually;
+using velkaro_test::gated_instrument_t;
 
 struct acq_slow_fixture_t : ::testing::Test {
     gated_instrument_t instrument;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli_test_util.h"
+#include "support/fake_usbtmc_device.h"
 #include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -90,6 +91,33 @@ TEST(cli_faults, a_lost_link_ends_the_run_at_once_and_the_record_holds_what_was_
         EXPECT_GT(logged, 0u) << "the run fetched readings before the drop";
         EXPECT_EQ(record_lines(dir.path()), record_header_lines + logged);
     }
+}
+
+// A USB instrument unplugged mid-measurement: the node's reads end and its writes fail,
+// and the device leaves sysfs. The user gets the lost-link code, the line naming the
+// instrument and its VISA status, and the readings logged are the lines in the record.
+TEST(cli_faults, a_usb_instrument_unplugged_mid_measurement_is_a_lost_link) {
+    sim_process_t sim("VXA-2");
+    ASSERT_TRUE(sim.ok());
+    // Unplugged at the 80th command: the set-up takes about 60, the rest are fetches.
+    velkaro_test::fake_usbtmc_device_t usb("NL2611A0042", sim.address(), sim.socket_port(), 80);
+    ASSERT_TRUE(usb.ok());
+    usb.use_tree();  // inherited by the child
+    temp_dir_t dir;
+    const process_result_t r =
+        run_cli({"measure", "--model", "VXA-2", "--function", "VOLT", "--interval", "100", "--count",
+                 "2000000000", "--log-dir", dir.path(), usb.resource()},
+                hang_guard_ms);
+    EXPECT_TRUE(usb.unplugged()) << "the program sent " << usb.commands() << " commands";
+    EXPECT_EQ(usb.split_replies(), 0) << "every reply reached the program whole";
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_code, cli_exit_link) << r.out << r.err;
+    EXPECT_NE(r.err.find("VXA-2 at " + usb.resource() + " was lost (VI_ERROR_"), std::string::npos) << r.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(r.err, m, std::regex("; ([0-9]+) readings logged"))) << r.err;
+    const std::size_t logged = std::stoul(m[1]);
+    EXPECT_GT(logged, 0u) << "the run fetched readings before the unplug";
+    EXPECT_EQ(record_lines(dir.path()), record_header_lines + logged);
 }
 
 TEST(cli_faults, a_lost_link_ends_a_scan_at_once) {
@@ -182,7 +210,25 @@ TEST(cli_faults, silence_or_noise_at_identification_is_a_connection_failure_not_
         {"garbled reply", {"--garbage"}, false, identify, cli_exit_connect, "unreadable identification"},
         {"truncated reply, socket", {"--truncate"}, true, identify, cli_exit_connect, "connection failure"},
         {"truncated reply, VXI-11", {"--truncate"}, false, identify, cli_exit_connect, "connection failure"},
-        {"another model", {}, false, {"identify", "--model", "VXB-1"}, cli_exit_model, "is not a VXB-1"},
+        // The line names the model that answered, with its serial number.
+        {"another model",
+         {},
+         false,
+         {"identify", "--model", "VXB-1"},
+         cli_exit_model,
+         "is not a VXB-1: it answers as VXA-2 (NL2611A0042) (The device doesn't match the model!)"},
+        {"another model, socket, measure",
+         {},
+         true,
+         {"measure", "--model", "VXA-3", "--function", "VOLT", "--count", "1"},
+         cli_exit_model,
+         "is not a VXA-3: it answers as VXA-2 (NL2611A0042) (The device doesn't match the model!)"},
+        {"another model, scan",
+         {},
+         false,
+         {"scan", "--model", "VXB-2", "--channels", "1"},
+         cli_exit_model,
+         "is not a VXB-2: it answers as VXA-2 (NL2611A0042) (The device doesn't match the model!)"},
     };
     for (const fault_case_t& c : cases) {
         SCOPED_TRACE(c.name);

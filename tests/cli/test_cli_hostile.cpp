@@ -12,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "cli_test_util.h"
+#include "support/fake_vxi11_server.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -36,11 +38,59 @@ std::vector<std::string> lines_of(const std::string& text) {
     return out;
 }
 
-// A raw socket "instrument" on loopback that answers every command with bytes that
-// never end in a line feed: at most `limit` bytes, then it waits for the client to go.
+// One connection to a simulator's raw socket: a message goes as it is, and a message
+// with a query waits (bounded) for its reply line. Used by the fronts below to be a
+// working instrument until their reply stops ending.
+class sim_line_client_t {
+public:
+    sim_line_client_t(const std::string& address, int port) {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        if (::inet_pton(AF_INET, address.c_str(), &a.sin_addr) != 1 ||
+            ::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~sim_line_client_t() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    bool ok() const { return m_fd >= 0; }
+    std::string exchange(const std::string& message) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (::send(m_fd, message.data(), message.size(), MSG_NOSIGNAL) !=
+            static_cast<ssize_t>(message.size()))
+            return {};
+        if (message.find('?') == std::string::npos) return {};
+        std::string reply;
+        char buf[65536];
+        for (int i = 0; i < 300 && reply.find('\n') == std::string::npos; ++i) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (::poll(&p, 1, 10) <= 0) continue;
+            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            reply.append(buf, static_cast<std::size_t>(n));
+        }
+        return reply;
+    }
+
+private:
+    std::mutex m_mutex;  // one exchange at a time on the connection
+    int m_fd = -1;
+};
+
+bool is_identification_query(const std::string& message) { return message.rfind("*IDN?", 0) == 0; }
+
+// A raw socket "instrument" on loopback. From its `endless_from`th "*IDN?" on it answers
+// with bytes that never end in a line feed (at most `limit` bytes, then it closes); before
+// that it passes every line to `upstream` (when given) and sends back its reply.
 class endless_socket_server_t {
 public:
-    explicit endless_socket_server_t(std::size_t limit) : m_limit(limit) {
+    explicit endless_socket_server_t(std::size_t limit, sim_line_client_t* upstream = nullptr,
+                                     int endless_from = 1)
+        : m_limit(limit), m_upstream(upstream), m_endless_from(endless_from) {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in a{};
         a.sin_family = AF_INET;
@@ -51,54 +101,158 @@ public:
             ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &len) != 0)
             return;
         m_port = ntohs(a.sin_port);
-        m_thread = std::thread([this] { _serve(); });
+        m_thread = std::thread([this] { _accept(); });
     }
     ~endless_socket_server_t() {
         m_stop = true;
         if (m_thread.joinable()) m_thread.join();
+        for (std::thread& t : m_connections) t.join();
         ::close(m_fd);
     }
     std::string resource() const { return "TCPIP0::127.0.0.1::" + std::to_string(m_port) + "::SOCKET"; }
     bool ok() const { return m_port != 0; }
+    int identification_queries() const { return m_idn.load(); }
 
 private:
-    void _serve() {
+    void _accept() {
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!m_stop && std::chrono::steady_clock::now() < give_up) {
+        while (!m_stop && std::chrono::steady_clock::now() < give_up && m_connections.size() < 16) {
             pollfd p{m_fd, POLLIN, 0};
             if (::poll(&p, 1, 50) <= 0) continue;
             const int c = ::accept4(m_fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c < 0) continue;
-            char buf[256];
-            if (::recv(c, buf, sizeof buf, 0) > 0) {
-                const std::string chunk(64 * 1024, 'x');
-                std::size_t sent = 0;
-                while (!m_stop && sent < m_limit && std::chrono::steady_clock::now() < give_up) {
-                    const ssize_t n = ::send(c, chunk.data(), chunk.size(), MSG_NOSIGNAL);
-                    if (n <= 0) break;
-                    sent += static_cast<std::size_t>(n);
+            if (c >= 0) m_connections.emplace_back([this, c, give_up] { _serve(c, give_up); });
+        }
+    }
+    void _serve(int c, std::chrono::steady_clock::time_point give_up) {
+        std::string pending;
+        char buf[4096];
+        while (!m_stop && std::chrono::steady_clock::now() < give_up) {
+            pollfd p{c, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            const ssize_t got = ::recv(c, buf, sizeof buf, 0);
+            if (got <= 0) break;
+            pending.append(buf, static_cast<std::size_t>(got));
+            for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+                const std::string line = pending.substr(0, end + 1);
+                pending.erase(0, end + 1);
+                if (is_identification_query(line) && ++m_idn >= m_endless_from) {
+                    _send_endless(c, give_up);
+                    ::close(c);
+                    return;
+                }
+                if (m_upstream != nullptr) {
+                    const std::string reply = m_upstream->exchange(line);
+                    ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
                 }
             }
-            ::close(c);
+        }
+        ::close(c);
+    }
+    void _send_endless(int c, std::chrono::steady_clock::time_point give_up) {
+        const std::string chunk(64 * 1024, 'x');
+        std::size_t sent = 0;
+        while (!m_stop && sent < m_limit && std::chrono::steady_clock::now() < give_up) {
+            const ssize_t n = ::send(c, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+            if (n <= 0) break;
+            sent += static_cast<std::size_t>(n);
         }
     }
     int m_fd = -1;
     int m_port = 0;
     std::size_t m_limit;
+    sim_line_client_t* m_upstream;
+    int m_endless_from;
+    std::atomic<int> m_idn{0};
     std::atomic<bool> m_stop{false};
     std::thread m_thread;
+    std::vector<std::thread> m_connections;  // accept thread only; joined after it
 };
 
-// A reply that never ends is read up to the command reply's limit and reported as a
-// failure: nothing is printed as if it were the reply.
+// A reply that never ends (a stream without a line feed, VXI-11 without END) is read up
+// to the command reply's limit and reported as a failure: nothing is printed as if it
+// were the reply.
 TEST(cli_hostile, a_reply_that_never_ends_is_an_error) {
-    endless_socket_server_t server(64u * 1024u * 1024u);
-    ASSERT_TRUE(server.ok());
-    const process_result_t r = run_cli({"query", server.resource(), "*IDN?", "--timeout", "2000"}, 60000);
-    EXPECT_FALSE(r.timed_out);
-    EXPECT_EQ(r.exit_code, cli_exit_link) << r.err;
-    EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("the reply did not end within"), std::string::npos) << r.err;
+    struct row_t {
+        const char* name;
+        bool vxi11;
+    } rows[] = {{"raw socket", false}, {"VXI-11", true}};
+    for (const row_t& row : rows) {
+        SCOPED_TRACE(row.name);
+        endless_socket_server_t socket_server(64u * 1024u * 1024u);
+        velkaro_test::fake_vxi11_server_t vxi11_server;
+        ASSERT_TRUE(socket_server.ok() && vxi11_server.ok());
+        vxi11_server.set_read_fault(velkaro_test::fake_fault_t::endless, -1);
+        process_result_t r;
+        if (row.vxi11) {
+            vxi11_server.use_portmapper();  // inherited by the child
+            r = velkaro_test::run_process(
+                VELKARO_CLI_PATH, {"query", vxi11_server.resource(), "*IDN?", "--timeout", "2000"}, 60000);
+            velkaro_test::use_test_portmapper_port();
+            EXPECT_GT(vxi11_server.read_calls(), 1) << "the reply was read past its first piece";
+        } else {
+            r = run_cli({"query", socket_server.resource(), "*IDN?", "--timeout", "2000"}, 60000);
+        }
+        EXPECT_FALSE(r.timed_out);
+        EXPECT_EQ(r.exit_code, cli_exit_link) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("the reply did not end within"), std::string::npos) << r.err;
+    }
+}
+
+// The run's final identification check: an instrument that works through the whole run
+// and then answers "*IDN?" with a reply that never ends fails the run with the
+// lost-link code; the reply cut at the read limit is no identification.
+TEST(cli_hostile, a_reply_that_never_ends_fails_the_final_identification_check_of_run) {
+    struct row_t {
+        const char* name;
+        bool vxi11;
+    } rows[] = {{"raw socket", false}, {"VXI-11", true}};
+    for (const row_t& row : rows) {
+        SCOPED_TRACE(row.name);
+        sim_process_t sim("VXA-2");
+        ASSERT_TRUE(sim.ok());
+        sim_line_client_t upstream(sim.address(), sim.socket_port());
+        ASSERT_TRUE(upstream.ok());
+        // The identification at connect passes; the one at the end never ends.
+        endless_socket_server_t socket_server(64u * 1024u * 1024u, &upstream, 2);
+        velkaro_test::fake_vxi11_server_t vxi11_server;
+        ASSERT_TRUE(socket_server.ok() && vxi11_server.ok());
+        std::atomic<int> idn{0};
+        vxi11_server.set_responder([&](const std::string& m) { return upstream.exchange(m); });
+        vxi11_server.set_endless_when(
+            [&](const std::string& m) { return is_identification_query(m) && ++idn >= 2; });
+        const std::string resource = row.vxi11 ? vxi11_server.resource() : socket_server.resource();
+
+        temp_dir_t dir;
+        const std::string project = dir.path() + "/bench.dmm";
+        std::ofstream(project)
+            << "<?xml version=\"1.0\"?>\n<root>\n<SoftwareVersion>V1.0.3</SoftwareVersion>\n"
+               "<project><product_type>VXA-2</product_type><resource>"
+            << resource
+            << "</resource><measure><function>0</function><acq_param><record_position>1"
+               "</record_position></acq_param></measure></project>\n</root>\n";
+        const std::vector<std::string> args = {"run",       project,    "--time", "1",
+                                               "--log-dir", dir.path(), "--json", "--no-reconnect"};
+        process_result_t r;
+        if (row.vxi11) {
+            vxi11_server.use_portmapper();  // inherited by the child
+            r = velkaro_test::run_process(VELKARO_CLI_PATH, args, 60000);
+            velkaro_test::use_test_portmapper_port();
+        } else {
+            r = run_cli(args, 60000);
+        }
+        EXPECT_FALSE(r.timed_out);
+        EXPECT_EQ(r.exit_code, cli_exit_link) << r.out << r.err;
+        EXPECT_NE(r.err.find("gave no whole identification at the end of the run"), std::string::npos)
+            << r.err;
+        const nlohmann::json doc = nlohmann::json::parse(r.out, nullptr, false);
+        ASSERT_FALSE(doc.is_discarded()) << r.out;
+        ASSERT_EQ(doc["instruments"].size(), 1u) << r.out;
+        EXPECT_EQ(doc["instruments"][0]["status"], "failed") << r.out;
+        EXPECT_GT(doc["instruments"][0]["readings"].get<unsigned>(), 0u)
+            << "the instrument worked until the end";
+        EXPECT_EQ(row.vxi11 ? idn.load() : socket_server.identification_queries(), 2);
+    }
 }
 
 // Control characters inside the identification never reach a file or the console as

@@ -348,8 +348,15 @@ TEST(remote_link_block_test, long_reply_is_completed_by_appended_reads) {
     ASSERT_EQ(link.write(session, "SAMP:COUNT " + std::to_string(readings) + "\n"), 0);
     ASSERT_EQ(link.write(session, "TRIG:COUNT 1\n"), 0);
     ASSERT_EQ(link.write(session, "INIT\n"), 0);
-    // The instrument stops by itself after the last reading (0.1 s); wait past it.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The instrument stops by itself after the last reading (about 0.1 s): ask how many
+    // readings its memory holds until all are there (bounded by count, not by the clock).
+    std::string points;
+    for (int i = 0; i < 2000; ++i) {
+        ASSERT_EQ(link.query(session, "DATA:POIN?\n", points), visa::VI_SUCCESS);
+        if (points == std::to_string(readings) + "\n") break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(points, std::to_string(readings) + "\n") << "the measurement did not complete";
 
     std::string reply;
     int status = link.query(session, "R?\n", reply);
@@ -372,6 +379,9 @@ TEST(remote_link_block_test, long_reply_is_completed_by_appended_reads) {
     EXPECT_EQ(reply.back(), '\n');
     const auto values = split(reply.substr(header_size, static_cast<std::size_t>(length)), ',');
     EXPECT_EQ(values.size(), static_cast<std::size_t>(readings));
+    // The block took every reading: the memory is empty and no more come.
+    ASSERT_EQ(link.query(session, "DATA:POIN?\n", points), visa::VI_SUCCESS);
+    EXPECT_EQ(points, "0\n");
     link.close(session);
 }
 

@@ -4,7 +4,9 @@
 // what happened, a disconnected page shows its reading as stale, quitting and recalling
 // ask before they stop running instruments, and the last project reopens at start only
 // when the user asks for it.
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -288,6 +290,45 @@ void test_unattended_t::change_not_taken_puts_the_old_value_back() {
     QCOMPARE(shell.cfg()->get_auto_range(measure_dcv), stored_auto);
 }
 
+namespace {
+
+// Standard output of this process goes to a file while one exists: the console lines
+// the GUI prints are read back from it.
+class stdout_capture_t {
+public:
+    stdout_capture_t() {
+        std::fflush(stdout);
+        m_saved = ::dup(STDOUT_FILENO);
+        m_path = m_dir.path() + "/stdout.txt";
+        const int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::dup2(fd, STDOUT_FILENO);
+            ::close(fd);
+        }
+    }
+    ~stdout_capture_t() { _restore(); }
+    QStringList lines() {
+        std::fflush(stdout);
+        QFile f(QString::fromStdString(m_path));
+        if (!f.open(QIODevice::ReadOnly)) return {};
+        return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+
+private:
+    void _restore() {
+        if (m_saved < 0) return;
+        std::fflush(stdout);
+        ::dup2(m_saved, STDOUT_FILENO);
+        ::close(m_saved);
+        m_saved = -1;
+    }
+    velkaro_test::temp_dir_t m_dir;
+    std::string m_path;
+    int m_saved = -1;
+};
+
+}  // namespace
+
 void test_unattended_t::connect_failures_say_what_happened_data() {
     QTest::addColumn<QString>("sim_model");  // empty: nothing at the address
     QTest::addColumn<QStringList>("sim_args");
@@ -320,10 +361,19 @@ void test_unattended_t::connect_failures_say_what_happened() {
     }
     ui_main_window_t window("");
     box_reader_t boxes;
+    stdout_capture_t console;
     // As the Add dialog hands it over: the answer of the background connect is told.
     emit window.menu_bar()->signal_add_device("VXA-2", resource, pugi::xml_node());
     QVERIFY(wait_instruments_idle());
     QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 5000);
+    // The console gets one line with the address, the headline and what answered there.
+    const QString res = QString::fromStdString(resource);
+    QStringList said_lines;
+    for (const QString& line : console.lines())
+        if (line.startsWith(res + ": ")) said_lines << line;
+    QCOMPARE(said_lines.size(), 1);
+    QVERIFY2(said_lines.first().startsWith(res + ": " + headline + " "), qPrintable(said_lines.first()));
+    QVERIFY2(said_lines.first().contains(said), qPrintable(said_lines.first()));
     const QStringList parts = boxes.seen.first().split('|');
     QCOMPARE(parts.value(0), QString("Warning"));
     QCOMPARE(parts.value(1), headline);

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "fake_vxi11_server.h"
+#include "support/fake_vxi11_server.h"
 #include "visa/visa_sys_lib.h"
 #include "visa_test_util.h"
 

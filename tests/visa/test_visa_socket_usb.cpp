@@ -12,7 +12,7 @@
 #include <functional>
 #include <thread>
 
-#include "fake_vxi11_server.h"
+#include "support/fake_vxi11_server.h"
 #include "visa_test_util.h"
 
 using namespace visa;

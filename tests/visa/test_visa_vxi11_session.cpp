@@ -5,7 +5,7 @@
 
 #include <thread>
 
-#include "fake_vxi11_server.h"
+#include "support/fake_vxi11_server.h"
 #include "visa/visa_session_vxi11.h"
 #include "visa_test_util.h"
 

@@ -1,4 +1,4 @@
-// A scripted VXI-11 server for the VISA layer's tests: a portmapper and a core
+// A scripted VXI-11 server for the VISA layer's and the command line's tests: a portmapper and a core
 // channel on 127.0.0.1 ephemeral ports, each connection served by a bounded thread.
 // The device holds one queued reply handed out by device_read in chunks of at most
 // `server_chunk` bytes; faults can be injected into the next replies.
@@ -36,6 +36,7 @@ enum class fake_fault_t {
     multi_fragment,       // the correct reply split into 3-byte fragments
     extra_data,           // device_read answers more bytes than requested
     late_reply,           // the answer is sent 600 ms late (after the client gave up)
+    endless,              // device_read hands out filler bytes and never sets END
 };
 
 class fake_vxi11_server_t {
@@ -57,6 +58,9 @@ public:
     void set_reply(const std::string& bytes);
     // Called with each complete message (END seen); its result is queued as the reply.
     void set_responder(std::function<std::string(const std::string&)> f);
+    // Called with each complete message before the responder; once it says yes, every
+    // later device_read gets the endless fault.
+    void set_endless_when(std::function<bool(const std::string&)> f);
     // The next `count` device_read (or device_write) calls get `fault`; -1 = all.
     void set_read_fault(fake_fault_t fault, int count = 1);
     void set_write_fault(fake_fault_t fault, int count = 1);
@@ -91,6 +95,7 @@ private:
     std::string m_reply;
     std::string m_incoming;
     std::function<std::string(const std::string&)> m_responder;
+    std::function<bool(const std::string&)> m_endless_when;
     fake_fault_t m_read_fault = fake_fault_t::none;
     int m_read_fault_count = 0;
     fake_fault_t m_write_fault = fake_fault_t::none;

@@ -132,6 +132,11 @@ void fake_vxi11_server_t::use_portmapper() const {
     ::setenv("VELKARO_VXI11_PORTMAPPER_PORT", std::to_string(m_pm_port).c_str(), 1);
 }
 
+void fake_vxi11_server_t::set_endless_when(std::function<bool(const std::string&)> f) {
+    std::lock_guard<std::mutex> l(m_mutex);
+    m_endless_when = std::move(f);
+}
+
 void fake_vxi11_server_t::set_max_recv_size(uint32_t v) {
     std::lock_guard<std::mutex> l(m_mutex);
     m_max_recv_size = v;
@@ -259,6 +264,10 @@ void fake_vxi11_server_t::_serve(int fd, bool portmapper) {
             const bool too_big = data.size() > m_max_recv_size;
             if (!too_big) {
                 m_incoming += text;
+                if ((flags & 0x08) && m_endless_when && m_endless_when(m_incoming)) {
+                    m_read_fault = fake_fault_t::endless;
+                    m_read_fault_count = -1;
+                }
                 if ((flags & 0x08) && m_responder) {
                     m_reply += m_responder(m_incoming);
                     m_incoming.clear();
@@ -283,7 +292,14 @@ void fake_vxi11_server_t::_serve(int fd, bool portmapper) {
                 delay = m_read_delay_ms;
             }
             if (delay > 0 && !_sleep_ms(delay)) return;
-            if (fault == fake_fault_t::error15) {
+            if (fault == fake_fault_t::endless) {
+                // A reply that never ends: as much as asked for (at most one chunk), no END.
+                const size_t n = std::min<size_t>({request, m_server_chunk, size_t{1} << 20});
+                const std::string out(n, 'x');
+                w.put_i32(0);
+                w.put_i32(n == request ? 1 : 0);
+                w.put_opaque(reinterpret_cast<const uint8_t*>(out.data()), out.size());
+            } else if (fault == fake_fault_t::error15) {
                 if (!_sleep_ms(static_cast<int>(std::min<uint32_t>(io_timeout, 5000)))) return;
                 w.put_i32(15);
                 w.put_i32(0);
