@@ -43,7 +43,7 @@ bool parse_url(const std::string& url, url_parts_t& parts, std::string& error) {
         get(CURLUPART_PATH, parts.path);
         get(CURLUPART_QUERY, parts.query);
     } else {
-        error = "\"" + url + "\" is not a URL";
+        error = "\"" + pub_url_for_message(url) + "\" is not a URL";
     }
     curl_url_cleanup(h);
     return ok;
@@ -70,7 +70,7 @@ std::unique_ptr<pub_target_t> pub_make_target(const pub_target_config_t& config,
     url_parts_t parts;
     if (!parse_url(config.url, parts, error)) return nullptr;
     if (parts.scheme != "http" && parts.scheme != "https") {
-        error = "\"" + config.url + "\": unknown kind of target (http://, https://, mqtt://, mqtts://)";
+        error = "\"" + pub_url_for_message(config.url) + "\": unknown kind of target (http://, https://, mqtt://, mqtts://)";
         return nullptr;
     }
     if (!parts.password.empty()) {

@@ -135,7 +135,7 @@ bool pub_parse_mqtt_url(const std::string& url, pub_mqtt_url_t& out, std::string
     };
     const bool tls = url.rfind("mqtts://", 0) == 0;
     if (!tls && url.rfind("mqtt://", 0) != 0) {
-        return refuse(pub_mqtt_url_fault_t::scheme, "\"" + url + "\": unknown kind of target");
+        return refuse(pub_mqtt_url_fault_t::scheme, "\"" + pub_url_for_message(url) + "\": unknown kind of target");
     }
     std::string rest = url.substr(tls ? 8 : 7);
     const std::size_t slash = rest.find('/');
@@ -164,7 +164,7 @@ bool pub_parse_mqtt_url(const std::string& url, pub_mqtt_url_t& out, std::string
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     if (host.empty() || port <= 0 || port > 65535 || prefix.empty() ||
         prefix.find_first_of("+#") != std::string::npos) {
-        return refuse(pub_mqtt_url_fault_t::form, "\"" + url + "\": not an MQTT target (mqtt://[USER@]HOST[:PORT]/PREFIX)");
+        return refuse(pub_mqtt_url_fault_t::form, "\"" + pub_url_for_message(url) + "\": not an MQTT target (mqtt://[USER@]HOST[:PORT]/PREFIX)");
     }
     out.tls = tls;
     out.host = host;

@@ -8,11 +8,26 @@
 // construction and safe anywhere.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "pub/pub_status.h"
+
+// The URL as it may appear in a message: a password written into it (USER:PASSWORD@)
+// is replaced by "***", so a refusal never repeats a secret the user mistyped there.
+inline std::string pub_url_for_message(const std::string& url) {
+    const std::size_t scheme_end = url.find("://");
+    if (scheme_end == std::string::npos) return url;
+    const std::size_t start = scheme_end + 3;
+    const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
+    const std::size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
+    if (at == std::string::npos || at < start) return url;
+    const std::size_t colon = url.find(':', start);
+    if (colon == std::string::npos || colon > at) return url;
+    return url.substr(0, colon + 1) + "***" + url.substr(at);
+}
 
 struct pub_send_result_t {
     enum kind_t {
