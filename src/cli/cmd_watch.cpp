@@ -72,6 +72,10 @@ void on_message(mosquitto*, void* self, const mosquitto_message* m) {
     const double now = state->now_s();
     const pub_watch_row_t* row = state->table.update(
         m->topic, std::string_view(static_cast<const char*>(m->payload), static_cast<std::size_t>(m->payloadlen)), now);
+    if (state->table.ignored() == 1) {
+        std::fprintf(stderr, "velkaro-cli: more than %zu instruments on the broker: the messages of further ones are ignored\n",
+                     pub_watch_table_t::max_rows);
+    }
     if (row != nullptr && state->json) {
         write_results(row_json(*row, now).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
         std::fflush(results());
@@ -91,9 +95,18 @@ void draw(watch_state_t& state, bool first) {
         if (row.has_value) std::snprintf(value, sizeof value, "%.7g %s", row.value, row.unit.c_str());
         // Offline benches (stopped, or dead: the broker's last will) dimmed like silent ones.
         const bool stale = row.offline || now - row.last_s > stale_s;
+        // What the broker sent is printed without its control characters: no escape
+        // sequence of a hostile publisher reaches the terminal.
         std::snprintf(line, sizeof line, "%s%-16.16s %-8.8s %-12.12s %-10.10s %18.18s %8.1f %7.1f%s\n",
-                      stale ? "\x1b[2m" : "", row.station.c_str(), row.model.c_str(), row.serial.c_str(),
-                      row.state.c_str(), value, row.rate(now), now - row.last_s, stale ? "\x1b[0m" : "");
+                      stale ? "\x1b[2m" : "", pub_watch_printable(row.station).c_str(),
+                      pub_watch_printable(row.model).c_str(), pub_watch_printable(row.serial).c_str(),
+                      pub_watch_printable(row.state).c_str(), pub_watch_printable(value).c_str(), row.rate(now),
+                      now - row.last_s, stale ? "\x1b[0m" : "");
+        out += line;
+    }
+    if (state.table.ignored() > 0) {
+        std::snprintf(line, sizeof line, "(%llu messages of further instruments ignored: more than %zu)\n",
+                      static_cast<unsigned long long>(state.table.ignored()), pub_watch_table_t::max_rows);
         out += line;
     }
     write_results(out);
@@ -124,8 +137,17 @@ int run_watch(const watch_options_t& o) {
         const char* password = std::getenv("VELKARO_PUBLISH_PASSWORD");
         mosquitto_username_pw_set(mosq, user.c_str(), password != nullptr ? password : "");
     }
-    if (tls) mosquitto_tls_set(mosq, o.ca_file.empty() ? nullptr : o.ca_file.c_str(),
-                               o.ca_file.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+    if (tls) {
+        // A CA file that cannot be read leaves libmosquitto without TLS: never connect then.
+        const int tls_rc = mosquitto_tls_set(mosq, o.ca_file.empty() ? nullptr : o.ca_file.c_str(),
+                                             o.ca_file.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+        if (tls_rc != MOSQ_ERR_SUCCESS) {
+            std::fprintf(stderr, "velkaro-cli: cannot watch %s:%d: TLS: %s\n", host.c_str(), port,
+                         mosquitto_strerror(tls_rc));
+            mosquitto_destroy(mosq);
+            return cli_exit_publish;
+        }
+    }
     const std::string filter = prefix + "/#";
     int rc = mosquitto_connect(mosq, host.c_str(), port, 30);
     if (rc == MOSQ_ERR_SUCCESS) rc = mosquitto_subscribe(mosq, nullptr, filter.c_str(), 1);

@@ -62,6 +62,19 @@ std::string query_value(const std::string& query, const std::string& key) {
     return {};
 }
 
+// True when `key` is one of the query's keys (with or without a value).
+bool has_query_key(const std::string& query, const std::string& key) {
+    std::size_t start = 0;
+    while (start <= query.size()) {
+        std::size_t end = query.find('&', start);
+        if (end == std::string::npos) end = query.size();
+        const std::string pair = query.substr(start, end - start);
+        if (pair == key || pair.compare(0, key.size() + 1, key + "=") == 0) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::unique_ptr<pub_target_t> pub_make_target(const pub_target_config_t& config, std::string& error) {
@@ -73,7 +86,10 @@ std::unique_ptr<pub_target_t> pub_make_target(const pub_target_config_t& config,
         error = "\"" + pub_url_for_message(config.url) + "\": unknown kind of target (http://, https://, mqtt://, mqtts://)";
         return nullptr;
     }
-    if (!parts.password.empty()) {
+    // The target's name keeps the query: a password or token in it (InfluxDB 1.x takes
+    // ?u=USER&p=PASSWORD) would show wherever the name does.
+    if (!parts.password.empty() || has_query_key(parts.query, "p") || has_query_key(parts.query, "password") ||
+        has_query_key(parts.query, "token")) {
         // The URL is not repeated: it holds the password.
         error = "no password in the URL of a target (" + parts.scheme + "://" + parts.host +
                 "): give it in VELKARO_PUBLISH_PASSWORD or a secret file";
@@ -86,24 +102,24 @@ std::unique_ptr<pub_target_t> pub_make_target(const pub_target_config_t& config,
     std::string write_url;
     if (parts.path == "/write" || parts.path == "/write/") {
         if (query_value(parts.query, "db").empty()) {
-            error = "\"" + config.url + "\": the URL names no database (/write?db=DB)";
+            error = "\"" + pub_url_for_message(config.url) + "\": the URL names no database (/write?db=DB)";
             return nullptr;
         }
         api = pub_influx_target_t::api_v1;
         write_url = name + "&precision=ns";
     } else if (parts.path == "/api/v2/write") {
         if (query_value(parts.query, "bucket").empty()) {
-            error = "\"" + config.url + "\": the URL names no bucket (/api/v2/write?org=ORG&bucket=BUCKET)";
+            error = "\"" + pub_url_for_message(config.url) + "\": the URL names no bucket (/api/v2/write?org=ORG&bucket=BUCKET)";
             return nullptr;
         }
         if (!parts.user.empty()) {
-            error = "\"" + config.url + "\": InfluxDB 2 takes a token (VELKARO_PUBLISH_TOKEN), not a user";
+            error = "\"" + pub_url_for_message(config.url) + "\": InfluxDB 2 takes a token (VELKARO_PUBLISH_TOKEN), not a user";
             return nullptr;
         }
         api = pub_influx_target_t::api_v2;
         write_url = name + "&precision=ns";
     } else {
-        error = "\"" + config.url + "\": not a write URL (/write?db=DB or /api/v2/write?org=ORG&bucket=BUCKET)";
+        error = "\"" + pub_url_for_message(config.url) + "\": not a write URL (/write?db=DB or /api/v2/write?org=ORG&bucket=BUCKET)";
         return nullptr;
     }
     return std::make_unique<pub_influx_target_t>(api, name, write_url, parts.user, config);

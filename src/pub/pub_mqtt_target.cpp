@@ -152,6 +152,19 @@ bool pub_parse_mqtt_url(const std::string& url, pub_mqtt_url_t& out, std::string
                               authority + "): give it in VELKARO_PUBLISH_PASSWORD or a secret file");
         }
     }
+    // No query in an MQTT URL, but what follows a "?" stays in the target's name: never a
+    // password or token there either.
+    if (const std::size_t q = prefix.find('?'); q != std::string::npos) {
+        for (std::size_t i = q; i != std::string::npos && i < prefix.size(); i = prefix.find('&', i + 1)) {
+            const std::string pair = prefix.substr(i + 1, prefix.find('&', i + 1) - (i + 1));
+            const std::string key = pair.substr(0, pair.find('='));
+            if (key == "p" || key == "password" || key == "token") {
+                return refuse(pub_mqtt_url_fault_t::password,
+                              "no password in the URL of a target (" + std::string(tls ? "mqtts://" : "mqtt://") +
+                                  authority + "): give it in VELKARO_PUBLISH_PASSWORD or a secret file");
+            }
+        }
+    }
     int port = tls ? default_tls_port : default_port;
     std::string host = authority;
     if (const std::size_t colon = authority.rfind(':'); colon != std::string::npos && authority.back() != ']') {
@@ -371,13 +384,16 @@ public:
           m_ca_file(std::move(ca_file)) {}
 
     ~mqtt_status_sink_t() override {
-        for (auto& [key, c] : m_connections) _end(*c);
+        std::vector<connection_t*> all;
+        for (auto& [key, c] : m_connections) all.push_back(c.get());
+        _end(all);
     }
 
     void publish(const pub_instrument_key_t& key, const std::string& json) override {
         connection_t* c = _connection(key);
-        if (c == nullptr) return;
-        // Not connected: libmosquitto may drop it; the status goes again on connection.
+        // Only while connected: libmosquitto would queue every status of an outage without
+        // limit. The status goes again once the connection is made (reconnected()).
+        if (c == nullptr || !c->up) return;
         mosquitto_publish(c->mosq, nullptr, c->topic.c_str(), static_cast<int>(json.size()), json.data(),
                           qos_at_least_once, true);
     }
@@ -387,23 +403,35 @@ public:
         return it != m_connections.end() && it->second->connected_anew.exchange(false);
     }
 
-    void close(const pub_instrument_key_t& key, const std::string& json) override {
-        auto it = m_connections.find(key);
-        if (it == m_connections.end()) return;
-        connection_t& c = *it->second;
-        if (c.up) {
+    void close(const pub_instrument_key_t& key, const std::string& json) override { close_all({{key, json}}); }
+
+    // Two passes, so the waits do not add up per instrument: "offline" on every live
+    // connection, one wait for all the acknowledgements, then every connection ends.
+    void close_all(const std::vector<std::pair<pub_instrument_key_t, std::string>>& leaving) override {
+        std::vector<std::pair<connection_t*, int>> sent;  // connection, message id
+        std::vector<connection_t*> ending;
+        for (const auto& [key, json] : leaving) {
+            auto it = m_connections.find(key);
+            if (it == m_connections.end()) continue;
+            connection_t* c = it->second.get();
+            ending.push_back(c);
             int mid = 0;
-            if (mosquitto_publish(c.mosq, &mid, c.topic.c_str(), static_cast<int>(json.size()), json.data(),
-                                  qos_at_least_once, true) == MOSQ_ERR_SUCCESS) {
-                // Until the broker has it, the last message of this connection (bounded: a
-                // broker that does not answer keeps the will).
-                const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-                while (c.last_acked_mid != mid && c.up && std::chrono::steady_clock::now() < deadline)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
+            if (c->up && mosquitto_publish(c->mosq, &mid, c->topic.c_str(), static_cast<int>(json.size()),
+                                           json.data(), qos_at_least_once, true) == MOSQ_ERR_SUCCESS)
+                sent.emplace_back(c, mid);
         }
-        _end(c);
-        m_connections.erase(it);
+        // Until the broker has them, the last messages of these connections (bounded: a
+        // broker that does not answer keeps the will).
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        auto all_acked = [&sent] {
+            for (const auto& [c, mid] : sent)
+                if (c->last_acked_mid != mid && c->up) return false;
+            return true;
+        };
+        while (!all_acked() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        _end(ending);
+        for (const auto& [key, json] : leaving) m_connections.erase(key);
     }
 
 private:
@@ -432,7 +460,12 @@ private:
         auto c = std::make_unique<connection_t>();
         c->topic = m_prefix + "/" + topic_level(key.station) + "/" + topic_level(key.model) + "/" +
                    topic_level(key.serial) + "/status";
-        const std::string id = client_id_of(m_target_name, c->topic);
+        // The client id from the key as given, not from the topic: serials "A/B" and "A_B"
+        // share a topic but must not share an id, or the broker drops one for the other.
+        std::string purpose = m_prefix;
+        for (const std::string* part : {&key.station, &key.model, &key.serial})
+            purpose += "\n" + std::to_string(part->size()) + ":" + *part;
+        const std::string id = client_id_of(m_target_name, purpose);
         c->mosq = mosquitto_new(id.c_str(), true, c.get());
         if (c->mosq == nullptr) return nullptr;
         mosquitto_int_option(c->mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
@@ -441,12 +474,19 @@ private:
         mosquitto_publish_callback_set(c->mosq, &on_publish);
         mosquitto_reconnect_delay_set(c->mosq, 1, 30, true);
         const std::string will = pub_status_will_json(plib_software_version);
-        mosquitto_will_set(c->mosq, c->topic.c_str(), static_cast<int>(will.size()), will.data(), qos_at_least_once,
-                           true);
+        int rc = mosquitto_will_set(c->mosq, c->topic.c_str(), static_cast<int>(will.size()), will.data(),
+                                    qos_at_least_once, true);
+        // TLS before the credentials: a CA file that cannot be read leaves libmosquitto
+        // without TLS, and the login would go out in clear. No status connection then; the
+        // delivery connection reports the TLS fault.
+        if (rc == MOSQ_ERR_SUCCESS && m_tls)
+            rc = mosquitto_tls_set(c->mosq, m_ca_file.empty() ? nullptr : m_ca_file.c_str(),
+                                   m_ca_file.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            mosquitto_destroy(c->mosq);
+            return nullptr;
+        }
         if (!m_user.empty()) mosquitto_username_pw_set(c->mosq, m_user.c_str(), m_password.c_str());
-        if (m_tls)
-            mosquitto_tls_set(c->mosq, m_ca_file.empty() ? nullptr : m_ca_file.c_str(),
-                              m_ca_file.empty() ? "/etc/ssl/certs" : nullptr, nullptr, nullptr, nullptr);
         // Asynchronous: the network thread connects and reconnects; the delivery
         // connection already tells when the broker cannot be reached.
         mosquitto_connect_async(c->mosq, m_host.c_str(), m_port, keepalive_s);
@@ -456,12 +496,31 @@ private:
         return raw;
     }
 
-    static void _end(connection_t& c) {
-        if (c.mosq == nullptr) return;
-        mosquitto_disconnect(c.mosq);  // DISCONNECT: the broker drops the will
-        mosquitto_loop_stop(c.mosq, false);
-        mosquitto_destroy(c.mosq);
-        c.mosq = nullptr;
+    // Ends connections, every wait bounded: DISCONNECT on each one that is up (the broker
+    // drops the will), then each network thread stops. A thread whose connection is not up
+    // may be inside a blocking reconnect to a host that drops packets: it is cancelled.
+    static void _end(const std::vector<connection_t*>& connections) {
+        std::vector<std::pair<connection_t*, bool>> ending;  // connection, was up
+        for (connection_t* c : connections) {
+            if (c->mosq == nullptr) continue;
+            const bool up = c->up;
+            if (up) mosquitto_disconnect(c->mosq);
+            ending.emplace_back(c, up);
+        }
+        // The network threads of connections that were up leave once DISCONNECT is out.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        auto all_down = [&ending] {
+            for (const auto& [c, was_up] : ending)
+                if (was_up && c->up) return false;
+            return true;
+        };
+        while (!all_down() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (const auto& [c, was_up] : ending) {
+            mosquitto_loop_stop(c->mosq, !(was_up && !c->up));
+            mosquitto_destroy(c->mosq);
+            c->mosq = nullptr;
+        }
     }
 
     const std::string m_target_name;

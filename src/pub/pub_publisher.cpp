@@ -308,7 +308,7 @@ private:
                 }
                 for (const auto& [key, json] : again) m_sink->publish(key, json);
             }
-            for (const auto& [key, json] : close) m_sink->close(key, json);
+            if (!close.empty()) m_sink->close_all(close);
             if (quit) break;
         }
     }

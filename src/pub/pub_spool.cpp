@@ -224,7 +224,7 @@ bool pub_spool_t::_start_segment() {
 pub_spool_t::append_result_t pub_spool_t::append(const std::string& payload, uint64_t readings) {
     if (payload.size() > max_record_payload || readings > UINT32_MAX) return append_error;
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_append_fd < 0) return append_error;
+    if (m_append_fd < 0 || m_segments.empty()) return append_error;
     const uint64_t size = header_bytes + payload.size();
     if (m_disk_bytes + size > m_cap_bytes) return append_full;
     if (m_segments.back().size > 0 && m_segments.back().size + size > m_segment_limit) {
@@ -364,10 +364,12 @@ void pub_spool_t::_delete_delivered() {
     // The only segment, fully delivered: start it over so it does not grow forever.
     if (m_segments.size() == 1 && m_ack.segment == m_segments.front().number &&
         m_ack.offset >= m_segments.front().size && m_segments.front().size >= m_segment_limit) {
+        // The old segment goes only once the new one is open: when it cannot be (no file
+        // descriptor, no space), appends go on into the old one.
         const uint64_t old = m_segments.front().number;
-        m_segments.clear();
-        m_ack = {old + 1, 0};
         if (_start_segment()) {
+            m_segments.pop_front();
+            m_ack = {old + 1, 0};
             ::unlink(_segment_path(old).c_str());
             m_disk_bytes = 0;
             _write_ack();

@@ -12,21 +12,48 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "pub/pub_status.h"
 
 // The URL as it may appear in a message: a password written into it (USER:PASSWORD@)
 // is replaced by "***", so a refusal never repeats a secret the user mistyped there.
+// The password may hold "/", "?" or "#" (base64 does): everything from the first ":"
+// after the scheme to the last "@" of the whole URL goes. The values of the query keys
+// p, password and token (InfluxDB 1.x takes ?u=USER&p=PASSWORD) go too.
 inline std::string pub_url_for_message(const std::string& url) {
-    const std::size_t scheme_end = url.find("://");
-    if (scheme_end == std::string::npos) return url;
-    const std::size_t start = scheme_end + 3;
-    const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
-    const std::size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
-    if (at == std::string::npos || at < start) return url;
-    const std::size_t colon = url.find(':', start);
-    if (colon == std::string::npos || colon > at) return url;
-    return url.substr(0, colon + 1) + "***" + url.substr(at);
+    std::string out = url;
+    std::size_t query_from = 0;
+    if (const std::size_t scheme_end = out.find("://"); scheme_end != std::string::npos) {
+        const std::size_t start = scheme_end + 3;
+        query_from = start;
+        const std::size_t at = out.rfind('@');
+        const std::size_t colon = out.find(':', start);
+        if (at != std::string::npos && at >= start && colon != std::string::npos && colon < at) {
+            out = out.substr(0, colon + 1) + "***" + out.substr(at);
+            query_from = colon + 5;  // after "***@"
+        }
+    }
+    std::size_t i = out.find('?', query_from);
+    while (i != std::string::npos && i < out.size()) {
+        const std::size_t key_start = i + 1;
+        const std::size_t end = std::min(out.find_first_of("&#", key_start), out.size());
+        const std::size_t eq = out.find('=', key_start);
+        if (eq != std::string::npos && eq < end) {
+            const std::string key = out.substr(key_start, eq - key_start);
+            if (key == "p" || key == "password" || key == "token") {
+                out.replace(eq + 1, end - eq - 1, "***");
+                i = eq + 4;
+            } else {
+                i = end;
+            }
+        } else {
+            i = end;
+        }
+        if (i >= out.size() || out[i] != '&') break;
+    }
+    return out;
 }
 
 struct pub_send_result_t {
@@ -56,6 +83,11 @@ public:
     // The instrument leaves cleanly: `json` (state offline) is its last status, then its
     // connection ends without the will. Bounded in time.
     virtual void close(const pub_instrument_key_t& key, const std::string& json) = 0;
+    // Several instruments leave at once (the publisher stops): as close() for each, but
+    // bounded in time once for all of them, not once per instrument.
+    virtual void close_all(const std::vector<std::pair<pub_instrument_key_t, std::string>>& leaving) {
+        for (const auto& [key, json] : leaving) close(key, json);
+    }
 };
 
 class pub_target_t {

@@ -72,6 +72,24 @@ bool pub_line_float_field(std::string_view line, std::string_view key, double& v
     return false;
 }
 
+std::string pub_watch_printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7f) {
+            out += '?';
+        } else if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                   static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+            out += '?';  // U+0080..U+009F: C1 controls (CSI among them)
+            ++i;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 double pub_watch_row_t::rate(double now_s) const {
     const double span = now_s - first_s;
     return readings == 0 || span < 1 ? 0 : static_cast<double>(readings) / span;
@@ -85,6 +103,10 @@ const pub_watch_row_t* pub_watch_table_t::update(std::string_view topic, std::st
     const std::string_view kind = levels[3];
     if (kind != "readings" && kind != "scan" && kind != "status") return nullptr;
     const key_t key{std::string(levels[0]), std::string(levels[1]), std::string(levels[2])};
+    if (m_rows.size() >= max_rows && m_rows.find(key) == m_rows.end()) {
+        ++m_ignored;
+        return nullptr;
+    }
     pub_watch_row_t& row = m_rows[key];
     row.station = std::get<0>(key);
     row.model = std::get<1>(key);

@@ -10,6 +10,7 @@
 // command holds its lock around every call).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -44,11 +45,22 @@ public:
     // (or an empty status message, which clears the retained status: the row goes).
     const pub_watch_row_t* update(std::string_view topic, std::string_view payload, double now_s);
     const std::map<key_t, pub_watch_row_t>& rows() const { return m_rows; }
+    // At most this many rows: a broker that publishes endless distinct topics cannot
+    // grow the table without bound. Messages of further instruments are ignored.
+    static constexpr std::size_t max_rows = 10000;
+    // Messages ignored because the table was full (their instruments have no row).
+    uint64_t ignored() const { return m_ignored; }
 
 private:
     const std::string m_prefix;
     std::map<key_t, pub_watch_row_t> m_rows;
+    uint64_t m_ignored = 0;
 };
+
+// `text` fit for a terminal: control characters (ESC, CR, BEL, ..., DEL, and the C1
+// controls as UTF-8) each become "?", so a topic or status cannot move the cursor or
+// recolour the screen. Other UTF-8 stays.
+std::string pub_watch_printable(std::string_view text);
 
 // The value of `key` in a line-protocol line's tag set, unescaped; empty when absent.
 std::string pub_line_tag(std::string_view line, std::string_view key);
