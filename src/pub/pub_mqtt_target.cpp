@@ -152,18 +152,13 @@ bool pub_parse_mqtt_url(const std::string& url, pub_mqtt_url_t& out, std::string
                               authority + "): give it in VELKARO_PUBLISH_PASSWORD or a secret file");
         }
     }
-    // No query in an MQTT URL, but what follows a "?" stays in the target's name: never a
-    // password or token there either.
-    if (const std::size_t q = prefix.find('?'); q != std::string::npos) {
-        for (std::size_t i = q; i != std::string::npos && i < prefix.size(); i = prefix.find('&', i + 1)) {
-            const std::string pair = prefix.substr(i + 1, prefix.find('&', i + 1) - (i + 1));
-            const std::string key = pair.substr(0, pair.find('='));
-            if (key == "p" || key == "password" || key == "token") {
-                return refuse(pub_mqtt_url_fault_t::password,
-                              "no password in the URL of a target (" + std::string(tls ? "mqtts://" : "mqtt://") +
-                                  authority + "): give it in VELKARO_PUBLISH_PASSWORD or a secret file");
-            }
-        }
+    // A password holding "/", "?" or "#" ends the authority early (mqtt://u:pa/ss@host/x),
+    // and what follows a "?" (p=, password=, token=) stays in the target's name: whatever
+    // a message would mask is refused like a password written before the "@".
+    if (const std::string masked = pub_url_for_message(url); masked != url) {
+        return refuse(pub_mqtt_url_fault_t::password,
+                      "no password in the URL of a target (" + masked +
+                          "): give it in VELKARO_PUBLISH_PASSWORD or a secret file");
     }
     int port = tls ? default_tls_port : default_port;
     std::string host = authority;
