@@ -2,7 +2,12 @@
 // lines of each instrument on its own topic, QoS 1, every reading delivered once through
 // a broker restart to a reader with a persistent session, and the URL forms.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <mosquitto.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -213,6 +218,64 @@ TEST(pub_mqtt, tls_with_the_ca_given_and_an_untrusted_certificate) {
             EXPECT_NE(result.reason.find("certificate"), std::string::npos) << result.reason;
         }
     }
+}
+
+// An mqtts target whose CA file cannot be read: libmosquitto would go on without TLS, so
+// no connection is made at all, neither for deliveries (which report the TLS fault) nor
+// for the instruments' status. A plain TCP listener in the broker's place sees no login.
+TEST(pub_mqtt, an_unreadable_ca_file_sends_nothing_in_clear) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    const int port = ntohs(addr.sin_port);
+
+    velkaro_test::temp_dir_t dir;
+    pub_target_config_t config;
+    config.url = "mqtts://reader@127.0.0.1:" + std::to_string(port) + "/lab";
+    config.ca_file = dir.path() + "/missing-ca.pem";
+    config.password = "hunter2";
+    config.timeout_s = 2;
+    std::string error;
+    auto target = pub_make_target(config, error);
+    ASSERT_TRUE(target) << error;
+    target->set_spool_directory(dir.path() + "/spool");
+    auto sink = target->make_status_sink();
+    ASSERT_TRUE(sink);
+    const pub_instrument_key_t key{"s", "VXA-2", "7"};
+    sink->publish(key, pub_status_json(pub_status_t{}));
+    const auto result = target->send("velkaro_reading,station=s,model=VXA-2,serial=7 value=1 5\n");
+    EXPECT_EQ(result.kind, pub_send_result_t::retry);
+    EXPECT_NE(result.reason.find("TLS"), std::string::npos) << result.reason;
+
+    // Whatever reaches the listener within 1.5 s (libmosquitto's thread would connect at once).
+    std::string received;
+    int connections = 0;
+    for (int round = 0; round < 15; ++round) {
+        pollfd p{listener, POLLIN, 0};
+        if (::poll(&p, 1, 100) == 1) {
+            const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) continue;
+            ++connections;
+            char buf[512];
+            pollfd q{fd, POLLIN, 0};
+            if (::poll(&q, 1, 500) == 1) {
+                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                if (n > 0) received.append(buf, static_cast<std::size_t>(n));
+            }
+            ::close(fd);
+        }
+    }
+    sink->close(key, pub_status_will_json("V9.9"));
+    ::close(listener);
+    EXPECT_EQ(received.find("hunter2"), std::string::npos) << "the password went out in clear";
+    EXPECT_EQ(connections, 0);
 }
 
 // watch --json against two benches publishing through the target: each bench's row
@@ -530,21 +593,92 @@ TEST(pub_mqtt, retained_status_per_instrument_and_offline_at_a_clean_end) {
     EXPECT_EQ(reader.of(topic_a).back().status.range, "20V");
     EXPECT_EQ(reader.of(topic_a).back().status.program_version, "V9.9");
 
+    // Serials "A/B" and "A_B" share a status topic but not a client id: neither
+    // connection knocks the other off the broker.
+    const pub_instrument_key_t c1{"bench 1", "VXA-2", "A/B"}, c2{"bench 1", "VXA-2", "A_B"};
+    const std::string topic_c = "lab/bench 1/VXA-2/A_B/status";
+    publisher.set_status(c1, status_of("idle", "VOLT", 0));
+    publisher.set_status(c2, status_of("idle", "CURR", 0));
+    auto both_told = [&] {
+        bool volt = false, curr = false;
+        for (const auto& m : reader.of(topic_c)) {
+            volt = volt || m.status.function == "VOLT";
+            curr = curr || m.status.function == "CURR";
+        }
+        return volt && curr;
+    };
+    for (int i = 0; i < 250 && !both_told(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(both_told());
+
     publisher.remove_instrument(a);
     ASSERT_TRUE(reader.wait_for(topic_a, [](const auto& m) { return m.state == "offline"; }));
     EXPECT_EQ(reader.of(topic_a).back().status.readings_logged, 250u) << "the last figures go with it";
+    // Three instruments leave at once, each with its "offline".
     publisher.stop();
     ASSERT_TRUE(reader.wait_for(topic_b, [](const auto& m) { return m.state == "offline"; }));
+    ASSERT_TRUE(reader.wait_for(topic_c, [](const auto& m) { return m.state == "offline"; }));
+    std::size_t offline_c = 0;
+    for (const auto& m : reader.of(topic_c)) offline_c += m.state == "offline";
+    EXPECT_EQ(offline_c, 2u) << "one goodbye from each of the two";
+    EXPECT_EQ(broker.log().find("already connected"), std::string::npos) << broker.log();
 
     // Both stay retained for whoever comes later.
     status_reader_t later(broker.address());
     ASSERT_TRUE(later.ok());
-    for (const std::string& t : {topic_a, topic_b}) {
+    for (const std::string& t : {topic_a, topic_b, topic_c}) {
         SCOPED_TRACE(t);
         ASSERT_TRUE(later.wait_for(t, [](const auto& m) { return m.state == "offline"; }));
         EXPECT_TRUE(later.of(t).back().retained);
         EXPECT_EQ(later.of(t).size(), 1u);
     }
+}
+
+// While the broker is away, status changes are not queued: after the outage the broker
+// gets the latest status once, none of the stale ones in between.
+TEST(pub_mqtt, status_changes_during_an_outage_are_not_queued) {
+    if (!velkaro_test::program_available("mosquitto")) GTEST_SKIP() << "mosquitto not installed";
+    broker_t broker;
+    ASSERT_TRUE(broker.start());
+    velkaro_test::temp_dir_t spool;
+    pub_options_t o;
+    o.spool_root = spool.path();
+    pub_publisher_t publisher(o);
+    pub_target_config_t c;
+    c.url = "mqtt://" + broker.address() + ":" + std::to_string(broker_port) + "/lab";
+    std::string error;
+    auto target = pub_make_target(c, error);
+    ASSERT_TRUE(target) << error;
+    ASSERT_TRUE(publisher.add_target(std::move(target), error)) << error;
+    publisher.start();
+    const pub_instrument_key_t a{"s", "VXA-2", "7"};
+    const std::string topic = "lab/s/VXA-2/7/status";
+    {
+        status_reader_t reader(broker.address());
+        ASSERT_TRUE(reader.ok());
+        publisher.set_status(a, status_of("idle", "VOLT", 0));
+        ASSERT_TRUE(reader.wait_for(topic, [](const auto& m) { return m.state == "idle"; }));
+    }
+    broker.stop();
+    // Each a change of kind, published at once by the status thread, were it connected.
+    constexpr int changes = 20;
+    for (int i = 1; i <= changes; ++i) {
+        publisher.set_status(a, status_of(i % 2 ? "measuring" : "lost", ("F" + std::to_string(i)).c_str(), 0));
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    ASSERT_TRUE(broker.start());
+    status_reader_t reader(broker.address());
+    ASSERT_TRUE(reader.ok());
+    const std::string last = "F" + std::to_string(changes);
+    ASSERT_TRUE(reader.wait_for(topic, [&](const auto& m) { return m.status.function == last; }, 40000));
+    // Before the latest: at most what the broker kept (the status before the outage, or the
+    // last will it published when the connection broke).
+    for (const auto& m : reader.of(topic)) {
+        SCOPED_TRACE(m.state + " " + m.status.function);
+        EXPECT_TRUE(m.status.function == last || m.status.function == "VOLT" ||
+                    (m.state == "offline" && m.status.function.empty()))
+            << "a stale status of the outage";
+    }
+    publisher.stop();
 }
 
 // A broker of MQTT 3.1.1 only (a gate in front of mosquitto answers an MQTT 5 CONNECT as
