@@ -1,6 +1,7 @@
 // The on-disk spool: order, replay after a reopen, torn and corrupt tails, the cap,
 // refused batches kept aside.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -217,4 +218,54 @@ TEST(pub_spool, a_crash_resends_what_the_ack_file_lags_and_skips_nothing) {
         EXPECT_EQ(all.compare(all.size() - rest.size(), rest.size(), rest), 0) << rest;
         EXPECT_TRUE(rest.empty() || rest.rfind("m value=", 0) == 0) << rest;
     }
+}
+
+// The only segment, delivered and full, is started over; when the new segment cannot be
+// opened (here: no file descriptor left) the spool keeps the old one, refuses the append
+// cleanly, and takes appends again once it can. Run in a child: the limit is per process.
+TEST(pub_spool, starting_the_only_segment_over_survives_a_failed_open) {
+    velkaro_test::temp_dir_t dir;
+    const std::string path = dir.path() + "/q";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int step = 1;
+        auto check = [&step](bool ok) {
+            if (!ok) ::_exit(step);
+            ++step;
+        };
+        pub_spool_t spool(path, 16 * 1024);  // segments of 4 KiB
+        std::string error;
+        check(spool.open(error));
+        const std::string big(5000, 'x');  // alone, more than a segment
+        check(spool.append(big + "\n", 1) == pub_spool_t::append_ok);
+        pub_spool_batch_t batch = spool.peek(1 << 20);
+        check(batch.records == 1);
+        rlimit before{};
+        check(::getrlimit(RLIMIT_NOFILE, &before) == 0);
+        const int lowest_free = ::dup(0);
+        check(lowest_free >= 0);
+        ::close(lowest_free);
+        rlimit none = before;
+        none.rlim_cur = static_cast<rlim_t>(lowest_free);  // no open() succeeds now
+        check(::setrlimit(RLIMIT_NOFILE, &none) == 0);
+        spool.ack(batch);  // delivered: the segment would start over, but cannot
+        check(spool.append("m value=1 1\n", 1) == pub_spool_t::append_error);
+        check(::setrlimit(RLIMIT_NOFILE, &before) == 0);
+        check(spool.append("m value=2 2\n", 1) == pub_spool_t::append_ok);
+        batch = spool.peek(1 << 20);
+        check(batch.records == 1 && batch.payload == "m value=2 2\n");
+        spool.ack(batch);
+        check(spool.pending_readings() == 0);
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the child died of signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the step that failed";
+    // Reopened, the spool holds nothing undelivered.
+    pub_spool_t spool(path, 16 * 1024);
+    std::string error;
+    ASSERT_TRUE(spool.open(error)) << error;
+    EXPECT_EQ(spool.pending_readings(), 0u);
 }
