@@ -514,7 +514,7 @@ plib_measure_cfg_t cfg_measure_t::snapshot() const {
         s.function = m_function;
         s.cfg_map = m_cfg_map;
     }
-    s.acq_mode = m_acq_mode;
+    s.acq_mode = m_acq_mode.load();
     s.buffer_mode = m_buffer_mode;
     s.record_position = m_record_position;
     s.auto_stop_mode = m_auto_stop_mode;

@@ -13,6 +13,7 @@
 // The acquisition parameters belong to the thread that owns the object (the GUI).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -159,7 +160,7 @@ public:
     void restore_settings(const cfg_measure_settings_t& settings);
 
     void set_acq_mode(int v);
-    int get_acq_mode() const { return m_acq_mode; }
+    int get_acq_mode() const { return m_acq_mode.load(); }
     void set_buffer_mode(int v);
     int get_buffer_mode() const { return m_buffer_mode; }
     void set_record_position(int v);
@@ -195,7 +196,8 @@ private:
     mutable std::mutex m_store_mutex;
     int m_function = 0;
     plib_measure_cfg_map_t m_cfg_map;
-    int m_acq_mode = 0;
+    // Set on the instrument's lane (the record dialog's mode change), read on the GUI thread.
+    std::atomic<int> m_acq_mode{0};
     int m_buffer_mode = 0;
     int m_record_position = 0;
     int m_auto_stop_mode = 0;

@@ -1,6 +1,7 @@
 #include "ui/ui_lab_window.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <QCloseEvent>
 #include <QColor>
@@ -193,6 +194,7 @@ void run_feed(const std::shared_ptr<ui_lab_feed_shared_t>& shared_ptr) {
     shared.status(QString("Connecting to %1 ...").arg(where), false);
     bool socket = false;      // a connection is up or being made
     bool subscribed = false;  // the broker took the login and the subscription was sent
+    bool older_protocol = false;  // the broker refused MQTT 5: 3.1.1 from now on
     double retry_at_s = 0;
     double last_rows_s = -rows_interval_s;
     auto fail = [&](const QString& line, double retry_s) {
@@ -221,11 +223,23 @@ void run_feed(const std::shared_ptr<ui_lab_feed_shared_t>& shared_ptr) {
         }
         const int rc = mosquitto_loop(mosq, loop_timeout_ms, 1);
         const int saved_errno = errno;
+        if (!subscribed && context.connack > 0 && !older_protocol &&
+            (context.connack == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION || context.connack == CONNACK_REFUSED_PROTOCOL_VERSION)) {
+            // A broker without MQTT 5: watching needs nothing of 5, so ask again in 3.1.1 at once.
+            mosquitto_disconnect(mosq);
+            mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+            older_protocol = true;
+            socket = false;
+            context.connack = -1;
+            retry_at_s = 0;
+            continue;
+        }
         if (!subscribed && context.connack > 0) {
             // Wrong password, not authorised, banned: the broker's own reason.
             mosquitto_disconnect(mosq);
-            fail(QString("The broker at %1 refused the connection: %2.")
-                     .arg(where, QString::fromUtf8(mosquitto_reason_string(context.connack))),
+            const char* reason = older_protocol ? mosquitto_connack_string(context.connack)
+                                                : mosquitto_reason_string(context.connack);
+            fail(QString("The broker at %1 refused the connection: %2.").arg(where, QString::fromUtf8(reason)),
                  retry_after_refusal_s);
             continue;
         }
@@ -456,10 +470,25 @@ void ui_lab_window_t::_show_status(const QString& line, bool failed) {
 }
 
 void ui_lab_window_t::_stop() {
+    // Whatever the feed still had queued for this window is dropped from now on.
+    ++m_generation;
     if (m_feed == nullptr) return;
     m_feed->stop();
     delete m_feed;
     m_feed = nullptr;
+}
+
+bool ui_lab_window_t::_is_configured_target(const ui_lab_broker_t& broker) {
+    if (broker.user.isEmpty()) return false;
+    for (const QString& url : ui_publish_settings_t::load().targets) {
+        ui_lab_broker_t target;
+        QString ignored;
+        if (!ui_lab_broker_t::parse(url, target, ignored)) continue;
+        if (target.tls == broker.tls && target.host == broker.host && target.port == broker.port &&
+            target.user == broker.user)
+            return true;
+    }
+    return false;
 }
 
 void ui_lab_window_t::slot_watch() {
@@ -471,14 +500,17 @@ void ui_lab_window_t::slot_watch() {
         _show_status(error, true);
         return;
     }
-    const QString password = broker.user.isEmpty() ? QString() : ui_publish_secrets_t::load().mqtt_password;
+    // The stored broker password goes only to a broker of the Publish page with that user:
+    // never to a host typed here, nor over plain MQTT to a broker configured for TLS.
+    const QString password =
+        _is_configured_target(broker) ? ui_publish_secrets_t::load().mqtt_password : QString();
     m_feed = new ui_lab_feed_t(broker, password, ui_publish_settings_t::load().ca_file, this);
     // What an earlier feed still had queued is dropped: its rows belong to another broker.
     const int feed = ++m_generation;
     connect(
         m_feed, &ui_lab_feed_t::signal_rows, this,
         [this, feed](const std::vector<pub_watch_row_t>& rows) {
-            if (feed != m_generation) return;
+            if (feed != m_generation || m_feed == nullptr) return;
             m_model->slot_rows(rows);
             m_model->set_now(m_feed->now_s());
         },

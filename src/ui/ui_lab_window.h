@@ -142,6 +142,8 @@ protected:
 
 private:
     void _stop();
+    // True when the URL names a broker of the Publish page with the same user (and TLS).
+    static bool _is_configured_target(const ui_lab_broker_t& broker);
     void _show_status(const QString& line, bool failed);
 
     QComboBox* m_broker = nullptr;

@@ -22,6 +22,7 @@
 
 #include "pub/pub_line_protocol.h"
 #include "pub/pub_target.h"
+#include "support/gate_proxy.h"
 #include "support/mqtt_broker.h"
 #include "support/temp_dir.h"
 #include "ui/ui_application.h"
@@ -132,6 +133,7 @@ private slots:
     void two_benches_show_their_readings_and_sort();
     void a_silent_bench_and_an_offline_one_are_dimmed();
     void a_failed_connection_is_told_in_one_line_without_the_secret();
+    void a_broker_without_mqtt5_is_watched_over_3_1_1();
     void closing_unsubscribes_and_disconnects();
     void the_instrument_menu_opens_one_lab_window();
 
@@ -325,6 +327,32 @@ void test_lab_window_t::a_failed_connection_is_told_in_one_line_without_the_secr
     window.findChild<QPushButton*>("lab_watch")->click();
     QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith("Watching lab/# on "), 5000);
     QVERIFY(!status->property("failed").toBool());
+
+    // The stored password goes to the configured broker only: another broker typed into
+    // the box, with the same user and the same password expected, is asked without it.
+    mqtt_broker_t other("", "bench", "right-pw-4711");
+    QVERIFY(other.start());
+    box->setEditText(QString::fromStdString(other.url("lab", "bench")));
+    window.findChild<QPushButton*>("lab_watch")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains("refused the connection"), 5000);
+    QVERIFY(!status->text().contains("right-pw"));
+}
+
+// A broker of MQTT 3.1.1 only (a gate in front of mosquitto answers MQTT 5 as such a
+// broker does): the window asks again in 3.1.1 and watches.
+void test_lab_window_t::a_broker_without_mqtt5_is_watched_over_3_1_1() {
+    mqtt_broker_t broker;
+    QVERIFY(broker.start());
+    velkaro_test::gate_proxy_t gate(broker.address(), broker.port(), broker.port());
+    QVERIFY(gate.ok());
+    gate.set_refuse_mqtt5(true);
+    const QString url = QString("mqtt://%1:%2/lab").arg(QString::fromStdString(gate.address())).arg(broker.port());
+    use_targets({url});
+    ui_lab_window_t window;
+    window.show();
+    auto* status = window.findChild<QLabel*>("lab_status");
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().startsWith("Watching lab/# on "), 5000);
+    QVERIFY(gate.mqtt5_refused() >= 1);
 }
 
 void test_lab_window_t::closing_unsubscribes_and_disconnects() {
