@@ -1,8 +1,17 @@
 #include "ui/ui_gui_slices.h"
 
+#include <QCoreApplication>
+#include <QPointer>
+
 ui_gui_slices_t& ui_gui_slices_t::instance() {
-    static ui_gui_slices_t slices;
-    return slices;
+    // Owned by the application, so it goes with it and never outlives the GUI thread's
+    // event loop (a static's timer would be destroyed after the application).
+    static QPointer<ui_gui_slices_t> slices;
+    if (slices.isNull()) {
+        slices = new ui_gui_slices_t();
+        slices->setParent(QCoreApplication::instance());
+    }
+    return *slices;
 }
 
 ui_gui_slices_t::ui_gui_slices_t() {

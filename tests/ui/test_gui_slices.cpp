@@ -55,5 +55,6 @@ void test_gui_slices_t::pieces_of_a_deleted_caller_are_dropped() {
     QCOMPARE(log, QStringList({"kept"}));
 }
 
-QTEST_MAIN(test_gui_slices_t)
+// The queue needs an event loop only, no screen.
+QTEST_GUILESS_MAIN(test_gui_slices_t)
 #include "test_gui_slices.moc"

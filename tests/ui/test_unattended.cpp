@@ -215,6 +215,8 @@ void test_unattended_t::adding_a_slow_instrument_keeps_the_loop_turning() {
     QVERIFY(window.primary_window_of(items.front())->has_scan_card());
     QCOMPARE(stage(), 4);
     ticker.stop();
+    // The last piece may have run after the ticker's last turn.
+    if (seen.isEmpty() || seen.last() != stage()) seen << stage();
     // In order, never backwards, and the loop turned while the pages were half built.
     QVERIFY(std::is_sorted(seen.begin(), seen.end()));
     QCOMPARE(seen.first(), 0);
