@@ -113,6 +113,23 @@ protected:
     std::string m_spool;
 };
 
+// Starts velkaro-cli with ARGS, its output thrown away, and does not wait for it (for a
+// test that kills it mid-run); -1 when it cannot be started.
+pid_t spawn_quiet_cli(std::vector<std::string> args) {
+    args.insert(args.begin(), VELKARO_CLI_PATH);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
 TEST_F(cli_publish, a_measure_run_publishes_every_logged_reading_with_its_tags) {
     // Fast readings: a tick fetches several readings that share their block time.
     const process_result_t r = run_cli(measure_args(m_db->write_url(db), {"--nplc", "0.3", "--count", "300"}));
@@ -261,17 +278,8 @@ TEST_F(cli_publish, a_full_spool_counts_what_was_not_published) {
 TEST_F(cli_publish, a_killed_run_is_replayed_by_the_next_one) {
     m_db->stop();
     std::vector<std::string> args = measure_args(m_db->write_url(db), {"--time", "30"});
-    args.insert(args.begin(), VELKARO_CLI_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = spawn_quiet_cli(args);
+    ASSERT_GT(pid, 0);
     // Until the run has logged a good number of readings.
     for (int i = 0; i < 300 && csv_values(m_logs).size() < 15; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -563,17 +571,8 @@ TEST_F(cli_publish_mqtt, status_is_retained_and_the_last_will_marks_a_killed_run
 
     // A run killed mid-way: its status was "measuring"; the broker's will says "offline".
     std::vector<std::string> args = measure({"--time", "60"});
-    args.insert(args.begin(), VELKARO_CLI_PATH);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = spawn_quiet_cli(args);
+    ASSERT_GT(pid, 0);
     const std::size_t before = s.size();
     bool running = false;
     for (int i = 0; i < 400 && !running; ++i) {
